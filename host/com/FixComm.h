@@ -1,0 +1,74 @@
+// OvCom15: the request channel to the counter server. One request at a time, synchronous; reply rows
+// stream, so only the current row is held. Failures make More() false and are recorded and reported.
+#pragma once
+
+#include "platform/CString.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+class CMemRecord;
+
+struct FixCommSettings {
+    std::string host = "127.0.0.1";
+    int port = 0;
+    CString operatorName;   // GBK
+    CString password;       // GBK; held in memory only
+    int connectTimeoutMs = 5000;
+    int replyTimeoutMs = 30000;
+};
+
+// What went wrong with the last failed request (status as in the protocol's tag 39; -1 for a transport
+// failure such as a refused connection, a time-out or a broken frame).
+struct FixCommFailure {
+    long function = 0;
+    int status = 0;
+    CString text; // GBK
+};
+
+// One request or reply as the trace sees it: items in order, texts GBK.
+struct FixCommTraceEvent {
+    enum Kind { Request, Reply } kind = Request;
+    long function = 0;
+    std::vector<std::pair<std::string, CString>> items; // request items (tag, value)
+    long rows = 0;                                      // reply: rows read
+    int status = 0;                                     // reply: status
+};
+
+class CFixComm {
+public:
+    CFixComm();
+    explicit CFixComm(FixCommSettings settings);
+    ~CFixComm();
+    CFixComm(const CFixComm&) = delete;
+    CFixComm& operator=(const CFixComm&) = delete;
+
+    void Configure(FixCommSettings settings); // takes effect at the next connect
+
+    // --- What the module calls ------------------------------------------------------------------
+    void CreateHead(long function, int flag = -1); // new empty request; an unread reply is abandoned
+    BOOL SetItem(long tag, LPCTSTR value);
+    BOOL SetItem(long tag, long value);
+    BOOL More(void* unused = nullptr);              // first call sends and waits; later calls advance
+    CString GetItem(long tag, int index = -1);      // "" when the row lacks the tag
+    long GetLong(long tag, int index = -1);         // atol of the text
+    double GetDouble(long tag, int index = -1);     // atof of the text
+
+    // --- What the host calls --------------------------------------------------------------------
+    BOOL Login();                                         // function 1 with the configured operator
+    BOOL DownloadTable(LPCTSTR name, CMemRecord& table);  // function 2; layout from the column names
+    BOOL Heartbeat();                                     // function 3
+    bool IsConnected() const;
+    void Disconnect();
+
+    const FixCommFailure& LastFailure() const;
+    void SetFailureCallback(std::function<void(const FixCommFailure&)> callback);
+    void SetTraceCallback(std::function<void(const FixCommTraceEvent&)> callback);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};

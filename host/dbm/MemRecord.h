@@ -1,0 +1,77 @@
+// OvDBM15: in-memory record sets. CMemData keeps the rows and the cursor; CMemRecord adds the named,
+// typed columns that a layout string defines, e.g. "客户号[C12],委托号[I],委价[R8.2],color[I],KHH[C12]".
+#pragma once
+
+#include "platform/CString.h"
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+enum class FieldType : unsigned char { Integer, Text, Real };
+
+struct FieldInfo {
+    CString name;          // as written in the layout (GBK)
+    FieldType type;        // I, C or R
+    int width = 0;         // C: bytes to show (storage is never cut); R: total width
+    int decimals = 0;      // R: digits after the point; the text column "[C12.2]" keeps 2 here too
+};
+
+class CMemData {
+public:
+    CMemData();
+    virtual ~CMemData();
+    CMemData(const CMemData& other);
+    CMemData& operator=(const CMemData& other);
+
+    // Cursor. The row pointers of GoTop/Skip are opaque and only tell whether a row is current.
+    void* GoTop();
+    void* GoBottom();
+    void* Skip(int count = 1);
+    void* Go(long row);          // 0-based; past the end leaves the cursor at Eof
+    BOOL Eof() const;            // past the last row; at once for an empty set
+    BOOL Bof() const;
+    long GetRecNo() const;       // 0-based current row, GetRecordCount() at Eof
+    long GetRecordCount() const;
+
+    void* Append(void* unused = nullptr, int count = 1); // adds empty rows; the last becomes current
+    void Delete();               // removes the current row; the following row becomes current
+    void Zap();                  // removes every row
+
+protected:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+class CMemRecord : public CMemData {
+public:
+    CMemRecord();
+    ~CMemRecord() override;
+    CMemRecord(const CMemRecord& other);
+    // Copies columns and rows (the result is the row count, as the host's class gives it).
+    int operator=(const CMemRecord& other);
+
+    // Defines the columns and empties the set. False (and no columns) on a malformed layout.
+    BOOL Create(LPCTSTR layout, int flags = 0);
+
+    // Current-row access by column name; row -1 is the current row, any other value that row (0-based).
+    // With no current row or an unknown column, reads give "" / 0 / 0.0 and writes do nothing (FALSE).
+    BOOL Set(LPCTSTR field, LPCTSTR value, int row = -1);
+    BOOL Set(LPCTSTR field, long value, int row = -1);
+    CString GetString(LPCTSTR field, int row = -1) const;
+    long GetLong(LPCTSTR field, int row = -1) const;
+    double GetDouble(LPCTSTR field, int row = -1) const;
+
+    // Makes the first row whose integer value of the column equals value current; FALSE if none.
+    BOOL Locate(LPCTSTR field, long value);
+
+    // Columns, for views and tools.
+    int GetFieldCount() const;
+    const FieldInfo& GetField(int index) const;
+    int FindField(LPCTSTR field) const; // -1 when unknown
+    CString GetLayout() const;          // the layout string as given to Create
+
+    // Direct cell access by index, for views that draw many cells: row is 0-based.
+    CString GetCellString(long row, int field) const;
+};
