@@ -14,7 +14,7 @@ public:
     CString() = default;
     CString(const char* gbk) : m_s(gbk ? gbk : "") {} // NOLINT(google-explicit-constructor): MFC idiom
     CString(const char* gbk, int length) : m_s(gbk ? std::string(gbk, length > 0 ? length : 0) : "") {}
-    CString(std::string_view gbk) : m_s(gbk) {} // NOLINT(google-explicit-constructor)
+    CString(std::string_view gbk) : m_s(gbk) {}                  // NOLINT(google-explicit-constructor)
     CString(std::string&& gbk) noexcept : m_s(std::move(gbk)) {} // NOLINT(google-explicit-constructor)
     CString(char ch, int repeat = 1) : m_s(repeat > 0 ? static_cast<size_t>(repeat) : 0, ch) {}
 
@@ -60,7 +60,9 @@ public:
 
     int Replace(LPCTSTR from, LPCTSTR to);
 
-    // printf formats; "%0Ns" pads the text on the left with '0' to N bytes, as the module expects.
+    // printf formats; "%0Ns" pads the text on the left with '0' to N bytes, as the module expects. GCC's
+    // format check flags "%0Ns" (C leaves it undefined); wrap such a call in
+    // #pragma GCC diagnostic ignored "-Wformat".
     void Format(LPCTSTR format, ...) __attribute__((format(printf, 2, 3)));
     void FormatV(LPCTSTR format, va_list args);
     void AppendFormat(LPCTSTR format, ...) __attribute__((format(printf, 2, 3)));
@@ -104,8 +106,8 @@ private:
 };
 
 // A UTF-8 source literal as GBK, converted once per call site: GBK("扩展委托查询").
-#define GBK(utf8_literal)                                                                                   \
-    ([]() -> const CString& {                                                                               \
-        static const CString converted = CString::FromUtf8(utf8_literal);                                   \
-        return converted;                                                                                   \
+#define GBK(utf8_literal)                                                                                    \
+    ([]() -> const CString& {                                                                                \
+        static const CString converted = CString::FromUtf8(utf8_literal);                                    \
+        return converted;                                                                                    \
     }())
