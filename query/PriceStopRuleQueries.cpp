@@ -1,0 +1,92 @@
+// Rule queries of the price-triggered (F1) and stop-loss / take-profit (F2) tabs.
+#include "platform/TextNumbers.h"
+#include "query/RuleQueries.h"
+#include "query/RuleQueryFrame.h"
+#include "query/RuleRecordLayouts.h"
+#include "query/TranslateCode.h"
+
+using rulequery::FuturesDictionaryText;
+
+namespace {
+
+void FillPriceTriggerRow(CFixComm& fix, CMemRecord& rec) {
+    const long nTriggerState = fix.GetLong(727, -1);
+    rec.Set(GBK("流水号"), fix.GetLong(797, -1), -1);
+    rec.Set(GBK("客户号"), fix.GetItem(605, -1), -1);
+    rec.Set(GBK("姓名"), fix.GetItem(613, -1), -1);
+    rec.Set(GBK("状态说明"), fix.GetItem(830, -1), -1);
+    rec.Set(GBK("触发状态"), FuturesDictionaryText("CFZT", nTriggerState), -1);
+    rec.Set(GBK("合约"), fix.GetItem(719, -1), -1);
+    rec.Set(GBK("买卖"), TranslateCode("QHMMFX", fix.GetItem(683, -1)), -1);
+    rec.Set(GBK("开平"), TranslateCode("QHKPFX", fix.GetItem(1718, -1)), -1);
+    rec.Set(GBK("委手"), fix.GetLong(684, -1), -1);
+    rec.Set(GBK("委价"), fix.GetItem(682, -1), -1);
+    // The trigger condition: the comparison ("PDFX") followed directly by the trigger price.
+    rec.Set(GBK("触发价"), FuturesDictionaryText("PDFX", fix.GetLong(1783, -1)) + fix.GetItem(1800, -1), -1);
+    rec.Set(GBK("触点数"), fix.GetLong(742, -1), -1);
+    rec.Set(GBK("设置时间"), fix.GetItem(750, -1), -1);
+    rec.Set(GBK("设置日期"), fix.GetItem(7107, -1), -1);
+    rec.Set(GBK("有效日期"), fix.GetItem(1240, -1), -1);
+    rec.Set("KHH", fix.GetItem(605, -1), -1);
+    rec.Set("CFZT", nTriggerState, -1);
+    rec.Set("LSH", fix.GetItem(797, -1), -1);
+    rec.Set("WTDLB", fix.GetItem(7153, -1), -1);
+    rec.Set("WTRQ", fix.GetItem(7107, -1), -1);
+    rec.Set("YXRQ", fix.GetItem(1240, -1), -1);
+}
+
+void FillStopProfitRow(CFixComm& fix, CMemRecord& rec) {
+    rec.Set(GBK("流水号"), fix.GetLong(797, -1), -1);
+    rec.Set(GBK("客户号"), fix.GetItem(605, -1), -1);
+    rec.Set(GBK("姓名"), fix.GetItem(613, -1), -1);
+    const long nTriggerState = fix.GetLong(727, -1);
+    rec.Set(GBK("状态说明"), fix.GetItem(830, -1), -1);
+    rec.Set(GBK("触发状态"), FuturesDictionaryText("CFZT", nTriggerState), -1);
+    rec.Set(GBK("合约"), fix.GetItem(719, -1), -1);
+    rec.Set(GBK("买卖"), TranslateCode("QHMMFX", fix.GetItem(683, -1)), -1);
+    rec.Set(GBK("委手"), fix.GetLong(684, -1), -1);
+    rec.Set(GBK("委价"), fix.GetItem(682, -1), -1);
+
+    // Offsets from the order price, each column on its own offset tag.
+    const long nDirection = fix.GetLong(683, -1);
+    const double dPrice = fix.GetDouble(682, -1);
+    rec.Set(GBK("盈触价"), StopProfitPrice(nDirection, dPrice, fix.GetDouble(1796, -1), true), -1);
+    rec.Set(GBK("盈委价"), StopProfitPrice(nDirection, dPrice, fix.GetDouble(1797, -1), true), -1);
+    rec.Set(GBK("损触价"), StopProfitPrice(nDirection, dPrice, fix.GetDouble(1798, -1), false), -1);
+    rec.Set(GBK("损委价"), StopProfitPrice(nDirection, dPrice, fix.GetDouble(1799, -1), false), -1);
+
+    rec.Set(GBK("盈触点数"), fix.GetItem(742, -1), -1);
+    rec.Set(GBK("损触点数"), fix.GetItem(745, -1), -1);
+    rec.Set(GBK("设置时间"), fix.GetItem(750, -1), -1);
+    rec.Set(GBK("设置日期"), fix.GetItem(7107, -1), -1);
+    rec.Set(GBK("有效日期"), fix.GetItem(1836, -1), -1);
+    rec.Set("KHH", fix.GetItem(605, -1), -1);
+    rec.Set("LSH", fix.GetLong(797, -1), -1);
+    rec.Set("CFZT", fix.GetItem(727, -1), -1);
+    rec.Set("WTDLB", fix.GetItem(7153, -1), -1);
+    rec.Set("WTRQ", fix.GetItem(7107, -1), -1);
+    rec.Set("YXRQ", fix.GetItem(1836, -1), -1);
+}
+
+} // namespace
+
+CString StopProfitPrice(long direction, double price, double offset, bool takeProfit) {
+    if (offset == 0.0)
+        return CString();
+    // Direction 1 (buy): profit lies above the order price and loss below; any other code the reverse.
+    const bool above = (direction == 1) == takeProfit;
+    // Locale-independent: the host's texts always use '.' whatever LC_NUMERIC the GUI set.
+    return CString(orvo::RealToText(above ? price + offset : price - offset, 2));
+}
+
+int QueryPriceTriggerRules(const QueryConditions& cond, CMemRecord& rec) {
+    const rulequery::Frame frame{GetRuleFunction(KIND_PRICE_TRIGGER),
+                                 rulequery::CategoryItem::AfterConditions,
+                                 GetOrderCategory(KIND_PRICE_TRIGGER), false};
+    return rulequery::RunRuleQuery(frame, cond, rec, FillPriceTriggerRow);
+}
+
+int QueryStopProfitRules(const QueryConditions& cond, CMemRecord& rec) {
+    const rulequery::Frame frame{GetRuleFunction(KIND_STOP_PROFIT), rulequery::CategoryItem::None, 0, false};
+    return rulequery::RunRuleQuery(frame, cond, rec, FillStopProfitRow);
+}

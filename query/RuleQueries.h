@@ -1,0 +1,33 @@
+// The six rule queries of the query window, one per order kind (tab). Each empties the kind's record set,
+// sends one request over g_pFixComm with the query conditions, and appends one row per reply row, codes
+// turned into text on the way. Redrawing the list and giving it the focus is left to the window.
+//
+// Each returns 1 when the request was sent (also when the reply had no rows), 0 when nothing could be sent
+// (no request channel, or an unknown kind); the record set is empty in the latter case.
+#pragma once
+
+#include "platform/CString.h"
+#include "query/QueryConditions.h"
+
+class CFixComm;
+class CMemRecord;
+
+// The condition items every rule request carries, in this order: 697 always, 610, 605, 599, 720, 719
+// when not empty, 9020 always, 618 and 590 only for validity "1". All as text, unchanged.
+void AddConditionItems(CFixComm& comm, const QueryConditions& cond);
+
+int QueryPriceTriggerRules(const QueryConditions& cond,
+                           CMemRecord& rec);                             // F1, 16476, leaves last row current
+int QueryStopProfitRules(const QueryConditions& cond, CMemRecord& rec);  // F2, 16477, leaves last row current
+int QueryFillTriggerRules(const QueryConditions& cond, CMemRecord& rec); // F3, 16486, leaves last row current
+int QueryArbitrageRules(const QueryConditions& cond, CMemRecord& rec);   // F4, 16479, ends on first row
+int QueryBatchRules(const QueryConditions& cond, CMemRecord& rec);       // F5, 16485 category 6, first row
+int QueryLinkedRules(const QueryConditions& cond, CMemRecord& rec);      // F6, 16425 + 16433 + 16485 cat. 5
+
+// The query of the given order kind (tab index 0..5); 0 and nothing sent for any other index.
+int QueryRules(int kind, const QueryConditions& cond, CMemRecord& rec);
+
+// The stop-loss / take-profit price columns: empty for an offset of exactly 0.0; otherwise the order
+// price plus the offset for a take-profit column of direction 1 or a stop-loss column of any other
+// direction, minus it in the other two cases; "%.2lf".
+CString StopProfitPrice(long direction, double price, double offset, bool takeProfit);
