@@ -12,10 +12,10 @@
 enum class FieldType : unsigned char { Integer, Text, Real };
 
 struct FieldInfo {
-    CString name;          // as written in the layout (GBK)
-    FieldType type;        // I, C or R
-    int width = 0;         // C: bytes to show (storage is never cut); R: total width
-    int decimals = 0;      // R: digits after the point; the text column "[C12.2]" keeps 2 here too
+    CString name;     // as written in the layout (GBK)
+    FieldType type;   // I, C or R
+    int width = 0;    // C: bytes to show (storage is never cut); R: total width
+    int decimals = 0; // R: digits after the point; the text column "[C12.2]" keeps 2 here too
 };
 
 class CMemData {
@@ -29,15 +29,15 @@ public:
     void* GoTop();
     void* GoBottom();
     void* Skip(int count = 1);
-    void* Go(long row);          // 0-based; past the end leaves the cursor at Eof
-    BOOL Eof() const;            // past the last row; at once for an empty set
+    void* Go(long row); // 0-based; past the end leaves the cursor at Eof
+    BOOL Eof() const;   // past the last row; at once for an empty set
     BOOL Bof() const;
-    long GetRecNo() const;       // 0-based current row, GetRecordCount() at Eof
+    long GetRecNo() const; // 0-based current row, GetRecordCount() at Eof
     long GetRecordCount() const;
 
     void* Append(void* unused = nullptr, int count = 1); // adds empty rows; the last becomes current
-    void Delete();               // removes the current row; the following row becomes current
-    void Zap();                  // removes every row
+    void Delete(); // removes the current row; the following row becomes current
+    void Zap();    // removes every row
 
 protected:
     struct Impl;
@@ -74,4 +74,6 @@ public:
 
     // Direct cell access by index, for views that draw many cells: row is 0-based.
     CString GetCellString(long row, int field) const;
+    long GetCellLong(long row, int field) const;
+    double GetCellDouble(long row, int field) const;
 };

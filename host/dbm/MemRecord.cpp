@@ -1,0 +1,336 @@
+#include "host/dbm/MemRecord.h"
+
+#include "host/dbm/RecordSchema.h"
+#include "platform/TextNumbers.h"
+
+#include <cstring>
+#include <new>
+#include <string>
+
+// Rows are blocks of RowSize() bytes: text cells are std::string objects built in place, integer cells
+// long, real cells double, each at the offset the schema gives. The vector holds one pointer per row, so
+// Append and Delete move pointers, never cells.
+struct CMemData::Impl {
+    orvo::dbm::RecordSchema schema;
+    std::vector<std::byte*> rows;
+    std::size_t cursor = 0; // rows.size() is Eof
+    bool bof = true;
+
+    Impl() = default;
+    Impl(const Impl& other) : schema(other.schema), cursor(other.cursor), bof(other.bof) {
+        rows.reserve(other.rows.size());
+        for (std::byte* row : other.rows)
+            rows.push_back(copyRow(row));
+    }
+    Impl& operator=(const Impl&) = delete;
+    ~Impl() { clearRows(); }
+
+    std::byte* newRow() const {
+        auto* row = static_cast<std::byte*>(::operator new(schema.RowSize() == 0 ? 1 : schema.RowSize()));
+        std::memset(row, 0, schema.RowSize());
+        for (const std::size_t offset : schema.TextOffsets())
+            new (row + offset) std::string();
+        return row;
+    }
+    std::byte* copyRow(const std::byte* source) const {
+        auto* row = static_cast<std::byte*>(::operator new(schema.RowSize() == 0 ? 1 : schema.RowSize()));
+        std::memcpy(row, source, schema.RowSize()); // numbers; the strings are rebuilt below
+        for (const std::size_t offset : schema.TextOffsets())
+            new (row + offset)
+                std::string(*std::launder(reinterpret_cast<const std::string*>(source + offset)));
+        return row;
+    }
+    void freeRow(std::byte* row) const {
+        for (const std::size_t offset : schema.TextOffsets())
+            std::launder(reinterpret_cast<std::string*>(row + offset))->~basic_string();
+        ::operator delete(row);
+    }
+    void clearRows() {
+        for (std::byte* row : rows)
+            freeRow(row);
+        rows.clear();
+        cursor = 0;
+        bof = true;
+    }
+    std::byte* current() const { return cursor < rows.size() ? rows[cursor] : nullptr; }
+    // -1: the current row; 0..n-1: that row; anything else: none.
+    std::byte* rowAt(long row) const {
+        if (row == -1)
+            return current();
+        return row >= 0 && static_cast<std::size_t>(row) < rows.size() ? rows[static_cast<std::size_t>(row)]
+                                                                       : nullptr;
+    }
+};
+
+namespace {
+
+using orvo::dbm::RecordSchema;
+
+std::string& textCell(std::byte* row, std::size_t offset) {
+    return *std::launder(reinterpret_cast<std::string*>(row + offset));
+}
+const std::string& textCell(const std::byte* row, std::size_t offset) {
+    return *std::launder(reinterpret_cast<const std::string*>(row + offset));
+}
+long& longCell(std::byte* row, std::size_t offset) {
+    return *std::launder(reinterpret_cast<long*>(row + offset));
+}
+long longCell(const std::byte* row, std::size_t offset) {
+    return *std::launder(reinterpret_cast<const long*>(row + offset));
+}
+double& realCell(std::byte* row, std::size_t offset) {
+    return *std::launder(reinterpret_cast<double*>(row + offset));
+}
+double realCell(const std::byte* row, std::size_t offset) {
+    return *std::launder(reinterpret_cast<const double*>(row + offset));
+}
+
+CString cellString(const RecordSchema& schema, const std::byte* row, int field) {
+    const FieldInfo& info = schema.Field(field);
+    const std::size_t offset = schema.Offset(field);
+    switch (info.type) {
+    case FieldType::Text:
+        return CString(std::string_view(textCell(row, offset)));
+    case FieldType::Integer:
+        return CString(std::to_string(longCell(row, offset)));
+    case FieldType::Real:
+        return CString(orvo::RealToText(realCell(row, offset), info.decimals));
+    }
+    return CString();
+}
+
+long cellLong(const RecordSchema& schema, const std::byte* row, int field) {
+    const std::size_t offset = schema.Offset(field);
+    switch (schema.Field(field).type) {
+    case FieldType::Text:
+        return orvo::TextToLong(textCell(row, offset));
+    case FieldType::Integer:
+        return longCell(row, offset);
+    case FieldType::Real:
+        return orvo::RealToLong(realCell(row, offset));
+    }
+    return 0;
+}
+
+double cellDouble(const RecordSchema& schema, const std::byte* row, int field) {
+    const std::size_t offset = schema.Offset(field);
+    switch (schema.Field(field).type) {
+    case FieldType::Text:
+        return orvo::TextToDouble(textCell(row, offset));
+    case FieldType::Integer:
+        return static_cast<double>(longCell(row, offset));
+    case FieldType::Real:
+        return realCell(row, offset);
+    }
+    return 0.0;
+}
+
+} // namespace
+
+// ---- CMemData ----------------------------------------------------------------------------------------
+
+CMemData::CMemData() : m_impl(std::make_unique<Impl>()) {}
+CMemData::~CMemData() = default;
+CMemData::CMemData(const CMemData& other) : m_impl(std::make_unique<Impl>(*other.m_impl)) {}
+
+CMemData& CMemData::operator=(const CMemData& other) {
+    if (this != &other)
+        m_impl = std::make_unique<Impl>(*other.m_impl);
+    return *this;
+}
+
+void* CMemData::GoTop() {
+    m_impl->cursor = 0;
+    m_impl->bof = m_impl->rows.empty();
+    return m_impl->current();
+}
+
+void* CMemData::GoBottom() {
+    m_impl->cursor = m_impl->rows.empty() ? 0 : m_impl->rows.size() - 1;
+    m_impl->bof = m_impl->rows.empty();
+    return m_impl->current();
+}
+
+void* CMemData::Skip(int count) {
+    Impl& d = *m_impl;
+    const long target = static_cast<long>(d.cursor) + count;
+    if (d.rows.empty()) {
+        d.cursor = 0;
+        d.bof = true;
+    } else if (target < 0) {
+        d.cursor = 0; // stays on the first row, flagged as having tried to move before it
+        d.bof = true;
+    } else {
+        d.cursor = static_cast<std::size_t>(target) >= d.rows.size() ? d.rows.size()
+                                                                     : static_cast<std::size_t>(target);
+        d.bof = false;
+    }
+    return d.current();
+}
+
+void* CMemData::Go(long row) {
+    Impl& d = *m_impl;
+    d.cursor = row >= 0 && static_cast<std::size_t>(row) < d.rows.size() ? static_cast<std::size_t>(row)
+                                                                         : d.rows.size();
+    d.bof = d.rows.empty();
+    return d.current();
+}
+
+BOOL CMemData::Eof() const {
+    return m_impl->cursor >= m_impl->rows.size();
+}
+BOOL CMemData::Bof() const {
+    return m_impl->bof || m_impl->rows.empty();
+}
+long CMemData::GetRecNo() const {
+    return static_cast<long>(m_impl->cursor);
+}
+long CMemData::GetRecordCount() const {
+    return static_cast<long>(m_impl->rows.size());
+}
+
+void* CMemData::Append(void* /*unused*/, int count) {
+    Impl& d = *m_impl;
+    if (count <= 0)
+        return d.current();
+    d.rows.reserve(d.rows.size() + static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+        d.rows.push_back(d.newRow());
+    d.cursor = d.rows.size() - 1;
+    d.bof = false;
+    return d.current();
+}
+
+void CMemData::Delete() {
+    Impl& d = *m_impl;
+    if (d.cursor >= d.rows.size())
+        return;
+    d.freeRow(d.rows[d.cursor]);
+    d.rows.erase(d.rows.begin() + static_cast<std::ptrdiff_t>(d.cursor));
+    d.bof = d.rows.empty(); // the cursor index now names the following row, or Eof
+}
+
+void CMemData::Zap() {
+    m_impl->clearRows();
+}
+
+// ---- CMemRecord --------------------------------------------------------------------------------------
+
+CMemRecord::CMemRecord() = default;
+CMemRecord::~CMemRecord() = default;
+CMemRecord::CMemRecord(const CMemRecord& other) = default;
+
+int CMemRecord::operator=(const CMemRecord& other) {
+    CMemData::operator=(other);
+    return static_cast<int>(GetRecordCount());
+}
+
+BOOL CMemRecord::Create(LPCTSTR layout, int /*flags*/) {
+    m_impl->clearRows();
+    return m_impl->schema.Parse(layout ? layout : "") ? TRUE : FALSE;
+}
+
+BOOL CMemRecord::Set(LPCTSTR field, LPCTSTR value, int row) {
+    const int index = m_impl->schema.Find(field);
+    std::byte* cells = m_impl->rowAt(row);
+    if (index < 0 || !cells)
+        return FALSE;
+    const std::size_t offset = m_impl->schema.Offset(index);
+    const char* text = value ? value : "";
+    switch (m_impl->schema.Field(index).type) {
+    case FieldType::Text:
+        textCell(cells, offset).assign(text);
+        break; // never cut: the width is for display
+    case FieldType::Integer:
+        longCell(cells, offset) = orvo::TextToLong(text);
+        break;
+    case FieldType::Real:
+        realCell(cells, offset) = orvo::TextToDouble(text);
+        break;
+    }
+    return TRUE;
+}
+
+BOOL CMemRecord::Set(LPCTSTR field, long value, int row) {
+    const int index = m_impl->schema.Find(field);
+    std::byte* cells = m_impl->rowAt(row);
+    if (index < 0 || !cells)
+        return FALSE;
+    const std::size_t offset = m_impl->schema.Offset(index);
+    switch (m_impl->schema.Field(index).type) {
+    case FieldType::Text:
+        textCell(cells, offset) = std::to_string(value);
+        break;
+    case FieldType::Integer:
+        longCell(cells, offset) = value;
+        break;
+    case FieldType::Real:
+        realCell(cells, offset) = static_cast<double>(value);
+        break;
+    }
+    return TRUE;
+}
+
+CString CMemRecord::GetString(LPCTSTR field, int row) const {
+    const int index = m_impl->schema.Find(field);
+    const std::byte* cells = m_impl->rowAt(row);
+    return index < 0 || !cells ? CString() : cellString(m_impl->schema, cells, index);
+}
+
+long CMemRecord::GetLong(LPCTSTR field, int row) const {
+    const int index = m_impl->schema.Find(field);
+    const std::byte* cells = m_impl->rowAt(row);
+    return index < 0 || !cells ? 0 : cellLong(m_impl->schema, cells, index);
+}
+
+double CMemRecord::GetDouble(LPCTSTR field, int row) const {
+    const int index = m_impl->schema.Find(field);
+    const std::byte* cells = m_impl->rowAt(row);
+    return index < 0 || !cells ? 0.0 : cellDouble(m_impl->schema, cells, index);
+}
+
+BOOL CMemRecord::Locate(LPCTSTR field, long value) {
+    const int index = m_impl->schema.Find(field);
+    if (index < 0)
+        return FALSE;
+    for (std::size_t row = 0; row < m_impl->rows.size(); ++row)
+        if (cellLong(m_impl->schema, m_impl->rows[row], index) == value) {
+            m_impl->cursor = row;
+            m_impl->bof = false;
+            return TRUE;
+        }
+    return FALSE; // the cursor stays where it was
+}
+
+int CMemRecord::GetFieldCount() const {
+    return m_impl->schema.FieldCount();
+}
+
+const FieldInfo& CMemRecord::GetField(int index) const {
+    static const FieldInfo none{CString(), FieldType::Text, 0, 0};
+    return index >= 0 && index < GetFieldCount() ? m_impl->schema.Field(index) : none;
+}
+
+int CMemRecord::FindField(LPCTSTR field) const {
+    return m_impl->schema.Find(field);
+}
+
+CString CMemRecord::GetLayout() const {
+    return CString(std::string_view(m_impl->schema.Layout()));
+}
+
+CString CMemRecord::GetCellString(long row, int field) const {
+    const std::byte* cells = m_impl->rowAt(row < 0 ? -2 : row);
+    return field < 0 || field >= GetFieldCount() || !cells ? CString()
+                                                           : cellString(m_impl->schema, cells, field);
+}
+
+long CMemRecord::GetCellLong(long row, int field) const {
+    const std::byte* cells = m_impl->rowAt(row < 0 ? -2 : row);
+    return field < 0 || field >= GetFieldCount() || !cells ? 0 : cellLong(m_impl->schema, cells, field);
+}
+
+double CMemRecord::GetCellDouble(long row, int field) const {
+    const std::byte* cells = m_impl->rowAt(row < 0 ? -2 : row);
+    return field < 0 || field >= GetFieldCount() || !cells ? 0.0 : cellDouble(m_impl->schema, cells, field);
+}

@@ -1,0 +1,262 @@
+#include "host/dbm/MemRecord.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+// The detail list's layout: Chinese captions first, then "color" and the Latin key columns.
+constexpr const char* kDetailLayout =
+    "客户号[C12],委托号[I],状态说明[C30],合约[C16],买卖[C4],开平[C4],委价[R8.2],委手[I],成价[R8.2],成手[I],"
+    "撤手[I],投保[C8],交易所[C4],委托时间[C8],申报时间[C8],委托日期[C10],color[I],KHH[C12],JYBM[C10],JYS[C2]";
+
+CMemRecord makeSet(const char* utf8Layout) {
+    CMemRecord set;
+    EXPECT_TRUE(set.Create(CString::FromUtf8(utf8Layout)));
+    return set;
+}
+
+TEST(MemRecordLayout, ColumnsKeepLayoutOrderAndTypes) {
+    CMemRecord set = makeSet(kDetailLayout);
+    ASSERT_EQ(set.GetFieldCount(), 20);
+    EXPECT_EQ(set.GetField(0).name, GBK("客户号"));
+    EXPECT_EQ(set.GetField(0).type, FieldType::Text);
+    EXPECT_EQ(set.GetField(0).width, 12);
+    EXPECT_EQ(set.GetField(1).type, FieldType::Integer);
+    EXPECT_EQ(set.GetField(6).name, GBK("委价"));
+    EXPECT_EQ(set.GetField(6).type, FieldType::Real);
+    EXPECT_EQ(set.GetField(6).width, 8);
+    EXPECT_EQ(set.GetField(6).decimals, 2);
+    EXPECT_EQ(set.GetField(16).name, "color");
+    EXPECT_EQ(set.GetField(19).name, "JYS");
+    EXPECT_EQ(set.FindField("JYBM"), 18);
+    EXPECT_EQ(set.FindField("jybm"), -1);
+    EXPECT_EQ(set.GetRecordCount(), 0);
+    EXPECT_TRUE(set.Eof());
+}
+
+TEST(MemRecordLayout, TextColumnWithDecimalsAndTrailingBlank) {
+    CMemRecord set = makeSet("套利价差[C12.2],color[I],XZBH[I] ");
+    ASSERT_EQ(set.GetFieldCount(), 3);
+    EXPECT_EQ(set.GetField(0).type, FieldType::Text);
+    EXPECT_EQ(set.GetField(0).decimals, 2);
+    EXPECT_EQ(set.GetField(2).name, "XZBH");
+    EXPECT_EQ(set.GetLayout(), CString::FromUtf8("套利价差[C12.2],color[I],XZBH[I] ")); // as given
+    set.Append();
+    set.Set(GBK("套利价差"), "1.5");
+    EXPECT_EQ(set.GetString(GBK("套利价差")), "1.5"); // text stays text, no decimals added
+}
+
+TEST(MemRecordLayout, TrailByteThatLooksLikeABracketStaysInTheName) {
+    const std::string name = "\xDA\x5B\xDA\x5D"; // two characters whose trail bytes are '[' and ']'
+    CMemRecord set;
+    ASSERT_TRUE(set.Create((name + "[I],B[C2]").c_str()));
+    EXPECT_EQ(set.GetField(0).name.str(), name);
+    EXPECT_EQ(set.GetField(0).type, FieldType::Integer);
+}
+
+TEST(MemRecordLayout, MalformedLayoutsLeaveNoColumns) {
+    for (const char* bad : {"", "A", "A[I", "A[X]", "[I]", "A[I],,B[I]", "A[I],", "A[C12.]", "A[R8.2x]",
+                            "A[i]", "A[I],A[C2]", "A[C99999999999]"}) {
+        CMemRecord set = makeSet("X[I]");
+        set.Append();
+        EXPECT_FALSE(set.Create(bad)) << bad;
+        EXPECT_EQ(set.GetFieldCount(), 0) << bad;
+        EXPECT_EQ(set.GetRecordCount(), 0) << bad;
+    }
+    CMemRecord set;
+    EXPECT_FALSE(set.Create(nullptr));
+}
+
+TEST(MemRecordValues, ConversionsBetweenColumnTypes) {
+    CMemRecord set = makeSet("N[I],P[R8.2],T[C4]");
+    set.Append();
+    set.Set("N", "  -42abc");
+    EXPECT_EQ(set.GetLong("N"), -42); // atol: blanks, sign, digits
+    set.Set("N", "abc");
+    EXPECT_EQ(set.GetLong("N"), 0);
+    set.Set("N", "+7");
+    EXPECT_EQ(set.GetString("N"), "7");
+    set.Set("N", "99999999999999999999999");
+    EXPECT_EQ(set.GetLong("N"), LONG_MAX);
+
+    set.Set("P", " 3.14159xyz");
+    EXPECT_DOUBLE_EQ(set.GetDouble("P"), 3.14159);
+    EXPECT_EQ(set.GetString("P"), "3.14"); // the column's decimals
+    EXPECT_EQ(set.GetLong("P"), 3);
+    set.Set("P", 5L);
+    EXPECT_EQ(set.GetString("P"), "5.00");
+    set.Set("P", "-0.005");
+    EXPECT_EQ(set.GetString("P"), "-0.01");
+    set.Set("P", "1e3");
+    EXPECT_EQ(set.GetString("P"), "1000.00");
+
+    set.Set("T", 123456L);
+    EXPECT_EQ(set.GetString("T"), "123456"); // width 4 does not cut
+    EXPECT_EQ(set.GetLong("T"), 123456);
+    set.Set("T", "2.5");
+    EXPECT_DOUBLE_EQ(set.GetDouble("T"), 2.5);
+    set.Set("T", static_cast<LPCTSTR>(nullptr));
+    EXPECT_EQ(set.GetString("T"), "");
+}
+
+TEST(MemRecordValues, LongTextIsNeverCutAndGbkRoundTripsByteForByte) {
+    CMemRecord set = makeSet("状态说明[C4],K[C2]");
+    std::string every;
+    for (int lead = 0x81; lead <= 0xFE; ++lead)
+        every += std::string{static_cast<char>(lead), '\x40', static_cast<char>(lead), '\x7E'};
+    set.Append();
+    set.Set(GBK("状态说明"), GBK("已触发，等待成交"));
+    set.Set("K", every.c_str());
+    EXPECT_EQ(set.GetString(GBK("状态说明")), GBK("已触发，等待成交"));
+    EXPECT_EQ(set.GetString("K").str(), every);
+    EXPECT_EQ(set.GetCellString(0, 1).str(), every);
+}
+
+TEST(MemRecordValues, NoCurrentRowOrUnknownColumnGivesEmptyValues) {
+    CMemRecord set = makeSet("N[I],T[C8],P[R8.2]");
+    EXPECT_EQ(set.GetString("T"), "");
+    EXPECT_EQ(set.GetLong("N"), 0);
+    EXPECT_EQ(set.GetDouble("P"), 0.0);
+    EXPECT_FALSE(set.Set("T", "x"));
+    EXPECT_FALSE(set.Set("N", 1L));
+
+    set.Append();
+    set.Set("N", 5L);
+    EXPECT_FALSE(set.Set("nope", "x"));
+    EXPECT_EQ(set.GetString("nope"), "");
+    EXPECT_EQ(set.GetString(nullptr), "");
+    EXPECT_EQ(set.GetString("N", 1), ""); // no such row
+    EXPECT_EQ(set.GetString("N", -5), "");
+    EXPECT_FALSE(set.Set("N", 9L, 3));
+    EXPECT_EQ(set.GetCellString(-1, 0), "");
+    EXPECT_EQ(set.GetCellString(0, 7), "");
+    EXPECT_EQ(set.GetField(99).name, "");
+
+    set.Skip(1); // past the end
+    EXPECT_TRUE(set.Eof());
+    EXPECT_EQ(set.GetLong("N"), 0);
+    EXPECT_FALSE(set.Set("N", 1L));
+    EXPECT_EQ(set.GetLong("N", 0), 5); // a row by number still reads
+}
+
+TEST(MemRecordValues, FreshRowsAreEmpty) {
+    CMemRecord set = makeSet("N[I],T[C8],P[R8.2]");
+    set.Append(nullptr, 3);
+    EXPECT_EQ(set.GetRecordCount(), 3);
+    EXPECT_EQ(set.GetRecNo(), 2); // the last added row is current
+    EXPECT_EQ(set.GetString("N"), "0");
+    EXPECT_EQ(set.GetString("T"), "");
+    EXPECT_EQ(set.GetString("P"), "0.00");
+}
+
+CMemRecord numbered(std::initializer_list<long> values) {
+    CMemRecord set = makeSet("N[I],T[C8]");
+    for (const long v : values) {
+        set.Append(nullptr, 1);
+        set.Set("N", v);
+        set.Set("T", std::to_string(v * 10).c_str());
+    }
+    return set;
+}
+
+std::string walk(CMemRecord& set) {
+    std::string seen;
+    for (set.GoTop(); !set.Eof(); set.Skip(1))
+        seen += std::to_string(set.GetLong("N")) + ",";
+    return seen;
+}
+
+TEST(MemRecordCursor, DeleteInAWalkRemovesAdjacentMatches) {
+    CMemRecord set = numbered({1, 2, 2, 3, 2, 2});
+    set.GoTop();
+    while (!set.Eof()) {
+        if (set.GetLong("N") == 2)
+            set.Delete(); // the following row becomes current: no Skip
+        else
+            set.Skip(1);
+    }
+    EXPECT_EQ(walk(set), "1,3,");
+    EXPECT_EQ(set.GetRecordCount(), 2);
+}
+
+TEST(MemRecordCursor, DeleteKeepsOtherRowsIntact) {
+    CMemRecord set = numbered({1, 2, 3});
+    set.Go(1);
+    set.Delete();
+    EXPECT_EQ(set.GetRecNo(), 1);
+    EXPECT_EQ(set.GetString("T"), "30");
+    set.Delete();
+    EXPECT_TRUE(set.Eof());
+    set.Delete(); // at Eof: nothing
+    EXPECT_EQ(walk(set), "1,");
+}
+
+TEST(MemRecordCursor, MovesAndBounds) {
+    CMemRecord empty = makeSet("N[I]");
+    EXPECT_EQ(empty.GoTop(), nullptr);
+    EXPECT_TRUE(empty.Eof());
+    EXPECT_TRUE(empty.Bof());
+    EXPECT_EQ(empty.Skip(1), nullptr);
+    EXPECT_EQ(empty.GoBottom(), nullptr);
+
+    CMemRecord set = numbered({1, 2, 3});
+    EXPECT_NE(set.GoTop(), nullptr);
+    EXPECT_FALSE(set.Bof());
+    EXPECT_EQ(set.GetLong("N"), 1);
+    set.Skip(-1);
+    EXPECT_TRUE(set.Bof());
+    EXPECT_EQ(set.GetLong("N"), 1);
+    set.GoBottom();
+    EXPECT_EQ(set.GetLong("N"), 3);
+    EXPECT_EQ(set.Skip(5), nullptr);
+    EXPECT_TRUE(set.Eof());
+    EXPECT_EQ(set.GetRecNo(), 3);
+    set.Go(1);
+    EXPECT_EQ(set.GetLong("N"), 2);
+    set.Go(7);
+    EXPECT_TRUE(set.Eof());
+    set.Zap();
+    EXPECT_EQ(set.GetRecordCount(), 0);
+    EXPECT_TRUE(set.Eof());
+    EXPECT_EQ(set.GetFieldCount(), 2); // Zap keeps the columns
+}
+
+TEST(MemRecordCursor, LocateFindsTheFirstMatch) {
+    CMemRecord set = numbered({5, 7, 7, 9});
+    set.GoTop();
+    EXPECT_TRUE(set.Locate("N", 7));
+    EXPECT_EQ(set.GetRecNo(), 1);
+    EXPECT_TRUE(set.Locate("T", 90)); // a text column compares by its integer value
+    EXPECT_EQ(set.GetRecNo(), 3);
+    EXPECT_FALSE(set.Locate("N", 8));
+    EXPECT_EQ(set.GetRecNo(), 3); // unchanged on failure
+    EXPECT_FALSE(set.Locate("nope", 5));
+}
+
+TEST(MemRecordCopy, AssignmentCopiesColumnsAndRowsIndependently) {
+    CMemRecord source = numbered({1, 2, 3});
+    CMemRecord copy = makeSet("Other[C2]");
+    EXPECT_EQ(copy = source, 3);
+    EXPECT_EQ(copy.GetFieldCount(), 2);
+    EXPECT_EQ(walk(copy), "1,2,3,");
+
+    // Filtering the copy leaves the source alone, and the reverse.
+    copy.GoTop();
+    copy.Delete();
+    copy.Set("T", "changed");
+    EXPECT_EQ(walk(source), "1,2,3,");
+    source.GoTop();
+    EXPECT_EQ(source.GetString("T"), "10");
+
+    CMemRecord constructed(source);
+    EXPECT_EQ(walk(constructed), "1,2,3,");
+    source.Zap();
+    EXPECT_EQ(constructed.GetRecordCount(), 3);
+
+    constructed = constructed; // self-assignment keeps everything
+    EXPECT_EQ(walk(constructed), "1,2,3,");
+}
+
+} // namespace
