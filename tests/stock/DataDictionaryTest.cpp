@@ -1,0 +1,109 @@
+#include "host/stock/DataDictionary.h"
+#include "host/dbm/MemRecord.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class DataDictionaryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CMemRecord xtdm;
+        ASSERT_TRUE(xtdm.Create("FLDM[C20],IBM[I],CBM[C10],NOTE[C40]"));
+        add(xtdm, "CFZT", 0, "0", "未触发");
+        add(xtdm, "CFZT", 1, "1", "已触发");
+        add(xtdm, "QHCXBZ", 1, "A", "撤销");
+        add(xtdm, "QHCXBZ", 2, "a", "小写");
+        m_dictionary.AddTable("QHXTDM", xtdm);
+
+        CMemRecord jylb;
+        ASSERT_TRUE(jylb.Create("JYLB[C4],JYLBMC[C20]"));
+        jylb.Append();
+        jylb.Set("JYLB", "01"); // a number kept as text still matches integer code 1
+        jylb.Set("JYLBMC", GBK("投机"));
+        jylb.Append();
+        jylb.Set("JYLB", ""); // a blank code is not code 0
+        jylb.Set("JYLBMC", GBK("空"));
+        m_dictionary.AddTable("JYLB", jylb);
+
+        CMemRecord jys;
+        ASSERT_TRUE(jys.Create("JYS[C2],JYSJC[C10]"));
+        jys.Append();
+        jys.Set("JYS", "S");
+        jys.Set("JYSJC", GBK("上期所"));
+        m_dictionary.AddTable("JYS", jys);
+    }
+
+    static void add(CMemRecord& table, const char* category, long ibm, const char* cbm,
+                    const char* noteUtf8) {
+        table.Append();
+        table.Set("FLDM", category);
+        table.Set("IBM", ibm);
+        table.Set("CBM", cbm);
+        table.Set("NOTE", CString::FromUtf8(noteUtf8));
+    }
+
+    CDataDictionary m_dictionary;
+};
+
+TEST_F(DataDictionaryTest, CategoryWithIntegerCode) {
+    EXPECT_EQ(m_dictionary.GetXTDM("QHXTDM", "FLDM", "CFZT", "IBM", 1L, "NOTE"), GBK("已触发"));
+    EXPECT_EQ(m_dictionary.GetXTDM("QHXTDM", "FLDM", "CFZT", "IBM", 0L, "NOTE"), GBK("未触发"));
+    EXPECT_EQ(m_dictionary.GetXTDM("QHXTDM", "FLDM", "CFZT", "IBM", 2L, "NOTE"), "");
+    EXPECT_EQ(m_dictionary.GetXTDM("QHXTDM", "FLDM", "QHCXBZ", "IBM", 0L, "NOTE"), ""); // category must match
+}
+
+TEST_F(DataDictionaryTest, CategoryWithTextCodeComparesByteForByte) {
+    EXPECT_EQ(m_dictionary.GetXTDM("QHXTDM", "FLDM", "QHCXBZ", "CBM", "A", "NOTE"), GBK("撤销"));
+    EXPECT_EQ(m_dictionary.GetXTDM("QHXTDM", "FLDM", "QHCXBZ", "CBM", "a", "NOTE"), GBK("小写"));
+    EXPECT_EQ(m_dictionary.GetXTDM("QHXTDM", "FLDM", "QHCXBZ", "CBM", " A", "NOTE"), "");
+    EXPECT_EQ(m_dictionary.GetXTDM("QHXTDM", "FLDM", "CFZT", "CBM", "A", "NOTE"), "");
+}
+
+TEST_F(DataDictionaryTest, CodeAloneForms) {
+    EXPECT_EQ(m_dictionary.GetXTDM("JYLB", "JYLB", 1, "JYLBMC"), GBK("投机"));
+    EXPECT_EQ(m_dictionary.GetXTDM("JYLB", "JYLB", 0, "JYLBMC"), "");
+    EXPECT_EQ(m_dictionary.GetXTDM("JYS", "JYS", "S", "JYSJC"), GBK("上期所"));
+    EXPECT_EQ(m_dictionary.GetXTDM("JYS", "JYS", "D", "JYSJC"), "");
+}
+
+TEST_F(DataDictionaryTest, MissingTablesAndColumnsGiveEmptyText) {
+    EXPECT_EQ(m_dictionary.GetXTDM("NOPE", "JYS", "S", "JYSJC"), "");
+    EXPECT_EQ(m_dictionary.GetXTDM("JYS", "NOPE", "S", "JYSJC"), "");
+    EXPECT_EQ(m_dictionary.GetXTDM("JYS", "JYS", "S", "NOPE"), "");
+    EXPECT_EQ(m_dictionary.GetXTDM("QHXTDM", "NOPE", "CFZT", "IBM", 1L, "NOTE"), "");
+    EXPECT_EQ(m_dictionary.GetXTDM(nullptr, nullptr, nullptr, nullptr), "");
+    EXPECT_EQ(m_dictionary.GetTable("NOPE"), nullptr);
+}
+
+TEST_F(DataDictionaryTest, TablesAreCopiedAndReplacedByName) {
+    CMemRecord* held = m_dictionary.GetTable("JYS");
+    ASSERT_NE(held, nullptr);
+    held->GoBottom();
+    const long before = held->GetRecNo();
+    EXPECT_EQ(m_dictionary.GetXTDM("JYS", "JYS", "S", "JYSJC"), GBK("上期所"));
+    EXPECT_EQ(held->GetRecNo(), before); // lookups leave the table's cursor alone
+
+    CMemRecord replacement;
+    replacement.Create("JYS[C2],JYSJC[C10]");
+    replacement.Append();
+    replacement.Set("JYS", "S");
+    replacement.Set("JYSJC", "new");
+    m_dictionary.AddTable("JYS", replacement);
+    replacement.Set("JYSJC", "changed after");
+    EXPECT_EQ(m_dictionary.GetXTDM("JYS", "JYS", "S", "JYSJC"), "new");
+}
+
+TEST(GlobalTableMap, HoldsTablesByName) {
+    CMemRecord contracts;
+    contracts.Create("HYDM[C16]");
+    theGloalMem.SetAt("QHHYDM", &contracts);
+    void* found = nullptr;
+    EXPECT_TRUE(theGloalMem.Lookup("QHHYDM", found));
+    EXPECT_EQ(found, &contracts);
+    EXPECT_FALSE(theGloalMem.Lookup("qhhydm", found));
+    EXPECT_TRUE(theGloalMem.RemoveKey("QHHYDM"));
+    EXPECT_FALSE(theGloalMem.Lookup("QHHYDM", found));
+}
+
+} // namespace
