@@ -1,0 +1,35 @@
+// ModuleMain: runs the query window for one opening of function 893.
+#include "module/ModuleEntry.h"
+
+#include "module/ModuleState.h"
+
+namespace {
+
+// The objects the query window needs, by SetOrvoData code; the first one missing is named in the status.
+long firstMissingHostObject() {
+    if (!g_pFixComm)
+        return 102;
+    if (!g_pIni)
+        return 103;
+    if (!g_pTableMap)
+        return 105;
+    if (!g_pDictionary)
+        return 106;
+    return 0;
+}
+
+} // namespace
+
+int ModuleMain() {
+    // Without one of the host's objects the window could only fail half-way; it is not opened, and the
+    // host can read why with GetParam(7).
+    if (const long missing = firstMissingHostObject(); missing != 0) {
+        g_strModuleStatus.Format("%s(%li)", GBK("缺少主程序对象").GetString(), missing);
+        return 1;
+    }
+
+    // QUERY WINDOW: construct CExtOrderQueryDlg with no parent, set its m_strTitle to g_strModuleName, run
+    // DoModal and destroy it when the modal loop ends. It arrives with the query window; until then an
+    // opening with every object present shows nothing.
+    return 1;
+}
