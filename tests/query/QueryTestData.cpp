@@ -114,3 +114,16 @@ CodeTables::~CodeTables() {
 }
 
 } // namespace querytest
+
+namespace querytest {
+
+ColumnValues RowOf(const CMemRecord& rec, int row) {
+    ColumnValues values;
+    for (int i = 0; i < rec.GetFieldCount(); ++i) {
+        const CString& name = rec.GetField(i).name;
+        values.emplace_back(Utf8(name), Utf8(rec.GetString(name, row)));
+    }
+    return values;
+}
+
+} // namespace querytest

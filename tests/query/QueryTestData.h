@@ -8,6 +8,7 @@
 
 #include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace querytest {
@@ -34,5 +35,14 @@ public:
     CMemRecord xtdmTable; // the table map's "XTDM", with the "ZQJCLB" rows
     CMapStringToPtr tableMap;
 };
+
+} // namespace querytest
+
+namespace querytest {
+
+using ColumnValues = std::vector<std::pair<std::string, std::string>>;
+
+// Every column of the current row (or of row `row`), in layout order, names and values as UTF-8.
+ColumnValues RowOf(const CMemRecord& rec, int row = -1);
 
 } // namespace querytest
