@@ -1,0 +1,96 @@
+// CFixComm: one synchronous request at a time over the counter channel protocol (see FixCommImpl.h).
+#include "host/com/FixComm.h"
+
+#include "host/com/FixCommImpl.h"
+#include "platform/TextNumbers.h"
+
+CFixComm::CFixComm() : m_impl(std::make_unique<Impl>()) {}
+
+CFixComm::CFixComm(FixCommSettings settings) : CFixComm() {
+    m_impl->settings = std::move(settings);
+}
+
+CFixComm::~CFixComm() = default;
+
+void CFixComm::Configure(FixCommSettings settings) {
+    m_impl->settings = std::move(settings);
+}
+
+void CFixComm::CreateHead(long function, int /*flag: always -1, reserved*/) {
+    Impl& d = *m_impl;
+    d.state = Impl::State::Building; // an unread reply is skipped by its sequence number later
+    d.haveRow = false;
+    d.lastOk = false;
+    d.function = function;
+    d.items.clear();
+    d.requestError.clear();
+    d.rows = 0;
+    if (function <= 0 || function > static_cast<long>(proto::kMaxTag))
+        d.requestError = "function number " + std::to_string(function) + " out of range";
+}
+
+BOOL CFixComm::SetItem(long tag, LPCTSTR value) {
+    return m_impl->AddItem(tag, value ? value : "") ? TRUE : FALSE;
+}
+
+BOOL CFixComm::SetItem(long tag, long value) {
+    return m_impl->AddItem(tag, std::to_string(value)) ? TRUE : FALSE;
+}
+
+BOOL CFixComm::More(void* /*unused*/) {
+    return m_impl->Advance() ? TRUE : FALSE;
+}
+
+CString CFixComm::GetItem(long tag, int index) {
+    const proto::Item* item = m_impl->FindInRow(tag, index);
+    return item ? CString(item->value) : CString();
+}
+
+long CFixComm::GetLong(long tag, int index) {
+    const proto::Item* item = m_impl->FindInRow(tag, index);
+    return item ? orvo::TextToLong(item->value) : 0;
+}
+
+double CFixComm::GetDouble(long tag, int index) {
+    const proto::Item* item = m_impl->FindInRow(tag, index);
+    return item ? orvo::TextToDouble(item->value) : 0.0;
+}
+
+BOOL CFixComm::Login() {
+    Impl& d = *m_impl;
+    d.state = Impl::State::Idle;
+    d.haveRow = false;
+    d.lastOk = false;
+    if (!d.EnsureSession(proto::kFunctionLogin))
+        return FALSE;
+    d.lastOk = d.RunLogin();
+    return d.lastOk ? TRUE : FALSE;
+}
+
+BOOL CFixComm::Heartbeat() {
+    CreateHead(proto::kFunctionHeartbeat);
+    while (More()) {
+    }
+    return m_impl->lastOk ? TRUE : FALSE;
+}
+
+bool CFixComm::IsConnected() const {
+    return m_impl->socket.IsOpen();
+}
+
+void CFixComm::Disconnect() {
+    m_impl->Drop();
+    m_impl->state = Impl::State::Idle;
+}
+
+const FixCommFailure& CFixComm::LastFailure() const {
+    return m_impl->failure;
+}
+
+void CFixComm::SetFailureCallback(std::function<void(const FixCommFailure&)> callback) {
+    m_impl->onFailure = std::move(callback);
+}
+
+void CFixComm::SetTraceCallback(std::function<void(const FixCommTraceEvent&)> callback) {
+    m_impl->onTrace = std::move(callback);
+}

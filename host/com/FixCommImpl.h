@@ -1,0 +1,318 @@
+// The state of one CFixComm: its connection, the request being built and the reply being read.
+// Shared by FixComm.cpp (the operations) and TableDownload.cpp.
+//
+// A request goes out at the first More(); each More() then reads one reply frame straight into the
+// frame reader's buffer and makes it the current row, so only the current row (and what the socket
+// delivered beyond it) is held. Every frame of a reply echoes the request's sequence number: when
+// CreateHead() abandons an unread reply, its remaining frames are skipped by that number while the next
+// reply is awaited, so the connection stays usable without a reconnect and without a blocking drain.
+//
+// Failures (no connection, a time-out, a broken frame, a refused request) make More() false, are kept
+// in LastFailure() and are passed to the failure callback. A transport failure closes the connection;
+// the next request connects and logs in again.
+#pragma once
+
+#include "host/com/FixComm.h"
+#include "host/com/FixSocket.h"
+#include "protocol/Protocol.h"
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace proto = orvo::proto;
+
+namespace orvo::com {
+
+constexpr int kTransportFailure = -1;
+constexpr std::size_t kReceiveChunk = 64 * 1024;
+constexpr std::size_t kRequestHeaderItems = 3; // 35, 34, 20
+
+enum class Step { Row, End, Failed };
+
+using RequestItems = std::vector<std::pair<std::uint32_t, std::string>>;
+
+} // namespace orvo::com
+
+struct CFixComm::Impl {
+    using Step = orvo::com::Step;
+    using RequestItems = orvo::com::RequestItems;
+    static constexpr int kTransportFailure = orvo::com::kTransportFailure;
+    static constexpr std::size_t kReceiveChunk = orvo::com::kReceiveChunk;
+    static constexpr std::size_t kRequestHeaderItems = orvo::com::kRequestHeaderItems;
+
+    enum class State { Idle, Building, Reading };
+
+    FixCommSettings settings;
+    orvo::FixSocket socket;
+    proto::FrameReader reader;
+    proto::Frame frame; // the current reply frame; its items point into `reader`
+    bool loggedIn = false;
+
+    State state = State::Idle;
+    long function = 0;
+    RequestItems items;
+    std::string requestError; // set when the request being built cannot be sent
+    std::uint32_t seq = 0;    // of the request whose reply is awaited
+    std::uint32_t lastSeq = 0;
+    bool haveRow = false;
+    std::size_t rowFirst = 0; // first item of the current row after the header
+    long rows = 0;
+    int endStatus = 0;
+    std::string endText;
+    bool lastOk = false; // the last request ended with status 0
+
+    FixCommFailure failure;
+    std::function<void(const FixCommFailure&)> onFailure;
+    std::function<void(const FixCommTraceEvent&)> onTrace;
+
+    void Fail(long failedFunction, int status, const std::string& text) {
+        failure.function = failedFunction;
+        failure.status = status;
+        failure.text = CString(text);
+        if (onFailure)
+            onFailure(failure);
+    }
+
+    void Drop() {
+        socket.Close();
+        reader.Reset();
+        loggedIn = false;
+        haveRow = false;
+    }
+
+    std::string ServerName() const { return settings.host + ":" + std::to_string(settings.port); }
+
+    void TraceRequest(long tracedFunction, const RequestItems& sent) {
+        if (!onTrace)
+            return;
+        FixCommTraceEvent event;
+        event.kind = FixCommTraceEvent::Request;
+        event.function = tracedFunction;
+        for (const auto& [tag, value] : sent) {
+            const bool secret = tracedFunction == proto::kFunctionLogin && tag == proto::kTagPassword;
+            event.items.emplace_back(std::to_string(tag), CString(secret ? std::string("***") : value));
+        }
+        onTrace(event);
+    }
+
+    void TraceReply(long tracedFunction, long replyRows, int status) {
+        if (!onTrace)
+            return;
+        FixCommTraceEvent event;
+        event.kind = FixCommTraceEvent::Reply;
+        event.function = tracedFunction;
+        event.rows = replyRows;
+        event.status = status;
+        onTrace(event);
+    }
+
+    std::uint32_t NextSeq() {
+        lastSeq = lastSeq == 0xFFFFFFFFu ? 1 : lastSeq + 1;
+        return lastSeq;
+    }
+
+    // Connects if needed and, for every function but login itself, logs in if needed.
+    bool EnsureSession(long forFunction) {
+        if (socket.IsOpen() && socket.PeerClosed())
+            Drop(); // the server closed an idle connection: reconnect quietly
+        if (!socket.IsOpen()) {
+            Drop();
+            std::string error;
+            if (!socket.Connect(settings.host, settings.port, settings.connectTimeoutMs, error)) {
+                Fail(forFunction, kTransportFailure,
+                     "cannot connect to the counter server " + ServerName() + ": " + error);
+                return false;
+            }
+        }
+        if (forFunction == proto::kFunctionLogin || loggedIn)
+            return true;
+        return RunLogin();
+    }
+
+    bool RunLogin() {
+        const RequestItems login = {{proto::kTagOperator, settings.operatorName.str()},
+                                    {proto::kTagPassword, settings.password.str()}};
+        if (!Send(proto::kFunctionLogin, login))
+            return false;
+        for (;;) {
+            switch (ReadNext(proto::kFunctionLogin)) {
+            case Step::Row:
+                continue; // a login reply carries no rows; ignore any
+            case Step::Failed:
+                TraceReply(proto::kFunctionLogin, 0, kTransportFailure);
+                return false;
+            case Step::End:
+                TraceReply(proto::kFunctionLogin, 0, endStatus);
+                if (endStatus == proto::kStatusOk) {
+                    loggedIn = true;
+                    return true;
+                }
+                Fail(proto::kFunctionLogin, endStatus, endText.empty() ? "login refused" : endText);
+                return false;
+            }
+        }
+    }
+
+    bool Send(long sentFunction, const RequestItems& sent) {
+        std::string out;
+        proto::FrameBuilder builder(out,
+                                    proto::Limits{proto::kMaxFrameSize, proto::kMaxItemsPerRequest, false});
+        seq = NextSeq();
+        proto::AddRequestHead(builder, seq, static_cast<std::uint32_t>(sentFunction));
+        for (const auto& [tag, value] : sent)
+            builder.Add(tag, value);
+        if (const proto::Error error = builder.Finish(); error != proto::Error::None) {
+            Fail(sentFunction, proto::kStatusBadRequest,
+                 std::string("request not sent: ") + proto::ErrorText(error));
+            return false;
+        }
+        TraceRequest(sentFunction, sent);
+        std::string error;
+        const auto result = socket.SendAll(out, orvo::DeadlineAfter(settings.replyTimeoutMs), error);
+        if (result == orvo::FixSocket::Result::Ok)
+            return true;
+        Fail(sentFunction, kTransportFailure,
+             result == orvo::FixSocket::Result::TimedOut ? "the counter server does not take the request"
+                                                         : "sending to the counter server failed: " + error);
+        Drop();
+        TraceReply(sentFunction, 0, kTransportFailure);
+        return false;
+    }
+
+    Step TransportFailure(long readFunction, const std::string& text) {
+        Fail(readFunction, kTransportFailure, text);
+        Drop();
+        return Step::Failed;
+    }
+
+    // Reads the next frame of the awaited reply. Each frame must arrive within the reply time-out.
+    Step ReadNext(long readFunction) {
+        orvo::Deadline deadline = orvo::DeadlineAfter(settings.replyTimeoutMs);
+        for (;;) {
+            const proto::ReadResult result = reader.Next(frame);
+            if (result == proto::ReadResult::Error)
+                return TransportFailure(readFunction, std::string("broken reply from the counter server: ") +
+                                                          proto::ErrorText(reader.error()));
+            if (result == proto::ReadResult::Frame) {
+                proto::Header header;
+                if (const proto::Error error = proto::ReadHeader(frame.items, header);
+                    error != proto::Error::None)
+                    return TransportFailure(readFunction,
+                                            std::string("broken reply from the counter server: ") +
+                                                proto::ErrorText(error));
+                if (header.type == proto::MessageType::Request)
+                    return TransportFailure(readFunction, "the counter server sent a request");
+                if (header.seq != seq) {
+                    deadline = orvo::DeadlineAfter(settings.replyTimeoutMs);
+                    continue; // the rest of an abandoned reply
+                }
+                if (header.type == proto::MessageType::Row) {
+                    rowFirst = header.firstData;
+                    return Step::Row;
+                }
+                endStatus = header.status;
+                endText.assign(header.text);
+                return Step::End;
+            }
+            const std::span<char> space = reader.PrepareWrite(kReceiveChunk);
+            std::size_t received = 0;
+            std::string error;
+            switch (socket.Receive(space, deadline, received, error)) {
+            case orvo::FixSocket::Result::Ok:
+                reader.Commit(received);
+                break;
+            case orvo::FixSocket::Result::Closed:
+                return TransportFailure(readFunction, "the counter server closed the connection");
+            case orvo::FixSocket::Result::TimedOut:
+                return TransportFailure(readFunction, "no reply from the counter server within " +
+                                                          std::to_string(settings.replyTimeoutMs) + " ms");
+            case orvo::FixSocket::Result::Failed:
+                return TransportFailure(readFunction, "receiving from the counter server failed: " + error);
+            }
+        }
+    }
+
+    // The work of More(): send on the first call, then one frame per call.
+    bool Advance() {
+        haveRow = false;
+        if (state == State::Building) {
+            state = State::Idle;
+            rows = 0;
+            if (!requestError.empty()) {
+                Fail(function, proto::kStatusBadRequest, "request not sent: " + requestError);
+                TraceReply(function, 0, proto::kStatusBadRequest);
+                return false;
+            }
+            if (!EnsureSession(function)) {
+                TraceReply(function, 0, failure.status);
+                return false;
+            }
+            if (!Send(function, items))
+                return false;
+            state = State::Reading;
+        }
+        if (state != State::Reading)
+            return false;
+        switch (ReadNext(function)) {
+        case Step::Row:
+            haveRow = true;
+            ++rows;
+            return true;
+        case Step::Failed:
+            state = State::Idle;
+            TraceReply(function, rows, kTransportFailure);
+            return false;
+        case Step::End:
+            break;
+        }
+        state = State::Idle;
+        TraceReply(function, rows, endStatus);
+        if (endStatus == proto::kStatusOk) {
+            lastOk = true;
+            return false;
+        }
+        if (endStatus == proto::kStatusNotLoggedIn)
+            loggedIn = false; // the session is gone on the server's side; log in again next time
+        Fail(function, endStatus, endText.empty() ? proto::StatusName(endStatus) : endText);
+        return false;
+    }
+
+    const proto::Item* FindInRow(long tag, int index) const {
+        if (!haveRow || tag <= 0 || tag > static_cast<long>(proto::kMaxTag))
+            return nullptr;
+        int seen = 0;
+        for (std::size_t i = rowFirst; i < frame.items.size(); ++i) {
+            const proto::Item& item = frame.items[i];
+            if (item.tag != static_cast<std::uint32_t>(tag))
+                continue;
+            if (index < 0 || seen == index)
+                return &item;
+            ++seen;
+        }
+        return nullptr;
+    }
+
+    bool AddItem(long tag, std::string value) {
+        if (state != State::Building)
+            return false; // no CreateHead: nothing to add to
+        if (tag < static_cast<long>(proto::kFirstDataTag) || tag > static_cast<long>(proto::kMaxTag)) {
+            if (requestError.empty())
+                requestError = "item tag " + std::to_string(tag) + " is reserved or out of range";
+            return false;
+        }
+        if (value.find('\x01') != std::string::npos) {
+            if (requestError.empty())
+                requestError = "item " + std::to_string(tag) + " holds the byte 0x01";
+            return false;
+        }
+        if (items.size() + kRequestHeaderItems >= proto::kMaxItemsPerRequest) {
+            if (requestError.empty())
+                requestError = "too many items";
+            return false;
+        }
+        items.emplace_back(static_cast<std::uint32_t>(tag), std::move(value));
+        return true;
+    }
+};

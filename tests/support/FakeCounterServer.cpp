@@ -1,0 +1,416 @@
+#include "tests/support/FakeCounterServer.h"
+
+#include "protocol/Protocol.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace orvo::test {
+
+namespace proto = orvo::proto;
+
+namespace {
+
+constexpr std::size_t kOutputHighWater = 256 * 1024; // reply bytes queued ahead of the client
+
+bool AllDigits(const std::string& key) {
+    return !key.empty() && std::all_of(key.begin(), key.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+void AddKey(proto::FrameBuilder& builder, const std::string& key, const std::string& value) {
+    std::uint64_t tag = 0;
+    if (AllDigits(key) && proto::ParseDecimal(key, proto::kMaxTag, tag) && tag > 0)
+        builder.Add(static_cast<std::uint32_t>(tag), value);
+    else
+        builder.AddNamed(key, value);
+}
+
+void SetNonBlocking(int fd) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
+
+} // namespace
+
+std::vector<std::string> RecordedRequest::Keys() const {
+    std::vector<std::string> keys;
+    for (const auto& item : items)
+        keys.push_back(item.first);
+    return keys;
+}
+
+std::string RecordedRequest::Value(const std::string& key) const {
+    for (const auto& item : items)
+        if (item.first == key)
+            return item.second;
+    return {};
+}
+
+bool RecordedRequest::Has(const std::string& key) const {
+    return std::any_of(items.begin(), items.end(), [&](const auto& item) { return item.first == key; });
+}
+
+struct FakeCounterServer::Connection {
+    int fd = -1;
+    int id = 0;
+    proto::FrameReader reader{proto::Limits{proto::kMaxFrameSize, proto::kMaxItemsPerRequest, false}};
+    std::string out;
+    std::size_t outSent = 0;
+    bool loggedIn = false;
+    bool stalled = false;
+    bool closeAfterFlush = false;
+    bool dead = false;
+    // The reply being sent.
+    bool replying = false;
+    FakeReply reply;
+    std::uint32_t seq = 0;
+    std::size_t nextRow = 0;
+};
+
+FakeCounterServer::FakeCounterServer() {
+    m_listenFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    m_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_listenFd < 0 || m_wakeFd < 0)
+        throw std::runtime_error("FakeCounterServer: socket or eventfd failed");
+    const int on = 1;
+    setsockopt(m_listenFd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    socklen_t length = sizeof address;
+    if (bind(m_listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(m_listenFd, 16) != 0 ||
+        getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        throw std::runtime_error("FakeCounterServer: cannot listen on 127.0.0.1");
+    m_port = ntohs(address.sin_port);
+    SetNonBlocking(m_listenFd);
+    m_thread = std::thread([this] { Run(); });
+}
+
+FakeCounterServer::~FakeCounterServer() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    Wake();
+    m_thread.join();
+    for (auto& connection : m_connections)
+        close(connection->fd);
+    close(m_listenFd);
+    close(m_wakeFd);
+}
+
+void FakeCounterServer::Wake() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = write(m_wakeFd, &one, sizeof one);
+}
+
+void FakeCounterServer::AddAccount(const std::string& operatorName, const std::string& password) {
+    std::lock_guard lock(m_mutex);
+    m_accounts[operatorName] = password;
+}
+
+void FakeCounterServer::SetRequireLogin(bool require) {
+    std::lock_guard lock(m_mutex);
+    m_requireLogin = require;
+}
+
+void FakeCounterServer::Script(std::uint32_t function, FakeReply reply) {
+    std::lock_guard lock(m_mutex);
+    m_scripts[function] = std::move(reply);
+}
+
+void FakeCounterServer::ScriptOnce(std::uint32_t function, FakeReply reply) {
+    std::lock_guard lock(m_mutex);
+    m_once[function].push_back(std::move(reply));
+}
+
+void FakeCounterServer::ScriptTable(const std::string& table, FakeReply reply) {
+    std::lock_guard lock(m_mutex);
+    m_tables[table] = std::move(reply);
+}
+
+std::vector<RecordedRequest> FakeCounterServer::Requests() const {
+    std::lock_guard lock(m_mutex);
+    return m_requests;
+}
+
+std::vector<RecordedRequest> FakeCounterServer::Requests(std::uint32_t function) const {
+    std::lock_guard lock(m_mutex);
+    std::vector<RecordedRequest> result;
+    for (const auto& request : m_requests)
+        if (request.function == function)
+            result.push_back(request);
+    return result;
+}
+
+void FakeCounterServer::ClearRequests() {
+    std::lock_guard lock(m_mutex);
+    m_requests.clear();
+}
+
+bool FakeCounterServer::WaitForRequests(std::size_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(m_mutex);
+    return m_recorded.wait_for(lock, timeout, [&] { return m_requests.size() >= count; });
+}
+
+int FakeCounterServer::ConnectionsAccepted() const {
+    std::lock_guard lock(m_mutex);
+    return m_accepted;
+}
+
+int FakeCounterServer::ConnectionsOpen() const {
+    std::lock_guard lock(m_mutex);
+    return m_open;
+}
+
+void FakeCounterServer::DropConnections() {
+    std::unique_lock lock(m_mutex);
+    m_dropRequested = true;
+    Wake();
+    m_recorded.wait_for(lock, std::chrono::seconds(5), [&] { return !m_dropRequested; });
+}
+
+void FakeCounterServer::Run() {
+    std::vector<pollfd> fds;
+    for (;;) {
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_stopping)
+                return;
+            if (m_dropRequested) {
+                for (auto& connection : m_connections)
+                    connection->dead = true;
+            }
+        }
+        // Close what died in the last round.
+        for (auto& connection : m_connections)
+            if (connection->dead)
+                close(connection->fd);
+        std::erase_if(m_connections, [](const auto& connection) { return connection->dead; });
+        {
+            std::lock_guard lock(m_mutex);
+            m_open = static_cast<int>(m_connections.size());
+            if (m_dropRequested) {
+                m_dropRequested = false;
+                m_recorded.notify_all();
+            }
+        }
+
+        fds.clear();
+        fds.push_back({m_wakeFd, POLLIN, 0});
+        fds.push_back({m_listenFd, POLLIN, 0});
+        for (auto& connection : m_connections) {
+            short events = POLLIN;
+            if (connection->outSent < connection->out.size())
+                events |= POLLOUT;
+            fds.push_back({connection->fd, events, 0});
+        }
+        if (poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR)
+            return;
+        if (fds[0].revents & POLLIN) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const ssize_t n = read(m_wakeFd, &count, sizeof count);
+        }
+        if (fds[1].revents & POLLIN)
+            Accept();
+        for (std::size_t i = 2; i < fds.size(); ++i) {
+            Connection& connection = *m_connections[i - 2];
+            if (fds[i].revents & (POLLIN | POLLHUP | POLLERR))
+                connection.dead = !ReadFrom(connection);
+            if (!connection.dead && (fds[i].revents & POLLOUT))
+                connection.dead = !WriteTo(connection);
+            if (!connection.dead)
+                ServeNext(connection);
+            if (!connection.dead)
+                connection.dead = !WriteTo(connection);
+        }
+    }
+}
+
+void FakeCounterServer::Accept() {
+    for (;;) {
+        const int fd = accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0)
+            return;
+        const int on = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        auto connection = std::make_unique<Connection>();
+        connection->fd = fd;
+        {
+            std::lock_guard lock(m_mutex);
+            connection->id = ++m_accepted;
+            m_open = static_cast<int>(m_connections.size()) + 1;
+        }
+        m_connections.push_back(std::move(connection));
+    }
+}
+
+bool FakeCounterServer::ReadFrom(Connection& connection) {
+    for (;;) {
+        auto space = connection.reader.PrepareWrite(64 * 1024);
+        const ssize_t n = recv(connection.fd, space.data(), space.size(), 0);
+        if (n > 0) {
+            // A stalled connection swallows whatever comes in.
+            if (!connection.stalled)
+                connection.reader.Commit(static_cast<std::size_t>(n));
+            continue;
+        }
+        if (n == 0)
+            return false;
+        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+    }
+}
+
+bool FakeCounterServer::WriteTo(Connection& connection) {
+    for (;;) {
+        TopUp(connection);
+        if (connection.outSent == connection.out.size()) {
+            connection.out.clear();
+            connection.outSent = 0;
+            return !connection.closeAfterFlush;
+        }
+        const ssize_t n = send(connection.fd, connection.out.data() + connection.outSent,
+                               connection.out.size() - connection.outSent, MSG_NOSIGNAL);
+        if (n > 0) {
+            connection.outSent += static_cast<std::size_t>(n);
+            continue;
+        }
+        return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
+    }
+}
+
+void FakeCounterServer::ServeNext(Connection& connection) {
+    while (!connection.replying && !connection.stalled && !connection.closeAfterFlush && !connection.dead) {
+        proto::Frame frame;
+        const proto::ReadResult result = connection.reader.Next(frame);
+        if (result == proto::ReadResult::NeedMore)
+            return;
+        if (result == proto::ReadResult::Error) {
+            connection.dead = true; // a broken stream cannot be resynchronised
+            return;
+        }
+        proto::Header header;
+        if (proto::ReadHeader(frame.items, header) != proto::Error::None ||
+            header.type != proto::MessageType::Request) {
+            proto::AppendEnd(connection.out, header.seq, proto::kStatusBadRequest, "bad request header", 0);
+            continue;
+        }
+        RecordedRequest request;
+        request.function = header.function;
+        request.seq = header.seq;
+        request.connection = connection.id;
+        for (const proto::Item& item : frame.items)
+            if (item.tag != proto::kTagType && item.tag != proto::kTagSeq && item.tag != proto::kTagFunction)
+                request.items.emplace_back(std::string(item.key), std::string(item.value));
+        FakeReply reply = ReplyFor(connection, request, header.function);
+        {
+            std::lock_guard lock(m_mutex);
+            m_requests.push_back(std::move(request));
+        }
+        m_recorded.notify_all();
+        connection.reply = std::move(reply);
+        connection.seq = header.seq;
+        connection.nextRow = 0;
+        connection.replying = true;
+        TopUp(connection);
+    }
+}
+
+FakeReply FakeCounterServer::ReplyFor(Connection& connection, const RecordedRequest& request,
+                                      std::uint32_t function) {
+    FakeReply reply;
+    std::lock_guard lock(m_mutex);
+    if (function == proto::kFunctionLogin) {
+        const std::string name = request.Value("553");
+        const auto account = m_accounts.find(name);
+        connection.loggedIn =
+            m_accounts.empty() || (account != m_accounts.end() && account->second == request.Value("554"));
+        reply.status = connection.loggedIn ? proto::kStatusOk : proto::kStatusNotPermitted;
+        reply.text = connection.loggedIn ? "" : "login refused";
+        return reply;
+    }
+    if (m_requireLogin && !connection.loggedIn) {
+        reply.status = proto::kStatusNotLoggedIn;
+        reply.text = "not logged in";
+        return reply;
+    }
+    if (function == proto::kFunctionHeartbeat)
+        return reply;
+    if (function == proto::kFunctionDownloadTable) {
+        const auto table = m_tables.find(request.Value("30"));
+        if (table != m_tables.end())
+            return table->second;
+        reply.status = proto::kStatusBadRequest;
+        reply.text = "no such table";
+        return reply;
+    }
+    if (auto once = m_once.find(function); once != m_once.end() && !once->second.empty()) {
+        reply = std::move(once->second.front());
+        once->second.erase(once->second.begin());
+        return reply;
+    }
+    if (const auto script = m_scripts.find(function); script != m_scripts.end())
+        return script->second;
+    reply.status = proto::kStatusUnknownFunction;
+    reply.text = "unknown function";
+    return reply;
+}
+
+void FakeCounterServer::TopUp(Connection& connection) {
+    if (!connection.replying)
+        return;
+    FakeReply& reply = connection.reply;
+    const std::size_t total = reply.rows.size() + (reply.generate ? reply.generatedRows : 0);
+    const std::size_t stopAt =
+        reply.fault == FakeReply::Fault::None ? total : std::min(total, reply.faultAfterRows);
+    while (connection.nextRow < stopAt && connection.out.size() - connection.outSent < kOutputHighWater) {
+        const std::size_t i = connection.nextRow++;
+        const FakeItems items = i < reply.rows.size() ? reply.rows[i] : reply.generate(i - reply.rows.size());
+        proto::FrameBuilder builder(connection.out);
+        proto::AddRowHead(builder, connection.seq);
+        for (const auto& [key, value] : items)
+            AddKey(builder, key, value);
+        if (builder.Finish() != proto::Error::None) {
+            std::fprintf(stderr, "FakeCounterServer: scripted row %zu is not a valid frame\n", i);
+            reply.fault = FakeReply::Fault::None;
+            reply.status = proto::kStatusInternal;
+            reply.text = "bad scripted row";
+            connection.nextRow = total;
+            break;
+        }
+    }
+    if (connection.nextRow < stopAt)
+        return; // more once the client has read some
+    connection.replying = false;
+    switch (reply.fault) {
+    case FakeReply::Fault::None:
+        proto::AppendEnd(connection.out, connection.seq, reply.status, reply.text, connection.nextRow);
+        break;
+    case FakeReply::Fault::Close:
+        connection.closeAfterFlush = true;
+        break;
+    case FakeReply::Fault::Stall:
+        connection.stalled = true;
+        break;
+    case FakeReply::Fault::BrokenFrame:
+        connection.out.append(4, '\0');
+        connection.closeAfterFlush = true;
+        break;
+    }
+    connection.reply = FakeReply{};
+}
+
+} // namespace orvo::test
