@@ -135,11 +135,14 @@ std::string formatText(const char* format, va_list argsIn) {
             width = 100000;
         if (precision > 100000)
             precision = 100000;
-        std::string spec = "%" + flags;
+        std::string spec(1, '%');
+        spec += flags;
         if (width >= 0)
             spec += std::to_string(width);
-        if (precision >= 0)
-            spec += "." + std::to_string(precision);
+        if (precision >= 0) {
+            spec += '.';
+            spec += std::to_string(precision);
+        }
         spec += lengthText;
         spec += conversion;
         switch (conversion) {

@@ -193,7 +193,6 @@ void* CMemData::Append(void* /*unused*/, int count) {
     Impl& d = *m_impl;
     if (count <= 0)
         return d.current();
-    d.rows.reserve(d.rows.size() + static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i)
         d.rows.push_back(d.newRow());
     d.cursor = d.rows.size() - 1;

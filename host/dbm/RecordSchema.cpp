@@ -2,6 +2,7 @@
 
 #include "platform/GbkText.h"
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -87,7 +88,32 @@ bool parseItem(std::string_view item, FieldInfo& field) {
 
 } // namespace
 
+RecordSchema::RecordSchema(const RecordSchema& other)
+    : m_fields(other.m_fields), m_offsets(other.m_offsets), m_textOffsets(other.m_textOffsets),
+      m_index(other.m_index), m_rowSize(other.m_rowSize), m_layout(other.m_layout) {}
+
+RecordSchema& RecordSchema::operator=(const RecordSchema& other) {
+    if (this != &other) {
+        m_fields = other.m_fields;
+        m_offsets = other.m_offsets;
+        m_textOffsets = other.m_textOffsets;
+        m_index = other.m_index;
+        m_rowSize = other.m_rowSize;
+        m_layout = other.m_layout;
+        clearCache();
+    }
+    return *this;
+}
+
+void RecordSchema::clearCache() {
+    for (CacheEntry& entry : m_cache) {
+        entry.name.store(nullptr, std::memory_order_relaxed);
+        entry.index.store(-1, std::memory_order_relaxed);
+    }
+}
+
 void RecordSchema::Clear() {
+    clearCache();
     m_fields.clear();
     m_offsets.clear();
     m_textOffsets.clear();
@@ -170,9 +196,41 @@ void RecordSchema::buildIndex() {
     }
 }
 
+bool RecordSchema::nameIs(int index, const char* name) const {
+    if (index < 0 || index >= FieldCount())
+        return false;
+    const std::string& stored = m_fields[static_cast<std::size_t>(index)].name.str();
+    return std::strlen(name) == stored.size() && std::memcmp(name, stored.data(), stored.size()) == 0;
+}
+
 int RecordSchema::Find(const char* name) const {
     if (!name || m_index.empty())
         return -1;
+    const std::size_t home = (reinterpret_cast<std::uintptr_t>(name) * 0x9E3779B97F4A7C15ull) >> 57; // 7 bits
+    CacheEntry* freeEntry = nullptr;
+    for (std::size_t probe = 0; probe < kCacheProbes; ++probe) {
+        CacheEntry& entry = m_cache[(home + probe) & (kCacheSize - 1)];
+        const char* cachedName = entry.name.load(std::memory_order_relaxed);
+        if (cachedName == name) {
+            const int cached = entry.index.load(std::memory_order_relaxed);
+            if (nameIs(cached, name))
+                return cached;
+            freeEntry = &entry; // stale: this pointer now holds another name
+            break;
+        }
+        if (!cachedName && !freeEntry)
+            freeEntry = &entry;
+    }
+    const int found = findByHash(name);
+    if (found >= 0) {
+        CacheEntry& entry = freeEntry ? *freeEntry : m_cache[home];
+        entry.name.store(name, std::memory_order_relaxed);
+        entry.index.store(found, std::memory_order_relaxed);
+    }
+    return found;
+}
+
+int RecordSchema::findByHash(const char* name) const {
     std::size_t length = 0;
     const std::size_t mask = m_index.size() - 1;
     for (std::size_t slot = hash(name, &length) & mask;; slot = (slot + 1) & mask) {

@@ -4,6 +4,8 @@
 
 #include "host/dbm/MemRecord.h"
 
+#include <array>
+#include <atomic>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -27,7 +29,27 @@ public:
     // Column index by exact (byte for byte) name, -1 when unknown.
     int Find(const char* name) const;
 
+    RecordSchema() = default;
+    RecordSchema(const RecordSchema& other);
+    RecordSchema& operator=(const RecordSchema& other);
+
 private:
+    int findByHash(const char* name) const;
+    bool nameIs(int index, const char* name) const;
+
+    // Callers pass the same few name pointers (literals, converted constants) again and again: a small
+    // direct-mapped cache from pointer to column skips the hashing. An entry is only a hint; its column's
+    // name is compared with the text every time, so a reused buffer holding another name cannot mislead it.
+    // The entries are relaxed atomics because const reads from several threads may refresh them.
+    struct CacheEntry {
+        std::atomic<const char*> name{nullptr};
+        std::atomic<int> index{-1};
+    };
+    static constexpr std::size_t kCacheSize = 128; // a power of two
+    static constexpr std::size_t kCacheProbes = 4;
+    mutable std::array<CacheEntry, kCacheSize> m_cache;
+    void clearCache();
+
     static std::size_t hash(const char* name, std::size_t* length);
     void buildIndex();
 

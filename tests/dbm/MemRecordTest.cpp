@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -34,6 +36,36 @@ TEST(MemRecordLayout, ColumnsKeepLayoutOrderAndTypes) {
     EXPECT_EQ(set.FindField("jybm"), -1);
     EXPECT_EQ(set.GetRecordCount(), 0);
     EXPECT_TRUE(set.Eof());
+}
+
+TEST(MemRecordLayout, ABufferReusedForAnotherNameFindsThatName) {
+    CMemRecord set = makeSet("AB[I],CD[I],ABC[I]");
+    set.Append();
+    set.Set("AB", 1L);
+    set.Set("CD", 2L);
+    set.Set("ABC", 3L);
+    char name[8] = "AB";
+    EXPECT_EQ(set.GetLong(name), 1);
+    std::strcpy(name, "CD"); // same address, other text
+    EXPECT_EQ(set.GetLong(name), 2);
+    std::strcpy(name, "ABC");
+    EXPECT_EQ(set.GetLong(name), 3);
+    std::strcpy(name, "A");
+    EXPECT_EQ(set.FindField(name), -1);
+    // Many names through many buffers: lookups stay right however the hints collide.
+    std::vector<std::string> names;
+    std::string layout;
+    for (int i = 0; i < 300; ++i) {
+        names.push_back("F" + std::to_string(i));
+        layout += (i ? "," : "") + names.back() + "[I]";
+    }
+    CMemRecord wide;
+    ASSERT_TRUE(wide.Create(layout.c_str()));
+    for (int round = 0; round < 2; ++round)
+        for (int i = 0; i < 300; ++i)
+            ASSERT_EQ(wide.FindField(names[static_cast<std::size_t>(i)].c_str()), i);
+    CMemRecord copy(wide);
+    EXPECT_EQ(copy.FindField("F299"), 299);
 }
 
 TEST(MemRecordLayout, TextColumnWithDecimalsAndTrailingBlank) {
