@@ -36,20 +36,28 @@ void FillPriceTriggerRow(CFixComm& fix, CMemRecord& rec) {
 }
 
 void FillStopProfitRow(CFixComm& fix, CMemRecord& rec) {
-    rec.Set(GBK("流水号"), fix.GetLong(797, -1), -1);
-    rec.Set(GBK("客户号"), fix.GetItem(605, -1), -1);
+    // Items that feed two columns are read once.
+    const CString strSerial = fix.GetItem(797, -1);
+    const CString strCustomer = fix.GetItem(605, -1);
+    const CString strTriggerState = fix.GetItem(727, -1);
+    const CString strDirection = fix.GetItem(683, -1);
+    const CString strPrice = fix.GetItem(682, -1);
+    const CString strSetDate = fix.GetItem(7107, -1);
+    const CString strValidDate = fix.GetItem(1836, -1);
+
+    rec.Set(GBK("流水号"), orvo::TextToLong(strSerial.view()), -1);
+    rec.Set(GBK("客户号"), strCustomer, -1);
     rec.Set(GBK("姓名"), fix.GetItem(613, -1), -1);
-    const long nTriggerState = fix.GetLong(727, -1);
     rec.Set(GBK("状态说明"), fix.GetItem(830, -1), -1);
-    rec.Set(GBK("触发状态"), FuturesDictionaryText("CFZT", nTriggerState), -1);
+    rec.Set(GBK("触发状态"), FuturesDictionaryText("CFZT", orvo::TextToLong(strTriggerState.view())), -1);
     rec.Set(GBK("合约"), fix.GetItem(719, -1), -1);
-    rec.Set(GBK("买卖"), TranslateCode("QHMMFX", fix.GetItem(683, -1)), -1);
+    rec.Set(GBK("买卖"), TranslateCode("QHMMFX", strDirection), -1);
     rec.Set(GBK("委手"), fix.GetLong(684, -1), -1);
-    rec.Set(GBK("委价"), fix.GetItem(682, -1), -1);
+    rec.Set(GBK("委价"), strPrice, -1);
 
     // Offsets from the order price, each column on its own offset tag.
-    const long nDirection = fix.GetLong(683, -1);
-    const double dPrice = fix.GetDouble(682, -1);
+    const long nDirection = orvo::TextToLong(strDirection.view());
+    const double dPrice = orvo::TextToDouble(strPrice.view());
     rec.Set(GBK("盈触价"), StopProfitPrice(nDirection, dPrice, fix.GetDouble(1796, -1), true), -1);
     rec.Set(GBK("盈委价"), StopProfitPrice(nDirection, dPrice, fix.GetDouble(1797, -1), true), -1);
     rec.Set(GBK("损触价"), StopProfitPrice(nDirection, dPrice, fix.GetDouble(1798, -1), false), -1);
@@ -58,14 +66,14 @@ void FillStopProfitRow(CFixComm& fix, CMemRecord& rec) {
     rec.Set(GBK("盈触点数"), fix.GetItem(742, -1), -1);
     rec.Set(GBK("损触点数"), fix.GetItem(745, -1), -1);
     rec.Set(GBK("设置时间"), fix.GetItem(750, -1), -1);
-    rec.Set(GBK("设置日期"), fix.GetItem(7107, -1), -1);
-    rec.Set(GBK("有效日期"), fix.GetItem(1836, -1), -1);
-    rec.Set("KHH", fix.GetItem(605, -1), -1);
-    rec.Set("LSH", fix.GetLong(797, -1), -1);
-    rec.Set("CFZT", fix.GetItem(727, -1), -1);
+    rec.Set(GBK("设置日期"), strSetDate, -1);
+    rec.Set(GBK("有效日期"), strValidDate, -1);
+    rec.Set("KHH", strCustomer, -1);
+    rec.Set("LSH", orvo::TextToLong(strSerial.view()), -1);
+    rec.Set("CFZT", strTriggerState, -1);
     rec.Set("WTDLB", fix.GetItem(7153, -1), -1);
-    rec.Set("WTRQ", fix.GetItem(7107, -1), -1);
-    rec.Set("YXRQ", fix.GetItem(1836, -1), -1);
+    rec.Set("WTRQ", strSetDate, -1);
+    rec.Set("YXRQ", strValidDate, -1);
 }
 
 } // namespace
