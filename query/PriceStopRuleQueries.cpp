@@ -10,9 +10,15 @@ using rulequery::FuturesDictionaryText;
 namespace {
 
 void FillPriceTriggerRow(CFixComm& fix, CMemRecord& rec) {
+    // Items that feed two columns are read once.
+    const CString strSerial = fix.GetItem(797, -1);
+    const CString strCustomer = fix.GetItem(605, -1);
     const long nTriggerState = fix.GetLong(727, -1);
-    rec.Set(GBK("流水号"), fix.GetLong(797, -1), -1);
-    rec.Set(GBK("客户号"), fix.GetItem(605, -1), -1);
+    const CString strSetDate = fix.GetItem(7107, -1);
+    const CString strValidDate = fix.GetItem(1240, -1);
+
+    rec.Set(GBK("流水号"), orvo::TextToLong(strSerial.view()), -1);
+    rec.Set(GBK("客户号"), strCustomer, -1);
     rec.Set(GBK("姓名"), fix.GetItem(613, -1), -1);
     rec.Set(GBK("状态说明"), fix.GetItem(830, -1), -1);
     rec.Set(GBK("触发状态"), FuturesDictionaryText("CFZT", nTriggerState), -1);
@@ -25,14 +31,14 @@ void FillPriceTriggerRow(CFixComm& fix, CMemRecord& rec) {
     rec.Set(GBK("触发价"), FuturesDictionaryText("PDFX", fix.GetLong(1783, -1)) + fix.GetItem(1800, -1), -1);
     rec.Set(GBK("触点数"), fix.GetLong(742, -1), -1);
     rec.Set(GBK("设置时间"), fix.GetItem(750, -1), -1);
-    rec.Set(GBK("设置日期"), fix.GetItem(7107, -1), -1);
-    rec.Set(GBK("有效日期"), fix.GetItem(1240, -1), -1);
-    rec.Set("KHH", fix.GetItem(605, -1), -1);
+    rec.Set(GBK("设置日期"), strSetDate, -1);
+    rec.Set(GBK("有效日期"), strValidDate, -1);
+    rec.Set("KHH", strCustomer, -1);
     rec.Set("CFZT", nTriggerState, -1);
-    rec.Set("LSH", fix.GetItem(797, -1), -1);
+    rec.Set("LSH", strSerial, -1);
     rec.Set("WTDLB", fix.GetItem(7153, -1), -1);
-    rec.Set("WTRQ", fix.GetItem(7107, -1), -1);
-    rec.Set("YXRQ", fix.GetItem(1240, -1), -1);
+    rec.Set("WTRQ", strSetDate, -1);
+    rec.Set("YXRQ", strValidDate, -1);
 }
 
 void FillStopProfitRow(CFixComm& fix, CMemRecord& rec) {

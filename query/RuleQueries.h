@@ -2,8 +2,8 @@
 // sends one request over g_pFixComm with the query conditions, and appends one row per reply row, codes
 // turned into text on the way. Redrawing the list and giving it the focus is left to the window.
 //
-// Each returns 1 when the request was sent (also when the reply had no rows), 0 when nothing could be sent
-// (no request channel, or an unknown kind); the record set is empty in the latter case.
+// Each returns 1 when the request was sent (also when the reply had no rows); 0 when there is no request
+// channel (the record set is then emptied and nothing is sent).
 #pragma once
 
 #include "platform/CString.h"
@@ -24,7 +24,8 @@ int QueryArbitrageRules(const QueryConditions& cond, CMemRecord& rec);   // F4, 
 int QueryBatchRules(const QueryConditions& cond, CMemRecord& rec);       // F5, 16485 category 6, first row
 int QueryLinkedRules(const QueryConditions& cond, CMemRecord& rec);      // F6, 16425 + 16433 + 16485 cat. 5
 
-// The query of the given order kind (tab index 0..5); 0 and nothing sent for any other index.
+// The query of the given order kind (tab index 0..5); for any other index 0, with nothing sent and the
+// record set untouched.
 int QueryRules(int kind, const QueryConditions& cond, CMemRecord& rec);
 
 // The stop-loss / take-profit price columns: empty for an offset of exactly 0.0; otherwise the order

@@ -128,23 +128,4 @@ TEST_F(RuleRequestTest, WithoutARequestChannelTheSetIsEmptiedAndNothingIsDone) {
     EXPECT_EQ(rec.GetRecordCount(), 0);
 }
 
-TEST(RuleKindTable, FunctionsCategoriesAndTitles) {
-    const long functions[] = {16476, 16477, 16486, 16479, 16485, 16485};
-    const long categories[] = {2, 3, 4, 7, 6, 5};
-    const char* titles[] = {"行情触发单[F1]", "止损止盈单[F2]", "成交触发单[F3]",
-                            "套利委托单[F4]", "批量委托单[F5]", "关联委托单[F6]"};
-    const int columns[] = {22, 25, 27, 33, 18, 26}; // F3 with its "原撤手"
-    for (int kind = 0; kind < ORDER_KIND_COUNT; ++kind) {
-        EXPECT_EQ(GetRuleFunction(kind), functions[kind]);
-        EXPECT_EQ(GetOrderCategory(kind), categories[kind]);
-        EXPECT_EQ(querytest::Utf8(GetOrderKindTitle(kind)), titles[kind]);
-        CMemRecord rec;
-        EXPECT_TRUE(rec.Create(GetRuleLayout(kind), 0));
-        EXPECT_EQ(rec.GetFieldCount(), columns[kind]) << kind;
-    }
-    CMemRecord detail;
-    EXPECT_TRUE(detail.Create(GetDetailLayout(), 0));
-    EXPECT_EQ(detail.GetFieldCount(), 20);
-}
-
 } // namespace
