@@ -28,6 +28,7 @@ public:
 
     Error error() const { return m_error; }
     std::size_t Buffered() const { return m_end - m_begin; } // received, not yet returned as a frame
+    std::size_t Capacity() const { return m_capacity; }      // bytes the buffer holds on to
     void Reset();                                            // drop everything, e.g. for a new connection
     const Limits& limits() const { return m_limits; }
 

@@ -83,6 +83,10 @@ void CFixComm::Disconnect() {
     m_impl->state = Impl::State::Idle;
 }
 
+std::size_t CFixComm::ReceiveBufferBytes() const {
+    return m_impl->reader.Capacity();
+}
+
 const FixCommFailure& CFixComm::LastFailure() const {
     return m_impl->failure;
 }

@@ -4,6 +4,7 @@
 
 #include "platform/CString.h"
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -15,8 +16,8 @@ class CMemRecord;
 struct FixCommSettings {
     std::string host = "127.0.0.1";
     int port = 0;
-    CString operatorName;   // GBK
-    CString password;       // GBK; held in memory only
+    CString operatorName; // GBK
+    CString password;     // GBK; held in memory only
     int connectTimeoutMs = 5000;
     int replyTimeoutMs = 30000;
 };
@@ -52,17 +53,21 @@ public:
     void CreateHead(long function, int flag = -1); // new empty request; an unread reply is abandoned
     BOOL SetItem(long tag, LPCTSTR value);
     BOOL SetItem(long tag, long value);
-    BOOL More(void* unused = nullptr);              // first call sends and waits; later calls advance
-    CString GetItem(long tag, int index = -1);      // "" when the row lacks the tag
-    long GetLong(long tag, int index = -1);         // atol of the text
-    double GetDouble(long tag, int index = -1);     // atof of the text
+    BOOL More(void* unused = nullptr);          // first call sends and waits; later calls advance
+    CString GetItem(long tag, int index = -1);  // "" when the row lacks the tag
+    long GetLong(long tag, int index = -1);     // atol of the text
+    double GetDouble(long tag, int index = -1); // atof of the text
 
     // --- What the host calls --------------------------------------------------------------------
-    BOOL Login();                                         // function 1 with the configured operator
-    BOOL DownloadTable(LPCTSTR name, CMemRecord& table);  // function 2; layout from the column names
-    BOOL Heartbeat();                                     // function 3
+    BOOL Login();                                        // function 1 with the configured operator
+    BOOL DownloadTable(LPCTSTR name, CMemRecord& table); // function 2; layout from the column names
+    BOOL Heartbeat();                                    // function 3
     bool IsConnected() const;
     void Disconnect();
+
+    // Bytes the channel keeps for reading replies (its receive buffer): bounded by the largest frame plus
+    // one read, however many rows a reply has.
+    std::size_t ReceiveBufferBytes() const;
 
     const FixCommFailure& LastFailure() const;
     void SetFailureCallback(std::function<void(const FixCommFailure&)> callback);
