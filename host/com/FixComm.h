@@ -69,6 +69,8 @@ public:
     // one read, however many rows a reply has.
     std::size_t ReceiveBufferBytes() const;
 
+    // The callbacks run inside the call that fails or traces (More, Login, ...); they must not use the
+    // channel themselves.
     const FixCommFailure& LastFailure() const;
     void SetFailureCallback(std::function<void(const FixCommFailure&)> callback);
     void SetTraceCallback(std::function<void(const FixCommTraceEvent&)> callback);

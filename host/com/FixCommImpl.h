@@ -173,17 +173,17 @@ struct CFixComm::Impl {
         const auto result = socket.SendAll(out, orvo::DeadlineAfter(settings.replyTimeoutMs), error);
         if (result == orvo::FixSocket::Result::Ok)
             return true;
+        Drop();
         Fail(sentFunction, kTransportFailure,
              result == orvo::FixSocket::Result::TimedOut ? "the counter server does not take the request"
                                                          : "sending to the counter server failed: " + error);
-        Drop();
         TraceReply(sentFunction, 0, kTransportFailure);
         return false;
     }
 
     Step TransportFailure(long readFunction, const std::string& text) {
-        Fail(readFunction, kTransportFailure, text);
         Drop();
+        Fail(readFunction, kTransportFailure, text);
         return Step::Failed;
     }
 
