@@ -36,7 +36,7 @@ const std::string& Reply() {
                     value = "2026.12.07";
                     break;
                 default:
-                    value = "cu2501-" + std::to_string(tag);
+                    value = "cu2501";
                     break;
                 }
                 builder.Add(tag, value);
