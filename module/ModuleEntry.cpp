@@ -46,7 +46,7 @@ int SetFunc(long number) {
     return 1;
 }
 
-int SetParam(long code, CString text) {
+int SetParam(long code, CString text) { // NOLINT(performance-unnecessary-value-param): the host ABI
     switch (code) {
     case kSetParamNumber:
         Kept().param2 = orvo::TextToLong(text.view());
@@ -88,7 +88,7 @@ int SetOrvoData(long code, void* object) {
 }
 
 CString GetParam(long code) {
-    const CString statusBefore = g_strModuleStatus;
+    CString statusBefore = g_strModuleStatus;
     g_strModuleStatus.Empty();
     switch (code) {
     case kParamBuildDate:

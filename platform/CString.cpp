@@ -148,7 +148,7 @@ std::string formatText(const char* format, va_list argsIn) {
         switch (conversion) {
         case 'd':
         case 'i':
-            switch (length) {
+            switch (length) { // NOLINT(bugprone-branch-clone): the types coincide only on some platforms
             case Length::Long:
                 appendOne(out, spec, va_arg(args, long));
                 break;
@@ -173,7 +173,7 @@ std::string formatText(const char* format, va_list argsIn) {
         case 'o':
         case 'x':
         case 'X':
-            switch (length) {
+            switch (length) { // NOLINT(bugprone-branch-clone): the types coincide only on some platforms
             case Length::Long:
                 appendOne(out, spec, va_arg(args, unsigned long));
                 break;

@@ -10,7 +10,7 @@
 
 // Opaque iteration position; null means "no further entry".
 using POSITION = const void*;
-#define BEFORE_START_POSITION (reinterpret_cast<POSITION>(-1))
+#define BEFORE_START_POSITION (reinterpret_cast<POSITION>(-1)) // NOLINT(performance-no-int-to-ptr)
 
 class CMapStringToPtr {
 public:

@@ -9,18 +9,21 @@ namespace {
 // glibc's "GBK" decoder; "CP936" adds the euro sign at 0x80, which the host's text never carries.
 constexpr const char* kGbkCodeSet = "GBK";
 
+// iconv_open's failure value.
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1); // NOLINT(performance-no-int-to-ptr)
+
 // One conversion descriptor per thread and direction: opening one costs far more than converting a field.
 class Converter {
 public:
     Converter(const char* to, const char* from) : m_cd(iconv_open(to, from)) {}
     ~Converter() {
-        if (m_cd != reinterpret_cast<iconv_t>(-1))
+        if (m_cd != kNoConverter)
             iconv_close(m_cd);
     }
     Converter(const Converter&) = delete;
     Converter& operator=(const Converter&) = delete;
 
-    bool ok() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
+    bool ok() const { return m_cd != kNoConverter; }
 
     // Converts as much as it can and returns how many input bytes it consumed; the caller decides what to do
     // with the byte that stopped it.

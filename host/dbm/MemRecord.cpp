@@ -154,11 +154,8 @@ void* CMemData::GoBottom() {
 void* CMemData::Skip(int count) {
     Impl& d = *m_impl;
     const long target = static_cast<long>(d.cursor) + count;
-    if (d.rows.empty()) {
-        d.cursor = 0;
-        d.bof = true;
-    } else if (target < 0) {
-        d.cursor = 0; // stays on the first row, flagged as having tried to move before it
+    if (d.rows.empty() || target < 0) {
+        d.cursor = 0; // on the first row (if any), flagged as having tried to move before it
         d.bof = true;
     } else {
         d.cursor = static_cast<std::size_t>(target) >= d.rows.size() ? d.rows.size()
