@@ -56,6 +56,10 @@ double CFixComm::GetDouble(long tag, int index) {
     return item ? orvo::TextToDouble(item->value) : 0.0;
 }
 
+BOOL CFixComm::LastReplyOk() const {
+    return m_impl->lastOk ? TRUE : FALSE;
+}
+
 BOOL CFixComm::Login() {
     Impl& d = *m_impl;
     d.state = Impl::State::Idle;

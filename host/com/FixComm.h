@@ -57,6 +57,9 @@ public:
     CString GetItem(long tag, int index = -1);  // "" when the row lacks the tag
     long GetLong(long tag, int index = -1);     // atol of the text
     double GetDouble(long tag, int index = -1); // atof of the text
+    // Once More() has returned false: TRUE when the reply ended with status 0; FALSE for a refusal, a reply
+    // cut off by a broken connection or frame, or a time-out, when the rows read are not the whole answer.
+    BOOL LastReplyOk() const;
 
     // --- What the host calls --------------------------------------------------------------------
     BOOL Login();                                        // function 1 with the configured operator
