@@ -27,6 +27,8 @@ void CLinkedGroupNames::LoadGroups(CFixComm& fix) {
         m_recGroups.Set("QX", fix.GetItem(1844, -1), -1);
         m_recGroups.Set("FWXM", fix.GetItem(570, -1), -1);
     }
+    if (!fix.LastReplyOk())
+        m_recGroups.Zap(); // a partial set would name some rules and not others
 }
 
 void CLinkedGroupNames::LoadSubGroups(CFixComm& fix) {
@@ -41,6 +43,8 @@ void CLinkedGroupNames::LoadSubGroups(CFixComm& fix) {
         m_recSubGroups.Set("XGRQ", fix.GetItem(812, -1), -1);
         m_recSubGroups.Set("XGSJ", fix.GetItem(1845, -1), -1);
     }
+    if (!fix.LastReplyOk())
+        m_recSubGroups.Zap();
 }
 
 void CLinkedGroupNames::BuildIndexes() {

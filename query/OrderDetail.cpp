@@ -159,4 +159,7 @@ void FillDetail(CMemRecord& detail) {
         detail.Set(GBK("申报时间"), fix->GetItem(751, -1), -1);
         detail.Set(GBK("委托日期"), fix->GetItem(7107, -1), -1);
     }
+    // Orders of a reply cut off part-way would look like the rule's whole history.
+    if (!fix->LastReplyOk())
+        detail.Zap();
 }

@@ -29,5 +29,5 @@ int QueryBatchDetail(const CMemRecord& rule, const QueryConditions& cond, CMemRe
 int QueryLinkedDetail(const CMemRecord& rule, const QueryConditions& cond, CMemRecord& detail);
 
 // Reads the reply of the request just framed on g_pFixComm into detail (emptied first), skipping rows whose
-// tag 755 is exactly "W".
+// tag 755 is exactly "W". A reply refused or cut off part-way leaves detail empty.
 void FillDetail(CMemRecord& detail);

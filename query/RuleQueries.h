@@ -3,7 +3,8 @@
 // turned into text on the way. Redrawing the list and giving it the focus is left to the window.
 //
 // Each returns 1 when the request was sent (also when the reply had no rows); 0 when there is no request
-// channel (the record set is then emptied and nothing is sent).
+// channel (the record set is then emptied and nothing is sent). A reply that is refused or cut off
+// part-way leaves the record set empty, as one without rows does.
 #pragma once
 
 #include "platform/CString.h"

@@ -58,6 +58,10 @@ int RunRuleQuery(const Frame& frame, const QueryConditions& cond, CMemRecord& re
         rec.Append(nullptr, 1);
         fill(*fix, rec);
     }
+    // A reply cut off or refused part-way is not the answer: show none of it rather than a part that
+    // looks whole. The channel reports the failure itself.
+    if (!fix->LastReplyOk())
+        rec.Zap();
     if (frame.goTopAfter)
         rec.GoTop();
     return 1;

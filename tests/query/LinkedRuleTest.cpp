@@ -162,4 +162,18 @@ TEST_F(LinkedRuleTest, GroupSetsKeepWhatTheServerSent) {
     EXPECT_EQ(querytest::Utf8(names.SubGroupName(1, 0)), "");
 }
 
+TEST_F(LinkedRuleTest, GroupsCutOffPartWayNameNoRule) {
+    orvo::test::FakeReply broken;
+    broken.rows = {Group("1", "一组"), Group("2", "二组")};
+    broken.fault = orvo::test::FakeReply::Fault::Close;
+    broken.faultAfterRows = 1;
+    server.Script(16425, broken);
+    Reply(16433, {SubGroup("1", "1", "甲分组")});
+    Reply(16485, {Rule("1", "1", "1")});
+    ASSERT_EQ(QueryLinkedRules(QueryConditions{}, rec), 1);
+    ASSERT_EQ(rec.GetRecordCount(), 1);
+    EXPECT_EQ(Col(rec, "小组名称", 0), "");
+    EXPECT_EQ(Col(rec, "分组名称", 0), "甲分组");
+}
+
 } // namespace

@@ -211,4 +211,14 @@ TEST_F(OrderDetailTest, RowsFlaggedExactlyWAreNotListed) {
     EXPECT_EQ(detail.GetRecordCount(), 0);
 }
 
+TEST_F(OrderDetailTest, AReplyCutOffPartWayListsNoOrders) {
+    orvo::test::FakeReply broken;
+    broken.rows = {Row({{"681", "1"}}), Row({{"681", "2"}})};
+    broken.fault = orvo::test::FakeReply::Fault::Close;
+    broken.faultAfterRows = 1;
+    server.ScriptOnce(16151, broken);
+    EXPECT_EQ(Query(KIND_BATCH, RuleSet(KIND_BATCH, {}), Validity("0")), 1);
+    EXPECT_EQ(detail.GetRecordCount(), 0);
+}
+
 } // namespace

@@ -301,4 +301,28 @@ TEST_F(RuleRowTest, AnEmptyOrFailedReplyEmptiesTheSet) {
     EXPECT_EQ(rec.GetRecordCount(), 0);
 }
 
+TEST_F(RuleRowTest, AReplyCutOffPartWayShowsNothingRatherThanAPart) {
+    using Fault = orvo::test::FakeReply::Fault;
+    for (const Fault fault : {Fault::Close, Fault::BrokenFrame}) {
+        orvo::test::FakeReply broken;
+        broken.rows = {Row({{"797", "1"}}), Row({{"797", "2"}}), Row({{"797", "3"}})};
+        broken.fault = fault;
+        broken.faultAfterRows = 2;
+        server.ScriptOnce(16479, broken);
+        Run(KIND_ARBITRAGE, {Row({{"797", "9"}})}); // the standing script answers the next request
+        EXPECT_EQ(rec.GetRecordCount(), 0);
+        // The channel recovers: the next query lists the standing reply.
+        EXPECT_EQ(QueryArbitrageRules(QueryConditions{}, rec), 1);
+        ASSERT_EQ(rec.GetRecordCount(), 1);
+        EXPECT_EQ(Col(rec, "LSH"), "9");
+    }
+    // Rows followed by a refusal (a limit reached on the server) are no answer either.
+    orvo::test::FakeReply limited;
+    limited.rows = {Row({{"797", "1"}})};
+    limited.status = 5;
+    server.ScriptOnce(16476, limited);
+    Run(KIND_PRICE_TRIGGER, {});
+    EXPECT_EQ(rec.GetRecordCount(), 0);
+}
+
 } // namespace
