@@ -3,6 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <chrono>
 
 using orvo::test::FakeReply;
@@ -17,7 +23,50 @@ FakeReply Faulty(FakeReply::Fault fault, std::size_t afterRows) {
     return reply;
 }
 
+// A listening socket that accepts nothing, with its queue already full: connects to it hang.
+class FullListener {
+public:
+    FullListener() {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        m_listen = socket(AF_INET, SOCK_STREAM, 0);
+        bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(m_listen, 0);
+        getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        m_filler = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        connect(m_filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        pollfd p{m_filler, POLLOUT, 0};
+        poll(&p, 1, 1000);
+    }
+    ~FullListener() {
+        close(m_filler);
+        close(m_listen);
+    }
+    int port() const { return m_port; }
+
+private:
+    int m_listen = -1;
+    int m_filler = -1;
+    int m_port = 0;
+};
+
 } // namespace
+
+TEST(FixCommFailure, AConnectThatHangsTimesOut) {
+    FullListener listener;
+    CFixComm comm(FixCommSettings{"127.0.0.1", listener.port(), "teller", "x", 300, 1000});
+    comm.CreateHead(16476, -1);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(comm.More(nullptr));
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(280));
+    EXPECT_LT(waited, std::chrono::milliseconds(2000));
+    EXPECT_EQ(comm.LastFailure().status, -1);
+    EXPECT_NE(comm.LastFailure().text.Find("timed out"), -1);
+}
 
 TEST(FixCommFailure, ServerClosingOrBreakingMidReplyFailsThenTheNextRequestWorks) {
     for (const auto fault : {FakeReply::Fault::Close, FakeReply::Fault::BrokenFrame}) {
