@@ -287,7 +287,8 @@ TEST(MemRecordCopy, AssignmentCopiesColumnsAndRowsIndependently) {
     source.Zap();
     EXPECT_EQ(constructed.GetRecordCount(), 3);
 
-    constructed = constructed; // self-assignment keeps everything
+    const CMemRecord& alias = constructed;
+    constructed = alias; // self-assignment keeps everything
     EXPECT_EQ(walk(constructed), "1,2,3,");
 }
 

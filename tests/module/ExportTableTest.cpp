@@ -44,8 +44,8 @@ std::vector<ExportedSymbol> definedDynamicSymbols(const std::string& path, std::
             std::memcpy(&sym, bytes.data() + dynsym.sh_offset + k * sizeof sym, sizeof sym);
             if (sym.st_shndx == SHN_UNDEF)
                 continue;
-            symbols.push_back(
-                {std::string(bytes.data() + strings.sh_offset + sym.st_name), ELF64_ST_TYPE(sym.st_info)});
+            const auto type = static_cast<unsigned>(ELF64_ST_TYPE(sym.st_info));
+            symbols.push_back({std::string(bytes.data() + strings.sh_offset + sym.st_name), type});
         }
         return symbols;
     }
