@@ -202,6 +202,7 @@ BOOL CWnd::SubclassWindow(HWND hWnd) {
     if (!Attach(hWnd))
         return FALSE;
     m_pBridge->Route(true);
+    PreSubclassWindow();
     return TRUE;
 }
 

@@ -143,6 +143,8 @@ protected:
     LRESULT Default();
     // Called once the window has gone, after the object let go of it.
     virtual void PostNcDestroy() {}
+    // Called when SubclassWindow (and so DDX_Control and Create) has attached the object to its widget.
+    virtual void PreSubclassWindow() {}
 
     // Default handlers; a derived class declares its own and names it in its message map.
     int OnCreate(LPCREATESTRUCT createStruct);

@@ -1,0 +1,126 @@
+#include "host/gui/ListText.h"
+
+#include "host/dbm/MemRecord.h"
+
+#include <QSaveFile>
+#include <QString>
+
+#include <cstdlib>
+
+namespace orvo {
+namespace {
+
+bool looksNumeric(const std::string& text) {
+    if (text.empty())
+        return false;
+    char* end = nullptr;
+    std::strtod(text.c_str(), &end);
+    return end && *end == '\0';
+}
+
+std::string csvField(const CString& gbk, FieldType type, CsvEncoding encoding) {
+    std::string text = encoding == CsvEncoding::Gbk ? gbk.str() : gbk.ToUtf8();
+    if (type == FieldType::Text && !text.empty()) {
+        const char first = text.front();
+        if ((first == '=' || first == '+' || first == '-' || first == '@') && !looksNumeric(text))
+            text.insert(text.begin(), '\'');
+    }
+    const bool quote = text.find_first_of(",\"\r\n") != std::string::npos ||
+                       (!text.empty() && (text.front() == ' ' || text.back() == ' '));
+    if (!quote)
+        return text;
+    std::string quoted = "\"";
+    for (const char ch : text) {
+        if (ch == '"')
+            quoted += '"';
+        quoted += ch;
+    }
+    quoted += '"';
+    return quoted;
+}
+
+} // namespace
+
+int VisibleColumnCount(const CMemRecord& record) {
+    const int color = record.FindField("color");
+    return color >= 0 ? color : record.GetFieldCount();
+}
+
+CString RowsAsTabText(const CMemRecord& record, const std::vector<long>& rows, int columnCount) {
+    std::string text;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (i)
+            text += '\n';
+        for (int c = 0; c < columnCount; ++c) {
+            if (c)
+                text += '\t';
+            std::string cell = record.GetCellString(rows[i], c).str();
+            for (char& ch : cell)
+                if (ch == '\t' || ch == '\n' || ch == '\r')
+                    ch = ' ';
+            text += cell;
+        }
+    }
+    return CString(std::move(text));
+}
+
+std::string CsvHeader(const CMemRecord& record, int columnCount, CsvEncoding encoding) {
+    std::string line;
+    for (int c = 0; c < columnCount; ++c) {
+        if (c)
+            line += ',';
+        line += csvField(record.GetField(c).name, FieldType::Integer, encoding);
+    }
+    return line + "\r\n";
+}
+
+std::string CsvRow(const CMemRecord& record, long row, int columnCount, CsvEncoding encoding) {
+    std::string line;
+    for (int c = 0; c < columnCount; ++c) {
+        if (c)
+            line += ',';
+        line += csvField(record.GetCellString(row, c), record.GetField(c).type, encoding);
+    }
+    return line + "\r\n";
+}
+
+std::string CsvDocument(const CMemRecord& record, int columnCount, CsvEncoding encoding) {
+    std::string doc = encoding == CsvEncoding::Utf8WithBom ? "\xEF\xBB\xBF" : "";
+    doc += CsvHeader(record, columnCount, encoding);
+    const long rows = record.GetRecordCount();
+    for (long r = 0; r < rows; ++r)
+        doc += CsvRow(record, r, columnCount, encoding);
+    return doc;
+}
+
+bool WriteCsvFile(const CMemRecord& record, int columnCount, CsvEncoding encoding,
+                  const std::string& pathUtf8, std::string* error) {
+    QSaveFile file(QString::fromStdString(pathUtf8));
+    if (!file.open(QIODevice::WriteOnly)) {
+        if (error)
+            *error = file.errorString().toStdString();
+        return false;
+    }
+    std::string chunk = encoding == CsvEncoding::Utf8WithBom ? "\xEF\xBB\xBF" : "";
+    chunk += CsvHeader(record, columnCount, encoding);
+    const long rows = record.GetRecordCount();
+    for (long r = 0; r < rows; ++r) {
+        chunk += CsvRow(record, r, columnCount, encoding);
+        if (chunk.size() >= (1u << 20) || r + 1 == rows) {
+            if (file.write(chunk.data(), static_cast<qint64>(chunk.size())) !=
+                static_cast<qint64>(chunk.size()))
+                break;
+            chunk.clear();
+        }
+    }
+    if (!chunk.empty())
+        file.write(chunk.data(), static_cast<qint64>(chunk.size()));
+    if (!file.commit()) {
+        if (error)
+            *error = file.errorString().toStdString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace orvo

@@ -1,0 +1,276 @@
+#include "host/gui/OrvoListCtrl.h"
+
+#include "host/dbm/MemRecord.h"
+#include "host/gui/RecordTableModel.h"
+#include "platform/DialogBuilder.h"
+#include "platform/QtText.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QTableView>
+
+#include <algorithm>
+
+namespace orvo {
+
+// Qt-side plumbing of one list: copy key, context menu, double-click and current-row tracking.
+class ListViewHelper : public QObject {
+public:
+    explicit ListViewHelper(COrvoListCtrl* list) : m_list(list) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress &&
+            static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+            m_list->CopySelection();
+            return true;
+        }
+        if (event->type() == QEvent::ContextMenu) {
+            auto* menu = static_cast<QContextMenuEvent*>(event);
+            m_list->ShowContextMenu(menu->globalPos());
+            return true;
+        }
+        (void)watched;
+        return false;
+    }
+
+private:
+    COrvoListCtrl* m_list;
+};
+
+} // namespace orvo
+
+BEGIN_MESSAGE_MAP(COrvoListCtrl, CWnd)
+ON_MESSAGE(WM_SETFONT, &COrvoListCtrl::OnSetFontMessage)
+END_MESSAGE_MAP()
+
+COrvoListCtrl::COrvoListCtrl() = default;
+
+COrvoListCtrl::~COrvoListCtrl() {
+    if (QTableView* view = View())
+        view->setModel(nullptr);
+}
+
+QTableView* COrvoListCtrl::View() const {
+    return qobject_cast<QTableView*>(m_hWnd);
+}
+
+BOOL COrvoListCtrl::Create(LPCTSTR /*className*/, LPCTSTR windowName, DWORD style, const RECT& rect,
+                           CWnd* parent, UINT id, void* context) {
+    return CWnd::Create(orvo::wc::kListView, windowName, style, rect, parent, id, context);
+}
+
+void COrvoListCtrl::PreSubclassWindow() {
+    QTableView* view = View();
+    if (!view) {
+        qWarning("COrvoListCtrl: control %d is not a list view", GetDlgCtrlID());
+        return;
+    }
+    if (!m_pModel) {
+        m_pModel = std::make_unique<orvo::RecordTableModel>();
+        m_pHelper = std::make_unique<orvo::ListViewHelper>(this);
+    }
+    m_pModel->SetShowTips(m_bTips);
+    view->setModel(m_pModel.get());
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setContextMenuPolicy(Qt::DefaultContextMenu);
+    view->installEventFilter(m_pHelper.get());
+    view->viewport()->installEventFilter(m_pHelper.get());
+    QObject::connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, m_pHelper.get(),
+                     [this](const QModelIndex& current) {
+                         if (current.isValid() && m_pRecord && current.row() < m_pRecord->GetRecordCount())
+                             m_pRecord->Go(current.row());
+                     });
+    QObject::connect(view, &QAbstractItemView::doubleClicked, m_pHelper.get(),
+                     [this](const QModelIndex& index) {
+                         if (index.isValid())
+                             OnDoubleClick(index.row());
+                     });
+    m_pModel->Reset(m_pRecord);
+    ApplyColumnsShown();
+}
+
+void COrvoListCtrl::SetRecord(CMemRecord* record) {
+    m_pRecord = record;
+    Refresh(0);
+}
+
+void COrvoListCtrl::Refresh(int /*mode*/) {
+    if (!m_pModel)
+        return;
+    m_pModel->Reset(m_pRecord);
+    ApplyColumnsShown();
+    SyncFromRecord();
+}
+
+void COrvoListCtrl::ApplyColumnsShown() {
+    QTableView* view = View();
+    if (!view || !m_pModel)
+        return;
+    const int shown = GetShownColumnCount();
+    const int columns = m_pModel->columnCount();
+    for (int c = 0; c < columns; ++c)
+        view->setColumnHidden(c, c >= shown);
+}
+
+int COrvoListCtrl::GetShownColumnCount() const {
+    return m_pRecord ? orvo::VisibleColumnCount(*m_pRecord) : 0;
+}
+
+void COrvoListCtrl::AdjustField(int /*mode*/) {
+    QTableView* view = View();
+    if (!view || !m_pModel)
+        return;
+    // A bounded sample: the first rows and the rows on screen; never the whole set.
+    constexpr int kSampleRows = 200;
+    constexpr int kPadding = 14;
+    constexpr int kMaxWidth = 480;
+    const int rows = m_pModel->rowCount();
+    std::vector<int> sample;
+    for (int r = 0; r < std::min(rows, kSampleRows); ++r)
+        sample.push_back(r);
+    const int firstShown = view->rowAt(0);
+    if (firstShown >= kSampleRows)
+        for (int r = firstShown; r < std::min(rows, firstShown + 60); ++r)
+            sample.push_back(r);
+    const QFontMetrics cellMetrics(view->font());
+    const QFontMetrics headerMetrics(view->horizontalHeader()->font());
+    const int shown = GetShownColumnCount();
+    for (int c = 0; c < shown; ++c) {
+        int width = headerMetrics.horizontalAdvance(m_pModel->headerData(c, Qt::Horizontal).toString());
+        for (const int r : sample)
+            width = std::max(width, cellMetrics.horizontalAdvance(m_pModel->CellText(r, c)));
+        view->setColumnWidth(c, std::min(width + kPadding, kMaxWidth));
+    }
+}
+
+void COrvoListCtrl::SetCanShowTip(BOOL show) {
+    m_bTips = show != FALSE;
+    if (m_pModel)
+        m_pModel->SetShowTips(m_bTips);
+}
+
+BOOL COrvoListCtrl::GetCanShowTip() const {
+    return m_bTips;
+}
+
+int COrvoListCtrl::GetCurSel() const {
+    QTableView* view = View();
+    if (!view)
+        return -1;
+    const QModelIndex current = view->currentIndex();
+    return current.isValid() ? current.row() : -1;
+}
+
+void COrvoListCtrl::SetCurSel(int row) {
+    QTableView* view = View();
+    if (!view || !m_pModel || row < 0 || row >= m_pModel->rowCount())
+        return;
+    const QModelIndex index = m_pModel->index(row, 0);
+    view->selectionModel()->setCurrentIndex(index,
+                                            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    view->scrollTo(index);
+    if (m_pRecord)
+        m_pRecord->Go(row);
+}
+
+void COrvoListCtrl::SyncFromRecord() {
+    if (!m_pRecord || !m_pModel || m_pModel->rowCount() == 0)
+        return;
+    long row = m_pRecord->GetRecNo();
+    if (row < 0 || row >= m_pModel->rowCount())
+        row = 0;
+    SetCurSel(static_cast<int>(row));
+}
+
+BOOL COrvoListCtrl::PreTranslateMessage(MSG* msg) {
+    // A key for this list is about to be handled (the window above may act on the current row): the
+    // record set's cursor stands on the selected line.
+    if (msg->message == WM_KEYDOWN && msg->hwnd == m_hWnd && m_pRecord) {
+        const int row = GetCurSel();
+        if (row >= 0 && row < m_pRecord->GetRecordCount())
+            m_pRecord->Go(row);
+    }
+    return CWnd::PreTranslateMessage(msg);
+}
+
+void COrvoListCtrl::OnDoubleClick(int row) {
+    if (!m_pRecord || row < 0 || row >= m_pRecord->GetRecordCount())
+        return;
+    m_pRecord->Go(row);
+    if (QWidget* owner = orvo::ParentWindowOf(m_hWnd))
+        ::SendMessage(owner, m_nDblClkMessage, 0, 0);
+}
+
+LRESULT COrvoListCtrl::OnSetFontMessage(WPARAM, LPARAM) {
+    const LRESULT result = Default();
+    if (QTableView* view = View())
+        view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 4);
+    return result;
+}
+
+CString COrvoListCtrl::GetSelectedRowsText() const {
+    QTableView* view = View();
+    if (!view || !m_pRecord)
+        return {};
+    std::vector<long> rows;
+    for (const QModelIndex& index : view->selectionModel()->selectedRows())
+        if (index.row() < m_pRecord->GetRecordCount())
+            rows.push_back(index.row());
+    std::sort(rows.begin(), rows.end());
+    return orvo::RowsAsTabText(*m_pRecord, rows, GetShownColumnCount());
+}
+
+void COrvoListCtrl::CopySelection() {
+    const CString text = GetSelectedRowsText();
+    if (!text.IsEmpty())
+        QApplication::clipboard()->setText(orvo::ToQString(text));
+}
+
+BOOL COrvoListCtrl::ExportCsv(const std::string& pathUtf8, orvo::CsvEncoding encoding,
+                              std::string* error) const {
+    if (!m_pRecord) {
+        if (error)
+            *error = "no record set";
+        return FALSE;
+    }
+    CWaitCursor wait;
+    return orvo::WriteCsvFile(*m_pRecord, GetShownColumnCount(), encoding, pathUtf8, error);
+}
+
+void COrvoListCtrl::ShowContextMenu(const QPoint& global) {
+    QTableView* view = View();
+    if (!view)
+        return;
+    QMenu menu(view);
+    QAction* copy = menu.addAction(QString::fromUtf8("复制选中行"), QKeySequence::Copy);
+    copy->setEnabled(view->selectionModel()->hasSelection());
+    menu.addSeparator();
+    QAction* gbk = menu.addAction(QString::fromUtf8("导出CSV (GBK)..."));
+    QAction* utf8 = menu.addAction(QString::fromUtf8("导出CSV (UTF-8)..."));
+    const bool empty = !m_pRecord || m_pRecord->GetFieldCount() == 0;
+    gbk->setEnabled(!empty);
+    utf8->setEnabled(!empty);
+    QAction* chosen = menu.exec(global);
+    if (chosen == copy) {
+        CopySelection();
+        return;
+    }
+    if (chosen != gbk && chosen != utf8)
+        return;
+    const QString path = QFileDialog::getSaveFileName(
+        view, QString::fromUtf8("导出CSV"), QStringLiteral("list.csv"), QStringLiteral("CSV (*.csv)"));
+    if (path.isEmpty())
+        return;
+    std::string error;
+    const auto encoding = chosen == gbk ? orvo::CsvEncoding::Gbk : orvo::CsvEncoding::Utf8WithBom;
+    if (!ExportCsv(path.toStdString(), encoding, &error))
+        QMessageBox::warning(
+            view, QString::fromUtf8("导出CSV"),
+            QString::fromUtf8("无法写入文件 %1：%2").arg(path, QString::fromStdString(error)));
+}

@@ -1,0 +1,79 @@
+#include "host/gui/RecordTableModel.h"
+
+#include "host/dbm/MemRecord.h"
+#include "platform/QtText.h"
+
+namespace orvo {
+
+RecordTableModel::RecordTableModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+void RecordTableModel::Reset(const CMemRecord* record) {
+    beginResetModel();
+    m_record = record;
+    m_headers.clear();
+    m_numeric.clear();
+    m_rows = 0;
+    if (record) {
+        m_rows = static_cast<int>(record->GetRecordCount());
+        const int columns = record->GetFieldCount();
+        m_headers.reserve(static_cast<size_t>(columns));
+        for (int c = 0; c < columns; ++c) {
+            const FieldInfo& field = record->GetField(c);
+            m_headers.push_back(ToQString(field.name));
+            m_numeric.push_back(field.type != FieldType::Text);
+        }
+    }
+    endResetModel();
+}
+
+int RecordTableModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : m_rows;
+}
+
+int RecordTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(m_headers.size());
+}
+
+QString RecordTableModel::CellText(int row, int column) const {
+    // The set may have shrunk since the last reset (a Zap before the Refresh): such rows read as empty.
+    if (!m_record || row < 0 || row >= m_rows || row >= m_record->GetRecordCount() || column < 0 ||
+        column >= static_cast<int>(m_headers.size()))
+        return {};
+    const CString cell = m_record->GetCellString(row, column);
+    const std::string& bytes = cell.str();
+    for (const char ch : bytes)
+        if (static_cast<unsigned char>(ch) >= 0x80)
+            return ToQString(cell);
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+QVariant RecordTableModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid())
+        return {};
+    switch (role) {
+    case Qt::DisplayRole:
+        return CellText(index.row(), index.column());
+    case Qt::ToolTipRole: {
+        if (!m_tips)
+            return {};
+        const QString text = CellText(index.row(), index.column());
+        return text.isEmpty() ? QVariant() : QVariant(text);
+    }
+    case Qt::TextAlignmentRole:
+        return QVariant::fromValue(
+            Qt::AlignVCenter |
+            (m_numeric[static_cast<size_t>(index.column())] ? Qt::AlignRight : Qt::AlignLeft));
+    default:
+        return {};
+    }
+}
+
+QVariant RecordTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || section < 0 || section >= static_cast<int>(m_headers.size()))
+        return {};
+    if (role == Qt::DisplayRole)
+        return m_headers[static_cast<size_t>(section)];
+    return {};
+}
+
+} // namespace orvo

@@ -1,0 +1,40 @@
+// A thin table model over a CMemRecord: it keeps no rows, only asks the record set for each cell that a
+// view paints. The row count is fixed at each reset, so the view never asks past what it was told.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QString>
+
+#include <vector>
+
+class CMemRecord;
+
+namespace orvo {
+
+class RecordTableModel : public QAbstractTableModel {
+public:
+    explicit RecordTableModel(QObject* parent = nullptr);
+
+    // Re-reads the columns and the row count of the record set (null: an empty model).
+    void Reset(const CMemRecord* record);
+    const CMemRecord* Record() const { return m_record; }
+    void SetShowTips(bool on) { m_tips = on; }
+    bool ShowTips() const { return m_tips; }
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+    // The cell text as the view shows it.
+    QString CellText(int row, int column) const;
+
+private:
+    const CMemRecord* m_record = nullptr;
+    int m_rows = 0;
+    std::vector<QString> m_headers;
+    std::vector<bool> m_numeric;
+    bool m_tips = true;
+};
+
+} // namespace orvo

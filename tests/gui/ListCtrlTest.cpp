@@ -1,0 +1,312 @@
+// The record-bound list: columns and hidden group, the two-way current row, double-click to the owner,
+// bounded column fitting, clipboard text and CSV bytes.
+#include "GuiTestSupport.h"
+
+#include "host/dbm/MemRecord.h"
+#include "host/gui/OrvoDialog.h"
+#include "host/gui/OrvoListCtrl.h"
+#include "host/gui/RecordTableModel.h"
+#include "platform/DialogBuilder.h"
+#include "platform/ModalLoop.h"
+
+#include <QClipboard>
+#include <QFile>
+#include <QHeaderView>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr UINT kDlg = 7300;
+constexpr int kList = 7302;
+const int kOwner = 0;
+
+CString U(const char* utf8) {
+    return CString::FromUtf8(utf8);
+}
+
+const char* kLayout = "客户号[C12],委托号[I],委价[R8.2],合约[C16],color[I],KHH[C12],LSH[I]";
+
+void fill(CMemRecord& rec, int rows) {
+    rec.Zap();
+    for (int i = 0; i < rows; ++i) {
+        rec.Append(nullptr, 1);
+        rec.Set(U("客户号"), CString::FromUtf8("0101" + std::to_string(1000 + i)));
+        rec.Set(U("委托号"), static_cast<long>(i + 1));
+        rec.Set(U("委价"), CString(std::to_string(100 + i) + ".5"));
+        rec.Set(U("合约"), U("cu2501"));
+        rec.Set("KHH", CString("K" + std::to_string(i)));
+        rec.Set("LSH", static_cast<long>(500 + i));
+    }
+}
+
+class ListDialog : public COrvoDialog {
+public:
+    ListDialog() : COrvoDialog(kDlg) {}
+    COrvoListCtrl m_list;
+    COrvoListCtrl m_runtime;
+    std::vector<long> detailRows; // record row current when 0x1214 arrived
+    CMemRecord* watched = nullptr;
+
+protected:
+    void DoDataExchange(CDataExchange* dx) override {
+        COrvoDialog::DoDataExchange(dx);
+        DDX_Control(dx, kList, m_list);
+    }
+    LRESULT OnDetail(WPARAM, LPARAM) {
+        detailRows.push_back(watched ? watched->GetRecNo() : -1);
+        return 1;
+    }
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(ListDialog, COrvoDialog)
+ON_MESSAGE(kListDoubleClickMessage, &ListDialog::OnDetail)
+END_MESSAGE_MAP()
+
+class ListCtrlTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        guitest::App();
+        using guitest::Control;
+        std::vector<DialogTemplate> templates;
+        templates.push_back(guitest::Template(
+            kDlg, 400, 250,
+            {Control(kList, orvo::wc::kListView, "List1", WS_BORDER | WS_TABSTOP, 7, 7, 380, 180),
+             Control(9014, orvo::wc::kButton, "查询", WS_TABSTOP, 290, 225, 48, 16),
+             Control(IDCANCEL, orvo::wc::kButton, "退出", WS_TABSTOP, 344, 225, 48, 16)}));
+        orvo::RegisterDialogTemplates(&kOwner, std::move(templates));
+    }
+    void SetUp() override {
+        ASSERT_TRUE(m_rec.Create(U(kLayout), 0));
+        ASSERT_TRUE(m_dlg.Create(kDlg));
+        m_dlg.ShowWindow(SW_SHOW);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_dlg.GetSafeHwnd()));
+        m_dlg.m_list.SetRecord(&m_rec);
+        m_dlg.watched = &m_rec;
+    }
+    void TearDown() override { m_dlg.DestroyWindow(); }
+
+    QTableView* view() { return m_dlg.m_list.View(); }
+    QString header(int c) { return view()->model()->headerData(c, Qt::Horizontal).toString(); }
+    QPoint rowCenter(int row) { return view()->visualRect(view()->model()->index(row, 1)).center(); }
+
+    CMemRecord m_rec;
+    ListDialog m_dlg;
+};
+
+TEST_F(ListCtrlTest, EmptySetShowsEveryHeaderInLayoutOrderWithTheColorGroupHidden) {
+    ASSERT_NE(view(), nullptr);
+    EXPECT_EQ(view()->model()->rowCount(), 0);
+    ASSERT_EQ(view()->model()->columnCount(), 7);
+    const QStringList expected{"客户号", "委托号", "委价", "合约", "color", "KHH", "LSH"};
+    for (int c = 0; c < 7; ++c) {
+        EXPECT_EQ(header(c), expected[c]) << c;
+        EXPECT_EQ(view()->isColumnHidden(c), c >= 4) << c;
+    }
+    EXPECT_EQ(m_dlg.m_list.GetCurSel(), -1);
+    // Fitting an empty list still sizes the headers.
+    m_dlg.m_list.AdjustField(-2);
+    EXPECT_GE(view()->columnWidth(0), view()->horizontalHeader()->fontMetrics().horizontalAdvance(header(0)));
+}
+
+TEST_F(ListCtrlTest, RowsAreReadFromTheRecordSetOnRefreshOnly) {
+    fill(m_rec, 3);
+    EXPECT_EQ(view()->model()->rowCount(), 0) << "the model keeps its count until Refresh";
+    m_dlg.m_list.Refresh(0);
+    ASSERT_EQ(view()->model()->rowCount(), 3);
+    EXPECT_EQ(view()->model()->index(1, 0).data().toString(), "01011001");
+    EXPECT_EQ(view()->model()->index(2, 1).data().toString(), "3");
+    EXPECT_EQ(view()->model()->index(0, 2).data().toString(), "100.50");
+    EXPECT_EQ(view()->model()->index(0, 5).data().toString(), "K0") << "hidden columns still answer";
+    // The set emptied without a Refresh: painting asks for rows that are gone and gets empty cells.
+    m_rec.Zap();
+    EXPECT_EQ(view()->model()->index(1, 0).data().toString(), "");
+    EXPECT_FALSE(view()->grab().isNull());
+    m_dlg.m_list.Refresh(0);
+    EXPECT_EQ(view()->model()->rowCount(), 0);
+}
+
+TEST_F(ListCtrlTest, SelectedLineAndRecordCursorFollowEachOther) {
+    fill(m_rec, 5);
+    m_rec.GoTop();
+    while (!m_rec.Eof())
+        m_rec.Skip(1); // a walk leaves the cursor past the end
+    m_dlg.m_list.Refresh(0);
+    EXPECT_EQ(m_dlg.m_list.GetCurSel(), 0) << "cursor past the end: first line";
+    EXPECT_EQ(m_rec.GetRecNo(), 0);
+
+    QTest::mouseClick(view()->viewport(), Qt::LeftButton, {}, rowCenter(3));
+    EXPECT_EQ(m_dlg.m_list.GetCurSel(), 3);
+    EXPECT_EQ(m_rec.GetRecNo(), 3) << "view to record";
+
+    m_rec.Go(1);
+    m_dlg.m_list.SyncFromRecord();
+    EXPECT_EQ(m_dlg.m_list.GetCurSel(), 1) << "record to view";
+
+    // Someone walked the set after the user chose line 1: a key for the list puts the cursor back first.
+    m_rec.Go(4);
+    view()->setFocus();
+    {
+        orvo::ScopedMessageHook hook([&](MSG& msg) {
+            if (msg.message == WM_KEYDOWN && msg.wParam == VK_RETURN)
+                orvo::WalkPreTranslateTree(msg);
+            return FALSE;
+        });
+        QTest::keyClick(view(), Qt::Key_Return);
+    }
+    EXPECT_EQ(m_rec.GetRecNo(), 1);
+}
+
+TEST_F(ListCtrlTest, DoubleClickOnARowSendsTheMessageToTheOwnerWithTheRowCurrent) {
+    fill(m_rec, 4);
+    m_dlg.m_list.Refresh(0);
+    // As a user double-clicks: press and release, then the double-click (QTest sends only the latter).
+    QTest::mouseClick(view()->viewport(), Qt::LeftButton, {}, rowCenter(2));
+    m_rec.Go(0);
+    QTest::mouseDClick(view()->viewport(), Qt::LeftButton, {}, rowCenter(2));
+    ASSERT_EQ(m_dlg.detailRows.size(), 1u);
+    EXPECT_EQ(m_dlg.detailRows[0], 2);
+    // Below the last row there is no row to query.
+    const QPoint below(5, view()->viewport()->height() - 3);
+    QTest::mouseClick(view()->viewport(), Qt::LeftButton, {}, below);
+    QTest::mouseDClick(view()->viewport(), Qt::LeftButton, {}, below);
+    EXPECT_EQ(m_dlg.detailRows.size(), 1u);
+}
+
+TEST_F(ListCtrlTest, AdjustFieldFitsHeaderAndASampleNeverTheWholeSet) {
+    fill(m_rec, 3000);
+    m_rec.Set(U("合约"), U("一个相当长的合约名称用于测量"), 10);
+    m_rec.Set(U("客户号"), U("很长很长很长很长很长很长很长很长很长很长"), 2900);
+    m_dlg.m_list.Refresh(0);
+    m_dlg.m_list.AdjustField(-2);
+    const QFontMetrics metrics(view()->font());
+    EXPECT_GE(view()->columnWidth(3),
+              metrics.horizontalAdvance(QString::fromUtf8("一个相当长的合约名称用于测量")));
+    EXPECT_LT(view()->columnWidth(0),
+              metrics.horizontalAdvance(QString::fromUtf8("很长很长很长很长很长很长很长很长很长很长")))
+        << "row 2900 lies outside the sample";
+    EXPECT_GE(view()->columnWidth(1), view()->horizontalHeader()->fontMetrics().horizontalAdvance(header(1)));
+}
+
+TEST_F(ListCtrlTest, CtrlCCopiesSelectedRowsAsTabSeparatedText) {
+    fill(m_rec, 4);
+    m_rec.Set(U("合约"), CString("a\tb"), 2);
+    m_dlg.m_list.Refresh(0);
+    QTest::mouseClick(view()->viewport(), Qt::LeftButton, {}, rowCenter(2));
+    QTest::mouseClick(view()->viewport(), Qt::LeftButton, Qt::ControlModifier, rowCenter(0));
+    QApplication::clipboard()->clear();
+    QTest::keyClick(view(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(),
+              QString::fromUtf8("01011000\t1\t100.50\tcu2501\n01011002\t3\t102.50\ta b"));
+}
+
+TEST_F(ListCtrlTest, CsvExportInGbkAndUtf8WithBom) {
+    fill(m_rec, 2);
+    m_rec.Set(U("合约"), CString("=1+2"), 0);
+    m_rec.Set(U("合约"), U("铜,\"主力\""), 1);
+    m_dlg.m_list.Refresh(0);
+    QTemporaryDir dir;
+    const std::string gbkPath = dir.filePath("gbk.csv").toStdString();
+    const std::string utfPath = dir.filePath("utf8.csv").toStdString();
+    std::string error;
+    ASSERT_TRUE(m_dlg.m_list.ExportCsv(gbkPath, orvo::CsvEncoding::Gbk, &error)) << error;
+    ASSERT_TRUE(m_dlg.m_list.ExportCsv(utfPath, orvo::CsvEncoding::Utf8WithBom, &error)) << error;
+    const auto read = [](const std::string& path) {
+        QFile f(QString::fromStdString(path));
+        f.open(QIODevice::ReadOnly);
+        return f.readAll().toStdString();
+    };
+    const std::string utf8Body = "客户号,委托号,委价,合约\r\n"
+                                 "01011000,1,100.50,'=1+2\r\n"
+                                 "01011001,2,101.50,\"铜,\"\"主力\"\"\"\r\n";
+    EXPECT_EQ(read(utfPath), "\xEF\xBB\xBF" + utf8Body);
+    EXPECT_EQ(read(gbkPath), CString::FromUtf8(utf8Body).str());
+    EXPECT_EQ(read(gbkPath).substr(0, 6), "\xBF\xCD\xBB\xA7\xBA\xC5") << "客户号 in GBK";
+
+    // A path that cannot be written reports why and leaves nothing behind.
+    EXPECT_FALSE(
+        m_dlg.m_list.ExportCsv(dir.filePath("missing/x.csv").toStdString(), orvo::CsvEncoding::Gbk, &error));
+    EXPECT_FALSE(error.empty());
+}
+
+TEST_F(ListCtrlTest, RuntimeListCreatedAsListBoxIsARecordList) {
+    CMemRecord other;
+    ASSERT_TRUE(other.Create(U("流水号[I],姓名[C16],color[I],LSH[I]"), 0));
+    ASSERT_TRUE(m_dlg.m_runtime.Create("ListBox", "", WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP,
+                                       CRect(0, 0, 200, 100), &m_dlg, 0));
+    m_dlg.m_runtime.SetRecord(&other);
+    m_dlg.m_runtime.SetCanShowTip(FALSE);
+    other.Append(nullptr, 1);
+    other.Set(U("姓名"), U("张三"));
+    m_dlg.m_runtime.Refresh(0);
+    QAbstractItemModel* model = m_dlg.m_runtime.View()->model();
+    EXPECT_EQ(model->rowCount(), 1);
+    EXPECT_EQ(model->index(0, 1).data().toString(), QString::fromUtf8("张三"));
+    EXPECT_FALSE(model->index(0, 1).data(Qt::ToolTipRole).isValid()) << "tips switched off";
+    EXPECT_EQ(m_dlg.m_list.View()->model()->index(0, 1).data(Qt::ToolTipRole).isValid(), false);
+    EXPECT_EQ(m_dlg.m_runtime.GetSafeHwnd()->property("orvoKind").toString(), "list");
+    // The window's font, with redraw, reaches the list and its row height.
+    CFont font;
+    font.CreatePointFont(180, "");
+    m_dlg.m_runtime.SetFont(&font, TRUE);
+    EXPECT_EQ(m_dlg.m_runtime.View()->font().pointSize(), 18);
+    EXPECT_GE(m_dlg.m_runtime.View()->verticalHeader()->defaultSectionSize(),
+              QFontMetrics(font.GetQFont()).height());
+}
+
+TEST_F(ListCtrlTest, AlignedButtonsKeepTheirBottomRightDistances) {
+    CRect client, query;
+    m_dlg.GetClientRect(client);
+    m_dlg.GetDlgItem(9014)->GetWindowRect(query);
+    m_dlg.ScreenToClient(query);
+    const LONG rightGap = client.right - query.right;
+    const LONG bottomGap = client.bottom - query.bottom;
+    m_dlg.SetItemAlign(9014, 3);
+    m_dlg.SetItemAlign(IDCANCEL, 3);
+    m_dlg.MoveWindow(0, 0, 900, 700);
+    QTest::qWait(10);
+    m_dlg.GetClientRect(client);
+    m_dlg.GetDlgItem(9014)->GetWindowRect(query);
+    m_dlg.ScreenToClient(query);
+    EXPECT_EQ(client.right - query.right, rightGap);
+    EXPECT_EQ(client.bottom - query.bottom, bottomGap);
+    EXPECT_EQ(query.Width(), 48 * orvo::BaseUnitsOf(m_dlg.GetSafeHwnd()->font()).x / 4);
+
+    // Minimizing moves nothing.
+    m_dlg.ShowWindow(SW_MINIMIZE);
+    QTest::qWait(10);
+    CRect after;
+    m_dlg.GetDlgItem(9014)->GetWindowRect(after);
+    m_dlg.ScreenToClient(after);
+    EXPECT_EQ(after, query);
+}
+
+TEST(OrvoDialogModal, ExitButtonAndEscapeEndTheWindow) {
+    guitest::App();
+    for (const bool useEscape : {false, true}) {
+        CMemRecord rec;
+        rec.Create(U(kLayout), 0);
+        ListDialog dlg;
+        QTimer::singleShot(0, [&] {
+            dlg.SetNote(U("提示"));
+            EXPECT_TRUE(dlg.GetSafeHwnd()->findChild<QWidget*>("orvoNote")->isVisible());
+            dlg.SetNoteVisible(FALSE);
+            EXPECT_FALSE(dlg.GetSafeHwnd()->findChild<QWidget*>("orvoNote")->isVisible());
+            if (useEscape)
+                QTest::keyClick(dlg.m_list.View(), Qt::Key_Escape);
+            else
+                QTest::mouseClick(dlg.GetDlgItem(IDCANCEL)->GetSafeHwnd(), Qt::LeftButton);
+        });
+        EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    }
+}
+
+} // namespace
