@@ -1,0 +1,104 @@
+#include "server/Conditions.h"
+
+namespace orvo::server {
+namespace {
+
+bool readCondition(const Request& request, std::uint32_t tag, std::string& out, std::string& error) {
+    bool present = false;
+    return readText(request, tag, kMaxCodeBytes, out, present, error);
+}
+
+bool digits(std::string_view text) {
+    for (char c : text)
+        if (c < '0' || c > '9')
+            return false;
+    return true;
+}
+
+} // namespace
+
+bool isDate(std::string_view text) {
+    if (text.size() != 10 || text[4] != '.' || text[7] != '.')
+        return false;
+    std::string_view year = text.substr(0, 4), month = text.substr(5, 2), day = text.substr(8, 2);
+    if (!digits(year) || !digits(month) || !digits(day))
+        return false;
+    int m = (month[0] - '0') * 10 + (month[1] - '0');
+    int d = (day[0] - '0') * 10 + (day[1] - '0');
+    return m >= 1 && m <= 12 && d >= 1 && d <= 31;
+}
+
+bool parseConditions(const Request& request, Conditions& cond, std::string& error) {
+    cond = Conditions{};
+    std::string branchText;
+    bool present = false;
+    if (!readText(request, kTagBranch, kMaxBranchListBytes, branchText, present, error))
+        return false;
+    cond.branches = splitCodes(branchText);
+    if (cond.branches.size() > kMaxBranchCodes) {
+        error = "item 697 lists more than " + std::to_string(kMaxBranchCodes) + " branches";
+        return false;
+    }
+    if (!readCondition(request, kTagGroup, cond.group, error) ||
+        !readCondition(request, kTagCustomer, cond.customer, error) ||
+        !readCondition(request, kTagExchange, cond.exchange, error) ||
+        !readCondition(request, kTagVariety, cond.variety, error) ||
+        !readCondition(request, kTagContract, cond.contract, error))
+        return false;
+
+    std::string validity;
+    if (!readCondition(request, kTagValidity, validity, error))
+        return false;
+    if (validity.empty()) {
+        cond.validity = Validity::Any;
+    } else if (validity == "0") {
+        cond.validity = Validity::Valid;
+    } else if (validity == "1") {
+        cond.validity = Validity::Expired;
+    } else {
+        error = "item 9020 must be 0 (within validity), 1 (expired) or empty";
+        return false;
+    }
+    if (cond.validity == Validity::Expired) {
+        if (!readCondition(request, kTagBeginDate, cond.beginDate, error) ||
+            !readCondition(request, kTagEndDate, cond.endDate, error))
+            return false;
+        if ((!cond.beginDate.empty() && !isDate(cond.beginDate)) ||
+            (!cond.endDate.empty() && !isDate(cond.endDate))) {
+            error = "dates in items 618 and 590 must be YYYY.MM.DD";
+            return false;
+        }
+    }
+    return true;
+}
+
+void filterPermitted(SqlQuery& q, const Operator& op) {
+    if (!op.allBranches) {
+        if (op.branches.empty())
+            q.sql(" AND 0");
+        else
+            q.sql(" AND c.branch IN ").valueList(op.branches);
+    }
+    if (!op.allGroups) {
+        if (op.groups.empty())
+            q.sql(" AND 0");
+        else
+            q.sql(" AND c.khqz IN ").valueList(op.groups);
+    }
+}
+
+void filterCustomers(SqlQuery& q, const Operator& op, const Conditions& cond) {
+    filterPermitted(q, op);
+    // A branch code selects the accounts opened at that organisation and, for a branch, those of the
+    // offices under it.
+    if (!cond.branches.empty()) {
+        q.sql(" AND (c.yyb IN ").valueList(cond.branches);
+        q.sql(" OR c.branch IN ").valueList(cond.branches).sql(")");
+    }
+    if (!cond.group.empty())
+        q.sql(" AND c.khqz = ").value(cond.group);
+    if (!cond.customer.empty())
+        q.sql(" AND c.khh = ").value(cond.customer);
+}
+
+} // namespace orvo::server

@@ -1,0 +1,85 @@
+// Thin RAII layer over SQLite: one connection, prepared statements with bound parameters only.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace orvo::server {
+
+class Statement;
+
+class Db {
+public:
+    Db() = default;
+    ~Db();
+    Db(const Db&) = delete;
+    Db& operator=(const Db&) = delete;
+    Db(Db&& other) noexcept;
+    Db& operator=(Db&& other) noexcept;
+
+    // Opens (and with create, creates) the file; sets WAL, a busy time-out and foreign keys.
+    bool open(const std::string& path, bool readOnly, std::string& error);
+    void close();
+    bool isOpen() const { return m_db != nullptr; }
+
+    bool exec(const char* sql, std::string& error);
+    bool prepare(std::string_view sql, Statement& stmt, std::string& error);
+    std::string lastError() const;
+    sqlite3* handle() const { return m_db; }
+
+private:
+    sqlite3* m_db = nullptr;
+};
+
+class Statement {
+public:
+    Statement() = default;
+    ~Statement();
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    Statement(Statement&& other) noexcept;
+    Statement& operator=(Statement&& other) noexcept;
+
+    // Parameters are numbered from 1, as SQLite numbers them. Texts are copied by SQLite.
+    bool bind(int index, std::string_view text);
+    bool bind(int index, std::int64_t value);
+    bool bind(int index, double value);
+    bool bindNull(int index);
+
+    // SQLITE_ROW, SQLITE_DONE or an error code.
+    int step();
+    bool reset();
+    bool execute(); // step once to SQLITE_DONE, then reset for the next use
+
+    int columnCount() const;
+    const char* columnName(int col) const;
+    std::string_view text(int col) const;
+    std::int64_t integer(int col) const;
+    bool isNull(int col) const;
+
+    sqlite3_stmt* handle() const { return m_stmt; }
+    void attach(sqlite3_stmt* stmt);
+
+private:
+    sqlite3_stmt* m_stmt = nullptr;
+};
+
+// Commits on commit(), rolls back on destruction otherwise.
+class Transaction {
+public:
+    explicit Transaction(Db& db);
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    bool ok() const { return m_open; }
+    bool commit(std::string& error);
+
+private:
+    Db& m_db;
+    bool m_open = false;
+};
+
+} // namespace orvo::server

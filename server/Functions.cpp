@@ -1,0 +1,67 @@
+#include "server/Functions.h"
+
+#include "protocol/Header.h"
+
+namespace orvo::server {
+
+Outcome dispatch(CallContext& ctx) {
+    const std::uint32_t function = ctx.request.function;
+    Outcome (*handler)(CallContext&) = nullptr;
+    bool needsLogin = true;
+    switch (function) {
+    case proto::kFunctionLogin:
+        handler = handleLogin;
+        needsLogin = false;
+        break;
+    case proto::kFunctionHeartbeat:
+        handler = handleHeartbeat;
+        needsLogin = false;
+        break;
+    case proto::kFunctionDownloadTable:
+        handler = handleDownload;
+        break;
+    case kFunctionPermissions:
+        handler = handlePermissions;
+        break;
+    case kFunctionPriceTrigger:
+    case kFunctionStopProfit:
+    case kFunctionFillTrigger:
+    case kFunctionArbitrage:
+    case kFunctionBatchLinked:
+        handler = handleRules;
+        break;
+    case kFunctionLinkGroups:
+        handler = handleLinkGroups;
+        break;
+    case kFunctionLinkSubgroups:
+        handler = handleLinkSubgroups;
+        break;
+    case kFunctionCurrentOrders:
+    case kFunctionHistoryOrders:
+        handler = handleOrders;
+        break;
+    default:
+        return fail(proto::kStatusUnknownFunction, "unknown function " + std::to_string(function));
+    }
+    if (needsLogin && !ctx.session.loggedIn)
+        return fail(proto::kStatusNotLoggedIn, "not logged in");
+    return handler(ctx);
+}
+
+Outcome streamRows(CallContext& ctx, Statement& stmt, std::span<const std::uint32_t> tags) {
+    const int columns = static_cast<int>(tags.size());
+    for (;;) {
+        int rc = stmt.step();
+        if (rc == SQLITE_DONE)
+            return ok();
+        if (rc != SQLITE_ROW)
+            return fail(proto::kStatusInternal, "database error: " + std::string(sqlite3_errstr(rc)));
+        ctx.reply.beginRow();
+        for (int i = 0; i < columns; ++i)
+            ctx.reply.add(tags[static_cast<size_t>(i)], stmt.text(i));
+        if (!ctx.reply.endRow())
+            return fail(proto::kStatusInternal, "connection lost while sending");
+    }
+}
+
+} // namespace orvo::server

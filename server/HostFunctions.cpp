@@ -1,0 +1,131 @@
+// Host functions: 1 login, 2 table download, 3 heartbeat; and 15016, the operator's permissions.
+#include "server/Functions.h"
+#include "server/Schema.h"
+#include "server/SqlQuery.h"
+
+#include "protocol/Header.h"
+
+#include <string>
+#include <vector>
+
+namespace orvo::server {
+namespace {
+
+constexpr std::uint32_t kTagPermittedBranches = 557;
+constexpr std::uint32_t kTagPermittedGroups = 556;
+constexpr std::size_t kMaxNameBytes = 64;
+constexpr std::size_t kMaxPasswordBytes = 256;
+constexpr std::size_t kMaxTableNameBytes = 32;
+constexpr int kMaxFailedLogins = 5;
+
+// Code tables that describe the organisation are cut down to what the operator may see; the other
+// code tables hold no customer data and go out whole.
+bool permittedDownload(std::string_view table, const Operator& op, SqlQuery& q) {
+    if (table == "YYB" && !op.allBranches) {
+        if (op.branches.empty())
+            return false;
+        q.sql("WITH RECURSIVE visible(code) AS (SELECT JGBM FROM YYB WHERE JGBM IN ").valueList(op.branches);
+        q.sql(" UNION SELECT y.JGBM FROM YYB y JOIN visible v ON y.SJJG = v.code) "
+              "SELECT JGBM, JGJC, JGQC, JGLB, SJJG, SJJGLB FROM YYB WHERE JGBM IN (SELECT code FROM visible) "
+              "ORDER BY rowid");
+        return true;
+    }
+    if (table == "KHQZ" && (!op.allBranches || !op.allGroups)) {
+        q.sql("SELECT YYB, KHQZ, QZMC FROM KHQZ WHERE 1");
+        if (!op.allBranches && op.branches.empty())
+            return false;
+        if (!op.allGroups && op.groups.empty())
+            return false;
+        if (!op.allBranches)
+            q.sql(" AND YYB IN ").valueList(op.branches);
+        if (!op.allGroups)
+            q.sql(" AND KHQZ IN ").valueList(op.groups);
+        q.sql(" ORDER BY rowid");
+        return true;
+    }
+    q.sql(downloadQueryFor(table));
+    return true;
+}
+
+} // namespace
+
+Outcome handleLogin(CallContext& ctx) {
+    std::string name, password, error;
+    bool present = false, havePassword = false;
+    if (!readText(ctx.request, proto::kTagOperator, kMaxNameBytes, name, present, error) ||
+        !readText(ctx.request, proto::kTagPassword, kMaxPasswordBytes, password, havePassword, error))
+        return fail(proto::kStatusBadRequest, error);
+    if (name.empty())
+        return fail(proto::kStatusBadRequest, "item 553 (operator) is required");
+
+    ctx.session.loggedIn = false; // a new login replaces the old one, also when it fails
+    Operator op;
+    if (!authenticate(ctx.db, name, password, op, error)) {
+        if (!error.empty())
+            return fail(proto::kStatusInternal, "database error: " + error);
+        Outcome refused =
+            fail(proto::kStatusNotPermitted, "login refused: unknown operator or wrong password");
+        if (++ctx.session.failedLogins >= kMaxFailedLogins) {
+            refused.text += "; too many attempts, connection closed";
+            refused.closeAfter = true;
+        }
+        return refused;
+    }
+    ctx.session.op = std::move(op);
+    ctx.session.loggedIn = true;
+    ctx.session.failedLogins = 0;
+    return ok("logged in");
+}
+
+Outcome handleHeartbeat(CallContext&) {
+    return ok();
+}
+
+Outcome handleDownload(CallContext& ctx) {
+    // Tag 30 is one of the protocol's own items, so it may stand among the header items.
+    const proto::Item* item = ctx.request.find(proto::kTagTable);
+    if (!item || item->value.empty())
+        return fail(proto::kStatusBadRequest, "item 30 (table name) is required");
+    std::string_view table = item->value;
+    if (table.size() > kMaxTableNameBytes || !downloadQueryFor(table))
+        return fail(proto::kStatusBadRequest,
+                    "no such table: " + std::string(table.substr(0, kMaxTableNameBytes)));
+
+    SqlQuery q;
+    Statement stmt;
+    std::string error;
+    if (!permittedDownload(table, ctx.session.op, q))
+        return ok(); // nothing of it is visible
+    if (!q.prepare(ctx.db, stmt, error))
+        return fail(proto::kStatusInternal, "database error: " + error);
+
+    const int columns = stmt.columnCount();
+    std::vector<std::string> names;
+    for (int i = 0; i < columns; ++i)
+        names.emplace_back(stmt.columnName(i));
+    for (;;) {
+        int rc = stmt.step();
+        if (rc == SQLITE_DONE)
+            return ok();
+        if (rc != SQLITE_ROW)
+            return fail(proto::kStatusInternal, "database error: " + std::string(sqlite3_errstr(rc)));
+        ctx.reply.beginRow();
+        for (int i = 0; i < columns; ++i)
+            ctx.reply.addNamed(names[static_cast<size_t>(i)], stmt.text(i));
+        if (!ctx.reply.endRow())
+            return fail(proto::kStatusInternal, "connection lost while sending");
+    }
+}
+
+Outcome handlePermissions(CallContext& ctx) {
+    const Operator& op = ctx.session.op;
+    ctx.reply.beginRow();
+    ctx.reply.add(proto::kTagOperator, op.name);
+    ctx.reply.add(kTagPermittedBranches, op.branchesText());
+    ctx.reply.add(kTagPermittedGroups, op.groupsText());
+    if (!ctx.reply.endRow())
+        return fail(proto::kStatusInternal, "connection lost while sending");
+    return ok();
+}
+
+} // namespace orvo::server

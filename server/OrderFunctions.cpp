@@ -1,0 +1,66 @@
+// Orders a rule produced: 16151 the current ones, 16171 the history, optionally within a date range.
+#include "server/Conditions.h"
+#include "server/Functions.h"
+
+#include "protocol/Header.h"
+
+namespace orvo::server {
+namespace {
+
+constexpr std::uint32_t kTagRuleSerial = 1855;
+
+constexpr std::uint32_t kOrderTags[] = {605, 681,  754, 719, 683, 1718, 682, 684,  1734, 528,
+                                        886, 1717, 599, 750, 751, 7107, 755, 1855, 1842, 1716};
+constexpr const char* kOrderColumns =
+    "o.khh, o.wth, o.status_text, o.hydm, o.mmfx, o.kpfx, o.price, o.lots, o.fill_price, o.filled, "
+    "o.cancelled, o.tzlb, o.jys, o.wtsj, o.sbsj, o.wtrq, o.flag, o.lsh, o.kind, o.jybm";
+
+} // namespace
+
+Outcome handleOrders(CallContext& ctx) {
+    const Request& req = ctx.request;
+    const bool history = req.function == kFunctionHistoryOrders;
+    std::string error, customer, begin, end;
+    bool present = false;
+    if (!readText(req, kTagCustomer, kMaxCodeBytes, customer, present, error))
+        return fail(proto::kStatusBadRequest, error);
+    if (customer.empty())
+        return fail(proto::kStatusBadRequest, "item 605 (customer) is required");
+    long long serial = 0, category = 0;
+    if (!readInteger(req, kTagRuleSerial, serial, present, error))
+        return fail(proto::kStatusBadRequest, error);
+    if (!present || serial <= 0)
+        return fail(proto::kStatusBadRequest, "item 1855 (rule serial number) must be greater than 0");
+    bool haveCategory = false;
+    if (!readInteger(req, kTagCategory, category, haveCategory, error))
+        return fail(proto::kStatusBadRequest, error);
+    if (history) {
+        if (!readText(req, kTagBeginDate, kMaxCodeBytes, begin, present, error) ||
+            !readText(req, kTagEndDate, kMaxCodeBytes, end, present, error))
+            return fail(proto::kStatusBadRequest, error);
+        if ((!begin.empty() && !isDate(begin)) || (!end.empty() && !isDate(end)))
+            return fail(proto::kStatusBadRequest, "dates in items 618 and 590 must be YYYY.MM.DD");
+    }
+
+    SqlQuery q("SELECT ");
+    q.sql(kOrderColumns)
+        .sql(" FROM orders o JOIN customers c ON c.khh = o.khh WHERE o.khh = ")
+        .value(customer);
+    q.sql(" AND o.lsh = ").value(std::int64_t{serial});
+    q.sql(" AND o.hist = ").value(std::int64_t{history ? 1 : 0});
+    if (haveCategory)
+        q.sql(" AND o.kind = ").value(std::int64_t{category});
+    if (!begin.empty())
+        q.sql(" AND o.wtrq >= ").value(begin);
+    if (!end.empty())
+        q.sql(" AND o.wtrq <= ").value(end);
+    filterPermitted(q, ctx.session.op);
+    q.sql(" ORDER BY o.wtrq, o.wth");
+
+    Statement stmt;
+    if (!q.prepare(ctx.db, stmt, error))
+        return fail(proto::kStatusInternal, "database error: " + error);
+    return streamRows(ctx, stmt, kOrderTags);
+}
+
+} // namespace orvo::server

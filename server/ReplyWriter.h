@@ -1,0 +1,57 @@
+// Streams one reply: R frames as rows are produced, then one E frame. Frames collect in a small buffer
+// that goes to the sink whenever it fills, so a reply of any length costs a fixed amount of memory.
+#pragma once
+
+#include "protocol/FrameBuilder.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace orvo::server {
+
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+    // Writes all bytes or returns false (the peer is gone or stopped reading).
+    virtual bool write(std::string_view bytes) = 0;
+};
+
+class ReplyWriter {
+public:
+    ReplyWriter(ByteSink& sink, std::uint32_t seq);
+    ReplyWriter(const ReplyWriter&) = delete;
+    ReplyWriter& operator=(const ReplyWriter&) = delete;
+
+    // One row: beginRow, add items (values UTF-8, sent as GBK), endRow. endRow returns false once the
+    // sink has failed: the caller stops producing rows.
+    void beginRow();
+    void add(std::uint32_t tag, std::string_view utf8Value);
+    void addNamed(std::string_view column, std::string_view utf8Value);
+    bool endRow();
+
+    // The end frame (text UTF-8), then everything still buffered goes out.
+    bool end(int status, std::string_view utf8Text);
+
+    std::uint64_t rows() const { return m_rows; }
+    bool failed() const { return m_failed; }
+    bool ended() const { return m_ended; }
+
+    static constexpr std::size_t kFlushBytes = 64 * 1024;
+
+private:
+    std::string_view wireValue(std::string_view utf8Value);
+    bool flush();
+
+    ByteSink& m_sink;
+    std::uint32_t m_seq;
+    std::string m_buffer;
+    std::string m_scratch;
+    std::optional<proto::FrameBuilder> m_row;
+    std::uint64_t m_rows = 0;
+    bool m_failed = false;
+    bool m_ended = false;
+};
+
+} // namespace orvo::server

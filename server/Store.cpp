@@ -1,0 +1,19 @@
+#include "server/Store.h"
+
+#include "server/Schema.h"
+
+namespace orvo::server {
+
+bool prepareStore(const std::string& path, const DemoOptions* demo, std::string& error) {
+    Db db;
+    if (!db.open(path, false, error) || !createSchema(db, error))
+        return false;
+    bool empty = false;
+    if (!isEmpty(db, empty, error))
+        return false;
+    if (empty && demo)
+        return seedDemo(db, *demo, error);
+    return true;
+}
+
+} // namespace orvo::server
