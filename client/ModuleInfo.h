@@ -7,6 +7,3 @@ class ModuleLoader;
 
 // Calls ModuleInit, then GetParam 1, 2, 3, 4, 5 and 8: {"1":"...","2":"...",...}.
 std::string ModuleInfoJson(const ModuleLoader& module);
-
-// A JSON string literal (quotes included) of UTF-8 text.
-std::string JsonQuote(const std::string& utf8);

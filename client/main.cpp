@@ -1,20 +1,18 @@
-// orvo-client: the host application. For now it loads the module and prints its identity.
+// orvo-client: the host application. It logs an operator in to the counter server (or to the demo
+// server it runs itself), downloads the code tables, loads the extension module and opens its functions;
+// --script drives the same windows from a file for tests, demos and support.
+#include "client/ClientApp.h"
+#include "client/ClientOptions.h"
 #include "client/ModuleInfo.h"
 #include "client/ModuleLoader.h"
 
+#include <QApplication>
+
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <string>
 
 namespace {
-
-int usage() {
-    std::fputs("usage: orvo-client --module-info [MODULE]\n"
-               "  --module-info  load the module (default: the one beside this program), call ModuleInit\n"
-               "                 and print GetParam 1, 2, 3, 4, 5 and 8 as JSON\n",
-               stderr);
-    return 2;
-}
 
 int printModuleInfo(const std::string& path) {
     ModuleLoader module;
@@ -26,14 +24,42 @@ int printModuleInfo(const std::string& path) {
     return 0;
 }
 
+bool haveDisplay() {
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    return (platform && *platform) || std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 2 && std::strcmp(argv[1], "--module-info") == 0 && argc <= 3)
-        return printModuleInfo(argc == 3 ? argv[2] : ModuleLoader::DefaultModulePath());
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        usage();
-        return 0;
+    std::string error;
+    const auto options = ParseClientOptions(argc, argv, error);
+    if (!options) {
+        std::fprintf(stderr, "orvo-client: %s\n%s", error.c_str(), ClientUsage());
+        return kExitUsage;
     }
-    return usage();
+    if (options->help) {
+        std::fputs(ClientUsage(), stdout);
+        return kExitOk;
+    }
+    if (options->moduleInfo)
+        return printModuleInfo(options->modulePath.empty() ? ModuleLoader::DefaultModulePath()
+                                                           : options->modulePath);
+
+    if (!haveDisplay()) {
+        if (options->scriptPath.empty() && options->printDump.empty()) {
+            std::fprintf(stderr, "orvo-client: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); "
+                                 "run a script with --script, or set QT_QPA_PLATFORM=offscreen\n");
+            return kExitUsage;
+        }
+        setenv("QT_QPA_PLATFORM", "offscreen", 1); // a script needs no screen
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("orvo-client");
+    QApplication::setOrganizationName("orvo");
+    if (!options->printDump.empty())
+        return PrintDumpTables(options->printDump);
+    ClientApp client(*options);
+    return client.Run();
 }

@@ -1,0 +1,42 @@
+// The start-up of the host application and its run: configuration, the embedded server, the login (a
+// dialog, or the environment in script mode), the code tables, the module, then the main window with
+// --open and --script.
+#pragma once
+
+#include "client/ClientOptions.h"
+
+#include <memory>
+#include <string>
+
+class HostSession;
+class MainWindow;
+
+// Exit codes of orvo-client.
+enum ClientExit : int {
+    kExitOk = 0,
+    kExitScriptFailed = 1, // a script command failed
+    kExitUsage = 2,        // bad command line or configuration
+    kExitUnreachable = 3,  // the counter server cannot be reached, or the channel failed at start-up
+    kExitLoginRefused = 4, // wrong operator or password, or no password given
+    kExitModule = 5,       // the module cannot be loaded
+    kExitCancelled = 6,    // the user cancelled the login
+};
+
+class ClientApp {
+public:
+    explicit ClientApp(ClientOptions options);
+    ~ClientApp();
+    int Run(); // needs a QApplication
+
+private:
+    int startUp();
+    bool login(std::string& error, int& code);
+
+    ClientOptions m_options;
+    std::unique_ptr<HostSession> m_session;
+    std::unique_ptr<MainWindow> m_window;
+    bool m_scriptMode = false;
+};
+
+// --print-dump FILE: every list of a dump printed as a text table (the tour uses it).
+int PrintDumpTables(const std::string& path);

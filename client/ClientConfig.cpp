@@ -1,0 +1,78 @@
+#include "client/ClientConfig.h"
+
+#include "host/cfg/OrvoIni.h"
+
+#include <string_view>
+
+namespace {
+
+// Seconds from 1 to 3600 as milliseconds; an empty value keeps the default.
+bool readSeconds(const COrvoIni& ini, const char* key, int& milliseconds, std::string& error) {
+    const CString text = ini.GetValue("SERVER", key, "");
+    if (text.IsEmpty())
+        return true;
+    long seconds = 0;
+    for (const char c : text.view()) {
+        if (c < '0' || c > '9' || seconds > 3600) {
+            seconds = -1;
+            break;
+        }
+        seconds = seconds * 10 + (c - '0');
+    }
+    if (seconds < 1 || seconds > 3600) {
+        error = std::string("[SERVER] ") + key + " wants seconds from 1 to 3600, got '" + text.ToUtf8() + "'";
+        return false;
+    }
+    milliseconds = static_cast<int>(seconds * 1000);
+    return true;
+}
+
+} // namespace
+
+bool ResolveClientConfig(const COrvoIni& ini, const ClientOptions& options, ClientConfig& config,
+                         std::string& error) {
+    std::string address = options.server;
+    if (address.empty())
+        address = ini.GetValue("SERVER", "Address", "").ToUtf8();
+    config.embedded = address.empty();
+    if (!config.embedded && !SplitHostPort(address, config.host, config.port)) {
+        error = "server address '" + address + "' is not HOST:PORT";
+        return false;
+    }
+
+    config.operatorName = options.operatorName;
+    if (config.operatorName.empty())
+        config.operatorName = ini.GetValue("SERVER", "Operator", "").ToUtf8();
+    if (config.operatorName.empty() && config.embedded)
+        config.operatorName = kDemoOperator;
+
+    if (!readSeconds(ini, "ConnectTimeout", config.connectTimeoutMs, error) ||
+        !readSeconds(ini, "ReplyTimeout", config.replyTimeoutMs, error))
+        return false;
+
+    config.modulePath = options.modulePath;
+    if (config.modulePath.empty())
+        config.modulePath = ini.GetValue("CLIENT", "Module", "").ToUtf8();
+    return true;
+}
+
+const char* ConfigTemplate() {
+    return "; orvo-client configuration (UTF-8). Lines starting with ; are comments.\n"
+           "\n"
+           "[SERVER]\n"
+           "; Counter server as HOST:PORT. Without it the demo counter server runs inside the client.\n"
+           ";Address = 127.0.0.1:7001\n"
+           "; Operator to log in as; the password is asked for at start-up and never stored.\n"
+           ";Operator = admin\n"
+           "; Seconds to wait for the connection and for each reply.\n"
+           ";ConnectTimeout = 5\n"
+           ";ReplyTimeout = 30\n"
+           "\n"
+           "[SYSTEM]\n"
+           "; Prefix that completes a short customer number in the query conditions.\n"
+           ";KHHPRE = 0101\n"
+           "\n"
+           "[CLIENT]\n"
+           "; The extension module; by default the one installed beside orvo-client.\n"
+           ";Module = /usr/lib/orvo/libext_order_query.so\n";
+}

@@ -1,0 +1,41 @@
+// What the client takes from its configuration file and command line together. The file is an INI read
+// with COrvoIni; the command line wins over it.
+//
+//   [SERVER]
+//   Address = 127.0.0.1:7001     ; empty or missing: run the demo counter server embedded
+//   Operator = admin
+//   ConnectTimeout = 5           ; seconds
+//   ReplyTimeout = 30            ; seconds
+//   [SYSTEM]
+//   KHHPRE = 0101                ; customer-number prefix, read by the module
+//   [CLIENT]
+//   Module = /path/to/libext_order_query.so
+#pragma once
+
+#include "client/ClientOptions.h"
+
+#include <string>
+
+class COrvoIni;
+
+struct ClientConfig {
+    bool embedded = true; // no server configured: the demo server runs inside the client
+    std::string host;
+    int port = 0;
+    std::string operatorName; // UTF-8
+    int connectTimeoutMs = 5000;
+    int replyTimeoutMs = 30000;
+    std::string modulePath;
+};
+
+// Reads the settings from the loaded configuration and applies the command line over them. False, with
+// the reason, for a value that cannot be used (a bad address or time-out).
+bool ResolveClientConfig(const COrvoIni& ini, const ClientOptions& options, ClientConfig& config,
+                         std::string& error);
+
+// The text of a fresh configuration file: every setting present, commented out, with its meaning.
+const char* ConfigTemplate();
+
+// The demo server's operator, who logs in without a prompt when the server runs embedded.
+inline constexpr const char* kDemoOperator = "admin";
+inline constexpr const char* kDemoPassword = "admin";

@@ -1,0 +1,128 @@
+#include "client/ClientOptions.h"
+
+#include <cstdlib>
+#include <string_view>
+
+namespace {
+
+bool parseLong(std::string_view text, long minimum, long maximum, long& value) {
+    if (text.empty() || text.size() > 10)
+        return false;
+    long v = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        v = v * 10 + (c - '0');
+    }
+    if (v < minimum || v > maximum)
+        return false;
+    value = v;
+    return true;
+}
+
+} // namespace
+
+const char* ClientUsage() {
+    return "usage: orvo-client [options]\n"
+           "  --config FILE      configuration file (default: orvo-client.ini in the user's configuration "
+           "folder)\n"
+           "  --server HOST:PORT counter server; without one (here or configured) the demo server runs "
+           "embedded\n"
+           "  --operator NAME    operator to log in as\n"
+           "  --open FUNC        open function FUNC (e.g. 893) at once\n"
+           "  --script FILE      run an automation script (- for standard input); the password comes from\n"
+           "                     the environment variable ORVO_PASSWORD\n"
+           "  --trace FILE       write a JSON line for every request sent and every reply received\n"
+           "  --log FILE         log file (default: orvo-client.log in the user's data folder)\n"
+           "  --module FILE      the extension module (default: the one beside this program)\n"
+           "  -v, --verbose      more log output (twice: every request)\n"
+           "  --module-info [MODULE]  print the module's identity as JSON and exit\n"
+           "  --print-dump FILE  print every list of a dump (see the script command dump) as a text table\n"
+           "  -h, --help         this text\n";
+}
+
+bool SplitHostPort(const std::string& text, std::string& host, int& port) {
+    const std::size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0)
+        return false;
+    long value = 0;
+    if (!parseLong(std::string_view(text).substr(colon + 1), 1, 65535, value))
+        return false;
+    host = text.substr(0, colon);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    port = static_cast<int>(value);
+    return !host.empty();
+}
+
+std::optional<ClientOptions> ParseClientOptions(int argc, const char* const* argv, std::string& error) {
+    ClientOptions options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        const auto value = [&](std::string& target) {
+            if (i + 1 >= argc) {
+                error = std::string(arg) + " needs a value";
+                return false;
+            }
+            target = argv[++i];
+            if (target.empty()) {
+                error = std::string(arg) + " needs a non-empty value";
+                return false;
+            }
+            return true;
+        };
+        std::string text;
+        if (arg == "--config") {
+            if (!value(options.configPath))
+                return std::nullopt;
+        } else if (arg == "--server") {
+            if (!value(options.server))
+                return std::nullopt;
+            std::string host;
+            int port = 0;
+            if (!SplitHostPort(options.server, host, port)) {
+                error = "--server wants HOST:PORT with a port from 1 to 65535, got '" + options.server + "'";
+                return std::nullopt;
+            }
+        } else if (arg == "--operator") {
+            if (!value(options.operatorName))
+                return std::nullopt;
+        } else if (arg == "--script") {
+            if (!value(options.scriptPath))
+                return std::nullopt;
+        } else if (arg == "--trace") {
+            if (!value(options.tracePath))
+                return std::nullopt;
+        } else if (arg == "--log") {
+            if (!value(options.logPath))
+                return std::nullopt;
+        } else if (arg == "--module") {
+            if (!value(options.modulePath))
+                return std::nullopt;
+        } else if (arg == "--print-dump") {
+            if (!value(options.printDump))
+                return std::nullopt;
+        } else if (arg == "--open") {
+            if (!value(text))
+                return std::nullopt;
+            if (!parseLong(text, 1, 2147483647L, options.openFunction)) {
+                error = "--open wants a function number, got '" + text + "'";
+                return std::nullopt;
+            }
+        } else if (arg == "-v" || arg == "--verbose") {
+            ++options.verbosity;
+        } else if (arg == "-vv") {
+            options.verbosity += 2;
+        } else if (arg == "-h" || arg == "--help") {
+            options.help = true;
+        } else if (arg == "--module-info") {
+            options.moduleInfo = true;
+            if (i + 1 < argc && argv[i + 1][0] != '-')
+                options.modulePath = argv[++i];
+        } else {
+            error = "unknown argument '" + std::string(arg) + "'";
+            return std::nullopt;
+        }
+    }
+    return options;
+}

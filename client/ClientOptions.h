@@ -1,0 +1,29 @@
+// The command line of orvo-client, parsed without touching Qt so that it can be checked on its own.
+#pragma once
+
+#include <optional>
+#include <string>
+
+struct ClientOptions {
+    std::string configPath;   // --config FILE; empty: the default in the user's configuration folder
+    std::string server;       // --server HOST:PORT; empty: as configured, else the embedded server
+    std::string operatorName; // --operator NAME
+    std::string scriptPath;   // --script FILE, "-" for standard input
+    std::string tracePath;    // --trace FILE
+    std::string logPath;      // --log FILE; empty: the default log file
+    std::string modulePath;   // --module FILE
+    long openFunction = 0;    // --open FUNC
+    int verbosity = 0;        // each -v adds one
+    bool help = false;
+    bool moduleInfo = false; // --module-info [MODULE]
+    std::string printDump;   // --print-dump FILE: the lists of a dump as text tables
+};
+
+// Parses argv; on a bad command line returns nothing and says why in error.
+std::optional<ClientOptions> ParseClientOptions(int argc, const char* const* argv, std::string& error);
+
+// The usage text printed by --help and after a bad command line.
+const char* ClientUsage();
+
+// "host:port" split; false when the port is not 1..65535 or the host is empty.
+bool SplitHostPort(const std::string& text, std::string& host, int& port);

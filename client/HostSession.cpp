@@ -1,0 +1,125 @@
+#include "client/HostSession.h"
+
+#include "client/TraceLog.h"
+#include "host/cfg/OrvoIni.h"
+#include "host/com/FixComm.h"
+#include "host/stock/DataDictionary.h"
+
+namespace {
+
+constexpr int kTransportFailure = -1;
+constexpr int kStatusNotPermitted = 3;
+
+} // namespace
+
+HostSession::HostSession(Logger log)
+    : m_log(std::move(log)), m_ini(std::make_unique<COrvoIni>()), m_channel(std::make_unique<CFixComm>()),
+      m_dictionary(std::make_unique<CDataDictionary>()),
+      m_server([this](const std::string& line) { m_log(2, line); }),
+      m_module([this](const std::string& line) { m_log(0, line); }) {
+    m_channel->SetFailureCallback([this](const FixCommFailure& failure) {
+        m_log(0, "request " + std::to_string(failure.function) + " failed (status " +
+                     std::to_string(failure.status) + "): " + failure.text.ToUtf8());
+        if (m_failureListener)
+            m_failureListener(failure);
+    });
+    m_channel->SetTraceCallback([this](const FixCommTraceEvent& event) {
+        m_trace.Write(event);
+        m_log(2, TraceLine(event));
+    });
+}
+
+HostSession::~HostSession() {
+    m_module.Close(); // before the objects it was handed go
+    m_channel->SetFailureCallback({});
+    m_channel->SetTraceCallback({});
+    m_channel->Disconnect();
+    m_server.Stop();
+}
+
+bool HostSession::Configure(const std::string& iniPath, const ClientOptions& options, std::string& error) {
+    m_ini->Load(iniPath); // a missing file is an empty configuration
+    return ResolveClientConfig(*m_ini, options, m_config, error);
+}
+
+bool HostSession::OpenTrace(const std::string& path, std::string& error) {
+    return m_trace.Open(path, error);
+}
+
+bool HostSession::StartServerIfEmbedded(const std::string& databasePath, std::string& error) {
+    if (!m_config.embedded)
+        return true;
+    if (!m_server.Start(databasePath, error))
+        return false;
+    m_config.host = "127.0.0.1";
+    m_config.port = m_server.Port();
+    m_log(1, "demo counter server running embedded on " + ServerAddress() + " over " + databasePath);
+    return true;
+}
+
+std::string HostSession::ServerAddress() const {
+    return m_config.host + ":" + std::to_string(m_config.port);
+}
+
+LoginResult HostSession::Login(const std::string& operatorName, const std::string& password,
+                               std::string& error) {
+    FixCommSettings settings;
+    settings.host = m_config.host;
+    settings.port = m_config.port;
+    settings.operatorName = CString::FromUtf8(operatorName);
+    settings.password = CString::FromUtf8(password);
+    settings.connectTimeoutMs = m_config.connectTimeoutMs;
+    settings.replyTimeoutMs = m_config.replyTimeoutMs;
+    m_channel->Disconnect();
+    m_channel->Configure(std::move(settings));
+    m_operator = operatorName;
+    if (m_channel->Login()) {
+        m_log(1, "logged in to " + ServerAddress() + " as " + operatorName);
+        return LoginResult::Ok;
+    }
+    const FixCommFailure& failure = m_channel->LastFailure();
+    if (failure.status == kTransportFailure) {
+        error = "cannot reach the counter server at " + ServerAddress() + ": " + failure.text.ToUtf8();
+        return LoginResult::Unreachable;
+    }
+    error = "login as " + operatorName + " refused: " + failure.text.ToUtf8();
+    if (failure.status != kStatusNotPermitted)
+        error += " (status " + std::to_string(failure.status) + ")";
+    return LoginResult::Refused;
+}
+
+bool HostSession::DownloadTables(const std::function<void(const std::string&, int, int)>& progress,
+                                 std::string& error) {
+    m_tablesOutcome = m_tables.Download(*m_channel, *m_dictionary, progress);
+    for (const std::string& name : m_tablesOutcome.loaded)
+        m_log(1, "table " + name + ": " + std::to_string(m_tables.RowCount(name)) + " rows");
+    for (const std::string& name : m_tablesOutcome.missing)
+        m_log(0, "table " + name + " is not on the server; the module will see no table " + name);
+    if (!m_tablesOutcome.ok)
+        error = m_tablesOutcome.error;
+    return m_tablesOutcome.ok;
+}
+
+bool HostSession::OpenModule(const std::string& defaultPath, std::string& error) {
+    const std::string path = m_config.modulePath.empty() ? defaultPath : m_config.modulePath;
+    HostObjects objects;
+    objects.fixComm = m_channel.get();
+    objects.ini = m_ini.get();
+    objects.tableMap = &m_tables.ModuleMap();
+    objects.dictionary = m_dictionary.get();
+    if (!m_module.Open(path, objects, error)) {
+        error = "cannot load the module: " + error;
+        return false;
+    }
+    const ModuleIdentity& id = m_module.Identity();
+    std::string functions;
+    for (const long f : id.functions)
+        functions += (functions.empty() ? "" : ",") + std::to_string(f);
+    m_log(1, "module " + path + ": " + id.name + " " + id.version + " (" + id.category + ", " + id.buildDate +
+                 "), functions " + functions);
+    return true;
+}
+
+void HostSession::SetFailureListener(std::function<void(const FixCommFailure&)> listener) {
+    m_failureListener = std::move(listener);
+}

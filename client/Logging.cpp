@@ -1,0 +1,93 @@
+#include "client/Logging.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QtGlobal>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <system_error>
+
+namespace {
+
+std::mutex g_mutex; // the embedded server logs from its own threads
+std::FILE* g_file = nullptr;
+int g_verbosity = 0;
+
+int rank(QtMsgType type) {
+    switch (type) {
+    case QtDebugMsg:
+        return 2;
+    case QtInfoMsg:
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+const char* label(QtMsgType type) {
+    switch (type) {
+    case QtDebugMsg:
+        return "debug";
+    case QtInfoMsg:
+        return "info";
+    case QtWarningMsg:
+        return "warning";
+    case QtCriticalMsg:
+        return "error";
+    case QtFatalMsg:
+        return "fatal";
+    }
+    return "?";
+}
+
+// Qt's own chatter that says nothing about the client (the offscreen platform's limits) is debug output.
+QtMsgType demoted(QtMsgType type, const QString& message) {
+    if (type == QtWarningMsg && message.startsWith("This plugin does not support"))
+        return QtDebugMsg;
+    return type;
+}
+
+void handler(QtMsgType qtType, const QMessageLogContext&, const QString& message) {
+    const QtMsgType type = demoted(qtType, message);
+    const QByteArray text = message.toUtf8();
+    const QByteArray stamp = QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toUtf8();
+    std::lock_guard lock(g_mutex);
+    if (g_file) {
+        std::fprintf(g_file, "%s %s %s\n", stamp.constData(), label(type), text.constData());
+        std::fflush(g_file);
+    }
+    if (rank(type) <= g_verbosity)
+        std::fprintf(stderr, "orvo-client: %s%s%s\n", type >= QtWarningMsg ? label(type) : "",
+                     type >= QtWarningMsg ? ": " : "", text.constData());
+}
+
+} // namespace
+
+bool InstallClientLog(const std::string& path, int verbosity, std::string& error) {
+    {
+        std::lock_guard lock(g_mutex);
+        g_verbosity = verbosity;
+        std::error_code fsError;
+        const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+        if (!folder.empty())
+            std::filesystem::create_directories(folder, fsError);
+        if (g_file)
+            std::fclose(g_file);
+        g_file = std::fopen(path.c_str(), "a");
+        if (!g_file)
+            error = "cannot write the log file " + path + ": " + std::strerror(errno);
+    }
+    qInstallMessageHandler(handler);
+    return g_file != nullptr;
+}
+
+void FlushClientLog() {
+    std::lock_guard lock(g_mutex);
+    if (g_file)
+        std::fflush(g_file);
+    std::fflush(stderr);
+}

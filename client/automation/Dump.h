@@ -1,0 +1,29 @@
+// The JSON state of every visible top-level window: its controls by ID with what each kind shows.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class JsonWriter;
+class QWidget;
+
+namespace automation {
+
+class HostWindowInfo {
+public:
+    virtual ~HostWindowInfo() = default;
+    // Keys of the host's own main window (functions, connection, last failure).
+    virtual void DumpHostWindow(QWidget* window, JsonWriter& json) = 0;
+};
+
+std::string DumpWindows(HostWindowInfo* host);
+
+// A list control's rows as text, for printing; false when the control is not a list.
+bool ReadTable(QWidget* control, std::vector<std::string>& columns,
+               std::vector<std::vector<std::string>>& rows, int& current);
+
+// The rows as a text table with aligned columns (display width of CJK characters counted as two).
+std::string FormatTable(const std::vector<std::string>& columns,
+                        const std::vector<std::vector<std::string>>& rows, std::size_t maxRows);
+
+} // namespace automation

@@ -1,0 +1,173 @@
+#include "client/automation/Input.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QTabBar>
+#include <QTest>
+#include <QWidget>
+
+namespace automation {
+namespace {
+
+constexpr int kDragStep = 4;
+
+struct NamedKey {
+    const char* name;
+    Qt::Key key;
+};
+constexpr NamedKey kNamedKeys[] = {
+    {"Enter", Qt::Key_Return},  {"Escape", Qt::Key_Escape},       {"Tab", Qt::Key_Tab},
+    {"Up", Qt::Key_Up},         {"Down", Qt::Key_Down},           {"Home", Qt::Key_Home},
+    {"End", Qt::Key_End},       {"Backspace", Qt::Key_Backspace}, {"Space", Qt::Key_Space},
+    {"Delete", Qt::Key_Delete},
+};
+
+QWidget* focusTarget(QWidget* control) {
+    QWidget* focus = QApplication::focusWidget();
+    if (focus && (focus == control || control->isAncestorOf(focus)))
+        return focus; // a combo box's edit, for instance
+    return control;
+}
+
+void typeCharacter(QWidget* target, const QString& character) {
+    const QChar c = character.at(0);
+    if (character.size() == 1 && c.unicode() < 0x80 && c.isPrint())
+        QTest::keyClick(target, static_cast<char>(c.unicode()));
+    else // characters without a key of their own arrive as text, as an input method gives them
+        QTest::sendKeyEvent(QTest::Click, target, Qt::Key_unknown, character, Qt::NoModifier);
+}
+
+} // namespace
+
+bool PressKey(QWidget* target, const std::string& key, std::string& error) {
+    if (!target)
+        target = QApplication::focusWidget();
+    if (!target)
+        target = QApplication::activeModalWidget() ? QApplication::activeModalWidget()
+                                                   : QApplication::activeWindow();
+    if (!target) {
+        error = "no window has the keyboard focus";
+        return false;
+    }
+    for (const NamedKey& named : kNamedKeys)
+        if (key == named.name) {
+            QTest::keyClick(target, named.key);
+            return true;
+        }
+    if (key.size() >= 2 && key[0] == 'F') {
+        const int number = std::stoi(key.substr(1));
+        QTest::keyClick(target, static_cast<Qt::Key>(Qt::Key_F1 + number - 1));
+        return true;
+    }
+    const QString text = QString::fromUtf8(key.c_str());
+    if (text.isEmpty()) {
+        error = "no key";
+        return false;
+    }
+    typeCharacter(target, text);
+    return true;
+}
+
+void FocusControl(QWidget* control) {
+    QWidget* window = control->window();
+    if (!window->isActiveWindow())
+        window->activateWindow();
+    control->setFocus(Qt::OtherFocusReason);
+}
+
+void TypeText(QWidget* control, const std::string& utf8) {
+    FocusControl(control);
+    const QString text = QString::fromUtf8(utf8.c_str());
+    for (int i = 0; i < text.size(); ++i) {
+        const int length = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        typeCharacter(focusTarget(control), text.mid(i, length));
+        i += length - 1;
+    }
+}
+
+void ClearText(QWidget* control) {
+    FocusControl(control);
+    QWidget* target = focusTarget(control);
+    QTest::keyClick(target, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(target, Qt::Key_Delete);
+}
+
+void Click(QWidget* widget, const QPoint& pos) {
+    QTest::mouseClick(widget, Qt::LeftButton, Qt::NoModifier, pos);
+}
+
+void ClickCenter(QWidget* widget) {
+    Click(widget, widget->rect().center());
+}
+
+void DoubleClick(QWidget* widget, const QPoint& pos) {
+    // The sequence a mouse gives: press, release, double-click, release.
+    QPointer<QWidget> guard(widget);
+    QTest::mousePress(widget, Qt::LeftButton, Qt::NoModifier, pos);
+    if (guard)
+        QTest::mouseRelease(widget, Qt::LeftButton, Qt::NoModifier, pos);
+    if (guard)
+        QTest::mouseDClick(widget, Qt::LeftButton, Qt::NoModifier, pos);
+    if (guard)
+        QTest::mouseRelease(widget, Qt::LeftButton, Qt::NoModifier, pos);
+}
+
+void Drag(QWidget* widget, int dy) {
+    QPointer<QWidget> guard(widget);
+    QPoint pos = widget->rect().center();
+    QTest::mousePress(widget, Qt::LeftButton, Qt::NoModifier, pos);
+    int moved = 0;
+    while (guard && moved != dy) {
+        const int step = dy > moved ? std::min(kDragStep, dy - moved) : std::max(-kDragStep, dy - moved);
+        moved += step;
+        QTest::mouseMove(widget, pos + QPoint(0, moved));
+    }
+    if (guard)
+        QTest::mouseRelease(widget, Qt::LeftButton, Qt::NoModifier, pos + QPoint(0, dy));
+}
+
+bool ClickListRow(QWidget* list, int row, bool twice, std::string& error) {
+    auto* view = qobject_cast<QAbstractItemView*>(list);
+    if (!view)
+        view = list->findChild<QAbstractItemView*>();
+    if (!view || !view->model()) {
+        error = "the control is not a list";
+        return false;
+    }
+    const int rows = view->model()->rowCount();
+    if (row < 0 || row >= rows) {
+        error = "the list has " + std::to_string(rows) + " rows, no row " + std::to_string(row);
+        return false;
+    }
+    const QModelIndex index = view->model()->index(row, 0);
+    view->scrollTo(index);
+    const QRect rect = view->visualRect(index);
+    if (!rect.isValid()) {
+        error = "row " + std::to_string(row) + " cannot be shown (is the list hidden?)";
+        return false;
+    }
+    const QPoint pos(rect.left() + std::min(8, rect.width() / 2), rect.center().y());
+    if (twice)
+        DoubleClick(view->viewport(), pos);
+    else
+        Click(view->viewport(), pos);
+    return true;
+}
+
+bool ClickTab(QWidget* tabControl, int index, std::string& error) {
+    auto* bar = qobject_cast<QTabBar*>(tabControl);
+    if (!bar)
+        bar = tabControl->findChild<QTabBar*>();
+    if (!bar) {
+        error = "the control has no tabs";
+        return false;
+    }
+    if (index < 0 || index >= bar->count()) {
+        error = "there are " + std::to_string(bar->count()) + " tabs, no tab " + std::to_string(index);
+        return false;
+    }
+    Click(bar, bar->tabRect(index).center());
+    return true;
+}
+
+} // namespace automation

@@ -1,0 +1,33 @@
+// A user's input made of real Qt events, delivered through the application as the window system's would
+// be (application and widget event filters first, so the modal loop's message hooks and the controls'
+// own handlers see them).
+#pragma once
+
+#include <string>
+
+class QPoint;
+class QWidget;
+
+namespace automation {
+
+// KEY is a name (F1..F12, Enter, Escape, Tab, Up, Down, Home, End, Backspace, Space, Delete) or one
+// character. target null: the focused widget.
+bool PressKey(QWidget* target, const std::string& key, std::string& error);
+// Focuses the control and types the text a character at a time.
+void TypeText(QWidget* control, const std::string& utf8);
+// Focuses the control, selects everything in it and deletes it.
+void ClearText(QWidget* control);
+void FocusControl(QWidget* control);
+
+void Click(QWidget* widget, const QPoint& pos);
+void ClickCenter(QWidget* widget);
+void DoubleClick(QWidget* widget, const QPoint& pos);
+// Press the left button in the middle of the widget, move dy pixels vertically in small steps, release.
+void Drag(QWidget* widget, int dy);
+
+// Clicks (or double-clicks) row `row` of a list, scrolling it into view first.
+bool ClickListRow(QWidget* list, int row, bool twice, std::string& error);
+// Clicks tab `index` of a tab control.
+bool ClickTab(QWidget* tabControl, int index, std::string& error);
+
+} // namespace automation

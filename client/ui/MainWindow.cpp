@@ -1,0 +1,145 @@
+#include "client/ui/MainWindow.h"
+
+#include "client/HostSession.h"
+#include "host/com/FixComm.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kHeartbeatMs = 30000;
+
+QString fromUtf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+MainWindow::MainWindow(HostSession& session, QWidget* parent)
+    : QMainWindow(parent), m_session(session), m_functions(new QTreeWidget(this)),
+      m_connection(new QLabel(this)), m_failure(new QLabel(this)), m_heartbeat(new QTimer(this)) {
+    setObjectName("orvoMainWindow");
+    setWindowTitle(QString("orvo-client - %1@%2")
+                       .arg(fromUtf8(session.OperatorName()), fromUtf8(session.ServerAddress())));
+
+    const ModuleIdentity& module = session.Module().Identity();
+    m_functions->setObjectName("functions");
+    m_functions->setColumnCount(4);
+    m_functions->setHeaderLabels({tr("Function"), tr("Name"), tr("Module"), tr("Version")});
+    m_functions->setRootIsDecorated(false);
+    m_functions->setAllColumnsShowFocus(true);
+    for (const long function : module.functions) {
+        auto* item = new QTreeWidgetItem(m_functions);
+        item->setText(0, QString::number(function));
+        item->setText(1, fromUtf8(module.name));
+        item->setText(2, fromUtf8(module.description));
+        item->setText(3, fromUtf8(module.version));
+        item->setData(0, Qt::UserRole, static_cast<qlonglong>(function));
+    }
+    m_functions->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    if (m_functions->topLevelItemCount() > 0)
+        m_functions->setCurrentItem(m_functions->topLevelItem(0));
+    connect(m_functions, &QTreeWidget::itemActivated, this, [this] { openSelected(); });
+
+    auto* open = new QPushButton(tr("&Open"), this);
+    open->setObjectName("open");
+    open->setEnabled(m_functions->topLevelItemCount() > 0);
+    connect(open, &QPushButton::clicked, this, [this] { openSelected(); });
+
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->addWidget(m_functions);
+    layout->addWidget(open, 0, Qt::AlignRight);
+    setCentralWidget(central);
+
+    m_connection->setObjectName("connection");
+    m_failure->setObjectName("failure");
+    m_failure->setStyleSheet("color: #b00020");
+    statusBar()->addWidget(m_connection);
+    statusBar()->addWidget(m_failure, 1);
+    session.SetFailureListener([this](const FixCommFailure& failure) { showFailure(failure); });
+    updateConnection();
+
+    // While no module window is open, a heartbeat keeps the connection state honest.
+    connect(m_heartbeat, &QTimer::timeout, this, [this] { heartbeat(); });
+    m_heartbeat->start(kHeartbeatMs);
+    resize(640, 360);
+}
+
+bool MainWindow::OpenFunction(long function, QString* error) {
+    ModuleHost& module = m_session.Module();
+    QString reason;
+    if (module.IsRunning())
+        reason = tr("function %1 is already open").arg(function);
+    else if (!module.Serves(function))
+        reason = tr("no loaded module serves function %1").arg(function);
+    if (!reason.isEmpty()) {
+        qWarning("%s", qPrintable(reason));
+        if (error)
+            *error = reason;
+        return false;
+    }
+    qInfo("opening function %ld", function);
+    const std::string status = module.RunMain(function);
+    qInfo("function %ld closed", function);
+    updateConnection();
+    if (!status.empty()) {
+        // The module names what kept its window from opening.
+        reason = tr("function %1: %2").arg(function).arg(fromUtf8(status));
+        m_failure->setText(reason);
+        qWarning("%s", qPrintable(reason));
+        if (error)
+            *error = reason;
+        return false;
+    }
+    return true;
+}
+
+QString MainWindow::ConnectionText() const {
+    return m_connection->text();
+}
+
+QString MainWindow::FailureText() const {
+    return m_failure->text();
+}
+
+void MainWindow::openSelected() {
+    const QTreeWidgetItem* item = m_functions->currentItem();
+    if (item)
+        OpenFunction(item->data(0, Qt::UserRole).toLongLong());
+}
+
+void MainWindow::showFailure(const FixCommFailure& failure) {
+    const QString status = failure.status < 0 ? tr("channel failure") : tr("status %1").arg(failure.status);
+    m_failure->setText(tr("%1 function %2 failed, %3: %4")
+                           .arg(QTime::currentTime().toString("HH:mm:ss"))
+                           .arg(failure.function)
+                           .arg(status, QString::fromUtf8(failure.text.ToUtf8().c_str())));
+    updateConnection();
+}
+
+void MainWindow::updateConnection() {
+    const bool connected = m_session.Channel().IsConnected();
+    QString text =
+        connected ? tr("Connected to %1") : tr("Not connected to %1 (reconnects on the next request)");
+    text = text.arg(fromUtf8(m_session.ServerAddress()));
+    if (m_session.Config().embedded)
+        text += tr(" (embedded demo server)");
+    m_connection->setText(text);
+}
+
+void MainWindow::heartbeat() {
+    if (m_session.Module().IsRunning())
+        return; // the module owns the channel while its window is open
+    m_session.Channel().Heartbeat();
+    updateConnection();
+}

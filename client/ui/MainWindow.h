@@ -1,0 +1,38 @@
+// The host's main window: the functions the loaded module serves, and a status area with the
+// connection and the last failure the channel reported, so that a failed request is never taken for an
+// empty list.
+#pragma once
+
+#include <QMainWindow>
+
+#include <functional>
+
+class HostSession;
+class QLabel;
+class QTimer;
+class QTreeWidget;
+struct FixCommFailure;
+
+class MainWindow : public QMainWindow {
+public:
+    explicit MainWindow(HostSession& session, QWidget* parent = nullptr);
+
+    // Runs the module for function; returns false (and shows why in the status) when it cannot.
+    bool OpenFunction(long function, QString* error = nullptr);
+
+    QString ConnectionText() const;
+    QString FailureText() const;
+    QTreeWidget* Functions() const { return m_functions; }
+
+private:
+    void openSelected();
+    void showFailure(const FixCommFailure& failure);
+    void updateConnection();
+    void heartbeat();
+
+    HostSession& m_session;
+    QTreeWidget* m_functions;
+    QLabel* m_connection;
+    QLabel* m_failure;
+    QTimer* m_heartbeat;
+};
