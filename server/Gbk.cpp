@@ -32,15 +32,13 @@ Converter& toUtf8() {
     return c;
 }
 
-// Length of the UTF-8 sequence that starts with byte b (1 for a stray byte, so we always advance).
-size_t utf8SequenceLength(unsigned char b) {
-    if (b >= 0xF0 && b < 0xF8)
-        return 4;
-    if (b >= 0xE0)
-        return 3;
-    if (b >= 0xC0)
-        return 2;
-    return 1;
+// Bytes to skip for a character iconv could not convert: the lead byte and the continuation bytes
+// that really follow it, so a stray byte never swallows the good text after it.
+size_t badSequenceLength(const char* in, size_t left) {
+    size_t length = 1;
+    while (length < left && length < 4 && (static_cast<unsigned char>(in[length]) & 0xC0) == 0x80)
+        ++length;
+    return length;
 }
 
 } // namespace
@@ -81,9 +79,7 @@ void utf8ToGbk(std::string_view utf8, std::string& out) {
             continue;
         }
         // EILSEQ or EINVAL: replace one character and go on.
-        size_t skip = utf8SequenceLength(static_cast<unsigned char>(*in));
-        if (skip > inLeft)
-            skip = inLeft;
+        const size_t skip = badSequenceLength(in, inLeft);
         in += skip;
         inLeft -= skip;
         if (outLeft == 0) {

@@ -1,0 +1,43 @@
+// One demo counter server for the whole test program: a small demo database with a fixed business
+// date, served on a system-chosen loopback port, plus a read-only connection to the same file for
+// working out what a reply should hold.
+#pragma once
+
+#include "RawClient.h"
+
+#include "server/CounterServer.h"
+#include "server/Db.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace orvo::test {
+
+inline constexpr const char* kToday = "2026.12.07";
+
+struct DemoServer {
+    std::string dir;
+    std::string dbPath;
+    server::Db oracle;
+    std::unique_ptr<server::CounterServer> server;
+    int port = -1;
+};
+
+// Created on first use, stopped at exit.
+DemoServer& demo();
+
+// A client connected to the demo server and logged in as the operator (empty name: not logged in).
+void connectAs(RawClient& client, const std::string& name);
+
+// Runs a COUNT-like query with text parameters on the oracle connection.
+long long scalar(const std::string& sql, const std::vector<std::string>& params = {});
+
+// A temporary directory removed with its files at destruction.
+struct TempDir {
+    TempDir();
+    ~TempDir();
+    std::string path;
+};
+
+} // namespace orvo::test
