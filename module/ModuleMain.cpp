@@ -2,6 +2,9 @@
 #include "module/ModuleEntry.h"
 
 #include "module/ModuleState.h"
+#include "query/ExtOrderQueryDlg.h"
+
+#include <memory>
 
 namespace {
 
@@ -28,8 +31,10 @@ int ModuleMain() {
         return 1;
     }
 
-    // QUERY WINDOW: construct CExtOrderQueryDlg with no parent, set its m_strTitle to g_strModuleName, run
-    // DoModal and destroy it when the modal loop ends. It arrives with the query window; until then an
-    // opening with every object present shows nothing.
+    // A fresh window for every opening: nothing of one run survives into the next.
+    auto pDlg = std::make_unique<CExtOrderQueryDlg>(nullptr);
+    pDlg->m_strTitle = g_strModuleName;
+    pDlg->DoModal();
+    pDlg.reset();
     return 1;
 }

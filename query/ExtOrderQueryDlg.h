@@ -1,0 +1,77 @@
+// CExtOrderQueryDlg: the module's query window "扩展委托查询". A tab per order kind over its rule list, a
+// splitter bar, and the list of the orders the selected rule produced. The window runs the rule query of
+// the selected tab with the last confirmed conditions, and the detail query on Enter or a double-click.
+#pragma once
+
+#include "controls/SplitterBar.h"
+#include "host/dbm/MemRecord.h"
+#include "host/gui/OrvoDialog.h"
+#include "host/gui/OrvoListCtrl.h"
+#include "platform/Controls.h"
+#include "platform/Gdi.h"
+#include "query/ConditionDlgStandIn.h"
+#include "query/QueryConditions.h"
+
+// Asks the query window for the detail of the selected rule row (Enter in a rule list, a double-click on a
+// rule row, or posted to the tab control).
+inline constexpr UINT UM_QUERY_DETAIL = 0x1214;
+
+class CExtOrderQueryDlg : public COrvoDialog {
+public:
+    explicit CExtOrderQueryDlg(CWnd* pParent = nullptr);
+    ~CExtOrderQueryDlg() override;
+
+    BOOL PreTranslateMessage(MSG* pMsg) override;
+
+    // Empties the detail list and runs the rule query of the selected tab; 0 when no tab has the focus.
+    int RefreshCurrentKind();
+    // The Query button: new conditions, then the selected tab's query; Cancel changes nothing.
+    void OnQuery();
+    // The orders of the selected rule row into the detail list. Always 1.
+    LRESULT OnQueryDetail(WPARAM wParam, LPARAM lParam);
+
+    // The list and record set of an order kind (tab index 0..5).
+    COrvoListCtrl& RuleList(int nKind);
+    CMemRecord& RuleRecord(int nKind);
+    // The conditions of the last OK of the conditions dialog.
+    QueryConditions ConfirmedConditions() const;
+
+    CString m_strTitle;
+    CSplitterBar m_wndSplitter;
+    CTabCtrl m_tabKinds;
+    COrvoListCtrl m_listDetail;
+    COrvoListCtrl m_listPriceTrigger;
+    COrvoListCtrl m_listStopProfit;
+    COrvoListCtrl m_listFillTrigger;
+    COrvoListCtrl m_listArbitrage;
+    COrvoListCtrl m_listBatch;
+    COrvoListCtrl m_listLinked;
+    CMemRecord m_recDetail;
+    CMemRecord m_recPriceTrigger;
+    CMemRecord m_recStopProfit;
+    CMemRecord m_recFillTrigger;
+    CMemRecord m_recArbitrage;
+    CMemRecord m_recBatch;
+    CMemRecord m_recLinked;
+    CConditionDlgStandIn m_dlgCondition;
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override;
+    BOOL OnInitDialog() override;
+    int OnCreate(LPCREATESTRUCT lpCreateStruct);
+    void OnSize(UINT nType, int cx, int cy);
+    void OnTabSelChange(NMHDR* pNMHDR, LRESULT* pResult);
+    HBRUSH OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor);
+    LRESULT OnSplitterMoved(WPARAM wParam, LPARAM lParam);
+    DECLARE_MESSAGE_MAP()
+
+private:
+    bool IsRuleList(HWND hWnd);
+    // Moves every rule list to the tab control's rectangle, nTopInset below its top and 15 inside its
+    // right and bottom.
+    void FitRuleLists(const CRect& rcTab, int nTopInset);
+    void RunRuleQuery(int nKind);
+
+    // The splitter bar's background; one brush for the life of the window.
+    CBrush m_brSplitter;
+};
