@@ -1,0 +1,135 @@
+// The command line and the configuration file together: what wins, what is refused, and when the demo
+// server runs embedded.
+#include "client/ClientConfig.h"
+#include "client/ClientOptions.h"
+#include "host/cfg/OrvoIni.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+std::optional<ClientOptions> parse(std::vector<const char*> args, std::string& error) {
+    args.insert(args.begin(), "orvo-client");
+    return ParseClientOptions(static_cast<int>(args.size()), args.data(), error);
+}
+
+class IniFile {
+public:
+    explicit IniFile(const std::string& text) {
+        char name[] = "/tmp/orvo-client-test-XXXXXX";
+        const int fd = mkstemp(name);
+        path = name;
+        close(fd);
+        std::ofstream(path) << text;
+        ini.Load(path);
+    }
+    ~IniFile() { std::remove(path.c_str()); }
+    IniFile(const IniFile&) = delete;
+    IniFile& operator=(const IniFile&) = delete;
+    std::string path;
+    COrvoIni ini;
+};
+
+TEST(ClientOptionsTest, EveryOptionIsRead) {
+    std::string error;
+    const auto options = parse({"--config", "a.ini", "--server", "10.0.0.5:7001", "--operator", "teller",
+                                "--script", "-", "--trace", "t.jsonl", "--open", "893", "-v", "-v"},
+                               error);
+    ASSERT_TRUE(options) << error;
+    EXPECT_EQ(options->configPath, "a.ini");
+    EXPECT_EQ(options->server, "10.0.0.5:7001");
+    EXPECT_EQ(options->operatorName, "teller");
+    EXPECT_EQ(options->scriptPath, "-");
+    EXPECT_EQ(options->tracePath, "t.jsonl");
+    EXPECT_EQ(options->openFunction, 893);
+    EXPECT_EQ(options->verbosity, 2);
+}
+
+TEST(ClientOptionsTest, BadCommandLinesAreRefusedWithTheReason) {
+    const std::vector<std::pair<std::vector<const char*>, std::string>> cases{
+        {{"--server", "localhost"}, "HOST:PORT"},
+        {{"--server", "localhost:0"}, "HOST:PORT"},
+        {{"--server", "localhost:65536"}, "HOST:PORT"},
+        {{"--server", ":7001"}, "HOST:PORT"},
+        {{"--open", "89x"}, "function number"},
+        {{"--open"}, "needs a value"},
+        {{"--config", ""}, "non-empty"},
+        {{"--frobnicate"}, "unknown argument"},
+    };
+    for (const auto& [args, reason] : cases) {
+        std::string error;
+        EXPECT_FALSE(parse(args, error)) << args.front();
+        EXPECT_NE(error.find(reason), std::string::npos) << error;
+    }
+}
+
+TEST(ClientOptionsTest, ModuleInfoTakesAnOptionalPath) {
+    std::string error;
+    auto options = parse({"--module-info"}, error);
+    ASSERT_TRUE(options);
+    EXPECT_TRUE(options->moduleInfo);
+    EXPECT_EQ(options->modulePath, "");
+    options = parse({"--module-info", "/x/lib.so"}, error);
+    ASSERT_TRUE(options);
+    EXPECT_EQ(options->modulePath, "/x/lib.so");
+}
+
+TEST(ClientConfigTest, NoServerAnywhereMeansTheEmbeddedDemoServerAndItsOperator) {
+    IniFile file("[SYSTEM]\nKHHPRE=0101\n");
+    ClientConfig config;
+    std::string error;
+    ASSERT_TRUE(ResolveClientConfig(file.ini, ClientOptions{}, config, error)) << error;
+    EXPECT_TRUE(config.embedded);
+    EXPECT_EQ(config.operatorName, kDemoOperator);
+}
+
+TEST(ClientConfigTest, TheCommandLineWinsOverTheFile) {
+    IniFile file(
+        "[SERVER]\nAddress = 192.168.1.9:7001\nOperator = teller\nConnectTimeout = 2\nReplyTimeout=45\n");
+    ClientConfig config;
+    std::string error;
+    ASSERT_TRUE(ResolveClientConfig(file.ini, ClientOptions{}, config, error)) << error;
+    EXPECT_FALSE(config.embedded);
+    EXPECT_EQ(config.host, "192.168.1.9");
+    EXPECT_EQ(config.port, 7001);
+    EXPECT_EQ(config.operatorName, "teller");
+    EXPECT_EQ(config.connectTimeoutMs, 2000);
+    EXPECT_EQ(config.replyTimeoutMs, 45000);
+
+    ClientOptions options;
+    options.server = "127.0.0.1:7002";
+    options.operatorName = "admin";
+    ASSERT_TRUE(ResolveClientConfig(file.ini, options, config, error)) << error;
+    EXPECT_EQ(config.port, 7002);
+    EXPECT_EQ(config.operatorName, "admin");
+}
+
+TEST(ClientConfigTest, UnusableValuesAreRefusedWithTheKeyNamed) {
+    ClientConfig config;
+    std::string error;
+    IniFile badAddress("[SERVER]\nAddress = somewhere\n");
+    EXPECT_FALSE(ResolveClientConfig(badAddress.ini, ClientOptions{}, config, error));
+    EXPECT_NE(error.find("somewhere"), std::string::npos) << error;
+    IniFile badTimeout("[SERVER]\nAddress = h:1\nReplyTimeout = 0\n");
+    EXPECT_FALSE(ResolveClientConfig(badTimeout.ini, ClientOptions{}, config, error));
+    EXPECT_NE(error.find("ReplyTimeout"), std::string::npos) << error;
+}
+
+TEST(ClientConfigTest, TheTemplateConfiguresNothingButDocumentsEveryKey) {
+    IniFile file(ConfigTemplate());
+    ClientConfig config;
+    std::string error;
+    ASSERT_TRUE(ResolveClientConfig(file.ini, ClientOptions{}, config, error)) << error;
+    EXPECT_TRUE(config.embedded);
+    EXPECT_EQ(file.ini.GetValue("SYSTEM", "KHHPRE", "none"), CString("none"));
+    for (const char* key : {"Address", "Operator", "ConnectTimeout", "ReplyTimeout", "KHHPRE", "Module"})
+        EXPECT_NE(std::string(ConfigTemplate()).find(key), std::string::npos) << key;
+}
+
+} // namespace
