@@ -114,7 +114,9 @@ std::string formatTime(int seconds) {
 }
 
 std::string groupCode(int branch, int group) {
-    return "G" + std::to_string((branch + 1) * 10 + group + 1); // G11..G13, G21.. for 0101, 0102 ...
+    char code[16]; // G11..G13 for 0101, G21.. for 0102, ...
+    std::snprintf(code, sizeof code, "G%d", (branch + 1) * 10 + group + 1);
+    return code;
 }
 
 struct Customer {

@@ -13,9 +13,20 @@ ReplyWriter::ReplyWriter(ByteSink& sink, std::uint32_t seq) : m_sink(sink), m_se
 }
 
 std::string_view ReplyWriter::wireValue(std::string_view utf8Value) {
+    if (isAscii(utf8Value) && utf8Value.find('\x01') == std::string_view::npos)
+        return utf8Value;
+    const bool cacheable = utf8Value.size() <= kGbkCacheValueBytes;
+    if (cacheable) {
+        m_scratch.assign(utf8Value);
+        auto it = m_gbkCache.find(m_scratch);
+        if (it != m_gbkCache.end())
+            return it->second;
+    }
     utf8ToGbk(utf8Value, m_scratch);
     // 0x01 ends an item on the wire; a stored text holding one must not break the frame.
     std::replace(m_scratch.begin(), m_scratch.end(), '\x01', '?');
+    if (cacheable && m_gbkCache.size() < kGbkCacheEntries)
+        return m_gbkCache.emplace(std::string(utf8Value), m_scratch).first->second;
     return m_scratch;
 }
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace orvo::server {
 
@@ -39,6 +40,8 @@ public:
     bool ended() const { return m_ended; }
 
     static constexpr std::size_t kFlushBytes = 64 * 1024;
+    static constexpr std::size_t kGbkCacheEntries = 4096;
+    static constexpr std::size_t kGbkCacheValueBytes = 64;
 
 private:
     std::string_view wireValue(std::string_view utf8Value);
@@ -48,6 +51,9 @@ private:
     std::uint32_t m_seq;
     std::string m_buffer;
     std::string m_scratch;
+    // Names and status texts repeat down a long reply: their GBK forms are kept for the reply's
+    // length, up to a fixed number of entries.
+    std::unordered_map<std::string, std::string> m_gbkCache;
     std::optional<proto::FrameBuilder> m_row;
     std::uint64_t m_rows = 0;
     bool m_failed = false;

@@ -1,0 +1,228 @@
+// 100,000 stop-loss / take-profit rules (function 16477, --size large demo), three ways:
+//   Handler    the server's own work for the query (SQLite, GBK, frames) into a sink that drops bytes
+//   RawClient  over loopback to the embedded server, frames split but items not looked at
+//   CFixComm   over loopback through the request channel: More plus GetItem of every tag of every row
+// The server's own time per request, from its log line, is reported as server_ms.
+#include "host/com/FixComm.h"
+#include "protocol/Protocol.h"
+#include "server/CounterServer.h"
+#include "server/Functions.h"
+#include "server/Store.h"
+
+#include <benchmark/benchmark.h>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace orvo;
+
+constexpr const char* kToday = "2026.12.07";
+constexpr long kTags[] = {797,  605,  613, 830, 727, 719,  683,  1718, 684, 682,  1796, 1797,
+                          1798, 1799, 742, 745, 750, 7107, 1836, 7153, 599, 1716, 1842};
+
+struct Setup {
+    std::string dir, dbPath;
+    std::unique_ptr<server::CounterServer> server;
+    int port = -1;
+    std::atomic<long> lastServerMs{-1};
+
+    Setup() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "orvo-bench-XXXXXX").string();
+        dir = mkdtemp(pattern.data()) ? pattern : ".";
+        dbPath = dir + "/large.db";
+        server::DemoOptions demo;
+        demo.size = server::DemoSize::Large;
+        demo.today = kToday;
+        std::string error;
+        if (!server::prepareStore(dbPath, &demo, error)) {
+            std::fprintf(stderr, "seeding failed: %s\n", error.c_str());
+            std::exit(1);
+        }
+        server::ServerOptions options;
+        options.dbPath = dbPath;
+        options.today = kToday;
+        options.log = [this](std::string_view line) {
+            if (line.find("fn=16477") == std::string_view::npos)
+                return;
+            size_t at = line.find(" ms=");
+            if (at != std::string_view::npos)
+                lastServerMs = std::atol(std::string(line.substr(at + 4)).c_str());
+        };
+        server = std::make_unique<server::CounterServer>(options);
+        port = server->start("127.0.0.1", 0, error);
+        if (port <= 0) {
+            std::fprintf(stderr, "server failed: %s\n", error.c_str());
+            std::exit(1);
+        }
+    }
+    ~Setup() {
+        server->stop();
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+};
+
+Setup& setup() {
+    static Setup s;
+    return s;
+}
+
+class DropSink : public server::ByteSink {
+public:
+    bool write(std::string_view bytes) override {
+        bytes_ += bytes.size();
+        return true;
+    }
+    std::size_t bytes_ = 0;
+};
+
+std::string requestFrame(std::uint32_t seq) {
+    std::string out;
+    proto::FrameBuilder b(out);
+    proto::AddRequestHead(b, seq, 16477);
+    b.Add(697, "").Add(9020, "0");
+    b.Finish();
+    return out;
+}
+
+void BM_Handler16477(benchmark::State& state) {
+    Setup& s = setup();
+    server::Db db;
+    std::string error;
+    db.open(s.dbPath, true, error);
+    server::Session session;
+    session.loggedIn = true;
+    session.op.name = "admin";
+    session.op.allBranches = session.op.allGroups = true;
+    std::string frameBytes = requestFrame(1);
+    proto::FrameReader reader;
+    reader.Feed(frameBytes);
+    proto::Frame frame;
+    reader.Next(frame);
+    server::Request request;
+    request.seq = 1;
+    request.function = 16477;
+    request.items = frame.items;
+    std::uint64_t rows = 0, bytes = 0;
+    for (auto _ : state) {
+        DropSink sink;
+        server::ReplyWriter reply(sink, 1);
+        server::CallContext ctx{db, session, request, reply, kToday};
+        server::Outcome outcome = server::dispatch(ctx);
+        reply.end(outcome.status, outcome.text);
+        rows += reply.rows();
+        bytes += sink.bytes_;
+    }
+    state.counters["rows"] = static_cast<double>(rows) / static_cast<double>(state.iterations());
+    state.counters["rows/s"] = benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsRate);
+    state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+
+void BM_RawClient16477(benchmark::State& state) {
+    Setup& s = setup();
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<std::uint16_t>(s.port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        state.SkipWithError("connect failed");
+        return;
+    }
+    auto send = [&](const std::string& bytes) {
+        return ::send(fd, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size());
+    };
+    proto::FrameReader reader;
+    proto::Frame frame;
+    auto readReply = [&](std::uint64_t& rows) {
+        for (;;) {
+            proto::ReadResult r = reader.Next(frame);
+            if (r == proto::ReadResult::Error)
+                return false;
+            if (r == proto::ReadResult::Frame) {
+                if (frame.items.empty() || frame.items[0].value != "R")
+                    return true;
+                ++rows;
+                continue;
+            }
+            auto space = reader.PrepareWrite();
+            ssize_t n = recv(fd, space.data(), space.size(), 0);
+            if (n <= 0)
+                return false;
+            reader.Commit(static_cast<std::size_t>(n));
+        }
+    };
+    std::string login;
+    {
+        proto::FrameBuilder b(login);
+        proto::AddRequestHead(b, 1, 1);
+        b.Add(553, "admin").Add(554, "admin");
+        b.Finish();
+    }
+    std::uint64_t ignored = 0, rows = 0;
+    if (!send(login) || !readReply(ignored)) {
+        state.SkipWithError("login failed");
+        return;
+    }
+    std::uint32_t seq = 2;
+    double serverMs = 0;
+    for (auto _ : state) {
+        if (!send(requestFrame(seq++)) || !readReply(rows)) {
+            state.SkipWithError("query failed");
+            break;
+        }
+        serverMs += static_cast<double>(s.lastServerMs.load());
+    }
+    close(fd);
+    state.counters["rows"] = static_cast<double>(rows) / static_cast<double>(state.iterations());
+    state.counters["rows/s"] = benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsRate);
+    state.counters["server_ms"] = serverMs / static_cast<double>(state.iterations());
+}
+
+void BM_CFixComm16477(benchmark::State& state) {
+    Setup& s = setup();
+    FixCommSettings settings;
+    settings.host = "127.0.0.1";
+    settings.port = s.port;
+    settings.operatorName = "admin";
+    settings.password = "admin";
+    CFixComm comm(settings);
+    std::uint64_t rows = 0, bytes = 0;
+    double serverMs = 0;
+    for (auto _ : state) {
+        comm.CreateHead(16477, -1);
+        comm.SetItem(697, "");
+        comm.SetItem(9020, "0");
+        while (comm.More(nullptr)) {
+            ++rows;
+            for (long tag : kTags) {
+                CString value = comm.GetItem(tag, -1);
+                bytes += static_cast<std::uint64_t>(value.GetLength());
+                benchmark::DoNotOptimize(value);
+            }
+        }
+        if (!comm.LastReplyOk()) {
+            state.SkipWithError("query failed");
+            break;
+        }
+        serverMs += static_cast<double>(s.lastServerMs.load());
+    }
+    state.counters["rows"] = static_cast<double>(rows) / static_cast<double>(state.iterations());
+    state.counters["rows/s"] = benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsRate);
+    state.counters["server_ms"] = serverMs / static_cast<double>(state.iterations());
+    state.counters["value_bytes"] = static_cast<double>(bytes) / static_cast<double>(state.iterations());
+}
+
+BENCHMARK(BM_Handler16477)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_RawClient16477)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+BENCHMARK(BM_CFixComm16477)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+
+} // namespace
