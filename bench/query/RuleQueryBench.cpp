@@ -26,6 +26,14 @@ namespace {
 const std::string kName = querytest::Gbk("客户甲");
 const std::string kState = querytest::Gbk("已报单");
 
+// "G12": a one-letter prefix and a number. Appended rather than `"G" + std::to_string(n)`, which GCC 12
+// at -O3 flags with a false -Wrestrict.
+std::string Named(char prefix, std::size_t number) {
+    std::string text(1, prefix);
+    text += std::to_string(number);
+    return text;
+}
+
 // One stop-loss / take-profit reply row as the server sends it: every tag the query reads.
 FakeItems StopProfitRow(std::size_t i) {
     const std::string serial = std::to_string(100000 + i);
@@ -181,7 +189,7 @@ void BM_LinkedQuery(benchmark::State& state) {
     groupReply.generatedRows = groups;
     groupReply.generate = [](std::size_t i) -> FakeItems {
         return {{"1837", std::to_string(i + 1)},
-                {"650", "G" + std::to_string(i + 1)},
+                {"650", Named('G', i + 1)},
                 {"605", "C1"},
                 {"710", "1"},
                 {"697", "0101"},
@@ -193,7 +201,7 @@ void BM_LinkedQuery(benchmark::State& state) {
     subGroupReply.generate = [](std::size_t i) -> FakeItems {
         return {{"1837", std::to_string(i / kSubGroupsPerGroup + 1)},
                 {"1839", std::to_string(i % kSubGroupsPerGroup + 1)},
-                {"3031", "S" + std::to_string(i)},
+                {"3031", Named('S', i)},
                 {"1840", "1"},
                 {"812", "2026.12.01"},
                 {"1845", "08:00:00"}};
@@ -249,7 +257,7 @@ void BM_SubGroupNamesByWalkPerRule(benchmark::State& state) {
         set.Append(nullptr, 1);
         set.Set("XZBH", i / 10 + 1, -1);
         set.Set("FZBH", i % 10 + 1, -1);
-        set.Set("FZJC", ("S" + std::to_string(i)).c_str(), -1);
+        set.Set("FZJC", Named('S', static_cast<std::size_t>(i)).c_str(), -1);
     }
     LoopClock clock;
     for (auto _ : state) {
