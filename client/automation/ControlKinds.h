@@ -24,6 +24,8 @@ struct ControlKind {
     // Checks (true) or unchecks the entry with this code; false with a reason.
     std::function<bool(QWidget* widget, CWnd* wnd, const std::string& code, bool on, std::string& error)>
         check;
+    // Sets a date picker's date as a user does; false with a reason.
+    std::function<bool(QWidget* widget, int year, int month, int day, std::string& error)> setDate;
     // The rows of a list as text (for the terminal tables of the tour): columns, then rows.
     std::function<void(QWidget* widget, CWnd* wnd, std::vector<std::string>& columns,
                        std::vector<std::vector<std::string>>& rows, int& current)>
@@ -41,6 +43,10 @@ private:
     ControlKinds();
     std::vector<ControlKind> m_kinds;
 };
+
+// Shared by the kinds' sources.
+void WriteTable(JsonWriter& json, const std::vector<std::string>& columns,
+                const std::vector<std::vector<std::string>>& rows, int current);
 
 // Registered by ControlKinds' constructor, in this order.
 void AddHostControlKinds(ControlKinds& kinds);     // the host library's list and combo classes

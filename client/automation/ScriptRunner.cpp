@@ -229,18 +229,20 @@ bool ScriptRunner::execute(const ScriptCommand& command, int& delayAfterMs, std:
         return usable(true) && kind->check(control, wnd, args[1], args[2] == "1", error);
     }
     if (name == "date") {
-        auto* picker = qobject_cast<QDateTimeEdit*>(control);
-        if (!picker)
-            picker = control->findChild<QDateTimeEdit*>();
-        if (!picker) {
-            error = "control " + args[0] + " is not a date picker";
-            return false;
-        }
         if (!usable(true))
             return false;
         const QDate date = QDate::fromString(QString::fromStdString(args[1]), "yyyy-MM-dd");
         if (!date.isValid()) {
             error = args[1] + " is not a date";
+            return false;
+        }
+        if (kind && kind->setDate)
+            return kind->setDate(control, date.year(), date.month(), date.day(), error);
+        auto* picker = qobject_cast<QDateTimeEdit*>(control);
+        if (!picker)
+            picker = control->findChild<QDateTimeEdit*>();
+        if (!picker) {
+            error = "control " + args[0] + " is not a date picker";
             return false;
         }
         FocusControl(picker);

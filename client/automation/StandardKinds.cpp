@@ -95,10 +95,6 @@ void WriteTable(JsonWriter& json, const std::vector<std::string>& columns,
     writeTable(json, columns, rows, current);
 }
 
-bool PickInComboBox(QComboBox* combo, const std::string& text, std::string& error) {
-    return pickInComboBox(combo, text, error);
-}
-
 void AddStandardControlKinds(ControlKinds& kinds) {
     {
         ControlKind kind;
