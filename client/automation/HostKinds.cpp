@@ -7,8 +7,12 @@
 
 #include "host/dbm/MemRecord.h"
 #include "host/gui/OrvoListCtrl.h"
+// The layer's combo box and date picker join it in their own sources; read them once they are there.
+#if __has_include("platform/ComboBox.h") && __has_include("platform/DateTimeCtrl.h")
+#define ORVO_CLIENT_HAVE_COMBOS 1
 #include "platform/ComboBox.h"
 #include "platform/DateTimeCtrl.h"
+#endif
 
 #include <QWidget>
 
@@ -43,6 +47,7 @@ void recordTable(COrvoListCtrl* list, bool shownOnly, std::vector<std::string>& 
     }
 }
 
+#ifdef ORVO_CLIENT_HAVE_COMBOS
 int findEntry(QWidget* widget, const orvo::ComboState& state, const std::string& keyOrText) {
     const CString wanted = CString::FromUtf8(keyOrText);
     if (state.keyed)
@@ -69,6 +74,7 @@ void writeEntries(const orvo::ComboState& state, JsonWriter& json) {
     }
     json.EndArray();
 }
+#endif
 
 } // namespace
 
@@ -90,6 +96,7 @@ void AddHostControlKinds(ControlKinds& kinds) {
                         int& current) { recordTable(listOf(wnd), true, columns, rows, current); };
         kinds.Add(std::move(kind));
     }
+#ifdef ORVO_CLIENT_HAVE_COMBOS
     {
         ControlKind kind;
         kind.name = "checkcombo";
@@ -168,6 +175,7 @@ void AddHostControlKinds(ControlKinds& kinds) {
         };
         kinds.Add(std::move(kind));
     }
+#endif
 }
 
 } // namespace automation
