@@ -7,6 +7,7 @@
 #include "platform/DialogBuilder.h"
 #include "platform/WndInternal.h"
 
+#include <QFontDatabase>
 #include <QImage>
 #include <QTabBar>
 #include <QTest>
@@ -291,6 +292,43 @@ TEST_F(WindowTest, RuntimeWindowsAreOwnedAndDestroyedWithTheirObject) {
     EXPECT_TRUE(made.isNull());
     CWnd unknown;
     EXPECT_FALSE(unknown.Create("NoSuchClass", "", WS_CHILD, CRect(0, 0, 1, 1), &m_dlg, 78));
+}
+
+TEST(WindowLifetime, HandlesOutliveNothingTheyDoNotOwn) {
+    guitest::App();
+    // A temporary object made for a bare widget goes with the widget; a message posted to a widget that is
+    // destroyed before delivery is dropped.
+    auto* bare = new QWidget;
+    CWnd* temporary = CWnd::FromHandle(bare);
+    ASSERT_NE(temporary, nullptr);
+    EXPECT_TRUE(temporary->IsTemporary());
+    EXPECT_EQ(CWnd::FromHandle(bare), temporary) << "one temporary per widget";
+    PostMessage(bare, WM_USER + 1, 0, 0);
+    delete bare;
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(IsWindow(bare));
+
+    // A permanent object is told its widget went away and can attach again.
+    CWnd permanent;
+    auto* first = new QWidget;
+    ASSERT_TRUE(permanent.SubclassWindow(first));
+    delete first;
+    EXPECT_EQ(permanent.GetSafeHwnd(), nullptr);
+    auto* second = new QWidget;
+    EXPECT_TRUE(permanent.SubclassWindow(second));
+    EXPECT_EQ(permanent.Detach(), second);
+    EXPECT_EQ(CWnd::FromHandlePermanent(second), nullptr);
+    delete second;
+    QCoreApplication::processEvents();
+}
+
+TEST(WindowLifetime, TemplateFaceFallsBackToAnInstalledCjkFont) {
+    guitest::App();
+    const QFont font = orvo::FontFromFace(CString::FromUtf8("宋体"), 9);
+    EXPECT_EQ(font.pointSize(), 9);
+    EXPECT_TRUE(QFontDatabase::hasFamily(font.family())) << font.family().toStdString();
+    EXPECT_TRUE(QFontMetrics(font).inFont(QChar(0x67E5)))
+        << "the font has the CJK characters of the captions";
 }
 
 } // namespace
