@@ -1,0 +1,933 @@
+// The "ComboBox" window class. The widget keeps the list itself (entries in a pool, their order in a
+// vector of indexes) and answers the CB_* messages from it; Qt's view of the list is a model that is
+// published in one reset at the end of each burst of changes, so a rebuild of 20,000 entries costs one
+// reset instead of 20,000 row insertions. The drop-down is a popup list under the box; while it is open
+// the keys the list does not use travel on to the edit field, so typing goes on as on Win32.
+#include "platform/ComboBox.h"
+
+#include "platform/DialogBuilder.h"
+#include "platform/QtText.h"
+#include "platform/WndInternal.h"
+
+#include <QAbstractListModel>
+#include <QApplication>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QListView>
+#include <QPainter>
+#include <QPointer>
+#include <QStyle>
+#include <QStyleOptionComboBox>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cstring>
+
+namespace orvo {
+namespace {
+
+constexpr int kMaxVisibleRows = 15;
+
+// The sort key: ASCII letters folded to lower case, GBK double-byte characters kept as they are.
+std::string foldForSort(const CString& text) {
+    std::string folded = text.str();
+    for (std::size_t i = 0; i < folded.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(folded[i]);
+        if (byte >= 0x81) {
+            ++i; // lead byte: the next byte is its trail byte, never a letter
+            continue;
+        }
+        if (byte >= 'A' && byte <= 'Z')
+            folded[i] = static_cast<char>(byte - 'A' + 'a');
+    }
+    return folded;
+}
+
+// Byte offsets of the GBK text <-> positions in the QString shown.
+int bytesBefore(const QString& text, int qtPosition) {
+    return FromQString(text.left(std::clamp(qtPosition, 0, static_cast<int>(text.size())))).GetLength();
+}
+int qtPositionOf(const QString& text, int bytes) {
+    if (bytes <= 0)
+        return 0;
+    for (int position = 1; position <= text.size(); ++position)
+        if (bytesBefore(text, position) >= bytes)
+            return position;
+    return static_cast<int>(text.size());
+}
+
+struct ComboEntry {
+    CString text;
+    std::string fold;
+    CString key;
+    LPARAM data = 0;
+    bool checked = false;
+    bool enabled = true;
+    mutable QString display; // made when first shown
+    mutable bool hasDisplay = false;
+
+    const QString& Display() const {
+        if (!hasDisplay) {
+            display = ToQString(text);
+            hasDisplay = true;
+        }
+        return display;
+    }
+};
+
+class ComboBoxWidget;
+
+// Qt's view of the list: the row count is the one last published; rows are read from the widget's list.
+class ComboListModel : public QAbstractListModel {
+public:
+    explicit ComboListModel(ComboBoxWidget* owner) : QAbstractListModel(nullptr), m_owner(owner) {}
+    int rowCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : m_published; }
+    QVariant data(const QModelIndex& index, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    void Publish(int count) {
+        beginResetModel();
+        m_published = count;
+        endResetModel();
+    }
+    void RowChanged(int row) {
+        if (row >= 0 && row < m_published)
+            emit dataChanged(index(row), index(row));
+    }
+
+private:
+    ComboBoxWidget* m_owner;
+    int m_published = 0;
+};
+
+class ComboBoxWidget : public QWidget {
+public:
+    ComboBoxWidget(QWidget* parent, DWORD style);
+    ~ComboBoxWidget() override { delete m_model; }
+
+    // ---- the list ----
+    int Count() const { return static_cast<int>(m_order.size()); }
+    const ComboEntry* EntryAt(int index) const {
+        return valid(index) ? &m_pool[m_order[static_cast<std::size_t>(index)]] : nullptr;
+    }
+    ComboEntry* EntryAt(int index) {
+        return valid(index) ? &m_pool[m_order[static_cast<std::size_t>(index)]] : nullptr;
+    }
+    bool Sorted() const { return (m_style & CBS_SORT) != 0; }
+    bool Editable() const { return m_edit != nullptr; }
+    bool Checkable() const { return m_checkable; }
+    bool Keyed() const { return m_keyed; }
+    bool Dropped() const { return m_popup && m_popup->isVisible(); }
+    int CurSel() const { return m_curSel; }
+
+    int Add(const CString& text) {
+        ComboEntry entry;
+        entry.text = text;
+        entry.fold = foldForSort(text);
+        int at = Count();
+        if (Sorted()) {
+            const auto it = std::upper_bound(
+                m_order.begin(), m_order.end(), entry.fold,
+                [this](const std::string& fold, std::uint32_t id) { return fold < m_pool[id].fold; });
+            at = static_cast<int>(it - m_order.begin());
+        }
+        return place(at, std::move(entry));
+    }
+
+    int Insert(int index, const CString& text) {
+        if (index < -1 || index > Count())
+            return CB_ERR;
+        ComboEntry entry;
+        entry.text = text;
+        entry.fold = foldForSort(text);
+        return place(index == -1 ? Count() : index, std::move(entry));
+    }
+
+    int Delete(int index) {
+        if (!valid(index))
+            return CB_ERR;
+        m_order.erase(m_order.begin() + index);
+        if (m_curSel == index)
+            m_curSel = -1;
+        else if (m_curSel > index)
+            --m_curSel;
+        listChanged();
+        return Count();
+    }
+
+    void Reset() {
+        m_pool.clear();
+        m_order.clear();
+        m_curSel = -1;
+        m_keyed = false;
+        setShownText(QString());
+        listChanged();
+    }
+
+    int Find(int startAfter, const CString& text, bool exact) const {
+        const int count = Count();
+        if (count == 0)
+            return CB_ERR;
+        const std::string fold = foldForSort(text);
+        const int first = (startAfter < -1 || startAfter >= count) ? 0 : startAfter + 1;
+        for (int step = 0; step < count; ++step) {
+            const int i = (first + step) % count;
+            const std::string& candidate = EntryAt(i)->fold;
+            if (exact ? candidate == fold : candidate.compare(0, fold.size(), fold) == 0)
+                return i;
+        }
+        return CB_ERR;
+    }
+
+    int FindKey(const CString& key) const {
+        for (int i = 0; i < Count(); ++i)
+            if (EntryAt(i)->key == key)
+                return i;
+        return CB_ERR;
+    }
+
+    void SetKey(int index, const CString& key) {
+        EntryAt(index)->key = key;
+        m_keyed = true;
+    }
+
+    void SetChecked(int index, bool checked) {
+        EntryAt(index)->checked = checked;
+        m_model->RowChanged(index);
+    }
+
+    void SetCheckable(bool checkable) {
+        m_checkable = checkable;
+        if (m_edit)
+            m_edit->setReadOnly(checkable);
+        listChanged();
+    }
+
+    // ---- selection and text ----
+    int SetCurSel(int index) {
+        if (index < 0 || index >= Count()) {
+            m_curSel = -1;
+            setShownText(QString());
+            syncViewCurrent();
+            return CB_ERR;
+        }
+        m_curSel = index;
+        setShownText(EntryAt(index)->Display());
+        if (m_edit && !m_checkable)
+            m_edit->selectAll();
+        syncViewCurrent();
+        return index;
+    }
+
+    QString ShownText() const { return m_edit ? m_edit->text() : m_listText; }
+
+    void SetText(const QString& text) {
+        if (m_edit) {
+            setShownText(text);
+            return;
+        }
+        // A drop-down list shows only its entries: the text selects the entry that has it.
+        const int found = Find(-1, FromQString(text), true);
+        SetCurSel(found);
+    }
+
+    LRESULT GetEditSel(WPARAM wParam, LPARAM lParam) const {
+        if (!m_edit)
+            return CB_ERR;
+        const QString text = m_edit->text();
+        int start = m_edit->cursorPosition();
+        int end = start;
+        if (m_edit->hasSelectedText()) {
+            start = m_edit->selectionStart();
+            end = start + static_cast<int>(m_edit->selectedText().size());
+        }
+        const auto startBytes = static_cast<DWORD>(bytesBefore(text, start));
+        const auto endBytes = static_cast<DWORD>(bytesBefore(text, end));
+        if (wParam)
+            *reinterpret_cast<DWORD*>(wParam) = startBytes;
+        if (lParam)
+            *reinterpret_cast<DWORD*>(lParam) = endBytes;
+        return static_cast<LRESULT>(MAKELPARAM(static_cast<int>(startBytes), static_cast<int>(endBytes)));
+    }
+
+    LRESULT SetEditSel(LPARAM lParam) {
+        if (!m_edit)
+            return CB_ERR;
+        const QString text = m_edit->text();
+        const int startBytes = static_cast<short>(LOWORD(static_cast<std::uintptr_t>(lParam)));
+        const int endBytes = static_cast<short>(HIWORD(static_cast<std::uintptr_t>(lParam)));
+        if (startBytes < 0) { // -1: no selection
+            m_edit->deselect();
+            return TRUE;
+        }
+        const int start = qtPositionOf(text, startBytes);
+        const int end = endBytes < 0 ? static_cast<int>(text.size()) : qtPositionOf(text, endBytes);
+        if (end == start)
+            m_edit->setCursorPosition(start);
+        else
+            m_edit->setSelection(start, end - start);
+        return TRUE;
+    }
+
+    // ---- drop-down ----
+    void ShowDropDown(bool show) {
+        if (show == Dropped())
+            return;
+        if (show)
+            openPopup();
+        else
+            closePopup(false);
+    }
+
+    // A user's choice of an entry: selection, then the notifications Win32 sends for a pick in the list.
+    void UserSelect(int index, bool fromList) {
+        QPointer<ComboBoxWidget> self(this);
+        const int previous = m_curSel;
+        SetCurSel(index);
+        if (fromList) {
+            m_committing = true;
+            NotifyParent(this, CBN_SELENDOK);
+            if (self)
+                closePopup(true);
+            if (self)
+                m_committing = false;
+        }
+        if (self && (m_curSel != previous || fromList))
+            NotifyParent(this, CBN_SELCHANGE);
+    }
+
+    // A user's click on an entry's check box.
+    void UserCheck(int index, bool checked) {
+        ComboEntry* entry = EntryAt(index);
+        if (!entry || !entry->enabled || entry->checked == checked)
+            return;
+        SetChecked(index, checked);
+        NotifyParent(this, CBN_ORVO_CHECKCHANGE);
+    }
+
+    void Flush() {
+        if (!m_flushPending)
+            return;
+        m_flushPending = false;
+        m_model->Publish(Count());
+        syncViewCurrent();
+        if (Dropped())
+            placePopup();
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        QStyleOptionComboBox option = styleOption();
+        style()->drawComplexControl(QStyle::CC_ComboBox, &option, &painter, this);
+        if (!m_edit)
+            style()->drawControl(QStyle::CE_ComboBoxLabel, &option, &painter, this);
+    }
+
+    void resizeEvent(QResizeEvent*) override {
+        // As on Win32 the window is the selection field; the height the template gives includes the list.
+        const int field = fieldHeight();
+        if (height() != field && !m_adjusting) {
+            m_adjusting = true;
+            resize(width(), field);
+            m_adjusting = false;
+            return;
+        }
+        layoutEdit();
+    }
+
+    void mousePressEvent(QMouseEvent* event) override {
+        if (event->button() != Qt::LeftButton || !isEnabled())
+            return;
+        if (focusPolicy() != Qt::NoFocus)
+            setFocus(Qt::MouseFocusReason);
+        ShowDropDown(!Dropped());
+    }
+
+    void keyPressEvent(QKeyEvent* event) override {
+        if (m_edit) { // keys sent to the box itself go to its edit field
+            QCoreApplication::sendEvent(m_edit, event);
+            return;
+        }
+        if (!handleClosedKey(event))
+            QWidget::keyPressEvent(event);
+    }
+
+    void focusInEvent(QFocusEvent* event) override {
+        QWidget::focusInEvent(event);
+        focusChanged(event, true);
+    }
+    void focusOutEvent(QFocusEvent* event) override {
+        QWidget::focusOutEvent(event);
+        focusChanged(event, false);
+    }
+
+private:
+    bool valid(int index) const { return index >= 0 && index < Count(); }
+
+    int place(int at, ComboEntry entry) {
+        m_pool.push_back(std::move(entry));
+        m_order.insert(m_order.begin() + at, static_cast<std::uint32_t>(m_pool.size() - 1));
+        if (m_curSel >= at)
+            ++m_curSel;
+        listChanged();
+        return at;
+    }
+
+    void listChanged() {
+        if (!m_flushPending) {
+            m_flushPending = true;
+            QMetaObject::invokeMethod(
+                this, [this] { Flush(); }, Qt::QueuedConnection);
+        }
+        update();
+    }
+
+    void setShownText(const QString& text) {
+        if (m_edit) {
+            if (m_edit->text() != text)
+                m_edit->setText(text);
+        } else {
+            m_listText = text;
+        }
+        setWindowTitle(text); // what CWnd::GetWindowText reads from a widget it does not know
+        update();
+    }
+
+    void syncViewCurrent() {
+        if (!m_view || m_flushPending)
+            return;
+        const QModelIndex index = m_model->index(m_curSel, 0);
+        m_view->setCurrentIndex(index);
+        if (index.isValid())
+            m_view->scrollTo(index);
+    }
+
+    QStyleOptionComboBox styleOption() const {
+        QStyleOptionComboBox option;
+        option.initFrom(this);
+        option.editable = m_edit != nullptr;
+        option.frame = true;
+        option.currentText = m_edit ? QString() : m_listText;
+        if (Dropped())
+            option.state |= QStyle::State_On;
+        if (m_edit && m_edit->hasFocus())
+            option.state |= QStyle::State_HasFocus;
+        option.subControls = QStyle::SC_All;
+        return option;
+    }
+
+    int fieldHeight() const {
+        QStyleOptionComboBox option = styleOption();
+        const QSize contents(0, fontMetrics().height());
+        return style()->sizeFromContents(QStyle::CT_ComboBox, &option, contents, this).height();
+    }
+
+    void layoutEdit() {
+        if (!m_edit)
+            return;
+        QStyleOptionComboBox option = styleOption();
+        m_edit->setGeometry(
+            style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this));
+    }
+
+    void ensurePopup() {
+        if (m_popup)
+            return;
+        m_popup = new QFrame(this, Qt::Popup);
+        m_popup->setFrameShape(QFrame::Box);
+        m_popup->setAttribute(Qt::WA_NoMouseReplay); // a click on the box while open only closes the list
+        m_popup->setObjectName(QStringLiteral("comboPopup"));
+        auto* layout = new QVBoxLayout(m_popup);
+        layout->setContentsMargins(1, 1, 1, 1);
+        m_view = new QListView(m_popup);
+        m_view->setModel(m_model);
+        m_view->setUniformItemSizes(true);
+        m_view->setFocusPolicy(Qt::NoFocus);
+        m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        m_view->setSelectionMode(QAbstractItemView::SingleSelection);
+        m_view->setMouseTracking(true);
+        m_view->setFont(font());
+        layout->addWidget(m_view);
+        m_popup->installEventFilter(this);
+        m_view->installEventFilter(this);
+        m_view->viewport()->installEventFilter(this);
+        QObject::connect(m_view, &QListView::entered, m_view,
+                         [this](const QModelIndex& index) { m_view->setCurrentIndex(index); });
+        QObject::connect(m_view, &QListView::clicked, m_view, [this](const QModelIndex& index) {
+            if (!index.isValid())
+                return;
+            if (m_checkable) {
+                if (const ComboEntry* entry = EntryAt(index.row()))
+                    UserCheck(index.row(), !entry->checked);
+            } else if (const ComboEntry* entry = EntryAt(index.row()); entry && entry->enabled) {
+                UserSelect(index.row(), true);
+            }
+        });
+    }
+
+    void placePopup() {
+        const int rows = std::clamp(Count(), 1, kMaxVisibleRows);
+        int rowHeight = m_view->sizeHintForRow(0);
+        if (rowHeight <= 0)
+            rowHeight = fontMetrics().height() + 4;
+        const int frame = 2 + 2 * m_view->frameWidth();
+        const QPoint below = mapToGlobal(QPoint(0, height()));
+        m_popup->setGeometry(below.x(), below.y(), width(), rows * rowHeight + frame);
+    }
+
+    void openPopup() {
+        QPointer<ComboBoxWidget> self(this);
+        NotifyParent(this, CBN_DROPDOWN);
+        if (!self || Dropped())
+            return;
+        ensurePopup();
+        Flush();
+        m_committing = false;
+        placePopup();
+        syncViewCurrent();
+        m_popup->show();
+        update();
+    }
+
+    void closePopup(bool committed) {
+        if (!Dropped())
+            return;
+        m_committing = committed;
+        m_popup->hide(); // the hide event sends the notifications
+    }
+
+    void popupHidden() {
+        QPointer<ComboBoxWidget> self(this);
+        if (!m_committing)
+            NotifyParent(this, CBN_SELENDCANCEL);
+        if (self)
+            NotifyParent(this, CBN_CLOSEUP);
+        if (self)
+            update();
+    }
+
+    // Up and Down step through the list without opening it; F4 and Alt+Up/Down open it.
+    bool handleClosedKey(QKeyEvent* event) {
+        const int key = event->key();
+        const bool alt = event->modifiers() & Qt::AltModifier;
+        if (key == Qt::Key_F4 || (alt && (key == Qt::Key_Down || key == Qt::Key_Up))) {
+            ShowDropDown(true);
+            return true;
+        }
+        if (m_checkable)
+            return false;
+        int target = -2;
+        switch (key) {
+        case Qt::Key_Up:
+            target = std::max(m_curSel - 1, 0);
+            break;
+        case Qt::Key_Down:
+            target = std::min(m_curSel + 1, Count() - 1);
+            break;
+        case Qt::Key_Home:
+            target = m_edit ? -2 : 0;
+            break;
+        case Qt::Key_End:
+            target = m_edit ? -2 : Count() - 1;
+            break;
+        default:
+            if (!m_edit && !event->text().isEmpty() && event->text().at(0).isPrint())
+                target = Find(m_curSel, FromQString(event->text()), false);
+            else
+                return false;
+        }
+        if (target == -2)
+            return false;
+        if (target >= 0 && target < Count() && target != m_curSel)
+            UserSelect(target, false);
+        return true;
+    }
+
+    // Keys that reach the open list.
+    bool handlePopupKey(QKeyEvent* event) {
+        const int key = event->key();
+        const bool alt = event->modifiers() & Qt::AltModifier;
+        const int current = m_view->currentIndex().isValid() ? m_view->currentIndex().row() : -1;
+        auto commitCurrent = [&] {
+            if (current >= 0 && !m_checkable)
+                UserSelect(current, true);
+            else
+                closePopup(m_checkable);
+        };
+        switch (key) {
+        case Qt::Key_Escape:
+            closePopup(false);
+            return true;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            commitCurrent();
+            return true;
+        case Qt::Key_F4:
+            commitCurrent();
+            return true;
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+            if (alt) {
+                commitCurrent();
+                return true;
+            }
+            m_view->setCurrentIndex(m_model->index(
+                std::clamp(current + (key == Qt::Key_Down ? 1 : -1), 0, std::max(Count() - 1, 0)), 0));
+            return true;
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+            m_view->setCurrentIndex(m_model->index(
+                std::clamp(current + (key == Qt::Key_PageDown ? kMaxVisibleRows : -kMaxVisibleRows), 0,
+                           std::max(Count() - 1, 0)),
+                0));
+            return true;
+        case Qt::Key_Space:
+            if (m_checkable) {
+                if (const ComboEntry* entry = EntryAt(current))
+                    UserCheck(current, !entry->checked);
+                return true;
+            }
+            break;
+        default:
+            break;
+        }
+        if (m_edit) { // typing goes on in the edit field while the list is open
+            QCoreApplication::sendEvent(m_edit, event);
+            return true;
+        }
+        if (!event->text().isEmpty() && event->text().at(0).isPrint()) {
+            const int found = Find(current, FromQString(event->text()), false);
+            if (found >= 0)
+                m_view->setCurrentIndex(m_model->index(found, 0));
+        }
+        return true;
+    }
+
+    void userEdited(const QString& text) {
+        // The selection follows what the user typed: an open list marks the first entry the text begins
+        // with; a closed one keeps its selection only while the text is still that entry's text.
+        if (Dropped()) {
+            m_curSel = text.isEmpty() ? -1 : Find(-1, FromQString(text), false);
+            syncViewCurrent();
+        } else if (const ComboEntry* entry = EntryAt(m_curSel); entry && entry->Display() != text) {
+            m_curSel = -1;
+        }
+        QPointer<ComboBoxWidget> self(this);
+        NotifyParent(this, CBN_EDITUPDATE);
+        if (self)
+            NotifyParent(this, CBN_EDITCHANGE);
+    }
+
+    void focusChanged(QFocusEvent* event, bool in) {
+        // Opening and closing the list, or another window becoming active, does not move Win32's focus.
+        if (event->reason() == Qt::PopupFocusReason || event->reason() == Qt::ActiveWindowFocusReason)
+            return;
+        if (!in && Dropped())
+            closePopup(false);
+        NotifyParent(this, in ? CBN_SETFOCUS : CBN_KILLFOCUS);
+    }
+
+    DWORD m_style;
+    std::vector<ComboEntry> m_pool;
+    std::vector<std::uint32_t> m_order; // display order: indexes into m_pool
+    int m_curSel = -1;
+    bool m_keyed = false;
+    bool m_checkable = false;
+    bool m_flushPending = false;
+    bool m_committing = false;
+    bool m_adjusting = false;
+    QString m_listText; // drop-down list: the text shown
+    QLineEdit* m_edit = nullptr;
+    ComboListModel* m_model;
+    QFrame* m_popup = nullptr;
+    QListView* m_view = nullptr;
+};
+
+QVariant ComboListModel::data(const QModelIndex& index, int role) const {
+    const ComboEntry* entry = index.isValid() ? m_owner->EntryAt(index.row()) : nullptr;
+    if (!entry)
+        return {};
+    if (role == Qt::DisplayRole)
+        return entry->Display();
+    if (role == Qt::CheckStateRole && m_owner->Checkable())
+        return entry->checked ? Qt::Checked : Qt::Unchecked;
+    return {};
+}
+
+Qt::ItemFlags ComboListModel::flags(const QModelIndex& index) const {
+    const ComboEntry* entry = index.isValid() ? m_owner->EntryAt(index.row()) : nullptr;
+    if (!entry || !entry->enabled)
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+}
+
+ComboBoxWidget::ComboBoxWidget(QWidget* parent, DWORD style)
+    : QWidget(parent), m_style(style), m_model(new ComboListModel(this)) {
+    const DWORD type = style & CBS_TYPEMASK;
+    const Qt::FocusPolicy policy = (style & WS_TABSTOP) ? Qt::StrongFocus : Qt::ClickFocus;
+    if (type == CBS_DROPDOWN || type == CBS_SIMPLE) {
+        m_edit = new QLineEdit(this);
+        m_edit->setFrame(false);
+        m_edit->setFocusPolicy(policy);
+        m_edit->installEventFilter(this);
+        setFocusProxy(m_edit);
+        QObject::connect(m_edit, &QLineEdit::textEdited, this,
+                         [this](const QString& text) { userEdited(text); });
+        QObject::connect(m_edit, &QLineEdit::textChanged, this,
+                         [this](const QString& text) { setWindowTitle(text); });
+    }
+    setFocusPolicy(policy);
+    setAttribute(Qt::WA_InputMethodEnabled, m_edit != nullptr);
+}
+
+bool ComboBoxWidget::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_edit) {
+        if (event->type() == QEvent::KeyPress && !Dropped())
+            return handleClosedKey(static_cast<QKeyEvent*>(event));
+        if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
+            focusChanged(static_cast<QFocusEvent*>(event), event->type() == QEvent::FocusIn);
+            update();
+        }
+        return false;
+    }
+    if (m_popup && (watched == m_popup || watched == m_view || (m_view && watched == m_view->viewport()))) {
+        if (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) {
+            if (event->type() == QEvent::ShortcutOverride) {
+                event->accept();
+                return true;
+            }
+            return handlePopupKey(static_cast<QKeyEvent*>(event));
+        }
+        if (watched == m_popup && event->type() == QEvent::Hide)
+            popupHidden();
+    }
+    return false;
+}
+
+ComboBoxWidget* comboOf(QWidget* widget) {
+    return dynamic_cast<ComboBoxWidget*>(widget);
+}
+
+bool comboProc(QWidget* widget, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+    ComboBoxWidget* combo = comboOf(widget);
+    if (!combo)
+        return false;
+    const int index = static_cast<int>(static_cast<INT_PTR>(wParam));
+    const auto text = [&] { return CString(reinterpret_cast<LPCTSTR>(lParam)); };
+    switch (message) {
+    case CB_ADDSTRING:
+        *result = lParam ? combo->Add(text()) : CB_ERR;
+        return true;
+    case CB_INSERTSTRING:
+        *result = lParam ? combo->Insert(index, text()) : CB_ERR;
+        return true;
+    case CB_DELETESTRING:
+        *result = combo->Delete(index);
+        return true;
+    case CB_RESETCONTENT:
+        combo->Reset();
+        *result = 0;
+        return true;
+    case CB_GETCOUNT:
+        *result = combo->Count();
+        return true;
+    case CB_GETCURSEL:
+        *result = combo->CurSel();
+        return true;
+    case CB_SETCURSEL:
+        *result = combo->SetCurSel(index);
+        return true;
+    case CB_GETLBTEXTLEN: {
+        const ComboEntry* entry = combo->EntryAt(index);
+        *result = entry ? entry->text.GetLength() : CB_ERR;
+        return true;
+    }
+    case CB_GETLBTEXT: {
+        const ComboEntry* entry = combo->EntryAt(index);
+        if (!entry || !lParam) {
+            *result = CB_ERR;
+            return true;
+        }
+        std::memcpy(reinterpret_cast<char*>(lParam), entry->text.GetString(),
+                    static_cast<std::size_t>(entry->text.GetLength()) + 1);
+        *result = entry->text.GetLength();
+        return true;
+    }
+    case CB_GETITEMDATA: {
+        const ComboEntry* entry = combo->EntryAt(index);
+        *result = entry ? entry->data : CB_ERR;
+        return true;
+    }
+    case CB_SETITEMDATA: {
+        ComboEntry* entry = combo->EntryAt(index);
+        if (entry)
+            entry->data = lParam;
+        *result = entry ? 0 : CB_ERR;
+        return true;
+    }
+    case CB_FINDSTRING:
+    case CB_FINDSTRINGEXACT:
+        *result = lParam ? combo->Find(index, text(), message == CB_FINDSTRINGEXACT) : CB_ERR;
+        return true;
+    case CB_SELECTSTRING: {
+        const int found = lParam ? combo->Find(index, text(), false) : CB_ERR;
+        *result = found >= 0 ? combo->SetCurSel(found) : CB_ERR;
+        return true;
+    }
+    case CB_GETEDITSEL:
+        *result = combo->GetEditSel(wParam, lParam);
+        return true;
+    case CB_SETEDITSEL:
+        *result = combo->SetEditSel(lParam);
+        return true;
+    case CB_LIMITTEXT:
+        *result = TRUE;
+        return true;
+    case CB_GETDROPPEDSTATE:
+        *result = combo->Dropped() ? TRUE : FALSE;
+        return true;
+    case CB_SHOWDROPDOWN:
+        combo->ShowDropDown(wParam != 0);
+        *result = TRUE;
+        return true;
+    case WM_SETTEXT:
+        combo->SetText(ToQString(CString(lParam ? reinterpret_cast<LPCTSTR>(lParam) : "")));
+        *result = TRUE;
+        return true;
+    case WM_GETTEXTLENGTH:
+        *result = FromQString(combo->ShownText()).GetLength();
+        return true;
+    case WM_GETTEXT: {
+        if (wParam == 0 || !lParam) {
+            *result = 0;
+            return true;
+        }
+        const CString shown = FromQString(combo->ShownText());
+        const auto count = std::min<std::size_t>(static_cast<std::size_t>(shown.GetLength()), wParam - 1);
+        std::memcpy(reinterpret_cast<char*>(lParam), shown.GetString(), count);
+        reinterpret_cast<char*>(lParam)[count] = '\0';
+        *result = static_cast<LRESULT>(count);
+        return true;
+    }
+    case CBM_ORVO_SETITEMKEY:
+        if (!combo->EntryAt(index)) {
+            *result = CB_ERR;
+            return true;
+        }
+        combo->SetKey(index, text());
+        *result = 0;
+        return true;
+    case CBM_ORVO_GETITEMKEY: {
+        const ComboEntry* entry = combo->EntryAt(index);
+        if (entry && lParam)
+            *reinterpret_cast<CString*>(lParam) = entry->key;
+        *result = entry ? 0 : CB_ERR;
+        return true;
+    }
+    case CBM_ORVO_FINDKEY:
+        *result = lParam ? combo->FindKey(text()) : CB_ERR;
+        return true;
+    case CBM_ORVO_SETCHECKABLE:
+        combo->SetCheckable(wParam != 0);
+        *result = 0;
+        return true;
+    case CBM_ORVO_GETCHECK: {
+        const ComboEntry* entry = combo->EntryAt(index);
+        *result = entry ? (entry->checked ? 1 : 0) : CB_ERR;
+        return true;
+    }
+    case CBM_ORVO_SETCHECK:
+        if (!combo->EntryAt(index)) {
+            *result = CB_ERR;
+            return true;
+        }
+        combo->SetChecked(index, lParam != 0);
+        *result = 0;
+        return true;
+    case CBM_ORVO_USERCHECK:
+        *result = combo->EntryAt(index) ? 0 : CB_ERR;
+        if (*result == 0)
+            combo->UserCheck(index, lParam != 0);
+        return true;
+    case CBM_ORVO_SETITEMENABLED: {
+        ComboEntry* entry = combo->EntryAt(index);
+        if (entry)
+            entry->enabled = lParam != 0;
+        *result = entry ? 0 : CB_ERR;
+        return true;
+    }
+    case CBM_ORVO_USERSELECT:
+        if (!combo->EntryAt(index) || !combo->EntryAt(index)->enabled) {
+            *result = CB_ERR;
+            return true;
+        }
+        combo->UserSelect(index, combo->Dropped());
+        *result = index;
+        return true;
+    default:
+        return false;
+    }
+}
+
+WindowClass comboBoxClass() {
+    WindowClass wc;
+    wc.kind = "combo";
+    wc.create = [](QWidget* parent, const WindowCreateParams& params) -> QWidget* {
+        auto* combo = new ComboBoxWidget(parent, params.style);
+        combo->setWindowTitle(ToQString(params.text));
+        return combo;
+    };
+    wc.proc = comboProc;
+    return wc;
+}
+
+[[maybe_unused]] const bool registered = [] {
+    RegisterWindowClass(wc::kComboBox, comboBoxClass());
+    return true;
+}();
+
+} // namespace
+
+ComboState ReadComboState(HWND hWnd) {
+    ComboState state;
+    const ComboBoxWidget* combo = IsLayerWindow(hWnd) ? comboOf(hWnd) : nullptr;
+    if (!combo)
+        return state;
+    state.valid = true;
+    state.editable = combo->Editable();
+    state.sorted = combo->Sorted();
+    state.keyed = combo->Keyed();
+    state.checkable = combo->Checkable();
+    state.dropped = combo->Dropped();
+    state.current = combo->CurSel();
+    state.text = FromQString(combo->ShownText());
+    state.entries.reserve(static_cast<std::size_t>(combo->Count()));
+    for (int i = 0; i < combo->Count(); ++i) {
+        const ComboEntry* entry = combo->EntryAt(i);
+        state.entries.push_back({entry->text, entry->key, entry->data, entry->checked});
+    }
+    return state;
+}
+
+void FlushComboList(HWND hWnd) {
+    if (ComboBoxWidget* combo = IsLayerWindow(hWnd) ? comboOf(hWnd) : nullptr)
+        combo->Flush();
+}
+
+} // namespace orvo
+
+int CComboBox::GetLBText(int index, CString& text) {
+    const int length = GetLBTextLen(index);
+    if (length < 0) {
+        text.Empty();
+        return CB_ERR;
+    }
+    std::string buffer(static_cast<std::size_t>(length) + 1, '\0');
+    SendMessage(CB_GETLBTEXT, toW(index), reinterpret_cast<LPARAM>(buffer.data()));
+    buffer.resize(static_cast<std::size_t>(length));
+    text = CString(std::move(buffer));
+    return length;
+}
