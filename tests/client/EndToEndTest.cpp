@@ -1,0 +1,320 @@
+// orvo-client end to end: real processes, a real orvo-counterd with demo data on loopback, scripts
+// through --script. The tour fills every tab and a detail list; bad passwords, a server that is not
+// there, a server that dies mid-session and bad scripts all end with a clear message and an exit code,
+// never a hang.
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace {
+
+constexpr int kClientTimeoutMs = 90000;
+
+struct ClientRun {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+    qint64 elapsedMs = 0;
+};
+
+class CounterServerProcess {
+public:
+    // Starts orvo-counterd on a port the system chooses and waits for it to say which.
+    bool Start(const QString& dbPath, std::string& error) {
+        m_process.setProgram(ORVO_COUNTERD);
+        m_process.setArguments({"--listen", "127.0.0.1:0", "--db", dbPath, "--demo"});
+        m_process.start();
+        if (!m_process.waitForStarted(10000)) {
+            error = "orvo-counterd did not start";
+            return false;
+        }
+        QByteArray seen;
+        const QRegularExpression listening("listening on 127\\.0\\.0\\.1:(\\d+)");
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 60000) {
+            m_process.waitForReadyRead(200);
+            seen += m_process.readAllStandardError();
+            const auto match = listening.match(QString::fromUtf8(seen));
+            if (match.hasMatch()) {
+                port = match.captured(1).toInt();
+                return true;
+            }
+            if (m_process.state() == QProcess::NotRunning)
+                break;
+        }
+        error = "orvo-counterd did not report its port: " + seen.toStdString();
+        return false;
+    }
+    void Stop() {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.terminate();
+            if (!m_process.waitForFinished(10000))
+                m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+    ~CounterServerProcess() { Stop(); }
+    int port = 0;
+
+private:
+    QProcess m_process;
+};
+
+class EndToEndTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_dir = std::make_unique<QTemporaryDir>();
+        s_server = std::make_unique<CounterServerProcess>();
+        std::string error;
+        if (!s_server->Start(s_dir->filePath("counter.db"), error))
+            s_error = error;
+    }
+    static void TearDownTestSuite() {
+        s_server.reset();
+        s_dir.reset();
+    }
+    void SetUp() override {
+        ASSERT_TRUE(s_error.empty()) << s_error;
+        ASSERT_TRUE(m_work.isValid());
+    }
+
+    QProcessEnvironment environment(const char* password) const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        // The client's configuration, log and demo database stay inside the test's folder.
+        env.insert("XDG_CONFIG_HOME", m_work.filePath("config"));
+        env.insert("XDG_DATA_HOME", m_work.filePath("data"));
+        env.remove("ORVO_PASSWORD");
+        if (password)
+            env.insert("ORVO_PASSWORD", password);
+        return env;
+    }
+
+    static QStringList serverArgs(int port = 0) {
+        return {"--server", QString("127.0.0.1:%1").arg(port ? port : s_server->port), "--operator", "admin"};
+    }
+
+    // Runs orvo-client with a script written to the test's folder; the client's working folder is that
+    // folder too, so the script's files land there.
+    ClientRun runClient(const QStringList& args, const QString& script, const char* password,
+                        const std::function<void(QProcess&)>& whileRunning = {}) {
+        QFile file(m_work.filePath("test.script"));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(script.toUtf8());
+        file.close();
+        return runClientWith(args + QStringList{"--script", file.fileName()}, password, whileRunning);
+    }
+
+    ClientRun runClientWith(const QStringList& args, const char* password,
+                            const std::function<void(QProcess&)>& whileRunning = {}) {
+        QProcess client;
+        client.setProgram(ORVO_CLIENT);
+        client.setArguments(args);
+        client.setWorkingDirectory(m_work.path());
+        client.setProcessEnvironment(environment(password));
+        QElapsedTimer timer;
+        timer.start();
+        client.start();
+        ClientRun run;
+        if (!client.waitForStarted(10000))
+            return run;
+        if (whileRunning)
+            whileRunning(client);
+        if (!client.waitForFinished(kClientTimeoutMs)) {
+            client.kill();
+            client.waitForFinished(5000);
+            ADD_FAILURE() << "orvo-client did not finish within " << kClientTimeoutMs / 1000 << " s";
+        }
+        run.elapsedMs = timer.elapsed();
+        run.exitCode = client.exitStatus() == QProcess::NormalExit ? client.exitCode() : -1;
+        run.out += client.readAllStandardOutput();
+        run.err += client.readAllStandardError();
+        return run;
+    }
+
+    QJsonObject readDump(const QString& name) const {
+        QFile file(m_work.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << name.toStdString();
+        return QJsonDocument::fromJson(file.readAll()).object();
+    }
+
+    static QJsonObject window(const QJsonObject& dump, int id) {
+        for (const QJsonValue value : dump.value("windows").toArray())
+            if (value.toObject().value("id").toInt() == id)
+                return value.toObject();
+        return {};
+    }
+
+    static QJsonObject control(const QJsonObject& window, const QString& id) {
+        for (const QJsonValue value : window.value("controls").toArray())
+            if (value.toObject().value("id").toString() == id)
+                return value.toObject();
+        return {};
+    }
+
+    static std::unique_ptr<QTemporaryDir> s_dir;
+    static std::unique_ptr<CounterServerProcess> s_server;
+    static std::string s_error;
+    QTemporaryDir m_work;
+};
+
+std::unique_ptr<QTemporaryDir> EndToEndTest::s_dir;
+std::unique_ptr<CounterServerProcess> EndToEndTest::s_server;
+std::string EndToEndTest::s_error;
+
+// A loopback port that was free a moment ago and has nobody listening now.
+int closedPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    close(fd);
+    return port;
+}
+
+QString readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+TEST_F(EndToEndTest, TheTourFillsEveryTabAndADetailList) {
+    const QString tour = readFile(ORVO_SOURCE_DIR "/tools/tour.script");
+    ASSERT_FALSE(tour.isEmpty());
+    const ClientRun run = runClient(serverArgs() + QStringList{"--trace", "trace.jsonl"}, tour, "admin");
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+
+    const QJsonObject conditions = window(readDump("01-conditions.json"), 9001);
+    EXPECT_TRUE(conditions.value("active").toBool()) << "the conditions dialog opens over the query window";
+
+    const char* tabs[] = {"02-tab-F1-price-trigger", "03-tab-F2-stop-profit", "04-tab-F3-fill-trigger",
+                          "05-tab-F4-arbitrage",     "06-tab-F5-batch",       "07-tab-F6-linked"};
+    for (int kind = 0; kind < 6; ++kind) {
+        SCOPED_TRACE(tabs[kind]);
+        const QJsonObject query = window(readDump(QString(tabs[kind]) + ".json"), 9000);
+        ASSERT_FALSE(query.isEmpty());
+        EXPECT_TRUE(window(readDump(QString(tabs[kind]) + ".json"), 9001).isEmpty()) << "conditions closed";
+        EXPECT_EQ(control(query, "9001").value("current").toInt(), kind);
+        const QJsonObject list = control(query, QString("L%1").arg(kind));
+        EXPECT_TRUE(list.value("visible").toBool());
+        EXPECT_GT(list.value("rows").toArray().size(), 0);
+        // Rows carry every layout column, the hidden key columns included.
+        const QJsonArray columns = list.value("columns").toArray();
+        EXPECT_TRUE(columns.contains("color"));
+        EXPECT_EQ(list.value("rows").toArray().at(0).toArray().size(), columns.size());
+        EXPECT_GT(QFile(m_work.filePath(QString(tabs[kind]) + ".png")).size(), 1000);
+    }
+    const QJsonObject detail = control(window(readDump("08-detail.json"), 9000), "9002");
+    EXPECT_GT(detail.value("rows").toArray().size(), 0) << "the first rule's orders fill the detail list";
+
+    const QString trace = readFile(m_work.filePath("trace.jsonl"));
+    for (const char* function : {"16476", "16477", "16486", "16479", "16485", "16425", "16433", "16151"})
+        EXPECT_TRUE(trace.contains(QString("{\"request\": %1,").arg(function))) << function;
+    EXPECT_TRUE(trace.contains(R"(["554", "***"])")) << "the password never reaches the trace";
+    EXPECT_FALSE(trace.contains(R"(["554", "admin"])"));
+}
+
+TEST_F(EndToEndTest, AWrongPasswordIsRefusedWithAClearMessage) {
+    const ClientRun run = runClient(serverArgs(), "open 893\n", "not-the-password");
+    EXPECT_EQ(run.exitCode, 4);
+    EXPECT_TRUE(run.err.contains("login as admin refused")) << run.err.toStdString();
+    EXPECT_FALSE(run.err.contains("not-the-password")) << "the password is never echoed";
+}
+
+TEST_F(EndToEndTest, NoPasswordInScriptModeIsSaidSo) {
+    const ClientRun run = runClient(serverArgs(), "open 893\n", nullptr);
+    EXPECT_EQ(run.exitCode, 4);
+    EXPECT_TRUE(run.err.contains("ORVO_PASSWORD")) << run.err.toStdString();
+}
+
+TEST_F(EndToEndTest, AServerThatIsNotThereIsReportedNotWaitedFor) {
+    const int port = closedPort();
+    ASSERT_NE(port, 0);
+    const ClientRun run = runClient(serverArgs(port), "open 893\n", "admin");
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_TRUE(
+        run.err.contains(QString("cannot reach the counter server at 127.0.0.1:%1").arg(port).toUtf8()))
+        << run.err.toStdString();
+    EXPECT_LT(run.elapsedMs, 30000);
+}
+
+TEST_F(EndToEndTest, AServerThatDiesIsShownAsAFailureNotAnEmptyList) {
+    CounterServerProcess own;
+    std::string error;
+    ASSERT_TRUE(own.Start(m_work.filePath("own.db"), error)) << error;
+    const QString script = "open 893\nok\ndump\nwait 1500\ntab 1\ndump after.json\n";
+    const ClientRun run = runClient(serverArgs(own.port), script, "admin", [&](QProcess& client) {
+        // Once the first dump is out, the server goes away.
+        QByteArray out;
+        QElapsedTimer timer;
+        timer.start();
+        while (!out.contains("\n") && timer.elapsed() < 30000 && client.state() == QProcess::Running) {
+            client.waitForReadyRead(100);
+            out += client.readAllStandardOutput();
+        }
+        own.Stop();
+    });
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QJsonObject after = readDump("after.json");
+    EXPECT_EQ(control(window(after, 9000), "L1").value("rows").toArray().size(), 0);
+    const QString failure = window(after, 0).value("failure").toString();
+    EXPECT_TRUE(failure.contains("function 16477 failed")) << failure.toStdString();
+    EXPECT_TRUE(run.err.contains("request 16477 failed")) << run.err.toStdString();
+}
+
+TEST_F(EndToEndTest, AFailingCommandNamesItsLineAndClosesTheWindows) {
+    const ClientRun run = runClient(serverArgs(), "open 893\nok\nclick 9999\ndump\n", "admin");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains("script line 3: click: no control 9999 in the active window 9000"))
+        << run.err.toStdString();
+    EXPECT_TRUE(run.out.isEmpty()) << "nothing after the failing line runs";
+    EXPECT_LT(run.elapsedMs, 30000);
+}
+
+TEST_F(EndToEndTest, OkWithoutADialogFails) {
+    const ClientRun run = runClient(serverArgs(), "ok\n", "admin");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains("script line 1: ok: no active dialog")) << run.err.toStdString();
+}
+
+TEST_F(EndToEndTest, AMalformedScriptFailsBeforeAnythingRuns) {
+    const ClientRun run = runClient(serverArgs(), "open 893\nfrobnicate 1\n", "admin");
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.err.contains("script line 2: unknown command 'frobnicate'")) << run.err.toStdString();
+}
+
+TEST_F(EndToEndTest, WithoutAServerTheDemoServerRunsEmbedded) {
+    const ClientRun run = runClient({}, "open 893\nok\ndump embedded.json\n", nullptr);
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QJsonObject dump = readDump("embedded.json");
+    EXPECT_GT(control(window(dump, 9000), "L0").value("rows").toArray().size(), 0);
+    EXPECT_TRUE(window(dump, 0).value("connection").toString().contains("embedded demo server"));
+    EXPECT_TRUE(QFile::exists(m_work.filePath("data/orvo/orvo-client/demo.db")));
+    EXPECT_TRUE(QFile::exists(m_work.filePath("config/orvo/orvo-client/orvo-client.ini")));
+}
+
+} // namespace
