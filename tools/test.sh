@@ -3,21 +3,24 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/setup.sh
-cmake --preset asan >/dev/null
-cmake --build --preset asan -j "$(nproc)"
-ctest --preset asan -j "$(nproc)"
 
-# A short run of the real libFuzzer target over the frame reader (the ordinary tests replay its corpus).
+# A short run of the real libFuzzer target over the frame reader first (the ordinary tests replay its
+# corpus with mutations too), so that the test summary stays the last thing printed.
 if command -v clang++ >/dev/null; then
   cmake --preset fuzz >/dev/null
   cmake --build --preset fuzz --target protocol_reader_fuzz -j "$(nproc)"
+  fuzz_log=$(mktemp)
   fuzz_corpus=$(mktemp -d)
-  trap 'rm -rf "$fuzz_corpus"' EXIT
+  trap 'rm -rf "$fuzz_corpus" "$fuzz_log"' EXIT
   if ! build/fuzz/bin/protocol_reader_fuzz -max_total_time=20 -max_len=4096 \
-      "$fuzz_corpus" fuzz/corpus/protocol >"$fuzz_corpus.log" 2>&1; then
-    tail -n 60 "$fuzz_corpus.log"
+      "$fuzz_corpus" fuzz/corpus/protocol >"$fuzz_log" 2>&1; then
+    tail -n 60 "$fuzz_log"
+    echo "fuzz: the frame reader failed" >&2
     exit 1
   fi
-  tail -n 1 "$fuzz_corpus.log"
-  rm -f "$fuzz_corpus.log"
+  echo "fuzz: $(tail -n 1 "$fuzz_log")"
 fi
+
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j "$(nproc)"
+ctest --preset asan -j "$(nproc)"
