@@ -1,0 +1,283 @@
+// The platform combo box's Win32 semantics and the host's keyed and check combos built on it.
+#include "tests/conditions/GuiHost.h"
+
+#include "host/gui/OrvoCheckCombo.h"
+#include "host/gui/OrvoComboBox.h"
+#include "platform/ComboBox.h"
+#include "platform/DateTimeCtrl.h"
+
+#include <QLineEdit>
+#include <QListView>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using condtest::RecordingWnd;
+
+constexpr DWORD kBase = WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL;
+
+std::vector<std::string> texts(HWND combo) {
+    std::vector<std::string> out;
+    for (const auto& entry : orvo::ReadComboState(combo).entries)
+        out.push_back(entry.text.ToUtf8());
+    return out;
+}
+
+QLineEdit* editOf(CWnd& combo) {
+    return combo.m_hWnd->findChild<QLineEdit*>();
+}
+
+QListView* listOf(CWnd& combo) {
+    return combo.m_hWnd->findChild<QListView*>();
+}
+
+class ComboTest : public ::testing::Test {
+protected:
+    RecordingWnd host;
+    CComboBox combo;
+    void Make(DWORD style) { ASSERT_TRUE(combo.Create(kBase | style, RECT{10, 10, 160, 120}, &host, 77)); }
+};
+
+TEST_F(ComboTest, SortedAddIsStableAndCaselessInsertKeepsTheIndex) {
+    Make(CBS_DROPDOWN | CBS_SORT);
+    for (const char* text : {"cu2502", "AL2501", "Cu2501", "al2501", "zn2501"})
+        combo.SetItemData(combo.AddString(text), static_cast<DWORD_PTR>(text[0]));
+    EXPECT_EQ(texts(combo), (std::vector<std::string>{"AL2501", "al2501", "Cu2501", "cu2502", "zn2501"}));
+    // Item data travels with its entry, whatever the sorting did.
+    for (int i = 0; i < combo.GetCount(); ++i) {
+        CString text;
+        combo.GetLBText(i, text);
+        EXPECT_EQ(combo.GetItemData(i), static_cast<DWORD_PTR>(text[0]));
+    }
+    EXPECT_EQ(combo.InsertString(0, "zz"), 0);
+    EXPECT_EQ(combo.InsertString(-1, "aa"), 6);
+    EXPECT_EQ(combo.InsertString(9, "xx"), CB_ERR);
+    EXPECT_EQ(texts(combo).front(), "zz");
+    EXPECT_EQ(texts(combo).back(), "aa");
+}
+
+TEST_F(ComboTest, SelectionFollowsInsertionsAndDeletions) {
+    Make(CBS_DROPDOWN);
+    combo.AddString("b");
+    combo.AddString("c");
+    EXPECT_EQ(combo.SetCurSel(1), 1);
+    combo.InsertString(0, "a");
+    EXPECT_EQ(combo.GetCurSel(), 2);
+    EXPECT_EQ(combo.DeleteString(0), 2);
+    EXPECT_EQ(combo.GetCurSel(), 1);
+    EXPECT_EQ(combo.DeleteString(1), 1);
+    EXPECT_EQ(combo.GetCurSel(), -1);
+    EXPECT_EQ(combo.GetItemData(5), static_cast<DWORD_PTR>(static_cast<LRESULT>(CB_ERR)));
+}
+
+TEST_F(ComboTest, ResetContentClearsListSelectionAndEditText) {
+    Make(CBS_DROPDOWN | CBS_SORT);
+    combo.AddString("cu2501");
+    combo.SetCurSel(0);
+    EXPECT_EQ(combo.GetWindowText(), "cu2501");
+    combo.ResetContent();
+    EXPECT_EQ(combo.GetCount(), 0);
+    EXPECT_EQ(combo.GetCurSel(), -1);
+    EXPECT_EQ(combo.GetWindowText(), "");
+    EXPECT_EQ(editOf(combo)->text(), QString());
+    combo.SetWindowText("typed");
+    EXPECT_EQ(combo.GetWindowText(), "typed");
+    EXPECT_EQ(combo.GetCurSel(), -1) << "setting the text selects nothing";
+}
+
+TEST_F(ComboTest, EditSelectionCountsBytesOfTheGbkText) {
+    Make(CBS_DROPDOWN);
+    combo.SetWindowText(GBK("铜cu"));
+    ASSERT_TRUE(combo.SetEditSel(2, 3));
+    EXPECT_EQ(editOf(combo)->selectedText(), QStringLiteral("c"));
+    EXPECT_EQ(combo.GetEditSel(), static_cast<DWORD>(MAKELPARAM(2, 3)));
+    DWORD start = 9, end = 9;
+    combo.SendMessage(CB_GETEDITSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    EXPECT_EQ(start, 2u);
+    EXPECT_EQ(end, 3u);
+    combo.SetEditSel(4, 4);
+    EXPECT_EQ(editOf(combo)->cursorPosition(), 3);
+    EXPECT_FALSE(editOf(combo)->hasSelectedText());
+}
+
+TEST_F(ComboTest, ProgramChangesDoNotNotifyUserChoicesDo) {
+    Make(CBS_DROPDOWNLIST);
+    combo.AddString("one");
+    combo.AddString("two");
+    combo.SetCurSel(1);
+    EXPECT_EQ(combo.GetWindowText(), "two");
+    EXPECT_EQ(host.Commands(CBN_SELCHANGE), 0);
+
+    combo.ShowDropDown(TRUE);
+    EXPECT_TRUE(combo.GetDroppedState());
+    EXPECT_EQ(host.Commands(CBN_DROPDOWN), 1);
+    orvo::FlushComboList(combo);
+    QListView* list = listOf(combo);
+    ASSERT_NE(list, nullptr);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(list->model()->index(0, 0)).center());
+    EXPECT_FALSE(combo.GetDroppedState());
+    EXPECT_EQ(combo.GetCurSel(), 0);
+    EXPECT_EQ(combo.GetWindowText(), "one");
+    EXPECT_EQ(host.Commands(CBN_SELENDOK), 1);
+    EXPECT_EQ(host.Commands(CBN_CLOSEUP), 1);
+    EXPECT_EQ(host.Commands(CBN_SELCHANGE), 1);
+    EXPECT_EQ(host.Commands(CBN_SELENDCANCEL), 0);
+
+    // Down on the closed box steps to the next entry as a user's choice.
+    combo.SetFocus();
+    QTest::keyClick(combo.m_hWnd, Qt::Key_Down);
+    EXPECT_EQ(combo.GetCurSel(), 1);
+    EXPECT_EQ(host.Commands(CBN_SELCHANGE), 2);
+}
+
+TEST_F(ComboTest, EscapeClosesTheListWithoutChoosing) {
+    Make(CBS_DROPDOWN | CBS_SORT);
+    combo.AddString("a1");
+    combo.AddString("a2");
+    combo.ShowDropDown(TRUE);
+    ASSERT_TRUE(combo.GetDroppedState());
+    QTest::keyClick(listOf(combo), Qt::Key_Down);
+    QTest::keyClick(listOf(combo), Qt::Key_Escape);
+    EXPECT_FALSE(combo.GetDroppedState());
+    EXPECT_EQ(combo.GetCurSel(), -1);
+    EXPECT_EQ(host.Commands(CBN_SELENDCANCEL), 1);
+    EXPECT_EQ(host.Commands(CBN_CLOSEUP), 1);
+}
+
+TEST_F(ComboTest, TypingRaisesEditChangeAndGoesOnWhileTheListIsOpen) {
+    Make(CBS_DROPDOWN | CBS_SORT);
+    combo.AddString("cu2501");
+    combo.AddString("al2501");
+    combo.SetFocus();
+    QTest::keyClicks(editOf(combo), "c");
+    EXPECT_EQ(host.Commands(CBN_EDITCHANGE), 1);
+    combo.ShowDropDown(TRUE);
+    // With the list open the keys reach the list's popup; those it does not use go on to the edit.
+    QTest::keyClicks(listOf(combo), "u2");
+    EXPECT_EQ(combo.GetWindowText(), "cu2");
+    EXPECT_EQ(host.Commands(CBN_EDITCHANGE), 3);
+    EXPECT_TRUE(combo.GetDroppedState());
+    EXPECT_EQ(combo.GetCurSel(), 1) << "an open list marks the first entry the text begins with";
+}
+
+TEST(DatePickerTest, GetTimeSetTimeAndUserChanges) {
+    RecordingWnd host;
+    CDateTimeCtrl picker;
+    ASSERT_TRUE(picker.Create(WS_CHILD | WS_VISIBLE | DTS_LONGDATEFORMAT, RECT{0, 0, 150, 24}, &host, 80));
+    CTime now;
+    ASSERT_EQ(picker.GetTime(now), GDT_VALID);
+    EXPECT_EQ(now.Format("%Y.%m.%d"), CTime::GetCurrentTime().Format("%Y.%m.%d"));
+    EXPECT_TRUE(picker.SetTime(CTime(2008, 8, 1)));
+    CTime set;
+    picker.GetTime(set);
+    EXPECT_EQ(set.Format("%Y.%m.%d"), "2008.08.01");
+    EXPECT_EQ(picker.GetWindowText().ToUtf8(), "2008年8月1日");
+    EXPECT_TRUE(host.Of(WM_NOTIFY).empty()) << "setting the date is not a user's change";
+
+    EXPECT_TRUE(orvo::SetPickerDateAsUser(picker, 2026, 12, 7));
+    EXPECT_EQ(host.Of(WM_NOTIFY).size(), 1u);
+    picker.EnableWindow(FALSE);
+    EXPECT_FALSE(orvo::SetPickerDateAsUser(picker, 2026, 12, 8));
+    EXPECT_FALSE(orvo::SetPickerDateAsUser(picker, 2026, 2, 30));
+    int y = 0, m = 0, d = 0;
+    ASSERT_TRUE(orvo::ReadPickerDate(picker, y, m, d));
+    EXPECT_EQ(y * 10000 + m * 100 + d, 20261207);
+
+    CDateTimeCtrl unbound;
+    CTime untouched(5);
+    EXPECT_EQ(unbound.GetTime(untouched), GDT_ERROR);
+    EXPECT_EQ(untouched, CTime(5));
+}
+
+// ---- host controls -----------------------------------------------------------------------------------
+
+TEST(OrvoComboBoxTest, KeysSelectAndReadEntries) {
+    RecordingWnd host;
+    COrvoComboBox combo;
+    ASSERT_TRUE(combo.Create(kBase | CBS_DROPDOWNLIST, RECT{0, 0, 150, 100}, &host, 81));
+    EXPECT_EQ(combo.GetString(-1), "");
+    combo.InsertString(0, "1", GBK("已过有效期"));
+    combo.InsertString(0, "0", GBK("限有效期内"));
+    EXPECT_EQ(combo.GetString(0), "0");
+    EXPECT_EQ(combo.GetString(-1), "");
+    EXPECT_EQ(combo.SetSel("1"), 1);
+    EXPECT_EQ(combo.GetString(-1), "1");
+    EXPECT_EQ(combo.GetItemText(-1), GBK("已过有效期"));
+    EXPECT_EQ(combo.SetSel("9"), CB_ERR);
+    EXPECT_EQ(combo.GetString(-1), "1") << "an unknown key leaves the selection";
+    EXPECT_EQ(host.Commands(CBN_SELCHANGE), 0);
+
+    EXPECT_EQ(combo.PickKey("0"), 0);
+    EXPECT_EQ(host.Commands(CBN_SELCHANGE), 1);
+    const orvo::ComboState state = orvo::ReadComboState(combo);
+    EXPECT_TRUE(state.keyed);
+    EXPECT_EQ(state.current, 0);
+    EXPECT_EQ(state.text, GBK("限有效期内"));
+
+    combo.ResetContent();
+    EXPECT_EQ(combo.GetString(-1), "");
+    EXPECT_EQ(combo.GetString(0), "");
+}
+
+class CheckComboTest : public ::testing::Test {
+protected:
+    CheckComboTest() {
+        combo.Create(kBase | CBS_DROPDOWN, RECT{0, 0, 150, 100}, &host, 82);
+        combo.AddString("0101", GBK("一部"), 1);
+        combo.AddString("0102", GBK("二部"), 1);
+        combo.AddString("0103", GBK("三部"), 0);
+    }
+    std::vector<condtest::SentMessage> changes() const { return host.Of(UM_CHECKCOMBO_CHANGE); }
+    RecordingWnd host;
+    COrvoCheckCombo combo;
+};
+
+TEST_F(CheckComboTest, ChecksJoinInListOrderAndEveryChangeIsReported) {
+    EXPECT_EQ(combo.GetText(), "");
+    EXPECT_TRUE(combo.SetCheck("0102", TRUE));
+    EXPECT_TRUE(combo.SetCheck("0101", TRUE));
+    EXPECT_EQ(combo.GetText(), "0101,0102");
+    EXPECT_EQ(combo.GetWindowText(), "0101,0102");
+    ASSERT_EQ(changes().size(), 2u);
+    EXPECT_EQ(changes()[0].wParam, reinterpret_cast<WPARAM>(&combo));
+    EXPECT_EQ(host.Commands(CBN_ORVO_CHECKCHANGE), 0) << "the box takes its own notification back";
+
+    EXPECT_TRUE(combo.SetCheck("0101", TRUE)); // no change, no report
+    EXPECT_EQ(changes().size(), 2u);
+    EXPECT_FALSE(combo.SetCheck("0999", TRUE));
+    combo.SetCheck("0103", TRUE); // a greyed entry cannot be checked
+    EXPECT_EQ(combo.GetCheck("0103"), 0);
+    EXPECT_EQ(changes().size(), 2u);
+
+    combo.Reset();
+    EXPECT_EQ(combo.GetCount(), 0);
+    EXPECT_EQ(combo.GetText(), "");
+    EXPECT_EQ(changes().size(), 3u) << "emptying a list with checks changes the checked set";
+    combo.Reset();
+    EXPECT_EQ(changes().size(), 3u);
+}
+
+TEST_F(CheckComboTest, ClickingACheckInTheListReportsAndKeepsTheListOpen) {
+    combo.ShowDropDown(TRUE);
+    orvo::FlushComboList(combo);
+    QListView* list = listOf(combo);
+    ASSERT_NE(list, nullptr);
+    const QRect second = list->visualRect(list->model()->index(1, 0));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, second.center());
+    EXPECT_EQ(combo.GetText(), "0102");
+    EXPECT_EQ(changes().size(), 1u);
+    EXPECT_TRUE(combo.GetDroppedState());
+    QTest::keyClick(list, Qt::Key_Space); // Space toggles the marked entry
+    EXPECT_EQ(combo.GetText(), "");
+    EXPECT_EQ(changes().size(), 2u);
+    const orvo::ComboState state = orvo::ReadComboState(combo);
+    EXPECT_TRUE(state.checkable);
+    EXPECT_EQ(combo.m_hWnd->property("orvoKind").toString(), QStringLiteral("checkcombo"));
+}
+
+} // namespace
