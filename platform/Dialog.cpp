@@ -8,6 +8,20 @@
 #include <QPushButton>
 #include <QWidget>
 
+namespace {
+
+// Activates a window at once, so that the focus is where Win32 code expects it as soon as the dialog
+// runs (the window system's own activation arrives later, or never on the offscreen platform).
+void activateNow(QWidget* window) {
+    window->activateWindow();
+    QT_WARNING_PUSH
+    QT_WARNING_DISABLE_DEPRECATED
+    QApplication::setActiveWindow(window);
+    QT_WARNING_POP
+}
+
+} // namespace
+
 void DDX_Control(CDataExchange* dx, int id, CWnd& control) {
     if (control.GetSafeHwnd() || !dx || !dx->m_pDlgWnd)
         return;
@@ -84,7 +98,7 @@ INT_PTR CDialog::DoModal() {
     if (!m_bEnded && m_hWnd) {
         if (m_hWnd->isHidden())
             m_hWnd->show();
-        m_hWnd->activateWindow();
+        activateNow(m_hWnd);
         orvo::ModalLoop loop(m_hWnd);
         m_pLoop = &loop;
         if (!m_bEnded)
@@ -97,7 +111,7 @@ INT_PTR CDialog::DoModal() {
         DestroyWindow();
     }
     if (parentWidget && parentWidget->isVisible())
-        parentWidget->activateWindow();
+        activateNow(parentWidget);
     return result;
 }
 

@@ -13,6 +13,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QTableView>
 
 #include <algorithm>
@@ -30,12 +31,25 @@ public:
             m_list->CopySelection();
             return true;
         }
+        if (event->type() == QEvent::MouseButtonDblClick) {
+            // Handled here rather than through the view's doubleClicked signal: the view only reports a
+            // double-click that follows its own press on the same row, which scripted input may not send.
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            QTableView* view = m_list->View();
+            if (mouse->button() != Qt::LeftButton || !view || watched != view->viewport())
+                return false;
+            const QModelIndex index = view->indexAt(mouse->position().toPoint());
+            if (!index.isValid())
+                return false;
+            m_list->SetCurSel(index.row());
+            m_list->OnDoubleClick(index.row());
+            return true;
+        }
         if (event->type() == QEvent::ContextMenu) {
             auto* menu = static_cast<QContextMenuEvent*>(event);
             m_list->ShowContextMenu(menu->globalPos());
             return true;
         }
-        (void)watched;
         return false;
     }
 

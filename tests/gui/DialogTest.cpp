@@ -204,6 +204,17 @@ TEST_F(DialogTest, EnterWithoutAnOkOrDefaultButtonKeepsTheWindowOpen) {
     EXPECT_TRUE(stillOpen);
 }
 
+TEST_F(DialogTest, FocusStartsOnTheFirstTabStopOrWhereInitPutIt) {
+    TestDialog dlg;
+    CWnd* focus = nullptr;
+    dlg.script = [&](TestDialog& d) {
+        focus = CWnd::GetFocus();
+        d.EndDialog(IDOK);
+    };
+    dlg.DoModal();
+    EXPECT_EQ(focus, &dlg.m_edit);
+}
+
 TEST_F(DialogTest, MissingTemplateFailsWithMinusOne) {
     CDialog dlg(65000);
     EXPECT_EQ(dlg.DoModal(), -1);

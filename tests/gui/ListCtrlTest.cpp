@@ -168,17 +168,21 @@ TEST_F(ListCtrlTest, SelectedLineAndRecordCursorFollowEachOther) {
 TEST_F(ListCtrlTest, DoubleClickOnARowSendsTheMessageToTheOwnerWithTheRowCurrent) {
     fill(m_rec, 4);
     m_dlg.m_list.Refresh(0);
-    // As a user double-clicks: press and release, then the double-click (QTest sends only the latter).
-    QTest::mouseClick(view()->viewport(), Qt::LeftButton, {}, rowCenter(2));
-    m_rec.Go(0);
+    // A double-click alone (scripted input may send no press first) and a user's whole sequence.
     QTest::mouseDClick(view()->viewport(), Qt::LeftButton, {}, rowCenter(2));
     ASSERT_EQ(m_dlg.detailRows.size(), 1u);
     EXPECT_EQ(m_dlg.detailRows[0], 2);
+    EXPECT_EQ(m_dlg.m_list.GetCurSel(), 2);
+    QTest::mouseClick(view()->viewport(), Qt::LeftButton, {}, rowCenter(3));
+    m_rec.Go(0);
+    QTest::mouseDClick(view()->viewport(), Qt::LeftButton, {}, rowCenter(3));
+    ASSERT_EQ(m_dlg.detailRows.size(), 2u) << "one message per double-click";
+    EXPECT_EQ(m_dlg.detailRows[1], 3);
     // Below the last row there is no row to query.
     const QPoint below(5, view()->viewport()->height() - 3);
     QTest::mouseClick(view()->viewport(), Qt::LeftButton, {}, below);
     QTest::mouseDClick(view()->viewport(), Qt::LeftButton, {}, below);
-    EXPECT_EQ(m_dlg.detailRows.size(), 1u);
+    EXPECT_EQ(m_dlg.detailRows.size(), 2u);
 }
 
 TEST_F(ListCtrlTest, AdjustFieldFitsHeaderAndASampleNeverTheWholeSet) {
