@@ -59,6 +59,7 @@ public:
     int sizeCalls = 0;
     std::vector<UINT> sizeTypes;
     bool applied = false;
+    std::function<void()> onApply;
 
     BOOL OnInitDialog() override {
         CDialog::OnInitDialog();
@@ -83,7 +84,11 @@ protected:
         return CDialog::OnCreate(cs);
     }
     void OnSize(UINT type, int, int) { sizeTypes.push_back(type); }
-    void OnApply() { applied = true; }
+    void OnApply() {
+        applied = true;
+        if (onApply)
+            onApply();
+    }
     LRESULT OnPing(WPARAM wParam, LPARAM) {
         log.push_back("ping" + std::to_string(wParam));
         return 1;
@@ -213,6 +218,32 @@ TEST_F(DialogTest, FocusStartsOnTheFirstTabStopOrWhereInitPutIt) {
     };
     dlg.DoModal();
     EXPECT_EQ(focus, &dlg.m_edit);
+}
+
+TEST_F(DialogTest, NestedModalDialogOpenedFromAKeyRunsAndReturnsToItsOwner) {
+    TestDialog outer;
+    INT_PTR innerResult = 0;
+    int innerKeysSeen = 0;
+    bool outerFocusBack = false;
+    outer.onApply = [&] {
+        TestDialog inner(kDlgNoOk);
+        inner.preTranslate = [&](MSG* msg) {
+            innerKeysSeen += msg->message == WM_KEYDOWN;
+            return FALSE;
+        };
+        inner.script = [](TestDialog& d) { QTest::keyClick(item(d, kEdit), Qt::Key_Escape); };
+        innerResult = inner.DoModal();
+    };
+    outer.script = [&](TestDialog& d) {
+        item(d, kApply)->setFocus();
+        QTest::keyClick(item(d, kApply), Qt::Key_Return); // Enter presses Apply, which runs the inner dialog
+        outerFocusBack = CWnd::GetFocus() == d.GetDlgItem(kApply);
+        QTest::keyClick(item(d, kEdit), Qt::Key_Escape);
+    };
+    EXPECT_EQ(outer.DoModal(), IDCANCEL);
+    EXPECT_EQ(innerResult, IDCANCEL);
+    EXPECT_EQ(innerKeysSeen, 1) << "the inner dialog's key went to the inner dialog only";
+    EXPECT_TRUE(outerFocusBack) << "the owner is active again with its focus where it was";
 }
 
 TEST_F(DialogTest, MissingTemplateFailsWithMinusOne) {
