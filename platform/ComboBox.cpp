@@ -548,6 +548,7 @@ private:
 
     // Keys that reach the open list.
     bool handlePopupKey(QKeyEvent* event) {
+        Flush(); // the keys act on the list as it is now, even before the event loop got to it
         const int key = event->key();
         const bool alt = event->modifiers() & Qt::AltModifier;
         const int current = m_view->currentIndex().isValid() ? m_view->currentIndex().row() : -1;
@@ -607,6 +608,7 @@ private:
     }
 
     void userEdited(const QString& text) {
+        setWindowTitle(text); // Qt tells of the edit before it tells of the changed text
         // The selection follows what the user typed: an open list marks the first entry the text begins
         // with; a closed one keeps its selection only while the text is still that entry's text.
         if (Dropped()) {
