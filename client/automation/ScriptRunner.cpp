@@ -14,6 +14,7 @@
 #include <QWidget>
 
 #include <cstdio>
+#include <exception>
 
 namespace automation {
 namespace {
@@ -74,7 +75,13 @@ void ScriptRunner::runAt(std::size_t index) {
         return;
     std::string error;
     qDebug("script line %d: %s", command.line, command.name.c_str());
-    if (!execute(command, delayAfter, error))
+    bool done = false;
+    try {
+        done = execute(command, delayAfter, error);
+    } catch (const std::exception& exception) { // nothing may escape into Qt's event handling
+        error = std::string("internal error: ") + exception.what();
+    }
+    if (!done)
         fail(command, error);
 }
 
@@ -162,17 +169,18 @@ bool ScriptRunner::execute(const ScriptCommand& command, int& delayAfterMs, std:
     if (name == "key" && args.size() == 1)
         return PressKey(nullptr, args[0], error);
 
-    // Every other command names a control of the active window.
-    QWidget* control = FindControl(window, args[0]);
+    // Every other command names a control of the active window ("key" names it second).
+    const std::string& ref = name == "key" ? args[1] : args[0];
+    QWidget* control = FindControl(window, ref);
     if (!control) {
-        error = "no control " + args[0] + " in the active window " + DescribeWindow(window);
+        error = "no control " + ref + " in the active window " + DescribeWindow(window);
         return false;
     }
     const auto usable = [&](bool needEnabled) {
         if (!control->isVisible())
-            error = "control " + args[0] + " is hidden";
+            error = "control " + ref + " is hidden";
         else if (needEnabled && !control->isEnabled())
-            error = "control " + args[0] + " is disabled";
+            error = "control " + ref + " is disabled";
         else
             return true;
         return false;
