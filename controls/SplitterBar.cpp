@@ -169,9 +169,9 @@ void CSplitterBar::OnRButtonDown(UINT nFlags, CPoint point) {
 }
 
 void CSplitterBar::OnCaptureChanged(CWnd* pWnd) {
-    // Someone else took the mouse: the drag ends as a release would.
+    // Someone else took the mouse: the drag ends as a release would, leaving the capture to the taker.
     if (m_pDrag)
-        EndDrag(true);
+        EndDrag(true, false);
     else
         CWnd::OnCaptureChanged(pWnd);
 }
@@ -182,7 +182,7 @@ void CSplitterBar::OnDestroy() {
     CWnd::OnDestroy();
 }
 
-void CSplitterBar::EndDrag(bool bNotify) {
+void CSplitterBar::EndDrag(bool bNotify, bool bReleaseCapture) {
     std::unique_ptr<DragState> drag = std::move(m_pDrag);
     if (!drag)
         return;
@@ -198,7 +198,7 @@ void CSplitterBar::EndDrag(bool bNotify) {
         else
             delete drag->pDC;
     }
-    if (m_hWnd && ::GetCapture() == m_hWnd)
+    if (bReleaseCapture && m_hWnd && ::GetCapture() == m_hWnd)
         ::ReleaseCapture();
     ::ClipCursor(nullptr);
     if (!bNotify || !m_hWnd || !m_pParent)

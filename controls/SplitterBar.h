@@ -58,7 +58,7 @@ protected:
 private:
     struct DragState;
     void TrackTo(CPoint point);
-    void EndDrag(bool bNotify);
+    void EndDrag(bool bNotify, bool bReleaseCapture = true);
 
     std::unique_ptr<DragState> m_pDrag;
 };
