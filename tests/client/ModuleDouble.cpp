@@ -2,6 +2,7 @@
 // in order together with what the host handed over, and can be told to refuse one SetOrvoData code.
 //   ModuleDoubleCalls()          the recorded calls, one a line
 //   ModuleDoubleRefuse(code)     SetOrvoData(code, ...) answers 0 and leaves a status text
+//   ModuleDoubleMainRefuses(1)   ModuleMain leaves a status text, as when its window cannot open
 #include "host/dbm/MemRecord.h"
 #include "host/stock/DataDictionary.h"
 #include "module/ModuleEntry.h"
@@ -14,6 +15,7 @@ namespace {
 std::string g_calls;
 CString g_status;
 long g_refused = 0;
+bool g_mainRefuses = false; // ModuleMain leaves a status, as a module whose window cannot open
 
 void record(const std::string& line) {
     g_calls += line + "\n";
@@ -54,10 +56,15 @@ ORVO_MODULE_EXPORT void ModuleDoubleRefuse(long code) {
     g_refused = code;
 }
 
+ORVO_MODULE_EXPORT void ModuleDoubleMainRefuses(int refuses) {
+    g_mainRefuses = refuses != 0;
+}
+
 ORVO_MODULE_EXPORT void ModuleDoubleReset() {
     g_calls.clear();
     g_status.Empty();
     g_refused = 0;
+    g_mainRefuses = false;
 }
 
 int ModuleInit() {
@@ -68,6 +75,8 @@ int ModuleInit() {
 
 int ModuleMain() {
     record("ModuleMain theGloalMem " + mapContents(theGloalMem));
+    if (g_mainRefuses)
+        g_status = GBK("缺少主程序对象(102)");
     return 1;
 }
 
