@@ -126,17 +126,17 @@ TEST_F(LoaderTest, MissingTablesReturnZeroWithListsEmptied) {
 // ---- exchanges and varieties -------------------------------------------------------------------------
 
 TEST_F(LoaderTest, ExchangesComeInReverseTableOrder) {
-    AddTable("QHJYS", MakeTable("JYS[C4],JYSJC[C20]", {{"SQ", "上期所"}, {"DS", "大商所"}, {"ZS", "郑商所"}}));
+    AddTable("QHJYS",
+             MakeTable("JYS[C4],JYSJC[C20]", {{"SQ", "上期所"}, {"DS", "大商所"}, {"ZS", "郑商所"}}));
     EXPECT_EQ(LoadExchangeList(&exchange, 0), 1);
     EXPECT_EQ(entries(exchange), (std::vector<std::string>{"ZS 郑商所", "DS 大商所", "SQ 上期所"}));
     EXPECT_EQ(exchange.GetCurSel(), -1);
 }
 
 TEST_F(LoaderTest, VarietiesByExchangeInTableOrder) {
-    AddTable("QHPZ", MakeTable("JYS[C4],ZQLB[C8],ZQLBMC[C20]", {{"SQ", "cu", "铜"},
-                                                                 {"DS", "m", "豆粕"},
-                                                                 {"SQ", "al", "铝"},
-                                                                 {"SQ", "zn", "锌"}}));
+    AddTable("QHPZ",
+             MakeTable("JYS[C4],ZQLB[C8],ZQLBMC[C20]",
+                       {{"SQ", "cu", "铜"}, {"DS", "m", "豆粕"}, {"SQ", "al", "铝"}, {"SQ", "zn", "锌"}}));
     EXPECT_EQ(LoadVarietyList(&variety, ""), 1);
     EXPECT_EQ(entries(variety), (std::vector<std::string>{"cu 铜", "m 豆粕", "al 铝", "zn 锌"}));
     EXPECT_EQ(LoadVarietyList(&variety, "SQ"), 1);
@@ -209,7 +209,9 @@ TEST_F(LoaderTest, OwnerBranchStopsOnACycleAndWithoutATable) {
     EXPECT_EQ(GetOwnerBranch("A1"), "A1");
     AddTable("YYB", BranchTable({}));
     EXPECT_EQ(GetOwnerBranch("A1"), "A1");
-    AddTable("YYB", BranchTable({{"A1", "甲", "2", "A2", "2"}, {"A2", "乙", "2", "A3", "2"}, {"A3", "丙", "2", "A1", "2"}}));
+    AddTable("YYB",
+             BranchTable(
+                 {{"A1", "甲", "2", "A2", "2"}, {"A2", "乙", "2", "A3", "2"}, {"A3", "丙", "2", "A1", "2"}}));
     EXPECT_EQ(GetOwnerBranch("A1"), "A1");
     EXPECT_EQ(GetOwnerBranch("A2"), "A2");
     // Up to an unknown parent: that parent's code.

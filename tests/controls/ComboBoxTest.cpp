@@ -119,7 +119,8 @@ TEST_F(ComboTest, ProgramChangesDoNotNotifyUserChoicesDo) {
     orvo::FlushComboList(combo);
     QListView* list = listOf(combo);
     ASSERT_NE(list, nullptr);
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(list->model()->index(0, 0)).center());
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualRect(list->model()->index(0, 0)).center());
     EXPECT_FALSE(combo.GetDroppedState());
     EXPECT_EQ(combo.GetCurSel(), 0);
     EXPECT_EQ(combo.GetWindowText(), "one");

@@ -39,8 +39,8 @@ CMemRecord contracts(std::initializer_list<std::vector<std::string>> rows) {
 class ContractComboTest : public ::testing::Test {
 protected:
     ContractComboTest() {
-        box.Create(WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_SORT, RECT{10, 10, 170, 200},
-                   &host, kId);
+        box.Create(WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_SORT,
+                   RECT{10, 10, 170, 200}, &host, kId);
         table = contracts({{"SQ", "cu", "铜", "cu2502"},
                            {"DS", "m", "豆粕", "m2505"},
                            {"SQ", "cu", "铜", "CU2501"},
@@ -133,7 +133,8 @@ TEST_F(ContractComboTest, WholeCodeMatchesLongerTextDoesNot) {
 TEST_F(ContractComboTest, BlankTextListsCodeAndVarietySortedWithoutOpening) {
     box.LoadContracts(&table);
     Edit("   ");
-    EXPECT_EQ(List(), (std::vector<std::string>{"al2501 铝", "CU2501 铜", "cu2502 铜", "cu2503 铜", "m2505 豆粕"}));
+    EXPECT_EQ(List(),
+              (std::vector<std::string>{"al2501 铝", "CU2501 铜", "cu2502 铜", "cu2503 铜", "m2505 豆粕"}));
     EXPECT_FALSE(box.GetDroppedState());
     EXPECT_EQ(box.GetWindowText(), "");
     Leave();
