@@ -238,6 +238,18 @@ TEST_F(EndToEndTest, TheTourFillsEveryTabAndADetailList) {
     EXPECT_FALSE(trace.contains(R"(["554", "admin"])"));
 }
 
+TEST_F(EndToEndTest, AScriptCanComeFromStandardInput) {
+    const ClientRun run =
+        runClientWith(serverArgs() + QStringList{"--script", "-"}, "admin", [](QProcess& client) {
+            client.write("open 893\nok\ntab 2\ndump\n");
+            client.closeWriteChannel();
+        });
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QJsonObject dump = QJsonDocument::fromJson(run.out).object();
+    EXPECT_EQ(control(window(dump, 9000), "9001").value("current").toInt(), 2);
+    EXPECT_GT(control(window(dump, 9000), "L2").value("rows").toArray().size(), 0);
+}
+
 TEST_F(EndToEndTest, AWrongPasswordIsRefusedWithAClearMessage) {
     const ClientRun run = runClient(serverArgs(), "open 893\n", "not-the-password");
     EXPECT_EQ(run.exitCode, 4);
