@@ -3,13 +3,13 @@
 // the selected tab with the last confirmed conditions, and the detail query on Enter or a double-click.
 #pragma once
 
+#include "conditions/QueryConditionDlg.h"
 #include "controls/SplitterBar.h"
 #include "host/dbm/MemRecord.h"
 #include "host/gui/OrvoDialog.h"
 #include "host/gui/OrvoListCtrl.h"
 #include "platform/Controls.h"
 #include "platform/Gdi.h"
-#include "query/ConditionDlgStandIn.h"
 #include "query/QueryConditions.h"
 
 // Asks the query window for the detail of the selected rule row (Enter in a rule list, a double-click on a
@@ -53,7 +53,7 @@ public:
     CMemRecord m_recArbitrage;
     CMemRecord m_recBatch;
     CMemRecord m_recLinked;
-    CConditionDlgStandIn m_dlgCondition;
+    CQueryConditionDlg m_dlgCondition;
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;

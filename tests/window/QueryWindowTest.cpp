@@ -40,7 +40,8 @@ TEST_F(QueryWindowTest, CancelAtStartLeavesSixEmptyListsWithTabZeroShown) {
         EXPECT_EQ(dlg.m_recDetail.GetFieldCount(), 20);
         EXPECT_EQ(dlg.m_listDetail.GetRecord(), &dlg.m_recDetail);
         EXPECT_EQ(CWnd::GetFocus(), &dlg.m_listPriceTrigger);
-        EXPECT_EQ(server.Requests().size(), 0u) << "Cancel queries nothing";
+        for (std::uint32_t function : {16476u, 16477u, 16479u, 16485u, 16486u, 16151u, 16171u})
+            EXPECT_EQ(RequestCount(function), 0u) << "Cancel queries nothing: " << function;
     });
 }
 
@@ -74,6 +75,18 @@ TEST_F(QueryWindowTest, OkAtStartQueriesTabZeroAndTheQueryButtonAsksAgain) {
         EXPECT_EQ(requests[1].Value("9020"), "1");
         EXPECT_EQ(requests[1].Value("618"), "2026.12.01");
         EXPECT_EQ(requests[1].Value("590"), "2026.12.06");
+    });
+}
+
+TEST_F(QueryWindowTest, TheConditionsDialogsOwnOkDecidesWhatTheFirstQuerySends) {
+    auto ok = Ok();
+    ok.pressButton = true;
+    RunWindow({ok}, [&] {
+        const auto requests = server.Requests(16476);
+        ASSERT_EQ(requests.size(), 1u);
+        EXPECT_EQ(requests[0].Keys(), (std::vector<std::string>{"697", "9020", "1842"}));
+        EXPECT_EQ(requests[0].Value("9020"), "0") << "within validity is the dialog's default";
+        EXPECT_EQ(dlg.m_dlgCondition.m_strValidity, "0");
     });
 }
 

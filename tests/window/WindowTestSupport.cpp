@@ -98,6 +98,10 @@ void QueryWindowTest::RunWindow(std::vector<ConditionAnswer> answers, const std:
             return;
         const ConditionAnswer& answer = answers[std::min(next++, answers.size() - 1)];
         ++conditionOpenings;
+        if (answer.pressButton) {
+            condition->GetDlgItem(answer.result)->SendMessage(BM_CLICK);
+            return;
+        }
         if (answer.result == IDOK) {
             const QueryConditions& c = answer.conditions;
             dlg.m_dlgCondition.m_strBranch = c.m_strBranch;

@@ -38,6 +38,7 @@ protected:
     struct ConditionAnswer {
         int result = IDCANCEL;
         QueryConditions conditions;
+        bool pressButton = false; // press the dialog's own button instead, its controls deciding
     };
 
     // Runs the window modally. Every opening of the conditions dialog takes the next answer (the last one
