@@ -33,6 +33,79 @@ enum class Step { Row, End, Failed };
 
 using RequestItems = std::vector<std::pair<std::uint32_t, std::string>>;
 
+// Where the first item of each tag sits in the current row, so that reading a row's items costs one probe
+// each instead of a walk of the row. Rows of one reply nearly always carry the same tags in the same order:
+// the table is rebuilt only when a row's tag sequence differs from the one it describes, and a new row
+// costs one comparison of its tags with that sequence, done at the first look-up.
+class RowIndex {
+public:
+    static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+
+    // A new row is current: the next look-up checks the table against it.
+    void RowChanged() { m_checked = false; }
+
+    // Position in `items` of the first item with `tag` at or after `first`, or npos. Tag 0 (a column-name
+    // key) is never found.
+    std::size_t First(const std::vector<proto::Item>& items, std::size_t first, std::uint32_t tag) {
+        if (!m_checked)
+            Check(items, first);
+        if (tag == 0 || m_slots.empty())
+            return npos;
+        const std::size_t mask = m_slots.size() - 1;
+        for (std::size_t slot = Home(tag, mask);; slot = (slot + 1) & mask) {
+            const Slot& s = m_slots[slot];
+            if (s.tag == tag)
+                return first + s.position;
+            if (s.tag == 0)
+                return npos;
+        }
+    }
+
+private:
+    struct Slot {
+        std::uint32_t tag = 0; // 0: free
+        std::uint32_t position = 0;
+    };
+
+    static std::size_t Home(std::uint32_t tag, std::size_t mask) {
+        return static_cast<std::size_t>((tag * 0x9E3779B1u) >> 8) & mask;
+    }
+
+    void Check(const std::vector<proto::Item>& items, std::size_t first) {
+        m_checked = true;
+        const std::size_t count = items.size() > first ? items.size() - first : 0;
+        bool same = count == m_tags.size();
+        for (std::size_t i = 0; same && i < count; ++i)
+            same = items[first + i].tag == m_tags[i];
+        if (!same)
+            Rebuild(items, first, count);
+    }
+
+    void Rebuild(const std::vector<proto::Item>& items, std::size_t first, std::size_t count) {
+        m_tags.resize(count);
+        std::size_t capacity = 16;
+        while (capacity < count * 2)
+            capacity *= 2;
+        m_slots.assign(capacity, Slot{});
+        const std::size_t mask = capacity - 1;
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint32_t tag = items[first + i].tag;
+            m_tags[i] = tag;
+            if (tag == 0)
+                continue;
+            std::size_t slot = Home(tag, mask);
+            while (m_slots[slot].tag != 0 && m_slots[slot].tag != tag)
+                slot = (slot + 1) & mask;
+            if (m_slots[slot].tag == 0) // a repeated tag keeps its first position
+                m_slots[slot] = Slot{tag, static_cast<std::uint32_t>(i)};
+        }
+    }
+
+    bool m_checked = false;
+    std::vector<std::uint32_t> m_tags; // the row tag sequence that m_slots describes
+    std::vector<Slot> m_slots;         // open addressing, a power of two in size
+};
+
 } // namespace orvo::com
 
 struct CFixComm::Impl {
@@ -58,6 +131,7 @@ struct CFixComm::Impl {
     std::uint32_t lastSeq = 0;
     bool haveRow = false;
     std::size_t rowFirst = 0; // first item of the current row after the header
+    orvo::com::RowIndex rowIndex;
     long rows = 0;
     int endStatus = 0;
     std::string endText;
@@ -189,9 +263,12 @@ struct CFixComm::Impl {
 
     // Reads the next frame of the awaited reply. Each frame must arrive within the reply time-out.
     Step ReadNext(long readFunction) {
-        orvo::Deadline deadline = orvo::DeadlineAfter(settings.replyTimeoutMs);
+        // The clock is read only when the socket has to be waited on: a frame already buffered costs none.
+        orvo::Deadline deadline{};
+        bool deadlineSet = false;
         for (;;) {
             const proto::ReadResult result = reader.Next(frame);
+            rowIndex.RowChanged(); // whatever came, the frame's items are no longer the ones indexed
             if (result == proto::ReadResult::Error)
                 return TransportFailure(readFunction, std::string("broken reply from the counter server: ") +
                                                           proto::ErrorText(reader.error()));
@@ -205,8 +282,8 @@ struct CFixComm::Impl {
                 if (header.type == proto::MessageType::Request)
                     return TransportFailure(readFunction, "the counter server sent a request");
                 if (header.seq != seq) {
-                    deadline = orvo::DeadlineAfter(settings.replyTimeoutMs);
-                    continue; // the rest of an abandoned reply
+                    deadlineSet = false; // the time-out counts again from here
+                    continue;            // the rest of an abandoned reply
                 }
                 if (header.type == proto::MessageType::Row) {
                     rowFirst = header.firstData;
@@ -215,6 +292,10 @@ struct CFixComm::Impl {
                 endStatus = header.status;
                 endText.assign(header.text);
                 return Step::End;
+            }
+            if (!deadlineSet) {
+                deadline = orvo::DeadlineAfter(settings.replyTimeoutMs);
+                deadlineSet = true;
             }
             const std::span<char> space = reader.PrepareWrite(kReceiveChunk);
             std::size_t received = 0;
@@ -279,16 +360,19 @@ struct CFixComm::Impl {
         return false;
     }
 
-    const proto::Item* FindInRow(long tag, int index) const {
+    const proto::Item* FindInRow(long tag, int index) {
         if (!haveRow || tag <= 0 || tag > static_cast<long>(proto::kMaxTag))
             return nullptr;
-        int seen = 0;
-        for (std::size_t i = rowFirst; i < frame.items.size(); ++i) {
-            const proto::Item& item = frame.items[i];
-            if (item.tag != static_cast<std::uint32_t>(tag))
+        const auto wanted = static_cast<std::uint32_t>(tag);
+        std::size_t i = rowIndex.First(frame.items, rowFirst, wanted);
+        if (i == orvo::com::RowIndex::npos)
+            return nullptr;
+        // Index n > 0 asks for the n-th repeat (0-based): walk on from the first.
+        for (int seen = 0; i < frame.items.size(); ++i) {
+            if (frame.items[i].tag != wanted)
                 continue;
-            if (index < 0 || seen == index)
-                return &item;
+            if (index <= 0 || seen == index)
+                return &frame.items[i];
             ++seen;
         }
         return nullptr;

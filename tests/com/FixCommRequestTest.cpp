@@ -75,6 +75,96 @@ TEST(FixCommRequest, IndexPicksARepeatedTag) {
     EXPECT_EQ(f.comm.GetItem(605, 2), CString(""));
 }
 
+// Rows of one reply usually repeat one tag order, and the channel indexes a row by the order of the one
+// before: every change of order, of tags, of repeats or of length must still read the row itself.
+TEST(FixCommRequest, RowsWhoseTagsDifferFromThePreviousRowReadTheirOwnItems) {
+    FixCommFixture f;
+    FakeReply reply;
+    reply.rows = {
+        {{"797", "1"}, {"605", "c1"}, {"613", "n1"}},
+        {{"797", "2"}, {"605", "c2"}, {"613", "n2"}},              // same order: new values
+        {{"613", "n3"}, {"797", "3"}, {"605", "c3"}},              // same tags, other order
+        {{"797", "4"}, {"605", "c4"}, {"830", "s4"}},              // same length, one tag swapped
+        {{"797", "5"}},                                            // shorter
+        {{"605", "x"}, {"797", "6"}, {"605", "y"}, {"605", "z"}},  // a tag repeated, first not in front
+        {{"797", "7"}, {"605", "p"}, {"605", "q"}, {"613", "n7"}}, // the same length, the repeats moved
+        {},                                                        // no items at all
+        {{"797", "9"}, {"605", "c9"}, {"613", "n9"}},              // the first order again
+    };
+    f.server.Script(16477, reply);
+    f.comm.CreateHead(16477, -1);
+
+    ASSERT_TRUE(f.comm.More(nullptr));
+    EXPECT_EQ(f.comm.GetItem(613, -1), CString("n1"));
+    ASSERT_TRUE(f.comm.More(nullptr));
+    EXPECT_EQ(f.comm.GetLong(797, -1), 2);
+    EXPECT_EQ(f.comm.GetItem(605, -1), CString("c2"));
+    EXPECT_EQ(f.comm.GetItem(613, -1), CString("n2"));
+
+    ASSERT_TRUE(f.comm.More(nullptr));
+    EXPECT_EQ(f.comm.GetLong(797, -1), 3);
+    EXPECT_EQ(f.comm.GetItem(605, -1), CString("c3"));
+    EXPECT_EQ(f.comm.GetItem(613, -1), CString("n3"));
+
+    ASSERT_TRUE(f.comm.More(nullptr));
+    EXPECT_EQ(f.comm.GetLong(797, -1), 4);
+    EXPECT_EQ(f.comm.GetItem(613, -1), CString("")); // where the previous row had it, this one has 830
+    EXPECT_EQ(f.comm.GetItem(830, -1), CString("s4"));
+
+    ASSERT_TRUE(f.comm.More(nullptr));
+    EXPECT_EQ(f.comm.GetLong(797, -1), 5);
+    EXPECT_EQ(f.comm.GetItem(605, -1), CString(""));
+    EXPECT_EQ(f.comm.GetItem(830, -1), CString(""));
+
+    ASSERT_TRUE(f.comm.More(nullptr));
+    EXPECT_EQ(f.comm.GetLong(797, -1), 6);
+    EXPECT_EQ(f.comm.GetItem(605, -1), CString("x"));
+    EXPECT_EQ(f.comm.GetItem(605, 0), CString("x"));
+    EXPECT_EQ(f.comm.GetItem(605, 1), CString("y"));
+    EXPECT_EQ(f.comm.GetItem(605, 2), CString("z"));
+    EXPECT_EQ(f.comm.GetItem(605, 3), CString(""));
+    EXPECT_EQ(f.comm.GetItem(797, 1), CString("")); // no second 797
+
+    ASSERT_TRUE(f.comm.More(nullptr));
+    EXPECT_EQ(f.comm.GetItem(605, -1), CString("p"));
+    EXPECT_EQ(f.comm.GetItem(605, 1), CString("q"));
+    EXPECT_EQ(f.comm.GetItem(605, 2), CString(""));
+    EXPECT_EQ(f.comm.GetItem(613, -1), CString("n7"));
+
+    ASSERT_TRUE(f.comm.More(nullptr));
+    EXPECT_EQ(f.comm.GetItem(797, -1), CString(""));
+    EXPECT_EQ(f.comm.GetLong(605, -1), 0);
+
+    ASSERT_TRUE(f.comm.More(nullptr));
+    EXPECT_EQ(f.comm.GetLong(797, -1), 9);
+    EXPECT_EQ(f.comm.GetItem(605, -1), CString("c9"));
+    EXPECT_EQ(f.comm.GetItem(613, -1), CString("n9"));
+    EXPECT_FALSE(f.comm.More(nullptr));
+    EXPECT_TRUE(f.failures.empty());
+}
+
+// The index belongs to the row being read: a new reply with the same tag order as the last row of the
+// one before reads the new values, and an abandoned reply's rows never show through.
+TEST(FixCommRequest, ANewReplyWithTheSameTagOrderReadsItsOwnRows) {
+    FixCommFixture f;
+    FakeReply first;
+    first.rows = {RuleRow(1, "a"), RuleRow(2, "b")};
+    f.server.Script(16476, first);
+    FakeReply second;
+    second.rows = {RuleRow(3, "c")};
+    f.server.Script(16477, second);
+
+    f.comm.CreateHead(16476, -1);
+    ASSERT_TRUE(f.comm.More(nullptr));
+    EXPECT_EQ(f.comm.GetItem(613, -1), CString("a"));
+    f.comm.CreateHead(16477, -1); // the second row of the first reply is never read
+    EXPECT_EQ(f.comm.GetItem(613, -1), CString(""));
+    ASSERT_TRUE(f.comm.More(nullptr));
+    EXPECT_EQ(f.comm.GetLong(797, -1), 3);
+    EXPECT_EQ(f.comm.GetItem(613, -1), CString("c"));
+    EXPECT_FALSE(f.comm.More(nullptr));
+}
+
 TEST(FixCommRequest, ALargeReplyStreamsThrough) {
     FixCommFixture f;
     FakeReply reply;
