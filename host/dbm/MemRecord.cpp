@@ -3,52 +3,142 @@
 #include "host/dbm/RecordSchema.h"
 #include "platform/TextNumbers.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 
-// Rows are blocks of RowSize() bytes: text cells are std::string objects built in place, integer cells
-// long, real cells double, each at the offset the schema gives. The vector holds one pointer per row, so
-// Append and Delete move pointers, never cells.
+namespace {
+
+// Storage for the rows of one record set: blocks of rows carved from chunks that grow with the set, with
+// a free list for deleted rows. Emptying the set keeps the chunks for the rows that come next (a query
+// refills the same set), so a refill neither asks the heap row by row nor faults in fresh pages; the
+// chunks go when the set's columns are redefined or the set itself goes.
+class RowPool {
+public:
+    // Rows of `rowSize` bytes from now on; every chunk is freed (no row may be in use).
+    void Reset(std::size_t rowSize) {
+        m_chunks.clear();
+        m_free.clear();
+        m_chunk = 0;
+        m_used = 0;
+        m_rowSize = (std::max<std::size_t>(rowSize, 1) + 7) & ~std::size_t{7}; // cells are 8-byte aligned
+    }
+    // Every row has been given back: hand the chunks out again from the first.
+    void Recycle() {
+        m_free.clear();
+        m_chunk = 0;
+        m_used = 0;
+    }
+    std::byte* Take() {
+        if (!m_free.empty()) {
+            std::byte* row = m_free.back();
+            m_free.pop_back();
+            return row;
+        }
+        while (m_chunk < m_chunks.size() && m_used == m_chunks[m_chunk].rows) {
+            ++m_chunk;
+            m_used = 0;
+        }
+        if (m_chunk == m_chunks.size()) {
+            // Chunks double from a few rows (small code tables stay small) up to about 256 KiB.
+            const std::size_t previous = m_chunks.empty() ? 0 : m_chunks.back().rows;
+            const std::size_t limit = std::max<std::size_t>(kMaxChunkBytes / m_rowSize, 1);
+            const std::size_t rows = std::clamp<std::size_t>(previous * 2, kFirstChunkRows, limit);
+            m_chunks.push_back(Chunk{std::make_unique_for_overwrite<std::byte[]>(rows * m_rowSize), rows});
+            m_used = 0;
+        }
+        return m_chunks[m_chunk].data.get() + m_rowSize * m_used++;
+    }
+    void Give(std::byte* row) { m_free.push_back(row); }
+
+private:
+    static constexpr std::size_t kFirstChunkRows = 8;
+    static constexpr std::size_t kMaxChunkBytes = 256 * 1024;
+    struct Chunk {
+        std::unique_ptr<std::byte[]> data;
+        std::size_t rows = 0;
+    };
+    std::vector<Chunk> m_chunks;
+    std::vector<std::byte*> m_free;
+    std::size_t m_chunk = 0; // the chunk rows are taken from
+    std::size_t m_used = 0;  // rows of it handed out
+    std::size_t m_rowSize = 8;
+};
+
+} // namespace
+
+// Rows are blocks of RowSize() bytes from the row pool: text cells are std::string objects built in
+// place, integer cells long, real cells double, each at the offset the schema gives. The vector holds one
+// pointer per row, so Append and Delete move pointers, never cells.
 struct CMemData::Impl {
     orvo::dbm::RecordSchema schema;
+    RowPool pool;
     std::vector<std::byte*> rows;
     std::size_t cursor = 0; // rows.size() is Eof
     bool bof = true;
+    // Each Impl starts its change stamps in a range of its own, so that a set replaced by assignment
+    // never shows a stamp it had before.
+    unsigned long long stamp = newStampRange();
 
-    Impl() = default;
+    static unsigned long long newStampRange() {
+        static std::atomic<unsigned long long> next{0};
+        return next.fetch_add(1ull << 32, std::memory_order_relaxed) + (1ull << 32);
+    }
+    void changed() { ++stamp; }
+
+    Impl() { pool.Reset(0); }
     Impl(const Impl& other) : schema(other.schema), cursor(other.cursor), bof(other.bof) {
+        pool.Reset(schema.RowSize());
         rows.reserve(other.rows.size());
         for (std::byte* row : other.rows)
             rows.push_back(copyRow(row));
     }
     Impl& operator=(const Impl&) = delete;
-    ~Impl() { clearRows(); }
+    ~Impl() { destroyRows(); }
 
-    std::byte* newRow() const {
-        auto* row = static_cast<std::byte*>(::operator new(schema.RowSize() == 0 ? 1 : schema.RowSize()));
+    // New columns: every row goes, and so do the chunks sized for the old rows.
+    void redefine() {
+        destroyRows();
+        rows.clear();
+        cursor = 0;
+        bof = true;
+    }
+    void resizeRows() { pool.Reset(schema.RowSize()); }
+
+    std::byte* newRow() {
+        std::byte* row = pool.Take();
         std::memset(row, 0, schema.RowSize());
         for (const std::size_t offset : schema.TextOffsets())
             new (row + offset) std::string();
         return row;
     }
-    std::byte* copyRow(const std::byte* source) const {
-        auto* row = static_cast<std::byte*>(::operator new(schema.RowSize() == 0 ? 1 : schema.RowSize()));
+    std::byte* copyRow(const std::byte* source) {
+        std::byte* row = pool.Take();
         std::memcpy(row, source, schema.RowSize()); // numbers; the strings are rebuilt below
         for (const std::size_t offset : schema.TextOffsets())
             new (row + offset)
                 std::string(*std::launder(reinterpret_cast<const std::string*>(source + offset)));
         return row;
     }
-    void freeRow(std::byte* row) const {
+    void destroyRow(std::byte* row) const {
         for (const std::size_t offset : schema.TextOffsets())
             std::launder(reinterpret_cast<std::string*>(row + offset))->~basic_string();
-        ::operator delete(row);
+    }
+    void freeRow(std::byte* row) {
+        destroyRow(row);
+        pool.Give(row);
+    }
+    void destroyRows() {
+        for (std::byte* row : rows)
+            destroyRow(row);
     }
     void clearRows() {
-        for (std::byte* row : rows)
-            freeRow(row);
+        destroyRows();
         rows.clear();
+        pool.Recycle();
         cursor = 0;
         bof = true;
     }
@@ -192,6 +282,7 @@ void* CMemData::Append(void* /*unused*/, int count) {
         return d.current();
     for (int i = 0; i < count; ++i)
         d.rows.push_back(d.newRow());
+    d.changed();
     d.cursor = d.rows.size() - 1;
     d.bof = false;
     return d.current();
@@ -203,11 +294,17 @@ void CMemData::Delete() {
         return;
     d.freeRow(d.rows[d.cursor]);
     d.rows.erase(d.rows.begin() + static_cast<std::ptrdiff_t>(d.cursor));
+    d.changed();
     d.bof = d.rows.empty(); // the cursor index now names the following row, or Eof
 }
 
 void CMemData::Zap() {
     m_impl->clearRows();
+    m_impl->changed();
+}
+
+unsigned long long CMemData::GetChangeStamp() const {
+    return m_impl->stamp;
 }
 
 // ---- CMemRecord --------------------------------------------------------------------------------------
@@ -222,8 +319,11 @@ int CMemRecord::operator=(const CMemRecord& other) {
 }
 
 BOOL CMemRecord::Create(LPCTSTR layout, int /*flags*/) {
-    m_impl->clearRows();
-    return m_impl->schema.Parse(layout ? layout : "") ? TRUE : FALSE;
+    m_impl->redefine();
+    m_impl->changed();
+    const bool parsed = m_impl->schema.Parse(layout ? layout : "");
+    m_impl->resizeRows();
+    return parsed ? TRUE : FALSE;
 }
 
 BOOL CMemRecord::Set(LPCTSTR field, LPCTSTR value, int row) {
@@ -244,6 +344,7 @@ BOOL CMemRecord::Set(LPCTSTR field, LPCTSTR value, int row) {
         realCell(cells, offset) = orvo::TextToDouble(text);
         break;
     }
+    m_impl->changed();
     return TRUE;
 }
 
@@ -264,6 +365,7 @@ BOOL CMemRecord::Set(LPCTSTR field, long value, int row) {
         realCell(cells, offset) = static_cast<double>(value);
         break;
     }
+    m_impl->changed();
     return TRUE;
 }
 

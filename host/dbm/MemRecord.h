@@ -39,6 +39,11 @@ public:
     void Delete(); // removes the current row; the following row becomes current
     void Zap();    // removes every row
 
+    // A stamp that changes with every change of the set's columns, rows or cells (not with cursor moves),
+    // and differs between sets: what a reader derived from the set (an index, say) is stale once the stamp
+    // it was derived at is no longer the set's stamp.
+    unsigned long long GetChangeStamp() const;
+
 protected:
     struct Impl;
     std::unique_ptr<Impl> m_impl;

@@ -196,17 +196,11 @@ void RecordSchema::buildIndex() {
     }
 }
 
-bool RecordSchema::nameIs(int index, const char* name) const {
-    if (index < 0 || index >= FieldCount())
-        return false;
-    const std::string& stored = m_fields[static_cast<std::size_t>(index)].name.str();
-    return std::strlen(name) == stored.size() && std::memcmp(name, stored.data(), stored.size()) == 0;
-}
-
-int RecordSchema::Find(const char* name) const {
+// The home entry missed: look at its neighbours, then hash the name and remember where it was found.
+int RecordSchema::findSlow(const char* name) const {
     if (!name || m_index.empty())
         return -1;
-    const std::size_t home = (reinterpret_cast<std::uintptr_t>(name) * 0x9E3779B97F4A7C15ull) >> 57; // 7 bits
+    const std::size_t home = cacheHome(name);
     CacheEntry* freeEntry = nullptr;
     for (std::size_t probe = 0; probe < kCacheProbes; ++probe) {
         CacheEntry& entry = m_cache[(home + probe) & (kCacheSize - 1)];

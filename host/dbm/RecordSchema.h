@@ -7,6 +7,7 @@
 #include <array>
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,16 +27,47 @@ public:
     const std::vector<std::size_t>& TextOffsets() const { return m_textOffsets; }
     const std::string& Layout() const { return m_layout; }
 
-    // Column index by exact (byte for byte) name, -1 when unknown.
-    int Find(const char* name) const;
+    // Column index by exact (byte for byte) name, -1 when unknown. The hints for the name's pointer are
+    // tried first, inline: a hit costs a few pointer compares and a compare of the (short) name.
+    int Find(const char* name) const {
+        if (name) {
+            const std::size_t home = cacheHome(name);
+            for (std::size_t probe = 0; probe < kCacheProbes; ++probe) {
+                const CacheEntry& entry = m_cache[(home + probe) & (kCacheSize - 1)];
+                const char* cachedName = entry.name.load(std::memory_order_relaxed);
+                if (cachedName == name) {
+                    const int cached = entry.index.load(std::memory_order_relaxed);
+                    if (nameIs(cached, name))
+                        return cached;
+                    break;
+                }
+                if (!cachedName)
+                    break; // entries fill in probe order: the name is not further on
+            }
+        }
+        return findSlow(name);
+    }
 
     RecordSchema() = default;
     RecordSchema(const RecordSchema& other);
     RecordSchema& operator=(const RecordSchema& other);
 
 private:
+    int findSlow(const char* name) const;
     int findByHash(const char* name) const;
-    bool nameIs(int index, const char* name) const;
+
+    // Whether column `index` is named `name`. Compares byte by byte: a stored name holds no NUL, so the
+    // loop stops at the end of a shorter `name` without reading past it.
+    bool nameIs(int index, const char* name) const {
+        if (index < 0 || index >= FieldCount())
+            return false;
+        const std::string& stored = m_fields[static_cast<std::size_t>(index)].name.str();
+        const std::size_t length = stored.size();
+        for (std::size_t i = 0; i < length; ++i)
+            if (name[i] != stored[i])
+                return false;
+        return name[length] == '\0';
+    }
 
     // Callers pass the same few name pointers (literals, converted constants) again and again: a small
     // direct-mapped cache from pointer to column skips the hashing. An entry is only a hint; its column's
@@ -47,6 +79,11 @@ private:
     };
     static constexpr std::size_t kCacheSize = 128; // a power of two
     static constexpr std::size_t kCacheProbes = 4;
+    static std::size_t cacheHome(const char* name) { // the top 7 bits of a multiplicative hash
+        static_assert(kCacheSize == 128);
+        return static_cast<std::size_t>((reinterpret_cast<std::uintptr_t>(name) * 0x9E3779B97F4A7C15ull) >>
+                                        57);
+    }
     mutable std::array<CacheEntry, kCacheSize> m_cache;
     void clearCache();
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -290,6 +291,120 @@ TEST(MemRecordCopy, AssignmentCopiesColumnsAndRowsIndependently) {
     const CMemRecord& alias = constructed;
     constructed = alias; // self-assignment keeps everything
     EXPECT_EQ(walk(constructed), "1,2,3,");
+}
+
+} // namespace
+
+namespace {
+
+// Rows live in chunks that a set keeps when it is emptied and hands out again; deleted rows are reused.
+// Whatever storage a row gets, it starts empty and its neighbours keep their values.
+TEST(MemRecordStorage, ReusedRowsStartEmptyAndNeighboursKeepTheirValues) {
+    CMemRecord set = makeSet("N[I],T[C8],P[R8.2],U[C4]");
+    const std::string longText(100, 'x'); // beyond any in-place string buffer
+    const auto fill = [&](long count, long base) {
+        for (long i = 0; i < count; ++i) {
+            set.Append();
+            ASSERT_EQ(set.GetLong("N"), 0);
+            ASSERT_EQ(set.GetString("T"), "");
+            ASSERT_EQ(set.GetDouble("P"), 0.0);
+            ASSERT_EQ(set.GetString("U"), "");
+            set.Set("N", base + i);
+            set.Set("T", (longText + std::to_string(base + i)).c_str());
+            set.Set("P", "1.25");
+            set.Set("U", "u");
+        }
+    };
+    fill(3000, 0); // several chunks
+    set.Zap();
+    EXPECT_EQ(set.GetRecordCount(), 0);
+    fill(2000, 10000);
+    ASSERT_EQ(set.GetRecordCount(), 2000);
+    EXPECT_EQ(set.GetLong("N", 0), 10000);
+    EXPECT_EQ(set.GetString("T", 1999), CString(longText + "11999"));
+
+    set.Go(5);
+    set.Delete();
+    set.Go(0);
+    set.Delete();
+    fill(3, 20000); // two take the deleted rows' places in storage
+    ASSERT_EQ(set.GetRecordCount(), 2001);
+    EXPECT_EQ(set.GetLong("N", 0), 10001);
+    EXPECT_EQ(set.GetLong("N", 4), 10006);
+    EXPECT_EQ(set.GetString("T", 1997), CString(longText + "11999"));
+    EXPECT_EQ(set.GetLong("N", 2000), 20002);
+    EXPECT_EQ(set.GetString("T", 1998), CString(longText + "20000"));
+}
+
+TEST(MemRecordStorage, RedefinedColumnsGetRowsOfTheirOwnSize) {
+    CMemRecord set = makeSet("N[I]");
+    for (long i = 0; i < 100; ++i) {
+        set.Append();
+        set.Set("N", i);
+    }
+    ASSERT_TRUE(set.Create("A[C8],B[C8],C[C8],D[I],E[R8.2]"));
+    EXPECT_EQ(set.GetRecordCount(), 0);
+    for (long i = 0; i < 100; ++i) {
+        set.Append();
+        EXPECT_EQ(set.GetString("C"), "");
+        set.Set("C", std::to_string(i).c_str());
+        set.Set("E", i);
+    }
+    EXPECT_EQ(set.GetString("C", 99), "99");
+    EXPECT_EQ(set.GetDouble("E", 98), 98.0);
+    EXPECT_EQ(set.GetString("A", 50), "");
+}
+
+TEST(MemRecordStorage, ACopyOwnsItsRows) {
+    CMemRecord set = numbered({1, 2, 3});
+    CMemRecord copy(set);
+    set.Zap();
+    set.Append();
+    set.Set("T", "new");
+    EXPECT_EQ(walk(copy), "1,2,3,");
+    EXPECT_EQ(copy.GetString("T", 0), "10");
+}
+
+// What is derived from a set (an index of it, say) is known to be stale by the stamp.
+TEST(MemRecordStorage, TheChangeStampMovesWithEveryChangeAndOnlyThen) {
+    CMemRecord set = numbered({1, 2});
+    std::vector<unsigned long long> seen{set.GetChangeStamp()};
+    const auto changes = [&] {
+        const unsigned long long now = set.GetChangeStamp();
+        const bool isNew = std::find(seen.begin(), seen.end(), now) == seen.end();
+        seen.push_back(now);
+        return isNew;
+    };
+
+    set.GoTop();
+    set.Skip(1);
+    set.Go(0);
+    set.GoBottom();
+    set.Locate("N", 1L);
+    (void)set.GetString("T");
+    (void)set.GetCellLong(0, 0);
+    EXPECT_EQ(set.GetChangeStamp(), seen.back()); // reads and cursor moves change nothing
+
+    EXPECT_TRUE(set.Set("N", 5L) && changes());
+    EXPECT_TRUE(set.Set("T", "x", 1) && changes());
+    EXPECT_FALSE(set.Set("NOPE", 1L));
+    EXPECT_EQ(set.GetChangeStamp(), seen.back()); // a write that does nothing is no change
+    set.Append();
+    EXPECT_TRUE(changes());
+    set.Delete();
+    EXPECT_TRUE(changes());
+    set.Zap();
+    EXPECT_TRUE(changes());
+    set.Create("N[I],T[C8]");
+    EXPECT_TRUE(changes());
+
+    // A set replaced by another never shows one of its own earlier stamps again, nor the other's.
+    CMemRecord other = numbered({7});
+    seen.push_back(other.GetChangeStamp());
+    set = other;
+    EXPECT_TRUE(changes());
+    CMemRecord copy(set);
+    EXPECT_NE(copy.GetChangeStamp(), set.GetChangeStamp());
 }
 
 } // namespace
