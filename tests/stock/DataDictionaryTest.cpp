@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 namespace {
 
 class DataDictionaryTest : public ::testing::Test {
@@ -92,6 +96,82 @@ TEST_F(DataDictionaryTest, TablesAreCopiedAndReplacedByName) {
     m_dictionary.AddTable("JYS", replacement);
     replacement.Set("JYSJC", "changed after");
     EXPECT_EQ(m_dictionary.GetXTDM("JYS", "JYS", "S", "JYSJC"), "new");
+}
+
+// Lookups go through indexes built on first use: what they answer must follow every change of a table,
+// whether it is replaced or changed in place through GetTable(), and the first matching row still wins.
+TEST_F(DataDictionaryTest, LookupsFollowATableChangedInPlace) {
+    CMemRecord* xtdm = m_dictionary.GetTable("QHXTDM");
+    ASSERT_NE(xtdm, nullptr);
+    EXPECT_EQ(m_dictionary.GetXTDM("QHXTDM", "FLDM", "CFZT", "IBM", 1L, "NOTE"), GBK("已触发"));
+    EXPECT_EQ(m_dictionary.GetXTDM("QHXTDM", "FLDM", "CFZT", "CBM", "1", "NOTE"), GBK("已触发"));
+
+    add(*xtdm, "CFZT", 1, "1", "later"); // a second row for the pair: the first still wins
+    EXPECT_EQ(m_dictionary.GetXTDM("QHXTDM", "FLDM", "CFZT", "IBM", 1L, "NOTE"), GBK("已触发"));
+    add(*xtdm, "CFZT", 9, "9", "nine"); // a new pair
+    EXPECT_EQ(m_dictionary.GetXTDM("QHXTDM", "FLDM", "CFZT", "IBM", 9L, "NOTE"), "nine");
+    EXPECT_EQ(m_dictionary.GetXTDM("QHXTDM", "FLDM", "CFZT", "CBM", "9", "NOTE"), "nine");
+
+    xtdm->Go(1); // the first CFZT 1 row goes: the later one answers
+    xtdm->Delete();
+    EXPECT_EQ(m_dictionary.GetXTDM("QHXTDM", "FLDM", "CFZT", "IBM", 1L, "NOTE"), "later");
+    xtdm->Set("NOTE", "edited", 0); // a text changed in place
+    EXPECT_EQ(m_dictionary.GetXTDM("QHXTDM", "FLDM", "CFZT", "IBM", 0L, "NOTE"), "edited");
+    xtdm->Set("IBM", 5L, 0); // a code changed in place
+    EXPECT_EQ(m_dictionary.GetXTDM("QHXTDM", "FLDM", "CFZT", "IBM", 0L, "NOTE"), "");
+    EXPECT_EQ(m_dictionary.GetXTDM("QHXTDM", "FLDM", "CFZT", "IBM", 5L, "NOTE"), "edited");
+    xtdm->Zap();
+    EXPECT_EQ(m_dictionary.GetXTDM("QHXTDM", "FLDM", "CFZT", "IBM", 5L, "NOTE"), "");
+
+    // Replaced after lookups: the new table answers, on every form that was looked up before.
+    CMemRecord replacement;
+    ASSERT_TRUE(replacement.Create("FLDM[C20],IBM[I],CBM[C10],NOTE[C40]"));
+    add(replacement, "CFZT", 1, "1", "replaced");
+    m_dictionary.AddTable("QHXTDM", replacement);
+    EXPECT_EQ(m_dictionary.GetXTDM("QHXTDM", "FLDM", "CFZT", "IBM", 1L, "NOTE"), "replaced");
+    EXPECT_EQ(m_dictionary.GetXTDM("QHXTDM", "FLDM", "CFZT", "CBM", "1", "NOTE"), "replaced");
+    EXPECT_EQ(m_dictionary.GetXTDM("QHXTDM", "FLDM", "CFZT", "IBM", 9L, "NOTE"), "");
+}
+
+TEST_F(DataDictionaryTest, IntegerCodesReadAsAtolDoesFromAnyColumnType) {
+    CMemRecord codes;
+    ASSERT_TRUE(codes.Create("K[C8],T[C8]"));
+    for (const auto& [key, text] : std::vector<std::pair<const char*, const char*>>{
+             {"x7", "letter first"}, {"", "blank"}, {" +7", "signed"}, {"7", "plain"}, {"-3z", "negative"}}) {
+        codes.Append();
+        codes.Set("K", key);
+        codes.Set("T", text);
+    }
+    m_dictionary.AddTable("TXT", codes);
+    EXPECT_EQ(m_dictionary.GetXTDM("TXT", "K", 7, "T"), "signed"); // the first row that reads as 7
+    EXPECT_EQ(m_dictionary.GetXTDM("TXT", "K", -3, "T"), "negative");
+    EXPECT_EQ(m_dictionary.GetXTDM("TXT", "K", 0, "T"), "");        // neither "" nor "x7" is code 0
+    EXPECT_EQ(m_dictionary.GetXTDM("TXT", "K", "7", "T"), "plain"); // as text, byte for byte
+    EXPECT_EQ(m_dictionary.GetXTDM("TXT", "K", "", "T"), "blank");
+
+    CMemRecord reals;
+    ASSERT_TRUE(reals.Create("C[I],K[R8.2],T[C8]"));
+    reals.Append();
+    reals.Set("C", 12L);
+    reals.Set("K", "1.9");
+    reals.Set("T", "real");
+    m_dictionary.AddTable("REAL", reals);
+    EXPECT_EQ(m_dictionary.GetXTDM("REAL", "K", 1, "T"), "real");      // cut toward zero
+    EXPECT_EQ(m_dictionary.GetXTDM("REAL", "K", "1.90", "T"), "real"); // its text has the column's decimals
+    EXPECT_EQ(m_dictionary.GetXTDM("REAL", "C", "12", "K", 1L, "T"), "real"); // an integer category column
+    EXPECT_EQ(m_dictionary.GetXTDM("REAL", "C", "012", "K", 1L, "T"), "");
+}
+
+TEST_F(DataDictionaryTest, LookupsMovingBetweenTablesAnswerFromTheNamedOne) {
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(m_dictionary.GetXTDM("JYS", "JYS", "S", "JYSJC"), GBK("上期所"));
+        EXPECT_EQ(m_dictionary.GetXTDM("JYLB", "JYLB", 1, "JYLBMC"), GBK("投机"));
+        EXPECT_EQ(m_dictionary.GetXTDM("JYSX", "JYS", "S", "JYSJC"), "");
+        std::string name = "JYS"; // the same text from another buffer
+        EXPECT_EQ(m_dictionary.GetXTDM(name.c_str(), "JYS", "S", "JYSJC"), GBK("上期所"));
+        EXPECT_EQ(m_dictionary.GetXTDM("JY", "JYS", "S", "JYSJC"), "");
+        EXPECT_EQ(m_dictionary.GetXTDM("QHXTDM", "FLDM", "QHCXBZ", "CBM", "a", "NOTE"), GBK("小写"));
+    }
 }
 
 TEST(GlobalTableMap, HoldsTablesByName) {
