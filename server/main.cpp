@@ -3,6 +3,8 @@
 // Serves on a loopback address unless another one is given explicitly; stops on SIGINT or SIGTERM.
 #include "server/CounterServer.h"
 #include "server/Dates.h"
+#include "server/Db.h"
+#include "server/Schema.h"
 #include "server/Store.h"
 
 #include <csignal>
@@ -53,6 +55,18 @@ bool positive(const char* text, int& value) {
     return true;
 }
 
+// A database without operators accepts no login: say so at once rather than at the first refusal.
+void warnWithoutOperators(const std::string& path) {
+    Db db;
+    std::string error;
+    bool empty = false;
+    if (db.open(path, true, error) && isEmpty(db, empty, error) && empty)
+        std::fprintf(stderr,
+                     "orvo-counterd: warning: %s holds no operators, every login will be refused "
+                     "(--demo seeds an empty database)\n",
+                     path.c_str());
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -68,7 +82,15 @@ int main(int argc, char** argv) {
             }
             return argv[++i];
         };
-        int seconds = 0;
+        int number = 0;
+        auto numeric = [&](const char* name) {
+            const char* text = value(name);
+            if (!positive(text, number)) {
+                std::fprintf(stderr, "orvo-counterd: %s wants a positive number, got '%s'\n", name, text);
+                std::exit(2);
+            }
+            return number;
+        };
         if (arg == "--listen")
             listen = value("--listen");
         else if (arg == "--db")
@@ -79,12 +101,12 @@ int main(int argc, char** argv) {
             size = value("--size");
         else if (arg == "--date")
             date = value("--date");
-        else if (arg == "--max-connections" && positive(value("--max-connections"), options.maxConnections))
-            continue;
-        else if (arg == "--idle-timeout" && positive(value("--idle-timeout"), seconds))
-            options.idleTimeoutMs = seconds * 1000;
-        else if (arg == "--read-timeout" && positive(value("--read-timeout"), seconds))
-            options.readTimeoutMs = seconds * 1000;
+        else if (arg == "--max-connections")
+            options.maxConnections = numeric("--max-connections");
+        else if (arg == "--idle-timeout")
+            options.idleTimeoutMs = numeric("--idle-timeout") * 1000;
+        else if (arg == "--read-timeout")
+            options.readTimeoutMs = numeric("--read-timeout") * 1000;
         else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
@@ -129,6 +151,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "orvo-counterd: %s: %s\n", dbPath.c_str(), error.c_str());
         return 1;
     }
+    if (!demo)
+        warnWithoutOperators(dbPath);
 
     // Block the stop signals before any thread starts, then wait for one of them here.
     sigset_t stopSignals;
