@@ -119,7 +119,9 @@ void COrvoListCtrl::Refresh(int /*mode*/) {
         return;
     m_pModel->Reset(m_pRecord);
     ApplyColumnsShown();
-    SyncFromRecord();
+    // A refill leaves the cursor on its last appended row or past the end, neither of them the user's
+    // choice: the list starts again at its first row, and the record set's cursor with it.
+    SetCurSel(0);
 }
 
 void COrvoListCtrl::ApplyColumnsShown() {

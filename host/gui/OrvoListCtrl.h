@@ -34,8 +34,8 @@ public:
     // Binds the record set (not owned) and shows its columns and rows.
     void SetRecord(CMemRecord* record);
     CMemRecord* GetRecord() const { return m_pRecord; }
-    // Re-reads the rows after the set was refilled or emptied; the selection goes to the set's current row
-    // (the first row when the cursor is past the end).
+    // Re-reads the rows after the set was refilled or emptied; the first row is selected and made the
+    // record set's current row.
     void Refresh(int mode = 0);
     // -2: each shown column as wide as its header and the widest cell of a bounded sample of rows.
     void AdjustField(int mode = -2);

@@ -140,7 +140,11 @@ TEST_F(ListCtrlTest, SelectedLineAndRecordCursorFollowEachOther) {
     while (!m_rec.Eof())
         m_rec.Skip(1); // a walk leaves the cursor past the end
     m_dlg.m_list.Refresh(0);
-    EXPECT_EQ(m_dlg.m_list.GetCurSel(), 0) << "cursor past the end: first line";
+    EXPECT_EQ(m_dlg.m_list.GetCurSel(), 0) << "a refilled list starts at its first line";
+    EXPECT_EQ(m_rec.GetRecNo(), 0);
+    fill(m_rec, 5); // cursor on the last appended row
+    m_dlg.m_list.Refresh(0);
+    EXPECT_EQ(m_dlg.m_list.GetCurSel(), 0);
     EXPECT_EQ(m_rec.GetRecNo(), 0);
 
     QTest::mouseClick(view()->viewport(), Qt::LeftButton, {}, rowCenter(3));
@@ -299,7 +303,14 @@ TEST(OrvoDialogModal, ExitButtonAndEscapeEndTheWindow) {
         CMemRecord rec;
         rec.Create(U(kLayout), 0);
         ListDialog dlg;
+        dlg.m_list.SetRecord(&rec);
         QTimer::singleShot(0, [&] {
+            // Copying works inside the modal loop too, where keys pass PreTranslateMessage first.
+            fill(rec, 2);
+            dlg.m_list.Refresh(0);
+            QApplication::clipboard()->clear();
+            QTest::keyClick(dlg.m_list.View(), Qt::Key_C, Qt::ControlModifier);
+            EXPECT_EQ(QApplication::clipboard()->text(), QString::fromUtf8("01011000\t1\t100.50\tcu2501"));
             dlg.SetNote(U("提示"));
             EXPECT_TRUE(dlg.GetSafeHwnd()->findChild<QWidget*>("orvoNote")->isVisible());
             dlg.SetNoteVisible(FALSE);
