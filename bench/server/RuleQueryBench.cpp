@@ -4,6 +4,7 @@
 //   CFixComm   over loopback through the request channel: More plus GetItem of every tag of every row
 // The server's own time per request, from its log line, is reported as server_ms.
 #include "host/com/FixComm.h"
+#include "host/dbm/MemRecord.h"
 #include "protocol/Protocol.h"
 #include "server/CounterServer.h"
 #include "server/Functions.h"
@@ -221,8 +222,30 @@ void BM_CFixComm16477(benchmark::State& state) {
     state.counters["value_bytes"] = static_cast<double>(bytes) / static_cast<double>(state.iterations());
 }
 
+// The start-up download of the contract table (20,100 rows of the large demo) into a record set.
+void BM_CFixCommDownloadContracts(benchmark::State& state) {
+    Setup& s = setup();
+    FixCommSettings settings;
+    settings.host = "127.0.0.1";
+    settings.port = s.port;
+    settings.operatorName = "admin";
+    settings.password = "admin";
+    CFixComm comm(settings);
+    long rows = 0;
+    for (auto _ : state) {
+        CMemRecord table;
+        if (!comm.DownloadTable("QHHYDM", table)) {
+            state.SkipWithError("download failed");
+            break;
+        }
+        rows += table.GetRecordCount();
+    }
+    state.counters["rows"] = static_cast<double>(rows) / static_cast<double>(state.iterations());
+}
+
 BENCHMARK(BM_Handler16477)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_RawClient16477)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 BENCHMARK(BM_CFixComm16477)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+BENCHMARK(BM_CFixCommDownloadContracts)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
 
 } // namespace
