@@ -15,6 +15,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMessageBox>
 #include <QProgressDialog>
 #include <QStandardPaths>
 #include <QTimer>
@@ -37,8 +38,12 @@ std::string configFolder() {
     return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation).toStdString();
 }
 
-void report(const std::string& message) {
+// Start-up failures go to the log and standard error; someone who started the client from a desktop
+// also gets them in a message box.
+void report(const std::string& message, bool interactive = false) {
     qCritical("%s", message.c_str());
+    if (interactive)
+        QMessageBox::critical(nullptr, "orvo-client", QString::fromStdString(message));
 }
 
 // A fresh user gets a configuration file that shows every setting, all commented out.
@@ -122,7 +127,7 @@ int ClientApp::Run() {
         QTimer::singleShot(0, m_window.get(), [this, function] {
             QString reason;
             if (!m_window->OpenFunction(function, &reason) && !m_scriptMode)
-                report(reason.toStdString());
+                report(reason.toStdString(), true);
         });
     }
     std::unique_ptr<automation::ScriptRunner> runner;
@@ -166,28 +171,28 @@ int ClientApp::startUp() {
         if (!QFile::exists(QString::fromStdString(iniPath)))
             writeConfigTemplate(iniPath);
     } else if (!QFile::exists(QString::fromStdString(iniPath))) {
-        report("configuration file " + iniPath + " does not exist");
+        report("configuration file " + iniPath + " does not exist", !m_scriptMode);
         return kExitUsage;
     }
     std::string error;
     if (!m_session->Configure(iniPath, m_options, error)) {
-        report(iniPath + ": " + error);
+        report(iniPath + ": " + error, !m_scriptMode);
         return kExitUsage;
     }
     qInfo("configuration %s", iniPath.c_str());
     if (!m_options.tracePath.empty() && !m_session->OpenTrace(m_options.tracePath, error)) {
-        report(error);
+        report(error, !m_scriptMode);
         return kExitUsage;
     }
     if (!m_session->StartServerIfEmbedded(dataFolder() + "/demo.db", error)) {
-        report("cannot start the embedded demo server: " + error);
+        report("cannot start the embedded demo server: " + error, !m_scriptMode);
         return kExitUnreachable;
     }
 
     int code = kExitOk;
     if (!login(error, code)) {
         if (!error.empty())
-            report(error);
+            report(error, !m_scriptMode);
         return code;
     }
 
@@ -212,12 +217,12 @@ int ClientApp::startUp() {
     QApplication::restoreOverrideCursor();
     progress.reset();
     if (!downloaded) {
-        report(error);
+        report(error, !m_scriptMode);
         return kExitUnreachable;
     }
 
     if (!m_session->OpenModule(ModuleLoader::DefaultModulePath(), error)) {
-        report(error);
+        report(error, !m_scriptMode);
         return kExitModule;
     }
     return kExitOk;

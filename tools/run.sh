@@ -7,7 +7,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 tools/setup.sh
-cmake --preset release >/dev/null
+# Warnings stay errors in CI (tools/test.sh); a user's build of the release should not stop at a warning
+# that a newer or older compiler happens to give.
+cmake --preset release -DORVO_WERROR=OFF >/dev/null
 cmake --build --preset release -j "${JOBS:-$(nproc)}" --target orvo-client
 client="$root/build/release/bin/orvo-client"
 

@@ -77,7 +77,7 @@ void ScriptRunner::runAt(std::size_t index) {
     qDebug("script line %d: %s", command.line, command.name.c_str());
     bool done = false;
     try {
-        done = execute(command, delayAfter, error);
+        done = execute(command, error);
     } catch (const std::exception& exception) { // nothing may escape into Qt's event handling
         error = std::string("internal error: ") + exception.what();
     }
@@ -94,8 +94,7 @@ void ScriptRunner::fail(const ScriptCommand& command, const std::string& reason)
     beginShutdown(kExitFailure);
 }
 
-bool ScriptRunner::execute(const ScriptCommand& command, int& delayAfterMs, std::string& error) {
-    (void)delayAfterMs;
+bool ScriptRunner::execute(const ScriptCommand& command, std::string& error) {
     const std::string& name = command.name;
     const std::vector<std::string>& args = command.args;
 

@@ -38,7 +38,7 @@ public:
 private:
     void schedule(std::size_t index, int delayMs, int settleTurns);
     void runAt(std::size_t index);
-    bool execute(const ScriptCommand& command, int& delayAfterMs, std::string& error);
+    bool execute(const ScriptCommand& command, std::string& error);
     void fail(const ScriptCommand& command, const std::string& reason);
     void beginShutdown(int code);
     void shutdownStep();
