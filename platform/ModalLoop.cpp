@@ -59,6 +59,9 @@ public:
             if (!msg.wParam)
                 return false;
         }
+        // Windows outside the modal dialogs, with no hook installed, go their own way untouched.
+        if (hooks.empty() && !IsModal(msg.hwnd ? msg.hwnd->window() : nullptr))
+            return false;
         QPointer<QWidget> alive(receiver);
         if (Offer(msg)) {
             event->accept();
@@ -85,12 +88,13 @@ private:
         for (auto it = snapshot.rbegin(); it != snapshot.rend(); ++it)
             if (std::find(hooks.begin(), hooks.end(), *it) != hooks.end() && (*it)->m_fn(msg))
                 return true;
-        if (!msg.hwnd)
-            return false;
-        QWidget* top = msg.hwnd->window();
-        if (std::find(modalWindows.begin(), modalWindows.end(), top) == modalWindows.end())
+        if (!msg.hwnd || !IsModal(msg.hwnd->window()))
             return false;
         return WalkPreTranslateTree(msg) != FALSE;
+    }
+
+    bool IsModal(QWidget* window) const {
+        return window && std::find(modalWindows.begin(), modalWindows.end(), window) != modalWindows.end();
     }
 
     int m_users = 0;
