@@ -1,0 +1,386 @@
+// The whole road of one tab's query in the real query window: 100,000 stop-loss / take-profit rows
+// replayed by a fake counter server in this process, through CFixComm into the record set, the list refreshed and fitted
+// and the window painted once; beside decoding the same reply bytes alone, the query without the window,
+// and the list's own part (model reset, column fitting, first paint) over rows already in the set.
+#include "QueryTestData.h"
+
+#include "host/com/FixComm.h"
+#include "host/dbm/MemRecord.h"
+#include "host/gui/OrvoListCtrl.h"
+#include "module/ModuleState.h"
+#include "platform/Resources.h"
+#include "protocol/FrameBuilder.h"
+#include "protocol/FrameReader.h"
+#include "protocol/Header.h"
+#include "query/ExtOrderQueryDlg.h"
+#include "query/RuleQueries.h"
+#include "query/RuleRecordLayouts.h"
+#include "res/DialogTemplates.h"
+#include "res/Resource.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QTableView>
+#include <QTimer>
+#include <QWidget>
+
+#include <benchmark/benchmark.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+using FakeItems = std::vector<std::pair<std::string, std::string>>;
+
+namespace {
+
+const int kTemplatesOwner = 0;
+
+QApplication& App() {
+    if (!std::getenv("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    static int argc = 1;
+    static char name[] = "window-bench";
+    static char* argv[] = {name, nullptr};
+    static auto* app = new QApplication(argc, argv);
+    return *app;
+}
+
+// Resident set size in KiB, from /proc.
+long ResidentKiB() {
+    FILE* status = std::fopen("/proc/self/status", "r");
+    if (!status)
+        return 0;
+    char line[256];
+    long kib = 0;
+    while (std::fgets(line, sizeof line, status))
+        if (std::strncmp(line, "VmRSS:", 6) == 0)
+            kib = std::strtol(line + 6, nullptr, 10);
+    std::fclose(status);
+    return kib;
+}
+
+const std::string kName = querytest::Gbk("客户甲");
+const std::string kState = querytest::Gbk("已报单");
+
+// One stop-loss / take-profit reply row with every tag the query reads.
+FakeItems StopProfitRow(std::size_t i) {
+    return {{"797", std::to_string(100000 + i)},
+            {"605", "0101" + std::to_string(10000000 + i % 5000)},
+            {"613", kName},
+            {"830", kState},
+            {"727", std::to_string(i % 3)},
+            {"719", "cu2501"},
+            {"683", (i % 2) ? "1" : "2"},
+            {"684", "5"},
+            {"682", "71230.5"},
+            {"1796", "120"},
+            {"1797", "130"},
+            {"1798", (i % 4) ? "80" : "0"},
+            {"1799", "90"},
+            {"742", "12"},
+            {"745", "8"},
+            {"750", "09:30:15"},
+            {"7107", "2026.12.07"},
+            {"1836", "2026.12.31"},
+            {"7153", "3"}};
+}
+
+// The reply bytes of `rows` stop-loss rows and their end, for a request of sequence number `seq`.
+std::string ReplyBytes(std::size_t rows, std::uint32_t seq, std::vector<std::size_t>* seqOffsets) {
+    std::string bytes;
+    const std::string seqText = "34=" + std::to_string(seq) + "\x01";
+    const auto noteSeq = [&](std::size_t frameStart) {
+        if (seqOffsets)
+            seqOffsets->push_back(bytes.find(seqText, frameStart) + 3);
+    };
+    for (std::size_t i = 0; i < rows; ++i) {
+        const std::size_t start = bytes.size();
+        orvo::proto::FrameBuilder builder(bytes);
+        orvo::proto::AddRowHead(builder, seq);
+        for (const auto& [key, value] : StopProfitRow(i))
+            builder.Add(static_cast<std::uint32_t>(std::stoul(key)), value);
+        builder.Finish();
+        noteSeq(start);
+    }
+    const std::size_t end = bytes.size();
+    orvo::proto::AppendEnd(bytes, seq, 0, "", rows);
+    noteSeq(end);
+    return bytes;
+}
+
+// A counter server reduced to replaying one reply: every request on its one connection is answered with
+// the same rows, encoded once, only the echoed sequence number written in. What remains is the module's
+// road: the socket, the channel, the record set and the window.
+class ReplayServer {
+public:
+    explicit ReplayServer(std::size_t rows) {
+        // Templates for sequence numbers of one to four digits, patched in place per request.
+        for (std::uint32_t seq : {1u, 10u, 100u, 1000u}) {
+            Template t;
+            t.bytes = ReplyBytes(rows, seq, &t.seqOffsets);
+            m_templates.push_back(std::move(t));
+        }
+        m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(m_listen, 1);
+        socklen_t length = sizeof address;
+        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { Serve(); });
+    }
+    ~ReplayServer() {
+        m_stop = true;
+        ::shutdown(m_listen, SHUT_RDWR);
+        ::close(m_listen);
+        if (m_connection >= 0)
+            ::shutdown(m_connection, SHUT_RDWR);
+        m_thread.join();
+        if (m_connection >= 0)
+            ::close(m_connection);
+    }
+    int port() const { return m_port; }
+
+private:
+    struct Template {
+        std::string bytes;
+        std::vector<std::size_t> seqOffsets;
+    };
+
+    void Serve() {
+        m_connection = ::accept(m_listen, nullptr, nullptr);
+        if (m_connection < 0)
+            return;
+        orvo::proto::FrameReader reader;
+        orvo::proto::Frame frame;
+        orvo::proto::Header header;
+        char buffer[4096];
+        while (!m_stop) {
+            const ssize_t got = ::recv(m_connection, buffer, sizeof buffer, 0);
+            if (got <= 0)
+                return;
+            reader.Feed(std::string_view(buffer, static_cast<std::size_t>(got)));
+            while (reader.Next(frame) == orvo::proto::ReadResult::Frame) {
+                orvo::proto::ReadHeader(frame.items, header);
+                if (!Answer(header.seq))
+                    return;
+            }
+        }
+    }
+
+    bool Answer(std::uint32_t seq) {
+        const std::string digits = std::to_string(seq);
+        if (digits.size() > m_templates.size())
+            return false;
+        Template& t = m_templates[digits.size() - 1];
+        for (const std::size_t offset : t.seqOffsets)
+            std::memcpy(&t.bytes[offset], digits.data(), digits.size());
+        for (std::size_t sent = 0; sent < t.bytes.size();) {
+            const ssize_t n = ::send(m_connection, t.bytes.data() + sent, t.bytes.size() - sent, MSG_NOSIGNAL);
+            if (n <= 0)
+                return false;
+            sent += static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+
+    std::vector<Template> m_templates;
+    int m_listen = -1;
+    int m_connection = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+class LoopClock {
+public:
+    void Start() { m_start = std::chrono::steady_clock::now(); }
+    void Stop() { m_total += std::chrono::steady_clock::now() - m_start; }
+    std::chrono::steady_clock::duration Total() const { return m_total; }
+
+private:
+    std::chrono::steady_clock::time_point m_start;
+    std::chrono::steady_clock::duration m_total{};
+};
+
+void SetMsPer1000Rows(benchmark::State& state, std::size_t rows, std::chrono::steady_clock::duration elapsed) {
+    const double ms = std::chrono::duration<double, std::milli>(elapsed).count();
+    const auto iterations = static_cast<double>(state.iterations());
+    state.counters["ms_per_1000_rows"] =
+        iterations > 0 ? ms / iterations / (static_cast<double>(rows) / 1000.0) : 0;
+    state.SetItemsProcessed(static_cast<int64_t>(rows) * static_cast<int64_t>(state.iterations()));
+}
+
+// Notes the first paint of a widget after Arm().
+class PaintWatch : public QObject {
+public:
+    explicit PaintWatch(QWidget* widget) { widget->installEventFilter(this); }
+    void Arm() { m_painted = false; }
+    // Runs the event loop until the widget has painted.
+    void WaitForPaint() {
+        while (!m_painted)
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            m_painted = true;
+        return false;
+    }
+
+private:
+    bool m_painted = false;
+};
+
+// The replaying server, the channel and the code tables behind the module's globals.
+struct Road {
+    ReplayServer server;
+    querytest::CodeTables tables;
+    std::unique_ptr<CFixComm> fix;
+
+    explicit Road(std::size_t rows) : server(rows) {
+        FixCommSettings settings;
+        settings.port = server.port();
+        fix = std::make_unique<CFixComm>(settings);
+        g_pFixComm = fix.get();
+    }
+    ~Road() { g_pFixComm = nullptr; }
+};
+
+// The query window opened modeless, its conditions dialog cancelled as it opens.
+struct OpenWindow {
+    CExtOrderQueryDlg dlg;
+
+    OpenWindow() {
+        orvo::RegisterDialogTemplates(&kTemplatesOwner, orvo::res::ModuleDialogTemplates());
+        QTimer cancel;
+        cancel.setInterval(1);
+        QObject::connect(&cancel, &QTimer::timeout, [this] {
+            if (dlg.m_dlgCondition.GetSafeHwnd())
+                dlg.m_dlgCondition.EndDialog(IDCANCEL);
+        });
+        cancel.start();
+        dlg.Create(IDD_EXT_ORDER_QUERY, nullptr);
+        dlg.ShowWindow(SW_SHOWMAXIMIZED);
+        QApplication::processEvents();
+    }
+    ~OpenWindow() {
+        dlg.DestroyWindow();
+        orvo::UnregisterDialogTemplates(&kTemplatesOwner);
+    }
+};
+
+void BM_StopProfitTabToFirstPaint(benchmark::State& state) {
+    App();
+    const auto rows = static_cast<std::size_t>(state.range(0));
+    Road road(rows);
+    OpenWindow window;
+    CExtOrderQueryDlg& dlg = window.dlg;
+    dlg.m_tabKinds.SetCurSel(KIND_STOP_PROFIT);
+    PaintWatch watch(dlg.m_listStopProfit.View()->viewport());
+    LoopClock clock;
+    for (auto _ : state) {
+        clock.Start();
+        watch.Arm();
+        dlg.RefreshCurrentKind();
+        watch.WaitForPaint();
+        clock.Stop();
+    }
+    if (dlg.m_recStopProfit.GetRecordCount() != static_cast<long>(rows) ||
+        dlg.m_listStopProfit.View()->model()->rowCount() != static_cast<int>(rows))
+        state.SkipWithError("wrong row count");
+    SetMsPer1000Rows(state, rows, clock.Total());
+}
+
+// The same query into a record set, no window: what the list and the paint add is the difference.
+void BM_StopProfitQueryOnly(benchmark::State& state) {
+    const auto rows = static_cast<std::size_t>(state.range(0));
+    Road road(rows);
+    CMemRecord rec;
+    rec.Create(GetRuleLayout(KIND_STOP_PROFIT), 0);
+    QueryConditions cond;
+    cond.m_strValidity = "0";
+    LoopClock clock;
+    for (auto _ : state) {
+        clock.Start();
+        QueryStopProfitRules(cond, rec);
+        clock.Stop();
+    }
+    if (rec.GetRecordCount() != static_cast<long>(rows))
+        state.SkipWithError("wrong row count");
+    SetMsPer1000Rows(state, rows, clock.Total());
+}
+
+// The list's own part over rows already in the set: model reset, columns fitted, first paint.
+void BM_StopProfitListOnly(benchmark::State& state) {
+    App();
+    const auto rows = static_cast<std::size_t>(state.range(0));
+    Road road(rows);
+    OpenWindow window;
+    CExtOrderQueryDlg& dlg = window.dlg;
+    QueryConditions cond;
+    QueryStopProfitRules(cond, dlg.m_recStopProfit);
+    dlg.m_listPriceTrigger.ShowWindow(SW_HIDE);
+    dlg.m_listStopProfit.ShowWindow(SW_SHOW);
+    PaintWatch watch(dlg.m_listStopProfit.View()->viewport());
+    const long residentBefore = ResidentKiB();
+    LoopClock clock;
+    for (auto _ : state) {
+        clock.Start();
+        watch.Arm();
+        dlg.m_listStopProfit.Refresh(0);
+        dlg.m_listStopProfit.AdjustField(-2);
+        watch.WaitForPaint();
+        clock.Stop();
+    }
+    state.counters["list_rss_growth_MiB"] = static_cast<double>(ResidentKiB() - residentBefore) / 1024.0;
+    if (dlg.m_listStopProfit.View()->model()->rowCount() != static_cast<int>(rows))
+        state.SkipWithError("wrong row count");
+    SetMsPer1000Rows(state, rows, clock.Total());
+}
+
+// The same reply bytes decoded frame by frame, as the channel does before the module reads an item.
+void BM_DecodeSameBytesOnly(benchmark::State& state) {
+    const auto rows = static_cast<std::size_t>(state.range(0));
+    const std::string bytes = ReplyBytes(rows, 7, nullptr);
+
+    orvo::proto::FrameReader reader;
+    orvo::proto::Frame frame;
+    orvo::proto::Header header;
+    LoopClock clock;
+    for (auto _ : state) {
+        clock.Start();
+        reader.Reset();
+        reader.Feed(bytes);
+        std::size_t decoded = 0;
+        while (reader.Next(frame) == orvo::proto::ReadResult::Frame) {
+            orvo::proto::ReadHeader(frame.items, header);
+            decoded += frame.items.size();
+        }
+        benchmark::DoNotOptimize(decoded);
+        clock.Stop();
+    }
+    SetMsPer1000Rows(state, rows, clock.Total());
+}
+
+} // namespace
+
+BENCHMARK(BM_DecodeSameBytesOnly)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_StopProfitQueryOnly)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_StopProfitListOnly)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_StopProfitTabToFirstPaint)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
