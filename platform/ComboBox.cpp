@@ -76,6 +76,101 @@ struct ComboEntry {
     }
 };
 
+// The display order of a list: entry ids in blocks of a few hundred, so that a sorted insertion into a
+// list of 20,000 moves one block instead of the whole order. A flat copy serves the walks over the whole
+// list and is made again only when one is asked for after a change.
+class EntryOrder {
+public:
+    int Size() const { return m_size; }
+
+    std::uint32_t At(int index) const {
+        if (m_flatValid)
+            return m_flat[static_cast<std::size_t>(index)];
+        for (const auto& block : m_blocks) {
+            const int count = static_cast<int>(block.size());
+            if (index < count)
+                return block[static_cast<std::size_t>(index)];
+            index -= count;
+        }
+        return 0; // not reached for a valid index
+    }
+
+    const std::vector<std::uint32_t>& Flat() const {
+        if (!m_flatValid) {
+            m_flat.clear();
+            m_flat.reserve(static_cast<std::size_t>(m_size));
+            for (const auto& block : m_blocks)
+                m_flat.insert(m_flat.end(), block.begin(), block.end());
+            m_flatValid = true;
+        }
+        return m_flat;
+    }
+
+    // The index after every id that is not greater than the key (greater(key, id) tells), in an order that
+    // is sorted by that comparison.
+    template <typename Greater> int UpperBound(const Greater& greater) const {
+        // The first block whose last entry sorts after the key, found by halving; then the place inside it.
+        const auto block = std::partition_point(m_blocks.begin(), m_blocks.end(),
+                                                [&](const auto& b) { return !greater(b.back()); });
+        int before = 0;
+        for (auto it = m_blocks.begin(); it != block; ++it)
+            before += static_cast<int>(it->size());
+        if (block == m_blocks.end())
+            return before;
+        const auto at = std::partition_point(block->begin(), block->end(),
+                                             [&](std::uint32_t id) { return !greater(id); });
+        return before + static_cast<int>(at - block->begin());
+    }
+
+    void Insert(int index, std::uint32_t id) {
+        m_flatValid = false;
+        ++m_size;
+        if (m_blocks.empty()) {
+            m_blocks.push_back({id});
+            return;
+        }
+        std::size_t b = 0;
+        for (; b + 1 < m_blocks.size() && index > static_cast<int>(m_blocks[b].size()); ++b)
+            index -= static_cast<int>(m_blocks[b].size());
+        auto& block = m_blocks[b];
+        block.insert(block.begin() + std::min(index, static_cast<int>(block.size())), id);
+        if (block.size() > 2 * kBlock) {
+            std::vector<std::uint32_t> tail(block.begin() + kBlock, block.end());
+            block.resize(kBlock);
+            m_blocks.insert(m_blocks.begin() + static_cast<long>(b) + 1, std::move(tail));
+        }
+    }
+
+    void Erase(int index) {
+        m_flatValid = false;
+        for (std::size_t b = 0; b < m_blocks.size(); ++b) {
+            const int count = static_cast<int>(m_blocks[b].size());
+            if (index < count) {
+                m_blocks[b].erase(m_blocks[b].begin() + index);
+                if (m_blocks[b].empty())
+                    m_blocks.erase(m_blocks.begin() + static_cast<long>(b));
+                --m_size;
+                return;
+            }
+            index -= count;
+        }
+    }
+
+    void Clear() {
+        m_blocks.clear();
+        m_flat.clear();
+        m_flatValid = true;
+        m_size = 0;
+    }
+
+private:
+    static constexpr std::size_t kBlock = 256;
+    std::vector<std::vector<std::uint32_t>> m_blocks;
+    int m_size = 0;
+    mutable std::vector<std::uint32_t> m_flat;
+    mutable bool m_flatValid = true;
+};
+
 class ComboBoxWidget;
 
 // Qt's view of the list: the row count is the one last published; rows are read from the widget's list.
@@ -106,13 +201,13 @@ public:
     ~ComboBoxWidget() override { delete m_model; }
 
     // ---- the list ----
-    int Count() const { return static_cast<int>(m_order.size()); }
-    const ComboEntry* EntryAt(int index) const {
-        return valid(index) ? &m_pool[m_order[static_cast<std::size_t>(index)]] : nullptr;
-    }
-    ComboEntry* EntryAt(int index) {
-        return valid(index) ? &m_pool[m_order[static_cast<std::size_t>(index)]] : nullptr;
-    }
+    int Count() const { return m_order.Size(); }
+    const ComboEntry* EntryAt(int index) const { return valid(index) ? &m_pool[m_order.At(index)] : nullptr; }
+    ComboEntry* EntryAt(int index) { return valid(index) ? &m_pool[m_order.At(index)] : nullptr; }
+    // An entry whose index the caller knows to be valid.
+    // Walks over the whole list go through the flat order.
+    const ComboEntry& At(int index) const { return m_pool[m_order.Flat()[static_cast<std::size_t>(index)]]; }
+    ComboEntry& At(int index) { return m_pool[m_order.Flat()[static_cast<std::size_t>(index)]]; }
     bool Sorted() const { return (m_style & CBS_SORT) != 0; }
     bool Editable() const { return m_edit != nullptr; }
     bool Checkable() const { return m_checkable; }
@@ -125,12 +220,8 @@ public:
         entry.text = text;
         entry.fold = foldForSort(text);
         int at = Count();
-        if (Sorted()) {
-            const auto it = std::upper_bound(
-                m_order.begin(), m_order.end(), entry.fold,
-                [this](const std::string& fold, std::uint32_t id) { return fold < m_pool[id].fold; });
-            at = static_cast<int>(it - m_order.begin());
-        }
+        if (Sorted())
+            at = m_order.UpperBound([&](std::uint32_t id) { return entry.fold < m_pool[id].fold; });
         return place(at, std::move(entry));
     }
 
@@ -146,7 +237,7 @@ public:
     int Delete(int index) {
         if (!valid(index))
             return CB_ERR;
-        m_order.erase(m_order.begin() + index);
+        m_order.Erase(index);
         if (m_curSel == index)
             m_curSel = -1;
         else if (m_curSel > index)
@@ -157,7 +248,7 @@ public:
 
     void Reset() {
         m_pool.clear();
-        m_order.clear();
+        m_order.Clear();
         m_curSel = -1;
         m_keyed = false;
         setShownText(QString());
@@ -172,7 +263,7 @@ public:
         const int first = (startAfter < -1 || startAfter >= count) ? 0 : startAfter + 1;
         for (int step = 0; step < count; ++step) {
             const int i = (first + step) % count;
-            const std::string& candidate = EntryAt(i)->fold;
+            const std::string& candidate = At(i).fold;
             if (exact ? candidate == fold : candidate.compare(0, fold.size(), fold) == 0)
                 return i;
         }
@@ -181,18 +272,18 @@ public:
 
     int FindKey(const CString& key) const {
         for (int i = 0; i < Count(); ++i)
-            if (EntryAt(i)->key == key)
+            if (At(i).key == key)
                 return i;
         return CB_ERR;
     }
 
     void SetKey(int index, const CString& key) {
-        EntryAt(index)->key = key;
+        m_pool[m_order.At(index)].key = key;
         m_keyed = true;
     }
 
     void SetChecked(int index, bool checked) {
-        EntryAt(index)->checked = checked;
+        m_pool[m_order.At(index)].checked = checked;
         m_model->RowChanged(index);
     }
 
@@ -309,6 +400,7 @@ public:
         if (!m_flushPending)
             return;
         m_flushPending = false;
+        m_order.Flat(); // the view reads rows by index from here on
         m_model->Publish(Count());
         syncViewCurrent();
         if (Dropped())
@@ -369,7 +461,7 @@ private:
 
     int place(int at, ComboEntry entry) {
         m_pool.push_back(std::move(entry));
-        m_order.insert(m_order.begin() + at, static_cast<std::uint32_t>(m_pool.size() - 1));
+        m_order.Insert(at, static_cast<std::uint32_t>(m_pool.size() - 1));
         if (m_curSel >= at)
             ++m_curSel;
         listChanged();
@@ -377,11 +469,11 @@ private:
     }
 
     void listChanged() {
-        if (!m_flushPending) {
-            m_flushPending = true;
-            QMetaObject::invokeMethod(
-                this, [this] { Flush(); }, Qt::QueuedConnection);
-        }
+        if (m_flushPending)
+            return;
+        m_flushPending = true;
+        QMetaObject::invokeMethod(
+            this, [this] { Flush(); }, Qt::QueuedConnection);
         update();
     }
 
@@ -634,7 +726,7 @@ private:
 
     DWORD m_style;
     std::vector<ComboEntry> m_pool;
-    std::vector<std::uint32_t> m_order; // display order: indexes into m_pool
+    EntryOrder m_order; // display order: indexes into m_pool
     int m_curSel = -1;
     bool m_keyed = false;
     bool m_checkable = false;
@@ -714,7 +806,7 @@ ComboBoxWidget* comboOf(QWidget* widget) {
 }
 
 bool comboProc(QWidget* widget, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
-    ComboBoxWidget* combo = comboOf(widget);
+    ComboBoxWidget* combo = static_cast<ComboBoxWidget*>(widget);
     if (!combo)
         return false;
     const int index = static_cast<int>(static_cast<INT_PTR>(wParam));
@@ -862,7 +954,7 @@ bool comboProc(QWidget* widget, UINT message, WPARAM wParam, LPARAM lParam, LRES
         return true;
     }
     case CBM_ORVO_USERSELECT:
-        if (!combo->EntryAt(index) || !combo->EntryAt(index)->enabled) {
+        if (const ComboEntry* entry = combo->EntryAt(index); !entry || !entry->enabled) {
             *result = CB_ERR;
             return true;
         }
@@ -874,6 +966,10 @@ bool comboProc(QWidget* widget, UINT message, WPARAM wParam, LPARAM lParam, LRES
     }
 }
 
+bool anyComboProc(QWidget* widget, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+    return comboOf(widget) && comboProc(widget, message, wParam, lParam, result);
+}
+
 WindowClass comboBoxClass() {
     WindowClass wc;
     wc.kind = "combo";
@@ -882,7 +978,7 @@ WindowClass comboBoxClass() {
         combo->setWindowTitle(ToQString(params.text));
         return combo;
     };
-    wc.proc = comboProc;
+    wc.proc = anyComboProc;
     return wc;
 }
 
@@ -908,10 +1004,14 @@ ComboState ReadComboState(HWND hWnd) {
     state.text = FromQString(combo->ShownText());
     state.entries.reserve(static_cast<std::size_t>(combo->Count()));
     for (int i = 0; i < combo->Count(); ++i) {
-        const ComboEntry* entry = combo->EntryAt(i);
-        state.entries.push_back({entry->text, entry->key, entry->data, entry->checked});
+        const ComboEntry& entry = combo->At(i);
+        state.entries.push_back({entry.text, entry.key, entry.data, entry.checked});
     }
     return state;
+}
+
+bool ComboBoxWindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+    return anyComboProc(hWnd, message, wParam, lParam, result);
 }
 
 void FlushComboList(HWND hWnd) {
@@ -920,6 +1020,17 @@ void FlushComboList(HWND hWnd) {
 }
 
 } // namespace orvo
+
+LRESULT CComboBox::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    // The box's own messages go straight to its window class: a list rebuilt keystroke by keystroke sends
+    // thousands of them.
+    const bool own = (message >= CB_GETEDITSEL && message <= CB_FINDSTRINGEXACT) ||
+                     (message >= CBM_ORVO_FIRST && message <= CBM_ORVO_USERCHECK);
+    LRESULT result = 0;
+    if (own && m_hWnd && orvo::ComboBoxWindowProc(m_hWnd, message, wParam, lParam, &result))
+        return result;
+    return CWnd::DefWindowProc(message, wParam, lParam);
+}
 
 int CComboBox::GetLBText(int index, CString& text) {
     const int length = GetLBTextLen(index);

@@ -100,6 +100,8 @@ public:
     BOOL GetDroppedState() { return static_cast<BOOL>(SendMessage(CB_GETDROPPEDSTATE)); }
     void ShowDropDown(BOOL show = TRUE) { SendMessage(CB_SHOWDROPDOWN, static_cast<WPARAM>(show)); }
 
+    LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
 private:
     static WPARAM toW(int value) { return static_cast<WPARAM>(static_cast<INT_PTR>(value)); }
     static LPARAM toL(LPCTSTR text) { return reinterpret_cast<LPARAM>(text); }
@@ -126,6 +128,9 @@ struct ComboState {
     std::vector<ComboEntryState> entries;
 };
 ComboState ReadComboState(HWND combo);
+
+// The combo box window class's own message handling; false when the window is not a combo box.
+bool ComboBoxWindowProc(HWND combo, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
 
 // Brings the Qt view of the list up to date at once (it otherwise follows at the end of the current burst
 // of changes, when control returns to the event loop).

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -59,6 +61,45 @@ TEST_F(ComboTest, SortedAddIsStableAndCaselessInsertKeepsTheIndex) {
     EXPECT_EQ(combo.InsertString(9, "xx"), CB_ERR);
     EXPECT_EQ(texts(combo).front(), "zz");
     EXPECT_EQ(texts(combo).back(), "aa");
+}
+
+TEST_F(ComboTest, LargeSortedListsStayInOrderAcrossInsertionsAndDeletions) {
+    Make(CBS_DROPDOWN | CBS_SORT);
+    // Thousands of entries in a scrambled order, with equal texts in different case.
+    std::vector<std::string> added;
+    for (int i = 0; i < 3000; ++i) {
+        std::string text = (i % 3 ? "cu" : "CU") + std::to_string((i * 7919) % 1000);
+        combo.SetItemData(combo.AddString(text.c_str()), static_cast<DWORD_PTR>(i));
+        added.push_back(text);
+    }
+    // In the middle, at the ends, and out again.
+    combo.SetItemData(combo.InsertString(1500, "mid"), 9001);
+    combo.SetItemData(combo.InsertString(0, "first"), 9000);
+    combo.DeleteString(1501); // "mid", one further on now
+    ASSERT_EQ(combo.GetCount(), 3001);
+    CString text;
+    combo.GetLBText(0, text);
+    EXPECT_EQ(text, "first");
+    EXPECT_EQ(combo.GetItemData(0), 9000u);
+    const std::vector<std::string> listed = texts(combo);
+    std::vector<std::pair<std::string, int>> expected; // stable: equal texts keep the order they came in
+    for (int i = 0; i < 3000; ++i) {
+        std::string folded = added[static_cast<std::size_t>(i)];
+        for (char& ch : folded)
+            ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        expected.emplace_back(folded, i);
+    }
+    std::stable_sort(expected.begin(), expected.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (int i = 0; i < 3000; ++i) {
+        const int id = expected[static_cast<std::size_t>(i)].second;
+        ASSERT_EQ(listed[static_cast<std::size_t>(i) + 1], added[static_cast<std::size_t>(id)]) << i;
+        ASSERT_EQ(combo.GetItemData(i + 1), static_cast<DWORD_PTR>(id)) << i;
+    }
+    EXPECT_EQ(combo.FindStringExact(-1, "cu7"),
+              1 + static_cast<int>(std::find_if(expected.begin(), expected.end(),
+                                                [](const auto& e) { return e.first == "cu7"; }) -
+                                   expected.begin()));
 }
 
 TEST_F(ComboTest, SelectionFollowsInsertionsAndDeletions) {
