@@ -1,10 +1,32 @@
 #include "client/EmbeddedServer.h"
 
 #include "server/CounterServer.h"
+#include "server/Dates.h"
 #include "server/Store.h"
 
 #include <filesystem>
+#include <fstream>
 #include <system_error>
+
+namespace {
+
+// The demo world is generated around the day it was seeded (rules valid for some days from then, orders
+// placed that day). The server keeps that day as its business date, so the demo shows the same valid and
+// expired rules whenever it runs; the day is kept beside the database.
+std::string demoDatePath(const std::string& databasePath) {
+    return databasePath + ".date";
+}
+
+std::string readDemoDate(const std::string& databasePath) {
+    std::ifstream in(demoDatePath(databasePath));
+    std::string date;
+    long days = 0;
+    if (in >> date && orvo::server::parseDate(date, days))
+        return date;
+    return {};
+}
+
+} // namespace
 
 EmbeddedServer::EmbeddedServer(Logger log) : m_log(std::move(log)) {}
 
@@ -23,17 +45,25 @@ bool EmbeddedServer::Start(const std::string& databasePath, std::string& error) 
         return false;
     }
     const bool fresh = !std::filesystem::exists(databasePath, fsError);
-    if (fresh && m_log)
-        m_log("creating the demo database " + databasePath);
+    std::string businessDate = fresh ? std::string() : readDemoDate(databasePath);
+    if (fresh) {
+        businessDate = orvo::server::localDate();
+        if (m_log)
+            m_log("creating the demo database " + databasePath + " for " + businessDate);
+    }
 
-    orvo::server::DemoOptions demo; // small demo, validity dates around today
+    orvo::server::DemoOptions demo; // the small demo, dated around its business date
+    demo.today = businessDate;
     if (!orvo::server::prepareStore(databasePath, &demo, error)) {
         error = databasePath + ": " + error;
         return false;
     }
+    if (fresh)
+        std::ofstream(demoDatePath(databasePath)) << businessDate << "\n";
 
     orvo::server::ServerOptions options;
     options.dbPath = databasePath;
+    options.today = businessDate; // empty (an older database without its date): the local date
     Logger log = m_log;
     options.log = [log](std::string_view line) {
         if (log)

@@ -226,16 +226,64 @@ TEST_F(EndToEndTest, TheTourFillsEveryTabAndADetailList) {
         const QJsonArray columns = list.value("columns").toArray();
         EXPECT_TRUE(columns.contains("color"));
         EXPECT_EQ(list.value("rows").toArray().at(0).toArray().size(), columns.size());
+        // ... and the rows hold what the server sent: every rule has its customer.
+        const qsizetype customer = columns.toVariantList().indexOf("KHH");
+        ASSERT_GE(customer, 0);
+        for (const QJsonValue row : list.value("rows").toArray())
+            EXPECT_FALSE(row.toArray().at(customer).toString().isEmpty());
         EXPECT_GT(QFile(m_work.filePath(QString(tabs[kind]) + ".png")).size(), 1000);
     }
     const QJsonObject detail = control(window(readDump("08-detail.json"), 9000), "9002");
-    EXPECT_GT(detail.value("rows").toArray().size(), 0) << "the first rule's orders fill the detail list";
+    EXPECT_GT(detail.value("rows").toArray().size(), 0)
+        << "the first batch rule's orders fill the detail list";
 
     const QString trace = readFile(m_work.filePath("trace.jsonl"));
     for (const char* function : {"16476", "16477", "16486", "16479", "16485", "16425", "16433", "16151"})
         EXPECT_TRUE(trace.contains(QString("{\"request\": %1,").arg(function))) << function;
     EXPECT_TRUE(trace.contains(R"(["554", "***"])")) << "the password never reaches the trace";
     EXPECT_FALSE(trace.contains(R"(["554", "admin"])"));
+}
+
+// The conditions a user enters reach the rule request, the customer number completed with the prefix the
+// host's configuration gives the module.
+TEST_F(EndToEndTest, ConditionsEnteredInTheDialogReachTheRequest) {
+    QFile config(m_work.filePath("client.ini"));
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write("[SYSTEM]\nKHHPRE = 0101\n");
+    config.close();
+    const QString script = "open 893\n"
+                           "check 9006 0101 1\n"
+                           "type 9008 5\n"
+                           "pick 9012 1\n"
+                           "date 9013 2026-11-01\n"
+                           "dump conditions.json\n"
+                           "ok\n";
+    const ClientRun run = runClient(
+        serverArgs() + QStringList{"--config", config.fileName(), "--trace", "trace.jsonl"}, script, "admin");
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+
+    const QJsonObject dialog = window(readDump("conditions.json"), 9001);
+    EXPECT_EQ(control(dialog, "9006").value("text").toString(), "0101");
+    EXPECT_EQ(control(dialog, "9012").value("current").toInt(), 1);
+    EXPECT_TRUE(control(dialog, "9013").value("enabled").toBool()) << "expired rules take a date range";
+
+    QJsonArray items;
+    for (const QString& line : readFile(m_work.filePath("trace.jsonl")).split('\n')) {
+        const QJsonObject event = QJsonDocument::fromJson(line.toUtf8()).object();
+        if (event.value("request").toInt() == 16476)
+            items = event.value("items").toArray();
+    }
+    ASSERT_FALSE(items.isEmpty()) << "the price-trigger rules were asked for";
+    const auto item = [&](const QString& tag) {
+        for (const QJsonValue value : items)
+            if (value.toArray().at(0).toString() == tag)
+                return value.toArray().at(1).toString();
+        return QString("(absent)");
+    };
+    EXPECT_EQ(item("697"), "0101");
+    EXPECT_EQ(item("605"), "010100000005");
+    EXPECT_EQ(item("9020"), "1");
+    EXPECT_EQ(item("618"), "2026.11.01");
 }
 
 TEST_F(EndToEndTest, AScriptCanComeFromStandardInput) {
@@ -326,6 +374,8 @@ TEST_F(EndToEndTest, WithoutAServerTheDemoServerRunsEmbedded) {
     EXPECT_GT(control(window(dump, 9000), "L0").value("rows").toArray().size(), 0);
     EXPECT_TRUE(window(dump, 0).value("connection").toString().contains("embedded demo server"));
     EXPECT_TRUE(QFile::exists(m_work.filePath("data/orvo/orvo-client/demo.db")));
+    EXPECT_TRUE(QFile::exists(m_work.filePath("data/orvo/orvo-client/demo.db.date")))
+        << "the demo keeps the day it was made for";
     EXPECT_TRUE(QFile::exists(m_work.filePath("config/orvo/orvo-client/orvo-client.ini")));
 }
 
