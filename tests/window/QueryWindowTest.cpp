@@ -7,6 +7,7 @@
 #include "query/RuleRecordLayouts.h"
 #include "res/Resource.h"
 
+#include <QCursor>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTableView>
@@ -263,6 +264,30 @@ TEST_F(QueryWindowTest, DetailIsRefusedForARuleThatHasNotFiredAndPostedToTheTabI
         EXPECT_EQ(requests[0].Value("1842"), "3");
         EXPECT_EQ(dlg.m_recDetail.GetRecordCount(), 1);
     });
+}
+
+TEST_F(QueryWindowTest, TheWaitCursorShowsWhileARequestWaitsAndGoesAfter) {
+    Reply(16477, {querytest::Row({{"797", "21"}, {"605", "010100000002"}})});
+    Reply(16151, {});
+    std::vector<std::pair<long, bool>> waiting; // (function, wait cursor shown) at each request sent
+    fix.SetTraceCallback([&waiting](const FixCommTraceEvent& event) {
+        if (event.kind == FixCommTraceEvent::Request && event.function >= 1000) {
+            const QCursor* cursor = QApplication::overrideCursor();
+            waiting.emplace_back(event.function, cursor && cursor->shape() == Qt::WaitCursor);
+        }
+    });
+    RunWindow({Ok()}, [&] {
+        QTest::keyClick(dlg.m_listPriceTrigger.GetSafeHwnd(), Qt::Key_F2);
+        QTest::keyClick(dlg.m_listStopProfit.GetSafeHwnd(), Qt::Key_Return);
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    });
+    fix.SetTraceCallback(nullptr);
+    const std::vector<std::pair<long, bool>> expected{{16476, true}, {16477, true}, {16151, true}};
+    std::vector<std::pair<long, bool>> queries;
+    for (const auto& sent : waiting)
+        if (sent.first != 15016) // the conditions dialog's own permission request
+            queries.push_back(sent);
+    EXPECT_EQ(queries, expected);
 }
 
 TEST_F(QueryWindowTest, TheBarIsPaintedGoldOnSlateWithOneBrush) {
