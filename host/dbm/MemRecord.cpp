@@ -12,31 +12,54 @@
 
 namespace {
 
-// Storage for the rows of one record set: blocks of rows carved from chunks that grow with the set, with
-// a free list for deleted rows. Emptying the set keeps the chunks for the rows that come next (a query
-// refills the same set), so a refill neither asks the heap row by row nor faults in fresh pages; the
-// chunks go when the set's columns are redefined or the set itself goes.
+using orvo::dbm::RecordSchema;
+
+std::string& textAt(std::byte* row, std::size_t offset) {
+    return *std::launder(reinterpret_cast<std::string*>(row + offset));
+}
+
+// Storage for the rows of one record set: rows carved from chunks that grow with the set. A row once
+// built stays built (its text cells constructed) until the columns change or the set goes: emptying the
+// set, or deleting a row, only hands the row back, and handing it out again empties its cells in place.
+// A query that refills its set thus neither destroys the old rows one by one, nor asks the heap row by
+// row, nor faults in fresh pages.
 class RowPool {
 public:
-    // Rows of `rowSize` bytes from now on; every chunk is freed (no row may be in use).
-    void Reset(std::size_t rowSize) {
-        m_chunks.clear();
-        m_free.clear();
-        m_chunk = 0;
-        m_used = 0;
-        m_rowSize = (std::max<std::size_t>(rowSize, 1) + 7) & ~std::size_t{7}; // cells are 8-byte aligned
+    RowPool() = default;
+    RowPool(const RowPool&) = delete;
+    RowPool& operator=(const RowPool&) = delete;
+    ~RowPool() { Release(); }
+
+    // Rows of `schema`'s layout from now on: what the schema describes when this is called, until
+    // Release(), which must come before the schema changes.
+    void Adopt(const RecordSchema& schema) {
+        Release();
+        m_schema = &schema;
+        m_rowSize = (std::max<std::size_t>(schema.RowSize(), 1) + 7) & ~std::size_t{7}; // 8-byte cells
+        m_textBytes = schema.TextOffsets().size() * sizeof(std::string); // text cells come first
     }
-    // Every row has been given back: hand the chunks out again from the first.
+    // Destroys every row built and frees the chunks: no row may be in use.
+    void Release() {
+        if (m_schema)
+            for (Chunk& chunk : m_chunks)
+                for (std::size_t i = 0; i < chunk.built; ++i)
+                    for (const std::size_t offset : m_schema->TextOffsets())
+                        textAt(chunk.data.get() + m_rowSize * i, offset).~basic_string();
+        m_chunks.clear();
+        Recycle();
+    }
+    // Every row has been handed back: hand them out again from the first.
     void Recycle() {
         m_free.clear();
         m_chunk = 0;
         m_used = 0;
     }
+    // An empty row: text cells "", numbers 0.
     std::byte* Take() {
         if (!m_free.empty()) {
             std::byte* row = m_free.back();
             m_free.pop_back();
-            return row;
+            return Empty(row);
         }
         while (m_chunk < m_chunks.size() && m_used == m_chunks[m_chunk].rows) {
             ++m_chunk;
@@ -47,11 +70,19 @@ public:
             const std::size_t previous = m_chunks.empty() ? 0 : m_chunks.back().rows;
             const std::size_t limit = std::max<std::size_t>(kMaxChunkBytes / m_rowSize, 1);
             const std::size_t rows = std::clamp<std::size_t>(previous * 2, kFirstChunkRows, limit);
-            m_chunks.push_back(Chunk{std::make_unique_for_overwrite<std::byte[]>(rows * m_rowSize), rows});
-            m_used = 0;
+            m_chunks.push_back(Chunk{std::make_unique_for_overwrite<std::byte[]>(rows * m_rowSize), rows, 0});
         }
-        return m_chunks[m_chunk].data.get() + m_rowSize * m_used++;
+        Chunk& chunk = m_chunks[m_chunk];
+        std::byte* row = chunk.data.get() + m_rowSize * m_used;
+        if (m_used++ < chunk.built)
+            return Empty(row);
+        ++chunk.built;
+        std::memset(row, 0, m_rowSize);
+        for (const std::size_t offset : m_schema->TextOffsets())
+            new (row + offset) std::string();
+        return row;
     }
+    // A row no longer in the set; it stays built for the next Take.
     void Give(std::byte* row) { m_free.push_back(row); }
 
 private:
@@ -59,13 +90,24 @@ private:
     static constexpr std::size_t kMaxChunkBytes = 256 * 1024;
     struct Chunk {
         std::unique_ptr<std::byte[]> data;
-        std::size_t rows = 0;
+        std::size_t rows = 0;  // room for
+        std::size_t built = 0; // rows at the front whose text cells are constructed
     };
+
+    std::byte* Empty(std::byte* row) const {
+        for (const std::size_t offset : m_schema->TextOffsets())
+            textAt(row, offset).clear();
+        std::memset(row + m_textBytes, 0, m_rowSize - m_textBytes);
+        return row;
+    }
+
+    const RecordSchema* m_schema = nullptr; // the layout the built rows have
     std::vector<Chunk> m_chunks;
     std::vector<std::byte*> m_free;
     std::size_t m_chunk = 0; // the chunk rows are taken from
     std::size_t m_used = 0;  // rows of it handed out
     std::size_t m_rowSize = 8;
+    std::size_t m_textBytes = 0;
 };
 
 } // namespace
@@ -75,7 +117,7 @@ private:
 // pointer per row, so Append and Delete move pointers, never cells.
 struct CMemData::Impl {
     orvo::dbm::RecordSchema schema;
-    RowPool pool;
+    RowPool pool; // after the schema: its rows are destroyed while the schema still describes them
     std::vector<std::byte*> rows;
     std::size_t cursor = 0; // rows.size() is Eof
     bool bof = true;
@@ -89,54 +131,36 @@ struct CMemData::Impl {
     }
     void changed() { ++stamp; }
 
-    Impl() { pool.Reset(0); }
+    Impl() { pool.Adopt(schema); }
     Impl(const Impl& other) : schema(other.schema), cursor(other.cursor), bof(other.bof) {
-        pool.Reset(schema.RowSize());
+        pool.Adopt(schema);
         rows.reserve(other.rows.size());
         for (std::byte* row : other.rows)
             rows.push_back(copyRow(row));
     }
     Impl& operator=(const Impl&) = delete;
-    ~Impl() { destroyRows(); }
 
-    // New columns: every row goes, and so do the chunks sized for the old rows.
-    void redefine() {
-        destroyRows();
-        rows.clear();
-        cursor = 0;
-        bof = true;
+    // New columns: every row goes, with the storage built for the old ones.
+    bool redefine(std::string_view layout) {
+        clearRows();
+        pool.Release(); // while `schema` still describes the rows built
+        const bool parsed = schema.Parse(layout);
+        pool.Adopt(schema);
+        return parsed;
     }
-    void resizeRows() { pool.Reset(schema.RowSize()); }
 
-    std::byte* newRow() {
-        std::byte* row = pool.Take();
-        std::memset(row, 0, schema.RowSize());
-        for (const std::size_t offset : schema.TextOffsets())
-            new (row + offset) std::string();
-        return row;
-    }
+    std::byte* newRow() { return pool.Take(); }
     std::byte* copyRow(const std::byte* source) {
         std::byte* row = pool.Take();
-        std::memcpy(row, source, schema.RowSize()); // numbers; the strings are rebuilt below
+        std::memcpy(row + schema.TextOffsets().size() * sizeof(std::string),
+                    source + schema.TextOffsets().size() * sizeof(std::string),
+                    schema.RowSize() - schema.TextOffsets().size() * sizeof(std::string)); // the numbers
         for (const std::size_t offset : schema.TextOffsets())
-            new (row + offset)
-                std::string(*std::launder(reinterpret_cast<const std::string*>(source + offset)));
+            textAt(row, offset) = *std::launder(reinterpret_cast<const std::string*>(source + offset));
         return row;
     }
-    void destroyRow(std::byte* row) const {
-        for (const std::size_t offset : schema.TextOffsets())
-            std::launder(reinterpret_cast<std::string*>(row + offset))->~basic_string();
-    }
-    void freeRow(std::byte* row) {
-        destroyRow(row);
-        pool.Give(row);
-    }
-    void destroyRows() {
-        for (std::byte* row : rows)
-            destroyRow(row);
-    }
+    void freeRow(std::byte* row) { pool.Give(row); }
     void clearRows() {
-        destroyRows();
         rows.clear();
         pool.Recycle();
         cursor = 0;
@@ -153,8 +177,6 @@ struct CMemData::Impl {
 };
 
 namespace {
-
-using orvo::dbm::RecordSchema;
 
 std::string& textCell(std::byte* row, std::size_t offset) {
     return *std::launder(reinterpret_cast<std::string*>(row + offset));
@@ -319,10 +341,8 @@ int CMemRecord::operator=(const CMemRecord& other) {
 }
 
 BOOL CMemRecord::Create(LPCTSTR layout, int /*flags*/) {
-    m_impl->redefine();
+    const bool parsed = m_impl->redefine(layout ? layout : "");
     m_impl->changed();
-    const bool parsed = m_impl->schema.Parse(layout ? layout : "");
-    m_impl->resizeRows();
     return parsed ? TRUE : FALSE;
 }
 

@@ -77,12 +77,14 @@ private:
         std::atomic<const char*> name{nullptr};
         std::atomic<int> index{-1};
     };
-    static constexpr std::size_t kCacheSize = 128; // a power of two
+    // Room for a few hundred names: a layout's names, passed from a few call sites each, seldom share a
+    // probe window, so they do not evict each other.
+    static constexpr unsigned kCacheBits = 9;
+    static constexpr std::size_t kCacheSize = std::size_t{1} << kCacheBits;
     static constexpr std::size_t kCacheProbes = 4;
-    static std::size_t cacheHome(const char* name) { // the top 7 bits of a multiplicative hash
-        static_assert(kCacheSize == 128);
+    static std::size_t cacheHome(const char* name) { // the top bits of a multiplicative hash
         return static_cast<std::size_t>((reinterpret_cast<std::uintptr_t>(name) * 0x9E3779B97F4A7C15ull) >>
-                                        57);
+                                        (64 - kCacheBits));
     }
     mutable std::array<CacheEntry, kCacheSize> m_cache;
     void clearCache();
