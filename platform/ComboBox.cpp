@@ -941,11 +941,14 @@ bool comboProc(QWidget* widget, UINT message, WPARAM wParam, LPARAM lParam, LRES
         combo->SetChecked(index, lParam != 0);
         *result = 0;
         return true;
-    case CBM_ORVO_USERCHECK:
-        *result = combo->EntryAt(index) ? 0 : CB_ERR;
+    case CBM_ORVO_USERCHECK: {
+        // A greyed entry cannot be checked: refused, as a click on it does nothing.
+        const ComboEntry* entry = combo->EntryAt(index);
+        *result = entry && entry->enabled ? 0 : CB_ERR;
         if (*result == 0)
             combo->UserCheck(index, lParam != 0);
         return true;
+    }
     case CBM_ORVO_SETITEMENABLED: {
         ComboEntry* entry = combo->EntryAt(index);
         if (entry)

@@ -54,7 +54,7 @@ constexpr UINT CBM_ORVO_GETCHECK = CBM_ORVO_FIRST + 4;       // (index) -> 0, 1 
 constexpr UINT CBM_ORVO_SETCHECK = CBM_ORVO_FIRST + 5;       // (index, BOOL) -> CB_ERR or 0; no notify
 constexpr UINT CBM_ORVO_USERSELECT = CBM_ORVO_FIRST + 6;     // (index) as a user's pick; notifies
 constexpr UINT CBM_ORVO_SETITEMENABLED = CBM_ORVO_FIRST + 7; // (index, BOOL)
-constexpr UINT CBM_ORVO_USERCHECK = CBM_ORVO_FIRST + 8;      // (index, BOOL) as a user's click
+constexpr UINT CBM_ORVO_USERCHECK = CBM_ORVO_FIRST + 8; // (index, BOOL) as a user's click; CB_ERR when greyed
 // Notification (WM_COMMAND code) of a check the user changed; the control reflects it to itself.
 constexpr UINT CBN_ORVO_CHECKCHANGE = 0x0400;
 

@@ -292,7 +292,7 @@ TEST_F(CheckComboTest, ChecksJoinInListOrderAndEveryChangeIsReported) {
     EXPECT_TRUE(combo.SetCheck("0101", TRUE)); // no change, no report
     EXPECT_EQ(changes().size(), 2u);
     EXPECT_FALSE(combo.SetCheck("0999", TRUE));
-    combo.SetCheck("0103", TRUE); // a greyed entry cannot be checked
+    EXPECT_FALSE(combo.SetCheck("0103", TRUE)); // a greyed entry cannot be checked
     EXPECT_EQ(combo.GetCheck("0103"), 0);
     EXPECT_EQ(changes().size(), 2u);
 
