@@ -3,11 +3,14 @@
 #include "client/HostSession.h"
 #include "host/com/FixComm.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDateTime>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
@@ -54,6 +57,13 @@ MainWindow::MainWindow(HostSession& session, QWidget* parent)
     open->setObjectName("open");
     open->setEnabled(m_functions->topLevelItemCount() > 0);
     connect(open, &QPushButton::clicked, this, [this] { openSelected(); });
+
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    QAction* openAction = file->addAction(tr("&Open function"), this, [this] { openSelected(); });
+    openAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    openAction->setEnabled(open->isEnabled());
+    file->addSeparator();
+    file->addAction(tr("&Quit"), QKeySequence::Quit, this, [this] { close(); });
 
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
