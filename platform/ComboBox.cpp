@@ -15,6 +15,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListView>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QStyle>
@@ -781,6 +782,13 @@ bool ComboBoxWidget::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_edit) {
         if (event->type() == QEvent::KeyPress && !Dropped())
             return handleClosedKey(static_cast<QKeyEvent*>(event));
+        // The edit of a check box list only shows the checked codes: a click on it opens the list.
+        if (event->type() == QEvent::MouseButtonPress && m_checkable &&
+            static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+            m_edit->setFocus(Qt::MouseFocusReason);
+            ShowDropDown(!Dropped());
+            return true;
+        }
         if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
             focusChanged(static_cast<QFocusEvent*>(event), event->type() == QEvent::FocusIn);
             update();

@@ -189,5 +189,25 @@ TEST_F(ConditionDlgTest, EnterAfterTypingAContractPrefixConfirmsTheFirstMatch) {
     EXPECT_EQ(dlg.m_strContract, "CU2501");
 }
 
+TEST_F(ConditionDlgTest, TabbingOutOfTheContractBoxCompletesThePrefix) {
+    const INT_PTR result = Run([this] {
+        dlg.m_comboContract.SetFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_M);
+        EXPECT_TRUE(dlg.m_comboContract.GetDroppedState());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_FALSE(dlg.m_comboContract.GetDroppedState());
+        EXPECT_EQ(CWnd::GetFocus(), &dlg.m_comboValidity);
+        EXPECT_EQ(dlg.m_comboContract.GetWindowText(), "m2505");
+        // Text that matches nothing is cleared on leaving.
+        dlg.m_comboContract.SetFocus();
+        QTest::keyClicks(QApplication::focusWidget(), "x");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(dlg.m_comboContract.GetWindowText(), "");
+        PressOk();
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(dlg.m_strContract, "");
+}
+
 } // namespace
 } // namespace condtest
