@@ -58,6 +58,7 @@ constexpr UINT CBM_ORVO_USERCHECK = CBM_ORVO_FIRST + 8; // (index, BOOL) as a us
 // Notification (WM_COMMAND code) of a check the user changed; the control reflects it to itself.
 constexpr UINT CBN_ORVO_CHECKCHANGE = 0x0400;
 
+// Without a window every call answers as for a missing entry (CB_ERR, a count of 0), never as entry 0.
 class CComboBox : public CWnd {
 public:
     using CWnd::Create;
@@ -65,44 +66,45 @@ public:
         return CWnd::Create(orvo::wc::kComboBox, "", style, rect, parent, id);
     }
 
-    int GetCount() { return static_cast<int>(SendMessage(CB_GETCOUNT)); }
-    int GetCurSel() { return static_cast<int>(SendMessage(CB_GETCURSEL)); }
-    int SetCurSel(int select) { return static_cast<int>(SendMessage(CB_SETCURSEL, toW(select))); }
-    int AddString(LPCTSTR text) { return static_cast<int>(SendMessage(CB_ADDSTRING, 0, toL(text))); }
+    int GetCount() { return static_cast<int>(send(CB_GETCOUNT, 0, 0, 0)); }
+    int GetCurSel() { return static_cast<int>(send(CB_GETCURSEL)); }
+    int SetCurSel(int select) { return static_cast<int>(send(CB_SETCURSEL, toW(select))); }
+    int AddString(LPCTSTR text) { return static_cast<int>(send(CB_ADDSTRING, 0, toL(text))); }
     int InsertString(int index, LPCTSTR text) {
-        return static_cast<int>(SendMessage(CB_INSERTSTRING, toW(index), toL(text)));
+        return static_cast<int>(send(CB_INSERTSTRING, toW(index), toL(text)));
     }
-    int DeleteString(UINT index) { return static_cast<int>(SendMessage(CB_DELETESTRING, index)); }
-    void ResetContent() { SendMessage(CB_RESETCONTENT); }
+    int DeleteString(UINT index) { return static_cast<int>(send(CB_DELETESTRING, index)); }
+    void ResetContent() { send(CB_RESETCONTENT); }
     int GetLBText(int index, CString& text);
-    int GetLBTextLen(int index) { return static_cast<int>(SendMessage(CB_GETLBTEXTLEN, toW(index))); }
-    DWORD_PTR GetItemData(int index) {
-        return static_cast<DWORD_PTR>(SendMessage(CB_GETITEMDATA, toW(index)));
-    }
+    int GetLBTextLen(int index) { return static_cast<int>(send(CB_GETLBTEXTLEN, toW(index))); }
+    DWORD_PTR GetItemData(int index) { return static_cast<DWORD_PTR>(send(CB_GETITEMDATA, toW(index))); }
     int SetItemData(int index, DWORD_PTR data) {
-        return static_cast<int>(SendMessage(CB_SETITEMDATA, toW(index), static_cast<LPARAM>(data)));
+        return static_cast<int>(send(CB_SETITEMDATA, toW(index), static_cast<LPARAM>(data)));
     }
     int FindString(int startAfter, LPCTSTR text) {
-        return static_cast<int>(SendMessage(CB_FINDSTRING, toW(startAfter), toL(text)));
+        return static_cast<int>(send(CB_FINDSTRING, toW(startAfter), toL(text)));
     }
     int FindStringExact(int startAfter, LPCTSTR text) {
-        return static_cast<int>(SendMessage(CB_FINDSTRINGEXACT, toW(startAfter), toL(text)));
+        return static_cast<int>(send(CB_FINDSTRINGEXACT, toW(startAfter), toL(text)));
     }
     int SelectString(int startAfter, LPCTSTR text) {
-        return static_cast<int>(SendMessage(CB_SELECTSTRING, toW(startAfter), toL(text)));
+        return static_cast<int>(send(CB_SELECTSTRING, toW(startAfter), toL(text)));
     }
     // Start in the low word, end in the high word, as Win32 packs it.
-    DWORD GetEditSel() { return static_cast<DWORD>(SendMessage(CB_GETEDITSEL)); }
+    DWORD GetEditSel() { return static_cast<DWORD>(send(CB_GETEDITSEL)); }
     BOOL SetEditSel(int start, int end) {
-        return static_cast<BOOL>(SendMessage(CB_SETEDITSEL, 0, MAKELPARAM(start, end)));
+        return static_cast<BOOL>(send(CB_SETEDITSEL, 0, MAKELPARAM(start, end), FALSE));
     }
-    BOOL LimitText(int maxChars) { return static_cast<BOOL>(SendMessage(CB_LIMITTEXT, toW(maxChars))); }
-    BOOL GetDroppedState() { return static_cast<BOOL>(SendMessage(CB_GETDROPPEDSTATE)); }
-    void ShowDropDown(BOOL show = TRUE) { SendMessage(CB_SHOWDROPDOWN, static_cast<WPARAM>(show)); }
+    BOOL LimitText(int maxChars) { return static_cast<BOOL>(send(CB_LIMITTEXT, toW(maxChars), 0, FALSE)); }
+    BOOL GetDroppedState() { return static_cast<BOOL>(send(CB_GETDROPPEDSTATE, 0, 0, FALSE)); }
+    void ShowDropDown(BOOL show = TRUE) { send(CB_SHOWDROPDOWN, static_cast<WPARAM>(show)); }
 
     LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
+    LRESULT send(UINT message, WPARAM wParam = 0, LPARAM lParam = 0, LRESULT noWindow = CB_ERR) {
+        return m_hWnd ? SendMessage(message, wParam, lParam) : noWindow;
+    }
     static WPARAM toW(int value) { return static_cast<WPARAM>(static_cast<INT_PTR>(value)); }
     static LPARAM toL(LPCTSTR text) { return reinterpret_cast<LPARAM>(text); }
 };

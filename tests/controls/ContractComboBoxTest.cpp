@@ -84,6 +84,8 @@ TEST_F(ContractComboTest, BeforeLoadingNothingIsSearchedOrSelected) {
     CContractComboBox windowless;
     EXPECT_EQ(windowless.LoadContracts(&table), 1);
     EXPECT_EQ(windowless.GetSelCode(), "") << "no window, no selection";
+    EXPECT_EQ(windowless.GetCurSel(), CB_ERR);
+    EXPECT_EQ(windowless.GetCount(), 0);
 }
 
 TEST_F(ContractComboTest, LoadingListsCodesInRecordOrderWithTheirKeys) {
