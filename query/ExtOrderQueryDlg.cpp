@@ -13,9 +13,9 @@ namespace {
 constexpr int kButtonBand = 50;
 // Every right edge keeps this far from the client's right edge; the rule lists sit as far inside the tab.
 constexpr int kEdgeGap = 15;
-// Rule lists below the tab control's top: clear of the tab headers after a resize, closer after a drag.
-constexpr int kListInsetOnSize = 25;
-constexpr int kListInsetOnSplit = 15;
+// Rule lists start this far below the tab control's top, clear of the tab headers. After a drag of the
+// splitter bar too: 15 there would lay the lists over the lower part of the headers.
+constexpr int kListInsetBelowTabs = 25;
 // Share of the client height given to the tab control.
 constexpr double kTabShare = 0.618;
 constexpr int kSplitterHeight = 20;
@@ -166,7 +166,7 @@ void CExtOrderQueryDlg::OnSize(UINT nType, int cx, int cy) {
         rcTab.right = nWidth - kEdgeGap;
         rcTab.bottom = static_cast<LONG>(dSplit);
         m_tabKinds.MoveWindow(rcTab);
-        FitRuleLists(rcTab, kListInsetOnSize);
+        FitRuleLists(rcTab, kListInsetBelowTabs);
     }
     if (m_wndSplitter.IsWindowEnabled()) {
         CRect rcBar;
@@ -194,7 +194,7 @@ LRESULT CExtOrderQueryDlg::OnSplitterMoved(WPARAM /*wParam*/, LPARAM /*lParam*/)
         CRect rcTab;
         m_tabKinds.GetWindowRect(rcTab);
         ScreenToClient(rcTab);
-        FitRuleLists(rcTab, kListInsetOnSplit);
+        FitRuleLists(rcTab, kListInsetBelowTabs);
     }
     return 1;
 }

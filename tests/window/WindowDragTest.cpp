@@ -24,11 +24,16 @@ protected:
         QTest::mouseRelease(bar(), Qt::LeftButton, {}, QPoint(100, 10 + dy));
     }
 
+    // 15 inside the tab control's right and bottom, below its headers at the top, shown or hidden.
     void ExpectRuleListsInsideTheTab() {
         const CRect tab = RectInParent(dlg.m_tabKinds);
         for (int kind = 0; kind < ORDER_KIND_COUNT; ++kind)
-            EXPECT_EQ(RectInParent(dlg.RuleList(kind)), CRect(tab.left, tab.top + 15, tab.right - 15, tab.bottom - 15))
+            EXPECT_EQ(RectInParent(dlg.RuleList(kind)), CRect(tab.left, tab.top + 25, tab.right - 15, tab.bottom - 15))
                 << "rule list " << kind;
+        QWidget* tabBar = dlg.m_tabKinds.GetSafeHwnd()->findChild<QWidget*>();
+        ASSERT_NE(tabBar, nullptr);
+        EXPECT_GE(RectInParent(dlg.m_listPriceTrigger).top, tab.top + tabBar->height() - 2)
+            << "the tab headers stay in sight";
     }
 };
 
