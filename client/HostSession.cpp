@@ -114,7 +114,7 @@ bool HostSession::OpenModule(const std::string& defaultPath, std::string& error)
     const ModuleIdentity& id = m_module.Identity();
     std::string functions;
     for (const long f : id.functions)
-        functions += (functions.empty() ? "" : ",") + std::to_string(f);
+        functions.append(functions.empty() ? "" : ",").append(std::to_string(f));
     m_log(1, "module " + path + ": " + id.name + " " + id.version + " (" + id.category + ", " + id.buildDate +
                  "), functions " + functions);
     return true;

@@ -46,7 +46,8 @@ const char* label(QtMsgType type) {
 
 // Qt's own chatter that says nothing about the client (the offscreen platform's limits) is debug output.
 QtMsgType demoted(QtMsgType type, const QString& message) {
-    if (type == QtWarningMsg && message.startsWith("This plugin does not support"))
+    if (type == QtWarningMsg &&
+        (message.startsWith("This plugin does not support") || message.contains("XDG_RUNTIME_DIR not set")))
         return QtDebugMsg;
     return type;
 }
@@ -66,6 +67,14 @@ void handler(QtMsgType qtType, const QMessageLogContext&, const QString& message
 }
 
 } // namespace
+
+void InstallStderrLog(int verbosity) {
+    {
+        std::lock_guard lock(g_mutex);
+        g_verbosity = verbosity;
+    }
+    qInstallMessageHandler(handler);
+}
 
 bool InstallClientLog(const std::string& path, int verbosity, std::string& error) {
     {

@@ -5,6 +5,8 @@
 
 #include <string>
 
+// Until the log file is known: standard error only, by the same rules.
+void InstallStderrLog(int verbosity);
 // Installs the handler; false (with the reason) when the log file cannot be opened, in which case
 // messages still go to standard error.
 bool InstallClientLog(const std::string& path, int verbosity, std::string& error);

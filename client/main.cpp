@@ -3,6 +3,7 @@
 // --script drives the same windows from a file for tests, demos and support.
 #include "client/ClientApp.h"
 #include "client/ClientOptions.h"
+#include "client/Logging.h"
 #include "client/ModuleInfo.h"
 #include "client/ModuleLoader.h"
 
@@ -55,6 +56,7 @@ int main(int argc, char** argv) {
         setenv("QT_QPA_PLATFORM", "offscreen", 1); // a script needs no screen
     }
 
+    InstallStderrLog(options->verbosity);
     QApplication app(argc, argv);
     QApplication::setApplicationName("orvo-client");
     QApplication::setOrganizationName("orvo");

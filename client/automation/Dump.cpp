@@ -113,7 +113,7 @@ std::string FormatTable(const std::vector<std::string>& columns,
         text += line(rows[r]);
     if (rows.size() > shown)
         text += "... " + std::to_string(rows.size() - shown) + " more rows\n";
-    text += "(" + std::to_string(rows.size()) + " rows)\n";
+    text.append("(").append(std::to_string(rows.size())).append(" rows)\n");
     return text;
 }
 

@@ -86,7 +86,7 @@ std::string ControlRef(QWidget* window, QWidget* control) {
         int index = 0;
         for (QWidget* other : ControlsOf(window)) {
             if (other == control)
-                return index < kRuleLists ? "L" + std::to_string(index) : "0";
+                return index < kRuleLists ? std::string("L").append(std::to_string(index)) : "0";
             if (WindowId(other) == 0 && isListKind(Kind(other)))
                 ++index;
         }
