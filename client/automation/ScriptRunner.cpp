@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 
@@ -127,7 +128,10 @@ bool ScriptRunner::execute(const ScriptCommand& command, std::string& error) {
     if (name == "resize") {
         if (window->isMaximized() || window->isMinimized())
             window->showNormal();
-        window->resize(number(args[0]), number(args[1]));
+        // W and H are the window's outer size, frame included, as a user's drag of the frame sets it.
+        const QSize frame = window->frameGeometry().size() - window->size();
+        window->resize(std::max(1, number(args[0]) - frame.width()),
+                       std::max(1, number(args[1]) - frame.height()));
         return true;
     }
     if (name == "maximize" || name == "minimize" || name == "restore") {

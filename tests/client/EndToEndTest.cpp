@@ -286,6 +286,24 @@ TEST_F(EndToEndTest, ConditionsEnteredInTheDialogReachTheRequest) {
     EXPECT_EQ(item("618"), "2026.11.01");
 }
 
+TEST_F(EndToEndTest, DragAndResizeReachTheQueryWindow) {
+    const ClientRun run = runClient(serverArgs(),
+                                    "open 893\nok\ndump before.json\ndrag 9004 -100\ndump dragged.json\n"
+                                    "resize 1000 700\ndump resized.json\n",
+                                    "admin");
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const auto top = [](const QJsonObject& control) { return control.value("rect").toArray().at(1).toInt(); };
+    const QJsonObject before = window(readDump("before.json"), 9000);
+    const QJsonObject dragged = window(readDump("dragged.json"), 9000);
+    EXPECT_EQ(top(control(dragged, "9004")), top(control(before, "9004")) - 100)
+        << "the splitter bar moved up";
+    EXPECT_LT(top(control(dragged, "9002")), top(control(before, "9002"))) << "the detail list grew upwards";
+    const QJsonObject resized = window(readDump("resized.json"), 9000);
+    EXPECT_FALSE(resized.value("maximized").toBool());
+    EXPECT_EQ(resized.value("rect").toArray().at(2).toInt(), 1000);
+    EXPECT_EQ(resized.value("rect").toArray().at(3).toInt(), 700);
+}
+
 TEST_F(EndToEndTest, AScriptCanComeFromStandardInput) {
     const ClientRun run =
         runClientWith(serverArgs() + QStringList{"--script", "-"}, "admin", [](QProcess& client) {
