@@ -56,17 +56,53 @@ private:
     int findSlow(const char* name) const;
     int findByHash(const char* name) const;
 
-    // Whether column `index` is named `name`. Compares byte by byte: a stored name holds no NUL, so the
-    // loop stops at the end of a shorter `name` without reading past it.
+    // Whether `name` is exactly the `Length` bytes of `stored`. Byte by byte, in order: a stored name holds
+    // no NUL, so a shorter `name` fails at its end without a read past it. A fixed length unrolls into
+    // compares that (on a hit) always go the same way, which the hot path of every Set and Get relies on.
+    template <std::size_t Length> static bool sameName(const char* name, const char* stored) {
+        for (std::size_t i = 0; i < Length; ++i)
+            if (name[i] != stored[i])
+                return false;
+        return name[Length] == '\0';
+    }
+
+    // Whether column `index` is named `name`.
     bool nameIs(int index, const char* name) const {
         if (index < 0 || index >= FieldCount())
             return false;
         const std::string& stored = m_fields[static_cast<std::size_t>(index)].name.str();
-        const std::size_t length = stored.size();
-        for (std::size_t i = 0; i < length; ++i)
-            if (name[i] != stored[i])
-                return false;
-        return name[length] == '\0';
+        const char* s = stored.data();
+        switch (stored.size()) { // names are short: three Latin letters, or two to six GBK characters
+        case 1:
+            return sameName<1>(name, s);
+        case 2:
+            return sameName<2>(name, s);
+        case 3:
+            return sameName<3>(name, s);
+        case 4:
+            return sameName<4>(name, s);
+        case 5:
+            return sameName<5>(name, s);
+        case 6:
+            return sameName<6>(name, s);
+        case 7:
+            return sameName<7>(name, s);
+        case 8:
+            return sameName<8>(name, s);
+        case 9:
+            return sameName<9>(name, s);
+        case 10:
+            return sameName<10>(name, s);
+        case 11:
+            return sameName<11>(name, s);
+        case 12:
+            return sameName<12>(name, s);
+        default:
+            for (std::size_t i = 0; i < stored.size(); ++i)
+                if (name[i] != s[i])
+                    return false;
+            return name[stored.size()] == '\0';
+        }
     }
 
     // Callers pass the same few name pointers (literals, converted constants) again and again: a small

@@ -69,6 +69,38 @@ TEST(MemRecordLayout, ABufferReusedForAnotherNameFindsThatName) {
     EXPECT_EQ(copy.FindField("F299"), 299);
 }
 
+// The hint for a name's buffer is checked against the column's name on every lookup, for every length
+// of name: a buffer that now holds a prefix, an extension or a one-byte change of the name misses.
+TEST(MemRecordLayout, AHintedBufferMatchesOnlyTheWholeNameAtEveryLength) {
+    std::string layout;
+    std::vector<std::string> names;
+    for (std::size_t length = 1; length <= 15; ++length) {
+        names.push_back(std::string(length - 1, 'N') + static_cast<char>('a' + length));
+        layout += (layout.empty() ? "" : ",") + names.back() + "[I]";
+    }
+    CMemRecord set;
+    ASSERT_TRUE(set.Create(layout.c_str()));
+    char buffer[32];
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string& name = names[i];
+        std::strcpy(buffer, name.c_str());
+        ASSERT_EQ(set.FindField(buffer), static_cast<int>(i)) << name;
+        ASSERT_EQ(set.FindField(buffer), static_cast<int>(i)) << name; // now through the hint
+
+        std::strcpy(buffer, (name + "x").c_str()); // longer
+        EXPECT_EQ(set.FindField(buffer), -1) << name;
+        std::strcpy(buffer, name.c_str());
+        buffer[name.size() - 1] = 'z'; // last byte differs
+        EXPECT_EQ(set.FindField(buffer), -1) << name;
+        buffer[0] = name.size() > 1 ? 'M' : 'z'; // first byte differs too
+        EXPECT_EQ(set.FindField(buffer), -1) << name;
+        std::strcpy(buffer, name.c_str());
+        ASSERT_EQ(set.FindField(buffer), static_cast<int>(i)) << name;
+        buffer[name.size() - 1] = '\0'; // a prefix
+        EXPECT_EQ(set.FindField(buffer), -1) << name;
+    }
+}
+
 TEST(MemRecordLayout, TextColumnWithDecimalsAndTrailingBlank) {
     CMemRecord set = makeSet("套利价差[C12.2],color[I],XZBH[I] ");
     ASSERT_EQ(set.GetFieldCount(), 3);
