@@ -184,7 +184,10 @@ int ClientApp::startUp() {
         report(error, !m_scriptMode);
         return kExitUsage;
     }
-    if (!m_session->StartServerIfEmbedded(dataFolder() + "/demo.db", error)) {
+    QApplication::setOverrideCursor(Qt::WaitCursor); // the first run seeds the demo database
+    const bool serverStarted = m_session->StartServerIfEmbedded(dataFolder() + "/demo.db", error);
+    QApplication::restoreOverrideCursor();
+    if (!serverStarted) {
         report("cannot start the embedded demo server: " + error, !m_scriptMode);
         return kExitUnreachable;
     }

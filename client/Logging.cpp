@@ -13,6 +13,8 @@
 
 namespace {
 
+constexpr std::uintmax_t kRotateBytes = 8u << 20;
+
 std::mutex g_mutex; // the embedded server logs from its own threads
 std::FILE* g_file = nullptr;
 int g_verbosity = 0;
@@ -86,6 +88,9 @@ bool InstallClientLog(const std::string& path, int verbosity, std::string& error
             std::filesystem::create_directories(folder, fsError);
         if (g_file)
             std::fclose(g_file);
+        // One earlier log is kept: a log past its size limit becomes FILE.1 at start-up.
+        if (std::filesystem::file_size(path, fsError) > kRotateBytes && !fsError)
+            std::filesystem::rename(path, path + ".1", fsError);
         g_file = std::fopen(path.c_str(), "a");
         if (!g_file)
             error = "cannot write the log file " + path + ": " + std::strerror(errno);
