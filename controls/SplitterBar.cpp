@@ -115,13 +115,14 @@ void CSplitterBar::OnLButtonDown(UINT /*nFlags*/, CPoint point) {
 
     // Every key-down goes nowhere while dragging; Escape also ends the drag where the ghost is.
     drag->pHookActive = std::make_shared<bool>(true);
-    drag->pHook = std::make_unique<orvo::ScopedMessageHook>([this, active = drag->pHookActive](MSG& msg) -> BOOL {
-        if (!*active || msg.message != WM_KEYDOWN)
-            return FALSE;
-        if (msg.wParam == VK_ESCAPE)
-            EndDrag(true);
-        return TRUE;
-    });
+    drag->pHook =
+        std::make_unique<orvo::ScopedMessageHook>([this, active = drag->pHookActive](MSG& msg) -> BOOL {
+            if (!*active || msg.message != WM_KEYDOWN)
+                return FALSE;
+            if (msg.wParam == VK_ESCAPE)
+                EndDrag(true);
+            return TRUE;
+        });
     m_pDrag = std::move(drag);
 }
 
@@ -142,7 +143,8 @@ void CSplitterBar::TrackTo(CPoint point) {
     // Held inside the track rectangle, as the confined cursor is, whatever position the message reports.
     CPoint ptScreen = point;
     ClientToScreen(&ptScreen);
-    ptScreen.y = std::clamp(ptScreen.y, drag.rcTrack.top, std::max(drag.rcTrack.top, drag.rcTrack.bottom - 1));
+    ptScreen.y =
+        std::clamp(ptScreen.y, drag.rcTrack.top, std::max(drag.rcTrack.top, drag.rcTrack.bottom - 1));
     CPoint ptClient = ptScreen;
     ScreenToClient(&ptClient);
 
@@ -189,7 +191,8 @@ void CSplitterBar::EndDrag(bool bNotify, bool bReleaseCapture) {
     *drag->pHookActive = false;
     if (QCoreApplication::instance())
         QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [hook = drag->pHook.release()] { delete hook; }, Qt::QueuedConnection);
+            QCoreApplication::instance(), [hook = drag->pHook.release()] { delete hook; },
+            Qt::QueuedConnection);
 
     if (drag->pDC) {
         drag->pDC->DrawDragRect(drag->rcCurrent, drag->sizeBand, nullptr, drag->sizeBand);
@@ -224,8 +227,8 @@ void CSplitterBar::RepositionPanes() {
             CRect rc;
             pWnd->GetWindowRect(rc);
             m_pParent->ScreenToClient(rc);
-            pWnd->MoveWindow(static_cast<int>(rc.left), static_cast<int>(rc.top), static_cast<int>(rc.Width()),
-                             static_cast<int>((rcBar.top - 1) - rc.top), FALSE);
+            pWnd->MoveWindow(static_cast<int>(rc.left), static_cast<int>(rc.top),
+                             static_cast<int>(rc.Width()), static_cast<int>((rcBar.top - 1) - rc.top), FALSE);
         }
     // Controls below keep their bottom and start one pixel below it.
     for (int i = 0; i < m_arrBelowIDs.GetSize(); ++i)
@@ -234,7 +237,8 @@ void CSplitterBar::RepositionPanes() {
             pWnd->GetWindowRect(rc);
             m_pParent->ScreenToClient(rc);
             pWnd->MoveWindow(static_cast<int>(rc.left), static_cast<int>(rcBar.bottom + 1),
-                             static_cast<int>(rc.Width()), static_cast<int>(rc.bottom - (rcBar.bottom + 1)), FALSE);
+                             static_cast<int>(rc.Width()), static_cast<int>(rc.bottom - (rcBar.bottom + 1)),
+                             FALSE);
             pWnd->InvalidateRect(nullptr, TRUE);
             pWnd->UpdateWindow();
         }

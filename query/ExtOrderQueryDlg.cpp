@@ -52,9 +52,8 @@ COrvoListCtrl& CExtOrderQueryDlg::RuleList(int nKind) {
 }
 
 CMemRecord& CExtOrderQueryDlg::RuleRecord(int nKind) {
-    const std::array<CMemRecord*, ORDER_KIND_COUNT> records{&m_recPriceTrigger, &m_recStopProfit,
-                                                            &m_recFillTrigger,  &m_recArbitrage,
-                                                            &m_recBatch,        &m_recLinked};
+    const std::array<CMemRecord*, ORDER_KIND_COUNT> records{
+        &m_recPriceTrigger, &m_recStopProfit, &m_recFillTrigger, &m_recArbitrage, &m_recBatch, &m_recLinked};
     return *records.at(static_cast<size_t>(nKind));
 }
 

@@ -1,7 +1,7 @@
 // The whole road of one tab's query in the real query window: 100,000 stop-loss / take-profit rows
-// replayed by a fake counter server in this process, through CFixComm into the record set, the list refreshed and fitted
-// and the window painted once; beside decoding the same reply bytes alone, the query without the window,
-// and the list's own part (model reset, column fitting, first paint) over rows already in the set.
+// replayed by a fake counter server in this process, through CFixComm into the record set, the list refreshed
+// and fitted and the window painted once; beside decoding the same reply bytes alone, the query without the
+// window, and the list's own part (model reset, column fitting, first paint) over rows already in the set.
 #include "QueryTestData.h"
 
 #include "host/com/FixComm.h"
@@ -190,7 +190,8 @@ private:
         for (const std::size_t offset : t.seqOffsets)
             std::memcpy(&t.bytes[offset], digits.data(), digits.size());
         for (std::size_t sent = 0; sent < t.bytes.size();) {
-            const ssize_t n = ::send(m_connection, t.bytes.data() + sent, t.bytes.size() - sent, MSG_NOSIGNAL);
+            const ssize_t n =
+                ::send(m_connection, t.bytes.data() + sent, t.bytes.size() - sent, MSG_NOSIGNAL);
             if (n <= 0)
                 return false;
             sent += static_cast<std::size_t>(n);
@@ -217,7 +218,8 @@ private:
     std::chrono::steady_clock::duration m_total{};
 };
 
-void SetMsPer1000Rows(benchmark::State& state, std::size_t rows, std::chrono::steady_clock::duration elapsed) {
+void SetMsPer1000Rows(benchmark::State& state, std::size_t rows,
+                      std::chrono::steady_clock::duration elapsed) {
     const double ms = std::chrono::duration<double, std::milli>(elapsed).count();
     const auto iterations = static_cast<double>(state.iterations());
     state.counters["ms_per_1000_rows"] =

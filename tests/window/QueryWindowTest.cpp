@@ -161,9 +161,9 @@ TEST_F(QueryWindowTest, F3FromAnyControlSelectsTabTwoAndQueriesIt) {
     RunWindow({Ok()}, [&] {
         QTabBar* tabBar = dlg.m_tabKinds.GetSafeHwnd()->findChild<QTabBar*>();
         ASSERT_NE(tabBar, nullptr);
-        const std::vector<QWidget*> targets{dlg.m_listPriceTrigger.GetSafeHwnd(), dlg.m_listDetail.GetSafeHwnd(),
-                                            dlg.GetDlgItem(IDC_BTN_QUERY)->GetSafeHwnd(), tabBar,
-                                            dlg.m_listFillTrigger.GetSafeHwnd()};
+        const std::vector<QWidget*> targets{
+            dlg.m_listPriceTrigger.GetSafeHwnd(), dlg.m_listDetail.GetSafeHwnd(),
+            dlg.GetDlgItem(IDC_BTN_QUERY)->GetSafeHwnd(), tabBar, dlg.m_listFillTrigger.GetSafeHwnd()};
         size_t expected = 0;
         for (QWidget* target : targets) {
             SCOPED_TRACE(target->property(orvo::kPropKind).toString().toStdString());
@@ -293,17 +293,17 @@ TEST_F(QueryWindowTest, TheWaitCursorShowsWhileARequestWaitsAndGoesAfter) {
 TEST_F(QueryWindowTest, TheBarIsPaintedGoldOnSlateWithOneBrush) {
     RunWindow({Cancel()}, [&] {
         CDC dc(dlg.m_wndSplitter.GetSafeHwnd());
-        const auto brush = reinterpret_cast<HBRUSH>(dlg.SendMessage(
-            WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(&dc),
-            reinterpret_cast<LPARAM>(dlg.m_wndSplitter.GetSafeHwnd())));
+        const auto brush = reinterpret_cast<HBRUSH>(
+            dlg.SendMessage(WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(&dc),
+                            reinterpret_cast<LPARAM>(dlg.m_wndSplitter.GetSafeHwnd())));
         ASSERT_NE(brush, nullptr);
         EXPECT_EQ(brush->color, 0x008B704Au);
         EXPECT_EQ(dc.GetTextColor(), 0x0000D7FFu);
         EXPECT_EQ(dc.GetBkColor(), 0x008B704Au);
         CDC again(dlg.m_wndSplitter.GetSafeHwnd());
-        EXPECT_EQ(reinterpret_cast<HBRUSH>(dlg.SendMessage(WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(&again),
-                                                           reinterpret_cast<LPARAM>(
-                                                               dlg.m_wndSplitter.GetSafeHwnd()))),
+        EXPECT_EQ(reinterpret_cast<HBRUSH>(
+                      dlg.SendMessage(WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(&again),
+                                      reinterpret_cast<LPARAM>(dlg.m_wndSplitter.GetSafeHwnd()))),
                   brush)
             << "one brush for the life of the window";
 

@@ -28,7 +28,8 @@ protected:
     void ExpectRuleListsInsideTheTab() {
         const CRect tab = RectInParent(dlg.m_tabKinds);
         for (int kind = 0; kind < ORDER_KIND_COUNT; ++kind)
-            EXPECT_EQ(RectInParent(dlg.RuleList(kind)), CRect(tab.left, tab.top + 25, tab.right - 15, tab.bottom - 15))
+            EXPECT_EQ(RectInParent(dlg.RuleList(kind)),
+                      CRect(tab.left, tab.top + 25, tab.right - 15, tab.bottom - 15))
                 << "rule list " << kind;
         QWidget* tabBar = dlg.m_tabKinds.GetSafeHwnd()->findChild<QWidget*>();
         ASSERT_NE(tabBar, nullptr);
