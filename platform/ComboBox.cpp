@@ -702,14 +702,14 @@ private:
 
     void userEdited(const QString& text) {
         setWindowTitle(text); // Qt tells of the edit before it tells of the changed text
-        // The selection follows what the user typed: an open list marks the first entry the text begins
-        // with; a closed one keeps its selection only while the text is still that entry's text.
-        if (Dropped()) {
-            m_curSel = text.isEmpty() ? -1 : Find(-1, FromQString(text), false);
-            syncViewCurrent();
-        } else if (const ComboEntry* entry = EntryAt(m_curSel); entry && entry->Display() != text) {
+        // The selection follows what the user typed, so that the entry read back is the one shown: an
+        // open list marks the first entry the text begins with, a closed one the entry with that very text
+        // (any case); other text selects nothing.
+        if (text.isEmpty())
             m_curSel = -1;
-        }
+        else if (const ComboEntry* entry = EntryAt(m_curSel); !entry || entry->Display() != text)
+            m_curSel = Find(-1, FromQString(text), !Dropped());
+        syncViewCurrent();
         QPointer<ComboBoxWidget> self(this);
         NotifyParent(this, CBN_EDITUPDATE);
         if (self)

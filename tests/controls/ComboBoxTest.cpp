@@ -191,6 +191,23 @@ TEST_F(ComboTest, EscapeClosesTheListWithoutChoosing) {
     EXPECT_EQ(host.Commands(CBN_CLOSEUP), 1);
 }
 
+TEST_F(ComboTest, TypedTextSelectsTheEntryWithThatText) {
+    Make(CBS_DROPDOWN | CBS_SORT);
+    combo.AddString("G01");
+    combo.AddString("G02");
+    combo.SetCurSel(0);
+    combo.SetFocus();
+    QTest::keyClick(editOf(combo), Qt::Key_End);
+    QTest::keyClick(editOf(combo), Qt::Key_Backspace);
+    EXPECT_EQ(combo.GetCurSel(), -1) << "G0 is no entry's text";
+    QTest::keyClicks(editOf(combo), "2");
+    EXPECT_EQ(combo.GetCurSel(), 1);
+    editOf(combo)->selectAll();
+    QTest::keyClicks(editOf(combo), "g01");
+    EXPECT_EQ(combo.GetCurSel(), 0);
+    EXPECT_EQ(host.Commands(CBN_SELCHANGE), 0) << "typing is an edit, not a choice from the list";
+}
+
 TEST_F(ComboTest, TypingRaisesEditChangeAndGoesOnWhileTheListIsOpen) {
     Make(CBS_DROPDOWN | CBS_SORT);
     combo.AddString("cu2501");
