@@ -18,8 +18,9 @@ public:
         setDisplayFormat((style & DTS_LONGDATEFORMAT) ? QStringLiteral("yyyy'年'M'月'd'日'")
                                                       : QStringLiteral("yyyy-MM-dd"));
         setFocusPolicy((style & WS_TABSTOP) ? Qt::StrongFocus : Qt::ClickFocus);
-        setAlignment((style & DTS_RIGHTALIGN) ? Qt::AlignRight | Qt::AlignVCenter
-                                              : Qt::AlignLeft | Qt::AlignVCenter);
+        // The date reads from the left as on Win32; DTS_RIGHTALIGN places the drop-down calendar, which Qt
+        // places by itself.
+        setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         QObject::connect(this, &QDateTimeEdit::dateTimeChanged, this, [this] {
             if (!m_quiet)
                 NotifyParentNm(this, DTN_DATETIMECHANGE);
