@@ -71,7 +71,8 @@ private:
         return static_cast<std::size_t>((tag * 0x9E3779B1u) >> 8) & mask;
     }
 
-    void Check(const std::vector<proto::Item>& items, std::size_t first) {
+    // Out of line: once per row, and it keeps the look-up itself small enough to inline into its callers.
+    [[gnu::noinline]] void Check(const std::vector<proto::Item>& items, std::size_t first) {
         m_checked = true;
         const std::size_t count = items.size() > first ? items.size() - first : 0;
         bool same = count == m_tags.size();
@@ -367,14 +368,12 @@ struct CFixComm::Impl {
         std::size_t i = rowIndex.First(frame.items, rowFirst, wanted);
         if (i == orvo::com::RowIndex::npos)
             return nullptr;
+        if (index <= 0)
+            return &frame.items[i];
         // Index n > 0 asks for the n-th repeat (0-based): walk on from the first.
-        for (int seen = 0; i < frame.items.size(); ++i) {
-            if (frame.items[i].tag != wanted)
-                continue;
-            if (index <= 0 || seen == index)
+        for (int seen = 0; i < frame.items.size(); ++i)
+            if (frame.items[i].tag == wanted && seen++ == index)
                 return &frame.items[i];
-            ++seen;
-        }
         return nullptr;
     }
 
