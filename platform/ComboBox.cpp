@@ -199,7 +199,14 @@ private:
 class ComboBoxWidget : public QWidget {
 public:
     ComboBoxWidget(QWidget* parent, DWORD style);
-    ~ComboBoxWidget() override { delete m_model; }
+    ~ComboBoxWidget() override {
+        // An open list goes quietly: a box being destroyed tells its parent nothing more.
+        if (m_popup) {
+            m_popup->removeEventFilter(this);
+            delete m_popup;
+        }
+        delete m_model;
+    }
 
     // ---- the list ----
     int Count() const { return m_order.Size(); }

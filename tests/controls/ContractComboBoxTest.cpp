@@ -201,4 +201,17 @@ TEST_F(ContractComboTest, RealTypingNarrowsTheOpenListKeyByKey) {
     host.m_hWnd->hide();
 }
 
+TEST(ContractComboLifeTest, DestroyedWithItsListOpenItTellsNobody) {
+    RecordingWnd host;
+    {
+        CContractComboBox box;
+        box.Create(WS_CHILD | WS_VISIBLE | CBS_DROPDOWN | CBS_SORT, RECT{0, 0, 100, 100}, &host, kId);
+        box.AddString("cu2501");
+        box.ShowDropDown(TRUE);
+        ASSERT_TRUE(box.GetDroppedState());
+    }
+    EXPECT_EQ(host.Commands(CBN_CLOSEUP), 0);
+    EXPECT_EQ(host.Commands(CBN_SELENDCANCEL), 0);
+}
+
 } // namespace
