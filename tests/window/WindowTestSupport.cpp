@@ -78,7 +78,7 @@ QueryWindowTest::~QueryWindowTest() {
 QueryWindowTest::ConditionAnswer QueryWindowTest::Ok() {
     ConditionAnswer answer;
     answer.result = IDOK;
-    answer.conditions.m_strValidity = "0";
+    answer.conditions.m_strValidity = CString("0");
     return answer;
 }
 
