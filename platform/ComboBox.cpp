@@ -223,22 +223,22 @@ public:
     bool Dropped() const { return m_popup && m_popup->isVisible(); }
     int CurSel() const { return m_curSel; }
 
-    int Add(const CString& text) {
+    int Add(CString text) {
         ComboEntry entry;
-        entry.text = text;
         entry.fold = foldForSort(text);
+        entry.text = std::move(text);
         int at = Count();
         if (Sorted())
             at = m_order.UpperBound([&](std::uint32_t id) { return entry.fold < m_pool[id].fold; });
         return place(at, std::move(entry));
     }
 
-    int Insert(int index, const CString& text) {
+    int Insert(int index, CString text) {
         if (index < -1 || index > Count())
             return CB_ERR;
         ComboEntry entry;
-        entry.text = text;
         entry.fold = foldForSort(text);
+        entry.text = std::move(text);
         return place(index == -1 ? Count() : index, std::move(entry));
     }
 
