@@ -133,29 +133,6 @@ TEST_F(QueryWindowTest, LayoutFollowsTheClientSize) {
     });
 }
 
-TEST_F(QueryWindowTest, MinimizingMovesNothingAndRestoringLaysOutAgain) {
-    RunWindow({Cancel()}, [&] {
-        ResizeClient(900, 700);
-        const CRect tab = RectInParent(dlg.m_tabKinds);
-        const CRect bar = RectInParent(dlg.m_wndSplitter);
-        const CRect detail = RectInParent(dlg.m_listDetail);
-        const CRect list = RectInParent(dlg.m_listPriceTrigger);
-
-        dlg.ShowWindow(SW_MINIMIZE);
-        QApplication::processEvents();
-        EXPECT_TRUE(dlg.IsIconic());
-        EXPECT_EQ(RectInParent(dlg.m_tabKinds), tab);
-        EXPECT_EQ(RectInParent(dlg.m_wndSplitter), bar);
-        EXPECT_EQ(RectInParent(dlg.m_listDetail), detail);
-        EXPECT_EQ(RectInParent(dlg.m_listPriceTrigger), list);
-
-        ResizeClient(900, 600);
-        EXPECT_FALSE(dlg.IsIconic());
-        EXPECT_EQ(RectInParent(dlg.m_tabKinds).bottom, 370);
-        EXPECT_EQ(RectInParent(dlg.m_listDetail).bottom, 550);
-    });
-}
-
 TEST_F(QueryWindowTest, F3FromAnyControlSelectsTabTwoAndQueriesIt) {
     Reply(16486, {querytest::Row({{"797", "31"}, {"605", "010100000003"}})});
     RunWindow({Ok()}, [&] {

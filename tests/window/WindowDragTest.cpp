@@ -64,6 +64,32 @@ TEST_F(WindowDragTest, DragDownAndUpResizesTabAndDetailAndRefitsTheRuleLists) {
     });
 }
 
+TEST_F(WindowDragTest, MinimizingKeepsASplitAndRestoringLaysOutFromTheClientSize) {
+    RunWindow({Cancel()}, [&] {
+        ResizeClient(900, 700);
+        Drag(40);
+        const CRect tab = RectInParent(dlg.m_tabKinds);
+        const CRect bar = RectInParent(dlg.m_wndSplitter);
+        const CRect detail = RectInParent(dlg.m_listDetail);
+        const CRect list = RectInParent(dlg.m_listPriceTrigger);
+        ASSERT_EQ(bar.top, 473);
+
+        dlg.ShowWindow(SW_MINIMIZE);
+        QApplication::processEvents();
+        EXPECT_TRUE(dlg.IsIconic());
+        EXPECT_EQ(RectInParent(dlg.m_tabKinds), tab);
+        EXPECT_EQ(RectInParent(dlg.m_wndSplitter), bar);
+        EXPECT_EQ(RectInParent(dlg.m_listDetail), detail);
+        EXPECT_EQ(RectInParent(dlg.m_listPriceTrigger), list);
+
+        ResizeClient(900, 600);
+        EXPECT_FALSE(dlg.IsIconic());
+        EXPECT_EQ(RectInParent(dlg.m_tabKinds).bottom, 370);
+        EXPECT_EQ(RectInParent(dlg.m_wndSplitter).top, 371);
+        EXPECT_EQ(RectInParent(dlg.m_listDetail).bottom, 550);
+    });
+}
+
 TEST_F(WindowDragTest, KeysWaitWhileDraggingAndEscapeKeepsTheBarWhereTheGhostIs) {
     RunWindow({Cancel()}, [&] {
         ResizeClient(1000, 700);
