@@ -243,6 +243,20 @@ TEST_F(QueryWindowTest, DetailIsRefusedForARuleThatHasNotFiredAndPostedToTheTabI
     });
 }
 
+TEST_F(QueryWindowTest, WithoutATabNothingIsQueriedButTheDetailIsEmptied) {
+    RunWindow({Ok()}, [&] {
+        const size_t sent = server.Requests().size();
+        dlg.m_tabKinds.DeleteAllItems();
+        dlg.m_recDetail.Append(nullptr, 1);
+        EXPECT_EQ(dlg.RefreshCurrentKind(), 0);
+        EXPECT_EQ(dlg.m_recDetail.GetRecordCount(), 0);
+        dlg.m_recDetail.Append(nullptr, 1);
+        EXPECT_EQ(dlg.SendMessage(UM_QUERY_DETAIL), 1);
+        EXPECT_EQ(dlg.m_recDetail.GetRecordCount(), 0);
+        EXPECT_EQ(server.Requests().size(), sent);
+    });
+}
+
 TEST_F(QueryWindowTest, TheWaitCursorShowsWhileARequestWaitsAndGoesAfter) {
     Reply(16477, {querytest::Row({{"797", "21"}, {"605", "010100000002"}})});
     Reply(16151, {});
