@@ -78,6 +78,14 @@ MainWindow::MainWindow(HostSession& session, QWidget* parent)
     statusBar()->addWidget(m_failure, 1);
     session.SetFailureListener([this](const FixCommFailure& failure) { showFailure(failure); });
     updateConnection();
+    // Lists the module fills from a table the server did not have stay empty; say so from the start.
+    const std::vector<std::string>& missing = session.TablesOutcome().missing;
+    if (!missing.empty()) {
+        QStringList names;
+        for (const std::string& name : missing)
+            names << fromUtf8(name);
+        m_failure->setText(tr("Code tables not on the server: %1").arg(names.join(", ")));
+    }
 
     // While no module window is open, a heartbeat keeps the connection state honest.
     connect(m_heartbeat, &QTimer::timeout, this, [this] { heartbeat(); });
