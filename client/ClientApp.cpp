@@ -68,6 +68,7 @@ public:
         json.EndArray();
         json.Field("connection", m_window.ConnectionText().toUtf8().toStdString());
         json.Field("failure", m_window.FailureText().toUtf8().toStdString());
+        json.Field("notice", m_window.NoticeText().toUtf8().toStdString());
     }
 
 private:

@@ -1,6 +1,7 @@
 #include "client/ui/MainWindow.h"
 
 #include "client/HostSession.h"
+#include "client/ui/FailureToast.h"
 #include "host/com/FixComm.h"
 
 #include <QAction>
@@ -93,6 +94,8 @@ MainWindow::MainWindow(HostSession& session, QWidget* parent)
     resize(640, 360);
 }
 
+MainWindow::~MainWindow() = default;
+
 bool MainWindow::OpenFunction(long function, QString* error) {
     ModuleHost& module = m_session.Module();
     QString reason;
@@ -130,6 +133,10 @@ QString MainWindow::FailureText() const {
     return m_failure->text();
 }
 
+QString MainWindow::NoticeText() const {
+    return m_toast && m_toast->isVisible() ? m_toast->text() : QString();
+}
+
 void MainWindow::openSelected() {
     const QTreeWidgetItem* item = m_functions->currentItem();
     if (item)
@@ -143,6 +150,12 @@ void MainWindow::showFailure(const FixCommFailure& failure) {
                            .arg(failure.function)
                            .arg(status, QString::fromUtf8(failure.text.ToUtf8().c_str())));
     updateConnection();
+    // A module's window in front hides the status bar: tell the user over it.
+    if (m_session.Module().IsRunning()) {
+        if (!m_toast)
+            m_toast = std::make_unique<FailureToast>();
+        m_toast->ShowOver(QApplication::activeModalWidget(), m_failure->text());
+    }
 }
 
 void MainWindow::updateConnection() {

@@ -6,7 +6,9 @@
 #include <QMainWindow>
 
 #include <functional>
+#include <memory>
 
+class FailureToast;
 class HostSession;
 class QLabel;
 class QTimer;
@@ -16,12 +18,15 @@ struct FixCommFailure;
 class MainWindow : public QMainWindow {
 public:
     explicit MainWindow(HostSession& session, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     // Runs the module for function; returns false (and shows why in the status) when it cannot.
     bool OpenFunction(long function, QString* error = nullptr);
 
     QString ConnectionText() const;
     QString FailureText() const;
+    // The failure notice shown over a module's window, while it shows ("" otherwise).
+    QString NoticeText() const;
     QTreeWidget* Functions() const { return m_functions; }
 
 private:
@@ -35,4 +40,5 @@ private:
     QLabel* m_connection;
     QLabel* m_failure;
     QTimer* m_heartbeat;
+    std::unique_ptr<FailureToast> m_toast;
 };
