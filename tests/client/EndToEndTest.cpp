@@ -386,6 +386,25 @@ TEST_F(EndToEndTest, AMalformedScriptFailsBeforeAnythingRuns) {
     EXPECT_TRUE(run.err.contains("script line 2: unknown command 'frobnicate'")) << run.err.toStdString();
 }
 
+TEST_F(EndToEndTest, BadSettingsStopTheClientAtOnceWithTheReason) {
+    struct Case {
+        QStringList args;
+        int exitCode;
+        const char* message;
+    };
+    for (const Case& c : {
+             Case{{"--config", "/nonexistent/client.ini"},
+                  2,
+                  "configuration file /nonexistent/client.ini does not exist"},
+             Case{{"--server", "nowhere"}, 2, "--server wants HOST:PORT"},
+             Case{{"--module", "/nonexistent/libmodule.so"}, 5, "cannot load the module"},
+         }) {
+        const ClientRun run = runClient(serverArgs() + c.args, "open 893\n", "admin");
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.message;
+        EXPECT_TRUE(run.err.contains(c.message)) << run.err.toStdString();
+    }
+}
+
 TEST_F(EndToEndTest, WithoutAServerTheDemoServerRunsEmbedded) {
     const ClientRun run = runClient({}, "open 893\nok\ndump embedded.json\n", nullptr);
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
