@@ -1,11 +1,12 @@
 // The stop-loss / take-profit query of N rows through a real CFixComm from a fake server on loopback into
-// the record set, side by side with decoding the same reply bytes alone; and the linked-order query with
-// 10,000 rules and 10,000 sub-groups.
+// the record set, side by side with decoding the same reply bytes alone; the linked-order query with
+// 10,000 rules and 10,000 sub-groups; and code translation against a dictionary of a real size.
 #include "QueryTestData.h"
 #include "tests/support/FakeCounterServer.h"
 
 #include "host/com/FixComm.h"
 #include "host/dbm/MemRecord.h"
+#include "host/stock/DataDictionary.h"
 #include "module/ModuleState.h"
 #include "protocol/FrameBuilder.h"
 #include "protocol/FrameReader.h"
@@ -18,6 +19,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 using orvo::test::FakeItems;
 
@@ -279,8 +281,60 @@ void BM_SubGroupNamesByWalkPerRule(benchmark::State& state) {
     SetMsPer1000Rows(state, static_cast<std::size_t>(rules), clock.Total());
 }
 
+// Code translation against a dictionary of a size a counter really has (the test tables hold a few dozen
+// rows): 3,000 rows of 100 categories with 30 codes each, 100,000 look-ups spread over all of them, the
+// integer and the text form.
+void BM_DictionaryLookupsInALargeTable(benchmark::State& state) {
+    constexpr long kCategories = 100;
+    constexpr long kCodes = 30;
+    constexpr long kLookups = 100000;
+    CMemRecord codes;
+    codes.Create("FLDM[C20],IBM[I],CBM[C10],NOTE[C30]", 0);
+    std::vector<std::string> categories;
+    for (long c = 0; c < kCategories; ++c) {
+        categories.push_back(Named('K', static_cast<std::size_t>(c)));
+        for (long code = 0; code < kCodes; ++code) {
+            codes.Append(nullptr, 1);
+            codes.Set("FLDM", categories.back().c_str(), -1);
+            codes.Set("IBM", code, -1);
+            codes.Set("CBM", std::to_string(code).c_str(), -1);
+            codes.Set("NOTE", Named('T', static_cast<std::size_t>(c * kCodes + code)).c_str(), -1);
+        }
+    }
+    CDataDictionary dictionary;
+    dictionary.AddTable("XTDM", codes);
+    std::vector<std::string> codeTexts;
+    for (long code = 0; code < kCodes; ++code)
+        codeTexts.push_back(std::to_string(code));
+
+    LoopClock clock;
+    for (auto _ : state) {
+        clock.Start();
+        std::size_t found = 0;
+        for (long i = 0; i < kLookups; ++i) {
+            const auto c = static_cast<std::size_t>((i * 7919) % kCategories);
+            const long code = (i * 31) % kCodes;
+            found += dictionary.GetXTDM("XTDM", "FLDM", categories[c].c_str(), "IBM", code, "NOTE").IsEmpty()
+                         ? 0
+                         : 1;
+            found += dictionary
+                             .GetXTDM("XTDM", "FLDM", categories[c].c_str(), "CBM",
+                                      codeTexts[static_cast<std::size_t>(code)].c_str(), "NOTE")
+                             .IsEmpty()
+                         ? 0
+                         : 1;
+        }
+        benchmark::DoNotOptimize(found);
+        clock.Stop();
+        if (found != 2 * kLookups)
+            state.SkipWithError("a look-up missed");
+    }
+    SetMsPer1000Rows(state, 2 * kLookups, clock.Total());
+}
+
 } // namespace
 
+BENCHMARK(BM_DictionaryLookupsInALargeTable)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SubGroupNamesByWalkPerRule)
     ->Args({10000, 10000})
     ->Unit(benchmark::kMillisecond)
