@@ -89,8 +89,7 @@ void ScriptRunner::runAt(std::size_t index) {
 void ScriptRunner::fail(const ScriptCommand& command, const std::string& reason) {
     if (m_stopping)
         return;
-    std::fprintf(stderr, "script line %d: %s: %s\n", command.line, command.name.c_str(), reason.c_str());
-    std::fflush(stderr);
+    // To standard error and the log alike.
     qCritical("script line %d: %s: %s", command.line, command.name.c_str(), reason.c_str());
     beginShutdown(kExitFailure);
 }
