@@ -49,27 +49,12 @@ CMemRecord ContractTable(std::initializer_list<std::vector<std::string>> rows) {
     return rec;
 }
 
-namespace {
-FixCommSettings settingsFor(int port) {
-    FixCommSettings settings;
-    settings.host = "127.0.0.1";
-    settings.port = port;
-    settings.operatorName = "tester";
-    settings.password = "secret";
-    settings.replyTimeoutMs = 10000;
-    return settings;
-}
-} // namespace
-
-ConditionTest::ConditionTest() : fix(settingsFor(server.port())) {
-    server.SetRequireLogin(false);
-    g_pFixComm = &fix;
+ConditionTest::ConditionTest() {
     g_pTableMap = &tableMap;
     g_pIni = &ini;
 }
 
 ConditionTest::~ConditionTest() {
-    g_pFixComm = nullptr;
     g_pTableMap = nullptr;
     g_pIni = nullptr;
     theGloalMem.RemoveKey("QHHYDM");

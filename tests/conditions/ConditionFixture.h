@@ -3,10 +3,9 @@
 // tables built from UTF-8 rows.
 #pragma once
 
-#include "tests/support/FakeCounterServer.h"
+#include "tests/support/ModuleChannel.h"
 
 #include "host/cfg/OrvoIni.h"
-#include "host/com/FixComm.h"
 #include "host/dbm/MemRecord.h"
 #include "platform/Collections.h"
 
@@ -33,7 +32,7 @@ CMemRecord GroupTable(std::initializer_list<std::vector<std::string>> rows);
 // Contract rows: exchange, variety, variety name, code, name (exchange name made from the exchange).
 CMemRecord ContractTable(std::initializer_list<std::vector<std::string>> rows);
 
-class ConditionTest : public ::testing::Test {
+class ConditionTest : public ::testing::Test, protected orvo::test::ModuleChannel {
 protected:
     ConditionTest();
     ~ConditionTest() override;
@@ -45,8 +44,6 @@ protected:
     // Puts the contract table into the host's global map.
     void AddContracts(CMemRecord table);
 
-    orvo::test::FakeCounterServer server;
-    CFixComm fix;
     COrvoIni ini;
     CMapStringToPtr tableMap;
     std::vector<std::unique_ptr<CMemRecord>> tables;

@@ -29,27 +29,6 @@ QueryConditions FullConditions() {
     return cond;
 }
 
-namespace {
-FixCommSettings SettingsFor(int port) {
-    FixCommSettings settings;
-    settings.host = "127.0.0.1";
-    settings.port = port;
-    settings.operatorName = "tester";
-    settings.password = "secret";
-    settings.replyTimeoutMs = 10000;
-    return settings;
-}
-} // namespace
-
-QueryServerTest::QueryServerTest() : fix(SettingsFor(server.port())) {
-    server.SetRequireLogin(false);
-    g_pFixComm = &fix;
-}
-
-QueryServerTest::~QueryServerTest() {
-    g_pFixComm = nullptr;
-}
-
 void QueryServerTest::Reply(std::uint32_t function, std::vector<FakeItems> rows) {
     orvo::test::FakeReply reply;
     reply.rows = std::move(rows);

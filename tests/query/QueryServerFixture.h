@@ -3,9 +3,8 @@
 #pragma once
 
 #include "QueryTestData.h"
-#include "tests/support/FakeCounterServer.h"
+#include "tests/support/ModuleChannel.h"
 
-#include "host/com/FixComm.h"
 #include "query/QueryConditions.h"
 
 #include <gtest/gtest.h>
@@ -29,20 +28,15 @@ FakeItems Items(std::initializer_list<std::pair<std::string, std::string>> utf8I
 // Every condition set, validity "1", distinct values.
 QueryConditions FullConditions();
 
-class QueryServerTest : public ::testing::Test {
+class QueryServerTest : public ::testing::Test, protected orvo::test::ModuleChannel {
 protected:
-    QueryServerTest();
-    ~QueryServerTest() override;
-
     void Reply(std::uint32_t function, std::vector<FakeItems> rows);
     // The items of the only request of the function (fails the test when there is not exactly one).
     FakeItems OnlyRequest(std::uint32_t function) const;
     // Functions of all recorded requests, in the order they arrived (logins left out).
     std::vector<std::uint32_t> FunctionsSent() const;
 
-    orvo::test::FakeCounterServer server;
     CodeTables tables;
-    CFixComm fix;
 };
 
 } // namespace querytest
