@@ -49,19 +49,10 @@ Outcome dispatch(CallContext& ctx) {
 }
 
 Outcome streamRows(CallContext& ctx, Statement& stmt, std::span<const std::uint32_t> tags) {
-    const int columns = static_cast<int>(tags.size());
-    for (;;) {
-        int rc = stmt.step();
-        if (rc == SQLITE_DONE)
-            return ok();
-        if (rc != SQLITE_ROW)
-            return fail(proto::kStatusInternal, "database error: " + std::string(sqlite3_errstr(rc)));
-        ctx.reply.beginRow();
-        for (int i = 0; i < columns; ++i)
-            ctx.reply.add(tags[static_cast<size_t>(i)], stmt.text(i));
-        if (!ctx.reply.endRow())
-            return fail(proto::kStatusInternal, "connection lost while sending");
-    }
+    return streamEachRow(ctx, stmt, [&ctx, tags](const Statement& row) {
+        for (std::size_t i = 0; i < tags.size(); ++i)
+            ctx.reply.add(tags[i], row.text(static_cast<int>(i)));
+    });
 }
 
 } // namespace orvo::server

@@ -103,18 +103,10 @@ Outcome handleDownload(CallContext& ctx) {
     std::vector<std::string> names;
     for (int i = 0; i < columns; ++i)
         names.emplace_back(stmt.columnName(i));
-    for (;;) {
-        int rc = stmt.step();
-        if (rc == SQLITE_DONE)
-            return ok();
-        if (rc != SQLITE_ROW)
-            return fail(proto::kStatusInternal, "database error: " + std::string(sqlite3_errstr(rc)));
-        ctx.reply.beginRow();
-        for (int i = 0; i < columns; ++i)
-            ctx.reply.addNamed(names[static_cast<size_t>(i)], stmt.text(i));
-        if (!ctx.reply.endRow())
-            return fail(proto::kStatusInternal, "connection lost while sending");
-    }
+    return streamEachRow(ctx, stmt, [&ctx, &names](const Statement& row) {
+        for (std::size_t i = 0; i < names.size(); ++i)
+            ctx.reply.addNamed(names[i], row.text(static_cast<int>(i)));
+    });
 }
 
 Outcome handlePermissions(CallContext& ctx) {
