@@ -60,19 +60,19 @@ ConditionTest::~ConditionTest() {
     theGloalMem.RemoveKey("QHHYDM");
 }
 
-void ConditionTest::Permit(std::vector<std::pair<std::string, std::string>> rows) {
+void ConditionTest::Permit(const std::vector<std::pair<std::string, std::string>>& rows) {
     orvo::test::FakeReply reply;
     for (const auto& [branches, groups] : rows)
         reply.rows.push_back({{"557", Gbk(branches)}, {"556", Gbk(groups)}});
     server.Script(kPermissionFunction, std::move(reply));
 }
 
-void ConditionTest::AddTable(const char* name, CMemRecord table) {
+void ConditionTest::AddTable(const char* name, const CMemRecord& table) {
     tables.push_back(std::make_unique<CMemRecord>(table));
     tableMap.SetAt(name, tables.back().get());
 }
 
-void ConditionTest::AddContracts(CMemRecord table) {
+void ConditionTest::AddContracts(const CMemRecord& table) {
     tables.push_back(std::make_unique<CMemRecord>(table));
     theGloalMem.SetAt("QHHYDM", tables.back().get());
 }

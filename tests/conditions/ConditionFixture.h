@@ -38,11 +38,11 @@ protected:
     ~ConditionTest() override;
 
     // The permission reply: one row per pair of (branches 557, groups 556) texts; none for no row.
-    void Permit(std::vector<std::pair<std::string, std::string>> rows);
+    void Permit(const std::vector<std::pair<std::string, std::string>>& rows);
     // Puts a table into the module's table map (the fixture keeps it alive).
-    void AddTable(const char* name, CMemRecord table);
+    void AddTable(const char* name, const CMemRecord& table);
     // Puts the contract table into the host's global map.
-    void AddContracts(CMemRecord table);
+    void AddContracts(const CMemRecord& table);
 
     COrvoIni ini;
     CMapStringToPtr tableMap;
