@@ -2,9 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <climits>
 #include <clocale>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <random>
+#include <string>
 
 namespace {
 
@@ -53,6 +59,87 @@ TEST(RealToText, FixedDecimalsAndSafeTruncation) {
     EXPECT_EQ(orvo::RealToLong(NAN), 0);
     EXPECT_EQ(orvo::RealToLong(1e300), LONG_MAX);
     EXPECT_EQ(orvo::RealToLong(-1e300), LONG_MIN);
+}
+
+// What C's printf writes for "%.*f" (the test runs in the "C" locale).
+std::string printfFixed(double value, int decimals) {
+    char buffer[400];
+    const int length = std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
+    return std::string(buffer, static_cast<std::size_t>(length));
+}
+
+// Every decimals count the fast conversion takes and a few beyond it, where it hands over.
+void expectAsPrintf(double value, int& failures) {
+    for (int decimals = 0; decimals <= 12; ++decimals) {
+        const std::string expected = printfFixed(value, decimals);
+        const std::string text = orvo::RealToText(value, decimals);
+        if (text != expected && ++failures <= 10)
+            ADD_FAILURE() << "value " << std::hexfloat << value << std::defaultfloat << " decimals "
+                          << decimals << ": \"" << text << "\" instead of \"" << expected << "\"";
+    }
+}
+
+TEST(RealToText, RoundsExactlyAsPrintfDoes) {
+    EXPECT_EQ(orvo::RealToText(0.125, 2), "0.12"); // an exact tie goes to the even digit
+    EXPECT_EQ(orvo::RealToText(0.375, 2), "0.38");
+    EXPECT_EQ(orvo::RealToText(2.5, 0), "2");
+    EXPECT_EQ(orvo::RealToText(-2.5, 0), "-2");
+    EXPECT_EQ(orvo::RealToText(2.675, 2), "2.67"); // stored just below the half
+    EXPECT_EQ(orvo::RealToText(1.005, 2), "1.00");
+    EXPECT_EQ(orvo::RealToText(-0.0, 2), "-0.00");
+    EXPECT_EQ(orvo::RealToText(-0.001, 2), "-0.00");
+    EXPECT_EQ(orvo::RealToText(68250.5, 0), "68250");
+    EXPECT_EQ(orvo::RealToText(0.5, 0), "0");
+    EXPECT_EQ(orvo::RealToText(1.5, 0), "2");
+
+    int failures = 0;
+    std::mt19937_64 random(20261207);
+    const double specials[] = {0.0,
+                               -0.0,
+                               DBL_MIN,
+                               -DBL_MIN,
+                               std::numeric_limits<double>::denorm_min(),
+                               DBL_MAX,
+                               -DBL_MAX,
+                               std::numeric_limits<double>::infinity(),
+                               -std::numeric_limits<double>::infinity(),
+                               std::numeric_limits<double>::quiet_NaN(),
+                               4503599627370495.5, // the largest value with a fraction
+                               4503599627370496.0,
+                               9007199254740993.0,
+                               1e15,
+                               -1e15,
+                               18446744073709551615.0,
+                               18446744073.709551615,
+                               18446744073709.551615,
+                               1844674407.3709551615};
+    for (const double value : specials) {
+        expectAsPrintf(value, failures);
+        expectAsPrintf(std::nextafter(value, 0.0), failures);
+        expectAsPrintf(std::nextafter(value, HUGE_VAL), failures);
+    }
+    for (int i = 0; i < 60000; ++i) {
+        // Any bit pattern of a magnitude a price or an amount may take, 1e-12 to 1e16.
+        const double magnitude = std::ldexp(1.0, static_cast<int>(random() % 94) - 40);
+        const double mantissa = 1.0 + static_cast<double>(random() >> 11) * 0x1p-53;
+        const double value = (random() & 1 ? -1.0 : 1.0) * magnitude * mantissa;
+        expectAsPrintf(value, failures);
+
+        // Exact ties: an odd multiple of 2^-(d+1) is a half at d decimals, and at fewer.
+        const int tieDecimals = static_cast<int>(random() % 10);
+        const auto odd = static_cast<double>((random() % 100000000) | 1);
+        const double tie = std::ldexp(odd, -(tieDecimals + 1));
+        expectAsPrintf(tie, failures);
+        expectAsPrintf(-tie, failures);
+        expectAsPrintf(std::nextafter(tie, 0.0), failures);
+        expectAsPrintf(std::nextafter(tie, HUGE_VAL), failures);
+
+        // Decimal halves as typed ("2.675"): the nearest double lies a little above or below the half.
+        const std::string typed = std::to_string(random() % 1000000) + "." +
+                                  std::to_string(random() % 100000) + "5";
+        expectAsPrintf(std::strtod(typed.c_str(), nullptr), failures);
+    }
+    EXPECT_EQ(failures, 0);
 }
 
 } // namespace
