@@ -14,7 +14,7 @@ public:
     COrvoIni(const COrvoIni&) = delete;
     COrvoIni& operator=(const COrvoIni&) = delete;
 
-    bool Load(const std::string& path);  // re-reads the file; false when it cannot be read
+    bool Load(const std::string& path); // re-reads the file; false when it cannot be read
     const std::string& GetPath() const;
 
     // The value as stored, in GBK (blanks around it are not kept), or the default.
