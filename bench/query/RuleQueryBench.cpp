@@ -2,31 +2,27 @@
 // the record set, side by side with decoding the same reply bytes alone; the linked-order query with
 // 10,000 rules and 10,000 sub-groups; and code translation against a dictionary of a real size.
 #include "QueryTestData.h"
-#include "tests/support/FakeCounterServer.h"
+#include "bench/support/StopProfitReply.h"
+#include "tests/support/ModuleChannel.h"
 
-#include "host/com/FixComm.h"
 #include "host/dbm/MemRecord.h"
 #include "host/stock/DataDictionary.h"
-#include "module/ModuleState.h"
-#include "protocol/FrameBuilder.h"
-#include "protocol/FrameReader.h"
-#include "protocol/Header.h"
 #include "query/RuleQueries.h"
 #include "query/RuleRecordLayouts.h"
 
 #include <benchmark/benchmark.h>
 
 #include <chrono>
-#include <memory>
 #include <string>
 #include <vector>
 
+using benchsupport::DecodeStopProfitReply;
+using benchsupport::LoopClock;
+using benchsupport::SetMsPer1000Rows;
+using benchsupport::StopProfitRow;
 using orvo::test::FakeItems;
 
 namespace {
-
-const std::string kName = querytest::Gbk("客户甲");
-const std::string kState = querytest::Gbk("已报单");
 
 // "G12": a one-letter prefix and a number. Appended rather than `"G" + std::to_string(n)`, which GCC 12
 // at -O3 flags with a false -Wrestrict.
@@ -36,65 +32,9 @@ std::string Named(char prefix, std::size_t number) {
     return text;
 }
 
-// One stop-loss / take-profit reply row as the server sends it: every tag the query reads.
-FakeItems StopProfitRow(std::size_t i) {
-    const std::string serial = std::to_string(100000 + i);
-    return {{"797", serial},
-            {"605", "0101" + std::to_string(10000000 + i % 5000)},
-            {"613", kName},
-            {"830", kState},
-            {"727", std::to_string(i % 3)},
-            {"719", "cu2501"},
-            {"683", (i % 2) ? "1" : "2"},
-            {"684", "5"},
-            {"682", "71230.5"},
-            {"1796", "120"},
-            {"1797", "130"},
-            {"1798", (i % 4) ? "80" : "0"},
-            {"1799", "90"},
-            {"742", "12"},
-            {"745", "8"},
-            {"750", "09:30:15"},
-            {"7107", "2026.12.07"},
-            {"1836", "2026.12.31"},
-            {"7153", "3"}};
-}
-
-struct Bench {
-    orvo::test::FakeCounterServer server;
+// The fake server and the channel to it as g_pFixComm, and the code tables behind the module's globals.
+struct Bench : orvo::test::ModuleChannel {
     querytest::CodeTables tables;
-    std::unique_ptr<CFixComm> fix;
-
-    Bench() {
-        server.SetRequireLogin(false);
-        FixCommSettings settings;
-        settings.port = server.port();
-        fix = std::make_unique<CFixComm>(settings);
-        g_pFixComm = fix.get();
-    }
-    ~Bench() { g_pFixComm = nullptr; }
-};
-
-// ms per 1,000 rows, from the wall time of all iterations (the reply is produced on the server's thread).
-void SetMsPer1000Rows(benchmark::State& state, std::size_t rows,
-                      std::chrono::steady_clock::duration elapsed) {
-    const double ms = std::chrono::duration<double, std::milli>(elapsed).count();
-    const auto iterations = static_cast<double>(state.iterations());
-    state.counters["ms_per_1000_rows"] =
-        iterations > 0 ? ms / iterations / (static_cast<double>(rows) / 1000.0) : 0;
-    state.SetItemsProcessed(static_cast<int64_t>(rows) * static_cast<int64_t>(state.iterations()));
-}
-
-// Times the loop body of a benchmark; the figure goes to SetMsPer1000Rows.
-class LoopClock {
-public:
-    void Start() { m_start = std::chrono::steady_clock::now(); }
-    void Stop() { m_total += std::chrono::steady_clock::now() - m_start; }
-    std::chrono::steady_clock::duration Total() const { return m_total; }
-
-private:
-    std::chrono::steady_clock::time_point m_start;
-    std::chrono::steady_clock::duration m_total{};
 };
 
 void BM_StopProfitQueryIntoRecordSet(benchmark::State& state) {
@@ -149,35 +89,7 @@ void BM_SameReplyThroughChannelOnly(benchmark::State& state) {
 // The same reply bytes (rows and end of reply), decoded frame by frame with the protocol's reader and
 // header decoder, as the channel does before the module reads a single item.
 void BM_DecodeSameBytesOnly(benchmark::State& state) {
-    const auto rows = static_cast<std::size_t>(state.range(0));
-    std::string bytes;
-    for (std::size_t i = 0; i < rows; ++i) {
-        orvo::proto::FrameBuilder builder(bytes);
-        orvo::proto::AddRowHead(builder, 7);
-        for (const auto& [key, value] : StopProfitRow(i))
-            builder.Add(static_cast<std::uint32_t>(std::stoul(key)), value);
-        builder.Finish();
-    }
-    orvo::proto::AppendEnd(bytes, 7, 0, "", rows);
-
-    orvo::proto::FrameReader reader;
-    orvo::proto::Frame frame;
-    orvo::proto::Header header;
-    LoopClock clock;
-    for (auto _ : state) {
-        clock.Start();
-        reader.Reset();
-        reader.Feed(bytes);
-        std::size_t decoded = 0;
-        while (reader.Next(frame) == orvo::proto::ReadResult::Frame) {
-            orvo::proto::ReadHeader(frame.items, header);
-            decoded += frame.items.size();
-        }
-        benchmark::DoNotOptimize(decoded);
-        clock.Stop();
-    }
-    state.counters["bytes_per_row"] = static_cast<double>(bytes.size()) / static_cast<double>(rows);
-    SetMsPer1000Rows(state, rows, clock.Total());
+    DecodeStopProfitReply(state);
 }
 
 void BM_LinkedQuery(benchmark::State& state) {

@@ -3,13 +3,13 @@
 // and fitted and the window painted once; beside decoding the same reply bytes alone, the query without the
 // window, and the list's own part (model reset, column fitting, first paint) over rows already in the set.
 #include "QueryTestData.h"
+#include "bench/support/StopProfitReply.h"
 
 #include "host/com/FixComm.h"
 #include "host/dbm/MemRecord.h"
 #include "host/gui/OrvoListCtrl.h"
 #include "module/ModuleState.h"
 #include "platform/Resources.h"
-#include "protocol/FrameBuilder.h"
 #include "protocol/FrameReader.h"
 #include "protocol/Header.h"
 #include "query/ExtOrderQueryDlg.h"
@@ -41,7 +41,10 @@
 #include <thread>
 #include <vector>
 
-using FakeItems = std::vector<std::pair<std::string, std::string>>;
+using benchsupport::DecodeStopProfitReply;
+using benchsupport::LoopClock;
+using benchsupport::SetMsPer1000Rows;
+using benchsupport::StopProfitReplyBytes;
 
 namespace {
 
@@ -71,55 +74,6 @@ long ResidentKiB() {
     return kib;
 }
 
-const std::string kName = querytest::Gbk("客户甲");
-const std::string kState = querytest::Gbk("已报单");
-
-// One stop-loss / take-profit reply row with every tag the query reads.
-FakeItems StopProfitRow(std::size_t i) {
-    return {{"797", std::to_string(100000 + i)},
-            {"605", "0101" + std::to_string(10000000 + i % 5000)},
-            {"613", kName},
-            {"830", kState},
-            {"727", std::to_string(i % 3)},
-            {"719", "cu2501"},
-            {"683", (i % 2) ? "1" : "2"},
-            {"684", "5"},
-            {"682", "71230.5"},
-            {"1796", "120"},
-            {"1797", "130"},
-            {"1798", (i % 4) ? "80" : "0"},
-            {"1799", "90"},
-            {"742", "12"},
-            {"745", "8"},
-            {"750", "09:30:15"},
-            {"7107", "2026.12.07"},
-            {"1836", "2026.12.31"},
-            {"7153", "3"}};
-}
-
-// The reply bytes of `rows` stop-loss rows and their end, for a request of sequence number `seq`.
-std::string ReplyBytes(std::size_t rows, std::uint32_t seq, std::vector<std::size_t>* seqOffsets) {
-    std::string bytes;
-    const std::string seqText = "34=" + std::to_string(seq) + "\x01";
-    const auto noteSeq = [&](std::size_t frameStart) {
-        if (seqOffsets)
-            seqOffsets->push_back(bytes.find(seqText, frameStart) + 3);
-    };
-    for (std::size_t i = 0; i < rows; ++i) {
-        const std::size_t start = bytes.size();
-        orvo::proto::FrameBuilder builder(bytes);
-        orvo::proto::AddRowHead(builder, seq);
-        for (const auto& [key, value] : StopProfitRow(i))
-            builder.Add(static_cast<std::uint32_t>(std::stoul(key)), value);
-        builder.Finish();
-        noteSeq(start);
-    }
-    const std::size_t end = bytes.size();
-    orvo::proto::AppendEnd(bytes, seq, 0, "", rows);
-    noteSeq(end);
-    return bytes;
-}
-
 // A counter server reduced to replaying one reply: every request on its one connection is answered with
 // the same rows, encoded once, only the echoed sequence number written in. What remains is the module's
 // road: the socket, the channel, the record set and the window.
@@ -129,7 +83,7 @@ public:
         // Templates for sequence numbers of one to four digits, patched in place per request.
         for (std::uint32_t seq : {1u, 10u, 100u, 1000u}) {
             Template t;
-            t.bytes = ReplyBytes(rows, seq, &t.seqOffsets);
+            t.bytes = StopProfitReplyBytes(rows, seq, &t.seqOffsets);
             m_templates.push_back(std::move(t));
         }
         m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -206,26 +160,6 @@ private:
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };
-
-class LoopClock {
-public:
-    void Start() { m_start = std::chrono::steady_clock::now(); }
-    void Stop() { m_total += std::chrono::steady_clock::now() - m_start; }
-    std::chrono::steady_clock::duration Total() const { return m_total; }
-
-private:
-    std::chrono::steady_clock::time_point m_start;
-    std::chrono::steady_clock::duration m_total{};
-};
-
-void SetMsPer1000Rows(benchmark::State& state, std::size_t rows,
-                      std::chrono::steady_clock::duration elapsed) {
-    const double ms = std::chrono::duration<double, std::milli>(elapsed).count();
-    const auto iterations = static_cast<double>(state.iterations());
-    state.counters["ms_per_1000_rows"] =
-        iterations > 0 ? ms / iterations / (static_cast<double>(rows) / 1000.0) : 0;
-    state.SetItemsProcessed(static_cast<int64_t>(rows) * static_cast<int64_t>(state.iterations()));
-}
 
 // Notes the first paint of a widget after Arm().
 class PaintWatch : public QObject {
@@ -358,26 +292,7 @@ void BM_StopProfitListOnly(benchmark::State& state) {
 
 // The same reply bytes decoded frame by frame, as the channel does before the module reads an item.
 void BM_DecodeSameBytesOnly(benchmark::State& state) {
-    const auto rows = static_cast<std::size_t>(state.range(0));
-    const std::string bytes = ReplyBytes(rows, 7, nullptr);
-
-    orvo::proto::FrameReader reader;
-    orvo::proto::Frame frame;
-    orvo::proto::Header header;
-    LoopClock clock;
-    for (auto _ : state) {
-        clock.Start();
-        reader.Reset();
-        reader.Feed(bytes);
-        std::size_t decoded = 0;
-        while (reader.Next(frame) == orvo::proto::ReadResult::Frame) {
-            orvo::proto::ReadHeader(frame.items, header);
-            decoded += frame.items.size();
-        }
-        benchmark::DoNotOptimize(decoded);
-        clock.Stop();
-    }
-    SetMsPer1000Rows(state, rows, clock.Total());
+    DecodeStopProfitReply(state);
 }
 
 } // namespace
