@@ -3,6 +3,8 @@
 #include "controls/ControlMessages.h"
 #include "host/dbm/MemRecord.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr std::size_t kStoreBuckets = 1999;
@@ -54,6 +56,8 @@ const CContractItem* CContractComboBox::FindContract(int key) const {
 
 int CContractComboBox::LoadContracts(CMemRecord* contracts) {
     m_nListKind = kLoaded;
+    m_blankList.clear();
+    m_blankListMade = false;
     m_mapContracts.clear();
     m_mapContracts.rehash(kStoreBuckets);
     if (!contracts)
@@ -78,6 +82,29 @@ int CContractComboBox::LoadContracts(CMemRecord* contracts) {
     return 1;
 }
 
+const std::vector<ComboBatchEntry>& CContractComboBox::blankList() {
+    const bool sorted = (GetStyle() & CBS_SORT) != 0;
+    if (m_blankListMade && m_blankListSorted == sorted)
+        return m_blankList;
+    m_blankList.clear();
+    for (int key = 0;; ++key) {
+        const auto it = m_mapContracts.find(key);
+        if (it == m_mapContracts.end())
+            break;
+        m_blankList.push_back(
+            {it->second.strCode + " " + it->second.strVarietyName, static_cast<DWORD_PTR>(key)});
+    }
+    if (sorted) {
+        // In the box's own order, so that the box takes the list as it comes; equal texts in key order, as
+        // adding them one by one would leave them.
+        std::stable_sort(m_blankList.begin(), m_blankList.end(),
+                         [](const auto& a, const auto& b) { return orvo::ComboSortsBefore(a.text, b.text); });
+    }
+    m_blankListMade = true;
+    m_blankListSorted = sorted;
+    return m_blankList;
+}
+
 void CContractComboBox::OnEditchange() {
     CString text = GetWindowText();
     text.Trim();
@@ -89,14 +116,7 @@ void CContractComboBox::OnEditchange() {
     if (m_nListKind == kLoaded) {
         if (text.IsEmpty()) {
             // Blank: every contract as "code variety-name", in the list's sort order.
-            for (int key = 0;; ++key) {
-                const auto it = m_mapContracts.find(key);
-                if (it == m_mapContracts.end())
-                    break;
-                const int at = AddString(it->second.strCode + " " + it->second.strVarietyName);
-                if (at >= 0)
-                    SetItemData(at, static_cast<DWORD_PTR>(key));
-            }
+            AddStrings(blankList());
             return; // the text was blank: nothing to put back
         }
         // The list opens on the first typed character and stays open, empty when nothing matches. Qt's
@@ -105,16 +125,15 @@ void CContractComboBox::OnEditchange() {
             ShowDropDown(TRUE);
         CString upper = text;
         upper.MakeUpper();
+        std::vector<ComboBatchEntry> matches; // in key order; the box sorts them
         for (int key = 0;; ++key) {
             const auto it = m_mapContracts.find(key);
             if (it == m_mapContracts.end())
                 break;
-            if (!beginsWithNoCase(it->second.strCode, upper))
-                continue;
-            const int at = AddString(it->second.strCode);
-            if (at >= 0)
-                SetItemData(at, static_cast<DWORD_PTR>(key));
+            if (beginsWithNoCase(it->second.strCode, upper))
+                matches.push_back({it->second.strCode, static_cast<DWORD_PTR>(key)});
         }
+        AddStrings(matches);
     }
     SetWindowText(text);
     SetEditSel(static_cast<int>(selStart), static_cast<int>(selEnd));

@@ -7,6 +7,7 @@
 #include "platform/ComboBox.h"
 
 #include <unordered_map>
+#include <vector>
 
 class CMemRecord;
 
@@ -48,6 +49,13 @@ protected:
     DECLARE_MESSAGE_MAP()
 
 private:
+    // The blank-text list ("code variety-name" of every contract) in the order the box shows it: the store
+    // changes only with a load, so it is made on the first blank text after one and reused after that.
+    const std::vector<ComboBatchEntry>& blankList();
+
     std::unordered_map<int, CContractItem> m_mapContracts;
     int m_nListKind = 0;
+    std::vector<ComboBatchEntry> m_blankList;
+    bool m_blankListMade = false;
+    bool m_blankListSorted = false; // made for a sorted box
 };

@@ -24,25 +24,41 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <numeric>
+#include <string_view>
 
 namespace orvo {
 namespace {
 
 constexpr int kMaxVisibleRows = 15;
 
-// The sort key: ASCII letters folded to lower case, GBK double-byte characters kept as they are.
-std::string foldForSort(const CString& text) {
-    std::string folded = text.str();
-    for (std::size_t i = 0; i < folded.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(folded[i]);
-        if (byte >= 0x81) {
-            ++i; // lead byte: the next byte is its trail byte, never a letter
-            continue;
+// The sort order, byte by byte: ASCII letters folded to lower case, GBK double-byte characters kept as
+// they are (a trail byte may look like a letter). Compared as they are read, with no folded copies: a
+// rebuilt list of 20,000 entries would otherwise make 20,000 more strings. <0, 0 or >0 as for memcmp.
+int compareFolded(std::string_view a, std::string_view b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    bool trail = false; // the bytes at i are trail bytes: while the texts agree, both are or neither is
+    for (std::size_t i = 0; i < n; ++i) {
+        auto x = static_cast<unsigned char>(a[i]);
+        auto y = static_cast<unsigned char>(b[i]);
+        if (trail) {
+            trail = false;
+        } else {
+            trail = x >= 0x81; // a lead byte, the same in both when they agree
+            if (x >= 'A' && x <= 'Z')
+                x = static_cast<unsigned char>(x - 'A' + 'a');
+            if (y >= 'A' && y <= 'Z')
+                y = static_cast<unsigned char>(y - 'A' + 'a');
         }
-        if (byte >= 'A' && byte <= 'Z')
-            folded[i] = static_cast<char>(byte - 'A' + 'a');
+        if (x != y)
+            return x < y ? -1 : 1;
     }
-    return folded;
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+bool sortsBefore(const CString& a, const CString& b) {
+    return compareFolded(a.str(), b.str()) < 0;
 }
 
 // Byte offsets of the GBK text <-> positions in the QString shown.
@@ -60,7 +76,6 @@ int qtPositionOf(const QString& text, int bytes) {
 
 struct ComboEntry {
     CString text;
-    std::string fold;
     CString key;
     LPARAM data = 0;
     bool checked = false;
@@ -164,6 +179,17 @@ public:
         m_size = 0;
     }
 
+    // The whole order at once.
+    void Assign(std::vector<std::uint32_t> flat) {
+        m_blocks.clear();
+        for (std::size_t at = 0; at < flat.size(); at += kBlock)
+            m_blocks.emplace_back(flat.begin() + static_cast<long>(at),
+                                  flat.begin() + static_cast<long>(std::min(at + kBlock, flat.size())));
+        m_size = static_cast<int>(flat.size());
+        m_flat = std::move(flat);
+        m_flatValid = true;
+    }
+
 private:
     static constexpr std::size_t kBlock = 256;
     std::vector<std::vector<std::uint32_t>> m_blocks;
@@ -225,19 +251,65 @@ public:
 
     int Add(CString text) {
         ComboEntry entry;
-        entry.fold = foldForSort(text);
         entry.text = std::move(text);
         int at = Count();
         if (Sorted())
-            at = m_order.UpperBound([&](std::uint32_t id) { return entry.fold < m_pool[id].fold; });
+            at = m_order.UpperBound(
+                [&](std::uint32_t id) { return sortsBefore(entry.text, m_pool[id].text); });
         return place(at, std::move(entry));
+    }
+
+    // Entries with their item data, placed as CB_ADDSTRING and CB_SETITEMDATA place them one after another,
+    // in one step: a sorted box sorts the batch (stably, and not at all when it comes in order) and merges
+    // it into its list, each entry after the equal ones already there; other boxes append it. The count.
+    int AddBatch(const ComboBatchEntry* entries, std::size_t count) {
+        const auto first = static_cast<std::uint32_t>(m_pool.size());
+        m_pool.reserve(m_pool.size() + count);
+        for (std::size_t i = 0; i < count; ++i) {
+            ComboEntry& entry = m_pool.emplace_back();
+            entry.text = entries[i].text;
+            entry.data = static_cast<LPARAM>(entries[i].data);
+        }
+        std::vector<std::uint32_t> added(count);
+        std::iota(added.begin(), added.end(), first);
+        const auto byFold = [this](std::uint32_t a, std::uint32_t b) {
+            return sortsBefore(m_pool[a].text, m_pool[b].text);
+        };
+        const std::vector<std::uint32_t>& present = m_order.Flat();
+        std::vector<std::uint32_t> order;
+        order.reserve(present.size() + count);
+        if (!Sorted()) {
+            order = present;
+            order.insert(order.end(), added.begin(), added.end());
+        } else if (std::is_sorted(present.begin(), present.end(), byFold)) {
+            if (!std::is_sorted(added.begin(), added.end(), byFold))
+                std::stable_sort(added.begin(), added.end(), byFold);
+            std::merge(present.begin(), present.end(), added.begin(), added.end(), std::back_inserter(order),
+                       byFold); // equal entries: those of the list first
+        } else {
+            // A list put out of order by CB_INSERTSTRING: each entry where CB_ADDSTRING's search puts it.
+            for (const std::uint32_t id : added) {
+                const int at = m_order.UpperBound([&](std::uint32_t other) { return byFold(id, other); });
+                m_order.Insert(at, id);
+                if (m_curSel >= at)
+                    ++m_curSel;
+            }
+            listChanged();
+            return Count();
+        }
+        if (m_curSel >= 0) { // the selected entry keeps its selection wherever it went
+            const std::uint32_t selected = present[static_cast<std::size_t>(m_curSel)];
+            m_curSel = static_cast<int>(std::find(order.begin(), order.end(), selected) - order.begin());
+        }
+        m_order.Assign(std::move(order));
+        listChanged();
+        return Count();
     }
 
     int Insert(int index, CString text) {
         if (index < -1 || index > Count())
             return CB_ERR;
         ComboEntry entry;
-        entry.fold = foldForSort(text);
         entry.text = std::move(text);
         return place(index == -1 ? Count() : index, std::move(entry));
     }
@@ -267,12 +339,14 @@ public:
         const int count = Count();
         if (count == 0)
             return CB_ERR;
-        const std::string fold = foldForSort(text);
+        const std::string_view wanted = text.str();
         const int first = (startAfter < -1 || startAfter >= count) ? 0 : startAfter + 1;
         for (int step = 0; step < count; ++step) {
             const int i = (first + step) % count;
-            const std::string& candidate = At(i).fold;
-            if (exact ? candidate == fold : candidate.compare(0, fold.size(), fold) == 0)
+            std::string_view candidate = At(i).text.str();
+            if (!exact && candidate.size() > wanted.size())
+                candidate = candidate.substr(0, wanted.size()); // folding reads left to right: a prefix
+            if (compareFolded(candidate, wanted) == 0)
                 return i;
         }
         return CB_ERR;
@@ -304,14 +378,15 @@ public:
 
     // ---- selection and text ----
     int SetCurSel(int index) {
-        if (index < 0 || index >= Count()) {
+        const ComboEntry* entry = EntryAt(index);
+        if (!entry) {
             m_curSel = -1;
             setShownText(QString());
             syncViewCurrent();
             return CB_ERR;
         }
         m_curSel = index;
-        setShownText(EntryAt(index)->Display());
+        setShownText(entry->Display());
         if (m_edit && !m_checkable)
             m_edit->selectAll();
         syncViewCurrent();
@@ -971,6 +1046,13 @@ bool comboProc(QWidget* widget, UINT message, WPARAM wParam, LPARAM lParam, LRES
         *result = entry ? 0 : CB_ERR;
         return true;
     }
+    case CBM_ORVO_ADDBATCH: {
+        const auto* batch = reinterpret_cast<const ComboBatch*>(lParam);
+        *result = batch && (batch->entries || batch->count == 0)
+                      ? combo->AddBatch(batch->entries, batch->count)
+                      : CB_ERR;
+        return true;
+    }
     case CBM_ORVO_USERSELECT:
         if (const ComboEntry* entry = combo->EntryAt(index); !entry || !entry->enabled) {
             *result = CB_ERR;
@@ -1032,6 +1114,10 @@ bool ComboBoxWindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, L
     return anyComboProc(hWnd, message, wParam, lParam, result);
 }
 
+bool ComboSortsBefore(const CString& a, const CString& b) {
+    return sortsBefore(a, b);
+}
+
 void FlushComboList(HWND hWnd) {
     if (ComboBoxWidget* combo = IsLayerWindow(hWnd) ? comboOf(hWnd) : nullptr)
         combo->Flush();
@@ -1043,7 +1129,7 @@ LRESULT CComboBox::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     // The box's own messages go straight to its window class: a list rebuilt keystroke by keystroke sends
     // thousands of them.
     const bool own = (message >= CB_GETEDITSEL && message <= CB_FINDSTRINGEXACT) ||
-                     (message >= CBM_ORVO_FIRST && message <= CBM_ORVO_USERCHECK);
+                     (message >= CBM_ORVO_FIRST && message <= CBM_ORVO_ADDBATCH);
     LRESULT result = 0;
     if (own && m_hWnd && orvo::ComboBoxWindowProc(m_hWnd, message, wParam, lParam, &result))
         return result;

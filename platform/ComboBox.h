@@ -55,8 +55,19 @@ constexpr UINT CBM_ORVO_SETCHECK = CBM_ORVO_FIRST + 5;       // (index, BOOL) ->
 constexpr UINT CBM_ORVO_USERSELECT = CBM_ORVO_FIRST + 6;     // (index) as a user's pick; notifies
 constexpr UINT CBM_ORVO_SETITEMENABLED = CBM_ORVO_FIRST + 7; // (index, BOOL)
 constexpr UINT CBM_ORVO_USERCHECK = CBM_ORVO_FIRST + 8; // (index, BOOL) as a user's click; CB_ERR when greyed
+constexpr UINT CBM_ORVO_ADDBATCH = CBM_ORVO_FIRST + 9;  // (0, const ComboBatch*) -> count or CB_ERR
 // Notification (WM_COMMAND code) of a check the user changed; the control reflects it to itself.
 constexpr UINT CBN_ORVO_CHECKCHANGE = 0x0400;
+
+// One entry of a batch added in one step (CComboBox::AddStrings).
+struct ComboBatchEntry {
+    CString text; // GBK
+    DWORD_PTR data = 0;
+};
+struct ComboBatch {
+    const ComboBatchEntry* entries = nullptr;
+    std::size_t count = 0;
+};
 
 // Without a window every call answers as for a missing entry (CB_ERR, a count of 0), never as entry 0.
 class CComboBox : public CWnd {
@@ -72,6 +83,13 @@ public:
     int AddString(LPCTSTR text) { return static_cast<int>(send(CB_ADDSTRING, 0, toL(text))); }
     int InsertString(int index, LPCTSTR text) {
         return static_cast<int>(send(CB_INSERTSTRING, toW(index), toL(text)));
+    }
+    // The entries with their item data, as AddString and SetItemData one after another would place them,
+    // in one step: a list of thousands is built without a message per entry, and a sorted box sorts the
+    // batch once (not at all when it comes in the box's order, see orvo::ComboSortsBefore). The new count.
+    int AddStrings(const std::vector<ComboBatchEntry>& entries) {
+        const ComboBatch batch{entries.data(), entries.size()};
+        return static_cast<int>(send(CBM_ORVO_ADDBATCH, 0, reinterpret_cast<LPARAM>(&batch)));
     }
     int DeleteString(UINT index) { return static_cast<int>(send(CB_DELETESTRING, index)); }
     void ResetContent() { send(CB_RESETCONTENT); }
@@ -130,6 +148,10 @@ struct ComboState {
     std::vector<ComboEntryState> entries;
 };
 ComboState ReadComboState(HWND combo);
+
+// The order of a sorted box (CBS_SORT): bytes compared unsigned, ASCII letters without regard to case, GBK
+// double-byte characters as they are. Texts equal in this order keep the order they were added in.
+bool ComboSortsBefore(const CString& a, const CString& b);
 
 // The combo box window class's own message handling; false when the window is not a combo box.
 bool ComboBoxWindowProc(HWND combo, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);

@@ -102,6 +102,86 @@ TEST_F(ComboTest, LargeSortedListsStayInOrderAcrossInsertionsAndDeletions) {
                                    expected.begin()));
 }
 
+// A batch lands exactly where AddString and SetItemData, one entry after another, would put it.
+class ComboBatchTest : public ::testing::Test {
+protected:
+    RecordingWnd host;
+    CComboBox oneByOne;
+    CComboBox batched;
+
+    void Make(DWORD style) {
+        ASSERT_TRUE(oneByOne.Create(kBase | CBS_DROPDOWN | style, RECT{10, 10, 160, 120}, &host, 78));
+        ASSERT_TRUE(batched.Create(kBase | CBS_DROPDOWN | style, RECT{10, 10, 160, 120}, &host, 79));
+    }
+    // The same entries into both boxes, the second box in one batch.
+    void Add(const std::vector<ComboBatchEntry>& entries) {
+        for (const ComboBatchEntry& entry : entries)
+            oneByOne.SetItemData(oneByOne.AddString(entry.text), entry.data);
+        EXPECT_EQ(batched.AddStrings(entries), oneByOne.GetCount());
+    }
+    void ExpectSameLists() {
+        const orvo::ComboState expected = orvo::ReadComboState(oneByOne);
+        const orvo::ComboState got = orvo::ReadComboState(batched);
+        ASSERT_EQ(got.entries.size(), expected.entries.size());
+        for (std::size_t i = 0; i < got.entries.size(); ++i) {
+            EXPECT_EQ(got.entries[i].text, expected.entries[i].text) << i;
+            EXPECT_EQ(got.entries[i].data, expected.entries[i].data) << i;
+        }
+        EXPECT_EQ(got.current, expected.current);
+    }
+};
+
+TEST_F(ComboBatchTest, SortedBoxTakesABatchAsOneByOneAdditions) {
+    Make(CBS_SORT);
+    // Equal texts in different case keep their order; an out-of-order batch is sorted.
+    Add({{"cu2502", 1}, {"AL2501", 2}, {"Cu2501", 3}, {"al2501", 4}, {"cu2501", 5}, {"", 6}});
+    ExpectSameLists();
+    // Into a list already there, with a selection: equal texts go after the ones listed.
+    oneByOne.SetCurSel(3);
+    batched.SetCurSel(3);
+    Add({{"CU2501", 7}, {"a", 8}, {"zz", 9}, {"cu2502", 10}});
+    ExpectSameLists();
+    EXPECT_EQ(batched.GetCurSel(), 4);
+    // A batch already in order, thousands long.
+    std::vector<ComboBatchEntry> many;
+    for (int i = 0; i < 3000; ++i)
+        many.push_back(
+            {CString((i % 2 ? "M" : "m") + std::to_string(10000 + i / 3)), static_cast<DWORD_PTR>(100 + i)});
+    Add(many);
+    ExpectSameLists();
+    // A list put out of order by InsertString still places each entry where AddString's search does.
+    oneByOne.InsertString(0, "zzz");
+    batched.InsertString(0, "zzz");
+    Add({{"b", 11}, {"ZZZ", 12}, {"a", 13}});
+    ExpectSameLists();
+}
+
+TEST_F(ComboBatchTest, UnsortedBoxAppendsTheBatchAsGiven) {
+    Make(0);
+    Add({{"b", 1}, {"a", 2}});
+    oneByOne.SetCurSel(1);
+    batched.SetCurSel(1);
+    Add({{"c", 3}, {"A", 4}});
+    ExpectSameLists();
+    EXPECT_EQ(texts(batched), (std::vector<std::string>{"b", "a", "c", "A"}));
+    EXPECT_EQ(batched.AddStrings({}), 4);
+}
+
+TEST_F(ComboBatchTest, GbkTrailBytesAreNotLettersToFold) {
+    Make(CBS_SORT);
+    // 0x81 0x61 and 0x81 0x41 are two different characters whose trail bytes look like 'a' and 'A'.
+    Add({{"\x81\x61", 1}, {"\x81\x41", 2}, {"\x81\x61x", 3}, {"A", 4}});
+    ExpectSameLists();
+    EXPECT_EQ(batched.GetItemData(0), 4u);
+    EXPECT_EQ(batched.GetItemData(1), 2u) << "0x41 sorts before 0x61 when not folded";
+    EXPECT_EQ(batched.FindStringExact(-1, "\x81\x61"), 2);
+    EXPECT_EQ(batched.FindString(-1, "\x81\x61"), 2);
+    EXPECT_EQ(batched.FindString(-1, "a"), 0);
+    EXPECT_TRUE(orvo::ComboSortsBefore("\x81\x41", "\x81\x61"));
+    EXPECT_FALSE(orvo::ComboSortsBefore("Cu", "cU"));
+    EXPECT_FALSE(orvo::ComboSortsBefore("cU", "Cu"));
+}
+
 TEST_F(ComboTest, SelectionFollowsInsertionsAndDeletions) {
     Make(CBS_DROPDOWN);
     combo.AddString("b");

@@ -144,6 +144,43 @@ TEST_F(ContractComboTest, BlankTextListsCodeAndVarietySortedWithoutOpening) {
     EXPECT_EQ(box.GetSelCode(), "");
 }
 
+TEST_F(ContractComboTest, BlankTextListFollowsEachLoadWithItsKeys) {
+    box.LoadContracts(&table);
+    Edit("");
+    Edit("cu");
+    Edit(" ");
+    ASSERT_EQ(List(),
+              (std::vector<std::string>{"al2501 铝", "CU2501 铜", "cu2502 铜", "cu2503 铜", "m2505 豆粕"}));
+    const std::vector<DWORD_PTR> keys{3, 2, 0, 4, 1};
+    for (int i = 0; i < box.GetCount(); ++i)
+        EXPECT_EQ(box.GetItemData(i), keys[static_cast<std::size_t>(i)]) << i;
+    box.SetCurSel(1);
+    EXPECT_EQ(box.GetSelCode(), "CU2501");
+
+    // Another load: the blank list is the new store's, not the one shown before.
+    CMemRecord other = contracts({{"DS", "y", "豆油", "y2509"}, {"SQ", "AU", "金", "AU2506"}});
+    box.ResetContent();
+    box.LoadContracts(&other);
+    Edit("");
+    EXPECT_EQ(List(), (std::vector<std::string>{"AU2506 金", "y2509 豆油"}));
+    EXPECT_EQ(box.GetItemData(0), 1u);
+}
+
+TEST(ContractComboUnsortedTest, BlankTextInAnUnsortedBoxKeepsRecordOrder) {
+    RecordingWnd host;
+    CContractComboBox box;
+    box.Create(WS_CHILD | WS_VISIBLE | CBS_DROPDOWN, RECT{0, 0, 100, 100}, &host, kId);
+    CMemRecord table = contracts({{"SQ", "cu", "铜", "cu2502"}, {"SQ", "al", "铝", "al2501"}});
+    box.LoadContracts(&table);
+    box.SetWindowText("");
+    host.SendMessage(WM_COMMAND, MAKEWPARAM(kId, CBN_EDITCHANGE), reinterpret_cast<LPARAM>(box.m_hWnd));
+    ASSERT_EQ(box.GetCount(), 2);
+    CString first;
+    box.GetLBText(0, first);
+    EXPECT_EQ(first.ToUtf8(), "cu2502 铜");
+    EXPECT_EQ(box.GetItemData(1), 1u);
+}
+
 TEST_F(ContractComboTest, NoMatchLeavesAnOpenEmptyListThenClearsOnLeaving) {
     box.LoadContracts(&table);
     Edit("zz");
