@@ -24,8 +24,8 @@ std::string_view skipSpace(std::string_view text) {
 
 __extension__ using Uint128 = unsigned __int128; // GCC and Clang on 64-bit targets
 
-constexpr std::uint64_t kPowersOfTen[] = {1,          10,          100,          1000,         10000,
-                                          100000,     1000000,     10000000,     100000000,    1000000000};
+constexpr std::uint64_t kPowersOfTen[] = {1,      10,      100,      1000,      10000,
+                                          100000, 1000000, 10000000, 100000000, 1000000000};
 constexpr int kFastMaxDecimals = 9;
 constexpr std::size_t kFastTextSize = 32; // sign, 20 digits, point, 9 decimals
 

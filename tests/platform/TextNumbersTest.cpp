@@ -135,8 +135,8 @@ TEST(RealToText, RoundsExactlyAsPrintfDoes) {
         expectAsPrintf(std::nextafter(tie, HUGE_VAL), failures);
 
         // Decimal halves as typed ("2.675"): the nearest double lies a little above or below the half.
-        const std::string typed = std::to_string(random() % 1000000) + "." +
-                                  std::to_string(random() % 100000) + "5";
+        const std::string typed =
+            std::to_string(random() % 1000000) + "." + std::to_string(random() % 100000) + "5";
         expectAsPrintf(std::strtod(typed.c_str(), nullptr), failures);
     }
     EXPECT_EQ(failures, 0);
