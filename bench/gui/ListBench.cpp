@@ -12,6 +12,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -108,6 +109,7 @@ void BM_ListFirstPaint100k(benchmark::State& state) {
         warmedUp = true;
     }
     double listMiB = 0;
+    bool painted = true;
     for (auto _ : state) {
         const double before = residentMiB();
         auto top = std::make_unique<QWidget>();
@@ -123,14 +125,20 @@ void BM_ListFirstPaint100k(benchmark::State& state) {
             list.SetRecord(&rec);
             list.AdjustField(-2);
             top->show();
-            while (counter.paints == 0)
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (counter.paints == 0 && std::chrono::steady_clock::now() < deadline)
                 QApplication::processEvents();
+            painted = counter.paints > 0;
             listMiB = std::max(listMiB, residentMiB() - before);
             list.View()->viewport()->removeEventFilter(&counter);
         }
         holder.Detach();
         top.reset();
         QApplication::processEvents();
+        if (!painted) {
+            state.SkipWithError("no paint within ten seconds");
+            break;
+        }
     }
     state.counters["list_MiB"] = listMiB;
     state.counters["fill_ms"] = fillMs;

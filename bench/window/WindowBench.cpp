@@ -166,10 +166,12 @@ class PaintWatch : public QObject {
 public:
     explicit PaintWatch(QWidget* widget) { widget->installEventFilter(this); }
     void Arm() { m_painted = false; }
-    // Runs the event loop until the widget has painted.
-    void WaitForPaint() {
-        while (!m_painted)
+    // Runs the event loop until the widget has painted; false if it has not within ten seconds.
+    bool WaitForPaint() {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!m_painted && std::chrono::steady_clock::now() < deadline)
             QApplication::processEvents(QEventLoop::AllEvents, 10);
+        return m_painted;
     }
 
 protected:
@@ -234,8 +236,12 @@ void BM_StopProfitTabToFirstPaint(benchmark::State& state) {
         clock.Start();
         watch.Arm();
         dlg.RefreshCurrentKind();
-        watch.WaitForPaint();
+        const bool painted = watch.WaitForPaint();
         clock.Stop();
+        if (!painted) {
+            state.SkipWithError("no paint within ten seconds");
+            break;
+        }
     }
     if (dlg.m_recStopProfit.GetRecordCount() != static_cast<long>(rows) ||
         dlg.m_listStopProfit.View()->model()->rowCount() != static_cast<int>(rows))
@@ -281,8 +287,12 @@ void BM_StopProfitListOnly(benchmark::State& state) {
         watch.Arm();
         dlg.m_listStopProfit.Refresh(0);
         dlg.m_listStopProfit.AdjustField(-2);
-        watch.WaitForPaint();
+        const bool painted = watch.WaitForPaint();
         clock.Stop();
+        if (!painted) {
+            state.SkipWithError("no paint within ten seconds");
+            break;
+        }
     }
     state.counters["list_rss_growth_MiB"] = static_cast<double>(ResidentKiB() - residentBefore) / 1024.0;
     if (dlg.m_listStopProfit.View()->model()->rowCount() != static_cast<int>(rows))
