@@ -19,6 +19,7 @@
 #include <memory>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace {
@@ -136,8 +137,12 @@ void BM_RawClient16477(benchmark::State& state) {
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
         state.SkipWithError("connect failed");
+        close(fd);
         return;
     }
+    // A server that stops answering fails the run instead of hanging it.
+    const timeval replyTimeout{30, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &replyTimeout, sizeof replyTimeout);
     auto send = [&](const std::string& bytes) {
         return ::send(fd, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size());
     };
