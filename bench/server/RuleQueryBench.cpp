@@ -193,14 +193,19 @@ void BM_RawClient16477(benchmark::State& state) {
     state.counters["server_ms"] = serverMs / static_cast<double>(state.iterations());
 }
 
-void BM_CFixComm16477(benchmark::State& state) {
-    Setup& s = setup();
+// The channel's settings for the demo's admin operator on the benchmark's server.
+FixCommSettings AdminSettings(int port) {
     FixCommSettings settings;
     settings.host = "127.0.0.1";
-    settings.port = s.port;
+    settings.port = port;
     settings.operatorName = "admin";
     settings.password = "admin";
-    CFixComm comm(settings);
+    return settings;
+}
+
+void BM_CFixComm16477(benchmark::State& state) {
+    Setup& s = setup();
+    CFixComm comm(AdminSettings(s.port));
     std::uint64_t rows = 0, bytes = 0;
     double serverMs = 0;
     for (auto _ : state) {
@@ -230,12 +235,7 @@ void BM_CFixComm16477(benchmark::State& state) {
 // The start-up download of the contract table (20,100 rows of the large demo) into a record set.
 void BM_CFixCommDownloadContracts(benchmark::State& state) {
     Setup& s = setup();
-    FixCommSettings settings;
-    settings.host = "127.0.0.1";
-    settings.port = s.port;
-    settings.operatorName = "admin";
-    settings.password = "admin";
-    CFixComm comm(settings);
+    CFixComm comm(AdminSettings(s.port));
     long rows = 0;
     for (auto _ : state) {
         CMemRecord table;
