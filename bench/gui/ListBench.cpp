@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -26,7 +27,10 @@ const char* kLayout =
     "设置时间[C10],设置日期[C10],有效日期[C10],color[I],KHH[C12],LSH[I],CFZT[I],WTDLB[I],"
     "WTRQ[C10],YXRQ[C10]";
 
+// Offscreen unless QT_QPA_PLATFORM says otherwise, as the other GUI benchmarks run.
 QApplication& app() {
+    if (!std::getenv("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
     static int argc = 1;
     static char name[] = "gui-bench";
     static char* argv[] = {name, nullptr};
