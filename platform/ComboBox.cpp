@@ -57,8 +57,8 @@ int compareFolded(std::string_view a, std::string_view b) {
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
-bool sortsBefore(const CString& a, const CString& b) {
-    return compareFolded(a.str(), b.str()) < 0;
+bool sortsBefore(std::string_view a, std::string_view b) {
+    return compareFolded(a, b) < 0;
 }
 
 // Byte offsets of the GBK text <-> positions in the QString shown.
@@ -74,22 +74,17 @@ int qtPositionOf(const QString& text, int bytes) {
     return static_cast<int>(text.size());
 }
 
+// An entry of the list. Its text lies in the widget's text store (ComboBoxWidget::TextOf): a list of
+// 20,000 entries rebuilt keystroke by keystroke would otherwise allocate and free a string per entry.
 struct ComboEntry {
-    CString text;
+    std::size_t textAt = 0;
+    std::size_t textLength = 0;
     CString key;
     LPARAM data = 0;
     bool checked = false;
     bool enabled = true;
     mutable QString display; // made when first shown
     mutable bool hasDisplay = false;
-
-    const QString& Display() const {
-        if (!hasDisplay) {
-            display = ToQString(text);
-            hasDisplay = true;
-        }
-        return display;
-    }
 };
 
 // The display order of a list: entry ids in blocks of a few hundred, so that a sorted insertion into a
@@ -249,14 +244,24 @@ public:
     bool Dropped() const { return m_popup && m_popup->isVisible(); }
     int CurSel() const { return m_curSel; }
 
-    int Add(CString text) {
-        ComboEntry entry;
-        entry.text = std::move(text);
+    // The text of an entry and the QString shown for it.
+    std::string_view TextOf(const ComboEntry& entry) const {
+        return std::string_view(m_texts).substr(entry.textAt, entry.textLength);
+    }
+    const QString& Display(const ComboEntry& entry) const {
+        if (!entry.hasDisplay) {
+            entry.display = ToQString(CString(TextOf(entry)));
+            entry.hasDisplay = true;
+        }
+        return entry.display;
+    }
+
+    int Add(const CString& text) {
         int at = Count();
         if (Sorted())
             at = m_order.UpperBound(
-                [&](std::uint32_t id) { return sortsBefore(entry.text, m_pool[id].text); });
-        return place(at, std::move(entry));
+                [&](std::uint32_t id) { return sortsBefore(text.str(), TextOf(m_pool[id])); });
+        return place(at, newEntry(text.str()));
     }
 
     // Entries with their item data, placed as CB_ADDSTRING and CB_SETITEMDATA place them one after another,
@@ -266,14 +271,13 @@ public:
         const auto first = static_cast<std::uint32_t>(m_pool.size());
         m_pool.reserve(m_pool.size() + count);
         for (std::size_t i = 0; i < count; ++i) {
-            ComboEntry& entry = m_pool.emplace_back();
-            entry.text = entries[i].text;
-            entry.data = static_cast<LPARAM>(entries[i].data);
+            m_pool.push_back(newEntry(entries[i].text.str()));
+            m_pool.back().data = static_cast<LPARAM>(entries[i].data);
         }
         std::vector<std::uint32_t> added(count);
         std::iota(added.begin(), added.end(), first);
         const auto byFold = [this](std::uint32_t a, std::uint32_t b) {
-            return sortsBefore(m_pool[a].text, m_pool[b].text);
+            return sortsBefore(TextOf(m_pool[a]), TextOf(m_pool[b]));
         };
         const std::vector<std::uint32_t>& present = m_order.Flat();
         std::vector<std::uint32_t> order;
@@ -306,12 +310,10 @@ public:
         return Count();
     }
 
-    int Insert(int index, CString text) {
+    int Insert(int index, const CString& text) {
         if (index < -1 || index > Count())
             return CB_ERR;
-        ComboEntry entry;
-        entry.text = std::move(text);
-        return place(index == -1 ? Count() : index, std::move(entry));
+        return place(index == -1 ? Count() : index, newEntry(text.str()));
     }
 
     int Delete(int index) {
@@ -328,6 +330,7 @@ public:
 
     void Reset() {
         m_pool.clear();
+        m_texts.clear();
         m_order.Clear();
         m_curSel = -1;
         m_keyed = false;
@@ -343,7 +346,7 @@ public:
         const int first = (startAfter < -1 || startAfter >= count) ? 0 : startAfter + 1;
         for (int step = 0; step < count; ++step) {
             const int i = (first + step) % count;
-            std::string_view candidate = At(i).text.str();
+            std::string_view candidate = TextOf(At(i));
             if (!exact && candidate.size() > wanted.size())
                 candidate = candidate.substr(0, wanted.size()); // folding reads left to right: a prefix
             if (compareFolded(candidate, wanted) == 0)
@@ -386,7 +389,7 @@ public:
             return CB_ERR;
         }
         m_curSel = index;
-        setShownText(entry->Display());
+        setShownText(Display(*entry));
         if (m_edit && !m_checkable)
             m_edit->selectAll();
         syncViewCurrent();
@@ -541,6 +544,15 @@ protected:
 
 private:
     bool valid(int index) const { return index >= 0 && index < Count(); }
+
+    // An entry with its text put in the text store.
+    ComboEntry newEntry(std::string_view text) {
+        ComboEntry entry;
+        entry.textAt = m_texts.size();
+        entry.textLength = text.size();
+        m_texts.append(text);
+        return entry;
+    }
 
     int place(int at, ComboEntry entry) {
         m_pool.push_back(std::move(entry));
@@ -789,7 +801,7 @@ private:
         // (any case); other text selects nothing.
         if (text.isEmpty())
             m_curSel = -1;
-        else if (const ComboEntry* entry = EntryAt(m_curSel); !entry || entry->Display() != text)
+        else if (const ComboEntry* entry = EntryAt(m_curSel); !entry || Display(*entry) != text)
             m_curSel = Find(-1, FromQString(text), !Dropped());
         syncViewCurrent();
         QPointer<ComboBoxWidget> self(this);
@@ -809,7 +821,8 @@ private:
 
     DWORD m_style;
     std::vector<ComboEntry> m_pool;
-    EntryOrder m_order; // display order: indexes into m_pool
+    std::string m_texts; // the entries' texts one after another; emptied with the list
+    EntryOrder m_order;  // display order: indexes into m_pool
     int m_curSel = -1;
     bool m_keyed = false;
     bool m_checkable = false;
@@ -828,7 +841,7 @@ QVariant ComboListModel::data(const QModelIndex& index, int role) const {
     if (!entry)
         return {};
     if (role == Qt::DisplayRole)
-        return entry->Display();
+        return m_owner->Display(*entry);
     if (role == Qt::CheckStateRole && m_owner->Checkable())
         return entry->checked ? Qt::Checked : Qt::Unchecked;
     return {};
@@ -926,7 +939,7 @@ bool comboProc(QWidget* widget, UINT message, WPARAM wParam, LPARAM lParam, LRES
         return true;
     case CB_GETLBTEXTLEN: {
         const ComboEntry* entry = combo->EntryAt(index);
-        *result = entry ? entry->text.GetLength() : CB_ERR;
+        *result = entry ? static_cast<LRESULT>(combo->TextOf(*entry).size()) : CB_ERR;
         return true;
     }
     case CB_GETLBTEXT: {
@@ -935,9 +948,10 @@ bool comboProc(QWidget* widget, UINT message, WPARAM wParam, LPARAM lParam, LRES
             *result = CB_ERR;
             return true;
         }
-        std::memcpy(reinterpret_cast<char*>(lParam), entry->text.GetString(),
-                    static_cast<std::size_t>(entry->text.GetLength()) + 1);
-        *result = entry->text.GetLength();
+        const std::string_view entryText = combo->TextOf(*entry);
+        std::memcpy(reinterpret_cast<char*>(lParam), entryText.data(), entryText.size());
+        reinterpret_cast<char*>(lParam)[entryText.size()] = '\0';
+        *result = static_cast<LRESULT>(entryText.size());
         return true;
     }
     case CB_GETITEMDATA: {
@@ -1105,7 +1119,7 @@ ComboState ReadComboState(HWND hWnd) {
     state.entries.reserve(static_cast<std::size_t>(combo->Count()));
     for (int i = 0; i < combo->Count(); ++i) {
         const ComboEntry& entry = combo->At(i);
-        state.entries.push_back({entry.text, entry.key, entry.data, entry.checked});
+        state.entries.push_back({CString(combo->TextOf(entry)), entry.key, entry.data, entry.checked});
     }
     return state;
 }
@@ -1115,7 +1129,7 @@ bool ComboBoxWindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, L
 }
 
 bool ComboSortsBefore(const CString& a, const CString& b) {
-    return sortsBefore(a, b);
+    return sortsBefore(a.str(), b.str());
 }
 
 void FlushComboList(HWND hWnd) {
