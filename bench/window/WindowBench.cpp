@@ -90,10 +90,13 @@ public:
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(m_listen, 1);
         socklen_t length = sizeof address;
-        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &length);
+        if (m_listen < 0 || ::bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(m_listen, 1) != 0 ||
+            ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            std::perror("window-bench: replay server on loopback");
+            std::exit(1);
+        }
         m_port = ntohs(address.sin_port);
         m_thread = std::thread([this] { Serve(); });
     }
