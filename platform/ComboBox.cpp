@@ -525,8 +525,12 @@ protected:
     }
 
     void keyPressEvent(QKeyEvent* event) override {
-        if (m_edit) { // keys sent to the box itself go to its edit field
+        // Keys sent to the box itself go to its edit field. A key the edit field ignores comes back up to
+        // the box as its parent; it is then handled here instead of being sent down again for ever.
+        if (m_edit && !m_forwardingKey) {
+            m_forwardingKey = true;
             QCoreApplication::sendEvent(m_edit, event);
+            m_forwardingKey = false;
             return;
         }
         if (!handleClosedKey(event))
@@ -640,7 +644,8 @@ private:
         layout->addWidget(m_view);
         m_popup->installEventFilter(this);
         m_view->installEventFilter(this);
-        m_view->viewport()->installEventFilter(this);
+        m_viewport = m_view->viewport();
+        m_viewport->installEventFilter(this);
         QObject::connect(m_view, &QListView::entered, m_view,
                          [this](const QModelIndex& index) { m_view->setCurrentIndex(index); });
         QObject::connect(m_view, &QListView::clicked, m_view, [this](const QModelIndex& index) {
@@ -834,6 +839,10 @@ private:
     ComboListModel* m_model;
     QFrame* m_popup = nullptr;
     QListView* m_view = nullptr;
+    // Kept apart from m_view: the filter still sees the viewport's events while the view is being
+    // destroyed, when asking the half-destroyed view for its viewport is undefined behaviour.
+    QWidget* m_viewport = nullptr;
+    bool m_forwardingKey = false;
 };
 
 QVariant ComboListModel::data(const QModelIndex& index, int role) const {
@@ -890,7 +899,7 @@ bool ComboBoxWidget::eventFilter(QObject* watched, QEvent* event) {
         }
         return false;
     }
-    if (m_popup && (watched == m_popup || watched == m_view || (m_view && watched == m_view->viewport()))) {
+    if (m_popup && (watched == m_popup || watched == m_view || (m_viewport && watched == m_viewport))) {
         if (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) {
             if (event->type() == QEvent::ShortcutOverride) {
                 event->accept();

@@ -288,6 +288,24 @@ TEST_F(ComboTest, TypedTextSelectsTheEntryWithThatText) {
     EXPECT_EQ(host.Commands(CBN_SELCHANGE), 0) << "typing is an edit, not a choice from the list";
 }
 
+TEST_F(ComboTest, KeysSentToTheEditableBoxItselfReachItsEditOnce) {
+    Make(CBS_DROPDOWN | CBS_SORT);
+    combo.AddString("al2501");
+    combo.AddString("cu2501");
+    combo.SetFocus();
+    // The box forwards its keys to the edit field; Down is one the edit ignores, so it comes back up to
+    // the box, which must then act on it rather than forward it again.
+    QTest::keyClick(combo.m_hWnd, Qt::Key_Down);
+    QTest::keyClick(combo.m_hWnd, Qt::Key_Down);
+    EXPECT_EQ(combo.GetCurSel(), 1) << "Down in a closed list moves to the next entry";
+    QTest::keyClicks(combo.m_hWnd, "x");
+    EXPECT_EQ(combo.GetWindowText(), "x") << "a printable key is typed once, over the selected text";
+    combo.ShowDropDown(TRUE);
+    QTest::keyClick(combo.m_hWnd, Qt::Key_Down);
+    QTest::keyClick(combo.m_hWnd, Qt::Key_PageDown);
+    EXPECT_TRUE(combo.GetDroppedState());
+}
+
 TEST_F(ComboTest, TypingRaisesEditChangeAndGoesOnWhileTheListIsOpen) {
     Make(CBS_DROPDOWN | CBS_SORT);
     combo.AddString("cu2501");
