@@ -46,6 +46,11 @@ CString CFixComm::GetItem(long tag, int index) {
     return item ? CString(item->value) : CString();
 }
 
+std::string_view CFixComm::GetItemView(long tag, int index) {
+    const proto::Item* item = m_impl->FindInRow(tag, index);
+    return item ? item->value : std::string_view();
+}
+
 long CFixComm::GetLong(long tag, int index) {
     const proto::Item* item = m_impl->FindInRow(tag, index);
     return item ? orvo::TextToLong(item->value) : 0;

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -55,6 +56,9 @@ public:
     BOOL SetItem(long tag, long value);
     BOOL More(void* unused = nullptr);          // first call sends and waits; later calls advance
     CString GetItem(long tag, int index = -1);  // "" when the row lacks the tag
+    // The bytes GetItem would copy, without the copy: empty when the row lacks the tag. The view points into
+    // the channel's receive buffer and holds until the next More(), CreateHead() or Disconnect().
+    std::string_view GetItemView(long tag, int index = -1);
     long GetLong(long tag, int index = -1);     // atol of the text
     double GetDouble(long tag, int index = -1); // atof of the text
     // Once More() has returned false: TRUE when the reply ended with status 0; FALSE for a refusal, a reply

@@ -237,6 +237,29 @@ double cellDouble(const RecordSchema& schema, const std::byte* row, int field) {
     return 0.0;
 }
 
+// Stores `text` (no NUL inside) in column `field` of `row`: as it is in a text column, read as a number
+// in a number column.
+template <class SetImpl> BOOL setText(SetImpl& d, LPCTSTR field, std::string_view text, int row) {
+    const int index = d.schema.Find(field);
+    std::byte* cells = d.rowAt(row);
+    if (index < 0 || !cells)
+        return FALSE;
+    const std::size_t offset = d.schema.Offset(index);
+    switch (d.schema.Field(index).type) {
+    case FieldType::Text:
+        textCell(cells, offset).assign(text);
+        break; // never cut: the width is for display
+    case FieldType::Integer:
+        longCell(cells, offset) = orvo::TextToLong(text);
+        break;
+    case FieldType::Real:
+        realCell(cells, offset) = orvo::TextToDouble(text);
+        break;
+    }
+    d.changed();
+    return TRUE;
+}
+
 } // namespace
 
 // ---- CMemData ----------------------------------------------------------------------------------------
@@ -347,25 +370,15 @@ BOOL CMemRecord::Create(LPCTSTR layout, int /*flags*/) {
 }
 
 BOOL CMemRecord::Set(LPCTSTR field, LPCTSTR value, int row) {
-    const int index = m_impl->schema.Find(field);
-    std::byte* cells = m_impl->rowAt(row);
-    if (index < 0 || !cells)
-        return FALSE;
-    const std::size_t offset = m_impl->schema.Offset(index);
-    const char* text = value ? value : "";
-    switch (m_impl->schema.Field(index).type) {
-    case FieldType::Text:
-        textCell(cells, offset).assign(text);
-        break; // never cut: the width is for display
-    case FieldType::Integer:
-        longCell(cells, offset) = orvo::TextToLong(text);
-        break;
-    case FieldType::Real:
-        realCell(cells, offset) = orvo::TextToDouble(text);
-        break;
-    }
-    m_impl->changed();
-    return TRUE;
+    return setText(*m_impl, field, std::string_view(value ? value : ""), row);
+}
+
+BOOL CMemRecord::SetText(LPCTSTR field, std::string_view value, int row) {
+    // What a C string of these bytes would say: they end at the first NUL.
+    if (!value.empty())
+        if (const void* nul = std::memchr(value.data(), '\0', value.size()))
+            value = value.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - value.data()));
+    return setText(*m_impl, field, value, row);
 }
 
 BOOL CMemRecord::Set(LPCTSTR field, long value, int row) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 enum class FieldType : unsigned char { Integer, Text, Real };
@@ -64,6 +65,9 @@ public:
     // With no current row or an unknown column, reads give "" / 0 / 0.0 and writes do nothing (FALSE).
     BOOL Set(LPCTSTR field, LPCTSTR value, int row = -1);
     BOOL Set(LPCTSTR field, long value, int row = -1);
+    // Set(field, text) for text that is not NUL-terminated: the same as passing its bytes up to the first
+    // NUL (all of them when it holds none) as a C string, without first copying them into one.
+    BOOL SetText(LPCTSTR field, std::string_view value, int row = -1);
     CString GetString(LPCTSTR field, int row = -1) const;
     long GetLong(LPCTSTR field, int row = -1) const;
     double GetDouble(LPCTSTR field, int row = -1) const;

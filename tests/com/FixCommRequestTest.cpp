@@ -75,6 +75,31 @@ TEST(FixCommRequest, IndexPicksARepeatedTag) {
     EXPECT_EQ(f.comm.GetItem(605, 2), CString(""));
 }
 
+// The view GetItemView gives holds the same bytes GetItem copies, repeats and missing items included.
+TEST(FixCommRequest, ItemViewsHoldWhatGetItemCopies) {
+    FixCommFixture f;
+    FakeReply reply;
+    reply.rows = {{{"605", "a"}, {"613", "\xD5\xC5\xC8\xFD"}, {"605", "b"}, {"830", ""}},
+                  {{"797", "1002"}}};
+    f.server.Script(16477, reply);
+    f.comm.CreateHead(16477, -1);
+    EXPECT_EQ(f.comm.GetItemView(605, -1), ""); // no row yet
+    ASSERT_TRUE(f.comm.More(nullptr));
+    EXPECT_EQ(f.comm.GetItemView(605, -1), "a");
+    EXPECT_EQ(f.comm.GetItemView(605, 1), "b");
+    EXPECT_EQ(f.comm.GetItemView(605, 2), "");
+    EXPECT_EQ(f.comm.GetItemView(613, -1), "\xD5\xC5\xC8\xFD");
+    EXPECT_EQ(f.comm.GetItemView(830, -1), "");
+    EXPECT_EQ(f.comm.GetItemView(797, -1), ""); // not in this row
+    EXPECT_EQ(f.comm.GetItemView(34, -1), "");  // header items are not row items
+    EXPECT_EQ(f.comm.GetItemView(0, -1), "");
+    ASSERT_TRUE(f.comm.More(nullptr));
+    EXPECT_EQ(f.comm.GetItemView(797, -1), "1002");
+    EXPECT_EQ(f.comm.GetItemView(605, -1), ""); // the first row's item is gone
+    EXPECT_FALSE(f.comm.More(nullptr));
+    EXPECT_EQ(f.comm.GetItemView(797, -1), ""); // no current row after the end
+}
+
 // Rows of one reply usually repeat one tag order, and the channel indexes a row by the order of the one
 // before: every change of order, of tags, of repeats or of length must still read the row itself.
 TEST(FixCommRequest, RowsWhoseTagsDifferFromThePreviousRowReadTheirOwnItems) {

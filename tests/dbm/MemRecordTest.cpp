@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -177,6 +178,41 @@ TEST(MemRecordValues, LongTextIsNeverCutAndGbkRoundTripsByteForByte) {
     EXPECT_EQ(set.GetString(GBK("状态说明")), GBK("已触发，等待成交"));
     EXPECT_EQ(set.GetString("K").str(), every);
     EXPECT_EQ(set.GetCellString(0, 1).str(), every);
+}
+
+// SetText takes bytes that are not NUL-terminated (a view into a received row): it stores what Set would
+// store for the same bytes as a C string, so never a byte past the view nor one from the first NUL on.
+TEST(MemRecordValues, SetTextOfAViewStoresWhatSetStoresForTheSameCString) {
+    CMemRecord set = makeSet("N[I],P[R8.2],T[C4]");
+    EXPECT_FALSE(set.SetText("T", "x")); // no row yet
+    set.Append();
+    const std::string_view bytes = "  -42.75|tail";
+    const std::string_view head = bytes.substr(0, 8); // "  -42.75", not terminated where the view ends
+    EXPECT_TRUE(set.SetText("T", head));
+    EXPECT_EQ(set.GetString("T").str(), "  -42.75");
+    EXPECT_TRUE(set.SetText("N", bytes.substr(0, 4))); // "  -4": the view ends before the rest of the digits
+    EXPECT_EQ(set.GetLong("N"), -4);
+    EXPECT_TRUE(set.SetText("P", head));
+    EXPECT_EQ(set.GetString("P"), "-42.75");
+    EXPECT_TRUE(set.SetText("P", bytes.substr(0, 6))); // "  -42." reads as -42
+    EXPECT_EQ(set.GetString("P"), "-42.00");
+
+    const std::string withNul("ab\0cd", 5);
+    EXPECT_TRUE(set.SetText("T", withNul));
+    EXPECT_EQ(set.GetString("T").str(), "ab");
+    EXPECT_TRUE(set.SetText("N", std::string_view("\0" "12", 3)));
+    EXPECT_EQ(set.GetLong("N"), 0);
+    EXPECT_TRUE(set.SetText("T", std::string_view()));
+    EXPECT_EQ(set.GetString("T").str(), "");
+    EXPECT_FALSE(set.SetText("nope", "x"));
+    EXPECT_FALSE(set.SetText("T", "x", 3)); // no such row
+
+    // The same column set both ways gives the same cells.
+    set.Append();
+    const std::string gbk = GBK("已触发").str();
+    EXPECT_TRUE(set.SetText("T", gbk, 0));
+    EXPECT_TRUE(set.Set("T", gbk.c_str(), 1));
+    EXPECT_EQ(set.GetCellString(0, 2), set.GetCellString(1, 2));
 }
 
 TEST(MemRecordValues, NoCurrentRowOrUnknownColumnGivesEmptyValues) {
