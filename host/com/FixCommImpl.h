@@ -14,6 +14,7 @@
 
 #include "host/com/FixComm.h"
 #include "host/com/FixSocket.h"
+#include "host/com/WireText.h"
 #include "protocol/Protocol.h"
 
 #include <cstdint>
@@ -142,10 +143,12 @@ struct CFixComm::Impl {
     std::function<void(const FixCommFailure&)> onFailure;
     std::function<void(const FixCommTraceEvent&)> onTrace;
 
+    // Every failure text may carry text from the wire (a server's status text, a table name): it is
+    // escaped here, once, for every log and status line that shows it.
     void Fail(long failedFunction, int status, const std::string& text) {
         failure.function = failedFunction;
         failure.status = status;
-        failure.text = CString(text);
+        failure.text = CString(orvo::EscapeControlBytes(text));
         if (onFailure)
             onFailure(failure);
     }
@@ -216,7 +219,7 @@ struct CFixComm::Impl {
             case Step::Row:
                 continue; // a login reply carries no rows; ignore any
             case Step::Failed:
-                TraceReply(proto::kFunctionLogin, 0, kTransportFailure);
+                TraceReply(proto::kFunctionLogin, 0, failure.status);
                 return false;
             case Step::End:
                 TraceReply(proto::kFunctionLogin, 0, endStatus);
@@ -248,6 +251,8 @@ struct CFixComm::Impl {
         const auto result = socket.SendAll(out, orvo::DeadlineAfter(settings.replyTimeoutMs), error);
         if (result == orvo::FixSocket::Result::Ok)
             return true;
+        if (result == orvo::FixSocket::Result::Closed && PendingRefusal(sentFunction))
+            return false;
         Drop();
         Fail(sentFunction, kTransportFailure,
              result == orvo::FixSocket::Result::TimedOut ? "the counter server does not take the request"
@@ -256,13 +261,57 @@ struct CFixComm::Impl {
         return false;
     }
 
+    // A server that turns a connection away says why in a frame of sequence 0 and closes: a request sent
+    // after that cannot go out, but the frame may still wait in the socket. True when it did and was
+    // reported.
+    bool PendingRefusal(long sentFunction) {
+        const orvo::Deadline now = orvo::DeadlineAfter(0);
+        for (;;) {
+            const proto::ReadResult result = reader.Next(frame);
+            rowIndex.RowChanged();
+            if (result == proto::ReadResult::Error)
+                return false;
+            if (result == proto::ReadResult::Frame) {
+                proto::Header header;
+                if (proto::ReadHeader(frame.items, header) != proto::Error::None || header.seq != 0 ||
+                    header.type != proto::MessageType::End)
+                    continue;
+                ConnectionRefusal(sentFunction, header);
+                TraceReply(sentFunction, 0, failure.status);
+                return true;
+            }
+            std::size_t received = 0;
+            std::string error;
+            if (socket.Receive(reader.PrepareWrite(kReceiveChunk), now, received, error) !=
+                orvo::FixSocket::Result::Ok)
+                return false;
+            reader.Commit(received);
+        }
+    }
+
     Step TransportFailure(long readFunction, const std::string& text) {
         Drop();
         Fail(readFunction, kTransportFailure, text);
         return Step::Failed;
     }
 
-    // Reads the next frame of the awaited reply. Each frame must arrive within the reply time-out.
+    // A reply frame of sequence 0 belongs to no request: the server speaks for the connection (it is busy,
+    // its database is unavailable) and closes it. The request in hand fails with the server's word.
+    Step ConnectionRefusal(long readFunction, const proto::Header& header) {
+        Drop();
+        if (header.type != proto::MessageType::End) {
+            Fail(readFunction, kTransportFailure, "the counter server sent a row outside any request");
+            return Step::Failed;
+        }
+        const std::string text =
+            header.text.empty() ? proto::StatusName(header.status) : std::string(header.text);
+        Fail(readFunction, header.status, "the counter server refused the connection: " + text);
+        return Step::Failed;
+    }
+
+    // Reads the next frame of the awaited reply. The frame must arrive within the reply time-out from the
+    // start of the wait; frames of other requests (the rest of an abandoned reply) do not restart it, so a
+    // peer cannot hold the window by sending them.
     Step ReadNext(long readFunction) {
         // The clock is read only when the socket has to be waited on: a frame already buffered costs none.
         orvo::Deadline deadline{};
@@ -282,10 +331,10 @@ struct CFixComm::Impl {
                                                 proto::ErrorText(error));
                 if (header.type == proto::MessageType::Request)
                     return TransportFailure(readFunction, "the counter server sent a request");
-                if (header.seq != seq) {
-                    deadlineSet = false; // the time-out counts again from here
-                    continue;            // the rest of an abandoned reply
-                }
+                if (header.seq == 0)
+                    return ConnectionRefusal(readFunction, header);
+                if (header.seq != seq)
+                    continue; // the rest of an abandoned reply
                 if (header.type == proto::MessageType::Row) {
                     rowFirst = header.firstData;
                     return Step::Row;
@@ -344,7 +393,7 @@ struct CFixComm::Impl {
             return true;
         case Step::Failed:
             state = State::Idle;
-            TraceReply(function, rows, kTransportFailure);
+            TraceReply(function, rows, failure.status);
             return false;
         case Step::End:
             break;

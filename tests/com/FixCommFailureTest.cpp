@@ -202,3 +202,44 @@ TEST(FixCommFailure, AnIdleConnectionClosedByTheServerIsReopenedQuietly) {
     EXPECT_TRUE(f.failures.empty());
     EXPECT_EQ(f.server.ConnectionsAccepted(), 2);
 }
+
+// The server turns a connection away with a reply of sequence 0 (busy, database unavailable) and closes:
+// the request fails with the server's own status and text, escaped, not as a closed connection.
+TEST(FixCommFailure, AReplyOfNoRequestReachesTheUserAsTheServerSaidIt) {
+    FixCommFixture f;
+    FakeReply busy;
+    busy.fault = FakeReply::Fault::Refuse;
+    busy.status = 5;
+    busy.text = "server busy:\ntoo many\x1b[2J connections";
+    f.server.ScriptOnce(16476, busy);
+    f.server.Script(16476, Faulty(FakeReply::Fault::None, 0));
+    EXPECT_EQ(f.Count(16476), 0);
+    ASSERT_EQ(f.failures.size(), 1u);
+    EXPECT_EQ(f.failures[0].function, 16476);
+    EXPECT_EQ(f.failures[0].status, 5);
+    const std::string text = f.failures[0].text.str();
+    EXPECT_NE(text.find("server busy:\\ntoo many\\x1B[2J connections"), std::string::npos) << text;
+    EXPECT_EQ(text.find_first_of("\n\x1b"), std::string::npos);
+    EXPECT_EQ(f.trace.back().status, 5);
+    EXPECT_FALSE(f.comm.LastReplyOk());
+
+    EXPECT_EQ(f.Count(16476), 3); // the next request reconnects
+    EXPECT_EQ(f.server.ConnectionsAccepted(), 2);
+}
+
+// Frames of a sequence the channel did not ask for are skipped, but they do not hold the wait open.
+TEST(FixCommFailure, StrayFramesDoNotExtendTheReplyTimeOut) {
+    FixCommFixture f(300);
+    f.server.ScriptOnce(16477, Faulty(FakeReply::Fault::StrayFrames, 1));
+    f.server.Script(16477, Faulty(FakeReply::Fault::None, 0));
+    f.comm.CreateHead(16477, -1);
+    EXPECT_TRUE(f.comm.More(nullptr));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(f.comm.More(nullptr));
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(280));
+    EXPECT_LT(waited, std::chrono::milliseconds(1500)); // the peer strays for 3 s
+    ASSERT_EQ(f.failures.size(), 1u);
+    EXPECT_NE(f.failures[0].text.Find("300 ms"), -1);
+    EXPECT_EQ(f.Count(16477), 3);
+}

@@ -24,6 +24,8 @@ namespace proto = orvo::proto;
 namespace {
 
 constexpr std::size_t kOutputHighWater = 256 * 1024; // reply bytes queued ahead of the client
+constexpr int kStrayFrames = 150;                    // 3 s of them, then silence
+constexpr auto kStrayInterval = std::chrono::milliseconds(20);
 
 bool AllDigits(const std::string& key) {
     return !key.empty() && std::all_of(key.begin(), key.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -69,6 +71,8 @@ struct FakeCounterServer::Connection {
     std::size_t outSent = 0;
     bool loggedIn = false;
     bool stalled = false;
+    int strayLeft = 0; // stalled, and still to send this many rows of a wrong sequence
+    std::chrono::steady_clock::time_point nextStray;
     bool closeAfterFlush = false;
     bool dead = false;
     // The reply being sent.
@@ -209,6 +213,23 @@ void FakeCounterServer::Run() {
             }
         }
 
+        bool straying = false;
+        for (auto& connection : m_connections) {
+            if (connection->strayLeft == 0)
+                continue;
+            straying = true;
+            const auto now = std::chrono::steady_clock::now();
+            if (now < connection->nextStray)
+                continue;
+            connection->nextStray = now + kStrayInterval;
+            --connection->strayLeft;
+            proto::FrameBuilder builder(connection->out);
+            proto::AddRowHead(builder, connection->seq + 1000);
+            builder.Add(797, "stray");
+            if (builder.Finish() != proto::Error::None)
+                connection->strayLeft = 0;
+        }
+
         fds.clear();
         fds.push_back({m_wakeFd, POLLIN, 0});
         fds.push_back({m_listenFd, POLLIN, 0});
@@ -218,7 +239,8 @@ void FakeCounterServer::Run() {
                 events |= POLLOUT;
             fds.push_back({connection->fd, events, 0});
         }
-        if (poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR)
+        if (poll(fds.data(), fds.size(), straying ? static_cast<int>(kStrayInterval.count()) : -1) < 0 &&
+            errno != EINTR)
             return;
         if (fds[0].revents & POLLIN) {
             std::uint64_t count = 0;
@@ -374,8 +396,10 @@ void FakeCounterServer::TopUp(Connection& connection) {
         return;
     FakeReply& reply = connection.reply;
     const std::size_t total = reply.rows.size() + (reply.generate ? reply.generatedRows : 0);
-    const std::size_t stopAt =
-        reply.fault == FakeReply::Fault::None ? total : std::min(total, reply.faultAfterRows);
+    const std::size_t stopAt = reply.fault == FakeReply::Fault::None ? total
+                               : reply.fault == FakeReply::Fault::Refuse
+                                   ? 0
+                                   : std::min(total, reply.faultAfterRows);
     while (connection.nextRow < stopAt && connection.out.size() - connection.outSent < kOutputHighWater) {
         const std::size_t i = connection.nextRow++;
         const FakeItems items = i < reply.rows.size() ? reply.rows[i] : reply.generate(i - reply.rows.size());
@@ -408,6 +432,14 @@ void FakeCounterServer::TopUp(Connection& connection) {
     case FakeReply::Fault::BrokenFrame:
         connection.out.append(4, '\0');
         connection.closeAfterFlush = true;
+        break;
+    case FakeReply::Fault::Refuse:
+        proto::AppendEnd(connection.out, 0, reply.status, reply.text, 0);
+        connection.closeAfterFlush = true;
+        break;
+    case FakeReply::Fault::StrayFrames:
+        connection.stalled = true;
+        connection.strayLeft = kStrayFrames;
         break;
     }
     connection.reply = FakeReply{};

@@ -18,8 +18,9 @@
 // - Script(function, reply) answers every later request of that function; ScriptOnce() queues a reply used
 //   once, before the standing script. ScriptTable(name, reply) answers function 2 for table `name`.
 // - Values are raw bytes: GBK text goes in and comes out as GBK.
-// - Faults (FakeReply::fault): close the connection, stall (never answer), or send a broken frame, after
-//   `faultAfterRows` rows. A stalled connection answers nothing more; a new connection works normally.
+// - Faults (FakeReply::fault): close the connection, stall (never answer), send a broken frame or keep
+//   sending frames of a wrong sequence, after `faultAfterRows` rows; or turn the connection away with a
+//   reply of sequence 0. A stalled connection answers nothing more; a new connection works normally.
 // - Requests are served in the order they arrive; a reply streams out as the client reads it, so a
 //   generated reply of a million rows costs the server no more memory than a few hundred kilobytes.
 // Thread-safety: every member may be called from the test thread while the server thread runs.
@@ -49,6 +50,10 @@ struct FakeReply {
         Close,       // close the connection after `faultAfterRows` rows, without an end of reply
         Stall,       // send `faultAfterRows` rows, then nothing more on this connection
         BrokenFrame, // send `faultAfterRows` rows, then a frame of length 0
+        Refuse,      // an end of reply of sequence 0 with `status` and `text`, then close: a server that
+                     // turns the connection away (busy, database unavailable)
+        StrayFrames, // send `faultAfterRows` rows, then for 3 s every 20 ms a row of another sequence, never
+                     // the end
     };
 
     std::vector<FakeItems> rows;
