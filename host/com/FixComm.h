@@ -21,10 +21,18 @@ struct FixCommSettings {
     CString password;     // GBK; held in memory only
     int connectTimeoutMs = 5000;
     int replyTimeoutMs = 30000;
+    // TLS: the server's certificate must chain to these authorities (PEM file; empty: the system's) and
+    // name `host`. Without TLS the password is sent only to a loopback address unless allowPlainPassword.
+    bool tls = false;
+    std::string tlsCaFile{};
+    bool allowPlainPassword = false;
 };
 
 // What went wrong with the last failed request (status as in the protocol's tag 39; -1 for a transport
-// failure such as a refused connection, a time-out or a broken frame).
+// failure such as a refused connection, a time-out or a broken frame; kFixCommPlainPassword when the
+// channel would not send the password in plain text).
+inline constexpr int kFixCommPlainPassword = -2;
+
 struct FixCommFailure {
     long function = 0;
     int status = 0;

@@ -197,8 +197,16 @@ struct CFixComm::Impl {
             Drop(); // the server closed an idle connection: reconnect quietly
         if (!socket.IsOpen()) {
             Drop();
+            // Every new connection starts with a login: without TLS, the password stays on this machine.
+            if (!settings.tls && !settings.allowPlainPassword && !orvo::IsLoopbackHost(settings.host)) {
+                Fail(forFunction, kFixCommPlainPassword,
+                     "the password would cross the network to " + ServerName() +
+                         " in plain text: turn TLS on for the counter server");
+                return false;
+            }
             std::string error;
-            if (!socket.Connect(settings.host, settings.port, settings.connectTimeoutMs, error)) {
+            if (!socket.Connect(settings.host, settings.port, settings.connectTimeoutMs, error,
+                                orvo::TlsSettings{settings.tls, settings.tlsCaFile})) {
                 Fail(forFunction, kTransportFailure,
                      "cannot connect to the counter server " + ServerName() + ": " + error);
                 return false;

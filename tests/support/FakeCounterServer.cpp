@@ -6,6 +6,9 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -13,6 +16,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
@@ -64,7 +68,10 @@ bool RecordedRequest::Has(const std::string& key) const {
 }
 
 struct FakeCounterServer::Connection {
+    ~Connection() { SSL_free(ssl); }
     int fd = -1;
+    SSL* ssl = nullptr; // TLS, when the server speaks it
+    bool handshaken = false;
     int id = 0;
     proto::FrameReader reader{proto::Limits{proto::kMaxFrameSize, proto::kMaxItemsPerRequest, false}};
     std::string out;
@@ -83,6 +90,10 @@ struct FakeCounterServer::Connection {
 };
 
 FakeCounterServer::FakeCounterServer() {
+    Start();
+}
+
+void FakeCounterServer::Start() {
     m_listenFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     m_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (m_listenFd < 0 || m_wakeFd < 0)
@@ -103,6 +114,28 @@ FakeCounterServer::FakeCounterServer() {
     m_thread = std::thread([this] { Run(); });
 }
 
+FakeCounterServer::FakeCounterServer(const TestCertificates& tls) {
+    // Set up before the thread of the plain constructor could accept anything: the context is read there.
+    std::signal(SIGPIPE,
+                SIG_IGN); // OpenSSL writes with write(): a client gone mid-handshake must not kill the test
+    m_tls = SSL_CTX_new(TLS_server_method());
+    std::unique_ptr<BIO, decltype(&BIO_free)> certificateBio(
+        BIO_new_mem_buf(tls.certificatePem.data(), static_cast<int>(tls.certificatePem.size())), BIO_free);
+    std::unique_ptr<BIO, decltype(&BIO_free)> keyBio(
+        BIO_new_mem_buf(tls.keyPem.data(), static_cast<int>(tls.keyPem.size())), BIO_free);
+    X509* certificate = PEM_read_bio_X509(certificateBio.get(), nullptr, nullptr, nullptr);
+    EVP_PKEY* key = PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr);
+    const bool ok =
+        m_tls && certificate && key && SSL_CTX_set_min_proto_version(m_tls, TLS1_2_VERSION) == 1 &&
+        SSL_CTX_use_certificate(m_tls, certificate) == 1 && SSL_CTX_use_PrivateKey(m_tls, key) == 1;
+    X509_free(certificate);
+    EVP_PKEY_free(key);
+    if (!ok)
+        throw std::runtime_error("FakeCounterServer: bad TLS certificate or key");
+    SSL_CTX_set_mode(m_tls, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    Start();
+}
+
 FakeCounterServer::~FakeCounterServer() {
     {
         std::lock_guard lock(m_mutex);
@@ -112,8 +145,10 @@ FakeCounterServer::~FakeCounterServer() {
     m_thread.join();
     for (auto& connection : m_connections)
         close(connection->fd);
+    m_connections.clear();
     close(m_listenFd);
     close(m_wakeFd);
+    SSL_CTX_free(m_tls);
 }
 
 void FakeCounterServer::Wake() {
@@ -271,6 +306,13 @@ void FakeCounterServer::Accept() {
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         auto connection = std::make_unique<Connection>();
         connection->fd = fd;
+        if (m_tls) {
+            connection->ssl = SSL_new(m_tls);
+            if (!connection->ssl || SSL_set_fd(connection->ssl, fd) != 1) {
+                close(fd);
+                continue;
+            }
+        }
         {
             std::lock_guard lock(m_mutex);
             connection->id = ++m_accepted;
@@ -280,19 +322,57 @@ void FakeCounterServer::Accept() {
     }
 }
 
+// Bytes received (> 0), 0 when the peer closed, -1 when nothing is there now, -2 on an error.
+ssize_t FakeCounterServer::Receive(Connection& connection, char* into, std::size_t size) {
+    if (!connection.ssl) {
+        const ssize_t n = recv(connection.fd, into, size, 0);
+        return n >= 0 ? n : (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? -1 : -2;
+    }
+    ERR_clear_error();
+    if (!connection.handshaken) {
+        const int result = SSL_accept(connection.ssl);
+        if (result != 1) {
+            const int error = SSL_get_error(connection.ssl, result);
+            return error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE ? -1 : -2;
+        }
+        connection.handshaken = true;
+    }
+    std::size_t received = 0;
+    if (SSL_read_ex(connection.ssl, into, size, &received) == 1)
+        return static_cast<ssize_t>(received);
+    const int error = SSL_get_error(connection.ssl, 0);
+    return error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE ? -1
+           : error == SSL_ERROR_ZERO_RETURN                              ? 0
+                                                                         : -2;
+}
+
+// Bytes sent (> 0), -1 when the socket takes nothing now, -2 on an error.
+ssize_t FakeCounterServer::Transmit(Connection& connection, const char* bytes, std::size_t size) {
+    if (!connection.ssl) {
+        const ssize_t n = send(connection.fd, bytes, size, MSG_NOSIGNAL);
+        return n > 0 ? n : (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) ? -1 : -2;
+    }
+    if (!connection.handshaken)
+        return -1;
+    ERR_clear_error();
+    std::size_t written = 0;
+    if (SSL_write_ex(connection.ssl, bytes, size, &written) == 1)
+        return static_cast<ssize_t>(written);
+    const int error = SSL_get_error(connection.ssl, 0);
+    return error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE ? -1 : -2;
+}
+
 bool FakeCounterServer::ReadFrom(Connection& connection) {
     for (;;) {
         auto space = connection.reader.PrepareWrite(64 * 1024);
-        const ssize_t n = recv(connection.fd, space.data(), space.size(), 0);
+        const ssize_t n = Receive(connection, space.data(), space.size());
         if (n > 0) {
             // A stalled connection swallows whatever comes in.
             if (!connection.stalled)
                 connection.reader.Commit(static_cast<std::size_t>(n));
             continue;
         }
-        if (n == 0)
-            return false;
-        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+        return n == -1;
     }
 }
 
@@ -304,13 +384,13 @@ bool FakeCounterServer::WriteTo(Connection& connection) {
             connection.outSent = 0;
             return !connection.closeAfterFlush;
         }
-        const ssize_t n = send(connection.fd, connection.out.data() + connection.outSent,
-                               connection.out.size() - connection.outSent, MSG_NOSIGNAL);
+        const ssize_t n = Transmit(connection, connection.out.data() + connection.outSent,
+                                   connection.out.size() - connection.outSent);
         if (n > 0) {
             connection.outSent += static_cast<std::size_t>(n);
             continue;
         }
-        return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
+        return n == -1;
     }
 }
 

@@ -23,8 +23,11 @@
 //   reply of sequence 0. A stalled connection answers nothing more; a new connection works normally.
 // - Requests are served in the order they arrive; a reply streams out as the client reads it, so a
 //   generated reply of a million rows costs the server no more memory than a few hundred kilobytes.
+// - With certificates, the server speaks TLS only: a client must verify it and finish the handshake.
 // Thread-safety: every member may be called from the test thread while the server thread runs.
 #pragma once
+
+#include "tests/support/TestCertificates.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -35,9 +38,12 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <sys/types.h>
 #include <thread>
 #include <utility>
 #include <vector>
+
+struct ssl_ctx_st;
 
 namespace orvo::test {
 
@@ -79,7 +85,9 @@ struct RecordedRequest {
 
 class FakeCounterServer {
 public:
-    FakeCounterServer();  // listens on 127.0.0.1, port chosen by the system
+    FakeCounterServer(); // listens on 127.0.0.1, port chosen by the system
+    // The same, speaking only TLS (1.2 or later) with the given server certificate and key.
+    explicit FakeCounterServer(const TestCertificates& tls);
     ~FakeCounterServer(); // stops the thread and closes every connection
     FakeCounterServer(const FakeCounterServer&) = delete;
     FakeCounterServer& operator=(const FakeCounterServer&) = delete;
@@ -104,7 +112,10 @@ public:
 
 private:
     struct Connection;
+    void Start();
     void Run();
+    static ssize_t Receive(Connection& connection, char* into, std::size_t size);
+    static ssize_t Transmit(Connection& connection, const char* bytes, std::size_t size);
     void Accept();
     bool ReadFrom(Connection& connection);
     bool WriteTo(Connection& connection);
@@ -113,6 +124,7 @@ private:
     FakeReply ReplyFor(Connection& connection, const RecordedRequest& request, std::uint32_t function);
     void Wake();
 
+    ssl_ctx_st* m_tls = nullptr; // TLS only, when set
     int m_listenFd = -1;
     int m_wakeFd = -1;
     int m_port = 0;
