@@ -2,6 +2,10 @@
 
 #include "host/cfg/OrvoIni.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <string_view>
 
 namespace {
@@ -27,6 +31,49 @@ bool readSeconds(const COrvoIni& ini, const char* key, int& milliseconds, std::s
     return true;
 }
 
+// yes/no, true/false, on/off or 1/0 in any case; an empty value keeps `value`.
+bool readSwitch(const COrvoIni& ini, const char* key, bool& value, std::string& error) {
+    std::string text = ini.GetValue("SERVER", key, "").ToUtf8();
+    for (char& c : text)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    if (text.empty())
+        return true;
+    if (text == "yes" || text == "true" || text == "on" || text == "1") {
+        value = true;
+        return true;
+    }
+    if (text == "no" || text == "false" || text == "off" || text == "0") {
+        value = false;
+        return true;
+    }
+    error = std::string("[SERVER] ") + key + " wants yes or no, got '" + text + "'";
+    return false;
+}
+
+// TLS is on with a CA file (from the command line or the file) or with Tls = yes; the command line's CA
+// file wins over Tls = no in the file.
+bool readTls(const COrvoIni& ini, const ClientOptions& options, ClientConfig& config, std::string& error) {
+    config.tlsCaFile = options.tlsCaFile;
+    if (config.tlsCaFile.empty())
+        config.tlsCaFile = ini.GetValue("SERVER", "TlsCa", "").ToUtf8();
+    bool tls = !config.tlsCaFile.empty();
+    if (!readSwitch(ini, "Tls", tls, error) ||
+        !readSwitch(ini, "AllowPlainPassword", config.allowPlainPassword, error))
+        return false;
+    if (!options.tlsCaFile.empty())
+        tls = true;
+    else if (!tls && !config.tlsCaFile.empty()) {
+        error = "[SERVER] Tls = no and TlsCa = " + config.tlsCaFile + " contradict each other";
+        return false;
+    }
+    if (tls && !config.tlsCaFile.empty() && access(config.tlsCaFile.c_str(), R_OK) != 0) {
+        error = "cannot read the TLS authorities in " + config.tlsCaFile + ": " + std::strerror(errno);
+        return false;
+    }
+    config.tls = tls && !config.embedded;
+    return true;
+}
+
 } // namespace
 
 bool ResolveClientConfig(const COrvoIni& ini, const ClientOptions& options, ClientConfig& config,
@@ -47,7 +94,8 @@ bool ResolveClientConfig(const COrvoIni& ini, const ClientOptions& options, Clie
         config.operatorName = kDemoOperator;
 
     if (!readSeconds(ini, "ConnectTimeout", config.connectTimeoutMs, error) ||
-        !readSeconds(ini, "ReplyTimeout", config.replyTimeoutMs, error))
+        !readSeconds(ini, "ReplyTimeout", config.replyTimeoutMs, error) ||
+        !readTls(ini, options, config, error))
         return false;
 
     config.modulePath = options.modulePath;
@@ -67,6 +115,14 @@ const char* ConfigTemplate() {
            "; Seconds to wait for the connection and for each reply.\n"
            ";ConnectTimeout = 5\n"
            ";ReplyTimeout = 30\n"
+           "; TLS to the counter server: the certificate must be signed by an authority in this PEM file\n"
+           "; (--tls-ca FILE on the command line) and name the host of Address.\n"
+           ";TlsCa = /etc/orvo/ca.pem\n"
+           "; yes: TLS trusting the system's authorities; no: plain TCP. Default: TLS when TlsCa is set.\n"
+           ";Tls = yes\n"
+           "; Without TLS the password is sent only to this machine (a loopback address); yes sends it to\n"
+           "; any address in plain text, where anyone on the network path can read it.\n"
+           ";AllowPlainPassword = no\n"
            "\n"
            "[SYSTEM]\n"
            "; Prefix that completes a short customer number in the query conditions.\n"

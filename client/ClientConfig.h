@@ -6,6 +6,9 @@
 //   Operator = admin
 //   ConnectTimeout = 5           ; seconds
 //   ReplyTimeout = 30            ; seconds
+//   TlsCa = /etc/orvo/ca.pem     ; TLS, trusting the authorities in this PEM file
+//   Tls = yes                    ; TLS, trusting the system's authorities (no: plain; default: TlsCa given)
+//   AllowPlainPassword = no      ; yes: send the password in plain text to a non-loopback address
 //   [SYSTEM]
 //   KHHPRE = 0101                ; customer-number prefix, read by the module
 //   [CLIENT]
@@ -25,6 +28,9 @@ struct ClientConfig {
     std::string operatorName; // UTF-8
     int connectTimeoutMs = 5000;
     int replyTimeoutMs = 30000;
+    bool tls = false;      // never for the embedded server, which is on loopback
+    std::string tlsCaFile; // empty: the system's authorities
+    bool allowPlainPassword = false;
     std::string modulePath;
 };
 

@@ -29,6 +29,8 @@ const char* ClientUsage() {
            "  --server HOST:PORT counter server; without one (here or configured) the demo server runs "
            "embedded\n"
            "  --operator NAME    operator to log in as\n"
+           "  --tls-ca FILE      TLS to the counter server, whose certificate these authorities (PEM) "
+           "signed\n"
            "  --open FUNC        open function FUNC (e.g. 893) at once\n"
            "  --script FILE      run an automation script (- for standard input); the password comes from\n"
            "                     the environment variable ORVO_PASSWORD\n"
@@ -98,6 +100,9 @@ std::optional<ClientOptions> ParseClientOptions(int argc, const char* const* arg
                 return std::nullopt;
         } else if (arg == "--module") {
             if (!value(options.modulePath))
+                return std::nullopt;
+        } else if (arg == "--tls-ca") {
+            if (!value(options.tlsCaFile))
                 return std::nullopt;
         } else if (arg == "--print-dump") {
             if (!value(options.printDump))

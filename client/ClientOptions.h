@@ -12,6 +12,7 @@ struct ClientOptions {
     std::string tracePath;    // --trace FILE
     std::string logPath;      // --log FILE; empty: the default log file
     std::string modulePath;   // --module FILE
+    std::string tlsCaFile;    // --tls-ca FILE: TLS to the counter server, trusting these authorities
     long openFunction = 0;    // --open FUNC
     int verbosity = 0;        // each -v adds one
     bool help = false;

@@ -4,6 +4,12 @@
 #include "server/Dates.h"
 #include "server/Store.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -15,6 +21,28 @@ namespace {
 // expired rules whenever it runs; the day is kept beside the database.
 std::string demoDatePath(const std::string& databasePath) {
     return databasePath + ".date";
+}
+
+// The demo database holds password hashes and customers' data: only its owner may read it. SQLite gives
+// its -wal and -shm files the database's mode, so a database created 0600 keeps them private too; one
+// left readable by an earlier version is tightened.
+bool makePrivate(const std::string& databasePath, bool fresh, std::string& error) {
+    if (fresh) {
+        const int fd = ::open(databasePath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            error = "cannot create " + databasePath + ": " + std::strerror(errno);
+            return false;
+        }
+        ::close(fd);
+    }
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        const std::string path = databasePath + suffix;
+        if (::chmod(path.c_str(), 0600) != 0 && errno != ENOENT) {
+            error = "cannot restrict " + path + " to its owner: " + std::strerror(errno);
+            return false;
+        }
+    }
+    return true;
 }
 
 std::string readDemoDate(const std::string& databasePath) {
@@ -51,6 +79,9 @@ bool EmbeddedServer::Start(const std::string& databasePath, std::string& error) 
         if (m_log)
             m_log("creating the demo database " + databasePath + " for " + businessDate);
     }
+
+    if (!makePrivate(databasePath, fresh, error))
+        return false;
 
     orvo::server::DemoOptions demo; // the small demo, dated around its business date
     demo.today = businessDate;

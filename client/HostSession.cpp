@@ -70,14 +70,25 @@ LoginResult HostSession::Login(const std::string& operatorName, const std::strin
     settings.password = CString::FromUtf8(password);
     settings.connectTimeoutMs = m_config.connectTimeoutMs;
     settings.replyTimeoutMs = m_config.replyTimeoutMs;
+    settings.tls = m_config.tls;
+    settings.tlsCaFile = m_config.tlsCaFile;
+    settings.allowPlainPassword = m_config.allowPlainPassword;
     m_channel->Disconnect();
     m_channel->Configure(std::move(settings));
     m_operator = operatorName;
     if (m_channel->Login()) {
-        m_log(1, "logged in to " + ServerAddress() + " as " + operatorName);
+        m_log(1,
+              "logged in to " + ServerAddress() + " as " + operatorName + (m_config.tls ? " over TLS" : ""));
         return LoginResult::Ok;
     }
     const FixCommFailure& failure = m_channel->LastFailure();
+    if (failure.status == kFixCommPlainPassword) {
+        error = failure.text.ToUtf8() +
+                ": give the authority that signed its certificate with --tls-ca FILE or TlsCa = FILE under "
+                "[SERVER] in the configuration (Tls = yes trusts the system's authorities), or accept plain "
+                "text there with AllowPlainPassword = yes";
+        return LoginResult::Unreachable;
+    }
     if (failure.status == kTransportFailure) {
         error = "cannot reach the counter server at " + ServerAddress() + ": " + failure.text.ToUtf8();
         return LoginResult::Unreachable;

@@ -1,8 +1,14 @@
 #include "client/Logging.h"
 
+#include "host/com/WireText.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QtGlobal>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -54,18 +60,33 @@ QtMsgType demoted(QtMsgType type, const QString& message) {
     return type;
 }
 
+// The log names customers and operators: only its owner may read it (an older, readable one is tightened).
+std::FILE* openPrivateLog(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* file = ::fchmod(fd, 0600) == 0 ? ::fdopen(fd, "a") : nullptr;
+    if (!file) {
+        const int saved = errno;
+        ::close(fd);
+        errno = saved;
+    }
+    return file;
+}
+
 void handler(QtMsgType qtType, const QMessageLogContext&, const QString& message) {
     const QtMsgType type = demoted(qtType, message);
-    const QByteArray text = message.toUtf8();
+    // One message is one line: text from the wire with a newline in it cannot forge another entry.
+    const std::string text = orvo::EscapeControlBytes(message.toUtf8().toStdString());
     const QByteArray stamp = QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toUtf8();
     std::lock_guard lock(g_mutex);
     if (g_file) {
-        std::fprintf(g_file, "%s %s %s\n", stamp.constData(), label(type), text.constData());
+        std::fprintf(g_file, "%s %s %s\n", stamp.constData(), label(type), text.c_str());
         std::fflush(g_file);
     }
     if (rank(type) <= g_verbosity)
         std::fprintf(stderr, "orvo-client: %s%s%s\n", type >= QtWarningMsg ? label(type) : "",
-                     type >= QtWarningMsg ? ": " : "", text.constData());
+                     type >= QtWarningMsg ? ": " : "", text.c_str());
 }
 
 } // namespace
@@ -91,7 +112,7 @@ bool InstallClientLog(const std::string& path, int verbosity, std::string& error
         // One earlier log is kept: a log past its size limit becomes FILE.1 at start-up.
         if (std::filesystem::file_size(path, fsError) > kRotateBytes && !fsError)
             std::filesystem::rename(path, path + ".1", fsError);
-        g_file = std::fopen(path.c_str(), "a");
+        g_file = openPrivateLog(path);
         if (!g_file)
             error = "cannot write the log file " + path + ": " + std::strerror(errno);
     }

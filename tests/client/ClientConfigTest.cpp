@@ -2,6 +2,7 @@
 // server runs embedded.
 #include "client/ClientConfig.h"
 #include "client/ClientOptions.h"
+#include "client/HostSession.h"
 #include "host/cfg/OrvoIni.h"
 
 #include <gtest/gtest.h>
@@ -121,6 +122,49 @@ TEST(ClientConfigTest, UnusableValuesAreRefusedWithTheKeyNamed) {
     EXPECT_NE(error.find("ReplyTimeout"), std::string::npos) << error;
 }
 
+TEST(ClientConfigTest, TlsComesFromACaFileOrTheSwitchAndNeverForTheEmbeddedServer) {
+    IniFile authority("not read as PEM here; it only has to be readable");
+    ClientConfig config;
+    std::string error;
+    const auto withCa = parse({"--server", "10.0.0.5:7001", "--tls-ca", authority.path.c_str()}, error);
+    ASSERT_TRUE(withCa) << error;
+    IniFile off("[SERVER]\nTls = no\n");
+    ASSERT_TRUE(ResolveClientConfig(off.ini, *withCa, config, error)) << error; // the command line wins
+    EXPECT_TRUE(config.tls);
+    EXPECT_EQ(config.tlsCaFile, authority.path);
+
+    IniFile system("[SERVER]\nAddress = counter.example:7001\nTls = YES\nAllowPlainPassword = on\n");
+    ASSERT_TRUE(ResolveClientConfig(system.ini, ClientOptions{}, config, error)) << error;
+    EXPECT_TRUE(config.tls);
+    EXPECT_TRUE(config.tlsCaFile.empty());
+    EXPECT_TRUE(config.allowPlainPassword);
+
+    IniFile embedded("[SERVER]\nTlsCa = " + authority.path + "\n");
+    ASSERT_TRUE(ResolveClientConfig(embedded.ini, ClientOptions{}, config, error)) << error;
+    EXPECT_TRUE(config.embedded);
+    EXPECT_FALSE(config.tls);
+
+    for (const auto& [text, reason] : std::vector<std::pair<std::string, std::string>>{
+             {"[SERVER]\nAddress = h:1\nTls = maybe\n", "[SERVER] Tls wants yes or no"},
+             {"[SERVER]\nAddress = h:1\nTlsCa = /nonexistent/ca.pem\n", "/nonexistent/ca.pem"},
+             {"[SERVER]\nAddress = h:1\nTls = no\nTlsCa = " + authority.path + "\n", "contradict"},
+         }) {
+        IniFile bad(text);
+        EXPECT_FALSE(ResolveClientConfig(bad.ini, ClientOptions{}, config, error)) << text;
+        EXPECT_NE(error.find(reason), std::string::npos) << error;
+    }
+}
+
+TEST(ClientConfigTest, APlainPasswordToAnotherMachineIsRefusedWithHowToTurnTlsOn) {
+    IniFile file("[SERVER]\nAddress = 192.0.2.1:7001\nConnectTimeout = 1\n");
+    HostSession session([](int, const std::string&) {});
+    std::string error;
+    ASSERT_TRUE(session.Configure(file.path, ClientOptions{}, error)) << error;
+    EXPECT_EQ(session.Login("teller", "secret", error), LoginResult::Unreachable);
+    EXPECT_NE(error.find("in plain text"), std::string::npos) << error;
+    EXPECT_NE(error.find("--tls-ca FILE or TlsCa = FILE"), std::string::npos) << error;
+}
+
 TEST(ClientConfigTest, TheTemplateConfiguresNothingButDocumentsEveryKey) {
     IniFile file(ConfigTemplate());
     ClientConfig config;
@@ -128,7 +172,8 @@ TEST(ClientConfigTest, TheTemplateConfiguresNothingButDocumentsEveryKey) {
     ASSERT_TRUE(ResolveClientConfig(file.ini, ClientOptions{}, config, error)) << error;
     EXPECT_TRUE(config.embedded);
     EXPECT_EQ(file.ini.GetValue("SYSTEM", "KHHPRE", "none"), CString("none"));
-    for (const char* key : {"Address", "Operator", "ConnectTimeout", "ReplyTimeout", "KHHPRE", "Module"})
+    for (const char* key : {"Address", "Operator", "ConnectTimeout", "ReplyTimeout", "TlsCa",
+                            "Tls =", "AllowPlainPassword", "KHHPRE", "Module"})
         EXPECT_NE(std::string(ConfigTemplate()).find(key), std::string::npos) << key;
 }
 

@@ -415,6 +415,17 @@ TEST_F(EndToEndTest, WithoutAServerTheDemoServerRunsEmbedded) {
     EXPECT_TRUE(QFile::exists(m_work.filePath("data/orvo/orvo-client/demo.db.date")))
         << "the demo keeps the day it was made for";
     EXPECT_TRUE(QFile::exists(m_work.filePath("config/orvo/orvo-client/orvo-client.ini")));
+    // Password hashes, customers' data and what was done: for the owner only.
+    for (const char* name : {"demo.db", "demo.db-wal", "demo.db-shm", "orvo-client.log"}) {
+        const QString path = m_work.filePath(QString("data/orvo/orvo-client/") + name);
+        if (!QFile::exists(path))
+            continue; // the database's side files exist only while it is open
+        EXPECT_EQ(QFile::permissions(path) &
+                      ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser),
+                  QFile::Permissions())
+            << name << " can be read by others";
+    }
+    EXPECT_TRUE(QFile::exists(m_work.filePath("data/orvo/orvo-client/orvo-client.log")));
 }
 
 } // namespace
