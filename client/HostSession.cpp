@@ -54,6 +54,9 @@ bool HostSession::StartServerIfEmbedded(const std::string& databasePath, std::st
     m_config.host = "127.0.0.1";
     m_config.port = m_server.Port();
     m_log(1, "demo counter server running embedded on " + ServerAddress() + " over " + databasePath);
+    if (!m_config.tlsCaFile.empty())
+        m_log(1,
+              "the embedded server is plain TCP on loopback: the TLS settings apply to a configured server");
     return true;
 }
 
@@ -89,7 +92,9 @@ LoginResult HostSession::Login(const std::string& operatorName, const std::strin
                 "text there with AllowPlainPassword = yes";
         return LoginResult::Unreachable;
     }
-    if (failure.status == kTransportFailure) {
+    // A server that turns the connection away (busy, database unavailable) answers with a status too, and
+    // closes: that is no verdict on the login.
+    if (failure.status == kTransportFailure || !m_channel->IsConnected()) {
         error = "cannot reach the counter server at " + ServerAddress() + ": " + failure.text.ToUtf8();
         return LoginResult::Unreachable;
     }

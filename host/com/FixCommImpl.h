@@ -306,14 +306,14 @@ struct CFixComm::Impl {
     // A reply frame of sequence 0 belongs to no request: the server speaks for the connection (it is busy,
     // its database is unavailable) and closes it. The request in hand fails with the server's word.
     Step ConnectionRefusal(long readFunction, const proto::Header& header) {
-        Drop();
-        if (header.type != proto::MessageType::End) {
-            Fail(readFunction, kTransportFailure, "the counter server sent a row outside any request");
-            return Step::Failed;
-        }
+        if (header.type != proto::MessageType::End)
+            return TransportFailure(readFunction, "the counter server sent a row outside any request");
+        // Copied before Drop(): the header's text points into the receive buffer.
         const std::string text =
             header.text.empty() ? proto::StatusName(header.status) : std::string(header.text);
-        Fail(readFunction, header.status, "the counter server refused the connection: " + text);
+        const int status = header.status;
+        Drop();
+        Fail(readFunction, status, "the counter server refused the connection: " + text);
         return Step::Failed;
     }
 
