@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
 
 namespace orvo {
@@ -24,7 +23,7 @@ bool IsNumericAddress(const std::string& host) {
 // OpenSSL's own socket BIO writes with write(), which raises SIGPIPE on a connection the peer closed. The
 // channel raises no signals, so its TLS records go through send() with MSG_NOSIGNAL instead.
 int fdOf(BIO* bio) {
-    return static_cast<int>(reinterpret_cast<std::intptr_t>(BIO_get_data(bio)));
+    return *static_cast<const int*>(BIO_get_data(bio)); // the TlsClient's, which outlives its session
 }
 
 int SocketWrite(BIO* bio, const char* bytes, int size) {
@@ -52,7 +51,7 @@ int SocketCreate(BIO* bio) {
     return 1;
 }
 
-BIO* NewSocketBio(int fd) {
+BIO* NewSocketBio(int* fd) {
     static BIO_METHOD* const method = [] {
         BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "counter channel socket");
         if (m) {
@@ -65,7 +64,7 @@ BIO* NewSocketBio(int fd) {
     }();
     BIO* bio = method ? BIO_new(method) : nullptr;
     if (bio)
-        BIO_set_data(bio, reinterpret_cast<void*>(static_cast<std::intptr_t>(fd)));
+        BIO_set_data(bio, fd);
     return bio;
 }
 
@@ -109,7 +108,8 @@ bool TlsClient::Start(int fd, const std::string& host, const std::string& caFile
         return false;
     }
     m_ssl = SSL_new(m_context);
-    BIO* bio = m_ssl ? NewSocketBio(fd) : nullptr;
+    m_fd = fd;
+    BIO* bio = m_ssl ? NewSocketBio(&m_fd) : nullptr;
     if (!bio) {
         error = "TLS is not available: " + QueuedReason("no session");
         Close();

@@ -36,6 +36,7 @@ private:
     ssl_ctx_st* m_context = nullptr;
     ssl_st* m_ssl = nullptr;
     std::string m_host;
+    int m_fd = -1; // the socket the session's BIO reads and writes
 };
 
 } // namespace orvo
