@@ -151,6 +151,8 @@ bool importTable(Db& db, std::string_view table, std::string_view fileName, std:
     std::string converted;
     while (reader.next(fields, error)) {
         const size_t line = reader.line();
+        if (fields.size() == 1 && fields[0].empty() && columns.size() > 1)
+            continue; // a blank line, such as the one some editors leave at the end
         if (fields.size() != columns.size()) {
             error = where(fileName, line, std::min(fields.size(), columns.size()) + 1) + "the row has " +
                     std::to_string(fields.size()) + " fields, the header " + std::to_string(columns.size());

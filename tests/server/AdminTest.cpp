@@ -130,9 +130,9 @@ TEST(Admin, AnImportWithABadRowChangesNothingAndSaysWhere) {
     ASSERT_TRUE(db.open(path, false, error));
     size_t rows = 0;
     const server::admin::ImportOptions utf8;
-    ASSERT_TRUE(server::admin::importTable(db, "YYB", "yyb.csv",
-                                           "\xEF\xBB\xBFJGBM,JGJC,JGLB\n0101,\"一部, 总\",1\n0102,二部,1\n",
-                                           utf8, rows, error))
+    ASSERT_TRUE(server::admin::importTable(
+        db, "YYB", "yyb.csv", "\xEF\xBB\xBFJGBM,JGJC,JGLB\n0101,\"一部, 总\",1\n0102,二部,1\r\n\r\n", utf8,
+        rows, error))
         << error;
     EXPECT_EQ(rows, 2u);
     EXPECT_EQ(count(db, "SELECT COUNT(*) FROM YYB WHERE JGJC = '一部, 总'"), 1);
