@@ -199,7 +199,11 @@ bool createSchema(Db& db, std::string& error) {
         return true;
     if (version == 0) {
         Transaction tx(db);
-        return tx.ok() && db.exec(kSchemaSql, error) && applySteps(db, 1, error) && tx.commit(error);
+        if (!tx.ok()) {
+            error = "cannot write the database: " + db.lastError();
+            return false;
+        }
+        return db.exec(kSchemaSql, error) && applySteps(db, 1, error) && tx.commit(error);
     }
     if (version > kSchemaVersion) {
         error = "database has schema version " + std::to_string(version) + ", newer than this program's " +
@@ -224,12 +228,8 @@ bool migrateSchema(Db& db, int& from, std::string& error) {
                 std::to_string(kSchemaVersion);
         return false;
     }
-    if (from == 0) {
-        error = "database holds no schema to migrate";
-        return false;
-    }
-    if (from == kSchemaVersion)
-        return true;
+    if (from == 0 || from == kSchemaVersion)
+        return true; // an empty file gets the current schema when it is first prepared
     return applySteps(db, from, error) && tx.commit(error);
 }
 

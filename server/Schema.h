@@ -22,7 +22,7 @@ bool readSchemaVersion(Db& db, int& version, std::string& error);
 bool createSchema(Db& db, std::string& error);
 
 // Brings a database of an older version forward to kSchemaVersion in one transaction; from says the
-// version it had. A database already current is left as it is.
+// version it had (0: an empty file). A database already current, or empty, is left as it is.
 bool migrateSchema(Db& db, int& from, std::string& error);
 
 // True when the operators table holds no row (a fresh database that --demo may seed).
