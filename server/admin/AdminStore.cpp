@@ -47,7 +47,12 @@ template <size_t N> bool listed(const std::array<std::string_view, N>& names, st
 
 // Identifiers in SQL text come from importableTables() and the schema's own column lists only.
 std::string quoted(std::string_view identifier) {
-    return "\"" + std::string(identifier) + "\"";
+    std::string text;
+    text.reserve(identifier.size() + 2);
+    text += '"';
+    text.append(identifier);
+    text += '"';
+    return text;
 }
 
 } // namespace
@@ -221,6 +226,10 @@ bool exportRows(Db& db, const TableInfo& table, const std::function<bool(const S
 
 bool prepareImport(Db& db, const TableInfo& table, const std::vector<int>& columns, ImportStatements& out,
                    std::string& error) {
+    // A large import touches every index page again and again; a cache that holds them keeps the
+    // transaction from spilling the same pages to the log over and over.
+    if (!db.exec("PRAGMA cache_size = -131072", error)) // 128 MiB
+        return false;
     std::string sql = "INSERT INTO " + quoted(table.name) + "(";
     std::string values;
     out.references.clear();
