@@ -248,7 +248,9 @@ bool prepareImport(Db& db, const TableInfo& table, const std::vector<int>& colum
 }
 
 bool deleteAllRows(Db& db, const TableInfo& table, std::string& error) {
-    return db.exec(("DELETE FROM " + quoted(table.name)).c_str(), error);
+    // References from other tables are checked at commit (the setting ends with the transaction), so
+    // a file that brings back every row still referred to may replace a table others point at.
+    return db.exec(("PRAGMA defer_foreign_keys = ON; DELETE FROM " + quoted(table.name)).c_str(), error);
 }
 
 bool referenceExists(Statement& check, std::string_view value) {

@@ -144,8 +144,9 @@ bool importTable(Db& db, std::string_view table, std::string_view fileName, std:
         return false;
     }
     ImportStatements stmts;
-    if (!prepareImport(db, info, columns, stmts, error) ||
-        (options.replace && !deleteAllRows(db, info, error)))
+    if (!prepareImport(db, info, columns, stmts, error))
+        return false;
+    if (options.replace && !deleteAllRows(db, info, error))
         return false;
 
     std::string converted;
@@ -204,7 +205,13 @@ bool importTable(Db& db, std::string_view table, std::string_view fileName, std:
     }
     if (rows > 0 && !refreshStatistics(db, info, error))
         return false;
-    return tx.commit(error);
+    if (!tx.commit(error)) {
+        if (options.replace && error.find("FOREIGN KEY") != std::string::npos)
+            error = std::string(fileName) + ": rows of other tables refer to " + info.name +
+                    " rows the file does not bring back; nothing imported";
+        return false;
+    }
+    return true;
 }
 
 } // namespace orvo::server::admin

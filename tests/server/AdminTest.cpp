@@ -172,6 +172,16 @@ TEST(Admin, AnImportWithABadRowChangesNothingAndSaysWhere) {
     run = counterd({"import", "rules", rules, "--db", path, "--encoding", "gbk"});
     EXPECT_EQ(run.code, 0) << run.err;
     EXPECT_EQ(count(db, "SELECT COUNT(*) FROM rules WHERE status_text = '有效'"), 1);
+
+    // --replace may renew customers that rules refer to, but not drop one of them.
+    server::admin::ImportOptions replace;
+    replace.replace = true;
+    EXPECT_TRUE(server::admin::importTable(db, "customers", "c.csv", header + good, replace, rows, error))
+        << error;
+    EXPECT_FALSE(server::admin::importTable(db, "customers", "c.csv",
+                                            header + "010100000002,李四,0101,0101\n", replace, rows, error));
+    EXPECT_EQ(count(db, "SELECT COUNT(*) FROM customers WHERE khh = '010100000001'"), 1) << error;
+    EXPECT_EQ(count(db, "SELECT COUNT(*) FROM customers"), 1);
 }
 
 TEST(Admin, ExportingEveryTableAndImportingThemGivesTheSameDatabase) {
