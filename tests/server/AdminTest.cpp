@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/wait.h>
@@ -278,6 +279,23 @@ TEST(Admin, OnlyRealCalendarDatesAreAccepted) {
         counterd({"--listen", "127.0.0.1:0", "--db", "/nonexistent/x.db", "--date", "2026.02.31"});
     EXPECT_EQ(run.code, 2);
     EXPECT_NE(run.err.find("2026.02.31"), std::string::npos) << run.err;
+}
+
+TEST(Admin, TheShippedConfigurationIsReadAndTheCommandLineWins) {
+    TempDir dir;
+    // Every key of the installed example is an option (an unknown key would be refused).
+    const std::string given = dir.path + "/given.db";
+    ProgramRun run = counterd(
+        {"--config", ORVO_SOURCE_DIR "/packaging/orvo-counterd.conf", "--db", given, "operator", "list"});
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_TRUE(std::filesystem::exists(given));
+    // A database named only by the file is the one used.
+    const std::string config =
+        file(dir, "c.toml", "# comment\ndb = \"" + dir.path + "/from-file.db\"\nlog-level = \"warn\"\n");
+    run = counterd({"--config", config, "tables"});
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_TRUE(std::filesystem::exists(dir.path + "/from-file.db"));
+    EXPECT_NE(counterd({"--config", file(dir, "bad.ini", "no-such-option = 1\n"), "tables"}).code, 0);
 }
 
 TEST(Admin, LogLinesCarryTimeAndLevelAndNeverRawControlBytes) {
