@@ -41,6 +41,8 @@ void recordLogin(Db& db, std::string_view name) {
         const char* path = sqlite3_db_filename(db.handle(), "main");
         if (!path || !*path || !writer.open(path, false, ignored))
             return;
+        // A long write elsewhere (an import) must not hold up the login: the note is given up instead.
+        sqlite3_busy_timeout(writer.handle(), 200);
         target = &writer;
     }
     Statement note;
