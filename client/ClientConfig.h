@@ -43,5 +43,9 @@ bool ResolveClientConfig(const COrvoIni& ini, const ClientOptions& options, Clie
 const char* ConfigTemplate();
 
 // The demo server's operator, who logs in without a prompt when the server runs embedded.
+// The settings key through which the host adds a note to the module window's title (GBK text).
+inline constexpr const char* kIniSystemSection = "SYSTEM";
+inline constexpr const char* kIniTitleNoteKey = "TITLENOTE";
+
 inline constexpr const char* kDemoOperator = "admin";
 inline constexpr const char* kDemoPassword = "admin";

@@ -36,10 +36,12 @@ const char* ClientUsage() {
            "                     the environment variable ORVO_PASSWORD\n"
            "  --trace FILE       write a JSON line for every request sent and every reply received\n"
            "  --log FILE         log file (default: orvo-client.log in the user's data folder)\n"
-           "  --module FILE      the extension module (default: the one beside this program)\n"
+           "  --module FILE      the extension module (default: beside this program, else the installed "
+           "one)\n"
            "  -v, --verbose      more log output (twice: every request)\n"
            "  --module-info [MODULE]  print the module's identity as JSON and exit\n"
            "  --print-dump FILE  print every list of a dump (see the script command dump) as a text table\n"
+           "  --version          print the version and exit\n"
            "  -h, --help         this text\n";
 }
 
@@ -118,6 +120,8 @@ std::optional<ClientOptions> ParseClientOptions(int argc, const char* const* arg
             ++options.verbosity;
         } else if (arg == "-vv") {
             options.verbosity += 2;
+        } else if (arg == "--version") {
+            options.version = true;
         } else if (arg == "-h" || arg == "--help") {
             options.help = true;
         } else if (arg == "--module-info") {

@@ -16,6 +16,7 @@ struct ClientOptions {
     long openFunction = 0;    // --open FUNC
     int verbosity = 0;        // each -v adds one
     bool help = false;
+    bool version = false;    // --version
     bool moduleInfo = false; // --module-info [MODULE]
     std::string printDump;   // --print-dump FILE: the lists of a dump as text tables
 };

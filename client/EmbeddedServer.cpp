@@ -2,6 +2,7 @@
 
 #include "server/CounterServer.h"
 #include "server/Dates.h"
+#include "server/Schema.h"
 #include "server/Store.h"
 
 #include <fcntl.h>
@@ -54,6 +55,12 @@ std::string readDemoDate(const std::string& databasePath) {
     return {};
 }
 
+bool migrateDemo(const std::string& path, std::string& error) {
+    orvo::server::Db db;
+    int from = 0;
+    return db.open(path, false, error) && orvo::server::migrateSchema(db, from, error);
+}
+
 } // namespace
 
 EmbeddedServer::EmbeddedServer(Logger log) : m_log(std::move(log)) {}
@@ -85,6 +92,12 @@ bool EmbeddedServer::Start(const std::string& databasePath, std::string& error) 
 
     orvo::server::DemoOptions demo; // the small demo, dated around its business date
     demo.today = businessDate;
+    // The demo database is the client's own: one an older version of the client made is brought
+    // forward here, where a brokerage's database would wait for an explicit migrate.
+    if (!fresh && !migrateDemo(databasePath, error)) {
+        error = databasePath + ": " + error;
+        return false;
+    }
     if (!orvo::server::prepareStore(databasePath, &demo, error)) {
         error = databasePath + ": " + error;
         return false;

@@ -4,6 +4,7 @@
 #include "host/cfg/OrvoIni.h"
 #include "host/com/FixComm.h"
 #include "host/stock/DataDictionary.h"
+#include "platform/CString.h"
 
 namespace {
 
@@ -53,6 +54,8 @@ bool HostSession::StartServerIfEmbedded(const std::string& databasePath, std::st
         return false;
     m_config.host = "127.0.0.1";
     m_config.port = m_server.Port();
+    // The module reads its window title's note from the settings, so the demo is unmistakable there too.
+    m_ini->SetValue(kIniSystemSection, kIniTitleNoteKey, GBK("(演示数据)"));
     m_log(1, "demo counter server running embedded on " + ServerAddress() + " over " + databasePath);
     if (!m_config.tlsCaFile.empty())
         m_log(1,

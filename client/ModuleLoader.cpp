@@ -1,5 +1,7 @@
 #include "client/ModuleLoader.h"
 
+#include "orvo/Version.h"
+
 #include <dlfcn.h>
 #include <filesystem>
 #include <system_error>
@@ -22,11 +24,19 @@ ModuleLoader::~ModuleLoader() {
 }
 
 std::string ModuleLoader::DefaultModulePath() {
+    // Beside the program in a build tree; in an installation the private library folder, found from
+    // the program's own place so that any install prefix works, else where it was configured to be.
     std::error_code error;
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
     if (error)
-        return kModuleFileName;
-    return (self.parent_path() / kModuleFileName).string();
+        return std::string(ORVO_PRIVATE_LIBDIR) + "/" + kModuleFileName;
+    const std::filesystem::path beside = self.parent_path() / kModuleFileName;
+    const std::filesystem::path installed = self.parent_path() / ORVO_BIN_TO_LIBDIR / kModuleFileName;
+    if (std::filesystem::exists(beside, error))
+        return beside.string();
+    if (std::filesystem::exists(installed, error))
+        return installed.lexically_normal().string();
+    return std::string(ORVO_PRIVATE_LIBDIR) + "/" + kModuleFileName;
 }
 
 bool ModuleLoader::Load(const std::string& path) {

@@ -7,6 +7,8 @@
 #include "client/ModuleInfo.h"
 #include "client/ModuleLoader.h"
 
+#include "orvo/Version.h"
+
 #include <QApplication>
 
 #include <cstdio>
@@ -41,6 +43,10 @@ int main(int argc, char** argv) {
     }
     if (options->help) {
         std::fputs(ClientUsage(), stdout);
+        return kExitOk;
+    }
+    if (options->version) {
+        std::printf("orvo-client %s\n", ORVO_VERSION);
         return kExitOk;
     }
     if (options->moduleInfo)

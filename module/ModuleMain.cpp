@@ -1,6 +1,7 @@
 // ModuleMain: runs the query window for one opening of function 893.
 #include "module/ModuleEntry.h"
 
+#include "host/cfg/OrvoIni.h"
 #include "module/ModuleState.h"
 #include "query/ExtOrderQueryDlg.h"
 
@@ -33,7 +34,10 @@ int ModuleMain() {
 
     // A fresh window for every opening: nothing of one run survives into the next.
     auto pDlg = std::make_unique<CExtOrderQueryDlg>(nullptr);
-    pDlg->m_strTitle = g_strModuleName;
+    // The host may add a note to the title (SYSTEM/TITLENOTE), such as the demo data's mark.
+    CString title = g_strModuleName;
+    title += g_pIni->GetValue("SYSTEM", "TITLENOTE", "");
+    pDlg->m_strTitle = title;
     pDlg->DoModal();
     pDlg.reset();
     return 1;

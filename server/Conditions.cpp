@@ -8,25 +8,7 @@ bool readCondition(const Request& request, std::uint32_t tag, std::string& out, 
     return readText(request, tag, kMaxCodeBytes, out, present, error);
 }
 
-bool digits(std::string_view text) {
-    for (char c : text)
-        if (c < '0' || c > '9')
-            return false;
-    return true;
-}
-
 } // namespace
-
-bool isDate(std::string_view text) {
-    if (text.size() != 10 || text[4] != '.' || text[7] != '.')
-        return false;
-    std::string_view year = text.substr(0, 4), month = text.substr(5, 2), day = text.substr(8, 2);
-    if (!digits(year) || !digits(month) || !digits(day))
-        return false;
-    int m = (month[0] - '0') * 10 + (month[1] - '0');
-    int d = (day[0] - '0') * 10 + (day[1] - '0');
-    return m >= 1 && m <= 12 && d >= 1 && d <= 31;
-}
 
 bool parseConditions(const Request& request, Conditions& cond, std::string& error) {
     cond = Conditions{};

@@ -2,6 +2,7 @@
 // fragment with bound values; the operator's own permissions are added whatever the request asks.
 #pragma once
 
+#include "server/Dates.h" // isDate: the date items are real calendar dates
 #include "server/Operator.h"
 #include "server/Request.h"
 #include "server/SqlQuery.h"
@@ -35,9 +36,6 @@ struct Conditions {
     Validity validity = Validity::Any;
     std::string beginDate, endDate; // only with Expired; empty: open-ended
 };
-
-// True for "YYYY.MM.DD" with a month 01..12 and a day 01..31.
-bool isDate(std::string_view text);
 
 // Reads 697, 610, 605, 599, 720, 719, 9020, 618 and 590. False with a reason for a value that is too
 // long, not GBK, a validity other than "", "0" or "1", or a date not in "YYYY.MM.DD" form.

@@ -27,6 +27,19 @@ void civilFromDays(long days, int& year, int& month, int& day) {
     year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
 }
 
+int daysInMonth(int year, int month) {
+    static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (month < 1 || month > 12)
+        return 0;
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
+bool isDate(std::string_view text) {
+    long days = 0;
+    return parseDate(text, days);
+}
+
 bool parseDate(std::string_view text, long& days) {
     if (text.size() != 10 || text[4] != '.' || text[7] != '.')
         return false;
@@ -39,7 +52,8 @@ bool parseDate(std::string_view text, long& days) {
                 return false;
             parts[p] = parts[p] * 10 + (c - '0');
         }
-    if (parts[1] < 1 || parts[1] > 12 || parts[2] < 1 || parts[2] > 31)
+    if (parts[0] < 1 || parts[1] < 1 || parts[1] > 12 || parts[2] < 1 ||
+        parts[2] > daysInMonth(parts[0], parts[1]))
         return false;
     days = daysFromCivil(parts[0], parts[1], parts[2]);
     return true;
@@ -58,6 +72,15 @@ std::string localDate() {
     std::tm tm{};
     localtime_r(&now, &tm);
     return formatDate(daysFromCivil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday));
+}
+
+std::string localTimestamp() {
+    std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y.%m.%d %H:%M:%S", &tm);
+    return text;
 }
 
 } // namespace orvo::server

@@ -164,7 +164,12 @@ bool Transaction::commit(std::string& error) {
         return false;
     }
     m_open = false;
-    return m_db.exec("COMMIT", error);
+    if (m_db.exec("COMMIT", error))
+        return true;
+    // A COMMIT refused (a deferred constraint) leaves the transaction open: end it here, changing nothing.
+    std::string ignored;
+    m_db.exec("ROLLBACK", ignored);
+    return false;
 }
 
 } // namespace orvo::server

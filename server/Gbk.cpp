@@ -94,6 +94,21 @@ void utf8ToGbk(std::string_view utf8, std::string& out) {
     out.resize(static_cast<size_t>(dst - out.data()));
 }
 
+bool utf8FitsGbk(std::string_view utf8) {
+    if (isAscii(utf8))
+        return true;
+    Converter& conv = toGbk();
+    if (!conv.ok())
+        return false;
+    iconv(conv.handle(), nullptr, nullptr, nullptr, nullptr);
+    std::string out(utf8.size() + 8, '\0');
+    char* in = const_cast<char*>(utf8.data());
+    size_t inLeft = utf8.size();
+    char* dst = out.data();
+    size_t outLeft = out.size();
+    return iconv(conv.handle(), &in, &inLeft, &dst, &outLeft) != static_cast<size_t>(-1) && inLeft == 0;
+}
+
 std::string utf8ToGbk(std::string_view utf8) {
     std::string out;
     utf8ToGbk(utf8, out);

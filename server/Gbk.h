@@ -13,6 +13,9 @@ bool isAscii(std::string_view text);
 void utf8ToGbk(std::string_view utf8, std::string& out);
 std::string utf8ToGbk(std::string_view utf8);
 
+// True when the text is valid UTF-8 and GBK holds every character of it (nothing would become '?').
+bool utf8FitsGbk(std::string_view utf8);
+
 // GBK to UTF-8. Returns false (and leaves out unspecified) when the input is not valid GBK: a request
 // value that cannot be read is refused rather than guessed at.
 bool gbkToUtf8(std::string_view gbk, std::string& out);

@@ -1,5 +1,7 @@
 #include "server/Operator.h"
 
+#include "server/Dates.h"
+
 #include <sodium.h>
 
 namespace orvo::server {
@@ -28,6 +30,28 @@ bool sodiumReady() {
 // interactive limits.
 constexpr unsigned long long kDemoOps = 2;
 constexpr size_t kDemoMem = 8u * 1024u * 1024u;
+
+// Notes the time of a successful login. The serving connections are read-only, so the note goes
+// through a short-lived connection of its own; a failure to note it never refuses the login.
+void recordLogin(Db& db, std::string_view name) {
+    Db writer;
+    Db* target = &db;
+    std::string ignored;
+    if (sqlite3_db_readonly(db.handle(), "main") == 1) {
+        const char* path = sqlite3_db_filename(db.handle(), "main");
+        if (!path || !*path || !writer.open(path, false, ignored))
+            return;
+        // A long write elsewhere (an import) must not hold up the login: the note is given up instead.
+        sqlite3_busy_timeout(writer.handle(), 200);
+        target = &writer;
+    }
+    Statement note;
+    if (!target->prepare("UPDATE operators SET last_login = ? WHERE name = ?", note, ignored))
+        return;
+    note.bind(1, localTimestamp());
+    note.bind(2, name);
+    note.execute();
+}
 
 } // namespace
 
@@ -71,8 +95,8 @@ bool hashPassword(std::string_view password, std::string& hash, bool demoLimits)
     if (!sodiumReady())
         return false;
     char out[crypto_pwhash_STRBYTES];
-    unsigned long long ops = demoLimits ? kDemoOps : crypto_pwhash_OPSLIMIT_INTERACTIVE;
-    size_t mem = demoLimits ? kDemoMem : crypto_pwhash_MEMLIMIT_INTERACTIVE;
+    unsigned long long ops = demoLimits ? kDemoOps : crypto_pwhash_OPSLIMIT_MODERATE;
+    size_t mem = demoLimits ? kDemoMem : crypto_pwhash_MEMLIMIT_MODERATE;
     if (crypto_pwhash_str(out, password.data(), password.size(), ops, mem) != 0)
         return false;
     hash = out;
@@ -91,7 +115,7 @@ bool authenticate(Db& db, std::string_view name, std::string_view password, Oper
                   std::string& error) {
     error.clear();
     Statement find;
-    if (!db.prepare("SELECT pwhash, branches, groups FROM operators WHERE name = ?", find, error))
+    if (!db.prepare("SELECT pwhash, branches, groups, enabled FROM operators WHERE name = ?", find, error))
         return false;
     find.bind(1, name);
     int rc = find.step();
@@ -109,8 +133,10 @@ bool authenticate(Db& db, std::string_view name, std::string_view password, Oper
         error = db.lastError();
         return false;
     }
-    if (!verifyPassword(find.text(0), password))
+    // A disabled operator is refused exactly as a wrong password, after the same work.
+    if (!verifyPassword(find.text(0), password) || find.integer(3) == 0)
         return false;
+    recordLogin(db, name);
     op = Operator{};
     op.name = std::string(name);
     parsePermission(find.text(1), op.allBranches, op.branches);

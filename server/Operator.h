@@ -31,9 +31,9 @@ std::vector<std::string> splitCodes(std::string_view text);
 // Parses the stored form ("9999" or "a,b,c") into the operator's branch or group set.
 void parsePermission(std::string_view stored, bool& all, std::vector<std::string>& codes);
 
-// Password hashing with libsodium's Argon2id string format. The demo uses lower limits than the
-// interactive ones so a login stays quick on a small machine; verification reads the limits from the
-// stored string, so stronger hashes can be stored at any time.
+// Password hashing with libsodium's Argon2id string format, at the moderate limits for real operators. The
+// demo uses lower limits than the interactive ones so a login stays quick on a small machine; verification
+// reads the limits from the stored string, so stronger hashes can be stored at any time.
 bool hashPassword(std::string_view password, std::string& hash, bool demoLimits);
 bool verifyPassword(std::string_view hash, std::string_view password);
 

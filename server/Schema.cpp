@@ -1,6 +1,7 @@
 #include "server/Schema.h"
 
 #include <array>
+#include <cstdlib>
 #include <cstring>
 
 namespace orvo::server {
@@ -121,35 +122,115 @@ constexpr std::array<DownloadTable, 12> kDownloads{{
 
 } // namespace
 
-bool createSchema(Db& db, std::string& error) {
-    if (!db.exec(kSchemaSql, error))
-        return false;
-    Statement get;
-    if (!db.prepare("SELECT value FROM meta WHERE key = 'schema_version'", get, error))
-        return false;
-    int rc = get.step();
-    if (rc == SQLITE_ROW) {
-        std::string have(get.text(0));
-        if (have != std::to_string(kSchemaVersion)) {
-            error = "database has schema version " + have + ", this server needs " +
-                    std::to_string(kSchemaVersion);
-            return false;
-        }
-        return true;
-    }
-    if (rc != SQLITE_DONE) {
-        error = db.lastError();
-        return false;
-    }
+namespace {
+
+// Every change to the schema after the first version, in order: step i brings a database from version
+// i + 1 to version i + 2. A new table, column or index is one more line here; a fresh database runs the
+// first version's text and then every step, so fresh and migrated databases are the same.
+constexpr std::array<const char*, 1> kMigrationSteps{{
+    // 2: operators can be disabled without losing their permissions, and show their last login.
+    "ALTER TABLE operators ADD COLUMN enabled INTEGER NOT NULL DEFAULT 1;"
+    "ALTER TABLE operators ADD COLUMN last_login TEXT NOT NULL DEFAULT '';",
+}};
+static_assert(kMigrationSteps.size() + 1 == kSchemaVersion, "one migration step per version after the first");
+
+bool writeVersion(Db& db, int version, std::string& error) {
     Statement put;
-    if (!db.prepare("INSERT INTO meta(key, value) VALUES('schema_version', ?)", put, error))
+    if (!db.prepare("INSERT OR REPLACE INTO meta(key, value) VALUES('schema_version', ?)", put, error))
         return false;
-    put.bind(1, std::to_string(kSchemaVersion));
+    put.bind(1, std::to_string(version));
     if (!put.execute()) {
         error = db.lastError();
         return false;
     }
     return true;
+}
+
+bool applySteps(Db& db, int from, std::string& error) {
+    for (int version = from; version < kSchemaVersion; ++version)
+        if (!db.exec(kMigrationSteps[static_cast<size_t>(version - 1)], error)) {
+            error = "step to schema version " + std::to_string(version + 1) + ": " + error;
+            return false;
+        }
+    return writeVersion(db, kSchemaVersion, error);
+}
+
+} // namespace
+
+bool readSchemaVersion(Db& db, int& version, std::string& error) {
+    version = 0;
+    Statement tables;
+    if (!db.prepare("SELECT COUNT(*), SUM(name = 'meta') FROM sqlite_master WHERE type = 'table'", tables,
+                    error))
+        return false;
+    if (tables.step() != SQLITE_ROW) {
+        error = db.lastError();
+        return false;
+    }
+    if (tables.integer(0) == 0)
+        return true; // an empty file
+    if (tables.integer(1) == 0) {
+        error = "not a counter database (no schema version recorded)";
+        return false;
+    }
+    Statement get;
+    if (!db.prepare("SELECT value FROM meta WHERE key = 'schema_version'", get, error))
+        return false;
+    if (get.step() != SQLITE_ROW) {
+        error = "not a counter database (no schema version recorded)";
+        return false;
+    }
+    const std::string text(get.text(0));
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end || value < 1 || value > 1000000) {
+        error = "database has schema version '" + text + "', which this program does not know";
+        return false;
+    }
+    version = static_cast<int>(value);
+    return true;
+}
+
+bool createSchema(Db& db, std::string& error) {
+    int version = 0;
+    if (!readSchemaVersion(db, version, error))
+        return false;
+    if (version == kSchemaVersion)
+        return true;
+    if (version == 0) {
+        Transaction tx(db);
+        if (!tx.ok()) {
+            error = "cannot write the database: " + db.lastError();
+            return false;
+        }
+        return db.exec(kSchemaSql, error) && applySteps(db, 1, error) && tx.commit(error);
+    }
+    if (version > kSchemaVersion) {
+        error = "database has schema version " + std::to_string(version) + ", newer than this program's " +
+                std::to_string(kSchemaVersion) + "; use the program that wrote it";
+        return false;
+    }
+    error = "database has schema version " + std::to_string(version) + ", this program needs " +
+            std::to_string(kSchemaVersion) + ": run 'orvo-counterd migrate --db FILE' (after a backup)";
+    return false;
+}
+
+bool migrateSchema(Db& db, int& from, std::string& error) {
+    Transaction tx(db);
+    if (!tx.ok()) {
+        error = "database is busy: " + db.lastError();
+        return false;
+    }
+    if (!readSchemaVersion(db, from, error))
+        return false;
+    if (from > kSchemaVersion) {
+        error = "database has schema version " + std::to_string(from) + ", newer than this program's " +
+                std::to_string(kSchemaVersion);
+        return false;
+    }
+    if (from == 0 || from == kSchemaVersion)
+        return true; // an empty file gets the current schema when it is first prepared
+    return applySteps(db, from, error) && tx.commit(error);
 }
 
 bool isEmpty(Db& db, bool& empty, std::string& error) {

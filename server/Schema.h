@@ -10,11 +10,20 @@
 
 namespace orvo::server {
 
-constexpr int kSchemaVersion = 1;
+// The schema version this program reads and writes; see the migration steps in Schema.cpp.
+constexpr int kSchemaVersion = 2;
 
-// Creates every table and index that does not exist yet and records the schema version.
-// Fails when the file holds another schema version.
+// The version recorded in the database; 0 for an empty file. Fails for a file that holds tables but
+// no version (not a counter database).
+bool readSchemaVersion(Db& db, int& version, std::string& error);
+
+// Creates the whole schema in an empty file (one transaction) and records its version. A database of
+// the current version is left alone; an older or newer one is refused, saying what to do.
 bool createSchema(Db& db, std::string& error);
+
+// Brings a database of an older version forward to kSchemaVersion in one transaction; from says the
+// version it had (0: an empty file). A database already current, or empty, is left as it is.
+bool migrateSchema(Db& db, int& from, std::string& error);
 
 // True when the operators table holds no row (a fresh database that --demo may seed).
 bool isEmpty(Db& db, bool& empty, std::string& error);

@@ -1,15 +1,23 @@
-// orvo-counterd: the counter server.
+// orvo-counterd: the counter server, and the subcommands that administer its database.
 //   orvo-counterd --listen 127.0.0.1:PORT --db FILE [--demo [--size small|large]] [--date YYYY.MM.DD]
-// Serves on a loopback address unless another one is given explicitly; stops on SIGINT or SIGTERM.
+//   orvo-counterd operator|tables|export|import|backup|migrate ... --db FILE
+// Options may also come from an INI or TOML file (--config, default under /etc); the command line
+// wins. Serves on a loopback address unless another one is given explicitly; stops on SIGINT or SIGTERM.
 #include "server/CounterServer.h"
 #include "server/Dates.h"
 #include "server/Db.h"
 #include "server/Schema.h"
+#include "server/ServerLog.h"
 #include "server/Store.h"
+#include "server/admin/Commands.h"
+
+#include "orvo/Version.h"
+
+#include <CLI/CLI.hpp>
 
 #include <csignal>
 #include <cstdio>
-#include <cstring>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -17,14 +25,12 @@ namespace {
 
 using namespace orvo::server;
 
-const char* const kUsage =
-    "usage: orvo-counterd --listen ADDRESS:PORT --db FILE [--demo [--size small|large]] [--date YYYY.MM.DD]\n"
-    "  --listen       address and port to serve on, e.g. 127.0.0.1:7001 (port 0: any free port)\n"
-    "  --db           SQLite database file; created when missing\n"
-    "  --demo         seed demo data into an empty database (demo operators admin/admin, teller/teller)\n"
-    "  --size         demo size: small (default) or large (100,000 stop-loss rules, 20,000 contracts)\n"
-    "  --date         business date for validity checks (default: today)\n"
-    "  --max-connections N, --idle-timeout SECONDS, --read-timeout SECONDS\n";
+const std::string kDefaultConfig = std::string(ORVO_SYSCONFDIR) + "/orvo/orvo-counterd.conf";
+
+struct ServeSettings {
+    std::string listen, dbPath, size = "small", date, logLevel = "info";
+    bool demo = false;
+};
 
 bool splitListen(std::string_view text, std::string& address, int& port) {
     size_t colon = text.rfind(':');
@@ -46,13 +52,39 @@ bool isLoopback(const std::string& address) {
     return address.rfind("127.", 0) == 0 || address == "::1";
 }
 
-bool positive(const char* text, int& value) {
-    char* end = nullptr;
-    long v = std::strtol(text, &end, 10);
-    if (!end || *end || v <= 0 || v > 1000000)
-        return false;
-    value = static_cast<int>(v);
-    return true;
+// What serving needs: where, which database, demo data, the business date.
+void addServeOptions(CLI::App& app, ServeSettings& s) {
+    app.add_option("--listen", s.listen,
+                   "address and port to serve on, e.g. 127.0.0.1:7001 (port 0: any free port)");
+    app.add_option("--db", s.dbPath, "SQLite database file; created when missing");
+    app.add_flag("--demo", s.demo,
+                 "seed demo data into an empty database (demo operators admin/admin, teller/teller)");
+    app.add_option("--size", s.size,
+                   "demo size: small (default) or large (100,000 stop-loss rules, 20,000 contracts)")
+        ->check(CLI::IsMember({"small", "large"}));
+    app.add_option("--date", s.date, "business date for validity checks, YYYY.MM.DD (default: today)")
+        ->check([](const std::string& text) {
+            return isDate(text) ? std::string() : "'" + text + "' is not a calendar date YYYY.MM.DD";
+        });
+}
+
+// Limits and time-outs of the connections.
+void addLimitOptions(CLI::App& app, ServerOptions& options) {
+    app.add_option("--max-connections", options.maxConnections, "clients served at once (default 32)")
+        ->check(CLI::Range(1, 1000000));
+    app.add_option_function<int>(
+           "--idle-timeout", [&options](int s) { options.idleTimeoutMs = s * 1000; },
+           "seconds a connection may stay idle (default 300)")
+        ->check(CLI::Range(1, 1000000));
+    app.add_option_function<int>(
+           "--read-timeout", [&options](int s) { options.readTimeoutMs = s * 1000; },
+           "seconds a started request may take to arrive (default 30)")
+        ->check(CLI::Range(1, 1000000));
+}
+
+void addLogOptions(CLI::App& app, std::string& level) {
+    app.add_option("--log-level", level, "error, warn, info (default) or debug")
+        ->check(CLI::IsMember({"error", "warn", "info", "debug"}));
 }
 
 // A database without operators accepts no login: say so at once rather than at the first refusal.
@@ -61,98 +93,41 @@ void warnWithoutOperators(const std::string& path) {
     std::string error;
     bool empty = false;
     if (db.open(path, true, error) && isEmpty(db, empty, error) && empty)
-        std::fprintf(stderr,
-                     "orvo-counterd: warning: %s holds no operators, every login will be refused "
-                     "(--demo seeds an empty database)\n",
-                     path.c_str());
+        logLine(LogLevel::Warn, path +
+                                    " holds no operators, every login will be refused (add one with "
+                                    "'orvo-counterd operator add NAME --db " +
+                                    path + "', or --demo for demo data)");
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    std::string listen, dbPath, size = "small", date;
-    bool demo = false;
-    ServerOptions options;
-    for (int i = 1; i < argc; ++i) {
-        std::string_view arg = argv[i];
-        auto value = [&](const char* name) -> const char* {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "orvo-counterd: %s needs a value\n%s", name, kUsage);
-                std::exit(2);
-            }
-            return argv[++i];
-        };
-        int number = 0;
-        auto numeric = [&](const char* name) {
-            const char* text = value(name);
-            if (!positive(text, number)) {
-                std::fprintf(stderr, "orvo-counterd: %s wants a positive number, got '%s'\n", name, text);
-                std::exit(2);
-            }
-            return number;
-        };
-        if (arg == "--listen")
-            listen = value("--listen");
-        else if (arg == "--db")
-            dbPath = value("--db");
-        else if (arg == "--demo")
-            demo = true;
-        else if (arg == "--size")
-            size = value("--size");
-        else if (arg == "--date")
-            date = value("--date");
-        else if (arg == "--max-connections")
-            options.maxConnections = numeric("--max-connections");
-        else if (arg == "--idle-timeout")
-            options.idleTimeoutMs = numeric("--idle-timeout") * 1000;
-        else if (arg == "--read-timeout")
-            options.readTimeoutMs = numeric("--read-timeout") * 1000;
-        else if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        } else {
-            std::fprintf(stderr, "orvo-counterd: bad argument '%s'\n%s", argv[i], kUsage);
-            return 2;
-        }
-    }
+int serve(const ServeSettings& s, ServerOptions options) {
     std::string address;
     int port = 0;
-    if (listen.empty()) {
-        std::fprintf(stderr, "orvo-counterd: --listen is required (e.g. --listen 127.0.0.1:7001)\n%s",
-                     kUsage);
+    if (s.listen.empty()) {
+        std::fprintf(
+            stderr, "orvo-counterd: --listen is required (e.g. --listen 127.0.0.1:7001); --help lists all\n");
         return 2;
     }
-    if (!splitListen(listen, address, port)) {
-        std::fprintf(stderr, "orvo-counterd: --listen wants ADDRESS:PORT, got '%s'\n", listen.c_str());
+    if (!splitListen(s.listen, address, port)) {
+        std::fprintf(stderr, "orvo-counterd: --listen wants ADDRESS:PORT, got '%s'\n", s.listen.c_str());
         return 2;
     }
-    if (dbPath.empty()) {
-        std::fprintf(stderr, "orvo-counterd: --db is required\n%s", kUsage);
-        return 2;
-    }
-    if (size != "small" && size != "large") {
-        std::fprintf(stderr, "orvo-counterd: --size is small or large\n");
-        return 2;
-    }
-    long days = 0;
-    if (!date.empty() && !parseDate(date, days)) {
-        std::fprintf(stderr, "orvo-counterd: --date wants YYYY.MM.DD\n");
+    if (s.dbPath.empty()) {
+        std::fprintf(stderr, "orvo-counterd: --db is required\n");
         return 2;
     }
     if (!isLoopback(address))
-        std::fprintf(stderr, "orvo-counterd: warning: serving on %s, reachable from other machines\n",
-                     address.c_str());
+        logLine(LogLevel::Warn, "serving on " + address + ", reachable from other machines");
 
     DemoOptions demoOptions;
-    demoOptions.size = size == "large" ? DemoSize::Large : DemoSize::Small;
-    demoOptions.today = date;
+    demoOptions.size = s.size == "large" ? DemoSize::Large : DemoSize::Small;
+    demoOptions.today = s.date;
     std::string error;
-    if (!prepareStore(dbPath, demo ? &demoOptions : nullptr, error)) {
-        std::fprintf(stderr, "orvo-counterd: %s: %s\n", dbPath.c_str(), error.c_str());
+    if (!prepareStore(s.dbPath, s.demo ? &demoOptions : nullptr, error)) {
+        logLine(LogLevel::Error, s.dbPath + ": " + error);
         return 1;
     }
-    if (!demo)
-        warnWithoutOperators(dbPath);
+    if (!s.demo)
+        warnWithoutOperators(s.dbPath);
 
     // Block the stop signals before any thread starts, then wait for one of them here.
     sigset_t stopSignals;
@@ -161,16 +136,52 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    options.dbPath = dbPath;
-    options.today = date;
+    options.dbPath = s.dbPath;
+    options.today = s.date;
+    options.log = [](std::string_view line) { logLine(levelOfServerLine(line), line); };
     CounterServer server(options);
     if (server.start(address, port, error) < 0) {
-        std::fprintf(stderr, "orvo-counterd: %s\n", error.c_str());
+        logLine(LogLevel::Error, error);
         return 1;
     }
+    logLine(LogLevel::Info, "orvo-counterd " ORVO_VERSION " serving " + s.dbPath);
     int signal = 0;
     sigwait(&stopSignals, &signal);
-    std::fprintf(stderr, "orvo-counterd: %s, stopping\n", signal == SIGINT ? "SIGINT" : "SIGTERM");
+    logLine(LogLevel::Info, std::string(signal == SIGINT ? "SIGINT" : "SIGTERM") + ", stopping");
     server.stop();
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"orvo-counterd: the counter server and the administration of its database", "orvo-counterd"};
+    app.set_version_flag("--version", "orvo-counterd " ORVO_VERSION);
+    app.set_config("--config", kDefaultConfig,
+                   "read options from this INI or TOML file (the command line wins)");
+    app.require_subcommand(0, 1);
+    app.fallthrough(); // --config and the other top-level options may also follow a subcommand
+
+    ServeSettings settings;
+    ServerOptions options;
+    addServeOptions(app, settings);
+    addLimitOptions(app, options);
+    addLogOptions(app, settings.logLevel);
+
+    std::function<int()> chosen;
+    const admin::CommandContext context{&settings.dbPath, &chosen};
+    admin::addOperatorCommands(app, context);
+    admin::addTableCommands(app, context);
+    admin::addMaintenanceCommands(app, context);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? 0 : 2;
+    }
+    LogLevel level = LogLevel::Info;
+    parseLogLevel(settings.logLevel, level);
+    setLogLevel(level);
+    return chosen ? chosen() : serve(settings, options);
 }

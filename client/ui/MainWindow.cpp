@@ -32,8 +32,9 @@ MainWindow::MainWindow(HostSession& session, QWidget* parent)
     : QMainWindow(parent), m_session(session), m_functions(new QTreeWidget(this)),
       m_connection(new QLabel(this)), m_failure(new QLabel(this)), m_heartbeat(new QTimer(this)) {
     setObjectName("orvoMainWindow");
-    setWindowTitle(QString("orvo-client - %1@%2")
-                       .arg(fromUtf8(session.OperatorName()), fromUtf8(session.ServerAddress())));
+    setWindowTitle(QString("orvo-client - %1@%2%3")
+                       .arg(fromUtf8(session.OperatorName()), fromUtf8(session.ServerAddress()),
+                            session.Config().embedded ? QStringLiteral(" (演示数据)") : QString()));
 
     const ModuleIdentity& module = session.Module().Identity();
     m_functions->setObjectName("functions");

@@ -1,0 +1,33 @@
+#include "server/admin/Commands.h"
+
+#include "server/Store.h"
+
+#include <cstdio>
+
+namespace orvo::server::admin {
+
+void addDbOption(CLI::App& command, std::string& path) {
+    command.add_option("--db", path,
+                       "SQLite database file (default: the server's --db); created when missing");
+}
+
+bool resolveDb(const CommandContext& context, std::string& path) {
+    if (path.empty() && context.defaultDb)
+        path = *context.defaultDb;
+    if (path.empty()) {
+        std::fprintf(stderr, "orvo-counterd: --db is required\n");
+        return false;
+    }
+    return true;
+}
+
+bool openForCommand(const std::string& path, Db& db) {
+    std::string error;
+    if (!prepareStore(path, nullptr, error) || !db.open(path, false, error)) {
+        std::fprintf(stderr, "orvo-counterd: %s: %s\n", path.c_str(), error.c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace orvo::server::admin

@@ -1,0 +1,217 @@
+#include "server/admin/TableTransfer.h"
+
+#include "server/Dates.h"
+#include "server/Gbk.h"
+#include "server/admin/AdminStore.h"
+#include "server/admin/Csv.h"
+
+#include <charconv>
+#include <cstdint>
+
+namespace orvo::server::admin {
+namespace {
+
+bool digitsOnly(std::string_view text) {
+    if (text.empty())
+        return false;
+    for (char c : text)
+        if (c < '0' || c > '9')
+            return false;
+    return true;
+}
+
+bool parseInteger(std::string_view text, std::int64_t& value) {
+    if (!text.empty() && text.front() == '+')
+        text.remove_prefix(1);
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return !text.empty() && ec == std::errc() && end == text.data() + text.size();
+}
+
+bool isDecimal(std::string_view text) {
+    if (!text.empty() && (text.front() == '-' || text.front() == '+'))
+        text.remove_prefix(1);
+    const size_t dot = text.find('.');
+    if (dot == std::string_view::npos)
+        return digitsOnly(text);
+    return digitsOnly(text.substr(0, dot)) && (dot + 1 == text.size() || digitsOnly(text.substr(dot + 1)));
+}
+
+bool isTime(std::string_view text) {
+    if (text.size() != 8 || text[2] != ':' || text[5] != ':' || !digitsOnly(text.substr(0, 2)) ||
+        !digitsOnly(text.substr(3, 2)) || !digitsOnly(text.substr(6, 2)))
+        return false;
+    return (text[0] - '0') * 10 + (text[1] - '0') < 24 && text[3] < '6' && text[6] < '6';
+}
+
+// Why the value does not fit the column, or nothing.
+const char* valueProblem(const Column& column, std::string_view value) {
+    if (value.empty())
+        return column.emptyAllowed ? nullptr : "a value is required";
+    switch (column.kind) {
+    case ColumnKind::Integer: {
+        std::int64_t ignored = 0;
+        return parseInteger(value, ignored) ? nullptr : "not a whole number";
+    }
+    case ColumnKind::Decimal:
+        return isDecimal(value) ? nullptr : "not a number";
+    case ColumnKind::Date:
+        return isDate(value) ? nullptr : "not a calendar date YYYY.MM.DD";
+    case ColumnKind::Time:
+        return isTime(value) ? nullptr : "not a time HH:MM:SS";
+    case ColumnKind::Text:
+        break;
+    }
+    return nullptr;
+}
+
+std::string where(std::string_view file, size_t line, size_t field) {
+    return std::string(file) + ":" + std::to_string(line) + ":" + std::to_string(field) + ": ";
+}
+
+// The column a constraint message names ("UNIQUE constraint failed: rules.lsh"), or empty.
+std::string constraintColumn(const std::string& message) {
+    const size_t dot = message.rfind('.');
+    if (dot == std::string::npos)
+        return {};
+    size_t end = message.find_first_of(", ", dot);
+    return message.substr(dot + 1, end == std::string::npos ? std::string::npos : end - dot - 1);
+}
+
+} // namespace
+
+bool exportTable(Db& db, std::string_view table, std::string& csv, std::string& error) {
+    TableInfo info;
+    if (!describeTable(db, table, info, error))
+        return false;
+    csv.clear();
+    std::vector<std::string_view> fields;
+    for (const Column& c : info.columns)
+        fields.push_back(c.name);
+    appendCsvRecord(csv, fields);
+    return exportRows(
+        db, info,
+        [&](const Statement& row) {
+            for (size_t i = 0; i < fields.size(); ++i)
+                fields[i] = row.text(static_cast<int>(i));
+            appendCsvRecord(csv, fields);
+            return true;
+        },
+        error);
+}
+
+bool importTable(Db& db, std::string_view table, std::string_view fileName, std::string_view csv,
+                 const ImportOptions& options, std::size_t& rows, std::string& error) {
+    rows = 0;
+    TableInfo info;
+    if (!describeTable(db, table, info, error))
+        return false;
+    if (options.encoding == FileEncoding::Utf8 && csv.starts_with("\xEF\xBB\xBF"))
+        csv.remove_prefix(3);
+
+    CsvReader reader(csv);
+    std::vector<std::string> fields;
+    if (!reader.next(fields, error)) {
+        error = error.empty() ? where(fileName, 1, 1) + "no header row"
+                              : where(fileName, reader.line(), reader.field()) + error;
+        return false;
+    }
+    // Header: which table column each field fills.
+    std::vector<int> columns;
+    std::vector<bool> seen(info.columns.size(), false);
+    for (size_t f = 0; f < fields.size(); ++f) {
+        int found = -1;
+        for (size_t c = 0; c < info.columns.size(); ++c)
+            if (info.columns[c].name == fields[f])
+                found = static_cast<int>(c);
+        if (found < 0 || seen[static_cast<size_t>(found)]) {
+            error = where(fileName, reader.line(), f + 1) + "column '" + fields[f] + "' " +
+                    (found < 0 ? "is not one of table " + info.name : "appears twice");
+            return false;
+        }
+        seen[static_cast<size_t>(found)] = true;
+        columns.push_back(found);
+    }
+    for (size_t c = 0; c < info.columns.size(); ++c)
+        if (info.columns[c].required && !seen[c]) {
+            error = where(fileName, reader.line(), fields.size()) + "column '" + info.columns[c].name +
+                    "' is missing from the header and has no default";
+            return false;
+        }
+
+    Transaction tx(db);
+    if (!tx.ok()) {
+        error = "database is busy: " + db.lastError();
+        return false;
+    }
+    ImportStatements stmts;
+    if (!prepareImport(db, info, columns, stmts, error))
+        return false;
+    if (options.replace && !deleteAllRows(db, info, error))
+        return false;
+
+    std::string converted;
+    while (reader.next(fields, error)) {
+        const size_t line = reader.line();
+        if (fields.size() == 1 && fields[0].empty() && columns.size() > 1)
+            continue; // a blank line, such as the one some editors leave at the end
+        if (fields.size() != columns.size()) {
+            error = where(fileName, line, std::min(fields.size(), columns.size()) + 1) + "the row has " +
+                    std::to_string(fields.size()) + " fields, the header " + std::to_string(columns.size());
+            return false;
+        }
+        for (size_t f = 0; f < fields.size(); ++f) {
+            const Column& column = info.columns[static_cast<size_t>(columns[f])];
+            auto fail = [&](const std::string& reason) {
+                error = where(fileName, line, f + 1) + "column " + column.name + ": " + reason;
+                return false;
+            };
+            if (options.encoding == FileEncoding::Gbk) {
+                if (!gbkToUtf8(fields[f], converted))
+                    return fail("not GBK text");
+                fields[f].swap(converted);
+            } else if (!utf8FitsGbk(fields[f])) {
+                return fail("not UTF-8 text that GBK can hold");
+            }
+            const std::string& value = fields[f];
+            if (const char* problem = valueProblem(column, value))
+                return fail(std::string(problem) + " ('" + value.substr(0, 40) + "')");
+            if (stmts.references[f].handle() && !(value.empty() && column.emptyAllowed) &&
+                !referenceExists(stmts.references[f], value))
+                return fail("'" + value + "' is not in " + column.refTable + "." + column.refColumn);
+            std::int64_t number = 0;
+            if (column.kind == ColumnKind::Integer && parseInteger(value, number))
+                stmts.insert.bind(static_cast<int>(f + 1), number);
+            else
+                stmts.insert.bind(static_cast<int>(f + 1), std::string_view(value));
+        }
+        if (!stmts.insert.execute()) {
+            const std::string message = db.lastError();
+            const std::string name = constraintColumn(message);
+            size_t field = 1;
+            for (size_t f = 0; f < columns.size(); ++f)
+                if (info.columns[static_cast<size_t>(columns[f])].name == name)
+                    field = f + 1;
+            const bool duplicate = (sqlite3_extended_errcode(db.handle()) & 0xFF) == SQLITE_CONSTRAINT &&
+                                   message.find("UNIQUE") != std::string::npos;
+            error = where(fileName, line, field) + (name.empty() ? "" : "column " + name + ": ") +
+                    (duplicate ? "duplicate key (" + message + ")" : message);
+            return false;
+        }
+        ++rows;
+    }
+    if (!error.empty()) {
+        error = where(fileName, reader.line(), reader.field()) + error;
+        return false;
+    }
+    if (rows > 0 && !refreshStatistics(db, info, error))
+        return false;
+    if (!tx.commit(error)) {
+        if (options.replace && error.find("FOREIGN KEY") != std::string::npos)
+            error = std::string(fileName) + ": rows of other tables refer to " + info.name +
+                    " rows the file does not bring back; nothing imported";
+        return false;
+    }
+    return true;
+}
+
+} // namespace orvo::server::admin
