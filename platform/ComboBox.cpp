@@ -26,7 +26,9 @@
 #include <cstring>
 #include <iterator>
 #include <numeric>
+#include <optional>
 #include <string_view>
+#include <utility>
 
 namespace orvo {
 namespace {
@@ -334,6 +336,8 @@ public:
         m_order.Clear();
         m_curSel = -1;
         m_keyed = false;
+        m_typed = false;
+        m_unannounced = false;
         setShownText(QString());
         listChanged();
     }
@@ -381,6 +385,9 @@ public:
 
     // ---- selection and text ----
     int SetCurSel(int index) {
+        // The selection is the program's (or a settled user's) from here on: nothing typed is pending.
+        m_typed = false;
+        m_unannounced = false;
         const ComboEntry* entry = EntryAt(index);
         if (!entry) {
             m_curSel = -1;
@@ -460,6 +467,7 @@ public:
     void UserSelect(int index, bool fromList) {
         QPointer<ComboBoxWidget> self(this);
         const int previous = m_curSel;
+        const bool unannounced = m_unannounced; // typing chose this entry without telling the parent
         SetCurSel(index);
         if (fromList) {
             m_committing = true;
@@ -469,8 +477,30 @@ public:
             if (self)
                 m_committing = false;
         }
-        if (self && (m_curSel != previous || fromList))
+        if (self && (m_curSel != previous || fromList || unannounced))
             NotifyParent(this, CBN_SELCHANGE);
+    }
+
+    // What typing left in the edit field becomes a choice: the entry whose text (any case) or key the
+    // text is, told to the parent when it differs from the last one told; any other text is cleared.
+    int Settle() {
+        if (!m_edit || m_checkable || !m_typed)
+            return m_curSel >= 0 ? m_curSel : CB_ERR;
+        const int previous = m_curSel;
+        const bool unannounced = m_unannounced;
+        const CString typed = FromQString(m_edit->text().trimmed());
+        int found = CB_ERR;
+        if (!typed.IsEmpty()) {
+            found = Find(-1, typed, true);
+            if (found < 0)
+                found = FindKey(typed);
+            if (const ComboEntry* entry = EntryAt(found); entry && !entry->enabled)
+                found = CB_ERR;
+        }
+        SetCurSel(found);
+        if (found != previous || unannounced)
+            NotifyParent(this, CBN_SELCHANGE);
+        return found;
     }
 
     // A user's click on an entry's check box.
@@ -678,6 +708,7 @@ private:
         ensurePopup();
         Flush();
         m_committing = false;
+        m_beforeArrows.reset();
         placePopup();
         syncViewCurrent();
         m_popup->show();
@@ -752,7 +783,7 @@ private:
         };
         switch (key) {
         case Qt::Key_Escape:
-            closePopup(false);
+            cancelOpenListChoice();
             return true;
         case Qt::Key_Return:
         case Qt::Key_Enter:
@@ -767,16 +798,22 @@ private:
                 commitCurrent();
                 return true;
             }
-            m_view->setCurrentIndex(m_model->index(
-                std::clamp(current + (key == Qt::Key_Down ? 1 : -1), 0, std::max(Count() - 1, 0)), 0));
+            moveInOpenList(current + (key == Qt::Key_Down ? 1 : -1));
             return true;
         case Qt::Key_PageUp:
         case Qt::Key_PageDown:
-            m_view->setCurrentIndex(m_model->index(
-                std::clamp(current + (key == Qt::Key_PageDown ? kMaxVisibleRows : -kMaxVisibleRows), 0,
-                           std::max(Count() - 1, 0)),
-                0));
+            moveInOpenList(current + (key == Qt::Key_PageDown ? kMaxVisibleRows : -kMaxVisibleRows));
             return true;
+        case Qt::Key_Tab:
+        case Qt::Key_Backtab: {
+            // The list closes with the choice kept, and the focus moves on as Tab always moves it.
+            QPointer<ComboBoxWidget> self(this);
+            const bool forward = key == Qt::Key_Tab && !(event->modifiers() & Qt::ShiftModifier);
+            commitCurrent();
+            if (self && hasFocus())
+                focusNextPrevChild(forward);
+            return true;
+        }
         case Qt::Key_Space:
             if (m_checkable) {
                 if (const ComboEntry* entry = EntryAt(current))
@@ -799,15 +836,60 @@ private:
         return true;
     }
 
+    // Arrows and page keys in the open list choose, as they do in a closed box: the entry is selected, its
+    // text written into the edit field and the parent told; the list stays open. A check box list only
+    // moves its highlight.
+    void moveInOpenList(int wanted) {
+        if (Count() == 0)
+            return;
+        const int target = std::clamp(wanted, 0, Count() - 1);
+        if (m_checkable) {
+            m_view->setCurrentIndex(m_model->index(target, 0));
+            return;
+        }
+        const ComboEntry* entry = EntryAt(target);
+        if (!entry || !entry->enabled) {
+            m_view->setCurrentIndex(m_model->index(target, 0));
+            return;
+        }
+        const int previous = m_curSel;
+        const bool unannounced = m_unannounced;
+        if (!m_beforeArrows)
+            m_beforeArrows = ChoiceBeforeArrows{previous, ShownText()};
+        SetCurSel(target);
+        if (target != previous || unannounced)
+            NotifyParent(this, CBN_SELCHANGE);
+    }
+
+    // Escape closes the list and takes back what its arrows chose: the selection and the text they found
+    // come back, and the parent is told when the selection changes again.
+    void cancelOpenListChoice() {
+        QPointer<ComboBoxWidget> self(this);
+        if (const std::optional<ChoiceBeforeArrows> before = std::exchange(m_beforeArrows, std::nullopt)) {
+            const int chosen = m_curSel;
+            SetCurSel(before->selection);
+            if (before->selection < 0)
+                setShownText(before->text);
+            if (chosen != before->selection)
+                NotifyParent(this, CBN_SELCHANGE);
+        }
+        if (self)
+            closePopup(false);
+    }
+
     void userEdited(const QString& text) {
         setWindowTitle(text); // Qt tells of the edit before it tells of the changed text
         // The selection follows what the user typed, so that the entry read back is the one shown: an
         // open list marks the first entry the text begins with, a closed one the entry with that very text
-        // (any case); other text selects nothing.
+        // (any case); other text selects nothing. The parent hears of it when the text is settled.
+        const int previous = m_curSel;
         if (text.isEmpty())
             m_curSel = -1;
         else if (const ComboEntry* entry = EntryAt(m_curSel); !entry || Display(*entry) != text)
             m_curSel = Find(-1, FromQString(text), !Dropped());
+        m_typed = true;
+        m_unannounced = m_unannounced || m_curSel != previous;
+        m_beforeArrows.reset(); // the typed text is what Escape would come back to
         syncViewCurrent();
         QPointer<ComboBoxWidget> self(this);
         NotifyParent(this, CBN_EDITUPDATE);
@@ -834,7 +916,14 @@ private:
     bool m_flushPending = false;
     bool m_committing = false;
     bool m_adjusting = false;
-    QString m_listText; // drop-down list: the text shown
+    bool m_typed = false;       // the user typed into the edit field since the text was last settled
+    bool m_unannounced = false; // typing changed the selection and the parent has not been told
+    struct ChoiceBeforeArrows {
+        int selection = -1;
+        QString text;
+    };
+    std::optional<ChoiceBeforeArrows> m_beforeArrows; // while the open list's arrows are choosing
+    QString m_listText;                               // drop-down list: the text shown
     QLineEdit* m_edit = nullptr;
     ComboListModel* m_model;
     QFrame* m_popup = nullptr;
@@ -1076,6 +1165,9 @@ bool comboProc(QWidget* widget, UINT message, WPARAM wParam, LPARAM lParam, LRES
                       : CB_ERR;
         return true;
     }
+    case CBM_ORVO_SETTLE:
+        *result = combo->Settle();
+        return true;
     case CBM_ORVO_USERSELECT:
         if (const ComboEntry* entry = combo->EntryAt(index); !entry || !entry->enabled) {
             *result = CB_ERR;
@@ -1152,7 +1244,7 @@ LRESULT CComboBox::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     // The box's own messages go straight to its window class: a list rebuilt keystroke by keystroke sends
     // thousands of them.
     const bool own = (message >= CB_GETEDITSEL && message <= CB_FINDSTRINGEXACT) ||
-                     (message >= CBM_ORVO_FIRST && message <= CBM_ORVO_ADDBATCH);
+                     (message >= CBM_ORVO_FIRST && message <= CBM_ORVO_SETTLE);
     LRESULT result = 0;
     if (own && m_hWnd && orvo::ComboBoxWindowProc(m_hWnd, message, wParam, lParam, &result))
         return result;
