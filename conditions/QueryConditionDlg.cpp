@@ -84,6 +84,11 @@ void CQueryConditionDlg::OnSelchangeValidity() {
 }
 
 void CQueryConditionDlg::OnOK() {
+    // Enter confirms without the focus leaving a box: text typed there is settled as leaving would, so
+    // the conditions are what the boxes show. The exchange first, as its choice reloads the varieties.
+    m_comboGroup.SettleText();
+    m_comboExchange.SettleText();
+    m_comboVariety.SettleText();
     m_strBranch = m_comboBranch.GetText();
     m_strGroup = m_comboGroup.GetString(-1);
     m_strCustomer = m_editCustomer.GetText();

@@ -56,6 +56,10 @@ constexpr UINT CBM_ORVO_USERSELECT = CBM_ORVO_FIRST + 6;     // (index) as a use
 constexpr UINT CBM_ORVO_SETITEMENABLED = CBM_ORVO_FIRST + 7; // (index, BOOL)
 constexpr UINT CBM_ORVO_USERCHECK = CBM_ORVO_FIRST + 8; // (index, BOOL) as a user's click; CB_ERR when greyed
 constexpr UINT CBM_ORVO_ADDBATCH = CBM_ORVO_FIRST + 9;  // (0, const ComboBatch*) -> count or CB_ERR
+// Settles the text the user typed into the edit field: text equal to an entry's text (any case) or key
+// selects that entry, any other text is cleared; a selection that typing changed is announced with
+// CBN_SELCHANGE now. Nothing happens when nothing was typed since. -> the selected index or CB_ERR.
+constexpr UINT CBM_ORVO_SETTLE = CBM_ORVO_FIRST + 10;
 // Notification (WM_COMMAND code) of a check the user changed; the control reflects it to itself.
 constexpr UINT CBN_ORVO_CHECKCHANGE = 0x0400;
 

@@ -59,6 +59,11 @@ QPoint ClampToCursorClip(QPoint global);
 } // namespace orvo
 
 namespace orvo {
+// The widget holding the mouse capture that SetCapture gave it, if any.
+QPointer<QWidget>& CaptureHolder();
+// A widget's window text as GetWindowText reads it, and setting it as SetWindowText does.
+QString WidgetText(QWidget* w);
+void SetWidgetText(QWidget* w, const QString& text);
 // The widget whose cursor SetCursor changes while a WM_SETCURSOR or mouse message is being handled.
 QPointer<QWidget>& CursorTarget();
 } // namespace orvo

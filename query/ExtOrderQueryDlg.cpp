@@ -107,6 +107,7 @@ BOOL CExtOrderQueryDlg::OnInitDialog() {
 
     m_recDetail.Create(GetDetailLayout(), 0);
     m_listDetail.SetRecord(&m_recDetail);
+    m_listDetail.SetDoubleClickMessage(0); // only the rule lists raise the detail query
     m_listDetail.AdjustField(-2);
     for (int nKind = 0; nKind < ORDER_KIND_COUNT; ++nKind) {
         RuleRecord(nKind).Create(GetRuleLayout(nKind), 0);

@@ -1,5 +1,7 @@
 #include "client/automation/Input.h"
 
+#include "client/automation/ScriptParser.h"
+
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QTabBar>
@@ -19,7 +21,8 @@ constexpr NamedKey kNamedKeys[] = {
     {"Enter", Qt::Key_Return},  {"Escape", Qt::Key_Escape},       {"Tab", Qt::Key_Tab},
     {"Up", Qt::Key_Up},         {"Down", Qt::Key_Down},           {"Home", Qt::Key_Home},
     {"End", Qt::Key_End},       {"Backspace", Qt::Key_Backspace}, {"Space", Qt::Key_Space},
-    {"Delete", Qt::Key_Delete},
+    {"Delete", Qt::Key_Delete}, {"Left", Qt::Key_Left},           {"Right", Qt::Key_Right},
+    {"PageUp", Qt::Key_PageUp}, {"PageDown", Qt::Key_PageDown},
 };
 
 QWidget* focusTarget(QWidget* control) {
@@ -40,6 +43,15 @@ void typeCharacter(QWidget* target, const QString& character) {
 } // namespace
 
 bool PressKey(QWidget* target, const std::string& key, std::string& error) {
+    const std::optional<KeyChord> chord = ParseKeyChord(key);
+    if (!chord) {
+        error = "'" + key + "' is not a key";
+        return false;
+    }
+    // An open drop-down list takes the keyboard, whichever control holds the focus: a key goes to it
+    // first, as the window system delivers it.
+    if (QWidget* popup = QApplication::activePopupWidget())
+        target = popup->focusWidget() ? popup->focusWidget() : popup;
     if (!target)
         target = QApplication::focusWidget();
     if (!target)
@@ -49,20 +61,32 @@ bool PressKey(QWidget* target, const std::string& key, std::string& error) {
         error = "no window has the keyboard focus";
         return false;
     }
+    Qt::KeyboardModifiers modifiers;
+    if (chord->ctrl)
+        modifiers |= Qt::ControlModifier;
+    if (chord->alt)
+        modifiers |= Qt::AltModifier;
+    if (chord->shift)
+        modifiers |= Qt::ShiftModifier;
+    const std::string& name = chord->key;
     for (const NamedKey& named : kNamedKeys)
-        if (key == named.name) {
-            QTest::keyClick(target, named.key);
+        if (name == named.name) {
+            // Shift+Tab arrives as Backtab, as the window system gives it.
+            const Qt::Key qtKey = named.key == Qt::Key_Tab && chord->shift ? Qt::Key_Backtab : named.key;
+            QTest::keyClick(target, qtKey, modifiers);
             return true;
         }
-    if (key.size() >= 2 && key[0] == 'F') {
-        const int number = std::stoi(key.substr(1));
-        QTest::keyClick(target, static_cast<Qt::Key>(Qt::Key_F1 + number - 1));
+    if (IsNamedKey(name) && name[0] == 'F') {
+        const int number = std::stoi(name.substr(1));
+        QTest::keyClick(target, static_cast<Qt::Key>(Qt::Key_F1 + number - 1), modifiers);
         return true;
     }
-    const QString text = QString::fromUtf8(key.c_str());
-    if (text.isEmpty()) {
-        error = "no key";
-        return false;
+    const QString text = QString::fromUtf8(name.c_str());
+    if (modifiers != Qt::NoModifier && text.size() == 1 && text.at(0).unicode() < 0x80 &&
+        text.at(0).isPrint()) {
+        // A shortcut: the key of the character, held with its modifiers (Ctrl+C is Copy).
+        QTest::keyClick(target, static_cast<char>(text.at(0).toLower().unicode()), modifiers);
+        return true;
     }
     typeCharacter(target, text);
     return true;

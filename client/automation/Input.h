@@ -10,8 +10,9 @@ class QWidget;
 
 namespace automation {
 
-// KEY is a name (F1..F12, Enter, Escape, Tab, Up, Down, Home, End, Backspace, Space, Delete) or one
-// character. target null: the focused widget.
+// KEY as ParseKeyChord reads it: modifiers, then a name (F1..F12, Enter, Escape, Tab, arrows, Home, End,
+// PageUp, PageDown, Backspace, Space, Delete) or one character. target null: the focused widget. An open
+// drop-down list takes the key whatever the target, as it takes the keyboard's.
 bool PressKey(QWidget* target, const std::string& key, std::string& error);
 // Focuses the control and types the text a character at a time.
 void TypeText(QWidget* control, const std::string& utf8);

@@ -93,7 +93,8 @@ const char* describe(Arg kind) {
     case Arg::Bit:
         return "0 or 1";
     case Arg::Key:
-        return "a key (F1..F12, Enter, Escape, Tab, Up, Down, Home, End, Backspace, Space or one character)";
+        return "a key (F1..F12, Enter, Escape, Tab, Up, Down, Left, Right, Home, End, PageUp, PageDown, "
+               "Backspace, Space, Delete or one character, after Ctrl+, Alt+ or Shift+ if held)";
     }
     return "?";
 }
@@ -115,7 +116,7 @@ bool accepts(Arg kind, const std::string& word) {
     case Arg::Bit:
         return word == "0" || word == "1";
     case Arg::Key:
-        return IsNamedKey(word) || isOneCharacter(word);
+        return ParseKeyChord(word).has_value();
     }
     return false;
 }
@@ -136,8 +137,9 @@ std::string restOfLine(const std::string& text, std::size_t pos) {
 } // namespace
 
 bool IsNamedKey(const std::string& name) {
-    static const std::array<const char*, 10> named{"Enter", "Escape", "Tab",       "Up",    "Down",
-                                                   "Home",  "End",    "Backspace", "Space", "Delete"};
+    static const std::array<const char*, 14> named{"Enter",    "Escape",    "Tab",   "Up",    "Down",
+                                                   "Left",     "Right",     "Home",  "End",   "PageUp",
+                                                   "PageDown", "Backspace", "Space", "Delete"};
     for (const char* key : named)
         if (name == key)
             return true;
@@ -146,6 +148,29 @@ bool IsNamedKey(const std::string& name) {
         return number >= 1 && number <= 12;
     }
     return false;
+}
+
+std::optional<KeyChord> ParseKeyChord(const std::string& text) {
+    KeyChord chord;
+    std::string rest = text;
+    for (;;) {
+        const std::size_t plus = rest.find('+');
+        if (plus == std::string::npos || plus == 0 || plus + 1 == rest.size())
+            break; // "+" alone, or a name that ends in it, is the character itself
+        const std::string modifier = rest.substr(0, plus);
+        bool* held = modifier == "Ctrl"    ? &chord.ctrl
+                     : modifier == "Alt"   ? &chord.alt
+                     : modifier == "Shift" ? &chord.shift
+                                           : nullptr;
+        if (!held || *held)
+            return std::nullopt;
+        *held = true;
+        rest = rest.substr(plus + 1);
+    }
+    if (!IsNamedKey(rest) && !isOneCharacter(rest))
+        return std::nullopt;
+    chord.key = rest;
+    return chord;
 }
 
 bool IsControlRef(const std::string& text) {

@@ -29,5 +29,15 @@ bool ParseScript(std::istream& in, std::vector<ScriptCommand>& commands, ScriptE
 // Names of the keys that "key" accepts besides a single character.
 bool IsNamedKey(const std::string& name);
 
+// A key as "key" takes it: modifiers joined by '+' before a named key or one character ("Enter", "x",
+// "Ctrl+C", "Alt+Down", "Shift+Tab", "Ctrl+Shift+End").
+struct KeyChord {
+    std::string key; // a named key or one character
+    bool ctrl = false;
+    bool alt = false;
+    bool shift = false;
+};
+std::optional<KeyChord> ParseKeyChord(const std::string& text);
+
 // A control reference: a number (control ID) or L0..L5 (the rule list of that tab).
 bool IsControlRef(const std::string& text);

@@ -188,8 +188,8 @@ bool ScriptRunner::execute(const ScriptCommand& command, std::string& error) {
         return false;
     };
 
-    if (name == "key")
-        return usable(true) && PressKey(control, args[1], error);
+    if (name == "key") // key KEY ID: the key is the first word, the control the second
+        return usable(true) && PressKey(control, args[0], error);
     if (name == "type") {
         if (!usable(true))
             return false;

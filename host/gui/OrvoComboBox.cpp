@@ -1,5 +1,9 @@
 #include "host/gui/OrvoComboBox.h"
 
+BEGIN_MESSAGE_MAP(COrvoComboBox, CComboBox)
+ON_CONTROL_REFLECT_EX(CBN_KILLFOCUS, &COrvoComboBox::OnKillfocus)
+END_MESSAGE_MAP()
+
 int COrvoComboBox::InsertString(int index, LPCTSTR key, LPCTSTR text) {
     const int at = CComboBox::InsertString(index, text ? text : "");
     if (at >= 0)
@@ -53,4 +57,15 @@ CString COrvoComboBox::GetItemText(int index) {
     if (index < 0 || GetLBText(index, text) < 0)
         return "";
     return text;
+}
+
+int COrvoComboBox::SettleText() {
+    if (!m_hWnd)
+        return CB_ERR;
+    return static_cast<int>(SendMessage(CBM_ORVO_SETTLE));
+}
+
+BOOL COrvoComboBox::OnKillfocus() {
+    SettleText();
+    return FALSE; // the parent hears of the lost focus too
 }

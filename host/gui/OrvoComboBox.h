@@ -1,5 +1,7 @@
 // COrvoComboBox: the host's combo box of keyed entries. Each entry has a key (a code the program works
-// with) and a text (what the user sees); the program selects and reads entries by key.
+// with) and a text (what the user sees); the program selects and reads entries by key. Text typed into
+// the edit field is settled when the box loses the focus (see SettleText): what the box shows is always
+// the selected entry or nothing.
 #pragma once
 
 #include "platform/ComboBox.h"
@@ -26,4 +28,12 @@ public:
     CString GetItemText(int index = -1);
     // The index of the first entry with that key, CB_ERR when none.
     int FindKey(LPCTSTR key);
+    // Settles text typed since the last settling: text equal to an entry's text or key selects that entry
+    // as the user's choice (the parent is told of the change), any other text is cleared. A dialog's OK
+    // runs it too, since Enter confirms without the box losing the focus. The selected index or CB_ERR.
+    int SettleText();
+
+protected:
+    BOOL OnKillfocus();
+    DECLARE_MESSAGE_MAP()
 };

@@ -31,6 +31,8 @@ public:
             m_list->CopySelection();
             return true;
         }
+        if (event->type() == QEvent::KeyPress && moveToEnd(static_cast<QKeyEvent*>(event)))
+            return true;
         if (event->type() == QEvent::MouseButtonDblClick) {
             // Handled here rather than through the view's doubleClicked signal: the view only reports a
             // double-click that follows its own press on the same row, which scripted input may not send.
@@ -54,6 +56,19 @@ public:
     }
 
 private:
+    // Home and End go to the first and the last row, as in a list of the platform (the table view would
+    // only move between the columns of the row).
+    bool moveToEnd(const QKeyEvent* key) {
+        const bool home = key->key() == Qt::Key_Home;
+        if ((!home && key->key() != Qt::Key_End) ||
+            (key->modifiers() & ~Qt::KeypadModifier & ~Qt::ControlModifier))
+            return false;
+        const int rows = m_list->Model() ? m_list->Model()->rowCount() : 0;
+        if (rows > 0)
+            m_list->SetCurSel(home ? 0 : rows - 1);
+        return true;
+    }
+
     COrvoListCtrl* m_list;
 };
 
@@ -219,6 +234,8 @@ void COrvoListCtrl::OnDoubleClick(int row) {
     if (!m_pRecord || row < 0 || row >= m_pRecord->GetRecordCount())
         return;
     m_pRecord->Go(row);
+    if (m_nDblClkMessage == 0)
+        return; // a list whose owner asked for no message
     if (QWidget* owner = orvo::ParentWindowOf(m_hWnd))
         ::SendMessage(owner, m_nDblClkMessage, 0, 0);
 }

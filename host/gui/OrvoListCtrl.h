@@ -41,6 +41,7 @@ public:
     void AdjustField(int mode = -2);
     void SetCanShowTip(BOOL show);
     BOOL GetCanShowTip() const;
+    // 0: a double-click only makes the row current.
     void SetDoubleClickMessage(UINT message) { m_nDblClkMessage = message; }
 
     // The selected line (-1 for none); setting it also moves the record set's cursor.

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -214,6 +215,37 @@ TEST_F(AutomationTest, KeysGoToTheNamedControlOrTheFocus) {
     EXPECT_EQ(outcome.modalResult, IDCANCEL) << "Escape cancels the dialog";
     // Two characters, then one change for the deletion of the selected text.
     EXPECT_EQ(outcome.events, (std::vector<std::string>{"edit change", "edit change", "edit change"}));
+}
+
+TEST_F(AutomationTest, KeysAreTheNamedKeysWithModifiersAndAnOpenListTakesThemFirst) {
+    // key KEY ID presses KEY in ID: Ctrl+C copies the list's row, Enter there confirms the dialog.
+    QApplication::clipboard()->clear();
+    Outcome outcome = runScript("open 1\nrow L0 1\nkey Ctrl+C L0\nkey Enter L0\n");
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_EQ(outcome.modalResult, IDOK);
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("C1\t名"));
+
+    // With a drop-down list open, keys go to the list: Down chooses there, Escape takes the choice back
+    // and closes only the list, and Shift+Tab then moves the focus back from the box.
+    outcome = runScript("open 1\nclick 101\nkey Down\nkey Escape\nkey Shift+Tab\ndump " + path("open.json") +
+                        "\nkey Enter L0\n");
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_EQ(outcome.modalResult, IDOK) << "Escape left the dialog running";
+    EXPECT_EQ(outcome.events, (std::vector<std::string>{"keyed select SHFE", "keyed select "}));
+    const QJsonObject keyed = controlOf(readDump("open.json"), "101");
+    EXPECT_FALSE(keyed.value("dropped").toBool());
+    EXPECT_EQ(keyed.value("current").toInt(), -1);
+    EXPECT_TRUE(controlOf(readDump("open.json"), "100").value("focus").toBool());
+
+    // Names that are no key are refused with their line before anything runs.
+    for (const std::string bad : {"key Ctrl+Foo", "key Hyper+C 100", "key Ctrl+Ctrl+C", "key PgDn"}) {
+        std::istringstream in("open 1\n" + bad + "\n");
+        std::vector<ScriptCommand> commands;
+        ScriptError error;
+        EXPECT_FALSE(ParseScript(in, commands, error)) << bad;
+        EXPECT_EQ(error.line, 2) << bad;
+        EXPECT_NE(error.reason.find("is not a key"), std::string::npos) << error.reason;
+    }
 }
 
 TEST_F(AutomationTest, AFailingCommandStopsTheScriptAndClosesTheDialog) {

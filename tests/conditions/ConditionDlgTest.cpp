@@ -53,6 +53,15 @@ protected:
         return dlg.DoModal();
     }
     void PressOk() { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return); }
+    // A key as the keyboard delivers it: to an open drop-down list first, else to the focus.
+    void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QWidget* popup = QApplication::activePopupWidget();
+        QTest::keyClick(popup ? popup : QApplication::focusWidget(), key, modifiers);
+    }
+    // Text as an input method commits it into the focused field.
+    void Commit(const QString& text) {
+        QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key_unknown, text, Qt::NoModifier);
+    }
     std::vector<std::string> Keys(HWND combo) {
         std::vector<std::string> keys;
         for (const auto& entry : orvo::ReadComboState(combo).entries)
@@ -207,6 +216,90 @@ TEST_F(ConditionDlgTest, TabbingOutOfTheContractBoxCompletesThePrefix) {
     });
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(dlg.m_strContract, "");
+}
+
+TEST_F(ConditionDlgTest, ArrowsInAnOpenListChooseAndTabClosesItKeepingTheChoice) {
+    const INT_PTR result = Run([this] {
+        // The exchange box: each arrow selects, shows the entry and narrows the varieties; the list stays.
+        dlg.m_comboExchange.SetFocus();
+        Press(Qt::Key_Down, Qt::AltModifier);
+        ASSERT_TRUE(dlg.m_comboExchange.GetDroppedState());
+        Press(Qt::Key_Down);
+        EXPECT_EQ(dlg.m_comboExchange.GetString(-1), "DS");
+        EXPECT_EQ(dlg.m_comboExchange.GetWindowText(), GBK("大商所"));
+        EXPECT_EQ(Keys(dlg.m_comboVariety), (std::vector<std::string>{"m"}));
+        Press(Qt::Key_PageDown);
+        EXPECT_EQ(dlg.m_comboExchange.GetString(-1), "SQ");
+        EXPECT_EQ(Keys(dlg.m_comboVariety), (std::vector<std::string>{"cu", "al"}));
+        EXPECT_TRUE(dlg.m_comboExchange.GetDroppedState());
+        Press(Qt::Key_Tab, Qt::ShiftModifier); // back to the customer number, the choice kept
+        EXPECT_FALSE(dlg.m_comboExchange.GetDroppedState());
+        EXPECT_TRUE(dlg.m_editCustomer.m_hWnd->hasFocus());
+        EXPECT_EQ(dlg.m_comboExchange.GetString(-1), "SQ");
+
+        // The contract box: the highlighted match is the one chosen, not the first.
+        dlg.m_comboContract.SetFocus();
+        QTest::keyClicks(QApplication::focusWidget(), "cu");
+        ASSERT_TRUE(dlg.m_comboContract.GetDroppedState());
+        Press(Qt::Key_Down);
+        Press(Qt::Key_Down);
+        EXPECT_EQ(dlg.m_comboContract.GetWindowText(), "cu2502");
+        Press(Qt::Key_Tab);
+        EXPECT_FALSE(dlg.m_comboContract.GetDroppedState());
+        EXPECT_EQ(CWnd::GetFocus(), &dlg.m_comboValidity);
+
+        // The validity box (no edit field): Tab leaves the open list with its choice, the dates follow.
+        Press(Qt::Key_F4);
+        ASSERT_TRUE(dlg.m_comboValidity.GetDroppedState());
+        Press(Qt::Key_Down);
+        Press(Qt::Key_Tab);
+        EXPECT_FALSE(dlg.m_comboValidity.GetDroppedState());
+        EXPECT_NE(CWnd::GetFocus(), &dlg.m_comboValidity);
+        EXPECT_TRUE(dlg.m_dateBegin.IsWindowEnabled());
+        PressOk();
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(dlg.m_strExchange, "SQ");
+    EXPECT_EQ(dlg.m_strContract, "cu2502");
+    EXPECT_EQ(dlg.m_strValidity, "1");
+}
+
+TEST_F(ConditionDlgTest, TypedTextIsSettledOnLeavingAndOnOk) {
+    const INT_PTR result = Run([this] {
+        // The exact text of an entry: leaving selects it and tells the dialog, so the varieties follow.
+        dlg.m_comboExchange.SetFocus();
+        Commit(QStringLiteral("大商所"));
+        Press(Qt::Key_Tab);
+        EXPECT_EQ(dlg.m_comboExchange.GetString(-1), "DS");
+        EXPECT_EQ(Keys(dlg.m_comboVariety), (std::vector<std::string>{"m"}));
+        // A key typed instead of the text chooses that entry and shows its text.
+        dlg.m_comboExchange.SetFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(QApplication::focusWidget(), "SQ");
+        Press(Qt::Key_Tab);
+        EXPECT_EQ(dlg.m_comboExchange.GetString(-1), "SQ");
+        EXPECT_EQ(dlg.m_comboExchange.GetWindowText(), GBK("上期所"));
+        EXPECT_EQ(Keys(dlg.m_comboVariety), (std::vector<std::string>{"cu", "al"}));
+        // Typing an entry's text, then picking that entry: the pick is told.
+        dlg.m_comboExchange.SetFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+        Commit(QStringLiteral("大商所"));
+        dlg.m_comboExchange.PickKey("DS");
+        EXPECT_EQ(Keys(dlg.m_comboVariety), (std::vector<std::string>{"m"}));
+        // Other text is cleared on leaving.
+        dlg.m_comboGroup.SetFocus();
+        QTest::keyClicks(QApplication::focusWidget(), "zz");
+        Press(Qt::Key_Tab);
+        EXPECT_EQ(dlg.m_comboGroup.GetWindowText(), "");
+        // Enter confirms with the focus still in a box: its text is settled first.
+        dlg.m_comboVariety.SetFocus();
+        QTest::keyClicks(QApplication::focusWidget(), "m");
+        PressOk();
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(dlg.m_strExchange, "DS");
+    EXPECT_EQ(dlg.m_strGroup, "");
+    EXPECT_EQ(dlg.m_strVariety, "m");
 }
 
 } // namespace

@@ -189,6 +189,23 @@ TEST_F(ListCtrlTest, DoubleClickOnARowSendsTheMessageToTheOwnerWithTheRowCurrent
     EXPECT_EQ(m_dlg.detailRows.size(), 2u);
 }
 
+TEST_F(ListCtrlTest, HomeAndEndGoToTheFirstAndLastRowWithTheRecordCursor) {
+    fill(m_rec, 40); // more rows than the list shows
+    m_dlg.m_list.Refresh(0);
+    m_dlg.m_list.SetCurSel(5);
+    view()->setFocus();
+    QTest::keyClick(view(), Qt::Key_End);
+    EXPECT_EQ(m_dlg.m_list.GetCurSel(), 39);
+    EXPECT_EQ(m_rec.GetRecNo(), 39);
+    EXPECT_TRUE(view()->viewport()->rect().intersects(view()->visualRect(view()->model()->index(39, 0))))
+        << "the last row is scrolled into view";
+    QTest::keyClick(view(), Qt::Key_Home);
+    EXPECT_EQ(m_dlg.m_list.GetCurSel(), 0);
+    EXPECT_EQ(m_rec.GetRecNo(), 0);
+    QTest::keyClick(view(), Qt::Key_End, Qt::ControlModifier);
+    EXPECT_EQ(m_dlg.m_list.GetCurSel(), 39);
+}
+
 TEST_F(ListCtrlTest, AdjustFieldFitsHeaderAndASampleNeverTheWholeSet) {
     fill(m_rec, 3000);
     m_rec.Set(U("合约"), U("一个相当长的合约名称用于测量"), 10);

@@ -211,6 +211,15 @@ TEST_F(QueryWindowTest, EnterInARuleListQueriesTheDetailOfTheSelectedRow) {
         EXPECT_EQ(RequestCount(16151), 1u);
         EXPECT_EQ(dlg.m_recDetail.GetRecordCount(), 2);
 
+        // A double-click in the detail list makes its row current and queries nothing.
+        QTableView* detail = dlg.m_listDetail.View();
+        const QPoint second = detail->visualRect(detail->model()->index(1, 0)).center();
+        QTest::mouseClick(detail->viewport(), Qt::LeftButton, {}, second);
+        QTest::mouseDClick(detail->viewport(), Qt::LeftButton, {}, second);
+        EXPECT_EQ(RequestCount(16151), 1u);
+        EXPECT_EQ(dlg.m_listDetail.GetCurSel(), 1);
+        EXPECT_EQ(dlg.m_recDetail.GetRecordCount(), 2);
+
         // A double-click on the second row (as the view reports it) asks for its detail.
         QTableView* view = dlg.m_listPriceTrigger.View();
         emit view->doubleClicked(view->model()->index(1, 0));
