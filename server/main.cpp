@@ -24,7 +24,13 @@ const char* const kUsage =
     "  --demo         seed demo data into an empty database (demo operators admin/admin, teller/teller)\n"
     "  --size         demo size: small (default) or large (100,000 stop-loss rules, 20,000 contracts)\n"
     "  --date         business date for validity checks (default: today)\n"
-    "  --max-connections N, --idle-timeout SECONDS, --read-timeout SECONDS\n";
+    "  --max-connections N, --idle-timeout SECONDS, --read-timeout SECONDS\n"
+    "  --max-pending-logins N  connections not logged in yet (default 32)\n"
+    "  --login-timeout SECONDS  a connection must log in within this time (default 10)\n"
+    "  --write-timeout SECONDS  a client must take each part of a reply within this time (default 30)\n"
+    "  --workers N    threads for heavy requests, as many again for light ones (default: cores)\n"
+    "  --tls-cert FILE --tls-key FILE  serve TLS only (1.2 or later) with this PEM certificate and key\n"
+    "  --read-only    never change the database: open it read-only, no schema step\n";
 
 bool splitListen(std::string_view text, std::string& address, int& port) {
     size_t colon = text.rfind(':');
@@ -67,11 +73,24 @@ void warnWithoutOperators(const std::string& path) {
                      path.c_str());
 }
 
+// A database the server must not change: it has to exist and hold the operators; nothing is created.
+bool checkReadOnlyStore(const std::string& path, std::string& error) {
+    Db db;
+    Statement probe;
+    if (!db.open(path, true, error))
+        return false;
+    if (!db.prepare("SELECT COUNT(*) FROM operators", probe, error) || probe.step() != SQLITE_ROW) {
+        error = "not a counter database (" + (error.empty() ? db.lastError() : error) + ")";
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     std::string listen, dbPath, size = "small", date;
-    bool demo = false;
+    bool demo = false, readOnly = false;
     ServerOptions options;
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
@@ -107,6 +126,20 @@ int main(int argc, char** argv) {
             options.idleTimeoutMs = numeric("--idle-timeout") * 1000;
         else if (arg == "--read-timeout")
             options.readTimeoutMs = numeric("--read-timeout") * 1000;
+        else if (arg == "--write-timeout")
+            options.writeTimeoutMs = numeric("--write-timeout") * 1000;
+        else if (arg == "--login-timeout")
+            options.loginTimeoutMs = numeric("--login-timeout") * 1000;
+        else if (arg == "--max-pending-logins")
+            options.maxPendingLogins = numeric("--max-pending-logins");
+        else if (arg == "--workers")
+            options.workers = numeric("--workers");
+        else if (arg == "--tls-cert")
+            options.tlsCertFile = value("--tls-cert");
+        else if (arg == "--tls-key")
+            options.tlsKeyFile = value("--tls-key");
+        else if (arg == "--read-only")
+            readOnly = true;
         else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
@@ -147,7 +180,12 @@ int main(int argc, char** argv) {
     demoOptions.size = size == "large" ? DemoSize::Large : DemoSize::Small;
     demoOptions.today = date;
     std::string error;
-    if (!prepareStore(dbPath, demo ? &demoOptions : nullptr, error)) {
+    if (readOnly && demo) {
+        std::fprintf(stderr, "orvo-counterd: --demo cannot seed a --read-only database\n");
+        return 2;
+    }
+    if (readOnly ? !checkReadOnlyStore(dbPath, error)
+                 : !prepareStore(dbPath, demo ? &demoOptions : nullptr, error)) {
         std::fprintf(stderr, "orvo-counterd: %s: %s\n", dbPath.c_str(), error.c_str());
         return 1;
     }
