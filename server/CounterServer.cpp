@@ -18,6 +18,10 @@ std::string peerName(const asio::ip::tcp::endpoint& endpoint) {
            std::to_string(endpoint.port());
 }
 
+// Heavy workers run at a lower priority, so a small query keeps its latency while long replies
+// are produced.
+constexpr int kHeavyNiceness = 5;
+
 // Every session is a descriptor: let the process use as many as it is allowed.
 void raiseDescriptorLimit() {
     rlimit limit{};
@@ -99,7 +103,7 @@ int CounterServer::start(const std::string& address, int port, std::string& erro
     int workers =
         m_options.workers > 0 ? m_options.workers : static_cast<int>(std::thread::hardware_concurrency());
     workers = std::max(1, workers);
-    core->heavy = std::make_unique<WorkerPool>(workers, m_options.dbPath);
+    core->heavy = std::make_unique<WorkerPool>(workers, m_options.dbPath, kHeavyNiceness);
     core->light = std::make_unique<WorkerPool>(workers, m_options.dbPath);
     m_core = std::move(core);
     m_running = true;

@@ -49,7 +49,8 @@ void LoginGuard::makeRoom(Table& table, Clock::time_point now) {
     auto oldest = std::min_element(table.begin(), table.end(), [](const auto& a, const auto& b) {
         return a.second.lastFailure < b.second.lastFailure;
     });
-    table.erase(oldest);
+    if (oldest != table.end())
+        table.erase(oldest);
 }
 
 void LoginGuard::fail(Table& table, std::string_view key, Clock::time_point now) {

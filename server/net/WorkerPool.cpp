@@ -2,12 +2,15 @@
 
 #include <algorithm>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 namespace orvo::server {
 
-WorkerPool::WorkerPool(int threads, std::string dbPath) : m_dbPath(std::move(dbPath)) {
+WorkerPool::WorkerPool(int threads, std::string dbPath, int niceness) : m_dbPath(std::move(dbPath)) {
     threads = std::max(1, threads);
     for (int i = 0; i < threads; ++i)
-        m_threads.emplace_back([this] { run(); });
+        m_threads.emplace_back([this, niceness] { run(niceness); });
 }
 
 WorkerPool::~WorkerPool() {
@@ -43,7 +46,11 @@ std::size_t WorkerPool::waiting() {
     return m_jobs.size();
 }
 
-void WorkerPool::run() {
+void WorkerPool::run(int niceness) {
+    if (niceness > 0) {
+        // Best effort: without it the pools only differ in their queues.
+        [[maybe_unused]] const int rc = setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), niceness);
+    }
     Db db;
     std::string error;
     for (;;) {

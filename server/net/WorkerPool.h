@@ -22,7 +22,9 @@ public:
     // opened.
     using Job = std::function<void(Db* db, const std::string& dbError)>;
 
-    WorkerPool(int threads, std::string dbPath);
+    // niceness > 0 lowers the threads' scheduling priority (Linux nice, per thread): work that may
+    // run long yields the processor to short requests and to the event loop.
+    WorkerPool(int threads, std::string dbPath, int niceness = 0);
     ~WorkerPool();
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
@@ -33,7 +35,7 @@ public:
     std::size_t waiting();
 
 private:
-    void run();
+    void run(int niceness);
 
     std::string m_dbPath;
     std::mutex m_mutex;
