@@ -1,15 +1,15 @@
-// The counter server: listens on a TCP address, serves each connection on its own thread (up to a
-// cap) with its own read-only database connection, and stops gracefully. Embeddable: the client can
-// run it in-process on a system-chosen port.
+// The counter server: listens on a TCP address (optionally TLS-only) and serves every connection from
+// one event loop; request handlers run on bounded worker pools, each worker with its own read-only
+// database connection. Stops gracefully. Embeddable: the client can run it in-process on a
+// system-chosen port.
 #pragma once
 
+#include "server/net/LoginGuard.h"
+
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <list>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -19,15 +19,23 @@ namespace orvo::server {
 struct ServerOptions {
     std::string dbPath;         // an existing database (see Store.h to create and seed one)
     std::string today;          // business date "YYYY.MM.DD"; empty: the local date of each request
-    int maxConnections = 32;    // further clients get status 5 and are closed
-    int idleTimeoutMs = 300000; // no request for this long: the connection is closed
+    int maxConnections = 1024;  // further clients get status 5 and are closed
+    int maxPendingLogins = 32;  // of those, not logged in yet; further clients get status 5
+    int loginTimeoutMs = 10000; // a connection not logged in by then is closed, whatever it sends
+    int idleTimeoutMs = 300000; // no request of a logged-in operator for this long: closed
     int readTimeoutMs = 30000;  // a started frame must be complete within this time
-    int writeTimeoutMs = 30000; // a client that stops reading a reply is dropped after this
+    int writeTimeoutMs = 30000; // each reply chunk must be taken by the client within this time
     int stopGraceMs = 5000;     // stop() lets running requests finish for this long
+    int workers = 0;            // threads for heavy requests (as many again for light ones); 0: cores
     std::uint32_t maxRequestBytes = 1024 * 1024;
+    std::string tlsCertFile; // both set: the port speaks TLS only (PEM files)
+    std::string tlsKeyFile;
+    LoginGuardOptions loginGuard;
     // One line per request and per connection event; default: standard error.
     std::function<void(std::string_view)> log;
 };
+
+struct ServerCore;
 
 class CounterServer {
 public:
@@ -46,23 +54,14 @@ public:
     int activeConnections();
 
 private:
-    struct Connection;
-    void acceptLoop();
-    void serve(Connection& conn);
-    void reapFinished();
+    void accept();
     void logLine(std::string_view line);
 
     ServerOptions m_options;
-    int m_listenFd = -1;
-    int m_wakeFd = -1;
+    std::unique_ptr<ServerCore> m_core;
+    std::thread m_loop;
     int m_port = -1;
     std::atomic<bool> m_running{false};
-    std::atomic<bool> m_stopping{false};
-    std::thread m_acceptThread;
-    std::mutex m_mutex;
-    std::condition_variable m_finished;
-    std::list<std::unique_ptr<Connection>> m_connections;
-    std::mutex m_logMutex;
 };
 
 } // namespace orvo::server

@@ -1,5 +1,7 @@
 #include "server/Db.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <utility>
 
 namespace orvo::server {
@@ -20,6 +22,13 @@ Db& Db::operator=(Db&& other) noexcept {
 
 bool Db::open(const std::string& path, bool readOnly, std::string& error) {
     close();
+    if (!readOnly) {
+        // Created by us first, owner-only: it holds password hashes and every customer's data. SQLite
+        // gives its -wal, -shm and journal files the permissions of the database file.
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0)
+            ::close(fd);
+    }
     int flags = readOnly ? SQLITE_OPEN_READONLY : (SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     flags |= SQLITE_OPEN_NOMUTEX; // each connection is used by one thread at a time
     if (sqlite3_open_v2(path.c_str(), &m_db, flags, nullptr) != SQLITE_OK) {

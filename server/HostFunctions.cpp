@@ -2,9 +2,12 @@
 #include "server/Functions.h"
 #include "server/Schema.h"
 #include "server/SqlQuery.h"
+#include "server/net/LogText.h"
+#include "server/net/LoginGuard.h"
 
 #include "protocol/Header.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,18 +62,43 @@ Outcome handleLogin(CallContext& ctx) {
         return fail(proto::kStatusBadRequest, "item 553 (operator) is required");
 
     ctx.session.loggedIn = false; // a new login replaces the old one, also when it fails
-    Operator op;
-    if (!authenticate(ctx.db, name, password, op, error)) {
-        if (!error.empty())
-            return fail(proto::kStatusInternal, "database error: " + error);
-        Outcome refused =
-            fail(proto::kStatusNotPermitted, "login refused: unknown operator or wrong password");
+    ctx.session.loginName = name;
+    auto refuse = [&ctx](std::string text) {
+        Outcome refused = fail(proto::kStatusNotPermitted, std::move(text));
         if (++ctx.session.failedLogins >= kMaxFailedLogins) {
             refused.text += "; too many attempts, connection closed";
             refused.closeAfter = true;
         }
         return refused;
+    };
+    LoginGuard* guard = ctx.session.guard;
+    if (guard) {
+        // Too many failures for this name or from this address: the password is not even looked at.
+        const auto wait = guard->refusal(name, ctx.session.peerAddress);
+        if (wait.count() > 0) {
+            const auto seconds = (wait.count() + 999) / 1000;
+            return refuse("login refused: too many failed logins for this operator or from this address; try "
+                          "again in " +
+                          std::to_string(seconds) + " s");
+        }
     }
+    Operator op;
+    bool accepted = false;
+    {
+        std::optional<LoginGuard::HashSlot> slot;
+        if (guard)
+            slot.emplace(*guard);
+        accepted = authenticate(ctx.db, name, password, op, error);
+    }
+    if (!accepted) {
+        if (!error.empty())
+            return fail(proto::kStatusInternal, "database error: " + error);
+        if (guard)
+            guard->recordFailure(name, ctx.session.peerAddress);
+        return refuse("login refused: unknown operator or wrong password");
+    }
+    if (guard)
+        guard->recordSuccess(name);
     ctx.session.op = std::move(op);
     ctx.session.loggedIn = true;
     ctx.session.failedLogins = 0;
@@ -89,7 +117,7 @@ Outcome handleDownload(CallContext& ctx) {
     std::string_view table = item->value;
     if (table.size() > kMaxTableNameBytes || !downloadQueryFor(table))
         return fail(proto::kStatusBadRequest,
-                    "no such table: " + std::string(table.substr(0, kMaxTableNameBytes)));
+                    "no such table: " + escapeText(table.substr(0, kMaxTableNameBytes), true));
 
     SqlQuery q;
     Statement stmt;

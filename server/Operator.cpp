@@ -1,6 +1,7 @@
 #include "server/Operator.h"
 
 #include "server/Dates.h"
+#include "server/LoginCost.h"
 
 #include <sodium.h>
 
@@ -121,12 +122,7 @@ bool authenticate(Db& db, std::string_view name, std::string_view password, Oper
     int rc = find.step();
     if (rc == SQLITE_DONE) {
         // Spend the same effort as for a known name, so timing does not tell which names exist.
-        static const std::string dummy = [] {
-            std::string h;
-            hashPassword("-", h, true);
-            return h;
-        }();
-        verifyPassword(dummy, password);
+        verifyPassword(dummyHashLikeStored(db), password);
         return false;
     }
     if (rc != SQLITE_ROW) {

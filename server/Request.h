@@ -14,10 +14,15 @@
 
 namespace orvo::server {
 
+class LoginGuard;
+
 struct Session {
     bool loggedIn = false;
     Operator op;
-    int failedLogins = 0;
+    int failedLogins = 0;        // on this connection
+    std::string peerAddress;     // the client's address, without the port
+    LoginGuard* guard = nullptr; // the server's defences against guessing; null: none
+    std::string loginName;       // the name the last login tried (UTF-8), for the log
 };
 
 struct Request {

@@ -30,6 +30,7 @@ const std::string kDefaultConfig = std::string(ORVO_SYSCONFDIR) + "/orvo/orvo-co
 struct ServeSettings {
     std::string listen, dbPath, size = "small", date, logLevel = "info";
     bool demo = false;
+    bool readOnly = false;
 };
 
 bool splitListen(std::string_view text, std::string& address, int& port) {
@@ -70,8 +71,22 @@ void addServeOptions(CLI::App& app, ServeSettings& s) {
 
 // Limits and time-outs of the connections.
 void addLimitOptions(CLI::App& app, ServerOptions& options) {
-    app.add_option("--max-connections", options.maxConnections, "clients served at once (default 32)")
+    app.add_option("--max-connections", options.maxConnections, "clients served at once (default 1024)")
         ->check(CLI::Range(1, 1000000));
+    app.add_option("--max-pending-logins", options.maxPendingLogins,
+                   "connections not logged in yet (default 32)")
+        ->check(CLI::Range(1, 1000000));
+    app.add_option_function<int>(
+           "--login-timeout", [&options](int s) { options.loginTimeoutMs = s * 1000; },
+           "seconds a connection has to log in (default 10)")
+        ->check(CLI::Range(1, 1000000));
+    app.add_option_function<int>(
+           "--write-timeout", [&options](int s) { options.writeTimeoutMs = s * 1000; },
+           "seconds a client has to take each part of a reply (default 30)")
+        ->check(CLI::Range(1, 1000000));
+    app.add_option("--workers", options.workers,
+                   "threads for heavy requests, as many again for light ones (default: cores)")
+        ->check(CLI::Range(1, 1024));
     app.add_option_function<int>(
            "--idle-timeout", [&options](int s) { options.idleTimeoutMs = s * 1000; },
            "seconds a connection may stay idle (default 300)")
@@ -80,6 +95,17 @@ void addLimitOptions(CLI::App& app, ServerOptions& options) {
            "--read-timeout", [&options](int s) { options.readTimeoutMs = s * 1000; },
            "seconds a started request may take to arrive (default 30)")
         ->check(CLI::Range(1, 1000000));
+}
+
+// TLS on the listening port, and a database the server must not change.
+void addSecurityOptions(CLI::App& app, ServerOptions& options, ServeSettings& s) {
+    auto* cert = app.add_option("--tls-cert", options.tlsCertFile,
+                                "PEM certificate: with --tls-key the port speaks TLS only (1.2 or later)");
+    auto* key = app.add_option("--tls-key", options.tlsKeyFile, "PEM private key of --tls-cert");
+    cert->needs(key);
+    key->needs(cert);
+    app.add_flag("--read-only", s.readOnly,
+                 "never change the database: open it read-only, no schema step (it must exist)");
 }
 
 void addLogOptions(CLI::App& app, std::string& level) {
@@ -97,6 +123,19 @@ void warnWithoutOperators(const std::string& path) {
                                     " holds no operators, every login will be refused (add one with "
                                     "'orvo-counterd operator add NAME --db " +
                                     path + "', or --demo for demo data)");
+}
+
+// A database the server must not change: it has to exist and hold the operators; nothing is created.
+bool checkReadOnlyStore(const std::string& path, std::string& error) {
+    Db db;
+    Statement probe;
+    if (!db.open(path, true, error))
+        return false;
+    if (!db.prepare("SELECT COUNT(*) FROM operators", probe, error) || probe.step() != SQLITE_ROW) {
+        error = "not a counter database (" + (error.empty() ? db.lastError() : error) + ")";
+        return false;
+    }
+    return true;
 }
 
 int serve(const ServeSettings& s, ServerOptions options) {
@@ -122,7 +161,12 @@ int serve(const ServeSettings& s, ServerOptions options) {
     demoOptions.size = s.size == "large" ? DemoSize::Large : DemoSize::Small;
     demoOptions.today = s.date;
     std::string error;
-    if (!prepareStore(s.dbPath, s.demo ? &demoOptions : nullptr, error)) {
+    if (s.readOnly && s.demo) {
+        std::fprintf(stderr, "orvo-counterd: --demo cannot seed a --read-only database\n");
+        return 2;
+    }
+    if (s.readOnly ? !checkReadOnlyStore(s.dbPath, error)
+                   : !prepareStore(s.dbPath, s.demo ? &demoOptions : nullptr, error)) {
         logLine(LogLevel::Error, s.dbPath + ": " + error);
         return 1;
     }
@@ -166,6 +210,7 @@ int main(int argc, char** argv) {
     ServerOptions options;
     addServeOptions(app, settings);
     addLimitOptions(app, options);
+    addSecurityOptions(app, options, settings);
     addLogOptions(app, settings.logLevel);
 
     std::function<int()> chosen;

@@ -1,12 +1,17 @@
 // The orvo-counterd program itself: its command line, start-up on a demo database, SIGTERM.
 #include "ServerFixture.h"
 
+#include "server/Store.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <poll.h>
+#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -142,6 +147,48 @@ TEST(Counterd, AnExistingDatabaseIsKeptAsItIs) {
     ASSERT_TRUE(check.prepare("SELECT COUNT(*) FROM rules WHERE kind = 7", count, error));
     ASSERT_EQ(count.step(), SQLITE_ROW);
     EXPECT_EQ(count.integer(0), 0);
+}
+
+std::string fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+TEST(Counterd, ReadOnlyServesWithoutChangingTheDatabase) {
+    TempDir dir;
+    const std::string db = dir.path + "/ro.db";
+    std::string error;
+    server::DemoOptions demoOptions;
+    demoOptions.today = kToday;
+    ASSERT_TRUE(server::prepareStore(db, &demoOptions, error)) << error;
+    {
+        // An older file: it lacks an index that the schema step would add.
+        server::Db old;
+        ASSERT_TRUE(old.open(db, false, error)) << error;
+        ASSERT_TRUE(old.exec("DROP INDEX rules_kind_jys", error)) << error;
+    }
+    const std::string before = fileBytes(db);
+    ASSERT_FALSE(before.empty());
+
+    Child server({"--listen", "127.0.0.1:0", "--db", db, "--read-only", "--date", kToday});
+    ASSERT_TRUE(server.waitFor("listening on 127.0.0.1:", 10000)) << server.output;
+    ASSERT_TRUE(server.waitFor("\n", 1000));
+    const int port = std::stoi(server.output.substr(server.output.find("127.0.0.1:") + 10));
+    RawClient c;
+    ASSERT_TRUE(c.connect(port));
+    ASSERT_TRUE(c.login("teller", "teller"));
+    EXPECT_EQ(c.call(16477, {{697, ""}, {9020, ""}}).status, 0);
+    kill(server.pid, SIGTERM);
+    EXPECT_EQ(server.exitCode(10000), 0);
+    EXPECT_TRUE(fileBytes(db) == before) << "the database file changed";
+
+    // A missing database is an error, not a new file.
+    const std::string missing = dir.path + "/missing.db";
+    Child refused({"--listen", "127.0.0.1:0", "--db", missing, "--read-only"});
+    EXPECT_EQ(refused.exitCode(5000), 1);
+    EXPECT_FALSE(std::filesystem::exists(missing));
 }
 
 } // namespace

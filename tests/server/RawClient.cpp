@@ -30,13 +30,22 @@ RawClient::~RawClient() {
     close();
 }
 
-bool RawClient::connect(int port, int timeoutMs) {
+bool RawClient::connect(int port, int timeoutMs, const char* sourceAddress) {
     close();
     m_timeoutMs = timeoutMs;
     m_reader.Reset();
     m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (m_fd < 0)
         return false;
+    if (sourceAddress) {
+        sockaddr_in source{};
+        source.sin_family = AF_INET;
+        if (inet_pton(AF_INET, sourceAddress, &source.sin_addr) != 1 ||
+            bind(m_fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0) {
+            close();
+            return false;
+        }
+    }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<std::uint16_t>(port));

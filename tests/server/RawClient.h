@@ -39,7 +39,9 @@ public:
     RawClient(const RawClient&) = delete;
     RawClient& operator=(const RawClient&) = delete;
 
-    bool connect(int port, int timeoutMs = 5000);
+    // From sourceAddress when given (another loopback address, e.g. "127.0.0.2").
+    bool connect(int port, int timeoutMs = 5000, const char* sourceAddress = nullptr);
+    int fd() const { return m_fd; }
     void close();
 
     // Sends one request and reads its reply (rows, then E). complete is false when the connection

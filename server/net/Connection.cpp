@@ -1,0 +1,334 @@
+#include "server/net/Connection.h"
+
+#include "protocol/Header.h"
+#include "server/Dates.h"
+#include "server/Functions.h"
+#include "server/net/LogText.h"
+#include "server/net/RequestLane.h"
+
+#include <algorithm>
+
+namespace orvo::server {
+namespace {
+
+constexpr std::size_t kReadChunk = 4096; // what an idle connection holds to receive into
+
+// Reads the sequence number of a frame whose header is broken, so the error still reaches the
+// request it answers when that much is readable.
+std::uint32_t bestEffortSeq(const proto::Frame& frame) {
+    std::uint64_t seq = 0;
+    if (const proto::Item* item = frame.Find(proto::kTagSeq))
+        if (proto::ParseDecimal(item->value, 0xFFFFFFFFu, seq))
+            return static_cast<std::uint32_t>(seq);
+    return 0;
+}
+
+std::chrono::milliseconds ms(int value) {
+    return std::chrono::milliseconds(value);
+}
+
+} // namespace
+
+Connection::Connection(ServerCore& core, asio::ip::tcp::socket socket, std::string peer, std::string address,
+                       std::string refusal)
+    : m_core(core), m_socket(std::move(socket)), m_peer(std::move(peer)), m_address(std::move(address)),
+      m_refusal(std::move(refusal)), m_readTimer(core.io), m_writeTimer(core.io), m_reader([&core] {
+          proto::Limits limits;
+          limits.maxFrameSize = core.options.maxRequestBytes;
+          limits.allowColumnNames = false; // requests carry tags only
+          return limits;
+      }()) {
+    if (core.tls)
+        m_tls.emplace(std::move(m_socket), *core.tls);
+    m_session.peerAddress = m_address;
+    m_session.guard = &core.guard;
+}
+
+void Connection::start() {
+    m_core.connections.insert(shared_from_this());
+    if (m_refusal.empty()) {
+        m_counted = true;
+        ++m_core.active;
+        ++m_core.pending;
+    }
+    const auto now = Clock::now();
+    m_loginDeadline = now + ms(m_core.options.loginTimeoutMs);
+    m_idleDeadline = now + ms(m_core.options.idleTimeoutMs);
+    armReadTimer(); // the handshake, too, must be over before the login deadline
+    if (!m_tls) {
+        afterHandshake();
+        return;
+    }
+    m_tls->async_handshake(
+        asio::ssl::stream_base::server, [self = shared_from_this()](const asio::error_code& ec) {
+            if (self->m_closed)
+                return;
+            if (ec) {
+                self->close("TLS handshake failed (" + escapeText(ec.message(), true) + ")");
+                return;
+            }
+            self->afterHandshake();
+        });
+}
+
+void Connection::afterHandshake() {
+    if (m_refusal.empty()) {
+        processFrames();
+        return;
+    }
+    {
+        std::lock_guard lock(m_sinkMutex);
+        m_pending.clear();
+        proto::AppendEnd(m_pending, 0, proto::kStatusLimit, m_refusal, 0);
+        m_inFlight = true;
+    }
+    startWrite();
+}
+
+void Connection::close(std::string_view why) {
+    if (m_closed)
+        return;
+    auto self = shared_from_this(); // the set below may hold the last reference
+    m_closed = true;
+    if (!why.empty())
+        m_core.log("connection " + m_peer + " closed: " + std::string(why));
+    asio::error_code ignored;
+    socket().shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+    socket().close(ignored);
+    m_readTimer.cancel();
+    m_writeTimer.cancel();
+    {
+        std::lock_guard lock(m_sinkMutex);
+        m_sinkFailed = true;
+    }
+    m_sinkReady.notify_all();
+    if (m_counted) {
+        --m_core.active;
+        if (!m_loggedIn)
+            --m_core.pending;
+    }
+    m_core.connections.erase(self);
+}
+
+void Connection::processFrames() {
+    if (m_closed)
+        return;
+    if (m_core.stopping) {
+        close({});
+        return;
+    }
+    const proto::ReadResult result = m_reader.Next(m_frame);
+    if (result == proto::ReadResult::Error) {
+        close(std::string("broken frame (") + proto::ErrorText(m_reader.error()) + ")");
+        return;
+    }
+    if (result == proto::ReadResult::Frame) {
+        m_frameDeadline = Clock::time_point::max();
+        dispatchRequest();
+        return;
+    }
+    if (m_reader.Buffered() == 0)
+        m_frameDeadline = Clock::time_point::max();
+    else if (m_frameDeadline == Clock::time_point::max())
+        m_frameDeadline = Clock::now() + ms(m_core.options.readTimeoutMs);
+    armReadTimer();
+    readMore();
+}
+
+void Connection::readMore() {
+    const std::span<char> space = m_reader.PrepareWrite(kReadChunk);
+    withStream([this, space](auto& stream) {
+        stream.async_read_some(asio::buffer(space.data(), space.size()),
+                               [self = shared_from_this()](const asio::error_code& ec, std::size_t got) {
+                                   if (self->m_closed)
+                                       return;
+                                   if (ec) {
+                                       self->close({}); // the client went away
+                                       return;
+                                   }
+                                   self->m_reader.Commit(got);
+                                   self->processFrames();
+                               });
+    });
+}
+
+void Connection::armReadTimer() {
+    auto deadline = std::min(m_idleDeadline, m_frameDeadline);
+    if (!m_loggedIn)
+        deadline = std::min(deadline, m_loginDeadline);
+    m_readTimer.expires_at(deadline);
+    m_readTimer.async_wait([self = shared_from_this()](const asio::error_code& ec) {
+        if (!ec)
+            self->onReadTimer();
+    });
+}
+
+void Connection::onReadTimer() {
+    if (m_closed || m_requestRunning)
+        return;
+    const auto now = Clock::now();
+    if (!m_loggedIn && m_loginDeadline <= now)
+        close("login time-out");
+    else if (m_frameDeadline <= now)
+        close("read time-out");
+    else if (m_idleDeadline <= now)
+        close("idle time-out");
+    else
+        armReadTimer(); // woken early
+}
+
+void Connection::dispatchRequest() {
+    m_readTimer.cancel();
+    m_requestRunning = true;
+    m_core.requestStarted();
+    WorkerPool& pool = isLightRequest(m_frame) ? *m_core.light : *m_core.heavy;
+    pool.post([self = shared_from_this()](Db* db, const std::string& dbError) mutable {
+        self->runRequest(db, dbError);
+    });
+}
+
+void Connection::runRequest(Db* db, const std::string& dbError) {
+    using SteadyClock = std::chrono::steady_clock;
+    const auto started = SteadyClock::now();
+    proto::Header header;
+    const proto::Error headerError = proto::ReadHeader(m_frame.items, header);
+    Request request;
+    request.seq = headerError == proto::Error::None ? header.seq : bestEffortSeq(m_frame);
+    request.function = header.function;
+    request.items = m_frame.items;
+    m_session.loginName.clear();
+    ReplyWriter reply(*this, request.seq);
+    Outcome outcome;
+    if (headerError != proto::Error::None) {
+        outcome = fail(proto::kStatusBadRequest,
+                       std::string("bad request header: ") + proto::ErrorText(headerError));
+    } else if (header.type != proto::MessageType::Request) {
+        outcome = fail(proto::kStatusBadRequest, "expected a request (35=Q)");
+    } else if (m_frame.items.size() > proto::kMaxItemsPerRequest) {
+        outcome = fail(proto::kStatusLimit, "too many items in one request (limit " +
+                                                std::to_string(proto::kMaxItemsPerRequest) + ")");
+    } else if (!db) {
+        outcome = fail(proto::kStatusInternal, "database unavailable");
+        outcome.closeAfter = true;
+        m_core.log("connection " + m_peer + ": cannot open database: " + dbError);
+    } else {
+        CallContext ctx{*db, m_session, request, reply,
+                        m_core.options.today.empty() ? localDate() : m_core.options.today};
+        outcome = dispatch(ctx);
+    }
+    reply.end(outcome.status, outcome.text);
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - started).count();
+    std::string line = "op=" + (m_session.loggedIn ? escapeText(m_session.op.name) : std::string("-")) +
+                       " fn=" + std::to_string(request.function) + " rows=" + std::to_string(reply.rows()) +
+                       " ms=" + std::to_string(elapsed) + " status=" + std::to_string(outcome.status);
+    if (outcome.status)
+        line += " (" + escapeText(outcome.text) + ")";
+    if (request.function == proto::kFunctionLogin && outcome.status)
+        line += " peer=" + m_peer + " name=\"" + escapeText(m_session.loginName) + "\"";
+    m_core.log(line);
+    const bool closeAfter = reply.failed() || outcome.closeAfter;
+    asio::post(m_core.io, [self = shared_from_this(), closeAfter] { self->onRequestDone(closeAfter); });
+}
+
+void Connection::onRequestDone(bool closeAfter) {
+    m_closeAfterReply = closeAfter;
+    bool writing = false;
+    {
+        std::lock_guard lock(m_sinkMutex);
+        writing = m_inFlight;
+    }
+    if (writing)
+        m_replyDone = true; // onWritten finishes the request with the last chunk
+    else
+        finishRequest();
+}
+
+void Connection::finishRequest() {
+    m_replyDone = false;
+    m_requestRunning = false;
+    m_core.requestEnded();
+    {
+        std::lock_guard lock(m_sinkMutex);
+        std::string().swap(m_pending); // an idle connection keeps no send buffer
+    }
+    if (m_closed)
+        return;
+    if (m_closeAfterReply || m_core.stopping) {
+        close({});
+        return;
+    }
+    const auto now = Clock::now();
+    if (m_session.loggedIn != m_loggedIn) {
+        m_loggedIn = m_session.loggedIn;
+        if (m_loggedIn) {
+            --m_core.pending;
+        } else {
+            ++m_core.pending; // logged out by a failed login: the login clock starts again
+            m_loginDeadline = now + ms(m_core.options.loginTimeoutMs);
+        }
+    }
+    // Only a logged-in operator's requests keep a connection alive.
+    if (m_loggedIn)
+        m_idleDeadline = now + ms(m_core.options.idleTimeoutMs);
+    else if (m_loginDeadline <= now) {
+        close("login time-out");
+        return;
+    }
+    processFrames();
+}
+
+bool Connection::write(std::string_view bytes) {
+    std::unique_lock lock(m_sinkMutex);
+    // The loop ends every chunk within the write time-out (or closes), so this wait is bounded; the
+    // extra margin only guards against a stopped loop.
+    const auto limit = ms(m_core.options.writeTimeoutMs + 5000);
+    if (!m_sinkReady.wait_for(lock, limit, [this] { return !m_inFlight || m_sinkFailed; }))
+        m_sinkFailed = true;
+    if (m_sinkFailed)
+        return false;
+    m_pending.assign(bytes);
+    m_inFlight = true;
+    lock.unlock();
+    asio::post(m_core.io, [self = shared_from_this()] { self->startWrite(); });
+    return true;
+}
+
+void Connection::startWrite() {
+    if (m_closed) {
+        onWritten(asio::error::operation_aborted);
+        return;
+    }
+    // One deadline for the whole chunk: partial sends do not extend it.
+    m_writeTimer.expires_after(ms(m_core.options.writeTimeoutMs));
+    m_writeTimer.async_wait([self = shared_from_this()](const asio::error_code& ec) {
+        if (!ec)
+            self->close("write time-out: the client stopped reading");
+    });
+    withStream([this](auto& stream) {
+        asio::async_write(
+            stream, asio::buffer(m_pending),
+            [self = shared_from_this()](const asio::error_code& ec, std::size_t) { self->onWritten(ec); });
+    });
+}
+
+void Connection::onWritten(const asio::error_code& ec) {
+    m_writeTimer.cancel();
+    {
+        std::lock_guard lock(m_sinkMutex);
+        m_inFlight = false;
+        if (ec)
+            m_sinkFailed = true;
+    }
+    m_sinkReady.notify_all();
+    if (ec)
+        close({});
+    if (m_replyDone) {
+        finishRequest();
+        return;
+    }
+    if (!m_refusal.empty())
+        close({});
+}
+
+} // namespace orvo::server

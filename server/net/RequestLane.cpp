@@ -1,0 +1,37 @@
+#include "server/net/RequestLane.h"
+
+#include "protocol/Header.h"
+#include "server/Functions.h"
+
+namespace orvo::server {
+namespace {
+
+constexpr std::uint32_t kTagCustomer = 605;
+
+} // namespace
+
+bool isLightRequest(const proto::Frame& frame) {
+    proto::Header header;
+    if (proto::ReadHeader(frame.items, header) != proto::Error::None)
+        return true; // answered with an error at once
+    switch (header.function) {
+    case proto::kFunctionDownloadTable:
+        return false;
+    case kFunctionPriceTrigger:
+    case kFunctionStopProfit:
+    case kFunctionFillTrigger:
+    case kFunctionArbitrage:
+    case kFunctionBatchLinked:
+    case kFunctionLinkGroups:
+    case kFunctionLinkSubgroups:
+    case kFunctionCurrentOrders:
+    case kFunctionHistoryOrders: {
+        const proto::Item* customer = frame.Find(kTagCustomer);
+        return customer && !customer->value.empty();
+    }
+    default:
+        return true;
+    }
+}
+
+} // namespace orvo::server

@@ -1,0 +1,12 @@
+// Which worker pool a request goes to. Light requests are bounded by nature: the login, the
+// heartbeat, the permissions, and queries of one customer (item 605). Everything else may stream a
+// whole table and waits for a heavy worker, so that long replies never hold up a small query.
+#pragma once
+
+#include "protocol/Items.h"
+
+namespace orvo::server {
+
+bool isLightRequest(const proto::Frame& frame);
+
+} // namespace orvo::server

@@ -1,0 +1,74 @@
+#include "server/net/WorkerPool.h"
+
+#include <algorithm>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace orvo::server {
+
+WorkerPool::WorkerPool(int threads, std::string dbPath, int niceness) : m_dbPath(std::move(dbPath)) {
+    threads = std::max(1, threads);
+    for (int i = 0; i < threads; ++i)
+        m_threads.emplace_back([this, niceness] { run(niceness); });
+}
+
+WorkerPool::~WorkerPool() {
+    stop();
+}
+
+void WorkerPool::post(Job job) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_stopping)
+            return;
+        m_jobs.push_back(std::move(job));
+    }
+    m_ready.notify_one();
+}
+
+void WorkerPool::stop() {
+    std::deque<Job> dropped;
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+        dropped.swap(m_jobs);
+    }
+    m_ready.notify_all();
+    for (auto& t : m_threads)
+        if (t.joinable())
+            t.join();
+    m_threads.clear();
+}
+
+std::size_t WorkerPool::waiting() {
+    std::lock_guard lock(m_mutex);
+    return m_jobs.size();
+}
+
+void WorkerPool::run(int niceness) {
+    if (niceness > 0) {
+        // Best effort: without it the pools only differ in their queues.
+        [[maybe_unused]] const int rc = setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), niceness);
+    }
+    Db db;
+    std::string error;
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock lock(m_mutex);
+            m_ready.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
+            if (m_stopping)
+                return;
+            job = std::move(m_jobs.front());
+            m_jobs.pop_front();
+        }
+        if (!db.isOpen()) {
+            error.clear();
+            db.open(m_dbPath, true, error);
+        }
+        job(db.isOpen() ? &db : nullptr, error);
+    }
+}
+
+} // namespace orvo::server
