@@ -199,6 +199,8 @@ int ClientApp::startUp() {
             report(error, !m_scriptMode);
         return code;
     }
+    // The module keeps its window layouts per operator under this name.
+    qApp->setProperty("orvoOperator", QString::fromStdString(m_session->OperatorName()));
 
     std::unique_ptr<QProgressDialog> progress;
     if (!m_scriptMode) {

@@ -1,9 +1,14 @@
 #include "query/ExtOrderQueryDlg.h"
 
+#include "module/ModuleState.h"
 #include "query/OrderDetail.h"
+#include "query/QueryProgress.h"
 #include "query/RuleQueries.h"
 #include "query/RuleRecordLayouts.h"
 #include "res/Resource.h"
+
+#include <QScrollBar>
+#include <QTableView>
 
 #include <array>
 
@@ -37,6 +42,9 @@ ON_BN_CLICKED(IDC_BTN_QUERY, &CExtOrderQueryDlg::OnQuery)
 ON_WM_CTLCOLOR()
 ON_MESSAGE(UM_SPLITTER_MOVED, &CExtOrderQueryDlg::OnSplitterMoved)
 ON_MESSAGE(UM_QUERY_DETAIL, &CExtOrderQueryDlg::OnQueryDetail)
+ON_EN_CHANGE(IDC_EDIT_FILTER, &CExtOrderQueryDlg::OnFilterChange)
+ON_WM_TIMER()
+ON_WM_DESTROY()
 END_MESSAGE_MAP()
 
 CExtOrderQueryDlg::CExtOrderQueryDlg(CWnd* pParent)
@@ -120,6 +128,9 @@ BOOL CExtOrderQueryDlg::OnInitDialog() {
     for (int nKind = 0; nKind < ORDER_KIND_COUNT; ++nKind)
         RuleList(nKind).ShowWindow(nKind == KIND_PRICE_TRIGGER ? SW_SHOW : SW_HIDE);
 
+    // Find field, status line, saved layouts, live refresh: none of them moves the controls above.
+    SetUpWindowAdditions();
+
     ShowWindow(SW_SHOWMAXIMIZED);
 
     // The conditions dialog opens over the window at once.
@@ -185,6 +196,7 @@ void CExtOrderQueryDlg::OnSize(UINT nType, int cx, int cy) {
         rcList.bottom = nHeight - kButtonBand;
         m_listDetail.MoveWindow(rcList);
     }
+    PlaceBottomBar();
 }
 
 LRESULT CExtOrderQueryDlg::OnSplitterMoved(WPARAM /*wParam*/, LPARAM /*lParam*/) {
@@ -217,6 +229,16 @@ bool CExtOrderQueryDlg::IsRuleList(HWND hWnd) {
 
 BOOL CExtOrderQueryDlg::PreTranslateMessage(MSG* pMsg) {
     if (pMsg->message == WM_KEYDOWN) {
+        m_lastKeyDown = std::chrono::steady_clock::now();
+        // In the find field, Escape closes it (and would otherwise close the window); Enter goes to the list.
+        if (pMsg->hwnd && pMsg->hwnd == m_barBottom.FilterHwnd() &&
+            (pMsg->wParam == VK_ESCAPE || pMsg->wParam == VK_RETURN)) {
+            if (pMsg->wParam == VK_ESCAPE)
+                CloseFind();
+            if (COrvoListCtrl* pList = CurrentRuleList())
+                pList->SetFocus();
+            return TRUE;
+        }
         if (pMsg->wParam == VK_RETURN && IsRuleList(pMsg->hwnd)) {
             SendMessage(UM_QUERY_DETAIL, 0, 0);
             return TRUE;
@@ -261,15 +283,36 @@ int CExtOrderQueryDlg::RefreshCurrentKind() {
     return 1;
 }
 
-void CExtOrderQueryDlg::RunRuleQuery(int nKind) {
+void CExtOrderQueryDlg::RunRuleQuery(int nKind, bool bKeepPlace) {
+    COrvoListCtrl& list = RuleList(nKind);
+    CMemRecord& record = RuleRecord(nKind);
+    const long nSerial = bKeepPlace && !record.Eof() ? record.GetLong("LSH") : 0;
+    const int nScroll = bKeepPlace && list.View() ? list.View()->verticalScrollBar()->value() : 0;
+    BOOL bCancelled = FALSE;
+    m_bQuerying = true;
     {
         CWaitCursor wait;
-        QueryRules(nKind, ConfirmedConditions(), RuleRecord(nKind));
+        CQueryProgress progress(g_pFixComm, [this](const CString& text) { m_barBottom.SetStatus(text); });
+        QueryRules(nKind, ConfirmedConditions(), record);
+        bCancelled = progress.Cancelled();
+        m_nQueryMs = progress.ElapsedMs();
     }
-    COrvoListCtrl& list = RuleList(nKind);
+    m_bQuerying = false;
+    if (bCancelled) // a cancelled query leaves the list empty, as a failed one does
+        record.Zap();
+    m_strRefreshTime = CTime::GetCurrentTime().Format("%H:%M:%S");
     list.Refresh(0);
+    list.SetFilterText(m_barBottom.GetFilterText());
     list.AdjustField(-2);
-    list.SetFocus();
+    if (bKeepPlace) {
+        if (nSerial != 0 && record.Locate("LSH", nSerial))
+            list.SyncFromRecord();
+        if (list.View())
+            list.View()->verticalScrollBar()->setValue(nScroll);
+    } else {
+        list.SetFocus();
+    }
+    UpdateStatus();
 }
 
 void CExtOrderQueryDlg::OnQuery() {

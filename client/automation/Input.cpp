@@ -1,6 +1,8 @@
 #include "client/automation/Input.h"
 
 #include <QAbstractItemView>
+#include <QHeaderView>
+#include <QTableView>
 #include <QApplication>
 #include <QTabBar>
 #include <QTest>
@@ -47,6 +49,21 @@ bool PressKey(QWidget* target, const std::string& key, std::string& error) {
                                                    : QApplication::activeWindow();
     if (!target) {
         error = "no window has the keyboard focus";
+        return false;
+    }
+    if (key.rfind("Ctrl+", 0) == 0 && key.size() > 5) { // a key with Ctrl held
+        const std::string base = key.substr(5);
+        for (const NamedKey& named : kNamedKeys)
+            if (base == named.name) {
+                QTest::keyClick(target, named.key, Qt::ControlModifier);
+                return true;
+            }
+        const QChar c = QString::fromUtf8(base.c_str()).at(0);
+        if (c.unicode() < 0x80 && c.isLetterOrNumber()) {
+            QTest::keyClick(target, static_cast<Qt::Key>(c.toUpper().unicode()), Qt::ControlModifier);
+            return true;
+        }
+        error = "no key " + key;
         return false;
     }
     for (const NamedKey& named : kNamedKeys)
@@ -151,6 +168,34 @@ bool ClickListRow(QWidget* list, int row, bool twice, std::string& error) {
         DoubleClick(view->viewport(), pos);
     else
         Click(view->viewport(), pos);
+    return true;
+}
+
+bool ClickHeader(QWidget* list, int section, std::string& error) {
+    auto* view = qobject_cast<QTableView*>(list);
+    if (!view)
+        view = list->findChild<QTableView*>();
+    if (!view || !view->model()) {
+        error = "the control is not a list";
+        return false;
+    }
+    QHeaderView* header = view->horizontalHeader();
+    if (section < 0 || section >= header->count()) {
+        error = "the list has " + std::to_string(header->count()) + " columns, no column " +
+                std::to_string(section);
+        return false;
+    }
+    if (header->isSectionHidden(section)) {
+        error = "column " + std::to_string(section) + " is hidden";
+        return false;
+    }
+    view->scrollTo(view->model()->index(view->rowAt(0) < 0 ? 0 : view->rowAt(0), section));
+    const int x = header->sectionViewportPosition(section) + header->sectionSize(section) / 2;
+    if (x < 0 || x >= header->viewport()->width()) {
+        error = "column " + std::to_string(section) + " cannot be shown";
+        return false;
+    }
+    Click(header->viewport(), QPoint(x, header->viewport()->height() / 2));
     return true;
 }
 

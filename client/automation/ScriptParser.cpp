@@ -28,6 +28,8 @@ const std::vector<Syntax>& syntaxes() {
         {"date", {Arg::Control, Arg::Date}, {}},
         {"row", {Arg::List, Arg::Number}, {}},
         {"dblclick", {Arg::List, Arg::Number}, {}},
+        {"header", {Arg::List, Arg::Number}, {}},
+        {"export", {Arg::List, Arg::Text}, {}},
         {"tab", {Arg::Number}, {}},
         {"drag", {Arg::Control, Arg::SignedNumber}, {}},
         {"resize", {Arg::Number, Arg::Number}, {}},
@@ -115,6 +117,8 @@ bool accepts(Arg kind, const std::string& word) {
     case Arg::Bit:
         return word == "0" || word == "1";
     case Arg::Key:
+        if (word.rfind("Ctrl+", 0) == 0 && word.size() > 5) // Ctrl with a key, e.g. Ctrl+F
+            return IsNamedKey(word.substr(5)) || isOneCharacter(word.substr(5));
         return IsNamedKey(word) || isOneCharacter(word);
     }
     return false;
@@ -150,6 +154,8 @@ bool IsNamedKey(const std::string& name) {
 
 bool IsControlRef(const std::string& text) {
     if (text.size() == 2 && text[0] == 'L' && text[1] >= '0' && text[1] <= '5')
+        return true;
+    if (text == "filter") // the query window's find field
         return true;
     return allDigits(text) && text.size() <= 5;
 }
