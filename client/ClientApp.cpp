@@ -6,6 +6,7 @@
 #include "client/automation/Dump.h"
 #include "client/automation/ScriptParser.h"
 #include "client/automation/ScriptRunner.h"
+#include "client/ui/ChannelTexts.h"
 #include "client/ui/LoginDialog.h"
 #include "client/ui/MainWindow.h"
 
@@ -204,8 +205,8 @@ int ClientApp::startUp() {
 
     std::unique_ptr<QProgressDialog> progress;
     if (!m_scriptMode) {
-        progress =
-            std::make_unique<QProgressDialog>(QObject::tr("Loading the code tables..."), QString(), 0, 0);
+        progress = std::make_unique<QProgressDialog>(
+            QCoreApplication::translate("ClientApp", "Loading the code tables..."), QString(), 0, 0);
         progress->setWindowModality(Qt::ApplicationModal);
         progress->setMinimumDuration(500);
     }
@@ -216,8 +217,8 @@ int ClientApp::startUp() {
                 return;
             progress->setMaximum(count);
             progress->setValue(index);
-            progress->setLabelText(
-                QObject::tr("Loading the code table %1...").arg(QString::fromStdString(name)));
+            progress->setLabelText(QCoreApplication::translate("ClientApp", "Loading the code table %1...")
+                                       .arg(QString::fromStdString(name)));
         },
         error);
     QApplication::restoreOverrideCursor();
@@ -281,7 +282,7 @@ bool ClientApp::login(std::string& error, int& code) {
         QApplication::restoreOverrideCursor();
         if (result == LoginResult::Ok)
             return true;
-        dialog.ShowError(QString::fromStdString(error));
+        dialog.ShowError(ChannelFailureText(QString::fromStdString(error)));
         qWarning("%s", error.c_str());
     }
 }

@@ -1,10 +1,10 @@
 #include "client/automation/Input.h"
 
 #include <QAbstractItemView>
-#include <QHeaderView>
-#include <QTableView>
 #include <QApplication>
+#include <QHeaderView>
 #include <QTabBar>
+#include <QTableView>
 #include <QTest>
 #include <QWidget>
 

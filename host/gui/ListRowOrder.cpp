@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <numeric>
 
 namespace orvo {
@@ -55,12 +56,54 @@ double textNumber(std::string_view cell) {
     return cell.empty() || !parseWhole(cell, value) ? -HUGE_VAL : value;
 }
 
-template <class Less> void sortRows(std::vector<std::int32_t>& rows, bool ascending, Less less) {
+// A 32-bit key per row that orders as the cells do wherever two keys differ (equal keys say nothing):
+// comparisons mostly read this small array instead of rows scattered over the record set's memory.
+std::uint32_t numberKey(double value) {
+    if (std::isnan(value))
+        return 0;                        // NaN first, as lessNumber has it
+    float f = static_cast<float>(value); // rounding keeps the order (never reverses it)
+    if (f == 0.0f)
+        f = 0.0f; // -0 and +0 alike
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &f, sizeof bits);
+    return (bits & 0x80000000u) ? ~bits : (bits | 0x80000000u);
+}
+
+std::uint32_t textKey(std::string_view text) {
+    std::uint32_t key = 0;
+    for (std::size_t i = 0; i < 4; ++i)
+        key = (key << 8) | (i < text.size() ? static_cast<unsigned char>(text[i]) : 0u);
+    return key;
+}
+
+template <class KeyOf, class Less>
+void sortRows(std::vector<std::int32_t>& rows, bool ascending, KeyOf keyOf, Less exactLess) {
+    std::vector<std::uint32_t> keys(rows.size());
+    for (std::size_t r = 0; r < rows.size(); ++r)
+        keys[r] = keyOf(static_cast<std::int32_t>(r));
+    const auto keyOfRow = [&](std::int32_t row) { return keys[static_cast<std::size_t>(row)]; };
+    // First by the keys alone (a small array, no row touched), then each run of equal keys by the cells:
+    // a run's rows are few and are read while they are in the cache. Both passes are stable.
     if (ascending)
-        std::stable_sort(rows.begin(), rows.end(), less);
-    else // ties keep the record set's order in both directions
         std::stable_sort(rows.begin(), rows.end(),
-                         [&](std::int32_t a, std::int32_t b) { return less(b, a); });
+                         [&](std::int32_t a, std::int32_t b) { return keyOfRow(a) < keyOfRow(b); });
+    else
+        std::stable_sort(rows.begin(), rows.end(),
+                         [&](std::int32_t a, std::int32_t b) { return keyOfRow(b) < keyOfRow(a); });
+    for (auto first = rows.begin(); first != rows.end();) {
+        const std::uint32_t key = keyOfRow(*first);
+        auto last = first + 1;
+        while (last != rows.end() && keyOfRow(*last) == key)
+            ++last;
+        if (last - first > 1) {
+            if (ascending)
+                std::stable_sort(first, last, exactLess);
+            else // ties keep the record set's order in both directions
+                std::stable_sort(first, last,
+                                 [&](std::int32_t a, std::int32_t b) { return exactLess(b, a); });
+        }
+        first = last;
+    }
 }
 
 } // namespace
@@ -108,25 +151,37 @@ void ListRowOrder::Rebuild(const CMemRecord& record) {
         const int column = m_sortColumn;
         switch (record.GetField(column).type) {
         case FieldType::Integer:
-            sortRows(m_sorted, m_ascending, [&](std::int32_t a, std::int32_t b) {
-                return record.GetCellLong(a, column) < record.GetCellLong(b, column);
-            });
+            sortRows(
+                m_sorted, m_ascending,
+                [&](std::int32_t r) { return numberKey(static_cast<double>(record.GetCellLong(r, column))); },
+                [&](std::int32_t a, std::int32_t b) {
+                    return record.GetCellLong(a, column) < record.GetCellLong(b, column);
+                });
             break;
         case FieldType::Real:
-            sortRows(m_sorted, m_ascending, [&](std::int32_t a, std::int32_t b) {
-                return lessNumber(record.GetCellDouble(a, column), record.GetCellDouble(b, column));
-            });
+            sortRows(
+                m_sorted, m_ascending,
+                [&](std::int32_t r) { return numberKey(record.GetCellDouble(r, column)); },
+                [&](std::int32_t a, std::int32_t b) {
+                    return lessNumber(record.GetCellDouble(a, column), record.GetCellDouble(b, column));
+                });
             break;
         case FieldType::Text:
             if (textColumnIsNumeric(record, column))
-                sortRows(m_sorted, m_ascending, [&](std::int32_t a, std::int32_t b) {
-                    return textNumber(record.GetCellText(a, column)) <
-                           textNumber(record.GetCellText(b, column));
-                });
+                sortRows(
+                    m_sorted, m_ascending,
+                    [&](std::int32_t r) { return numberKey(textNumber(record.GetCellText(r, column))); },
+                    [&](std::int32_t a, std::int32_t b) {
+                        return textNumber(record.GetCellText(a, column)) <
+                               textNumber(record.GetCellText(b, column));
+                    });
             else // GBK orders its characters by their byte values: a byte comparison is the GBK order
-                sortRows(m_sorted, m_ascending, [&](std::int32_t a, std::int32_t b) {
-                    return record.GetCellText(a, column) < record.GetCellText(b, column);
-                });
+                sortRows(
+                    m_sorted, m_ascending,
+                    [&](std::int32_t r) { return textKey(record.GetCellText(r, column)); },
+                    [&](std::int32_t a, std::int32_t b) {
+                        return record.GetCellText(a, column) < record.GetCellText(b, column);
+                    });
             break;
         }
     } else if (m_sortColumn >= record.GetFieldCount()) {
@@ -140,6 +195,7 @@ void ListRowOrder::SetFilter(const CMemRecord& record, std::string needle, std::
     const bool narrowOnly = m_filtered && columns == m_filterColumns && m_rows == record.GetRecordCount() &&
                             needle.size() > m_needle.size() && ContainsGbkNoCase(needle, m_needle);
     m_needle = std::move(needle);
+    m_numericNeedle = m_needle.find_first_not_of("0123456789.-") == std::string::npos;
     m_filterColumns = std::move(columns);
     ApplyFilter(record, narrowOnly);
 }
@@ -148,6 +204,8 @@ bool ListRowOrder::RowMatches(const CMemRecord& record, long row) const {
     char digits[32];
     for (const int column : m_filterColumns) {
         const FieldInfo& field = record.GetField(column);
+        if (field.type != FieldType::Text && !m_numericNeedle)
+            continue; // a number's text holds only digits, '.' and '-'
         switch (field.type) {
         case FieldType::Text:
             if (ContainsGbkNoCase(record.GetCellText(row, column), m_needle))

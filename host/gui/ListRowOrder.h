@@ -50,6 +50,7 @@ private:
     int m_sortColumn = kNoColumn;
     bool m_ascending = true;
     std::string m_needle;
+    bool m_numericNeedle = true; // could match the text of a number
     std::vector<int> m_filterColumns;
     long m_rows = 0;                    // record rows at the last build
     std::vector<std::int32_t> m_sorted; // record rows in sort order; empty when unsorted
