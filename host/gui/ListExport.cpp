@@ -82,6 +82,7 @@ bool WriteXlsxFile(const CMemRecord& record, const std::vector<long>& rows, cons
         worksheet_write_string(sheet, 0, col, record.GetField(columns[c].field).name.ToUtf8().c_str(), bold);
     }
     worksheet_freeze_panes(sheet, 1, 0);
+    lxw_format* textPriceFormats[11] = {};
     for (size_t r = 0; r < rows.size(); ++r) {
         const auto line = static_cast<lxw_row_t>(r + 1);
         for (size_t c = 0; c < columns.size(); ++c) {
@@ -95,7 +96,17 @@ bool WriteXlsxFile(const CMemRecord& record, const std::vector<long>& rows, cons
             } else if (info.type == FieldType::Real) {
                 worksheet_write_number(sheet, line, col, record.GetCellDouble(rows[r], field), formats[c]);
             } else if (formats[c] && parseWhole(record.GetCellText(rows[r], field), value)) {
-                worksheet_write_number(sheet, line, col, value, formats[c]);
+                // A price kept as text shows the decimals it was written with.
+                const std::string_view text = record.GetCellText(rows[r], field);
+                const std::size_t point = text.find('.');
+                const int decimals =
+                    point == std::string_view::npos ? 0 : static_cast<int>(text.size() - point - 1);
+                lxw_format*& format = textPriceFormats[std::min(decimals, 10)];
+                if (!format) {
+                    format = workbook_add_format(book);
+                    format_set_num_format(format, numberFormat(decimals).c_str());
+                }
+                worksheet_write_number(sheet, line, col, value, format);
             } else {
                 const std::string text = record.GetCellString(rows[r], field).ToUtf8();
                 if (!text.empty())
