@@ -73,6 +73,11 @@ TEST_F(WindowDayTest, FindFieldAndStatusLineShareTheFreeSpaceAndTheSortOutlivesA
         EXPECT_FALSE(filter->IsWindowVisible());
         EXPECT_TRUE(status->IsWindowVisible());
         EXPECT_EQ(shownRows(list), (std::vector<long>{0, 1, 2}));
+        // Several rows selected: the sums are theirs.
+        list.SetCurSel(0);
+        QTest::mouseClick(list.View()->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                          list.View()->visualRect(list.View()->model()->index(1, 1)).center());
+        EXPECT_NE(dlg.GetStatusText().Find(U("选中 2 行 委手 6")), -1) << dlg.GetStatusText().ToUtf8();
 
         // Two clicks on the serial number's header: descending, and a new query keeps it.
         QHeaderView* header = list.View()->horizontalHeader();
