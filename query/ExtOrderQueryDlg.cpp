@@ -167,7 +167,13 @@ void CExtOrderQueryDlg::OnSize(UINT nType, int cx, int cy) {
     GetClientRect(rcClient);
     const LONG nHeight = rcClient.bottom;
     const LONG nWidth = rcClient.right;
-    const double dSplit = static_cast<double>(nHeight) * kTabShare;
+    // The window opens maximized with the split the operator left it with, until the operator drags the
+    // bar or restores the window; from then on every restore or maximize lays out from the standard share.
+    if (nType == SIZE_RESTORED)
+        m_dStartShare = 0.0;
+    m_bDraggedSplit = false;
+    const double dShare = m_dStartShare > 0.0 ? m_dStartShare : kTabShare;
+    const double dSplit = static_cast<double>(nHeight) * dShare;
 
     if (m_tabKinds.IsWindowEnabled()) {
         CRect rcTab;
@@ -200,6 +206,8 @@ void CExtOrderQueryDlg::OnSize(UINT nType, int cx, int cy) {
 }
 
 LRESULT CExtOrderQueryDlg::OnSplitterMoved(WPARAM /*wParam*/, LPARAM /*lParam*/) {
+    m_dStartShare = 0.0; // the operator's own split from now on
+    m_bDraggedSplit = true;
     // The bar has resized the tab control; the rule lists follow it.
     if (m_tabKinds.IsWindowEnabled()) {
         CRect rcTab;

@@ -99,6 +99,8 @@ private:
     void SetUpWindowAdditions();
     COrvoListCtrl* CurrentRuleList();
 
+    bool m_bDraggedSplit = false; // the splitter bar was dragged since the last layout
+    double m_dStartShare = 0.0;   // the saved split, kept while the window stays maximized; 0: none
     long m_nQueryMs = -1;
     CString m_strRefreshTime;
     UINT m_nRefreshSeconds = 0;

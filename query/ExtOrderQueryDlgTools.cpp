@@ -28,6 +28,9 @@ constexpr const char* kIniRefreshSeconds = "RefreshSeconds";
 constexpr long kMaxRefreshSeconds = 24 * 3600;
 // A key pressed this recently counts as held (a held key repeats far faster than this).
 constexpr auto kKeyHeld = std::chrono::milliseconds(600);
+// Bounds of a restored split (the tab control's share of the client height).
+constexpr double kMinShare = 0.2;
+constexpr double kMaxShare = 0.85;
 // Gap between the status line and the Query button.
 constexpr int kBarGap = 10;
 
@@ -123,6 +126,20 @@ void CExtOrderQueryDlg::SaveLayouts() {
             store.Write(listKey(nKind), RuleList(nKind).SaveLayout());
     if (m_listDetail.GetSafeHwnd())
         store.Write("detail", m_listDetail.SaveLayout());
+    // The split is kept only when it is the operator's: dragged, or the one this window opened with.
+    double dShare = m_dStartShare;
+    CRect rcClient, rcTab;
+    GetClientRect(rcClient);
+    if (m_bDraggedSplit && m_tabKinds.GetSafeHwnd() && rcClient.bottom > 0) {
+        m_tabKinds.GetWindowRect(rcTab);
+        ScreenToClient(rcTab);
+        // Half a pixel up, so that the same client height gives back the same pixel.
+        dShare = (static_cast<double>(rcTab.bottom) + 0.5) / static_cast<double>(rcClient.bottom);
+    }
+    char share[32] = "";
+    if (dShare > 0.0)
+        std::snprintf(share, sizeof share, "%.6f", dShare);
+    store.Write("split", share);
     if (QWidget* window = GetSafeHwnd()) {
         const QRect normal =
             window->normalGeometry().isValid() ? window->normalGeometry() : window->geometry();
@@ -143,6 +160,11 @@ void CExtOrderQueryDlg::RestoreLayouts() {
     const std::string detail = store.Read("detail");
     if (!detail.empty())
         m_listDetail.RestoreLayout(detail);
+    // The tab control's share of the client height, within bounds that leave both panes usable.
+    double dShare = 0.0;
+    if (std::sscanf(store.Read("split").c_str(), "%lf", &dShare) == 1 && dShare >= kMinShare &&
+        dShare <= kMaxShare)
+        m_dStartShare = dShare;
     int x = 0, y = 0, w = 0, h = 0;
     const std::string window = store.Read("window");
     // The size the window takes when the user restores it from maximized.

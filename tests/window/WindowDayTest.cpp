@@ -107,10 +107,18 @@ TEST_F(WindowDayTest, LayoutsOutliveTheWindowAndUserWidthsSurviveTheFitting) {
         EXPECT_EQ(header->sectionSize(2), 333);
         EXPECT_TRUE(header->isSectionHidden(3));
     });
+    EXPECT_TRUE(QSettings().value("ExtOrderQuery/default/split").toString().isEmpty())
+        << "an undragged split is the standard one, not kept";
+    // As if the operator had dragged the splitter bar to half the height.
+    QSettings().setValue("ExtOrderQuery/default/split", "0.5");
     // A second start, as the next ModuleMain makes it.
     CExtOrderQueryDlg second;
     runTarget = &second;
     RunWindow({Ok()}, [&] {
+        CRect rcClient;
+        second.GetClientRect(rcClient);
+        EXPECT_EQ(RectInParent(second.m_tabKinds).bottom, rcClient.bottom / 2)
+            << "the split the operator left";
         QHeaderView* header = second.m_listPriceTrigger.View()->horizontalHeader();
         EXPECT_EQ(header->sectionSize(2), 333);
         EXPECT_EQ(header->visualIndex(5), 0);
@@ -121,6 +129,8 @@ TEST_F(WindowDayTest, LayoutsOutliveTheWindowAndUserWidthsSurviveTheFitting) {
         EXPECT_EQ(header->visualIndex(5), 5);
         EXPECT_FALSE(header->isSectionHidden(3));
     });
+    EXPECT_EQ(QSettings().value("ExtOrderQuery/default/split").toString(), "0.500000")
+        << "the split it opened with is kept for the next start";
 }
 
 TEST_F(WindowDayTest, LiveRefreshKeepsTheSelectedRuleAndTheFilterAndWaitsWhileTheUserIsBusy) {
