@@ -285,9 +285,11 @@ void COrvoListCtrl::ShowContextMenu(const QPoint& global) {
         return;
     }
     if (chosen == xlsx) {
-        const QString path =
+        QString path =
             QFileDialog::getSaveFileName(view, QString::fromUtf8("导出Excel"), QStringLiteral("list.xlsx"),
                                          QStringLiteral("Excel (*.xlsx)"));
+        if (!path.isEmpty() && !path.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive))
+            path += QStringLiteral(".xlsx"); // the format goes by the ending
         std::string error;
         if (!path.isEmpty() && !ExportFile(path.toStdString(), &error))
             QMessageBox::warning(

@@ -364,6 +364,20 @@ TEST_F(EndToEndTest, TheHostsOwnTextsFollowAChineseLocale) {
     EXPECT_TRUE(window(readDump("host.json"), 0).value("connection").toString().startsWith("Connected to "));
 }
 
+// The live refresh key of the module's section: the current tab is asked again on that interval.
+TEST_F(EndToEndTest, TheLiveRefreshKeyQueriesTheCurrentTabAgain) {
+    QFile config(m_work.filePath("client.ini"));
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write("[EXTORDERQUERY]\nRefreshSeconds = 1\n");
+    config.close();
+    const ClientRun run =
+        runClient(serverArgs() + QStringList{"--config", config.fileName(), "--trace", "trace.jsonl"},
+                  "open 893\nok\nwait 2600\n", "admin");
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_GE(readFile(m_work.filePath("trace.jsonl")).count("{\"request\": 16476,"), 3)
+        << "the first query and a refresh a second after it, and another";
+}
+
 TEST_F(EndToEndTest, AScriptCanComeFromStandardInput) {
     const ClientRun run =
         runClientWith(serverArgs() + QStringList{"--script", "-"}, "admin", [](QProcess& client) {
