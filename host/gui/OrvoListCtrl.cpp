@@ -124,8 +124,11 @@ void COrvoListCtrl::Refresh(int /*mode*/) {
     m_pModel->Reset(m_pRecord);
     ApplyColumnsShown();
     // A refill leaves the cursor on its last appended row or past the end, neither of them the user's
-    // choice: the list starts again at its first row, and the record set's cursor with it.
+    // choice: the list starts again at its first row, and the record set's cursor with it (past the end
+    // when the filter shows no row).
     SetCurSel(0);
+    if (m_pRecord && m_pModel->rowCount() == 0)
+        m_pRecord->Go(m_pRecord->GetRecordCount());
 }
 
 void COrvoListCtrl::ApplyColumnsShown() {

@@ -73,7 +73,10 @@ void COrvoListCtrl::ReselectRecordRow(long recordRow) {
     int line = m_pModel->LineOf(recordRow);
     if (line < 0)
         line = 0;
-    SetCurSel(line);
+    if (m_pModel->rowCount() == 0 && m_pRecord)
+        m_pRecord->Go(m_pRecord->GetRecordCount()); // no line shown: no row current, none for Enter to act on
+    else
+        SetCurSel(line);
     NotifyViewChanged();
 }
 

@@ -429,6 +429,10 @@ TEST_F(ListCtrlTest, FilterKeepsLinesContainingTheTextCaseInsensitiveOnCharacter
     EXPECT_EQ(m_dlg.m_list.GetShownRecordRows(), (std::vector<long>{1, 2, 3}));
     m_dlg.m_list.SetFilterText("K3"); // the hidden key columns are not searched
     EXPECT_EQ(m_dlg.m_list.GetShownRowCount(), 0);
+    EXPECT_TRUE(m_rec.Eof()) << "no row shown, none current for Enter or a double-click to act on";
+    fillForOrder(m_rec); // a refill under the same filter: still nothing current
+    m_dlg.m_list.Refresh(0);
+    EXPECT_TRUE(m_rec.Eof());
     m_dlg.m_list.SetFilterText("");
     EXPECT_EQ(m_dlg.m_list.GetShownRowCount(), 4);
 }
