@@ -337,10 +337,18 @@ LRESULT CExtOrderQueryDlg::OnQueryDetail(WPARAM /*wParam*/, LPARAM /*lParam*/) {
     const int nKind = static_cast<int>(m_tabKinds.SendMessage(TCM_GETCURSEL));
     if (!IsValidOrderKind(nKind))
         return 1;
+    BOOL bCancelled = FALSE;
+    m_bQuerying = true;
     {
         CWaitCursor wait;
+        CQueryProgress progress(g_pFixComm, [this](const CString& text) { m_barBottom.SetStatus(text); });
         QueryOrderDetail(nKind, RuleRecord(nKind), ConfirmedConditions(), m_recDetail);
+        bCancelled = progress.Cancelled();
     }
+    m_bQuerying = false;
+    if (bCancelled)
+        m_recDetail.Zap();
+    UpdateStatus();
     m_listDetail.Refresh(0);
     m_listDetail.AdjustField(-2);
     return 1;
