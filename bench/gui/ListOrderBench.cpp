@@ -1,7 +1,7 @@
 // Sorting and filtering a list of 100,000 stop-loss / take-profit rows (the 25-column layout), and
 // restoring a saved column layout. The sort and the filter only order the lines: the figures are the time
-// of one sort (by a price column, by customer name) or one filter keystroke, and the bytes each holds
-// beside the record set (held_KiB; the sort's merge buffer of half as much again lives only during it).
+// of one sort (by a price column, by customer name) or one filter keystroke, the bytes each holds beside
+// the record set afterwards (held_KiB), and the most heap it had in use at once while it ran (peak_KiB).
 #include "host/dbm/MemRecord.h"
 #include "host/gui/ListRowOrder.h"
 #include "host/gui/OrvoListCtrl.h"
@@ -14,11 +14,45 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
+
+// Heap bytes in use and their peak, counted by the global allocation functions of this program: the
+// sort's and the filter's transient memory (keys, merge buffer) shows in the peak.
+namespace heap {
+std::atomic<std::size_t> inUse{0};
+std::atomic<std::size_t> peak{0};
+void ResetPeak() {
+    peak = inUse.load();
+}
+} // namespace heap
+
+void* operator new(std::size_t size) {
+    void* p = std::malloc(size + sizeof(std::max_align_t));
+    if (!p)
+        throw std::bad_alloc();
+    *static_cast<std::size_t*>(p) = size;
+    const std::size_t now = heap::inUse += size;
+    for (std::size_t old = heap::peak; now > old && !heap::peak.compare_exchange_weak(old, now);) {
+    }
+    return static_cast<char*>(p) + sizeof(std::max_align_t);
+}
+void operator delete(void* p) noexcept {
+    if (!p)
+        return;
+    char* block = static_cast<char*>(p) - sizeof(std::max_align_t);
+    heap::inUse -= *reinterpret_cast<std::size_t*>(block);
+    std::free(block);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    operator delete(p);
+}
 
 namespace {
 
@@ -85,13 +119,18 @@ void BM_Sort100k(benchmark::State& state) {
     const CMemRecord& rec = stopLossRows();
     orvo::ListRowOrder order;
     bool ascending = true;
+    std::size_t peak = 0;
     for (auto _ : state) {
         order.SetSort(static_cast<int>(state.range(0)), ascending);
+        const std::size_t before = heap::inUse;
+        heap::ResetPeak();
         order.Rebuild(rec);
+        peak = std::max(peak, heap::peak - before);
         ascending = !ascending;
         benchmark::DoNotOptimize(order.RecordRow(0));
     }
     state.counters["held_KiB"] = static_cast<double>(order.HeldBytes()) / 1024.0;
+    state.counters["peak_KiB"] = static_cast<double>(peak) / 1024.0;
     state.SetLabel(state.range(0) == kPriceColumn ? "by price (委价)" : "by customer name (姓名)");
 }
 
@@ -103,6 +142,7 @@ void BM_FilterKeystroke100k(benchmark::State& state) {
     orvo::ListRowOrder order;
     order.Rebuild(rec);
     std::size_t held = 0;
+    std::size_t peak = 0;
     long kept = 0;
     for (auto _ : state) {
         state.PauseTiming();
@@ -110,6 +150,8 @@ void BM_FilterKeystroke100k(benchmark::State& state) {
         if (narrow)
             order.SetFilter(rec, "3", shownColumns(rec));
         std::vector<int> columns = shownColumns(rec);
+        const std::size_t before = heap::inUse;
+        heap::ResetPeak();
         state.ResumeTiming();
         order.SetFilter(rec,
                         narrow                ? "35"
@@ -117,9 +159,13 @@ void BM_FilterKeystroke100k(benchmark::State& state) {
                                               : "3",
                         std::move(columns));
         kept = order.Count();
+        state.PauseTiming();
         held = std::max(held, order.HeldBytes());
+        peak = std::max(peak, heap::peak - before);
+        state.ResumeTiming();
     }
     state.counters["held_KiB"] = static_cast<double>(held) / 1024.0;
+    state.counters["peak_KiB"] = static_cast<double>(peak) / 1024.0;
     state.counters["rows_kept"] = static_cast<double>(kept);
     state.SetLabel(narrow                ? "narrowing keystroke \"35\" after \"3\""
                    : state.range(0) == 2 ? "first keystroke, a Chinese character"

@@ -237,14 +237,17 @@ void ListRowOrder::ApplyFilter(const CMemRecord& record, bool narrowOnly) {
     if (narrowOnly) {
         std::erase_if(m_shown, [&](std::int32_t row) { return !RowMatches(record, row); });
     } else {
+        // Room for every row at once: growing by doubling would hold twice as much for a moment.
         m_shown.clear();
+        m_shown.reserve(static_cast<std::size_t>(m_rows));
         for (long line = 0; line < m_rows; ++line) {
             const long row = m_sorted.empty() ? line : m_sorted[static_cast<std::size_t>(line)];
             if (RowMatches(record, row))
                 m_shown.push_back(static_cast<std::int32_t>(row));
         }
     }
-    m_shown.shrink_to_fit();
+    if (m_shown.size() < m_shown.capacity() / 4) // a few rows kept: give the rest back
+        m_shown.shrink_to_fit();
     m_filtered = true;
 }
 
