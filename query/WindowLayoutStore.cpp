@@ -11,7 +11,7 @@ std::string CurrentOperatorName() {
     return name.isEmpty() ? std::string("default") : name.toStdString();
 }
 
-CWindowLayoutStore::CWindowLayoutStore(std::string operatorName) {
+CWindowLayoutStore::CWindowLayoutStore(const std::string& operatorName) {
     // A group name is a key path: keep the operator's name from opening sub-groups of its own.
     QString safe = QString::fromStdString(operatorName);
     safe.replace(QLatin1Char('/'), QLatin1Char('_')).replace(QLatin1Char('\\'), QLatin1Char('_'));

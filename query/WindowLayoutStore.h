@@ -9,7 +9,7 @@ std::string CurrentOperatorName();
 
 class CWindowLayoutStore {
 public:
-    explicit CWindowLayoutStore(std::string operatorName);
+    explicit CWindowLayoutStore(const std::string& operatorName);
     std::string Read(const std::string& key) const; // "" when never written
     void Write(const std::string& key, const std::string& value);
 
