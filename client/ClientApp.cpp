@@ -6,6 +6,7 @@
 #include "client/automation/Dump.h"
 #include "client/automation/ScriptParser.h"
 #include "client/automation/ScriptRunner.h"
+#include "client/ui/ChannelTexts.h"
 #include "client/ui/LoginDialog.h"
 #include "client/ui/MainWindow.h"
 
@@ -199,11 +200,13 @@ int ClientApp::startUp() {
             report(error, !m_scriptMode);
         return code;
     }
+    // The module keeps its window layouts per operator under this name.
+    qApp->setProperty("orvoOperator", QString::fromStdString(m_session->OperatorName()));
 
     std::unique_ptr<QProgressDialog> progress;
     if (!m_scriptMode) {
-        progress =
-            std::make_unique<QProgressDialog>(QObject::tr("Loading the code tables..."), QString(), 0, 0);
+        progress = std::make_unique<QProgressDialog>(
+            QCoreApplication::translate("ClientApp", "Loading the code tables..."), QString(), 0, 0);
         progress->setWindowModality(Qt::ApplicationModal);
         progress->setMinimumDuration(500);
     }
@@ -214,8 +217,8 @@ int ClientApp::startUp() {
                 return;
             progress->setMaximum(count);
             progress->setValue(index);
-            progress->setLabelText(
-                QObject::tr("Loading the code table %1...").arg(QString::fromStdString(name)));
+            progress->setLabelText(QCoreApplication::translate("ClientApp", "Loading the code table %1...")
+                                       .arg(QString::fromStdString(name)));
         },
         error);
     QApplication::restoreOverrideCursor();
@@ -279,7 +282,7 @@ bool ClientApp::login(std::string& error, int& code) {
         QApplication::restoreOverrideCursor();
         if (result == LoginResult::Ok)
             return true;
-        dialog.ShowError(QString::fromStdString(error));
+        dialog.ShowError(ChannelFailureText(QString::fromStdString(error)));
         qWarning("%s", error.c_str());
     }
 }

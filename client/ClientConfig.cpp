@@ -128,6 +128,10 @@ const char* ConfigTemplate() {
            "; Prefix that completes a short customer number in the query conditions.\n"
            ";KHHPRE = 0101\n"
            "\n"
+           "[EXTORDERQUERY]\n"
+           "; Seconds between live refreshes of the query window's current tab; 0 or absent: off.\n"
+           ";RefreshSeconds = 30\n"
+           "\n"
            "[CLIENT]\n"
            "; The extension module; by default the one installed beside orvo-client.\n"
            ";Module = /usr/lib/orvo/libext_order_query.so\n";

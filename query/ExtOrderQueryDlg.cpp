@@ -1,9 +1,14 @@
 #include "query/ExtOrderQueryDlg.h"
 
+#include "module/ModuleState.h"
 #include "query/OrderDetail.h"
+#include "query/QueryProgress.h"
 #include "query/RuleQueries.h"
 #include "query/RuleRecordLayouts.h"
 #include "res/Resource.h"
+
+#include <QScrollBar>
+#include <QTableView>
 
 #include <array>
 
@@ -37,6 +42,9 @@ ON_BN_CLICKED(IDC_BTN_QUERY, &CExtOrderQueryDlg::OnQuery)
 ON_WM_CTLCOLOR()
 ON_MESSAGE(UM_SPLITTER_MOVED, &CExtOrderQueryDlg::OnSplitterMoved)
 ON_MESSAGE(UM_QUERY_DETAIL, &CExtOrderQueryDlg::OnQueryDetail)
+ON_EN_CHANGE(IDC_EDIT_FILTER, &CExtOrderQueryDlg::OnFilterChange)
+ON_WM_TIMER()
+ON_WM_DESTROY()
 END_MESSAGE_MAP()
 
 CExtOrderQueryDlg::CExtOrderQueryDlg(CWnd* pParent)
@@ -121,6 +129,9 @@ BOOL CExtOrderQueryDlg::OnInitDialog() {
     for (int nKind = 0; nKind < ORDER_KIND_COUNT; ++nKind)
         RuleList(nKind).ShowWindow(nKind == KIND_PRICE_TRIGGER ? SW_SHOW : SW_HIDE);
 
+    // Find field, status line, saved layouts, live refresh: none of them moves the controls above.
+    SetUpWindowAdditions();
+
     ShowWindow(SW_SHOWMAXIMIZED);
 
     // The conditions dialog opens over the window at once.
@@ -157,7 +168,13 @@ void CExtOrderQueryDlg::OnSize(UINT nType, int cx, int cy) {
     GetClientRect(rcClient);
     const LONG nHeight = rcClient.bottom;
     const LONG nWidth = rcClient.right;
-    const double dSplit = static_cast<double>(nHeight) * kTabShare;
+    // The window opens maximized with the split the operator left it with, until the operator drags the
+    // bar or restores the window; from then on every restore or maximize lays out from the standard share.
+    if (nType == SIZE_RESTORED)
+        m_dStartShare = 0.0;
+    m_bDraggedSplit = false;
+    const double dShare = m_dStartShare > 0.0 ? m_dStartShare : kTabShare;
+    const double dSplit = static_cast<double>(nHeight) * dShare;
 
     if (m_tabKinds.IsWindowEnabled()) {
         CRect rcTab;
@@ -186,9 +203,12 @@ void CExtOrderQueryDlg::OnSize(UINT nType, int cx, int cy) {
         rcList.bottom = nHeight - kButtonBand;
         m_listDetail.MoveWindow(rcList);
     }
+    PlaceBottomBar();
 }
 
 LRESULT CExtOrderQueryDlg::OnSplitterMoved(WPARAM /*wParam*/, LPARAM /*lParam*/) {
+    m_dStartShare = 0.0; // the operator's own split from now on
+    m_bDraggedSplit = true;
     // The bar has resized the tab control; the rule lists follow it.
     if (m_tabKinds.IsWindowEnabled()) {
         CRect rcTab;
@@ -218,6 +238,16 @@ bool CExtOrderQueryDlg::IsRuleList(HWND hWnd) {
 
 BOOL CExtOrderQueryDlg::PreTranslateMessage(MSG* pMsg) {
     if (pMsg->message == WM_KEYDOWN) {
+        m_lastKeyDown = std::chrono::steady_clock::now();
+        // In the find field, Escape closes it (and would otherwise close the window); Enter goes to the list.
+        if (pMsg->hwnd && pMsg->hwnd == m_barBottom.FilterHwnd() &&
+            (pMsg->wParam == VK_ESCAPE || pMsg->wParam == VK_RETURN)) {
+            if (pMsg->wParam == VK_ESCAPE)
+                CloseFind();
+            if (COrvoListCtrl* pList = CurrentRuleList())
+                pList->SetFocus();
+            return TRUE;
+        }
         if (pMsg->wParam == VK_RETURN && IsRuleList(pMsg->hwnd)) {
             SendMessage(UM_QUERY_DETAIL, 0, 0);
             return TRUE;
@@ -262,15 +292,36 @@ int CExtOrderQueryDlg::RefreshCurrentKind() {
     return 1;
 }
 
-void CExtOrderQueryDlg::RunRuleQuery(int nKind) {
+void CExtOrderQueryDlg::RunRuleQuery(int nKind, bool bKeepPlace) {
+    COrvoListCtrl& list = RuleList(nKind);
+    CMemRecord& record = RuleRecord(nKind);
+    const long nSerial = bKeepPlace && !record.Eof() ? record.GetLong("LSH") : 0;
+    const int nScroll = bKeepPlace && list.View() ? list.View()->verticalScrollBar()->value() : 0;
+    BOOL bCancelled = FALSE;
+    m_bQuerying = true;
     {
         CWaitCursor wait;
-        QueryRules(nKind, ConfirmedConditions(), RuleRecord(nKind));
+        CQueryProgress progress(g_pFixComm, [this](const CString& text) { m_barBottom.SetStatus(text); });
+        QueryRules(nKind, ConfirmedConditions(), record);
+        bCancelled = progress.Cancelled();
+        m_nQueryMs = progress.ElapsedMs();
     }
-    COrvoListCtrl& list = RuleList(nKind);
+    m_bQuerying = false;
+    if (bCancelled) // a cancelled query leaves the list empty, as a failed one does
+        record.Zap();
+    m_strRefreshTime = CTime::GetCurrentTime().Format("%H:%M:%S");
     list.Refresh(0);
+    list.SetFilterText(m_barBottom.GetFilterText());
     list.AdjustField(-2);
-    list.SetFocus();
+    if (bKeepPlace) {
+        if (nSerial != 0 && record.Locate("LSH", nSerial))
+            list.SyncFromRecord();
+        if (list.View())
+            list.View()->verticalScrollBar()->setValue(nScroll);
+    } else {
+        list.SetFocus();
+    }
+    UpdateStatus();
 }
 
 void CExtOrderQueryDlg::OnQuery() {
@@ -287,10 +338,18 @@ LRESULT CExtOrderQueryDlg::OnQueryDetail(WPARAM /*wParam*/, LPARAM /*lParam*/) {
     const int nKind = static_cast<int>(m_tabKinds.SendMessage(TCM_GETCURSEL));
     if (!IsValidOrderKind(nKind))
         return 1;
+    BOOL bCancelled = FALSE;
+    m_bQuerying = true;
     {
         CWaitCursor wait;
+        CQueryProgress progress(g_pFixComm, [this](const CString& text) { m_barBottom.SetStatus(text); });
         QueryOrderDetail(nKind, RuleRecord(nKind), ConfirmedConditions(), m_recDetail);
+        bCancelled = progress.Cancelled();
     }
+    m_bQuerying = false;
+    if (bCancelled)
+        m_recDetail.Zap();
+    UpdateStatus();
     m_listDetail.Refresh(0);
     m_listDetail.AdjustField(-2);
     return 1;

@@ -11,6 +11,9 @@
 #include "platform/Controls.h"
 #include "platform/Gdi.h"
 #include "query/QueryConditions.h"
+#include "query/WindowBottomBar.h"
+
+#include <chrono>
 
 // Asks the query window for the detail of the selected rule row (Enter in a rule list, a double-click on a
 // rule row, or posted to the tab control).
@@ -36,6 +39,20 @@ public:
     // The conditions of the last OK of the conditions dialog.
     QueryConditions ConfirmedConditions() const;
 
+    // The find field (Ctrl+F) over the current list, and the status line that it replaces while open.
+    void OpenFind();
+    void CloseFind();
+    CString GetStatusText() const { return m_barBottom.GetStatus(); }
+    // The lists' layouts and the window's size in the operator's settings: written when the window
+    // closes, read while it opens.
+    void SaveLayouts();
+    void RestoreLayouts();
+    // The live refresh: re-queries the current tab, keeping its sort, filter, scroll position and selected
+    // rule, unless the user is busy (conditions dialog open, a key or button held, a query running).
+    BOOL RefreshIfIdle();
+    // Seconds between live refreshes (INI key RefreshSeconds of the module's section); 0: off.
+    UINT GetRefreshSeconds() const { return m_nRefreshSeconds; }
+
     CString m_strTitle;
     CSplitterBar m_wndSplitter;
     CTabCtrl m_tabKinds;
@@ -54,6 +71,7 @@ public:
     CMemRecord m_recBatch;
     CMemRecord m_recLinked;
     CQueryConditionDlg m_dlgCondition;
+    CWindowBottomBar m_barBottom;
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
@@ -63,6 +81,9 @@ protected:
     void OnTabSelChange(NMHDR* pNMHDR, LRESULT* pResult);
     HBRUSH OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor);
     LRESULT OnSplitterMoved(WPARAM wParam, LPARAM lParam);
+    void OnFilterChange();
+    void OnTimer(UINT_PTR nIDEvent);
+    void OnDestroy();
     DECLARE_MESSAGE_MAP()
 
 private:
@@ -70,7 +91,21 @@ private:
     // Moves every rule list to the tab control's rectangle, nTopInset below its top and 15 inside its
     // right and bottom.
     void FitRuleLists(const CRect& rcTab, int nTopInset);
-    void RunRuleQuery(int nKind);
+    // bKeepPlace: a live refresh, which leaves the focus where it is and keeps the selected rule and the
+    // scroll position.
+    void RunRuleQuery(int nKind, bool bKeepPlace = false);
+    void PlaceBottomBar();
+    void UpdateStatus();
+    void SetUpWindowAdditions();
+    COrvoListCtrl* CurrentRuleList();
+
+    bool m_bDraggedSplit = false; // the splitter bar was dragged since the last layout
+    double m_dStartShare = 0.0;   // the saved split, kept while the window stays maximized; 0: none
+    long m_nQueryMs = -1;
+    CString m_strRefreshTime;
+    UINT m_nRefreshSeconds = 0;
+    bool m_bQuerying = false;
+    std::chrono::steady_clock::time_point m_lastKeyDown{};
 
     // The splitter bar's background; one brush for the life of the window.
     CBrush m_brSplitter;

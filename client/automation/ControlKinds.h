@@ -26,6 +26,8 @@ struct ControlKind {
         check;
     // Sets a date picker's date as a user does; false with a reason.
     std::function<bool(QWidget* widget, int year, int month, int day, std::string& error)> setDate;
+    // Writes a list to a file as its menu does, the format by the file's ending; false with a reason.
+    std::function<bool(QWidget* widget, CWnd* wnd, const std::string& path, std::string& error)> exportTo;
     // The rows of a list as text (for the terminal tables of the tour): columns, then rows.
     std::function<void(QWidget* widget, CWnd* wnd, std::vector<std::string>& columns,
                        std::vector<std::vector<std::string>>& rows, int& current)>

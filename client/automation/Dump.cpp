@@ -11,6 +11,8 @@
 namespace automation {
 namespace {
 
+constexpr int kStatusLine = 9016;
+
 void dumpControl(QWidget* window, QWidget* control, JsonWriter& json) {
     CWnd* wnd = CWnd::FromHandlePermanent(control);
     const ControlKind* kind = ControlKinds::Instance().Find(control);
@@ -47,9 +49,17 @@ void dumpWindow(QWidget* window, HostWindowInfo* host, JsonWriter& json) {
         return;
     }
     json.Key("controls").BeginArray();
-    for (QWidget* control : ControlsOf(window))
+    QWidget* status = nullptr;
+    for (QWidget* control : ControlsOf(window)) {
         dumpControl(window, control, json);
+        if (WindowId(control) == kStatusLine)
+            status = control;
+    }
     json.EndArray();
+    if (status) // the query window's status line
+        json.Field("status", CWnd::FromHandlePermanent(status)
+                                 ? CWnd::FromHandlePermanent(status)->GetWindowText().ToUtf8()
+                                 : std::string());
     json.EndObject();
 }
 

@@ -7,6 +7,7 @@
 
 #include "host/dbm/MemRecord.h"
 #include "host/gui/OrvoListCtrl.h"
+#include "host/gui/RecordTableModel.h"
 // The layer's combo box and date picker join it in their own sources; read them once they are there.
 #if __has_include("platform/ComboBox.h") && __has_include("platform/DateTimeCtrl.h")
 #define ORVO_CLIENT_HAVE_COMBOS 1
@@ -16,6 +17,7 @@
 
 #include <QWidget>
 
+#include <cctype>
 #include <cstdio>
 
 namespace automation {
@@ -29,7 +31,8 @@ void recordTable(COrvoListCtrl* list, bool shownOnly, std::vector<std::string>& 
                  std::vector<std::vector<std::string>>& rows, int& current) {
     columns.clear();
     rows.clear();
-    current = list->GetCurSel();
+    // The rows are the record set's: the current one is the record row of the selected line.
+    current = list->Model() ? static_cast<int>(list->Model()->RecordRow(list->GetCurSel())) : -1;
     const CMemRecord* record = list->GetRecord();
     if (!record)
         return;
@@ -89,7 +92,37 @@ void AddHostControlKinds(ControlKinds& kinds) {
             int current = -1;
             recordTable(listOf(wnd), false, columns, rows, current);
             WriteTable(json, columns, rows, current);
-            json.Field("shownColumns", listOf(wnd)->GetShownColumnCount());
+            COrvoListCtrl* list = listOf(wnd);
+            json.Field("shownColumns", list->GetShownColumnCount());
+            const int sortColumn = list->GetSortColumn();
+            if (sortColumn >= 0 && list->GetRecord()) {
+                json.Key("sort").BeginArray();
+                json.String(list->GetRecord()->GetField(sortColumn).name.ToUtf8());
+                json.String(list->IsSortAscending() ? "asc" : "desc");
+                json.EndArray();
+            } else {
+                json.Key("sort").Null();
+            }
+            json.Key("shownRows").BeginArray();
+            for (const long row : list->GetShownRecordRows())
+                json.Number(row);
+            json.EndArray();
+        };
+        kind.exportTo = [](QWidget*, CWnd* wnd, const std::string& path, std::string& error) {
+            const auto endsWith = [&](const char* tail) {
+                const std::string t(tail);
+                if (path.size() < t.size())
+                    return false;
+                std::string end = path.substr(path.size() - t.size());
+                for (char& c : end)
+                    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                return end == t;
+            };
+            if (!endsWith(".xlsx") && !endsWith(".csv")) {
+                error = "export writes .xlsx or .csv, not " + path;
+                return false;
+            }
+            return listOf(wnd)->ExportFile(path, &error) != FALSE;
         };
         kind.table = [](QWidget*, CWnd* wnd, std::vector<std::string>& columns,
                         std::vector<std::vector<std::string>>& rows,

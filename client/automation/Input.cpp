@@ -4,7 +4,9 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QHeaderView>
 #include <QTabBar>
+#include <QTableView>
 #include <QTest>
 #include <QWidget>
 
@@ -175,6 +177,34 @@ bool ClickListRow(QWidget* list, int row, bool twice, std::string& error) {
         DoubleClick(view->viewport(), pos);
     else
         Click(view->viewport(), pos);
+    return true;
+}
+
+bool ClickHeader(QWidget* list, int section, std::string& error) {
+    auto* view = qobject_cast<QTableView*>(list);
+    if (!view)
+        view = list->findChild<QTableView*>();
+    if (!view || !view->model()) {
+        error = "the control is not a list";
+        return false;
+    }
+    QHeaderView* header = view->horizontalHeader();
+    if (section < 0 || section >= header->count()) {
+        error = "the list has " + std::to_string(header->count()) + " columns, no column " +
+                std::to_string(section);
+        return false;
+    }
+    if (header->isSectionHidden(section)) {
+        error = "column " + std::to_string(section) + " is hidden";
+        return false;
+    }
+    view->scrollTo(view->model()->index(view->rowAt(0) < 0 ? 0 : view->rowAt(0), section));
+    const int x = header->sectionViewportPosition(section) + header->sectionSize(section) / 2;
+    if (x < 0 || x >= header->viewport()->width()) {
+        error = "column " + std::to_string(section) + " cannot be shown";
+        return false;
+    }
+    Click(header->viewport(), QPoint(x, header->viewport()->height() / 2));
     return true;
 }
 

@@ -28,6 +28,8 @@ void Drag(QWidget* widget, int dy);
 
 // Clicks (or double-clicks) row `row` of a list, scrolling it into view first.
 bool ClickListRow(QWidget* list, int row, bool twice, std::string& error);
+// Clicks header section `section` (a column of the list's layout) of a list.
+bool ClickHeader(QWidget* list, int section, std::string& error);
 // Clicks tab `index` of a tab control.
 bool ClickTab(QWidget* tabControl, int index, std::string& error);
 

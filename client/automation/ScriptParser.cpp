@@ -28,6 +28,8 @@ const std::vector<Syntax>& syntaxes() {
         {"date", {Arg::Control, Arg::Date}, {}},
         {"row", {Arg::List, Arg::Number}, {}},
         {"dblclick", {Arg::List, Arg::Number}, {}},
+        {"header", {Arg::List, Arg::Number}, {}},
+        {"export", {Arg::List, Arg::Text}, {}},
         {"tab", {Arg::Number}, {}},
         {"drag", {Arg::Control, Arg::SignedNumber}, {}},
         {"resize", {Arg::Number, Arg::Number}, {}},
@@ -175,6 +177,8 @@ std::optional<KeyChord> ParseKeyChord(const std::string& text) {
 
 bool IsControlRef(const std::string& text) {
     if (text.size() == 2 && text[0] == 'L' && text[1] >= '0' && text[1] <= '5')
+        return true;
+    if (text == "filter") // the query window's find field
         return true;
     return allDigits(text) && text.size() <= 5;
 }

@@ -216,6 +216,8 @@ bool ScriptRunner::execute(const ScriptCommand& command, std::string& error) {
     }
     if (name == "row" || name == "dblclick")
         return usable(true) && ClickListRow(control, number(args[1]), name == "dblclick", error);
+    if (name == "header")
+        return usable(true) && ClickHeader(control, number(args[1]), error);
     if (name == "drag") {
         if (!usable(false))
             return false;
@@ -230,6 +232,13 @@ bool ScriptRunner::execute(const ScriptCommand& command, std::string& error) {
             return false;
         }
         return usable(true) && kind->pick(control, wnd, args[1], error);
+    }
+    if (name == "export") {
+        if (!kind || !kind->exportTo) {
+            error = "control " + args[0] + " is not a record list";
+            return false;
+        }
+        return kind->exportTo(control, wnd, args[1], error);
     }
     if (name == "check") {
         if (!kind || !kind->check) {

@@ -12,6 +12,7 @@ namespace {
 constexpr const char* kPropId = "orvoId";
 constexpr const char* kPropKind = "orvoKind";
 constexpr int kRuleLists = 6;
+constexpr int kFindField = 9015;
 
 bool isListKind(const std::string& kind) {
     return kind == "list" || kind == "listbox";
@@ -103,7 +104,8 @@ QWidget* FindControl(QWidget* window, const std::string& ref) {
                 return control;
         return nullptr;
     }
-    const int id = std::stoi(ref);
+    // The query window's find field, by name.
+    const int id = ref == "filter" ? kFindField : std::stoi(ref);
     for (QWidget* control : controls)
         if (WindowId(control) == id)
             return control;

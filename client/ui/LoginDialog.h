@@ -1,12 +1,17 @@
 // Asks for the operator and the password. The password lives in the dialog only until it is read.
 #pragma once
 
+#include <QCoreApplication>
+
 #include <QDialog>
 
 class QLabel;
 class QLineEdit;
 
 class LoginDialog : public QDialog {
+    // Its texts go under its own name in the translations.
+    Q_DECLARE_TR_FUNCTIONS(LoginDialog)
+
 public:
     LoginDialog(const QString& server, const QString& operatorName, QWidget* parent = nullptr);
 

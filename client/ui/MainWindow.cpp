@@ -1,6 +1,7 @@
 #include "client/ui/MainWindow.h"
 
 #include "client/HostSession.h"
+#include "client/ui/ChannelTexts.h"
 #include "client/ui/FailureToast.h"
 #include "host/com/FixComm.h"
 
@@ -146,10 +147,11 @@ void MainWindow::openSelected() {
 
 void MainWindow::showFailure(const FixCommFailure& failure) {
     const QString status = failure.status < 0 ? tr("channel failure") : tr("status %1").arg(failure.status);
-    m_failure->setText(tr("%1 function %2 failed, %3: %4")
-                           .arg(QTime::currentTime().toString("HH:mm:ss"))
-                           .arg(failure.function)
-                           .arg(status, QString::fromUtf8(failure.text.ToUtf8().c_str())));
+    m_failure->setText(
+        tr("%1 function %2 failed, %3: %4")
+            .arg(QTime::currentTime().toString("HH:mm:ss"))
+            .arg(failure.function)
+            .arg(status, ChannelFailureText(QString::fromUtf8(failure.text.ToUtf8().c_str()))));
     updateConnection();
     // A module's window in front hides the status bar: tell the user over it.
     if (m_session.Module().IsRunning()) {

@@ -3,6 +3,8 @@
 // empty list.
 #pragma once
 
+#include <QCoreApplication>
+
 #include <QMainWindow>
 
 #include <functional>
@@ -16,6 +18,9 @@ class QTreeWidget;
 struct FixCommFailure;
 
 class MainWindow : public QMainWindow {
+    // Its texts go under its own name in the translations.
+    Q_DECLARE_TR_FUNCTIONS(MainWindow)
+
 public:
     explicit MainWindow(HostSession& session, QWidget* parent = nullptr);
     ~MainWindow() override;

@@ -107,3 +107,7 @@ void CFixComm::SetFailureCallback(std::function<void(const FixCommFailure&)> cal
 void CFixComm::SetTraceCallback(std::function<void(const FixCommTraceEvent&)> callback) {
     m_impl->onTrace = std::move(callback);
 }
+
+void CFixComm::SetWaitCallback(std::function<bool(long rows)> callback) {
+    m_impl->onWait = std::move(callback);
+}

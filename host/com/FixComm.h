@@ -89,6 +89,10 @@ public:
     const FixCommFailure& LastFailure() const;
     void SetFailureCallback(std::function<void(const FixCommFailure&)> callback);
     void SetTraceCallback(std::function<void(const FixCommTraceEvent&)> callback);
+    // Called while a reply is awaited (after each receive, and at least every 100 ms of silence) with the
+    // reply rows read so far; returning false cancels the request: More() returns false, the failure is
+    // reported, and the connection stays ready for the next request (the rest of the reply is skipped).
+    void SetWaitCallback(std::function<bool(long rows)> callback);
 
 private:
     struct Impl;

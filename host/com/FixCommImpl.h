@@ -17,6 +17,7 @@
 #include "host/com/WireText.h"
 #include "protocol/Protocol.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -142,6 +143,7 @@ struct CFixComm::Impl {
     FixCommFailure failure;
     std::function<void(const FixCommFailure&)> onFailure;
     std::function<void(const FixCommTraceEvent&)> onTrace;
+    std::function<bool(long)> onWait; // false: cancel the awaited reply
 
     // Every failure text may carry text from the wire (a server's status text, a table name): it is
     // escaped here, once, for every log and status line that shows it.
@@ -358,13 +360,24 @@ struct CFixComm::Impl {
             const std::span<char> space = reader.PrepareWrite(kReceiveChunk);
             std::size_t received = 0;
             std::string error;
-            switch (socket.Receive(space, deadline, received, error)) {
+            // With a wait callback the wait goes in slices, so that the caller can show progress or cancel.
+            const orvo::Deadline slice = onWait ? std::min(deadline, orvo::DeadlineAfter(100)) : deadline;
+            const auto waited = socket.Receive(space, slice, received, error);
+            if ((waited == orvo::FixSocket::Result::Ok || slice < deadline) && onWait && !onWait(rows)) {
+                if (waited == orvo::FixSocket::Result::Ok)
+                    reader.Commit(received);
+                Fail(readFunction, kTransportFailure, "the request was cancelled");
+                return Step::Failed; // the connection stays; the reply's remaining frames are skipped
+            }
+            switch (waited) {
             case orvo::FixSocket::Result::Ok:
                 reader.Commit(received);
                 break;
             case orvo::FixSocket::Result::Closed:
                 return TransportFailure(readFunction, "the counter server closed the connection");
             case orvo::FixSocket::Result::TimedOut:
+                if (slice < deadline)
+                    break; // a slice of the wait, not the reply time-out
                 return TransportFailure(readFunction, "no reply from the counter server within " +
                                                           std::to_string(settings.replyTimeoutMs) + " ms");
             case orvo::FixSocket::Result::Failed:

@@ -465,3 +465,11 @@ double CMemRecord::GetCellDouble(long row, int field) const {
     const std::byte* cells = m_impl->rowAt(row < 0 ? -2 : row);
     return field < 0 || field >= GetFieldCount() || !cells ? 0.0 : cellDouble(m_impl->schema, cells, field);
 }
+
+std::string_view CMemRecord::GetCellText(long row, int field) const {
+    const std::byte* cells = m_impl->rowAt(row < 0 ? -2 : row);
+    if (field < 0 || field >= GetFieldCount() || !cells ||
+        m_impl->schema.Field(field).type != FieldType::Text)
+        return {};
+    return textCell(cells, m_impl->schema.Offset(field));
+}

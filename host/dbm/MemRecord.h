@@ -85,4 +85,7 @@ public:
     CString GetCellString(long row, int field) const;
     long GetCellLong(long row, int field) const;
     double GetCellDouble(long row, int field) const;
+    // The bytes of a text cell without a copy (empty for other columns and bad indexes); valid until the
+    // cell or the set changes.
+    std::string_view GetCellText(long row, int field) const;
 };

@@ -93,8 +93,11 @@ std::string CsvDocument(const CMemRecord& record, int columnCount, CsvEncoding e
     return doc;
 }
 
-bool WriteCsvFile(const CMemRecord& record, int columnCount, CsvEncoding encoding,
-                  const std::string& pathUtf8, std::string* error) {
+namespace {
+
+template <class RowAt>
+bool writeCsv(const CMemRecord& record, long rows, RowAt rowAt, int columnCount, CsvEncoding encoding,
+              const std::string& pathUtf8, std::string* error) {
     QSaveFile file(QString::fromStdString(pathUtf8));
     if (!file.open(QIODevice::WriteOnly)) {
         if (error)
@@ -103,9 +106,8 @@ bool WriteCsvFile(const CMemRecord& record, int columnCount, CsvEncoding encodin
     }
     std::string chunk = encoding == CsvEncoding::Utf8WithBom ? "\xEF\xBB\xBF" : "";
     chunk += CsvHeader(record, columnCount, encoding);
-    const long rows = record.GetRecordCount();
     for (long r = 0; r < rows; ++r) {
-        chunk += CsvRow(record, r, columnCount, encoding);
+        chunk += CsvRow(record, rowAt(r), columnCount, encoding);
         if (chunk.size() >= (1u << 20) || r + 1 == rows) {
             if (file.write(chunk.data(), static_cast<qint64>(chunk.size())) !=
                 static_cast<qint64>(chunk.size()))
@@ -121,6 +123,21 @@ bool WriteCsvFile(const CMemRecord& record, int columnCount, CsvEncoding encodin
         return false;
     }
     return true;
+}
+
+} // namespace
+
+bool WriteCsvFile(const CMemRecord& record, int columnCount, CsvEncoding encoding,
+                  const std::string& pathUtf8, std::string* error) {
+    return writeCsv(
+        record, record.GetRecordCount(), [](long r) { return r; }, columnCount, encoding, pathUtf8, error);
+}
+
+bool WriteCsvFile(const CMemRecord& record, const std::vector<long>& rows, int columnCount,
+                  CsvEncoding encoding, const std::string& pathUtf8, std::string* error) {
+    return writeCsv(
+        record, static_cast<long>(rows.size()), [&](long r) { return rows[static_cast<std::size_t>(r)]; },
+        columnCount, encoding, pathUtf8, error);
 }
 
 } // namespace orvo

@@ -25,6 +25,9 @@ std::string CsvDocument(const CMemRecord& record, int columnCount, CsvEncoding e
 // Writes the CSV to a file in one step (the old file stays whole if writing fails); false with a reason.
 bool WriteCsvFile(const CMemRecord& record, int columnCount, CsvEncoding encoding,
                   const std::string& pathUtf8, std::string* error);
+// The same with the given record rows, in that order (a list's lines after its sort and filter).
+bool WriteCsvFile(const CMemRecord& record, const std::vector<long>& rows, int columnCount,
+                  CsvEncoding encoding, const std::string& pathUtf8, std::string* error);
 
 // How many leading columns a list shows: those before the trailing group that starts at "color".
 int VisibleColumnCount(const CMemRecord& record);

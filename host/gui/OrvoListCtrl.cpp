@@ -112,9 +112,13 @@ void COrvoListCtrl::PreSubclassWindow() {
     view->viewport()->installEventFilter(m_pHelper.get());
     QObject::connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, m_pHelper.get(),
                      [this](const QModelIndex& current) {
-                         if (current.isValid() && m_pRecord && current.row() < m_pRecord->GetRecordCount())
-                             m_pRecord->Go(current.row());
+                         const long row = current.isValid() ? m_pModel->RecordRow(current.row()) : -1;
+                         if (m_pRecord && row >= 0 && row < m_pRecord->GetRecordCount())
+                             m_pRecord->Go(row);
                      });
+    QObject::connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, m_pHelper.get(),
+                     [this] { NotifyViewChanged(); });
+    ConnectHeader();
     QObject::connect(view, &QAbstractItemView::doubleClicked, m_pHelper.get(),
                      [this](const QModelIndex& index) {
                          if (index.isValid())
@@ -135,8 +139,11 @@ void COrvoListCtrl::Refresh(int /*mode*/) {
     m_pModel->Reset(m_pRecord);
     ApplyColumnsShown();
     // A refill leaves the cursor on its last appended row or past the end, neither of them the user's
-    // choice: the list starts again at its first row, and the record set's cursor with it.
+    // choice: the list starts again at its first row, and the record set's cursor with it (past the end
+    // when the filter shows no row).
     SetCurSel(0);
+    if (m_pRecord && m_pModel->rowCount() == 0)
+        m_pRecord->Go(m_pRecord->GetRecordCount());
 }
 
 void COrvoListCtrl::ApplyColumnsShown() {
@@ -146,7 +153,7 @@ void COrvoListCtrl::ApplyColumnsShown() {
     const int shown = GetShownColumnCount();
     const int columns = m_pModel->columnCount();
     for (int c = 0; c < columns; ++c)
-        view->setColumnHidden(c, c >= shown);
+        view->setColumnHidden(c, c >= shown || IsUserHidden(c));
 }
 
 int COrvoListCtrl::GetShownColumnCount() const {
@@ -172,12 +179,16 @@ void COrvoListCtrl::AdjustField(int /*mode*/) {
     const QFontMetrics cellMetrics(view->font());
     const QFontMetrics headerMetrics(view->horizontalHeader()->font());
     const int shown = GetShownColumnCount();
+    m_bFitting = true;
     for (int c = 0; c < shown; ++c) {
+        if (c < static_cast<int>(m_userSized.size()) && m_userSized[static_cast<size_t>(c)])
+            continue; // the user's width stands
         int width = headerMetrics.horizontalAdvance(m_pModel->headerData(c, Qt::Horizontal).toString());
         for (const int r : sample)
             width = std::max(width, cellMetrics.horizontalAdvance(m_pModel->CellText(r, c)));
         view->setColumnWidth(c, std::min(width + kPadding, kMaxWidth));
     }
+    m_bFitting = false;
 }
 
 void COrvoListCtrl::SetCanShowTip(BOOL show) {
@@ -206,31 +217,33 @@ void COrvoListCtrl::SetCurSel(int row) {
     view->selectionModel()->setCurrentIndex(index,
                                             QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     view->scrollTo(index);
-    if (m_pRecord)
-        m_pRecord->Go(row);
+    const long recordRow = m_pModel->RecordRow(row);
+    if (m_pRecord && recordRow >= 0)
+        m_pRecord->Go(recordRow);
 }
 
 void COrvoListCtrl::SyncFromRecord() {
     if (!m_pRecord || !m_pModel || m_pModel->rowCount() == 0)
         return;
-    long row = m_pRecord->GetRecNo();
-    if (row < 0 || row >= m_pModel->rowCount())
-        row = 0;
-    SetCurSel(static_cast<int>(row));
+    int line = m_pModel->LineOf(m_pRecord->GetRecNo());
+    if (line < 0 || line >= m_pModel->rowCount())
+        line = 0;
+    SetCurSel(line);
 }
 
 BOOL COrvoListCtrl::PreTranslateMessage(MSG* msg) {
     // A key for this list is about to be handled (the window above may act on the current row): the
     // record set's cursor stands on the selected line.
     if (msg->message == WM_KEYDOWN && msg->hwnd == m_hWnd && m_pRecord) {
-        const int row = GetCurSel();
+        const long row = m_pModel ? m_pModel->RecordRow(GetCurSel()) : -1;
         if (row >= 0 && row < m_pRecord->GetRecordCount())
             m_pRecord->Go(row);
     }
     return CWnd::PreTranslateMessage(msg);
 }
 
-void COrvoListCtrl::OnDoubleClick(int row) {
+void COrvoListCtrl::OnDoubleClick(int line) {
+    const long row = m_pModel ? m_pModel->RecordRow(line) : -1;
     if (!m_pRecord || row < 0 || row >= m_pRecord->GetRecordCount())
         return;
     m_pRecord->Go(row);
@@ -248,15 +261,9 @@ LRESULT COrvoListCtrl::OnSetFontMessage(WPARAM, LPARAM) {
 }
 
 CString COrvoListCtrl::GetSelectedRowsText() const {
-    QTableView* view = View();
-    if (!view || !m_pRecord)
+    if (!m_pRecord)
         return {};
-    std::vector<long> rows;
-    for (const QModelIndex& index : view->selectionModel()->selectedRows())
-        if (index.row() < m_pRecord->GetRecordCount())
-            rows.push_back(index.row());
-    std::sort(rows.begin(), rows.end());
-    return orvo::RowsAsTabText(*m_pRecord, rows, GetShownColumnCount());
+    return orvo::RowsAsTabText(*m_pRecord, GetSelectedRecordRows(), GetShownColumnCount());
 }
 
 void COrvoListCtrl::CopySelection() {
@@ -273,7 +280,8 @@ BOOL COrvoListCtrl::ExportCsv(const std::string& pathUtf8, orvo::CsvEncoding enc
         return FALSE;
     }
     CWaitCursor wait;
-    return orvo::WriteCsvFile(*m_pRecord, GetShownColumnCount(), encoding, pathUtf8, error);
+    return orvo::WriteCsvFile(*m_pRecord, GetShownRecordRows(), GetShownColumnCount(), encoding, pathUtf8,
+                              error);
 }
 
 void COrvoListCtrl::ShowContextMenu(const QPoint& global) {
@@ -286,12 +294,27 @@ void COrvoListCtrl::ShowContextMenu(const QPoint& global) {
     menu.addSeparator();
     QAction* gbk = menu.addAction(QString::fromUtf8("导出CSV (GBK)..."));
     QAction* utf8 = menu.addAction(QString::fromUtf8("导出CSV (UTF-8)..."));
+    QAction* xlsx = menu.addAction(QString::fromUtf8("导出Excel (.xlsx)..."));
     const bool empty = !m_pRecord || m_pRecord->GetFieldCount() == 0;
     gbk->setEnabled(!empty);
     utf8->setEnabled(!empty);
+    xlsx->setEnabled(!empty);
     QAction* chosen = menu.exec(global);
     if (chosen == copy) {
         CopySelection();
+        return;
+    }
+    if (chosen == xlsx) {
+        QString path =
+            QFileDialog::getSaveFileName(view, QString::fromUtf8("导出Excel"), QStringLiteral("list.xlsx"),
+                                         QStringLiteral("Excel (*.xlsx)"));
+        if (!path.isEmpty() && !path.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive))
+            path += QStringLiteral(".xlsx"); // the format goes by the ending
+        std::string error;
+        if (!path.isEmpty() && !ExportFile(path.toStdString(), &error))
+            QMessageBox::warning(
+                view, QString::fromUtf8("导出Excel"),
+                QString::fromUtf8("无法写入文件 %1：%2").arg(path, QString::fromStdString(error)));
         return;
     }
     if (chosen != gbk && chosen != utf8)

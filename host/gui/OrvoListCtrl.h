@@ -2,14 +2,19 @@
 // (nothing is copied), its columns in layout order with the trailing group from "color" on hidden. The
 // selected line and the record set's current row follow each other; a double-click on a row sends the
 // owner window a message (0x1214 unless changed). Ctrl+C copies the selected rows as tab-separated text;
-// the right-click menu exports the list to CSV.
+// the right-click menu exports the list to CSV or Excel. A header click sorts the lines by that column (a
+// second click reverses), a filter keeps the lines containing a text; both only reorder the lines, the
+// record set and its cursor stay as they are (the cursor follows the selected line). The header's own
+// menu hides and shows columns; widths the user set are kept by later fitting.
 #pragma once
 
 #include "host/gui/ListText.h"
 #include "platform/Wnd.h"
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class CMemRecord;
 class QTableView;
@@ -56,6 +61,37 @@ public:
     BOOL ExportCsv(const std::string& pathUtf8, orvo::CsvEncoding encoding,
                    std::string* error = nullptr) const;
 
+    // Writes the lines shown, in the order shown, to .xlsx (ending ".xlsx") or CSV (GBK) by the ending.
+    BOOL ExportFile(const std::string& pathUtf8, std::string* error = nullptr) const;
+
+    // Sort by a layout column (-1: the record set's order); the current record row stays selected.
+    void SortByColumn(int column, bool ascending);
+    // What a click on header section `column` does: that column ascending, or reversed when it is already
+    // the sort column.
+    void OnHeaderClicked(int column);
+    int GetSortColumn() const;
+    BOOL IsSortAscending() const;
+    // Keeps the lines whose shown cells contain the text (GBK; ASCII letters without case); "" keeps all.
+    void SetFilterText(const CString& text);
+    CString GetFilterText() const;
+    long GetShownRowCount() const;
+    // Record rows in the order shown; the record rows of the selected lines, in the order shown.
+    std::vector<long> GetShownRecordRows() const;
+    std::vector<long> GetSelectedRecordRows() const;
+    // Layout columns the user sees, left to right.
+    std::vector<int> GetVisibleColumnsInOrder() const;
+
+    // Column widths, order and hidden columns as text for the user's settings; Restore is false (and
+    // changes nothing) when the text is not a layout of this record set's columns.
+    std::string SaveLayout() const;
+    bool RestoreLayout(const std::string& state);
+    void ResetLayout();
+    // Hides or shows a display column as the header menu does (the last visible column stays).
+    void HideColumn(int column, BOOL hide);
+    // Called after the lines, the selection or the layout changed (for a status line or a settings store).
+    void SetViewChangedHandler(std::function<void()> handler) { m_viewChanged = std::move(handler); }
+    void SetLayoutChangedHandler(std::function<void()> handler) { m_layoutChanged = std::move(handler); }
+
     BOOL PreTranslateMessage(MSG* msg) override;
 
     // For tools and tests.
@@ -72,10 +108,21 @@ private:
     void ApplyColumnsShown();
     void OnDoubleClick(int row);
     void ShowContextMenu(const QPoint& global);
+    void ShowHeaderMenu(const QPoint& global);
+    void ConnectHeader();
+    bool IsUserHidden(int column) const;
+    // Selects the line of a record row (line 0 when it is not shown) after the lines changed.
+    void ReselectRecordRow(long recordRow);
+    void NotifyViewChanged() const;
 
     CMemRecord* m_pRecord = nullptr;
     std::unique_ptr<orvo::RecordTableModel> m_pModel;
     std::unique_ptr<orvo::ListViewHelper> m_pHelper;
     UINT m_nDblClkMessage = kListDoubleClickMessage;
     bool m_bTips = true;
+    std::vector<bool> m_userSized;  // per layout column: the user set its width
+    std::vector<bool> m_userHidden; // per layout column: the user hid it
+    bool m_bFitting = false;        // widths being set by the list itself, not the user
+    std::function<void()> m_viewChanged;
+    std::function<void()> m_layoutChanged;
 };

@@ -14,7 +14,8 @@ void RecordTableModel::Reset(const CMemRecord* record) {
     m_numeric.clear();
     m_rows = 0;
     if (record) {
-        m_rows = static_cast<int>(record->GetRecordCount());
+        m_order.Rebuild(*record);
+        m_rows = static_cast<int>(m_order.Count());
         const int columns = record->GetFieldCount();
         m_headers.reserve(static_cast<size_t>(columns));
         for (int c = 0; c < columns; ++c) {
@@ -23,6 +24,20 @@ void RecordTableModel::Reset(const CMemRecord* record) {
             m_numeric.push_back(field.type != FieldType::Text);
         }
     }
+    endResetModel();
+}
+
+void RecordTableModel::SetSort(int column, bool ascending) {
+    m_order.SetSort(column, ascending);
+    Reset(m_record);
+}
+
+void RecordTableModel::SetFilter(const std::string& gbkText, std::vector<int> columns) {
+    if (!m_record)
+        return;
+    beginResetModel();
+    m_order.SetFilter(*m_record, gbkText, std::move(columns));
+    m_rows = static_cast<int>(m_order.Count());
     endResetModel();
 }
 
@@ -39,7 +54,10 @@ QString RecordTableModel::CellText(int row, int column) const {
     if (!m_record || row < 0 || row >= m_rows || row >= m_record->GetRecordCount() || column < 0 ||
         column >= static_cast<int>(m_headers.size()))
         return {};
-    const CString cell = m_record->GetCellString(row, column);
+    const long recordRow = m_order.RecordRow(row);
+    if (recordRow < 0 || recordRow >= m_record->GetRecordCount())
+        return {};
+    const CString cell = m_record->GetCellString(recordRow, column);
     const std::string& bytes = cell.str();
     for (const char ch : bytes)
         if (static_cast<unsigned char>(ch) >= 0x80)

@@ -1,6 +1,9 @@
 // A thin table model over a CMemRecord: it keeps no rows, only asks the record set for each cell that a
-// view paints. The row count is fixed at each reset, so the view never asks past what it was told.
+// view paints. The row count is fixed at each reset, so the view never asks past what it was told. Its
+// rows are the list's lines: the record set's rows in the order of the list's sort and filter.
 #pragma once
+
+#include "host/gui/ListRowOrder.h"
 
 #include <QAbstractTableModel>
 #include <QString>
@@ -26,8 +29,16 @@ public:
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
-    // The cell text as the view shows it.
+    // The cell text as the view shows it (row: a line of the list).
     QString CellText(int row, int column) const;
+
+    // Sorting and filtering re-read the lines; the record set is left as it is.
+    void SetSort(int column, bool ascending);
+    void SetFilter(const std::string& gbkText, std::vector<int> columns);
+    const ListRowOrder& Order() const { return m_order; }
+    // The record row a line shows (-1 for none) and the line of a record row (-1 when filtered out).
+    long RecordRow(int line) const { return m_order.RecordRow(line); }
+    int LineOf(long recordRow) const { return static_cast<int>(m_order.LineOf(recordRow)); }
 
 private:
     const CMemRecord* m_record = nullptr;
@@ -35,6 +46,7 @@ private:
     std::vector<QString> m_headers;
     std::vector<bool> m_numeric;
     bool m_tips = true;
+    ListRowOrder m_order;
 };
 
 } // namespace orvo

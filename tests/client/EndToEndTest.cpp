@@ -105,6 +105,10 @@ protected:
         env.insert("XDG_CONFIG_HOME", m_work.filePath("config"));
         env.insert("XDG_DATA_HOME", m_work.filePath("data"));
         env.remove("ORVO_PASSWORD");
+        // The windows' language follows the locale: English unless a test asks for another.
+        env.remove("LANGUAGE");
+        env.insert("LC_ALL", m_locale);
+        env.insert("LANG", m_locale);
         if (password)
             env.insert("ORVO_PASSWORD", password);
         return env;
@@ -176,6 +180,7 @@ protected:
     static std::unique_ptr<CounterServerProcess> s_server;
     static std::string s_error;
     QTemporaryDir m_work;
+    QString m_locale = "C.UTF-8";
 };
 
 std::unique_ptr<QTemporaryDir> EndToEndTest::s_dir;
@@ -302,6 +307,75 @@ TEST_F(EndToEndTest, DragAndResizeReachTheQueryWindow) {
     EXPECT_FALSE(resized.value("maximized").toBool());
     EXPECT_EQ(resized.value("rect").toArray().at(2).toInt(), 1000);
     EXPECT_EQ(resized.value("rect").toArray().at(3).toInt(), 700);
+}
+
+// Sorting, the find field, the status line and the export, driven as a user does; the dump tells a
+// tool what the user sees.
+TEST_F(EndToEndTest, ScriptsSortFindAndExportAsAUserDoes) {
+    const ClientRun run = runClient(serverArgs(),
+                                    "open 893\nok\nheader L0 0\nheader L0 0\ndump sorted.json\n"
+                                    "key Ctrl+F\ntype filter zzzz\ndump found.json\nkey Escape\n"
+                                    "dump closed.json\nexport L0 rules.xlsx\nexport L0 rules.csv\n",
+                                    "admin");
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QJsonObject sorted = window(readDump("sorted.json"), 9000);
+    const QJsonObject list = control(sorted, "L0");
+    EXPECT_EQ(list.value("sort").toArray(), (QJsonArray{QString::fromUtf8("流水号"), "desc"}));
+    const QJsonArray rows = list.value("rows").toArray();
+    const QJsonArray shown = list.value("shownRows").toArray();
+    ASSERT_GT(rows.size(), 1);
+    ASSERT_EQ(shown.size(), rows.size());
+    for (qsizetype i = 1; i < shown.size(); ++i) {
+        const auto serial = [&](qsizetype line) {
+            return rows.at(shown.at(line).toInt()).toArray().at(0).toString().toLongLong();
+        };
+        EXPECT_GE(serial(i - 1), serial(i)) << "line " << i;
+    }
+    EXPECT_TRUE(
+        sorted.value("status").toString().startsWith(QString::fromUtf8("显示 %1/%1 行").arg(rows.size())))
+        << sorted.value("status").toString().toStdString();
+
+    const QJsonObject found = window(readDump("found.json"), 9000);
+    EXPECT_TRUE(control(found, "9015").value("visible").toBool());
+    EXPECT_TRUE(control(found, "L0").value("shownRows").toArray().isEmpty());
+    EXPECT_EQ(control(found, "L0").value("rows").toArray().size(), rows.size())
+        << "the record set keeps every row";
+    const QJsonObject closed = window(readDump("closed.json"), 9000);
+    EXPECT_FALSE(control(closed, "9015").value("visible").toBool());
+    EXPECT_EQ(control(closed, "L0").value("shownRows").toArray().size(), rows.size());
+
+    QFile book(m_work.filePath("rules.xlsx"));
+    ASSERT_TRUE(book.open(QIODevice::ReadOnly));
+    EXPECT_EQ(book.read(2), QByteArray("PK"));
+    EXPECT_EQ(readFile(m_work.filePath("rules.csv")).count('\n'), rows.size() + 1);
+}
+
+// Under a Chinese locale the host's windows speak Chinese; the log stays English.
+TEST_F(EndToEndTest, TheHostsOwnTextsFollowAChineseLocale) {
+    m_locale = "zh_CN.UTF-8";
+    const ClientRun run = runClient(serverArgs(), "dump host.json\n", "admin");
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QJsonObject host = window(readDump("host.json"), 0);
+    EXPECT_TRUE(host.value("connection").toString().startsWith(QString::fromUtf8("已连接 127.0.0.1:")))
+        << host.value("connection").toString().toStdString();
+    m_locale = "C.UTF-8";
+    const ClientRun english = runClient(serverArgs(), "dump host.json\n", "admin");
+    ASSERT_EQ(english.exitCode, 0) << english.err.toStdString();
+    EXPECT_TRUE(window(readDump("host.json"), 0).value("connection").toString().startsWith("Connected to "));
+}
+
+// The live refresh key of the module's section: the current tab is asked again on that interval.
+TEST_F(EndToEndTest, TheLiveRefreshKeyQueriesTheCurrentTabAgain) {
+    QFile config(m_work.filePath("client.ini"));
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write("[EXTORDERQUERY]\nRefreshSeconds = 1\n");
+    config.close();
+    const ClientRun run =
+        runClient(serverArgs() + QStringList{"--config", config.fileName(), "--trace", "trace.jsonl"},
+                  "open 893\nok\nwait 2600\n", "admin");
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_GE(readFile(m_work.filePath("trace.jsonl")).count("{\"request\": 16476,"), 3)
+        << "the first query and a refresh a second after it, and another";
 }
 
 TEST_F(EndToEndTest, AScriptCanComeFromStandardInput) {

@@ -342,3 +342,145 @@ TEST(OrvoDialogModal, ExitButtonAndEscapeEndTheWindow) {
 }
 
 } // namespace
+
+namespace {
+
+// Rows for the ordering tests: contract names in GBK order 啊 < 北 < 中 (Unicode puts them the other way
+// round), prices where text order and number order differ, and two equal prices.
+void fillForOrder(CMemRecord& rec) {
+    struct R {
+        const char* customer;
+        const char* contract;
+        const char* price;
+    };
+    const R rows[] = {{"010100000001", "中", "9.5"},
+                      {"010100000002", "啊", "100.5"},
+                      {"010100000003", "北", "20"},
+                      {"010100000004", "abc", "20"}};
+    rec.Zap();
+    long serial = 1;
+    for (const R& r : rows) {
+        rec.Append(nullptr, 1);
+        rec.Set(U("客户号"), U(r.customer));
+        rec.Set(U("委托号"), serial++);
+        rec.Set(U("委价"), CString(r.price));
+        rec.Set(U("合约"), U(r.contract));
+    }
+}
+
+} // namespace
+
+TEST_F(ListCtrlTest, HeaderClicksSortTheLinesByTypeStablyAndEveryActionUsesTheRowShown) {
+    fillForOrder(m_rec);
+    m_dlg.m_list.Refresh(0);
+    QHeaderView* header = view()->horizontalHeader();
+    const auto clickHeader = [&](int section) {
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(section) + 4, header->height() / 2));
+    };
+    clickHeader(2); // price, as numbers; the equal prices keep the record set's order
+    EXPECT_EQ(m_dlg.m_list.GetShownRecordRows(), (std::vector<long>{0, 2, 3, 1}));
+    EXPECT_TRUE(header->isSortIndicatorShown());
+    EXPECT_EQ(header->sortIndicatorSection(), 2);
+    EXPECT_EQ(header->sortIndicatorOrder(), Qt::AscendingOrder);
+    clickHeader(2); // reversed, ties still in record order
+    EXPECT_EQ(m_dlg.m_list.GetShownRecordRows(), (std::vector<long>{1, 2, 3, 0}));
+    EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
+    clickHeader(3); // contract: GBK order, ASCII first
+    EXPECT_EQ(m_dlg.m_list.GetShownRecordRows(), (std::vector<long>{3, 1, 2, 0}));
+    EXPECT_EQ(m_rec.GetLayout(), U(kLayout)) << "the record set is not reordered";
+    EXPECT_EQ(m_rec.GetString(U("合约"), 0), U("中"));
+
+    // Selection, Enter's target, copy and export all act on the rows shown.
+    m_dlg.m_list.SetCurSel(1);
+    EXPECT_EQ(m_rec.GetRecNo(), 1);
+    QTest::mouseDClick(view()->viewport(), Qt::LeftButton, {}, rowCenter(2));
+    ASSERT_FALSE(m_dlg.detailRows.empty());
+    EXPECT_EQ(m_dlg.detailRows.back(), 2);
+    m_dlg.m_list.SetCurSel(0);
+    EXPECT_EQ(m_dlg.m_list.GetSelectedRowsText(), U("010100000004\t4\t20.00\tabc"));
+    QTemporaryDir dir;
+    const std::string csv = dir.filePath("order.csv").toStdString();
+    ASSERT_TRUE(m_dlg.m_list.ExportFile(csv));
+    QFile file(QString::fromStdString(csv));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    ASSERT_GE(lines.size(), 3);
+    EXPECT_TRUE(lines[1].startsWith("010100000004,4,20.00,abc")) << lines[1].toStdString();
+    const std::string xlsx = dir.filePath("order.xlsx").toStdString();
+    ASSERT_TRUE(m_dlg.m_list.ExportFile(xlsx));
+    QFile book(QString::fromStdString(xlsx));
+    ASSERT_TRUE(book.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(book.read(2) == "PK") << "an .xlsx is a zip package";
+    std::string error;
+    EXPECT_FALSE(m_dlg.m_list.ExportFile(dir.filePath("missing/x.xlsx").toStdString(), &error));
+    EXPECT_FALSE(error.empty());
+
+    // A refill keeps the sort column; the first line shown becomes current.
+    fillForOrder(m_rec);
+    m_dlg.m_list.Refresh(0);
+    EXPECT_EQ(m_dlg.m_list.GetSortColumn(), 3);
+    EXPECT_EQ(m_dlg.m_list.GetShownRecordRows(), (std::vector<long>{3, 1, 2, 0}));
+    EXPECT_EQ(m_rec.GetRecNo(), 3);
+}
+
+TEST_F(ListCtrlTest, FilterKeepsLinesContainingTheTextCaseInsensitiveOnCharacterBoundaries) {
+    fillForOrder(m_rec);
+    m_rec.Set(U("合约"), CString("\x81\x41xy"), 0); // 丄 ends in the byte of 'A'
+    m_rec.Set(U("合约"), CString("\x81\x61"), 1);   // 乤 ends in the byte of 'a'
+    m_dlg.m_list.Refresh(0);
+    m_dlg.m_list.SetCurSel(3);
+    m_dlg.m_list.SetFilterText("A");
+    EXPECT_EQ(m_dlg.m_list.GetShownRecordRows(), (std::vector<long>{3})) << "only abc, not the trail byte";
+    EXPECT_EQ(m_rec.GetRecNo(), 3) << "the current row stays current while it is shown";
+    m_dlg.m_list.SetFilterText("AbC");
+    EXPECT_EQ(m_dlg.m_list.GetShownRecordRows(), (std::vector<long>{3}));
+    m_dlg.m_list.SetFilterText(U("丄"));
+    EXPECT_EQ(m_dlg.m_list.GetShownRecordRows(), (std::vector<long>{0})) << "乤 is another character";
+    m_dlg.m_list.SetFilterText(U("丄X"));
+    EXPECT_EQ(m_dlg.m_list.GetShownRecordRows(), (std::vector<long>{0}));
+    EXPECT_EQ(m_rec.GetRecNo(), 0) << "a hidden current row gives way to the first line";
+    m_dlg.m_list.SetFilterText("20.00"); // numbers as shown
+    EXPECT_EQ(m_dlg.m_list.GetShownRecordRows(), (std::vector<long>{2, 3}));
+    m_dlg.m_list.SetFilterText("2"); // shorter again: every row is looked at afresh
+    EXPECT_EQ(m_dlg.m_list.GetShownRecordRows(), (std::vector<long>{1, 2, 3}));
+    m_dlg.m_list.SetFilterText("K3"); // the hidden key columns are not searched
+    EXPECT_EQ(m_dlg.m_list.GetShownRowCount(), 0);
+    EXPECT_TRUE(m_rec.Eof()) << "no row shown, none current for Enter or a double-click to act on";
+    fillForOrder(m_rec); // a refill under the same filter: still nothing current
+    m_dlg.m_list.Refresh(0);
+    EXPECT_TRUE(m_rec.Eof());
+    m_dlg.m_list.SetFilterText("");
+    EXPECT_EQ(m_dlg.m_list.GetShownRowCount(), 4);
+}
+
+TEST_F(ListCtrlTest, SavedLayoutRestoresWidthsOrderAndHiddenColumnsOnlyForTheSameColumns) {
+    fill(m_rec, 3);
+    m_dlg.m_list.Refresh(0);
+    QHeaderView* header = view()->horizontalHeader();
+    header->resizeSection(0, 211); // as the user's drag does
+    header->moveSection(header->visualIndex(3), 0);
+    m_dlg.m_list.HideColumn(1, TRUE);
+    m_dlg.m_list.AdjustField(-2);
+    EXPECT_EQ(header->sectionSize(0), 211) << "fitting leaves the user's width";
+    const std::string saved = m_dlg.m_list.SaveLayout();
+
+    m_dlg.m_list.ResetLayout();
+    EXPECT_NE(header->sectionSize(0), 211);
+    EXPECT_EQ(header->visualIndex(3), 3);
+    EXPECT_FALSE(header->isSectionHidden(1));
+    ASSERT_TRUE(m_dlg.m_list.RestoreLayout(saved));
+    m_dlg.m_list.Refresh(0);
+    EXPECT_EQ(header->sectionSize(0), 211);
+    EXPECT_EQ(header->visualIndex(3), 0);
+    EXPECT_TRUE(header->isSectionHidden(1));
+    EXPECT_TRUE(header->isSectionHidden(4));
+    EXPECT_EQ(m_dlg.m_list.GetVisibleColumnsInOrder(), (std::vector<int>{3, 0, 2}));
+
+    CMemRecord other;
+    ASSERT_TRUE(other.Create(U("客户号[C12],委托号[I],color[I]"), 0));
+    m_dlg.m_list.SetRecord(&other);
+    EXPECT_FALSE(m_dlg.m_list.RestoreLayout(saved)) << "a layout of other columns is not applied";
+    EXPECT_FALSE(m_dlg.m_list.RestoreLayout("not a layout"));
+    m_dlg.m_list.SetRecord(&m_rec);
+}

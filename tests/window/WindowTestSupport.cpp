@@ -5,6 +5,8 @@
 #include "res/DialogTemplates.h"
 #include "res/Resource.h"
 
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
@@ -24,6 +26,13 @@ QApplication& App() {
     static char name[] = "window-tests";
     static char* argv[] = {name, nullptr};
     static auto* app = new QApplication(argc, argv);
+    // The window keeps its layouts in the user's settings: the tests keep theirs in a folder of their own.
+    static QTemporaryDir settingsDir;
+    static const bool pathSet = [] {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
+        return true;
+    }();
+    (void)pathSet;
     return *app;
 }
 
@@ -68,6 +77,7 @@ struct ApplicationFirst {
 
 QueryWindowTest::QueryWindowTest() {
     static ApplicationFirst first;
+    QSettings().clear(); // every test starts with no saved layout
     orvo::RegisterDialogTemplates(&kTemplatesOwner, orvo::res::ModuleDialogTemplates());
 }
 
@@ -104,15 +114,15 @@ void QueryWindowTest::RunWindow(std::vector<ConditionAnswer> answers, const std:
         }
         if (answer.result == IDOK) {
             const QueryConditions& c = answer.conditions;
-            dlg.m_dlgCondition.m_strBranch = c.m_strBranch;
-            dlg.m_dlgCondition.m_strGroup = c.m_strGroup;
-            dlg.m_dlgCondition.m_strCustomer = c.m_strCustomer;
-            dlg.m_dlgCondition.m_strExchange = c.m_strExchange;
-            dlg.m_dlgCondition.m_strVariety = c.m_strVariety;
-            dlg.m_dlgCondition.m_strContract = c.m_strContract;
-            dlg.m_dlgCondition.m_strValidity = c.m_strValidity;
-            dlg.m_dlgCondition.m_strBeginDate = c.m_strBeginDate;
-            dlg.m_dlgCondition.m_strEndDate = c.m_strEndDate;
+            runTarget->m_dlgCondition.m_strBranch = c.m_strBranch;
+            runTarget->m_dlgCondition.m_strGroup = c.m_strGroup;
+            runTarget->m_dlgCondition.m_strCustomer = c.m_strCustomer;
+            runTarget->m_dlgCondition.m_strExchange = c.m_strExchange;
+            runTarget->m_dlgCondition.m_strVariety = c.m_strVariety;
+            runTarget->m_dlgCondition.m_strContract = c.m_strContract;
+            runTarget->m_dlgCondition.m_strValidity = c.m_strValidity;
+            runTarget->m_dlgCondition.m_strBeginDate = c.m_strBeginDate;
+            runTarget->m_dlgCondition.m_strEndDate = c.m_strEndDate;
         }
         condition->EndDialog(answer.result);
     });
@@ -122,15 +132,15 @@ void QueryWindowTest::RunWindow(std::vector<ConditionAnswer> answers, const std:
     QTimer starter;
     starter.setInterval(2);
     QObject::connect(&starter, &QTimer::timeout, [&] {
-        if (ran || !dlg.IsModalRunning() || OpenConditionDialog())
+        if (ran || !runTarget->IsModalRunning() || OpenConditionDialog())
             return;
         ran = true;
         starter.stop();
         // As on a desktop, the window is active once its conditions dialog has gone.
-        dlg.GetSafeHwnd()->activateWindow();
-        EXPECT_TRUE(QTest::qWaitForWindowActive(dlg.GetSafeHwnd(), 2000));
+        runTarget->GetSafeHwnd()->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(runTarget->GetSafeHwnd(), 2000));
         body();
-        dlg.EndDialog(IDCANCEL);
+        runTarget->EndDialog(IDCANCEL);
     });
     starter.start();
 
@@ -141,11 +151,11 @@ void QueryWindowTest::RunWindow(std::vector<ConditionAnswer> answers, const std:
         ADD_FAILURE() << "the window did not finish";
         if (CDialog* condition = OpenConditionDialog())
             condition->EndDialog(IDCANCEL);
-        dlg.EndDialog(IDCANCEL);
+        runTarget->EndDialog(IDCANCEL);
     });
     watchdog.start(kWatchdog);
 
-    dlg.DoModal();
+    runTarget->DoModal();
     EXPECT_TRUE(ran) << "the window's loop never ran";
 }
 

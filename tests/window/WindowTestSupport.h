@@ -54,6 +54,8 @@ protected:
     size_t RequestCount(std::uint32_t function) const;
 
     CExtOrderQueryDlg dlg;
+    // The window RunWindow runs (a test may point it at a second window, as a second start would make).
+    CExtOrderQueryDlg* runTarget = &dlg;
     int conditionOpenings = 0;
 };
 

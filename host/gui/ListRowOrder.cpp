@@ -1,0 +1,280 @@
+#include "host/gui/ListRowOrder.h"
+
+#include "host/dbm/MemRecord.h"
+#include "platform/TextNumbers.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <numeric>
+
+namespace orvo {
+namespace {
+
+unsigned char foldAscii(unsigned char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
+}
+
+bool isLeadByte(unsigned char c) {
+    return c >= 0x81 && c <= 0xFE;
+}
+
+// NaN first, then the numbers in order: a strict weak order whatever the cells hold.
+bool lessNumber(double a, double b) {
+    if (std::isnan(a))
+        return !std::isnan(b);
+    if (std::isnan(b))
+        return false;
+    return a < b;
+}
+
+bool parseWhole(std::string_view text, double& value) {
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    return ec == std::errc() && ptr == end;
+}
+
+// A text column whose every non-empty cell is a number (a price kept as text, say) sorts as numbers.
+bool textColumnIsNumeric(const CMemRecord& record, int column) {
+    const long rows = record.GetRecordCount();
+    bool any = false;
+    for (long r = 0; r < rows; ++r) {
+        const std::string_view cell = record.GetCellText(r, column);
+        double value = 0;
+        if (cell.empty())
+            continue;
+        if (!parseWhole(cell, value))
+            return false;
+        any = true;
+    }
+    return any;
+}
+
+double textNumber(std::string_view cell) {
+    double value = 0;
+    return cell.empty() || !parseWhole(cell, value) ? -HUGE_VAL : value;
+}
+
+// A 32-bit key per row that orders as the cells do wherever two keys differ (equal keys say nothing):
+// comparisons mostly read this small array instead of rows scattered over the record set's memory.
+std::uint32_t numberKey(double value) {
+    if (std::isnan(value))
+        return 0;                        // NaN first, as lessNumber has it
+    float f = static_cast<float>(value); // rounding keeps the order (never reverses it)
+    if (f == 0.0f)
+        f = 0.0f; // -0 and +0 alike
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &f, sizeof bits);
+    return (bits & 0x80000000u) ? ~bits : (bits | 0x80000000u);
+}
+
+std::uint32_t textKey(std::string_view text) {
+    std::uint32_t key = 0;
+    for (std::size_t i = 0; i < 4; ++i)
+        key = (key << 8) | (i < text.size() ? static_cast<unsigned char>(text[i]) : 0u);
+    return key;
+}
+
+template <class KeyOf, class Less>
+void sortRows(std::vector<std::int32_t>& rows, bool ascending, KeyOf keyOf, Less exactLess) {
+    std::vector<std::uint32_t> keys(rows.size());
+    for (std::size_t r = 0; r < rows.size(); ++r)
+        keys[r] = keyOf(static_cast<std::int32_t>(r));
+    const auto keyOfRow = [&](std::int32_t row) { return keys[static_cast<std::size_t>(row)]; };
+    // First by the keys alone (a small array, no row touched), then each run of equal keys by the cells:
+    // a run's rows are few and are read while they are in the cache. Both passes are stable.
+    if (ascending)
+        std::stable_sort(rows.begin(), rows.end(),
+                         [&](std::int32_t a, std::int32_t b) { return keyOfRow(a) < keyOfRow(b); });
+    else
+        std::stable_sort(rows.begin(), rows.end(),
+                         [&](std::int32_t a, std::int32_t b) { return keyOfRow(b) < keyOfRow(a); });
+    for (auto first = rows.begin(); first != rows.end();) {
+        const std::uint32_t key = keyOfRow(*first);
+        auto last = first + 1;
+        while (last != rows.end() && keyOfRow(*last) == key)
+            ++last;
+        if (last - first > 1) {
+            if (ascending)
+                std::stable_sort(first, last, exactLess);
+            else // ties keep the record set's order in both directions
+                std::stable_sort(first, last,
+                                 [&](std::int32_t a, std::int32_t b) { return exactLess(b, a); });
+        }
+        first = last;
+    }
+}
+
+} // namespace
+
+bool ContainsGbkNoCase(std::string_view text, std::string_view needle) {
+    if (needle.empty())
+        return true;
+    if (text.size() < needle.size())
+        return false;
+    const auto first = foldAscii(static_cast<unsigned char>(needle[0]));
+    const std::size_t last = text.size() - needle.size();
+    for (std::size_t i = 0; i <= last;) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (foldAscii(c) == first) {
+            // Both start on a character boundary, so their characters line up byte for byte. Only a
+            // single-byte character folds: a trail byte compares exactly, even where it reads as a letter.
+            bool trail = isLeadByte(static_cast<unsigned char>(needle[0]));
+            std::size_t j = 1;
+            for (; j < needle.size(); ++j) {
+                const auto t = static_cast<unsigned char>(text[i + j]);
+                const auto n = static_cast<unsigned char>(needle[j]);
+                if (trail ? t != n : foldAscii(t) != foldAscii(n))
+                    break;
+                trail = !trail && isLeadByte(n);
+            }
+            if (j == needle.size())
+                return true;
+        }
+        i += isLeadByte(c) && i + 1 < text.size() ? 2 : 1;
+    }
+    return false;
+}
+
+void ListRowOrder::SetSort(int column, bool ascending) {
+    m_sortColumn = column;
+    m_ascending = ascending;
+}
+
+void ListRowOrder::Rebuild(const CMemRecord& record) {
+    m_rows = record.GetRecordCount();
+    m_sorted.clear();
+    if (m_sortColumn >= 0 && m_sortColumn < record.GetFieldCount() && m_rows > 1) {
+        m_sorted.resize(static_cast<std::size_t>(m_rows));
+        std::iota(m_sorted.begin(), m_sorted.end(), 0);
+        const int column = m_sortColumn;
+        switch (record.GetField(column).type) {
+        case FieldType::Integer:
+            sortRows(
+                m_sorted, m_ascending,
+                [&](std::int32_t r) { return numberKey(static_cast<double>(record.GetCellLong(r, column))); },
+                [&](std::int32_t a, std::int32_t b) {
+                    return record.GetCellLong(a, column) < record.GetCellLong(b, column);
+                });
+            break;
+        case FieldType::Real:
+            sortRows(
+                m_sorted, m_ascending,
+                [&](std::int32_t r) { return numberKey(record.GetCellDouble(r, column)); },
+                [&](std::int32_t a, std::int32_t b) {
+                    return lessNumber(record.GetCellDouble(a, column), record.GetCellDouble(b, column));
+                });
+            break;
+        case FieldType::Text:
+            if (textColumnIsNumeric(record, column))
+                sortRows(
+                    m_sorted, m_ascending,
+                    [&](std::int32_t r) { return numberKey(textNumber(record.GetCellText(r, column))); },
+                    [&](std::int32_t a, std::int32_t b) {
+                        return textNumber(record.GetCellText(a, column)) <
+                               textNumber(record.GetCellText(b, column));
+                    });
+            else // GBK orders its characters by their byte values: a byte comparison is the GBK order
+                sortRows(
+                    m_sorted, m_ascending,
+                    [&](std::int32_t r) { return textKey(record.GetCellText(r, column)); },
+                    [&](std::int32_t a, std::int32_t b) {
+                        return record.GetCellText(a, column) < record.GetCellText(b, column);
+                    });
+            break;
+        }
+    } else if (m_sortColumn >= record.GetFieldCount()) {
+        m_sortColumn = kNoColumn;
+    }
+    m_sorted.shrink_to_fit();
+    ApplyFilter(record, false);
+}
+
+void ListRowOrder::SetFilter(const CMemRecord& record, std::string needle, std::vector<int> columns) {
+    const bool narrowOnly = m_filtered && columns == m_filterColumns && m_rows == record.GetRecordCount() &&
+                            needle.size() > m_needle.size() && ContainsGbkNoCase(needle, m_needle);
+    m_needle = std::move(needle);
+    m_numericNeedle = m_needle.find_first_not_of("0123456789.-") == std::string::npos;
+    m_filterColumns = std::move(columns);
+    ApplyFilter(record, narrowOnly);
+}
+
+bool ListRowOrder::RowMatches(const CMemRecord& record, long row) const {
+    char digits[32];
+    for (const int column : m_filterColumns) {
+        const FieldInfo& field = record.GetField(column);
+        if (field.type != FieldType::Text && !m_numericNeedle)
+            continue; // a number's text holds only digits, '.' and '-'
+        switch (field.type) {
+        case FieldType::Text:
+            if (ContainsGbkNoCase(record.GetCellText(row, column), m_needle))
+                return true;
+            break;
+        case FieldType::Integer: {
+            const auto [end, ec] =
+                std::to_chars(digits, digits + sizeof digits, record.GetCellLong(row, column));
+            if (ec == std::errc() && ContainsGbkNoCase(std::string_view(digits, end - digits), m_needle))
+                return true;
+            break;
+        }
+        case FieldType::Real:
+            if (ContainsGbkNoCase(RealToText(record.GetCellDouble(row, column), field.decimals), m_needle))
+                return true;
+            break;
+        }
+    }
+    return false;
+}
+
+void ListRowOrder::ApplyFilter(const CMemRecord& record, bool narrowOnly) {
+    if (m_needle.empty()) {
+        m_filtered = false;
+        m_shown.clear();
+        m_shown.shrink_to_fit();
+        return;
+    }
+    if (narrowOnly) {
+        std::erase_if(m_shown, [&](std::int32_t row) { return !RowMatches(record, row); });
+    } else {
+        // Room for every row at once: growing by doubling would hold twice as much for a moment.
+        m_shown.clear();
+        m_shown.reserve(static_cast<std::size_t>(m_rows));
+        for (long line = 0; line < m_rows; ++line) {
+            const long row = m_sorted.empty() ? line : m_sorted[static_cast<std::size_t>(line)];
+            if (RowMatches(record, row))
+                m_shown.push_back(static_cast<std::int32_t>(row));
+        }
+    }
+    if (m_shown.size() < m_shown.capacity() / 4) // a few rows kept: give the rest back
+        m_shown.shrink_to_fit();
+    m_filtered = true;
+}
+
+long ListRowOrder::Count() const {
+    return m_filtered ? static_cast<long>(m_shown.size()) : m_rows;
+}
+
+long ListRowOrder::RecordRow(long line) const {
+    if (line < 0 || line >= Count())
+        return -1;
+    if (m_filtered)
+        return m_shown[static_cast<std::size_t>(line)];
+    return m_sorted.empty() ? line : m_sorted[static_cast<std::size_t>(line)];
+}
+
+long ListRowOrder::LineOf(long recordRow) const {
+    if (recordRow < 0 || recordRow >= m_rows)
+        return -1;
+    const std::vector<std::int32_t>& order = m_filtered ? m_shown : m_sorted;
+    if (!m_filtered && order.empty())
+        return recordRow;
+    const auto it = std::find(order.begin(), order.end(), static_cast<std::int32_t>(recordRow));
+    return it == order.end() ? -1 : static_cast<long>(it - order.begin());
+}
+
+std::size_t ListRowOrder::HeldBytes() const {
+    return (m_sorted.capacity() + m_shown.capacity()) * sizeof(std::int32_t);
+}
+
+} // namespace orvo

@@ -1,0 +1,61 @@
+// The order in which a record-bound list shows its record set's rows: a sort permutation and a text
+// filter, held beside the set. The record set stays the source of truth (its rows and its cursor); this
+// only maps the lines of the list to record rows and back. Nothing is copied from the set: with neither a
+// sort nor a filter no memory is held at all, a sort holds 4 bytes per row, a filter 4 per kept row.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class CMemRecord;
+
+namespace orvo {
+
+// Does `text` (GBK) contain `needle` (GBK)? ASCII letters compare without case; a match starts and ends
+// on character boundaries, so the trail byte of a Chinese character never matches an ASCII letter.
+bool ContainsGbkNoCase(std::string_view text, std::string_view needle);
+
+class ListRowOrder {
+public:
+    static constexpr int kNoColumn = -1;
+
+    // Column to sort by (kNoColumn: the record set's order). Takes effect at the next Rebuild.
+    void SetSort(int column, bool ascending);
+    int SortColumn() const { return m_sortColumn; }
+    bool SortAscending() const { return m_ascending; }
+
+    // Keeps the rows whose cells in `columns` contain the text (GBK; empty: every row). A text that
+    // extends the previous one only narrows the rows kept so far. Applies at once to the rows as
+    // last built.
+    void SetFilter(const CMemRecord& record, std::string needle, std::vector<int> columns);
+    const std::string& Filter() const { return m_needle; }
+
+    // Sorts and filters the record set's rows afresh (after a refill, or a new sort column).
+    void Rebuild(const CMemRecord& record);
+
+    // Lines shown, and the record row of each.
+    long Count() const;
+    long RecordRow(long line) const;
+    // The line showing a record row; -1 when the filter hides it.
+    long LineOf(long recordRow) const;
+    // Bytes held for the order (what the sort and the filter cost beyond the record set).
+    std::size_t HeldBytes() const;
+
+private:
+    void ApplyFilter(const CMemRecord& record, bool narrowOnly);
+    bool RowMatches(const CMemRecord& record, long row) const;
+
+    int m_sortColumn = kNoColumn;
+    bool m_ascending = true;
+    std::string m_needle;
+    bool m_numericNeedle = true; // could match the text of a number
+    std::vector<int> m_filterColumns;
+    long m_rows = 0;                    // record rows at the last build
+    std::vector<std::int32_t> m_sorted; // record rows in sort order; empty when unsorted
+    std::vector<std::int32_t> m_shown;  // record rows kept by the filter, in display order
+    bool m_filtered = false;
+};
+
+} // namespace orvo

@@ -1,0 +1,303 @@
+// COrvoListCtrl: the order of its lines (sort by a header click, the find filter) and its column layout
+// (user widths, dragged order, hidden columns, kept as text for the user's settings).
+#include "host/dbm/MemRecord.h"
+#include "host/gui/ListExport.h"
+#include "host/gui/OrvoListCtrl.h"
+#include "host/gui/RecordTableModel.h"
+#include "platform/QtText.h"
+
+#include <QByteArray>
+#include <QDataStream>
+#include <QHeaderView>
+#include <QIODevice>
+#include <QMenu>
+#include <QTableView>
+
+namespace {
+
+constexpr quint32 kLayoutVersion = 1;
+
+std::vector<bool> readMask(const QString& text, int count) {
+    std::vector<bool> mask(static_cast<size_t>(count), false);
+    for (int c = 0; c < count && c < text.size(); ++c)
+        mask[static_cast<size_t>(c)] = text.at(c) == QLatin1Char('1');
+    return mask;
+}
+
+QString writeMask(const std::vector<bool>& mask) {
+    QString text;
+    for (const bool on : mask)
+        text += on ? QLatin1Char('1') : QLatin1Char('0');
+    return text;
+}
+
+} // namespace
+
+void COrvoListCtrl::ConnectHeader() {
+    QTableView* view = View();
+    QHeaderView* header = view->horizontalHeader();
+    header->setSectionsClickable(true);
+    header->setSectionsMovable(true);
+    header->setSortIndicatorShown(false);
+    header->setContextMenuPolicy(Qt::CustomContextMenu);
+    QObject::connect(header, &QHeaderView::sectionClicked, header,
+                     [this](int section) { OnHeaderClicked(section); });
+    QObject::connect(header, &QHeaderView::customContextMenuRequested, header,
+                     [this, header](const QPoint& pos) { ShowHeaderMenu(header->mapToGlobal(pos)); });
+    QObject::connect(header, &QHeaderView::sectionResized, header, [this](int section, int, int) {
+        if (m_bFitting || section < 0)
+            return;
+        if (static_cast<size_t>(section) >= m_userSized.size())
+            m_userSized.resize(static_cast<size_t>(section) + 1, false);
+        m_userSized[static_cast<size_t>(section)] = true;
+        if (m_layoutChanged)
+            m_layoutChanged();
+    });
+    QObject::connect(header, &QHeaderView::sectionMoved, header, [this] {
+        if (m_layoutChanged)
+            m_layoutChanged();
+    });
+}
+
+void COrvoListCtrl::NotifyViewChanged() const {
+    if (m_viewChanged)
+        m_viewChanged();
+}
+
+bool COrvoListCtrl::IsUserHidden(int column) const {
+    return column >= 0 && static_cast<size_t>(column) < m_userHidden.size() &&
+           m_userHidden[static_cast<size_t>(column)];
+}
+
+void COrvoListCtrl::ReselectRecordRow(long recordRow) {
+    int line = m_pModel->LineOf(recordRow);
+    if (line < 0)
+        line = 0;
+    if (m_pModel->rowCount() == 0 && m_pRecord)
+        m_pRecord->Go(m_pRecord->GetRecordCount()); // no line shown: no row current, none for Enter to act on
+    else
+        SetCurSel(line);
+    NotifyViewChanged();
+}
+
+void COrvoListCtrl::SortByColumn(int column, bool ascending) {
+    QTableView* view = View();
+    if (!view || !m_pModel || !m_pRecord)
+        return;
+    if (column >= m_pRecord->GetFieldCount())
+        column = -1;
+    const long current = m_pModel->RecordRow(GetCurSel());
+    m_pModel->SetSort(column, ascending);
+    ApplyColumnsShown();
+    QHeaderView* header = view->horizontalHeader();
+    header->setSortIndicatorShown(column >= 0);
+    if (column >= 0)
+        header->setSortIndicator(column, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
+    ReselectRecordRow(current);
+}
+
+void COrvoListCtrl::OnHeaderClicked(int column) {
+    const bool reverse = column == GetSortColumn();
+    SortByColumn(column, reverse ? !IsSortAscending() : true);
+}
+
+int COrvoListCtrl::GetSortColumn() const {
+    return m_pModel ? m_pModel->Order().SortColumn() : -1;
+}
+
+BOOL COrvoListCtrl::IsSortAscending() const {
+    return !m_pModel || m_pModel->Order().SortAscending();
+}
+
+void COrvoListCtrl::SetFilterText(const CString& text) {
+    QTableView* view = View();
+    if (!view || !m_pModel || !m_pRecord)
+        return;
+    if (text.str() == m_pModel->Order().Filter())
+        return;
+    const long current = m_pModel->RecordRow(GetCurSel());
+    std::vector<int> columns;
+    const int shown = GetShownColumnCount();
+    for (int c = 0; c < shown; ++c)
+        if (!IsUserHidden(c))
+            columns.push_back(c);
+    m_pModel->SetFilter(text.str(), std::move(columns));
+    ApplyColumnsShown();
+    ReselectRecordRow(current);
+}
+
+CString COrvoListCtrl::GetFilterText() const {
+    return m_pModel ? CString(m_pModel->Order().Filter()) : CString();
+}
+
+long COrvoListCtrl::GetShownRowCount() const {
+    return m_pModel ? m_pModel->rowCount() : 0;
+}
+
+std::vector<long> COrvoListCtrl::GetShownRecordRows() const {
+    std::vector<long> rows;
+    if (!m_pModel || !m_pRecord)
+        return rows;
+    const int lines = m_pModel->rowCount();
+    rows.reserve(static_cast<size_t>(lines));
+    for (int line = 0; line < lines; ++line) {
+        const long row = m_pModel->RecordRow(line);
+        if (row >= 0 && row < m_pRecord->GetRecordCount())
+            rows.push_back(row);
+    }
+    return rows;
+}
+
+std::vector<long> COrvoListCtrl::GetSelectedRecordRows() const {
+    std::vector<long> rows;
+    QTableView* view = View();
+    if (!view || !m_pModel || !m_pRecord)
+        return rows;
+    std::vector<int> lines;
+    for (const QModelIndex& index : view->selectionModel()->selectedRows())
+        lines.push_back(index.row());
+    std::sort(lines.begin(), lines.end());
+    for (const int line : lines) {
+        const long row = m_pModel->RecordRow(line);
+        if (row >= 0 && row < m_pRecord->GetRecordCount())
+            rows.push_back(row);
+    }
+    return rows;
+}
+
+std::vector<int> COrvoListCtrl::GetVisibleColumnsInOrder() const {
+    std::vector<int> columns;
+    QTableView* view = View();
+    if (!view || !m_pModel)
+        return columns;
+    const QHeaderView* header = view->horizontalHeader();
+    for (int visual = 0; visual < header->count(); ++visual) {
+        const int logical = header->logicalIndex(visual);
+        if (logical >= 0 && !header->isSectionHidden(logical))
+            columns.push_back(logical);
+    }
+    return columns;
+}
+
+BOOL COrvoListCtrl::ExportFile(const std::string& pathUtf8, std::string* error) const {
+    if (!m_pRecord) {
+        if (error)
+            *error = "no record set";
+        return FALSE;
+    }
+    CWaitCursor wait;
+    if (orvo::IsXlsxPath(pathUtf8)) {
+        QTableView* view = View();
+        orvo::XlsxColumns columns;
+        for (const int c : GetVisibleColumnsInOrder())
+            columns.push_back({c, view ? view->columnWidth(c) : 80});
+        return orvo::WriteXlsxFile(*m_pRecord, GetShownRecordRows(), columns, pathUtf8, error);
+    }
+    return ExportCsv(pathUtf8, orvo::CsvEncoding::Gbk, error);
+}
+
+std::string COrvoListCtrl::SaveLayout() const {
+    QTableView* view = View();
+    if (!view || !m_pRecord)
+        return {};
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out << kLayoutVersion << QByteArray::fromStdString(m_pRecord->GetLayout().str()) // GBK bytes
+        << view->horizontalHeader()->saveState() << writeMask(m_userSized) << writeMask(m_userHidden);
+    return bytes.toBase64().toStdString();
+}
+
+bool COrvoListCtrl::RestoreLayout(const std::string& state) {
+    QTableView* view = View();
+    if (!view || !m_pRecord || !m_pModel)
+        return false;
+    QByteArray bytes = QByteArray::fromBase64(QByteArray::fromStdString(state));
+    QDataStream in(&bytes, QIODevice::ReadOnly);
+    quint32 version = 0;
+    QString sized, hidden;
+    QByteArray layout, headerState;
+    in >> version >> layout >> headerState >> sized >> hidden;
+    if (in.status() != QDataStream::Ok || version != kLayoutVersion ||
+        layout.toStdString() != m_pRecord->GetLayout().str())
+        return false;
+    const int count = m_pRecord->GetFieldCount();
+    QHeaderView* header = view->horizontalHeader();
+    const int sortColumn = GetSortColumn();
+    const bool ascending = IsSortAscending();
+    m_bFitting = true;
+    const bool restored = header->restoreState(headerState);
+    m_bFitting = false;
+    if (!restored)
+        return false;
+    m_userSized = readMask(sized, count);
+    m_userHidden = readMask(hidden, count);
+    ApplyColumnsShown();
+    header->setSortIndicatorShown(sortColumn >= 0);
+    if (sortColumn >= 0)
+        header->setSortIndicator(sortColumn, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
+    return true;
+}
+
+void COrvoListCtrl::ResetLayout() {
+    QTableView* view = View();
+    if (!view)
+        return;
+    QHeaderView* header = view->horizontalHeader();
+    for (int logical = 0; logical < header->count(); ++logical)
+        if (header->visualIndex(logical) != logical)
+            header->moveSection(header->visualIndex(logical), logical);
+    m_userSized.clear();
+    m_userHidden.clear();
+    ApplyColumnsShown();
+    AdjustField(-2);
+    if (m_layoutChanged)
+        m_layoutChanged();
+}
+
+void COrvoListCtrl::ShowHeaderMenu(const QPoint& global) {
+    QTableView* view = View();
+    if (!view || !m_pModel)
+        return;
+    QMenu menu(view);
+    const int shown = GetShownColumnCount();
+    std::vector<QAction*> toggles;
+    int visible = 0;
+    for (int c = 0; c < shown; ++c)
+        visible += IsUserHidden(c) ? 0 : 1;
+    for (int c = 0; c < shown; ++c) {
+        QAction* action = menu.addAction(m_pModel->headerData(c, Qt::Horizontal).toString());
+        action->setCheckable(true);
+        action->setChecked(!IsUserHidden(c));
+        action->setEnabled(IsUserHidden(c) || visible > 1); // one column always stays
+        toggles.push_back(action);
+    }
+    menu.addSeparator();
+    QAction* reset = menu.addAction(QString::fromUtf8("恢复默认布局"));
+    QAction* chosen = menu.exec(global);
+    if (!chosen)
+        return;
+    if (chosen == reset) {
+        ResetLayout();
+        return;
+    }
+    for (int c = 0; c < shown; ++c)
+        if (toggles[static_cast<size_t>(c)] == chosen)
+            HideColumn(c, !chosen->isChecked());
+}
+
+void COrvoListCtrl::HideColumn(int column, BOOL hide) {
+    const int shown = GetShownColumnCount();
+    if (column < 0 || column >= shown || IsUserHidden(column) == (hide != FALSE))
+        return;
+    int visible = 0;
+    for (int c = 0; c < shown; ++c)
+        visible += IsUserHidden(c) ? 0 : 1;
+    if (hide && visible <= 1)
+        return;
+    if (m_userHidden.size() < static_cast<size_t>(shown))
+        m_userHidden.resize(static_cast<size_t>(shown), false);
+    m_userHidden[static_cast<size_t>(column)] = hide != FALSE;
+    ApplyColumnsShown();
+    if (m_layoutChanged)
+        m_layoutChanged();
+}

@@ -1,0 +1,200 @@
+// CExtOrderQueryDlg: what the window offers for a whole working day around its queries: the find field,
+// the status line, layouts kept per operator, and the live refresh.
+#include "host/cfg/OrvoIni.h"
+#include "module/ModuleState.h"
+#include "platform/TextNumbers.h"
+#include "query/ExtOrderQueryDlg.h"
+#include "query/RuleQueries.h"
+#include "query/RuleRecordLayouts.h"
+#include "query/WindowLayoutStore.h"
+#include "query/WindowStatus.h"
+#include "res/Resource.h"
+
+#include <QApplication>
+#include <QKeySequence>
+#include <QShortcut>
+#include <QWidget>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+namespace {
+
+constexpr UINT_PTR kRefreshTimer = 0x5201;
+// The window's own INI section, and the key of the live refresh interval in seconds.
+constexpr const char* kIniSection = "EXTORDERQUERY";
+constexpr const char* kIniRefreshSeconds = "RefreshSeconds";
+constexpr long kMaxRefreshSeconds = 24 * 3600;
+// A key pressed this recently counts as held (a held key repeats far faster than this).
+constexpr auto kKeyHeld = std::chrono::milliseconds(600);
+// Bounds of a restored split (the tab control's share of the client height).
+constexpr double kMinShare = 0.2;
+constexpr double kMaxShare = 0.85;
+// Gap between the status line and the Query button.
+constexpr int kBarGap = 10;
+
+std::string listKey(int nKind) {
+    return "list" + std::to_string(nKind);
+}
+
+} // namespace
+
+void CExtOrderQueryDlg::SetUpWindowAdditions() {
+    m_barBottom.Create(this);
+
+    // Ctrl+F, as the platform names "find", while the window is active.
+    auto* find = new QShortcut(QKeySequence::Find, GetSafeHwnd());
+    find->setContext(Qt::WindowShortcut);
+    QObject::connect(find, &QShortcut::activated, find, [this] { OpenFind(); });
+
+    for (int nKind = 0; nKind < ORDER_KIND_COUNT; ++nKind)
+        RuleList(nKind).SetViewChangedHandler([this, nKind] {
+            if (CurrentRuleList() == &RuleList(nKind))
+                UpdateStatus();
+        });
+    RestoreLayouts();
+
+    if (g_pIni) {
+        const long nSeconds = orvo::TextToLong(g_pIni->GetValue(kIniSection, kIniRefreshSeconds, "0").str());
+        m_nRefreshSeconds = static_cast<UINT>(std::clamp(nSeconds, 0L, kMaxRefreshSeconds));
+    }
+    if (m_nRefreshSeconds > 0)
+        SetTimer(kRefreshTimer, m_nRefreshSeconds * 1000);
+    UpdateStatus();
+}
+
+COrvoListCtrl* CExtOrderQueryDlg::CurrentRuleList() {
+    const int nKind = m_tabKinds.GetSafeHwnd() ? m_tabKinds.GetCurSel() : -1;
+    return IsValidOrderKind(nKind) ? &RuleList(nKind) : nullptr;
+}
+
+void CExtOrderQueryDlg::PlaceBottomBar() {
+    CWnd* pQuery = GetDlgItem(IDC_BTN_QUERY);
+    if (!pQuery || !m_tabKinds.GetSafeHwnd())
+        return;
+    CRect rcButton, rcTab;
+    pQuery->GetWindowRect(rcButton);
+    ScreenToClient(rcButton);
+    m_tabKinds.GetWindowRect(rcTab);
+    ScreenToClient(rcTab);
+    m_barBottom.Place(static_cast<int>(rcTab.left), static_cast<int>(rcButton.top),
+                      static_cast<int>(rcButton.left) - kBarGap, static_cast<int>(rcButton.bottom));
+}
+
+void CExtOrderQueryDlg::OpenFind() {
+    if (!m_barBottom.IsFilterOpen())
+        m_barBottom.OpenFilter();
+    else if (CWnd* pEdit = GetDlgItem(IDC_EDIT_FILTER))
+        pEdit->SetFocus();
+}
+
+void CExtOrderQueryDlg::CloseFind() {
+    m_barBottom.CloseFilter(); // its change notification shows every row again
+    if (COrvoListCtrl* pList = CurrentRuleList())
+        pList->SetFilterText("");
+    UpdateStatus();
+}
+
+void CExtOrderQueryDlg::OnFilterChange() {
+    if (COrvoListCtrl* pList = CurrentRuleList())
+        pList->SetFilterText(m_barBottom.GetFilterText());
+}
+
+void CExtOrderQueryDlg::UpdateStatus() {
+    COrvoListCtrl* pList = CurrentRuleList();
+    const CMemRecord* pRecord = pList ? pList->GetRecord() : nullptr;
+    if (!pRecord)
+        return;
+    WindowStatusFigures figures;
+    figures.rowsShown = pList->GetShownRowCount();
+    figures.rowsLoaded = pRecord->GetRecordCount();
+    std::vector<long> rows = pList->GetSelectedRecordRows();
+    figures.rowsSelected = static_cast<long>(rows.size());
+    if (rows.size() <= 1)
+        rows = pList->GetShownRecordRows();
+    figures.lotSums = SumLots(*pRecord, LotColumns(*pRecord, pList->GetShownColumnCount()), rows);
+    figures.queryMs = m_nQueryMs;
+    figures.refreshTime = m_strRefreshTime;
+    m_barBottom.SetStatus(FormatWindowStatus(figures));
+}
+
+void CExtOrderQueryDlg::SaveLayouts() {
+    CWindowLayoutStore store(CurrentOperatorName());
+    for (int nKind = 0; nKind < ORDER_KIND_COUNT; ++nKind)
+        if (RuleList(nKind).GetSafeHwnd())
+            store.Write(listKey(nKind), RuleList(nKind).SaveLayout());
+    if (m_listDetail.GetSafeHwnd())
+        store.Write("detail", m_listDetail.SaveLayout());
+    // The split is kept only when it is the operator's: dragged, or the one this window opened with.
+    double dShare = m_dStartShare;
+    CRect rcClient, rcTab;
+    GetClientRect(rcClient);
+    if (m_bDraggedSplit && m_tabKinds.GetSafeHwnd() && rcClient.bottom > 0) {
+        m_tabKinds.GetWindowRect(rcTab);
+        ScreenToClient(rcTab);
+        // Half a pixel up, so that the same client height gives back the same pixel.
+        dShare = (static_cast<double>(rcTab.bottom) + 0.5) / static_cast<double>(rcClient.bottom);
+    }
+    char share[32] = "";
+    if (dShare > 0.0)
+        std::snprintf(share, sizeof share, "%.6f", dShare);
+    store.Write("split", share);
+    if (QWidget* window = GetSafeHwnd()) {
+        const QRect normal =
+            window->normalGeometry().isValid() ? window->normalGeometry() : window->geometry();
+        char text[64];
+        std::snprintf(text, sizeof text, "%d,%d,%d,%d", normal.x(), normal.y(), normal.width(),
+                      normal.height());
+        store.Write("window", text);
+    }
+}
+
+void CExtOrderQueryDlg::RestoreLayouts() {
+    const CWindowLayoutStore store(CurrentOperatorName());
+    for (int nKind = 0; nKind < ORDER_KIND_COUNT; ++nKind) {
+        const std::string state = store.Read(listKey(nKind));
+        if (!state.empty())
+            RuleList(nKind).RestoreLayout(state);
+    }
+    const std::string detail = store.Read("detail");
+    if (!detail.empty())
+        m_listDetail.RestoreLayout(detail);
+    // The tab control's share of the client height, within bounds that leave both panes usable.
+    double dShare = 0.0;
+    if (std::sscanf(store.Read("split").c_str(), "%lf", &dShare) == 1 && dShare >= kMinShare &&
+        dShare <= kMaxShare)
+        m_dStartShare = dShare;
+    int x = 0, y = 0, w = 0, h = 0;
+    const std::string window = store.Read("window");
+    // The size the window takes when the user restores it from maximized.
+    if (std::sscanf(window.c_str(), "%d,%d,%d,%d", &x, &y, &w, &h) == 4 && w >= 200 && h >= 150 &&
+        w <= 16384 && h <= 16384 && GetSafeHwnd())
+        GetSafeHwnd()->setGeometry(x, y, w, h);
+}
+
+void CExtOrderQueryDlg::OnDestroy() {
+    KillTimer(kRefreshTimer);
+    SaveLayouts();
+    COrvoDialog::OnDestroy();
+}
+
+void CExtOrderQueryDlg::OnTimer(UINT_PTR nIDEvent) {
+    if (nIDEvent == kRefreshTimer)
+        RefreshIfIdle();
+}
+
+BOOL CExtOrderQueryDlg::RefreshIfIdle() {
+    const bool bConditionsOpen = m_dlgCondition.GetSafeHwnd() != nullptr;
+    const QWidget* modal = QApplication::activeModalWidget();
+    const bool bOtherModal = modal && modal != GetSafeHwnd(); // a menu, a file dialog, a message box
+    const bool bKeyHeld = std::chrono::steady_clock::now() - m_lastKeyDown < kKeyHeld;
+    const bool bButtonHeld = QApplication::mouseButtons() != Qt::NoButton || m_wndSplitter.IsDragging();
+    if (m_bQuerying || bConditionsOpen || bOtherModal || bKeyHeld || bButtonHeld || !IsWindowVisible())
+        return FALSE;
+    const int nKind = m_tabKinds.GetCurSel();
+    if (!IsValidOrderKind(nKind))
+        return FALSE;
+    RunRuleQuery(nKind, true);
+    return TRUE;
+}

@@ -1,0 +1,76 @@
+#include "query/QueryProgress.h"
+
+#include "host/com/FixComm.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QKeyEvent>
+
+namespace {
+constexpr auto kQuietPeriod = std::chrono::milliseconds(500);
+constexpr auto kRepaintEvery = std::chrono::milliseconds(100);
+} // namespace
+
+// Swallows the user's input for the whole application while a request waits; Escape marks the wait
+// cancelled.
+class CQueryProgress::InputGate : public QObject {
+public:
+    explicit InputGate(bool& cancelled) : m_cancelled(cancelled) { qApp->installEventFilter(this); }
+    ~InputGate() override { qApp->removeEventFilter(this); }
+
+    bool eventFilter(QObject* /*watched*/, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::KeyPress:
+            if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)
+                m_cancelled = true;
+            return true;
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::KeyRelease:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::Close:
+            return true;
+        default:
+            return false;
+        }
+    }
+
+private:
+    bool& m_cancelled;
+};
+
+CQueryProgress::CQueryProgress(CFixComm* pFixComm, std::function<void(const CString&)> show)
+    : m_pFixComm(pFixComm), m_show(std::move(show)) {
+    if (m_pFixComm)
+        m_pFixComm->SetWaitCallback([this](long rows) { return OnWait(rows); });
+}
+
+CQueryProgress::~CQueryProgress() {
+    if (m_pFixComm)
+        m_pFixComm->SetWaitCallback(nullptr);
+}
+
+long CQueryProgress::ElapsedMs() const {
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_start)
+            .count());
+}
+
+bool CQueryProgress::OnWait(long rows) {
+    if (m_bCancelled)
+        return false;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_start < kQuietPeriod || now - m_lastShown < kRepaintEvery)
+        return true;
+    m_lastShown = now;
+    if (!m_gate)
+        m_gate = std::make_unique<InputGate>(m_bCancelled);
+    if (m_show)
+        m_show(CString::FromUtf8("正在查询，已收到 " + std::to_string(rows) + " 行 (Esc 取消)"));
+    QApplication::processEvents(QEventLoop::AllEvents, 50);
+    return !m_bCancelled;
+}
