@@ -282,9 +282,13 @@ Outcome handleRules(CallContext& ctx) {
     q.sql(bulk ? " FROM rules r WHERE +r.kind = " : " FROM rules r WHERE r.kind = ")
         .value(std::int64_t{kind.category});
     if (restricted) {
-        q.sql(" AND r.khh IN (SELECT c.khh FROM customers c WHERE 1");
+        // The serials of the operator's customers' rules come from the (khh, kind) index alone; SQLite
+        // keeps them sorted and reads the rules in that order, so no row is sorted or held.
+        q.sql(" AND r.lsh IN (SELECT k.lsh FROM rules k WHERE k.kind = ")
+            .value(std::int64_t{kind.category})
+            .sql(" AND k.khh IN (SELECT c.khh FROM customers c WHERE 1");
         filterCustomers(q, ctx.session.op, cond);
-        q.sql(")");
+        q.sql("))");
     }
     if (!cond.exchange.empty())
         q.sql(" AND r.jys = ").value(cond.exchange);
