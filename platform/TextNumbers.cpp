@@ -159,6 +159,23 @@ std::string RealToText(double value, int decimals) {
     return std::string(buffer, result.ptr);
 }
 
+std::string PriceToText(double value, int minDecimals, int maxDecimals) {
+    if (maxDecimals <= minDecimals)
+        return RealToText(value, minDecimals);
+    std::string text = RealToText(value, maxDecimals);
+    const std::size_t point = text.find('.');
+    if (point == std::string::npos)
+        return text; // not a finite number: left as the general conversion wrote it
+    const std::size_t keep = point + 1 + static_cast<std::size_t>(std::max(minDecimals, 0));
+    std::size_t end = text.size();
+    while (end > keep && text[end - 1] == '0')
+        --end;
+    if (end == point + 1)
+        --end; // no decimals wanted and none left: no point either
+    text.resize(end);
+    return text;
+}
+
 long RealToLong(double value) {
     if (std::isnan(value))
         return 0;

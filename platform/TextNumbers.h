@@ -18,6 +18,11 @@ double TextToDouble(std::string_view text);
 // Fixed notation with the given digits after the point (clamped to 0..30), '.' as the point.
 std::string RealToText(double value, int decimals);
 
+// The value with the decimals it has, at least minDecimals and at most maxDecimals: fixed notation with
+// maxDecimals, then trailing zeros dropped down to minDecimals. With maxDecimals <= minDecimals it is
+// RealToText(value, minDecimals).
+std::string PriceToText(double value, int minDecimals, int maxDecimals);
+
 // A double cut toward zero into a long; NaN gives 0 and out-of-range values clamp.
 long RealToLong(double value);
 

@@ -61,6 +61,12 @@ FrameBuilder& FrameBuilder::AddNamed(std::string_view name, std::string_view val
     return *this;
 }
 
+FrameBuilder& FrameBuilder::AddChecked(std::string_view tagDigits, std::string_view value) {
+    if (m_error == Error::None && !m_finished)
+        Append(tagDigits, value);
+    return *this;
+}
+
 void FrameBuilder::AddKeyValue(std::string_view key, std::string_view value) {
     if (m_error != Error::None || m_finished)
         return;
@@ -68,6 +74,10 @@ void FrameBuilder::AddKeyValue(std::string_view key, std::string_view value) {
         m_error = Error::ValueHasSeparator;
         return;
     }
+    Append(key, value);
+}
+
+void FrameBuilder::Append(std::string_view key, std::string_view value) {
     if (m_items >= m_limits.maxItems) {
         m_error = Error::TooManyItems;
         return;
@@ -77,10 +87,16 @@ void FrameBuilder::AddKeyValue(std::string_view key, std::string_view value) {
         m_error = Error::FrameTooLarge;
         return;
     }
-    m_out.append(key);
-    m_out.push_back('=');
-    m_out.append(value);
-    m_out.push_back('\x01');
+    // One growth of the buffer, then the bytes copied in place.
+    const std::size_t at = m_out.size();
+    m_out.resize(at + key.size() + value.size() + 2);
+    char* p = m_out.data() + at;
+    std::memcpy(p, key.data(), key.size());
+    p += key.size();
+    *p++ = '=';
+    if (!value.empty())
+        std::memcpy(p, value.data(), value.size());
+    p[value.size()] = '\x01';
     ++m_items;
 }
 

@@ -28,6 +28,9 @@ public:
     FrameBuilder& Add(std::uint32_t tag, const char* value) { return Add(tag, std::string_view(value)); }
     // A column-name key (table rows).
     FrameBuilder& AddNamed(std::string_view name, std::string_view value);
+    // A tag whose digits the caller wrote once (a valid tag's, e.g. "797") and a value it has already
+    // checked to hold no 0x01: neither is looked at again. The frame's limits still apply.
+    FrameBuilder& AddChecked(std::string_view tagDigits, std::string_view value);
 
     // Closes the frame: None, or the first error met (then `out` is as it was before the builder).
     Error Finish();
@@ -37,6 +40,7 @@ public:
 
 private:
     void AddKeyValue(std::string_view key, std::string_view value);
+    void Append(std::string_view key, std::string_view value);
 
     std::string& m_out;
     Limits m_limits;

@@ -113,12 +113,12 @@ BOOL CExtOrderQueryDlg::OnInitDialog() {
     for (int nKind = 0; nKind < ORDER_KIND_COUNT; ++nKind)
         RuleList(nKind).SetFont(pFont, TRUE);
 
-    m_recDetail.Create(GetDetailLayout(), 0);
+    m_recDetail.Create(GetDetailLayout(), RULE_RECORD_FLAGS);
     m_listDetail.SetRecord(&m_recDetail);
     m_listDetail.SetDoubleClickMessage(0); // only the rule lists raise the detail query
     m_listDetail.AdjustField(-2);
     for (int nKind = 0; nKind < ORDER_KIND_COUNT; ++nKind) {
-        RuleRecord(nKind).Create(GetRuleLayout(nKind), 0);
+        RuleRecord(nKind).Create(GetRuleLayout(nKind), RULE_RECORD_FLAGS);
         RuleList(nKind).SetRecord(&RuleRecord(nKind));
         RuleList(nKind).AdjustField(-2);
     }

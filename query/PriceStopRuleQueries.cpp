@@ -5,6 +5,7 @@
 #include "query/RuleRecordLayouts.h"
 #include "query/TranslateCode.h"
 
+#include <functional>
 #include <string_view>
 
 using rulequery::FuturesDictionaryText;
@@ -43,47 +44,82 @@ void FillPriceTriggerRow(CFixComm& fix, CMemRecord& rec) {
     rec.Set("YXRQ", strValidDate, -1);
 }
 
-void FillStopProfitRow(CFixComm& fix, CMemRecord& rec) {
-    // Items are read as views into the current row (they hold while the row is current: until the next
-    // More()) and go into the record set with a single copy. Items that feed two columns are read once.
-    const std::string_view strSerial = fix.GetItemView(797, -1);
-    const std::string_view strCustomer = fix.GetItemView(605, -1);
-    const std::string_view strTriggerState = fix.GetItemView(727, -1);
-    const std::string_view strDirection = fix.GetItemView(683, -1);
-    const std::string_view strPrice = fix.GetItemView(682, -1);
-    const std::string_view strSetDate = fix.GetItemView(7107, -1);
-    const std::string_view strValidDate = fix.GetItemView(1836, -1);
+// The stop-loss / take-profit row filler of one query: the record set's columns resolved once, and the
+// texts of the trigger states and directions the rows repeat remembered for the query.
+class StopProfitFiller {
+public:
+    explicit StopProfitFiller(const CMemRecord& rec)
+        : m_serial(rec.FindField(GBK("流水号"))), m_customer(rec.FindField(GBK("客户号"))),
+          m_name(rec.FindField(GBK("姓名"))), m_statusText(rec.FindField(GBK("状态说明"))),
+          m_triggerText(rec.FindField(GBK("触发状态"))), m_contract(rec.FindField(GBK("合约"))),
+          m_directionText(rec.FindField(GBK("买卖"))), m_lots(rec.FindField(GBK("委手"))),
+          m_price(rec.FindField(GBK("委价"))), m_profitTrigger(rec.FindField(GBK("盈触价"))),
+          m_profitOrder(rec.FindField(GBK("盈委价"))), m_lossTrigger(rec.FindField(GBK("损触价"))),
+          m_lossOrder(rec.FindField(GBK("损委价"))), m_profitTicks(rec.FindField(GBK("盈触点数"))),
+          m_lossTicks(rec.FindField(GBK("损触点数"))), m_setTime(rec.FindField(GBK("设置时间"))),
+          m_setDate(rec.FindField(GBK("设置日期"))), m_validDate(rec.FindField(GBK("有效日期"))),
+          m_khh(rec.FindField("KHH")), m_lsh(rec.FindField("LSH")), m_cfzt(rec.FindField("CFZT")),
+          m_wtdlb(rec.FindField("WTDLB")), m_wtrq(rec.FindField("WTRQ")), m_yxrq(rec.FindField("YXRQ")) {}
 
-    rec.Set(GBK("流水号"), orvo::TextToLong(strSerial), -1);
-    rec.SetText(GBK("客户号"), strCustomer, -1);
-    rec.SetText(GBK("姓名"), fix.GetItemView(613, -1), -1);
-    rec.SetText(GBK("状态说明"), fix.GetItemView(830, -1), -1);
-    rec.Set(GBK("触发状态"), FuturesDictionaryText("CFZT", orvo::TextToLong(strTriggerState)), -1);
-    rec.SetText(GBK("合约"), fix.GetItemView(719, -1), -1);
-    rec.Set(GBK("买卖"), TranslateCode("QHMMFX", CString(strDirection)), -1);
-    rec.Set(GBK("委手"), fix.GetLong(684, -1), -1);
-    rec.SetText(GBK("委价"), strPrice, -1);
+    void operator()(CFixComm& fix, CMemRecord& rec) {
+        // Items are read as views into the current row (they hold while the row is current: until the
+        // next More()) and go into the record set with a single copy. Items that feed two columns are
+        // read once.
+        const std::string_view strSerial = fix.GetItemView(797, -1);
+        const std::string_view strCustomer = fix.GetItemView(605, -1);
+        const std::string_view strTriggerState = fix.GetItemView(727, -1);
+        const std::string_view strDirection = fix.GetItemView(683, -1);
+        const std::string_view strPrice = fix.GetItemView(682, -1);
+        const std::string_view strSetDate = fix.GetItemView(7107, -1);
+        const std::string_view strValidDate = fix.GetItemView(1836, -1);
+        const long nSerial = orvo::TextToLong(strSerial);
+        const long nDirection = orvo::TextToLong(strDirection);
 
-    // Offsets from the order price, each column on its own offset tag.
-    const long nDirection = orvo::TextToLong(strDirection);
-    const double dPrice = orvo::TextToDouble(strPrice);
-    rec.Set(GBK("盈触价"), StopProfitPrice(nDirection, dPrice, fix.GetDouble(1796, -1), true), -1);
-    rec.Set(GBK("盈委价"), StopProfitPrice(nDirection, dPrice, fix.GetDouble(1797, -1), true), -1);
-    rec.Set(GBK("损触价"), StopProfitPrice(nDirection, dPrice, fix.GetDouble(1798, -1), false), -1);
-    rec.Set(GBK("损委价"), StopProfitPrice(nDirection, dPrice, fix.GetDouble(1799, -1), false), -1);
+        rec.SetFieldLong(m_serial, nSerial);
+        rec.SetFieldText(m_customer, strCustomer);
+        rec.SetFieldText(m_name, fix.GetItemView(613, -1));
+        rec.SetFieldText(m_statusText, fix.GetItemView(830, -1));
+        rec.SetFieldText(m_triggerText, m_triggerStates.Text(orvo::TextToLong(strTriggerState)).view());
+        rec.SetFieldText(m_contract, fix.GetItemView(719, -1));
+        rec.SetFieldText(m_directionText, m_directions.Text(CodeTextToInteger(strDirection)).view());
+        rec.SetFieldLong(m_lots, fix.GetLong(684, -1));
+        rec.SetFieldText(m_price, strPrice);
 
-    rec.SetText(GBK("盈触点数"), fix.GetItemView(742, -1), -1);
-    rec.SetText(GBK("损触点数"), fix.GetItemView(745, -1), -1);
-    rec.SetText(GBK("设置时间"), fix.GetItemView(750, -1), -1);
-    rec.SetText(GBK("设置日期"), strSetDate, -1);
-    rec.SetText(GBK("有效日期"), strValidDate, -1);
-    rec.SetText("KHH", strCustomer, -1);
-    rec.Set("LSH", orvo::TextToLong(strSerial), -1);
-    rec.SetText("CFZT", strTriggerState, -1);
-    rec.SetText("WTDLB", fix.GetItemView(7153, -1), -1);
-    rec.SetText("WTRQ", strSetDate, -1);
-    rec.SetText("YXRQ", strValidDate, -1);
-}
+        // Offsets from the order price, each column on its own offset tag.
+        const double dPrice = orvo::TextToDouble(strPrice);
+        SetStopPrice(rec, m_profitTrigger, nDirection, dPrice, fix.GetDouble(1796, -1), true);
+        SetStopPrice(rec, m_profitOrder, nDirection, dPrice, fix.GetDouble(1797, -1), true);
+        SetStopPrice(rec, m_lossTrigger, nDirection, dPrice, fix.GetDouble(1798, -1), false);
+        SetStopPrice(rec, m_lossOrder, nDirection, dPrice, fix.GetDouble(1799, -1), false);
+
+        rec.SetFieldText(m_profitTicks, fix.GetItemView(742, -1));
+        rec.SetFieldText(m_lossTicks, fix.GetItemView(745, -1));
+        rec.SetFieldText(m_setTime, fix.GetItemView(750, -1));
+        rec.SetFieldText(m_setDate, strSetDate);
+        rec.SetFieldText(m_validDate, strValidDate);
+        rec.SetFieldText(m_khh, strCustomer);
+        rec.SetFieldLong(m_lsh, nSerial);
+        rec.SetFieldText(m_cfzt, strTriggerState);
+        rec.SetFieldText(m_wtdlb, fix.GetItemView(7153, -1));
+        rec.SetFieldText(m_wtrq, strSetDate);
+        rec.SetFieldText(m_yxrq, strValidDate);
+    }
+
+private:
+    static void SetStopPrice(CMemRecord& rec, int field, long direction, double price, double offset,
+                             bool takeProfit) {
+        if (offset == 0.0)
+            rec.SetFieldText(field, {}); // no price: the empty text, without making one
+        else
+            rec.SetFieldText(field, StopProfitPrice(direction, price, offset, takeProfit).view());
+    }
+
+    const int m_serial, m_customer, m_name, m_statusText, m_triggerText, m_contract, m_directionText, m_lots,
+        m_price, m_profitTrigger, m_profitOrder, m_lossTrigger, m_lossOrder, m_profitTicks, m_lossTicks,
+        m_setTime, m_setDate, m_validDate, m_khh, m_lsh, m_cfzt, m_wtdlb, m_wtrq, m_yxrq;
+    CodeTextCache m_triggerStates{"QHXTDM", "CFZT"};
+    CodeTextCache m_directions{"QHXTDM", "QHMMFX"};
+};
 
 } // namespace
 
@@ -92,8 +128,9 @@ CString StopProfitPrice(long direction, double price, double offset, bool takePr
         return CString();
     // Direction 1 (buy): profit lies above the order price and loss below; any other code the reverse.
     const bool above = (direction == 1) == takeProfit;
-    // Locale-independent: the host's texts always use '.' whatever LC_NUMERIC the GUI set.
-    return CString(orvo::RealToText(above ? price + offset : price - offset, 2));
+    // Locale-independent: the host's texts always use '.' whatever LC_NUMERIC the GUI set. The price keeps
+    // the decimals of a fine tick (up to four), as the order price column does.
+    return CString(orvo::PriceToText(above ? price + offset : price - offset, 2, 4));
 }
 
 int QueryPriceTriggerRules(const QueryConditions& cond, CMemRecord& rec) {
@@ -105,5 +142,6 @@ int QueryPriceTriggerRules(const QueryConditions& cond, CMemRecord& rec) {
 
 int QueryStopProfitRules(const QueryConditions& cond, CMemRecord& rec) {
     const rulequery::Frame frame{GetRuleFunction(KIND_STOP_PROFIT), rulequery::CategoryItem::None, 0, false};
-    return rulequery::RunRuleQuery(frame, cond, rec, FillStopProfitRow);
+    StopProfitFiller filler(rec);
+    return rulequery::RunRuleQuery(frame, cond, rec, std::ref(filler));
 }

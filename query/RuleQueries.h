@@ -31,5 +31,6 @@ int QueryRules(int kind, const QueryConditions& cond, CMemRecord& rec);
 
 // The stop-loss / take-profit price columns: empty for an offset of exactly 0.0; otherwise the order
 // price plus the offset for a take-profit column of direction 1 or a stop-loss column of any other
-// direction, minus it in the other two cases; "%.2lf".
+// direction, minus it in the other two cases; with the decimals the result has, at least two and at most
+// four (103.895 on a 0.005 tick stays 103.895; 102.5 shows as 102.50).
 CString StopProfitPrice(long direction, double price, double offset, bool takeProfit);

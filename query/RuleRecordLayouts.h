@@ -2,6 +2,7 @@
 // Layouts and titles are written in UTF-8 here and handed out in GBK, converted once per process.
 #pragma once
 
+#include "host/dbm/MemRecord.h"
 #include "platform/CString.h"
 
 #include <array>
@@ -89,6 +90,9 @@ constexpr long FUNC_LINK_GROUPS = 16425;
 constexpr long FUNC_LINK_SUBGROUPS = 16433;
 constexpr long FUNC_DETAIL_VALID = 16151;   // rules still within their validity period
 constexpr long FUNC_DETAIL_EXPIRED = 16171; // validity condition "1"
+
+// Create flags of the rule and detail record sets: prices show the decimals of a fine tick.
+constexpr int RULE_RECORD_FLAGS = MEMRECORD_KEEP_PRICE_DECIMALS;
 
 // GBK forms, converted on first use. The kind must be valid (IsValidOrderKind).
 const CString& GetOrderKindTitle(int kind);

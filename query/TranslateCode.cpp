@@ -141,12 +141,42 @@ CString TranslateCharSet(const Category& c, const CString& strCode) {
 } // namespace
 
 long CodeToInteger(const CString& strCode) {
-    const long value = orvo::TextToLong(strCode.view());
+    return CodeTextToInteger(strCode.view());
+}
+
+long CodeTextToInteger(std::string_view code) {
+    const long value = orvo::TextToLong(code);
     if (value > INT32_MAX)
         return INT32_MAX;
     if (value < INT32_MIN)
         return INT32_MIN;
     return value;
+}
+
+bool CodeTextCache::Fresh() const {
+    if (g_pDictionary != m_dictionary)
+        return false;
+    if (!g_pDictionary)
+        return true;
+    if (g_pDictionary->GetChangeStamp() != m_dictionaryStamp)
+        return false;
+    return !m_rows || static_cast<const CMemRecord*>(m_rows)->GetChangeStamp() == m_rowsStamp;
+}
+
+const CString& CodeTextCache::Text(long code) {
+    if (!Fresh()) {
+        m_texts.clear();
+        m_dictionary = g_pDictionary;
+        m_rows = g_pDictionary ? g_pDictionary->GetTable(m_table) : nullptr;
+        m_dictionaryStamp = g_pDictionary ? g_pDictionary->GetChangeStamp() : 0;
+        m_rowsStamp = m_rows ? static_cast<const CMemRecord*>(m_rows)->GetChangeStamp() : 0;
+    }
+    for (const auto& [known, text] : m_texts)
+        if (known == code)
+            return text;
+    CString text =
+        g_pDictionary ? g_pDictionary->GetXTDM(m_table, "FLDM", m_category, "IBM", code, "NOTE") : CString();
+    return m_texts.emplace_back(code, std::move(text)).second;
 }
 
 int TranslateCodeCategoryCount() {

@@ -4,6 +4,7 @@
 #include "server/Gbk.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 
 namespace orvo::server {
@@ -12,19 +13,32 @@ ReplyWriter::ReplyWriter(ByteSink& sink, std::uint32_t seq) : m_sink(sink), m_se
     m_buffer.reserve(kFlushBytes + 4096);
 }
 
+bool ReplyWriter::isPlainWire(std::string_view text) {
+    // Branch-free over the bytes so the compiler can vectorise it: one pass answers both questions.
+    unsigned char odd = 0;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        odd |= static_cast<unsigned char>((byte >= 0x80) | (byte == 0x01));
+    }
+    return odd == 0;
+}
+
+void ReplyWriter::toWire(std::string_view utf8, std::string& out) {
+    utf8ToGbk(utf8, out);
+    std::replace(out.begin(), out.end(), '\x01', '?');
+}
+
 std::string_view ReplyWriter::wireValue(std::string_view utf8Value) {
-    if (isAscii(utf8Value) && utf8Value.find('\x01') == std::string_view::npos)
+    if (isPlainWire(utf8Value))
         return utf8Value;
     const bool cacheable = utf8Value.size() <= kGbkCacheValueBytes;
     if (cacheable) {
-        m_scratch.assign(utf8Value);
-        auto it = m_gbkCache.find(m_scratch);
+        const auto it = m_gbkCache.find(utf8Value);
         if (it != m_gbkCache.end())
             return it->second;
     }
-    utf8ToGbk(utf8Value, m_scratch);
     // 0x01 ends an item on the wire; a stored text holding one must not break the frame.
-    std::replace(m_scratch.begin(), m_scratch.end(), '\x01', '?');
+    toWire(utf8Value, m_scratch);
     if (cacheable && m_gbkCache.size() < kGbkCacheEntries)
         return m_gbkCache.emplace(std::string(utf8Value), m_scratch).first->second;
     return m_scratch;
@@ -36,7 +50,29 @@ void ReplyWriter::beginRow() {
 }
 
 void ReplyWriter::add(std::uint32_t tag, std::string_view utf8Value) {
-    m_row->Add(tag, wireValue(utf8Value));
+    char digits[16];
+    const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, tag);
+    (void)ec; // a uint32 always fits
+    if (tag == 0 || tag > proto::kMaxTag)
+        m_row->Add(tag, utf8Value); // refused by the builder as before
+    else
+        m_row->AddChecked(std::string_view(digits, static_cast<std::size_t>(end - digits)),
+                          wireValue(utf8Value));
+}
+
+void ReplyWriter::addText(std::string_view tagDigits, std::string_view utf8Value) {
+    m_row->AddChecked(tagDigits, wireValue(utf8Value));
+}
+
+void ReplyWriter::addInteger(std::string_view tagDigits, std::int64_t value) {
+    char digits[24];
+    const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
+    (void)ec; // an int64 always fits
+    m_row->AddChecked(tagDigits, std::string_view(digits, static_cast<std::size_t>(end - digits)));
+}
+
+void ReplyWriter::addWire(std::string_view tagDigits, std::string_view wireValue) {
+    m_row->AddChecked(tagDigits, wireValue);
 }
 
 void ReplyWriter::addNamed(std::string_view column, std::string_view utf8Value) {
@@ -55,8 +91,8 @@ bool ReplyWriter::endRow() {
 bool ReplyWriter::end(int status, std::string_view utf8Text) {
     m_row.reset();
     m_ended = true;
-    std::string text = utf8ToGbk(utf8Text);
-    std::replace(text.begin(), text.end(), '\x01', '?');
+    std::string text;
+    toWire(utf8Text, text);
     proto::AppendEnd(m_buffer, m_seq, status, text, m_rows);
     return flush();
 }

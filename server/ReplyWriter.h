@@ -5,6 +5,7 @@
 #include "protocol/FrameBuilder.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,6 +33,18 @@ public:
     void addNamed(std::string_view column, std::string_view utf8Value);
     bool endRow();
 
+    // For handlers that know their columns: `tagDigits` is a valid tag's decimal text, made once per
+    // query. A text value is looked at once: ASCII without 0x01 goes out as it is, anything else as add()
+    // sends it. An integer needs no look at all. A wire value is already what toWire() makes of a text.
+    void addText(std::string_view tagDigits, std::string_view utf8Value);
+    void addInteger(std::string_view tagDigits, std::int64_t value);
+    void addWire(std::string_view tagDigits, std::string_view wireValue);
+
+    // What a UTF-8 text becomes on the wire: GBK, with any 0x01 (which would end the item) as '?'.
+    static void toWire(std::string_view utf8, std::string& out);
+    // True when text goes on the wire as it is: every byte below 0x80 and none 0x01.
+    static bool isPlainWire(std::string_view text);
+
     // The end frame (text UTF-8), then everything still buffered goes out.
     bool end(int status, std::string_view utf8Text);
 
@@ -53,7 +66,11 @@ private:
     std::string m_scratch;
     // Names and status texts repeat down a long reply: their GBK forms are kept for the reply's
     // length, up to a fixed number of entries.
-    std::unordered_map<std::string, std::string> m_gbkCache;
+    struct TextHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+    };
+    std::unordered_map<std::string, std::string, TextHash, std::equal_to<>> m_gbkCache;
     std::optional<proto::FrameBuilder> m_row;
     std::uint64_t m_rows = 0;
     bool m_failed = false;

@@ -1,11 +1,14 @@
 // Rule queries of the six order kinds: 16476 price-triggered, 16477 stop-loss / take-profit,
 // 16486 fill-triggered, 16479 arbitrage and 16485 batch (1842 = 6) or linked (1842 = 5).
 #include "server/Conditions.h"
+#include "server/CustomerNames.h"
 #include "server/Functions.h"
 
 #include "protocol/Header.h"
 
 #include <array>
+#include <charconv>
+#include <string_view>
 #include <vector>
 
 namespace orvo::server {
@@ -132,6 +135,110 @@ bool kindOf(const Request& request, Kind& kind, std::string& error) {
     return true;
 }
 
+// Columns stored as INTEGER: read as numbers and written as digits, with nothing to check.
+bool isIntegerColumn(std::string_view expr) {
+    static constexpr std::string_view kIntegers[] = {
+        "r.lsh",        "r.kind",          "r.cfzt", "r.mmfx",       "r.kpfx",       "r.lots",
+        "r.filled",     "r.cancelled",     "r.pdfx", "r.src_mmfx",   "r.src_kpfx",   "r.src_lots",
+        "r.src_filled", "r.src_cancelled", "r.tllx", "r.trig_lots1", "r.trig_lots2", "r.filled2",
+        "r.min_order",  "r.single_leg",    "r.xzbh", "r.fzbh",       "r.xdfs"};
+    for (std::string_view name : kIntegers)
+        if (expr == name)
+            return true;
+    return false;
+}
+
+constexpr std::string_view kCustomerName = "c.name";
+constexpr std::int64_t kBulkMinimumRows = 10000; // below this the way the rows are found hardly matters
+
+// How one reply item is made from the statement's row.
+struct OutputColumn {
+    enum class From : unsigned char { Text, Integer, CustomerName };
+    From from;
+    int column;      // statement column (the customer name: the column of r.khh)
+    char digits[12]; // the tag's decimal text
+    std::size_t digitCount;
+    std::string_view tag() const { return {digits, digitCount}; }
+};
+
+// A read snapshot over the handler's statements, where the connection is not already in one.
+class ReadSnapshot {
+public:
+    explicit ReadSnapshot(Db& db) : m_db(db) {
+        std::string ignored;
+        m_open = sqlite3_get_autocommit(db.handle()) != 0 && db.exec("BEGIN", ignored);
+    }
+    ~ReadSnapshot() {
+        if (m_open) {
+            std::string ignored;
+            m_db.exec("COMMIT", ignored);
+        }
+    }
+    ReadSnapshot(const ReadSnapshot&) = delete;
+    ReadSnapshot& operator=(const ReadSnapshot&) = delete;
+
+private:
+    Db& m_db;
+    bool m_open = false;
+};
+
+bool restrictsCustomers(const Operator& op, const Conditions& cond) {
+    return !op.allBranches || !op.allGroups || !cond.branches.empty() || !cond.group.empty() ||
+           !cond.customer.empty();
+}
+
+// The names of the customers the query may list, read in the same snapshot as the rules, so the reply
+// never pairs a rule with a name from another moment. A rule whose customer is not here is not listed,
+// as an inner join would leave it out.
+bool loadCustomerNames(CallContext& ctx, const Conditions& cond, CustomerNames& names, std::string& error) {
+    SqlQuery q("SELECT c.khh, c.name FROM customers c WHERE 1");
+    filterCustomers(q, ctx.session.op, cond);
+    Statement stmt;
+    if (!q.prepare(ctx.db, stmt, error))
+        return false;
+    std::string wire;
+    for (;;) {
+        const int rc = stmt.step();
+        if (rc == SQLITE_DONE)
+            return true;
+        if (rc != SQLITE_ROW) {
+            error = sqlite3_errstr(rc);
+            return false;
+        }
+        const std::string_view name = stmt.text(1);
+        if (ReplyWriter::isPlainWire(name))
+            wire.assign(name);
+        else
+            ReplyWriter::toWire(name, wire);
+        names.add(stmt.text(0), wire);
+    }
+}
+
+// Whether the rules of the category make up a large part of the table (by the planner's statistics):
+// then one pass over the table in serial order, skipping the other kinds, costs less than a seek into
+// the table for every rule found through the kind's index.
+bool kindIsBulk(Db& db, int category) {
+    Statement stat;
+    std::string ignored;
+    if (!db.prepare("SELECT stat FROM sqlite_stat1 WHERE tbl = 'rules' AND stat IS NOT NULL LIMIT 1", stat,
+                    ignored) ||
+        stat.step() != SQLITE_ROW)
+        return false; // no statistics: the planner's choice
+    const std::string_view text = stat.text(0);
+    std::int64_t rows = 0;
+    std::from_chars(text.data(), text.data() + text.size(), rows);
+    if (rows < kBulkMinimumRows)
+        return false;
+    // Counting stops at a quarter of the table, so the test costs little whatever the kind's size.
+    Statement count;
+    if (!db.prepare("SELECT count(*) FROM (SELECT 1 FROM rules WHERE kind = ? LIMIT ?)", count, ignored))
+        return false;
+    const std::int64_t quarter = rows / 4;
+    count.bind(1, std::int64_t{category});
+    count.bind(2, quarter);
+    return count.step() == SQLITE_ROW && count.integer(0) >= quarter;
+}
+
 } // namespace
 
 Outcome handleRules(CallContext& ctx) {
@@ -143,16 +250,46 @@ Outcome handleRules(CallContext& ctx) {
     if (!parseConditions(ctx.request, cond, error))
         return fail(proto::kStatusBadRequest, error);
 
-    SqlQuery q("SELECT ");
-    std::vector<std::uint32_t> tags;
-    tags.reserve(kind.columns.size());
-    for (size_t i = 0; i < kind.columns.size(); ++i) {
-        q.sql(i ? ", " : "").sql(kind.columns[i].expr);
-        tags.push_back(kind.columns[i].tag);
+    const ReadSnapshot snapshot(ctx.db);
+    CustomerNames names;
+    if (!loadCustomerNames(ctx, cond, names, error))
+        return fail(proto::kStatusInternal, "database error: " + error);
+
+    // Column 0 is the rule's account (for its customer's name); the reply's items follow.
+    SqlQuery q("SELECT r.khh");
+    std::vector<OutputColumn> output;
+    output.reserve(kind.columns.size());
+    int selected = 0; // statement columns after the account
+    for (const Column& column : kind.columns) {
+        OutputColumn out{};
+        const auto [end, ec] = std::to_chars(out.digits, out.digits + sizeof out.digits, column.tag);
+        (void)ec; // a uint32 always fits
+        out.digitCount = static_cast<std::size_t>(end - out.digits);
+        if (column.expr == kCustomerName) {
+            out.from = OutputColumn::From::CustomerName;
+            out.column = 0;
+        } else {
+            out.from = isIntegerColumn(column.expr) ? OutputColumn::From::Integer : OutputColumn::From::Text;
+            out.column = ++selected;
+            q.sql(", ").sql(column.expr);
+        }
+        output.push_back(out);
     }
-    q.sql(" FROM rules r JOIN customers c ON c.khh = r.khh WHERE r.kind = ")
+    // Listing most of the table: read it in serial order ("+" keeps the planner off the kind's index).
+    const bool restricted = restrictsCustomers(ctx.session.op, cond);
+    const bool bulk = !restricted && cond.exchange.empty() && cond.variety.empty() && cond.contract.empty() &&
+                      kindIsBulk(ctx.db, kind.category);
+    q.sql(bulk ? " FROM rules r WHERE +r.kind = " : " FROM rules r WHERE r.kind = ")
         .value(std::int64_t{kind.category});
-    filterCustomers(q, ctx.session.op, cond);
+    if (restricted) {
+        // The serials of the operator's customers' rules come from the (khh, kind) index alone; SQLite
+        // keeps them sorted and reads the rules in that order, so no row is sorted or held.
+        q.sql(" AND r.lsh IN (SELECT k.lsh FROM rules k WHERE k.kind = ")
+            .value(std::int64_t{kind.category})
+            .sql(" AND k.khh IN (SELECT c.khh FROM customers c WHERE 1");
+        filterCustomers(q, ctx.session.op, cond);
+        q.sql("))");
+    }
     if (!cond.exchange.empty())
         q.sql(" AND r.jys = ").value(cond.exchange);
     if (!cond.variety.empty())
@@ -170,10 +307,11 @@ Outcome handleRules(CallContext& ctx) {
     }
     // Within validity: the validity date is today or later. Expired: it has passed; the date range
     // then selects by the date the rule was set.
+    const char* const validDate = bulk ? " AND +r.valid_date" : " AND r.valid_date";
     if (cond.validity == Validity::Valid) {
-        q.sql(" AND r.valid_date >= ").value(ctx.today);
+        q.sql(validDate).sql(" >= ").value(ctx.today);
     } else if (cond.validity == Validity::Expired) {
-        q.sql(" AND r.valid_date < ").value(ctx.today);
+        q.sql(validDate).sql(" < ").value(ctx.today);
         if (!cond.beginDate.empty())
             q.sql(" AND r.set_date >= ").value(cond.beginDate);
         if (!cond.endDate.empty())
@@ -184,7 +322,38 @@ Outcome handleRules(CallContext& ctx) {
     Statement stmt;
     if (!q.prepare(ctx.db, stmt, error))
         return fail(proto::kStatusInternal, "database error: " + error);
-    return streamRows(ctx, stmt, tags);
+    sqlite3_stmt* const raw = stmt.handle();
+    for (;;) {
+        const int rc = stmt.step();
+        if (rc == SQLITE_DONE)
+            return ok();
+        if (rc != SQLITE_ROW)
+            return fail(proto::kStatusInternal, "database error: " + std::string(sqlite3_errstr(rc)));
+        std::string_view name;
+        if (!names.find(stmt.text(0), name))
+            continue;
+        ctx.reply.beginRow();
+        for (const OutputColumn& out : output) {
+            if (out.from == OutputColumn::From::CustomerName) {
+                ctx.reply.addWire(out.tag(), name);
+                continue;
+            }
+            // One call for the column, then its value read directly.
+            sqlite3_value* const value = sqlite3_column_value(raw, out.column);
+            if (out.from == OutputColumn::From::Integer && sqlite3_value_type(value) == SQLITE_INTEGER) {
+                ctx.reply.addInteger(out.tag(), sqlite3_value_int64(value));
+                continue;
+            }
+            // Text, or a number column holding something else: its text.
+            const unsigned char* text = sqlite3_value_text(value);
+            ctx.reply.addText(out.tag(),
+                              text ? std::string_view(reinterpret_cast<const char*>(text),
+                                                      static_cast<std::size_t>(sqlite3_value_bytes(value)))
+                                   : std::string_view());
+        }
+        if (!ctx.reply.endRow())
+            return fail(proto::kStatusInternal, "connection lost while sending");
+    }
 }
 
 } // namespace orvo::server

@@ -14,6 +14,8 @@ namespace {
 
 using orvo::dbm::RecordSchema;
 
+constexpr int kMaxPriceDecimals = 4;
+
 std::string& textAt(std::byte* row, std::size_t offset) {
     return *std::launder(reinterpret_cast<std::string*>(row + offset));
 }
@@ -206,7 +208,7 @@ CString cellString(const RecordSchema& schema, const std::byte* row, int field) 
     case FieldType::Integer:
         return CString(std::to_string(longCell(row, offset)));
     case FieldType::Real:
-        return CString(orvo::RealToText(realCell(row, offset), info.decimals));
+        return CString(orvo::PriceToText(realCell(row, offset), info.decimals, info.maxDecimals));
     }
     return CString();
 }
@@ -237,12 +239,11 @@ double cellDouble(const RecordSchema& schema, const std::byte* row, int field) {
     return 0.0;
 }
 
-// Stores `text` (no NUL inside) in column `field` of `row`: as it is in a text column, read as a number
+// Stores `text` (no NUL inside) in column `index` of `row`: as it is in a text column, read as a number
 // in a number column.
-template <class SetImpl> BOOL setText(SetImpl& d, LPCTSTR field, std::string_view text, int row) {
-    const int index = d.schema.Find(field);
+template <class SetImpl> BOOL setTextAt(SetImpl& d, int index, std::string_view text, int row) {
     std::byte* cells = d.rowAt(row);
-    if (index < 0 || !cells)
+    if (index < 0 || index >= d.schema.FieldCount() || !cells)
         return FALSE;
     const std::size_t offset = d.schema.Offset(index);
     switch (d.schema.Field(index).type) {
@@ -258,6 +259,34 @@ template <class SetImpl> BOOL setText(SetImpl& d, LPCTSTR field, std::string_vie
     }
     d.changed();
     return TRUE;
+}
+
+template <class SetImpl> BOOL setLongAt(SetImpl& d, int index, long value, int row) {
+    std::byte* cells = d.rowAt(row);
+    if (index < 0 || index >= d.schema.FieldCount() || !cells)
+        return FALSE;
+    const std::size_t offset = d.schema.Offset(index);
+    switch (d.schema.Field(index).type) {
+    case FieldType::Text:
+        textCell(cells, offset) = std::to_string(value);
+        break;
+    case FieldType::Integer:
+        longCell(cells, offset) = value;
+        break;
+    case FieldType::Real:
+        realCell(cells, offset) = static_cast<double>(value);
+        break;
+    }
+    d.changed();
+    return TRUE;
+}
+
+std::string_view upToNul(std::string_view value) {
+    // What a C string of these bytes would say: they end at the first NUL.
+    if (!value.empty())
+        if (const void* nul = std::memchr(value.data(), '\0', value.size()))
+            value = value.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - value.data()));
+    return value;
 }
 
 } // namespace
@@ -363,43 +392,32 @@ int CMemRecord::operator=(const CMemRecord& other) {
     return static_cast<int>(GetRecordCount());
 }
 
-BOOL CMemRecord::Create(LPCTSTR layout, int /*flags*/) {
+BOOL CMemRecord::Create(LPCTSTR layout, int flags) {
     const bool parsed = m_impl->redefine(layout ? layout : "");
+    if (parsed && (flags & MEMRECORD_KEEP_PRICE_DECIMALS))
+        m_impl->schema.WidenRealDecimals(kMaxPriceDecimals);
     m_impl->changed();
     return parsed ? TRUE : FALSE;
 }
 
 BOOL CMemRecord::Set(LPCTSTR field, LPCTSTR value, int row) {
-    return setText(*m_impl, field, std::string_view(value ? value : ""), row);
+    return setTextAt(*m_impl, m_impl->schema.Find(field), std::string_view(value ? value : ""), row);
 }
 
 BOOL CMemRecord::SetText(LPCTSTR field, std::string_view value, int row) {
-    // What a C string of these bytes would say: they end at the first NUL.
-    if (!value.empty())
-        if (const void* nul = std::memchr(value.data(), '\0', value.size()))
-            value = value.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - value.data()));
-    return setText(*m_impl, field, value, row);
+    return setTextAt(*m_impl, m_impl->schema.Find(field), upToNul(value), row);
 }
 
 BOOL CMemRecord::Set(LPCTSTR field, long value, int row) {
-    const int index = m_impl->schema.Find(field);
-    std::byte* cells = m_impl->rowAt(row);
-    if (index < 0 || !cells)
-        return FALSE;
-    const std::size_t offset = m_impl->schema.Offset(index);
-    switch (m_impl->schema.Field(index).type) {
-    case FieldType::Text:
-        textCell(cells, offset) = std::to_string(value);
-        break;
-    case FieldType::Integer:
-        longCell(cells, offset) = value;
-        break;
-    case FieldType::Real:
-        realCell(cells, offset) = static_cast<double>(value);
-        break;
-    }
-    m_impl->changed();
-    return TRUE;
+    return setLongAt(*m_impl, m_impl->schema.Find(field), value, row);
+}
+
+BOOL CMemRecord::SetFieldText(int field, std::string_view value, int row) {
+    return setTextAt(*m_impl, field, upToNul(value), row);
+}
+
+BOOL CMemRecord::SetFieldLong(int field, long value, int row) {
+    return setLongAt(*m_impl, field, value, row);
 }
 
 CString CMemRecord::GetString(LPCTSTR field, int row) const {

@@ -13,11 +13,17 @@
 enum class FieldType : unsigned char { Integer, Text, Real };
 
 struct FieldInfo {
-    CString name;     // as written in the layout (GBK)
-    FieldType type;   // I, C or R
-    int width = 0;    // C: bytes to show (storage is never cut); R: total width
-    int decimals = 0; // R: digits after the point; the text column "[C12.2]" keeps 2 here too
+    CString name;        // as written in the layout (GBK)
+    FieldType type;      // I, C or R
+    int width = 0;       // C: bytes to show (storage is never cut); R: total width
+    int decimals = 0;    // R: digits after the point; the text column "[C12.2]" keeps 2 here too
+    int maxDecimals = 0; // R: the most digits after the point shown when the value has them (>= decimals)
 };
+
+// Create flag: real columns show a value with the decimals it has, at least the layout's and at most
+// four (a price on a 0.005 tick shows 103.895, not 103.90); values with no more than the layout's
+// decimals look exactly as without the flag.
+constexpr int MEMRECORD_KEEP_PRICE_DECIMALS = 0x1;
 
 class CMemData {
 public:
@@ -58,7 +64,8 @@ public:
     // Copies columns and rows (the result is the row count, as the host's class gives it).
     int operator=(const CMemRecord& other);
 
-    // Defines the columns and empties the set. False (and no columns) on a malformed layout.
+    // Defines the columns and empties the set. False (and no columns) on a malformed layout. flags: 0 or
+    // MEMRECORD_KEEP_PRICE_DECIMALS.
     BOOL Create(LPCTSTR layout, int flags = 0);
 
     // Current-row access by column name; row -1 is the current row, any other value that row (0-based).
@@ -68,6 +75,10 @@ public:
     // Set(field, text) for text that is not NUL-terminated: the same as passing its bytes up to the first
     // NUL (all of them when it holds none) as a C string, without first copying them into one.
     BOOL SetText(LPCTSTR field, std::string_view value, int row = -1);
+    // The same writes by column index (FindField), for fillers that resolve their columns once per query
+    // rather than by name for every cell. An index out of range writes nothing (FALSE).
+    BOOL SetFieldText(int field, std::string_view value, int row = -1);
+    BOOL SetFieldLong(int field, long value, int row = -1);
     CString GetString(LPCTSTR field, int row = -1) const;
     long GetLong(LPCTSTR field, int row = -1) const;
     double GetDouble(LPCTSTR field, int row = -1) const;

@@ -2,6 +2,7 @@
 
 #include "platform/GbkText.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -110,6 +111,12 @@ void RecordSchema::clearCache() {
         entry.name.store(nullptr, std::memory_order_relaxed);
         entry.index.store(-1, std::memory_order_relaxed);
     }
+}
+
+void RecordSchema::WidenRealDecimals(int maxDecimals) {
+    for (FieldInfo& field : m_fields)
+        if (field.type == FieldType::Real)
+            field.maxDecimals = std::max(field.decimals, maxDecimals);
 }
 
 void RecordSchema::Clear() {

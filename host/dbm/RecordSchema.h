@@ -19,6 +19,8 @@ public:
     // Parses "name[I],name[Cn],name[Rw.d],..."; false (and the schema left empty) on a malformed layout.
     bool Parse(std::string_view layout);
     void Clear();
+    // Real columns show up to `maxDecimals` digits after the point when the value has them.
+    void WidenRealDecimals(int maxDecimals);
 
     int FieldCount() const { return static_cast<int>(m_fields.size()); }
     const FieldInfo& Field(int index) const { return m_fields[static_cast<std::size_t>(index)]; }

@@ -3,6 +3,7 @@
 #include "host/dbm/MemRecord.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -179,6 +180,11 @@ struct CDataDictionary::Impl {
         std::vector<CodeIndex> indexes;
     };
     std::unordered_map<std::string, Table, StringHash, std::equal_to<>> tables;
+    std::atomic<unsigned long long> stamp{newStampRange()};
+    static unsigned long long newStampRange() {
+        static std::atomic<unsigned long long> next{0};
+        return next.fetch_add(1ull << 32, std::memory_order_relaxed) + (1ull << 32);
+    }
     std::mutex mutex; // lookups are const and may come from several threads; indexes are built lazily
     // The table of the last lookup. Tables are never removed, only refilled, so the pointer stays good.
     Table* lastTable = nullptr;
@@ -239,6 +245,11 @@ void CDataDictionary::AddTable(LPCTSTR name, const CMemRecord& table) {
     entry.rows = std::make_unique<CMemRecord>(table);
     entry.indexes.clear();
     entry.indexedStamp = entry.rows->GetChangeStamp();
+    m_impl->stamp.fetch_add(1, std::memory_order_release);
+}
+
+unsigned long long CDataDictionary::GetChangeStamp() const {
+    return m_impl->stamp.load(std::memory_order_acquire);
 }
 
 CMemRecord* CDataDictionary::GetTable(LPCTSTR name) const {

@@ -17,6 +17,10 @@ public:
     void AddTable(LPCTSTR name, const CMemRecord& table);
     CMemRecord* GetTable(LPCTSTR name) const; // null when missing
 
+    // Moves on with every AddTable (a table added or replaced), and differs between dictionaries. What
+    // was read from a table is stale once this stamp, or the table's own change stamp, has moved.
+    unsigned long long GetChangeStamp() const;
+
     // Category + integer code: the row whose catColumn is category and whose codeColumn compares as an
     // integer equal to code. "" for a missing table, column, category or code.
     CString GetXTDM(LPCTSTR table, LPCTSTR catColumn, LPCTSTR category, LPCTSTR codeColumn, long code,

@@ -3,6 +3,7 @@
 
 #include "query/RuleQueries.h"
 #include "query/RuleRecordLayouts.h"
+#include "query/TranslateCode.h"
 
 using querytest::Col;
 using querytest::ColumnValues;
@@ -139,7 +140,68 @@ TEST(StopProfitPriceTest, DirectionDecidesTheSideOfEachColumn) {
     EXPECT_EQ(StopProfitPrice(1, 100.0, -1.0, true).str(), "99.00");
     EXPECT_EQ(StopProfitPrice(1, 100.0, 0.0, true).str(), "");
     EXPECT_EQ(StopProfitPrice(2, 100.0, -0.0, false).str(), "");
-    EXPECT_EQ(StopProfitPrice(1, 0.0, 0.004, true).str(), "0.00");
+    EXPECT_EQ(StopProfitPrice(1, 0.0, 0.004, true).str(), "0.004");
+}
+
+// A fine tick's price keeps its decimals (two to four) in the order price and in the stop prices
+// computed from it, while a price of two decimals or fewer shows as it always has.
+TEST_F(RuleRowTest, PricesKeepTheirDecimalsBetweenTwoAndFour) {
+    Reply(static_cast<std::uint32_t>(GetRuleFunction(KIND_STOP_PROFIT)),
+          {Row({{"797", "1"}, {"683", "1"}, {"682", "103.895"}, {"1796", "0.005"}, {"1798", "0.01"}}),
+           Row({{"797", "2"}, {"683", "2"}, {"682", "3500.5"}, {"1796", "2"}, {"1799", "1.5"}}),
+           Row({{"797", "3"}, {"683", "1"}, {"682", "1.23456"}, {"1797", "0.00001"}})});
+    rec.Create(GetRuleLayout(KIND_STOP_PROFIT), RULE_RECORD_FLAGS);
+    QueryConditions cond;
+    EXPECT_EQ(QueryRules(KIND_STOP_PROFIT, cond, rec), 1);
+    ASSERT_EQ(rec.GetRecordCount(), 3);
+    EXPECT_EQ(Col(rec, "委价", 0), "103.895");
+    EXPECT_EQ(Col(rec, "盈触价", 0), "103.90");
+    EXPECT_EQ(Col(rec, "损触价", 0), "103.885");
+    EXPECT_EQ(Col(rec, "委价", 1), "3500.50");
+    EXPECT_EQ(Col(rec, "盈触价", 1), "3498.50");
+    EXPECT_EQ(Col(rec, "损委价", 1), "3502.00");
+    EXPECT_EQ(Col(rec, "委价", 2), "1.2346"); // four at most
+    EXPECT_EQ(Col(rec, "盈委价", 2), "1.2346");
+    // The list, its copy and its export read cells by index: the same text.
+    const int price = rec.FindField(GBK("委价"));
+    EXPECT_EQ(rec.GetCellString(0, price).str(), "103.895");
+
+    // Without the flag a record set rounds to the layout's decimals, as before.
+    CMemRecord plain;
+    plain.Create(GetRuleLayout(KIND_STOP_PROFIT), 0);
+    plain.Append();
+    plain.Set(GBK("委价"), "103.895");
+    EXPECT_EQ(plain.GetString(GBK("委价")).str(), "103.89");
+}
+
+// Code texts are remembered for a query's rows only while the dictionary stays as it was: a refill between
+// two queries, a refill while a cache lives, and a change of the code table in place are all seen at once.
+TEST_F(RuleRowTest, CodeTextsFollowEveryChangeOfTheDictionary) {
+    Reply(static_cast<std::uint32_t>(GetRuleFunction(KIND_STOP_PROFIT)),
+          {Row({{"797", "1"}, {"727", "1"}, {"683", "2"}}), Row({{"797", "2"}, {"727", "1"}, {"683", "2"}})});
+    const auto query = [this] {
+        rec.Create(GetRuleLayout(KIND_STOP_PROFIT), RULE_RECORD_FLAGS);
+        QueryConditions cond;
+        EXPECT_EQ(QueryRules(KIND_STOP_PROFIT, cond, rec), 1);
+        EXPECT_EQ(rec.GetRecordCount(), 2);
+        return Col(rec, "触发状态", 1) + "/" + Col(rec, "买卖", 1);
+    };
+    const char* const layout = "FLDM[C20],IBM[I],CBM[C10],NOTE[C30]";
+    EXPECT_EQ(query(), "已触发/卖出");
+    tables.dictionary.AddTable(
+        "QHXTDM", querytest::MakeTable(layout, {{"CFZT", "1", "", "触发了"}, {"QHMMFX", "2", "", "卖"}}));
+    EXPECT_EQ(query(), "触发了/卖");
+
+    CodeTextCache states("QHXTDM", "CFZT");
+    EXPECT_EQ(querytest::Utf8(states.Text(1)), "触发了");
+    EXPECT_EQ(querytest::Utf8(states.Text(9)), "");
+    CMemRecord* table = tables.dictionary.GetTable("QHXTDM");
+    ASSERT_NE(table, nullptr);
+    table->Set("NOTE", querytest::Gbk("改在原处").c_str(), 0);
+    EXPECT_EQ(querytest::Utf8(states.Text(1)), "改在原处");
+    tables.dictionary.AddTable("QHXTDM", querytest::MakeTable(layout, {{"CFZT", "9", "", "新增"}}));
+    EXPECT_EQ(querytest::Utf8(states.Text(1)), "");
+    EXPECT_EQ(querytest::Utf8(states.Text(9)), "新增");
 }
 
 TEST_F(RuleRowTest, FillTriggerRowFillsEveryColumnWithCategoryFour) {

@@ -1,7 +1,15 @@
 // The six rule queries: tags per kind, every condition item, validity and date ranges.
 #include "ServerFixture.h"
 
+#include "protocol/Protocol.h"
+#include "server/Functions.h"
+#include "server/Store.h"
+
 #include <gtest/gtest.h>
+
+#include <iterator>
+#include <map>
+#include <set>
 
 namespace orvo::test {
 namespace {
@@ -102,6 +110,82 @@ TEST(RuleQueries, CustomerNamesAreGbkOfTheStoredNames) {
     ASSERT_EQ(stmt.step(), SQLITE_ROW);
     EXPECT_EQ(row.get(613), gbk(std::string(stmt.text(0))));
     EXPECT_NE(row.get(613), std::string(stmt.text(0))); // really converted, not passed through
+}
+
+// Rows of a 16477 reply run straight through the handler on `db` as admin: customer -> name items.
+std::map<std::string, std::set<std::string>> namesInReply(server::Db& db) {
+    struct Capture : server::ByteSink {
+        bool write(std::string_view bytes) override {
+            reader.Feed(bytes);
+            return true;
+        }
+        proto::FrameReader reader;
+    } sink;
+    std::string requestBytes;
+    proto::FrameBuilder b(requestBytes);
+    proto::AddRequestHead(b, 1, 16477);
+    b.Add(697, "").Add(9020, "");
+    b.Finish();
+    proto::FrameReader requestReader;
+    requestReader.Feed(requestBytes);
+    proto::Frame requestFrame;
+    EXPECT_EQ(requestReader.Next(requestFrame), proto::ReadResult::Frame);
+    server::Request request;
+    request.seq = 1;
+    request.function = 16477;
+    request.items = requestFrame.items;
+    server::Session session;
+    session.loggedIn = true;
+    session.op.name = "admin";
+    session.op.allBranches = session.op.allGroups = true;
+    server::ReplyWriter reply(sink, 1);
+    server::CallContext ctx{db, session, request, reply, kToday};
+    const server::Outcome outcome = server::dispatch(ctx);
+    EXPECT_EQ(outcome.status, 0) << outcome.text;
+    reply.end(outcome.status, outcome.text);
+    std::map<std::string, std::set<std::string>> names;
+    proto::Frame frame;
+    while (sink.reader.Next(frame) == proto::ReadResult::Frame)
+        if (const proto::Item* name = frame.Find(613))
+            names[std::string(frame.Find(605)->value)].insert(std::string(name->value));
+    EXPECT_EQ(sink.reader.error(), proto::Error::None);
+    return names;
+}
+
+// Names are read afresh for every reply: a customer renamed between two replies shows renamed in every
+// row of the second; a stored name holding 0x01 or text GBK cannot hold goes out as '?' there, never
+// breaking the frame.
+TEST(RuleQueries, ACustomerRenamedBetweenTwoRepliesShowsRenamed) {
+    TempDir dir;
+    const std::string path = dir.path + "/renamed.db";
+    server::DemoOptions options;
+    options.today = kToday;
+    std::string error;
+    ASSERT_TRUE(server::prepareStore(path, &options, error)) << error;
+    server::Db reader, writer;
+    ASSERT_TRUE(reader.open(path, true, error)) << error;
+    ASSERT_TRUE(writer.open(path, false, error)) << error;
+
+    const auto before = namesInReply(reader);
+    ASSERT_GE(before.size(), 2u);
+    const std::string renamed = before.begin()->first, other = std::next(before.begin())->first;
+    const auto rename = [&](const std::string& utf8Name) {
+        server::Statement update;
+        ASSERT_TRUE(writer.prepare("UPDATE customers SET name = ? WHERE khh = ?", update, error)) << error;
+        update.bind(1, std::string_view(utf8Name));
+        update.bind(2, std::string_view(renamed));
+        ASSERT_TRUE(update.execute()) << writer.lastError();
+    };
+    rename("改名客户");
+    auto after = namesInReply(reader);
+    EXPECT_EQ(after[renamed], std::set<std::string>{gbk("改名客户")});
+    EXPECT_EQ(after[other], before.at(other));
+    EXPECT_EQ(after.size(), before.size());
+
+    rename("A\x01" "B\xF0\x9F\x98\x80" "C"); // 0x01, then a character outside GBK
+    after = namesInReply(reader);
+    EXPECT_EQ(after[renamed], std::set<std::string>{"A?B?C"});
+    EXPECT_EQ(after.size(), before.size());
 }
 
 TEST(RuleQueries, ValidityAndDateRange) {
