@@ -38,12 +38,9 @@ bool Db::open(const std::string& path, bool readOnly, std::string& error) {
     }
     sqlite3_busy_timeout(m_db, 5000);
     sqlite3_extended_result_codes(m_db, 1);
-    // Pages are read through a shared mapping of the file rather than copied in by a system call each:
-    // a long reply reads many more pages than a connection's own cache holds.
     const char* pragmas = readOnly
-                              ? "PRAGMA foreign_keys=ON; PRAGMA mmap_size=268435456;"
-                              : "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON; "
-                                "PRAGMA mmap_size=268435456;";
+                              ? "PRAGMA foreign_keys=ON;"
+                              : "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;";
     if (!exec(pragmas, error)) {
         close();
         return false;
