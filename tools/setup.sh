@@ -5,6 +5,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang llvm libclang-rt-14-dev clang-format clang-tidy
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libsqlite3-dev libsodium-dev libgtest-dev libgmock-dev libbenchmark-dev
+  libpq-dev postgresql
   fonts-wqy-microhei
 )
 missing=()
