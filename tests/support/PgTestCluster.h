@@ -39,7 +39,11 @@ public:
         return m_cluster.running() ? &m_cluster : nullptr;
     }
 
-    void TearDown() override { m_cluster.stop(); }
+    void TearDown() override {
+        m_cluster.stop();
+        m_tried = false; // a repeated run starts a fresh one
+        m_error.clear();
+    }
 
 private:
     PgCluster m_cluster;

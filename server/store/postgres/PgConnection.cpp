@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdlib>
+#include <utility>
 
 #include <poll.h>
 
@@ -85,6 +86,14 @@ bool PgConnection::open(const std::string& conninfo, std::string& error) {
     if (!envTimeout || !*envTimeout) {
         keys.push_back("connect_timeout");
         values.push_back("10");
+    }
+    // Over TCP, a database host that vanishes without closing the connection is noticed within about
+    // a minute and a half instead of the system's two hours: no wait for a row lasts for ever.
+    for (const auto& [key, value] :
+         {std::pair{"keepalives_idle", "60"}, std::pair{"keepalives_interval", "10"},
+          std::pair{"keepalives_count", "3"}}) {
+        keys.push_back(key);
+        values.push_back(value);
     }
     keys.push_back("fallback_application_name");
     values.push_back("orvo-counterd");

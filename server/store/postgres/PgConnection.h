@@ -82,7 +82,8 @@ public:
 
     // conninfo is anything libpq accepts (a URI such as postgresql://user@host:5432/db, or key=value
     // pairs, or empty); libpq's PG* environment variables fill what it leaves out. Without a connect
-    // time-out in either, connecting gives up after 10 seconds.
+    // time-out in either, connecting gives up after 10 seconds; TCP keepalives notice a vanished host
+    // within about 90 seconds. A statement time-out is the database's setting (or options=-c ...).
     bool open(const std::string& conninfo, std::string& error);
     void close();
     bool isOpen() const { return m_conn != nullptr; }
