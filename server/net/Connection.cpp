@@ -85,7 +85,6 @@ void Connection::refusePlainText() {
         m_pending.clear();
         proto::AppendEnd(m_pending, 0, proto::kStatusBadRequest,
                          "this port speaks TLS only: turn TLS on in the client", 0);
-        m_inFlight = true;
     }
     m_writeTimer.expires_after(ms(m_core.options.writeTimeoutMs));
     m_writeTimer.async_wait([self = shared_from_this()](const asio::error_code& ec) {
