@@ -11,7 +11,8 @@
 namespace orvo::server {
 namespace {
 
-constexpr std::size_t kReadChunk = 4096; // what an idle connection holds to receive into
+constexpr std::size_t kReadChunk = 4096;          // what an idle connection holds to receive into
+constexpr unsigned char kTlsHandshakeRecord = 22; // the first byte a TLS client sends
 
 // Reads the sequence number of a frame whose header is broken, so the error still reaches the
 // request it answers when that much is readable.
@@ -59,6 +60,66 @@ void Connection::start() {
         afterHandshake();
         return;
     }
+    // A client speaking plain text to this port would meet a closed connection and never learn why: a TLS
+    // client opens with a handshake record, so anything else is told in plain text to turn TLS on.
+    socket().async_wait(
+        asio::socket_base::wait_read, [self = shared_from_this()](const asio::error_code& ec) {
+            if (self->m_closed)
+                return;
+            unsigned char first = 0;
+            asio::error_code peekError = ec;
+            if (!peekError)
+                self->socket().receive(asio::buffer(&first, 1), asio::socket_base::message_peek, peekError);
+            if (peekError)
+                self->close({}); // the client went away
+            else if (first != kTlsHandshakeRecord)
+                self->refusePlainText();
+            else
+                self->startHandshake();
+        });
+}
+
+void Connection::refusePlainText() {
+    {
+        std::lock_guard lock(m_sinkMutex);
+        m_pending.clear();
+        proto::AppendEnd(m_pending, 0, proto::kStatusBadRequest,
+                         "this port speaks TLS only: turn TLS on in the client", 0);
+    }
+    m_writeTimer.expires_after(ms(m_core.options.writeTimeoutMs));
+    m_writeTimer.async_wait([self = shared_from_this()](const asio::error_code& ec) {
+        if (!ec)
+            self->close("plain text on the TLS port");
+    });
+    asio::async_write(socket(), asio::buffer(m_pending),
+                      [self = shared_from_this()](const asio::error_code& ec, std::size_t) {
+                          if (ec) {
+                              self->close("plain text on the TLS port");
+                              return;
+                          }
+                          // Closing with the client's request unread would reset the connection, and the
+                          // reset can destroy the answer before the client reads it: the client closes
+                          // first, once it has read it (or the write deadline closes it).
+                          asio::error_code ignored;
+                          self->socket().shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
+                          self->discardUntilClosed();
+                      });
+}
+
+void Connection::discardUntilClosed() {
+    m_pending.resize(kReadChunk); // sent; its room now takes what is thrown away
+    socket().async_read_some(asio::buffer(m_pending),
+                             [self = shared_from_this()](const asio::error_code& ec, std::size_t) {
+                                 if (self->m_closed)
+                                     return;
+                                 if (ec)
+                                     self->close("plain text on the TLS port");
+                                 else
+                                     self->discardUntilClosed();
+                             });
+}
+
+void Connection::startHandshake() {
     m_tls->async_handshake(
         asio::ssl::stream_base::server, [self = shared_from_this()](const asio::error_code& ec) {
             if (self->m_closed)

@@ -42,6 +42,9 @@ private:
             operation(m_socket);
     }
 
+    void startHandshake();
+    void refusePlainText(); // answers a plain-text client on the TLS port, then closes
+    void discardUntilClosed();
     void afterHandshake();
     void processFrames();
     void readMore();

@@ -2,6 +2,8 @@
 // through --script. The tour fills every tab and a detail list; bad passwords, a server that is not
 // there, a server that dies mid-session and bad scripts all end with a clear message and an exit code,
 // never a hang.
+#include "tests/support/TestCertificates.h"
+
 #include <gtest/gtest.h>
 
 #include <QByteArray>
@@ -39,9 +41,9 @@ struct ClientRun {
 class CounterServerProcess {
 public:
     // Starts orvo-counterd on a port the system chooses and waits for it to say which.
-    bool Start(const QString& dbPath, std::string& error) {
+    bool Start(const QString& dbPath, std::string& error, const QStringList& extraArgs = {}) {
         m_process.setProgram(ORVO_COUNTERD);
-        m_process.setArguments({"--listen", "127.0.0.1:0", "--db", dbPath, "--demo"});
+        m_process.setArguments(QStringList{"--listen", "127.0.0.1:0", "--db", dbPath, "--demo"} + extraArgs);
         m_process.start();
         if (!m_process.waitForStarted(10000)) {
             error = "orvo-counterd did not start";
@@ -205,6 +207,13 @@ int closedPort() {
 QString readFile(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+QString writeFile(const QString& path, const std::string& text) {
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    file.write(text.data(), static_cast<qint64>(text.size()));
+    return path;
 }
 
 TEST_F(EndToEndTest, TheTourFillsEveryTabAndADetailList) {
@@ -500,6 +509,45 @@ TEST_F(EndToEndTest, WithoutAServerTheDemoServerRunsEmbedded) {
             << name << " can be read by others";
     }
     EXPECT_TRUE(QFile::exists(m_work.filePath("data/orvo/orvo-client/orvo-client.log")));
+}
+
+// A server whose port speaks TLS only: the client that trusts its authority logs in and queries; a client
+// speaking plain text there, or trusting another authority, is told why and stops with an error.
+TEST_F(EndToEndTest, OverTlsOnlyAClientTrustingTheServersAuthorityGetsIn) {
+    const orvo::test::TestCertificates certificates = orvo::test::MakeTestCertificates("IP:127.0.0.1");
+    const QString authority = writeFile(m_work.filePath("ca.pem"), certificates.authorityPem);
+    const QString stranger = writeFile(m_work.filePath("other-ca.pem"),
+                                       orvo::test::MakeTestCertificates("IP:127.0.0.1").authorityPem);
+    CounterServerProcess tlsServer;
+    std::string error;
+    ASSERT_TRUE(
+        tlsServer.Start(m_work.filePath("tls.db"), error,
+                        {"--tls-cert", writeFile(m_work.filePath("cert.pem"), certificates.certificatePem),
+                         "--tls-key", writeFile(m_work.filePath("key.pem"), certificates.keyPem)}))
+        << error;
+
+    const ClientRun tls = runClient(serverArgs(tlsServer.port) + QStringList{"--tls-ca", authority},
+                                    "open 893\nok\ndump tls.json\n", "admin");
+    ASSERT_EQ(tls.exitCode, 0) << tls.err.toStdString();
+    EXPECT_GT(control(window(readDump("tls.json"), 9000), "L0").value("rows").toArray().size(), 0);
+    EXPECT_TRUE(readFile(m_work.filePath("data/orvo/orvo-client/orvo-client.log"))
+                    .contains(QString("logged in to 127.0.0.1:%1 as admin over TLS").arg(tlsServer.port)));
+
+    const ClientRun plain = runClient(serverArgs(tlsServer.port), "open 893\n", "admin");
+    EXPECT_EQ(plain.exitCode, 3);
+    EXPECT_TRUE(plain.err.contains(
+        QString("cannot reach the counter server at 127.0.0.1:%1").arg(tlsServer.port).toUtf8()))
+        << plain.err.toStdString();
+    EXPECT_TRUE(plain.err.contains("this port speaks TLS only"))
+        << "the user is told the port wants TLS: " << plain.err.toStdString();
+    EXPECT_LT(plain.elapsedMs, 30000);
+
+    const ClientRun untrusted =
+        runClient(serverArgs(tlsServer.port) + QStringList{"--tls-ca", stranger}, "open 893\n", "admin");
+    EXPECT_EQ(untrusted.exitCode, 3);
+    EXPECT_TRUE(untrusted.err.contains("the certificate of the counter server cannot be trusted"))
+        << untrusted.err.toStdString();
+    EXPECT_FALSE(untrusted.err.contains("admin refused")) << "no password was sent to check";
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The TLS-only port: a client that verifies the certificate logs in and queries rules; a plain-text
-// client gets nothing and is closed. The certificate is made here with the openssl command.
+// client is told in plain text that the port speaks TLS only, and closed. The certificate is made here with
+// the openssl command.
 #include "ServerFixture.h"
 
 #include "protocol/Protocol.h"
@@ -124,10 +125,13 @@ TEST(Tls, LoginAndRuleQueryOverTlsAndAPlainClientIsRefused) {
     EXPECT_FALSE(rules.rows.empty());
     EXPECT_EQ(rules.rowCount, rules.rows.size());
 
-    // A plain-text client: its login never reaches the server's functions.
+    // A plain-text client: its login never reaches the server's functions; it is told, in plain text, why.
     RawClient plain;
     ASSERT_TRUE(plain.connect(port));
-    EXPECT_FALSE(plain.call(1, {{553, "teller"}, {554, "teller"}}).complete);
+    const Reply answer = plain.call(1, {{553, "teller"}, {554, "teller"}});
+    EXPECT_EQ(answer.seq, 0u) << "the answer belongs to the connection, not to the login";
+    EXPECT_EQ(answer.status, 1);
+    EXPECT_NE(answer.text.find("TLS only"), std::string::npos) << answer.text;
     EXPECT_TRUE(plain.closedByPeer(3000));
 
     // A wrong key for the certificate stops the start with the reason.
