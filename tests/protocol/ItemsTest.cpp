@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 using namespace orvo::proto;
 
@@ -61,6 +64,46 @@ TEST(ParseItems, RejectsMalformedKeys) {
         std::vector<Item> items;
         EXPECT_EQ(Parse(c.body, items), c.error) << c.body;
     }
+}
+
+// Rows are long: most keys are read with many bytes after them and values cross the blocks in which
+// separators are searched. Keys and values must come out as they do from a short body.
+TEST(ParseItems, ReadsLongBodiesAsShortOnes) {
+    const std::string longValue(150, 'v');
+    std::string body;
+    std::vector<std::pair<std::uint32_t, std::string>> sent;
+    for (std::size_t i = 0; i < 140; ++i) {
+        const std::uint32_t tag =
+            i % 10 == 9 ? 2147483647u
+                        : (i % 10 == 8 ? 99999999u : static_cast<std::uint32_t>(1 + i * 7919 % 99999999));
+        const std::string value = longValue.substr(0, i % 3 == 0 ? i : i % 17) + (i % 5 ? "=" : "");
+        body += std::to_string(tag) + "=" + value + "\x01";
+        sent.emplace_back(tag, value);
+    }
+    body += "KHH=0101\x01";
+    std::vector<Item> items;
+    ASSERT_EQ(Parse(body, items), Error::None);
+    ASSERT_EQ(items.size(), sent.size() + 1);
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        EXPECT_EQ(items[i].tag, sent[i].first) << i;
+        EXPECT_EQ(items[i].key, std::to_string(sent[i].first)) << i;
+        EXPECT_EQ(items[i].value, sent[i].second) << i;
+    }
+    EXPECT_EQ(items.back().key, "KHH");
+    EXPECT_EQ(items.back().value, "0101");
+
+    // A bad key judged alike with a long item after it.
+    const std::pair<const char*, Error> bad[] = {
+        {"0605=1", Error::BadTag},       {"06=1", Error::BadTag},      {"99999999999=1", Error::BadTag},
+        {"2147483648=1", Error::BadTag}, {"6 05=1", Error::BadKey},    {"12\x01=1", Error::MissingEquals},
+        {"=1", Error::BadKey},           {"123456789=1", Error::None}, {"12345678A=1", Error::None},
+    };
+    for (const auto& [key, error] : bad) {
+        const std::string withTail = std::string("1=a\x01") + key + "\x01" + "720=" + longValue + "\x01";
+        EXPECT_EQ(Parse(withTail, items), error) << key;
+    }
+    EXPECT_EQ(items.size(), 3u); // the last case parsed whole
+    EXPECT_EQ(items[1].tag, 0u); // a column name of digits and letters
 }
 
 TEST(ParseItems, AcceptsTheExtremesOfTheKeyRanges) {
