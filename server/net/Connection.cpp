@@ -5,6 +5,7 @@
 #include "server/Functions.h"
 #include "server/net/LogText.h"
 #include "server/net/RequestLane.h"
+#include "server/store/sqlite/SqliteStore.h"
 
 #include <algorithm>
 
@@ -212,7 +213,8 @@ void Connection::runRequest(Db* db, const std::string& dbError) {
         outcome.closeAfter = true;
         m_core.log("connection " + m_peer + ": cannot open database: " + dbError);
     } else {
-        CallContext ctx{*db, m_session, request, reply,
+        sqlite::SqliteStore store(*db);
+        CallContext ctx{store, m_session, request, reply,
                         m_core.options.today.empty() ? localDate() : m_core.options.today};
         outcome = dispatch(ctx);
     }
