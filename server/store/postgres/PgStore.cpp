@@ -13,15 +13,51 @@ namespace orvo::server::pg {
 namespace {
 
 // The rule fields a reply may carry: only these names ever reach the statement's text.
-constexpr std::string_view kRuleFields[] = {
-    "lsh",          "kind",          "cfzt",           "mmfx",          "kpfx",          "lots",
-    "filled",       "cancelled",     "pdfx",           "src_mmfx",      "src_kpfx",      "src_lots",
-    "src_filled",   "src_cancelled", "tllx",           "trig_lots1",    "trig_lots2",    "filled2",
-    "min_order",    "single_leg",    "xzbh",           "fzbh",          "xdfs",          "khh",
-    "status_text",  "hydm",          "price",          "trig_price",    "ticks_profit",  "ticks_loss",
-    "set_time",     "set_date",      "valid_date",     "jys",           "jybm",          "src_order",
-    "src_hydm",     "src_price",     "order_no",       "deviation",     "avg_price",     "off_profit_trig",
-    "off_profit_order", "off_loss_trig", "off_loss_order"};
+constexpr std::string_view kRuleFields[] = {"lsh",
+                                            "kind",
+                                            "cfzt",
+                                            "mmfx",
+                                            "kpfx",
+                                            "lots",
+                                            "filled",
+                                            "cancelled",
+                                            "pdfx",
+                                            "src_mmfx",
+                                            "src_kpfx",
+                                            "src_lots",
+                                            "src_filled",
+                                            "src_cancelled",
+                                            "tllx",
+                                            "trig_lots1",
+                                            "trig_lots2",
+                                            "filled2",
+                                            "min_order",
+                                            "single_leg",
+                                            "xzbh",
+                                            "fzbh",
+                                            "xdfs",
+                                            "khh",
+                                            "status_text",
+                                            "hydm",
+                                            "price",
+                                            "trig_price",
+                                            "ticks_profit",
+                                            "ticks_loss",
+                                            "set_time",
+                                            "set_date",
+                                            "valid_date",
+                                            "jys",
+                                            "jybm",
+                                            "src_order",
+                                            "src_hydm",
+                                            "src_price",
+                                            "order_no",
+                                            "deviation",
+                                            "avg_price",
+                                            "off_profit_trig",
+                                            "off_profit_order",
+                                            "off_loss_trig",
+                                            "off_loss_order"};
 
 bool isRuleField(std::string_view field) {
     for (std::string_view name : kRuleFields)
@@ -178,8 +214,8 @@ StreamEnd PgStore::streamCodeTable(std::string_view table, const Operator& op, R
     });
 }
 
-StreamEnd PgStore::streamRules(const RuleQuery& query, std::span<const ReplyColumn> columns, ReplyWriter& reply,
-                               std::string& error) {
+StreamEnd PgStore::streamRules(const RuleQuery& query, std::span<const ReplyColumn> columns,
+                               ReplyWriter& reply, std::string& error) {
     const Conditions& cond = *query.cond;
     // The rules and the customers' names are read by one statement, so from one snapshot.
     PgQuery q("SELECT ");
@@ -195,7 +231,8 @@ StreamEnd PgStore::streamRules(const RuleQuery& query, std::span<const ReplyColu
             return StreamEnd::DatabaseError;
         }
     }
-    q.sql(" FROM rules r JOIN customers c ON c.khh = r.khh WHERE r.kind = ").value(std::int64_t{query.category});
+    q.sql(" FROM rules r JOIN customers c ON c.khh = r.khh WHERE r.kind = ")
+        .value(std::int64_t{query.category});
     filterCustomers(q, *query.op, cond);
     if (!cond.exchange.empty())
         q.sql(" AND r.jys = ").value(cond.exchange);
@@ -203,7 +240,11 @@ StreamEnd PgStore::streamRules(const RuleQuery& query, std::span<const ReplyColu
         q.sql(" AND r.zqlb = ").value(cond.variety);
     if (!cond.contract.empty()) {
         if (query.contractOnEitherLeg)
-            q.sql(" AND (r.hydm = ").value(cond.contract).sql(" OR r.src_hydm = ").value(cond.contract).sql(")");
+            q.sql(" AND (r.hydm = ")
+                .value(cond.contract)
+                .sql(" OR r.src_hydm = ")
+                .value(cond.contract)
+                .sql(")");
         else
             q.sql(" AND r.hydm = ").value(cond.contract);
     }
@@ -223,8 +264,8 @@ StreamEnd PgStore::streamRules(const RuleQuery& query, std::span<const ReplyColu
     return streamTagged(m_pool, m_wait, q, tags, reply, error);
 }
 
-StreamEnd PgStore::streamOrders(const OrderQuery& query, std::span<const std::uint32_t> tags, ReplyWriter& reply,
-                                std::string& error) {
+StreamEnd PgStore::streamOrders(const OrderQuery& query, std::span<const std::uint32_t> tags,
+                                ReplyWriter& reply, std::string& error) {
     PgQuery q("SELECT o.khh, o.wth, o.status_text, o.hydm, o.mmfx, o.kpfx, o.price, o.lots, o.fill_price, "
               "o.filled, o.cancelled, o.tzlb, o.jys, o.wtsj, o.sbsj, o.wtrq, o.flag, o.lsh, o.kind, o.jybm "
               "FROM orders o JOIN customers c ON c.khh = o.khh WHERE o.khh = ");
@@ -243,7 +284,8 @@ StreamEnd PgStore::streamOrders(const OrderQuery& query, std::span<const std::ui
 }
 
 StreamEnd PgStore::streamLinkGroups(const Operator& op, const Conditions& cond,
-                                    std::span<const std::uint32_t> tags, ReplyWriter& reply, std::string& error) {
+                                    std::span<const std::uint32_t> tags, ReplyWriter& reply,
+                                    std::string& error) {
     PgQuery q("SELECT g.xzbh, g.xzmc, g.khh, g.xzzt, g.yyb, g.qx, g.fwxm "
               "FROM link_groups g JOIN customers c ON c.khh = g.khh WHERE true");
     filterCustomers(q, op, cond);

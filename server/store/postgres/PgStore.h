@@ -28,8 +28,9 @@ public:
                           std::string& error) override;
     StreamEnd streamOrders(const OrderQuery& query, std::span<const std::uint32_t> tags, ReplyWriter& reply,
                            std::string& error) override;
-    StreamEnd streamLinkGroups(const Operator& op, const Conditions& cond, std::span<const std::uint32_t> tags,
-                               ReplyWriter& reply, std::string& error) override;
+    StreamEnd streamLinkGroups(const Operator& op, const Conditions& cond,
+                               std::span<const std::uint32_t> tags, ReplyWriter& reply,
+                               std::string& error) override;
     StreamEnd streamLinkSubgroups(const Operator& op, const Conditions& cond,
                                   std::span<const std::uint32_t> tags, ReplyWriter& reply,
                                   std::string& error) override;

@@ -5,11 +5,15 @@
 #include "server/Db.h"
 #include "server/store/Store.h"
 
+#include <optional>
+
 namespace orvo::server::sqlite {
 
 class SqliteStore final : public Store {
 public:
     explicit SqliteStore(Db& db) : m_db(db) {}
+    // Owns the connection.
+    explicit SqliteStore(Db&& db) : m_owned(std::move(db)), m_db(*m_owned) {}
 
     bool findOperator(std::string_view name, OperatorRecord& record, std::string& error) override;
     std::string dummyPasswordHash() override;
@@ -33,6 +37,7 @@ public:
     Db& db() { return m_db; }
 
 private:
+    std::optional<Db> m_owned;
     Db& m_db;
 };
 
