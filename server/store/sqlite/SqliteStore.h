@@ -14,6 +14,9 @@ public:
     explicit SqliteStore(Db& db) : m_db(db) {}
     // Owns the connection.
     explicit SqliteStore(Db&& db) : m_owned(std::move(db)), m_db(*m_owned) {}
+    // m_db may refer to m_owned: never copied or moved.
+    SqliteStore(const SqliteStore&) = delete;
+    SqliteStore& operator=(const SqliteStore&) = delete;
 
     bool findOperator(std::string_view name, OperatorRecord& record, std::string& error) override;
     std::string dummyPasswordHash() override;
