@@ -1,11 +1,10 @@
-// The query conditions a request may carry and the SQL filters they become. Every filter is a fixed
-// fragment with bound values; the operator's own permissions are added whatever the request asks.
+// The query conditions a request may carry. A store applies them together with the operator's own
+// permissions, whatever the request asks.
 #pragma once
 
 #include "server/Dates.h" // isDate: the date items are real calendar dates
 #include "server/Operator.h"
 #include "server/Request.h"
-#include "server/SqlQuery.h"
 
 #include <string>
 #include <vector>
@@ -40,12 +39,5 @@ struct Conditions {
 // Reads 697, 610, 605, 599, 720, 719, 9020, 618 and 590. False with a reason for a value that is too
 // long, not GBK, a validity other than "", "0" or "1", or a date not in "YYYY.MM.DD" form.
 bool parseConditions(const Request& request, Conditions& cond, std::string& error);
-
-// Appends " AND ..." terms on the customers table (alias c): the operator's branches and groups, then
-// the branch, group and customer conditions.
-void filterCustomers(SqlQuery& q, const Operator& op, const Conditions& cond);
-
-// Only the operator's permissions, for functions without conditions.
-void filterPermitted(SqlQuery& q, const Operator& op);
 
 } // namespace orvo::server

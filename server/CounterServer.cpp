@@ -103,8 +103,10 @@ int CounterServer::start(const std::string& address, int port, std::string& erro
     int workers =
         m_options.workers > 0 ? m_options.workers : static_cast<int>(std::thread::hardware_concurrency());
     workers = std::max(1, workers);
-    core->heavy = std::make_unique<WorkerPool>(workers, m_options.dbPath, kHeavyNiceness);
-    core->light = std::make_unique<WorkerPool>(workers, m_options.dbPath);
+    core->stores =
+        StoreSource::create(m_options.dbPath, static_cast<std::size_t>(std::max(1, m_options.dbPoolSize)));
+    core->heavy = std::make_unique<WorkerPool>(workers, *core->stores, kHeavyNiceness);
+    core->light = std::make_unique<WorkerPool>(workers, *core->stores);
     m_core = std::move(core);
     m_running = true;
     accept();

@@ -48,11 +48,16 @@ Outcome dispatch(CallContext& ctx) {
     return handler(ctx);
 }
 
-Outcome streamRows(CallContext& ctx, Statement& stmt, std::span<const std::uint32_t> tags) {
-    return streamEachRow(ctx, stmt, [&ctx, tags](const Statement& row) {
-        for (std::size_t i = 0; i < tags.size(); ++i)
-            ctx.reply.add(tags[i], row.text(static_cast<int>(i)));
-    });
+Outcome streamOutcome(StreamEnd end, const std::string& error) {
+    switch (end) {
+    case StreamEnd::Done:
+        return ok();
+    case StreamEnd::DatabaseError:
+        return fail(proto::kStatusInternal, "database error: " + error);
+    case StreamEnd::SinkFailed:
+        break;
+    }
+    return fail(proto::kStatusInternal, "connection lost while sending");
 }
 
 } // namespace orvo::server

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "server/Request.h"
+#include "server/store/Store.h"
 
 #include "protocol/Header.h"
 
@@ -41,24 +42,8 @@ Outcome handleLinkGroups(CallContext& ctx); // LinkGroupFunctions.cpp
 Outcome handleLinkSubgroups(CallContext& ctx);
 Outcome handleOrders(CallContext& ctx); // OrderFunctions.cpp
 
-// Steps a prepared statement to its end; for each row, addItems(stmt) writes the row's items between
-// beginRow() and endRow(). Returns the outcome: ok, or status 9 on a database error or a lost
-// connection, with the rows already sent left as they are.
-template <typename AddItems> Outcome streamEachRow(CallContext& ctx, Statement& stmt, AddItems addItems) {
-    for (;;) {
-        const int rc = stmt.step();
-        if (rc == SQLITE_DONE)
-            return ok();
-        if (rc != SQLITE_ROW)
-            return fail(proto::kStatusInternal, "database error: " + std::string(sqlite3_errstr(rc)));
-        ctx.reply.beginRow();
-        addItems(stmt);
-        if (!ctx.reply.endRow())
-            return fail(proto::kStatusInternal, "connection lost while sending");
-    }
-}
-
-// Streams every row of a prepared statement, column i under tags[i] (see streamEachRow).
-Outcome streamRows(CallContext& ctx, Statement& stmt, std::span<const std::uint32_t> tags);
+// The outcome of a streamed reply: ok, or status 9 on a database error or a lost connection, with the
+// rows already sent left as they are.
+Outcome streamOutcome(StreamEnd end, const std::string& error);
 
 } // namespace orvo::server

@@ -1,7 +1,5 @@
 // Host functions: 1 login, 2 table download, 3 heartbeat; and 15016, the operator's permissions.
 #include "server/Functions.h"
-#include "server/Schema.h"
-#include "server/SqlQuery.h"
 #include "server/net/LogText.h"
 #include "server/net/LoginGuard.h"
 
@@ -20,35 +18,6 @@ constexpr std::size_t kMaxNameBytes = 64;
 constexpr std::size_t kMaxPasswordBytes = 256;
 constexpr std::size_t kMaxTableNameBytes = 32;
 constexpr int kMaxFailedLogins = 5;
-
-// Code tables that describe the organisation are cut down to what the operator may see; the other
-// code tables hold no customer data and go out whole.
-bool permittedDownload(std::string_view table, const Operator& op, SqlQuery& q) {
-    if (table == "YYB" && !op.allBranches) {
-        if (op.branches.empty())
-            return false;
-        q.sql("WITH RECURSIVE visible(code) AS (SELECT JGBM FROM YYB WHERE JGBM IN ").valueList(op.branches);
-        q.sql(" UNION SELECT y.JGBM FROM YYB y JOIN visible v ON y.SJJG = v.code) "
-              "SELECT JGBM, JGJC, JGQC, JGLB, SJJG, SJJGLB FROM YYB WHERE JGBM IN (SELECT code FROM visible) "
-              "ORDER BY rowid");
-        return true;
-    }
-    if (table == "KHQZ" && (!op.allBranches || !op.allGroups)) {
-        q.sql("SELECT YYB, KHQZ, QZMC FROM KHQZ WHERE 1");
-        if (!op.allBranches && op.branches.empty())
-            return false;
-        if (!op.allGroups && op.groups.empty())
-            return false;
-        if (!op.allBranches)
-            q.sql(" AND YYB IN ").valueList(op.branches);
-        if (!op.allGroups)
-            q.sql(" AND KHQZ IN ").valueList(op.groups);
-        q.sql(" ORDER BY rowid");
-        return true;
-    }
-    q.sql(downloadQueryFor(table));
-    return true;
-}
 
 } // namespace
 
@@ -88,7 +57,7 @@ Outcome handleLogin(CallContext& ctx) {
         std::optional<LoginGuard::HashSlot> slot;
         if (guard)
             slot.emplace(*guard);
-        accepted = authenticate(ctx.db, name, password, op, error);
+        accepted = authenticate(*ctx.store, name, password, op, error);
     }
     if (!accepted) {
         if (!error.empty())
@@ -115,26 +84,11 @@ Outcome handleDownload(CallContext& ctx) {
     if (!item || item->value.empty())
         return fail(proto::kStatusBadRequest, "item 30 (table name) is required");
     std::string_view table = item->value;
-    if (table.size() > kMaxTableNameBytes || !downloadQueryFor(table))
+    if (table.size() > kMaxTableNameBytes || !ctx.store->hasCodeTable(table))
         return fail(proto::kStatusBadRequest,
                     "no such table: " + escapeText(table.substr(0, kMaxTableNameBytes), true));
-
-    SqlQuery q;
-    Statement stmt;
     std::string error;
-    if (!permittedDownload(table, ctx.session.op, q))
-        return ok(); // nothing of it is visible
-    if (!q.prepare(ctx.db, stmt, error))
-        return fail(proto::kStatusInternal, "database error: " + error);
-
-    const int columns = stmt.columnCount();
-    std::vector<std::string> names;
-    for (int i = 0; i < columns; ++i)
-        names.emplace_back(stmt.columnName(i));
-    return streamEachRow(ctx, stmt, [&ctx, &names](const Statement& row) {
-        for (std::size_t i = 0; i < names.size(); ++i)
-            ctx.reply.addNamed(names[i], row.text(static_cast<int>(i)));
-    });
+    return streamOutcome(ctx.store->streamCodeTable(table, ctx.session.op, ctx.reply, error), error);
 }
 
 Outcome handlePermissions(CallContext& ctx) {

@@ -29,15 +29,21 @@ bool readLimits(std::string_view hash, unsigned long long& memKib, unsigned long
 } // namespace
 
 std::string dummyHashLikeStored(Db& db) {
-    std::map<std::pair<unsigned long long, unsigned long long>, int> seen;
+    std::vector<std::string> hashes;
     Statement stmt;
     std::string error;
-    if (db.prepare("SELECT pwhash FROM operators LIMIT 10000", stmt, error)) {
-        while (stmt.step() == SQLITE_ROW) {
-            unsigned long long memKib = 0, passes = 0;
-            if (readLimits(stmt.text(0), memKib, passes))
-                ++seen[{memKib, passes}];
-        }
+    if (db.prepare("SELECT pwhash FROM operators LIMIT 10000", stmt, error))
+        while (stmt.step() == SQLITE_ROW)
+            hashes.emplace_back(stmt.text(0));
+    return dummyHashLike(hashes);
+}
+
+std::string dummyHashLike(const std::vector<std::string>& storedHashes) {
+    std::map<std::pair<unsigned long long, unsigned long long>, int> seen;
+    for (const std::string& stored : storedHashes) {
+        unsigned long long memKib = 0, passes = 0;
+        if (readLimits(stored, memKib, passes))
+            ++seen[{memKib, passes}];
     }
     std::pair<unsigned long long, unsigned long long> limits{0, 0};
     int most = 0;

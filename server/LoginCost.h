@@ -6,11 +6,14 @@
 #include "server/Db.h"
 
 #include <string>
+#include <vector>
 
 namespace orvo::server {
 
 // A hash of a throw-away password with the limits (passes and memory) that most stored operator
 // hashes carry; the demo limits when there are no operators. Made once per set of limits.
 std::string dummyHashLikeStored(Db& db);
+// The same for the given stored hashes (up to 10,000 of them are looked at by any store).
+std::string dummyHashLike(const std::vector<std::string>& storedHashes);
 
 } // namespace orvo::server

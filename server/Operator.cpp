@@ -1,7 +1,6 @@
 #include "server/Operator.h"
 
-#include "server/Dates.h"
-#include "server/LoginCost.h"
+#include "server/store/sqlite/SqliteStore.h"
 
 #include <sodium.h>
 
@@ -31,28 +30,6 @@ bool sodiumReady() {
 // interactive limits.
 constexpr unsigned long long kDemoOps = 2;
 constexpr size_t kDemoMem = 8u * 1024u * 1024u;
-
-// Notes the time of a successful login. The serving connections are read-only, so the note goes
-// through a short-lived connection of its own; a failure to note it never refuses the login.
-void recordLogin(Db& db, std::string_view name) {
-    Db writer;
-    Db* target = &db;
-    std::string ignored;
-    if (sqlite3_db_readonly(db.handle(), "main") == 1) {
-        const char* path = sqlite3_db_filename(db.handle(), "main");
-        if (!path || !*path || !writer.open(path, false, ignored))
-            return;
-        // A long write elsewhere (an import) must not hold up the login: the note is given up instead.
-        sqlite3_busy_timeout(writer.handle(), 200);
-        target = &writer;
-    }
-    Statement note;
-    if (!target->prepare("UPDATE operators SET last_login = ? WHERE name = ?", note, ignored))
-        return;
-    note.bind(1, localTimestamp());
-    note.bind(2, name);
-    note.execute();
-}
 
 } // namespace
 
@@ -112,32 +89,30 @@ bool verifyPassword(std::string_view hash, std::string_view password) {
     return crypto_pwhash_str_verify(stored, password.data(), password.size()) == 0;
 }
 
-bool authenticate(Db& db, std::string_view name, std::string_view password, Operator& op,
+bool authenticate(Store& store, std::string_view name, std::string_view password, Operator& op,
                   std::string& error) {
-    error.clear();
-    Statement find;
-    if (!db.prepare("SELECT pwhash, branches, groups, enabled FROM operators WHERE name = ?", find, error))
-        return false;
-    find.bind(1, name);
-    int rc = find.step();
-    if (rc == SQLITE_DONE) {
+    OperatorRecord record;
+    if (!store.findOperator(name, record, error)) {
         // Spend the same effort as for a known name, so timing does not tell which names exist.
-        verifyPassword(dummyHashLikeStored(db), password);
-        return false;
-    }
-    if (rc != SQLITE_ROW) {
-        error = db.lastError();
+        if (error.empty())
+            verifyPassword(store.dummyPasswordHash(), password);
         return false;
     }
     // A disabled operator is refused exactly as a wrong password, after the same work.
-    if (!verifyPassword(find.text(0), password) || find.integer(3) == 0)
+    if (!verifyPassword(record.passwordHash, password) || !record.enabled)
         return false;
-    recordLogin(db, name);
+    store.recordLogin(name);
     op = Operator{};
     op.name = std::string(name);
-    parsePermission(find.text(1), op.allBranches, op.branches);
-    parsePermission(find.text(2), op.allGroups, op.groups);
+    parsePermission(record.branches, op.allBranches, op.branches);
+    parsePermission(record.groups, op.allGroups, op.groups);
     return true;
+}
+
+bool authenticate(Db& db, std::string_view name, std::string_view password, Operator& op,
+                  std::string& error) {
+    sqlite::SqliteStore store(db);
+    return authenticate(store, name, password, op, error);
 }
 
 bool storeOperator(Db& db, std::string_view name, std::string_view password, std::string_view branches,

@@ -10,6 +10,8 @@
 
 namespace orvo::server {
 
+class Store;
+
 inline constexpr std::string_view kAllCode = "9999";
 
 struct Operator {
@@ -39,6 +41,9 @@ bool verifyPassword(std::string_view hash, std::string_view password);
 
 // Looks up the operator and checks the password. Returns false for an unknown name or a wrong
 // password alike (error stays empty), or on a database error (error says which).
+bool authenticate(Store& store, std::string_view name, std::string_view password, Operator& op,
+                  std::string& error);
+// The same on a SQLite connection.
 bool authenticate(Db& db, std::string_view name, std::string_view password, Operator& op, std::string& error);
 
 // Inserts or replaces an operator.

@@ -11,9 +11,6 @@ constexpr std::uint32_t kTagRuleSerial = 1855;
 
 constexpr std::uint32_t kOrderTags[] = {605, 681,  754, 719, 683, 1718, 682, 684,  1734, 528,
                                         886, 1717, 599, 750, 751, 7107, 755, 1855, 1842, 1716};
-constexpr const char* kOrderColumns =
-    "o.khh, o.wth, o.status_text, o.hydm, o.mmfx, o.kpfx, o.price, o.lots, o.fill_price, o.filled, "
-    "o.cancelled, o.tzlb, o.jys, o.wtsj, o.sbsj, o.wtrq, o.flag, o.lsh, o.kind, o.jybm";
 
 } // namespace
 
@@ -42,25 +39,16 @@ Outcome handleOrders(CallContext& ctx) {
             return fail(proto::kStatusBadRequest, "dates in items 618 and 590 must be YYYY.MM.DD");
     }
 
-    SqlQuery q("SELECT ");
-    q.sql(kOrderColumns)
-        .sql(" FROM orders o JOIN customers c ON c.khh = o.khh WHERE o.khh = ")
-        .value(customer);
-    q.sql(" AND o.lsh = ").value(std::int64_t{serial});
-    q.sql(" AND o.hist = ").value(std::int64_t{history ? 1 : 0});
-    if (haveCategory)
-        q.sql(" AND o.kind = ").value(std::int64_t{category});
-    if (!begin.empty())
-        q.sql(" AND o.wtrq >= ").value(begin);
-    if (!end.empty())
-        q.sql(" AND o.wtrq <= ").value(end);
-    filterPermitted(q, ctx.session.op);
-    q.sql(" ORDER BY o.wtrq, o.wth");
-
-    Statement stmt;
-    if (!q.prepare(ctx.db, stmt, error))
-        return fail(proto::kStatusInternal, "database error: " + error);
-    return streamRows(ctx, stmt, kOrderTags);
+    OrderQuery query;
+    query.op = &ctx.session.op;
+    query.customer = customer;
+    query.ruleSerial = serial;
+    query.history = history;
+    query.haveCategory = haveCategory;
+    query.category = category;
+    query.beginDate = begin;
+    query.endDate = end;
+    return streamOutcome(ctx.store->streamOrders(query, kOrderTags, ctx.reply, error), error);
 }
 
 } // namespace orvo::server

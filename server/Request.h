@@ -1,11 +1,11 @@
-// What a function handler gets: the parsed request, the connection's session, the database and the
-// reply to write; and what it gives back: the status of the end frame.
+// What a function handler gets: the parsed request, the connection's session, the store and the reply
+// to write; and what it gives back: the status of the end frame.
 #pragma once
 
 #include "protocol/Items.h"
-#include "server/Db.h"
 #include "server/Operator.h"
 #include "server/ReplyWriter.h"
+#include "server/store/StoreRef.h"
 
 #include <cstdint>
 #include <span>
@@ -41,7 +41,7 @@ struct Outcome {
 };
 
 struct CallContext {
-    Db& db;
+    StoreRef store;
     Session& session;
     const Request& request;
     ReplyWriter& reply;

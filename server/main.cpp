@@ -1,5 +1,7 @@
 // orvo-counterd: the counter server, and the subcommands that administer its database.
-//   orvo-counterd --listen 127.0.0.1:PORT --db FILE [--demo [--size small|large]] [--date YYYY.MM.DD]
+//   orvo-counterd --listen 127.0.0.1:PORT --db FILE|postgresql://... [--db-pool N] [--demo [--size
+//   small|large]]
+//                 [--date YYYY.MM.DD]
 //   orvo-counterd operator|tables|export|import|backup|migrate ... --db FILE
 // Options may also come from an INI or TOML file (--config, default under /etc); the command line
 // wins. Serves on a loopback address unless another one is given explicitly; stops on SIGINT or SIGTERM.
@@ -10,6 +12,8 @@
 #include "server/ServerLog.h"
 #include "server/Store.h"
 #include "server/admin/Commands.h"
+#include "server/store/StoreSource.h"
+#include "server/store/postgres/PgSeed.h"
 
 #include "orvo/Version.h"
 
@@ -31,6 +35,7 @@ struct ServeSettings {
     std::string listen, dbPath, size = "small", date, logLevel = "info";
     bool demo = false;
     bool readOnly = false;
+    int dbPool = 8;
 };
 
 bool splitListen(std::string_view text, std::string& address, int& port) {
@@ -57,7 +62,13 @@ bool isLoopback(const std::string& address) {
 void addServeOptions(CLI::App& app, ServeSettings& s) {
     app.add_option("--listen", s.listen,
                    "address and port to serve on, e.g. 127.0.0.1:7001 (port 0: any free port)");
-    app.add_option("--db", s.dbPath, "SQLite database file; created when missing");
+    app.add_option(
+        "--db", s.dbPath,
+        "SQLite database file (created when missing), or a PostgreSQL database: a postgresql:// or "
+        "postgres:// URI or libpq key=value pairs");
+    app.add_option("--db-pool", s.dbPool,
+                   "PostgreSQL connections of this server, shared by its workers (default 8)")
+        ->check(CLI::Range(1, 1000));
     app.add_flag("--demo", s.demo,
                  "seed demo data into an empty database (demo operators admin/admin, teller/teller)");
     app.add_option("--size", s.size,
@@ -165,13 +176,30 @@ int serve(const ServeSettings& s, ServerOptions options) {
         std::fprintf(stderr, "orvo-counterd: --demo cannot seed a --read-only database\n");
         return 2;
     }
-    if (s.readOnly ? !checkReadOnlyStore(s.dbPath, error)
-                   : !prepareStore(s.dbPath, s.demo ? &demoOptions : nullptr, error)) {
-        logLine(LogLevel::Error, s.dbPath + ": " + error);
-        return 1;
+    const bool onPostgres = isPostgresTarget(s.dbPath);
+    const std::string shownDb = onPostgres ? redactedTarget(s.dbPath) : s.dbPath;
+    if (onPostgres) {
+        // Read-only or not, the schema must be there; a read-only server never seeds.
+        bool noOperators = false;
+        if (!(s.readOnly ? pg::pgHasNoOperators(s.dbPath, noOperators, error)
+                         : pg::preparePgStore(s.dbPath, s.demo ? &demoOptions : nullptr, error) &&
+                               pg::pgHasNoOperators(s.dbPath, noOperators, error))) {
+            logLine(LogLevel::Error, shownDb + ": " + error);
+            return 1;
+        }
+        if (noOperators)
+            logLine(LogLevel::Warn, shownDb +
+                                        " holds no operators, every login will be refused (--demo seeds "
+                                        "demo data into an empty database)");
+    } else {
+        if (s.readOnly ? !checkReadOnlyStore(s.dbPath, error)
+                       : !prepareStore(s.dbPath, s.demo ? &demoOptions : nullptr, error)) {
+            logLine(LogLevel::Error, s.dbPath + ": " + error);
+            return 1;
+        }
+        if (!s.demo)
+            warnWithoutOperators(s.dbPath);
     }
-    if (!s.demo)
-        warnWithoutOperators(s.dbPath);
 
     // Block the stop signals before any thread starts, then wait for one of them here.
     sigset_t stopSignals;
@@ -181,6 +209,7 @@ int serve(const ServeSettings& s, ServerOptions options) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     options.dbPath = s.dbPath;
+    options.dbPoolSize = s.dbPool;
     options.today = s.date;
     options.log = [](std::string_view line) { logLine(levelOfServerLine(line), line); };
     CounterServer server(options);
@@ -188,7 +217,7 @@ int serve(const ServeSettings& s, ServerOptions options) {
         logLine(LogLevel::Error, error);
         return 1;
     }
-    logLine(LogLevel::Info, "orvo-counterd " ORVO_VERSION " serving " + s.dbPath);
+    logLine(LogLevel::Info, "orvo-counterd " ORVO_VERSION " serving " + shownDb);
     int signal = 0;
     sigwait(&stopSignals, &signal);
     logLine(LogLevel::Info, std::string(signal == SIGINT ? "SIGINT" : "SIGTERM") + ", stopping");

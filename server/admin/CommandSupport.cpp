@@ -1,6 +1,7 @@
 #include "server/admin/Commands.h"
 
 #include "server/Store.h"
+#include "server/store/StoreSource.h"
 
 #include <cstdio>
 
@@ -16,6 +17,11 @@ bool resolveDb(const CommandContext& context, std::string& path) {
         path = *context.defaultDb;
     if (path.empty()) {
         std::fprintf(stderr, "orvo-counterd: --db is required\n");
+        return false;
+    }
+    if (isPostgresTarget(path)) {
+        // Never taken for a file name: that would create a stray SQLite file named after the URI.
+        std::fprintf(stderr, "orvo-counterd: this command works on a SQLite database file only\n");
         return false;
     }
     return true;

@@ -243,12 +243,12 @@ void Connection::dispatchRequest() {
     m_requestRunning = true;
     m_core.requestStarted();
     WorkerPool& pool = isLightRequest(m_frame) ? *m_core.light : *m_core.heavy;
-    pool.post([self = shared_from_this()](Db* db, const std::string& dbError) mutable {
-        self->runRequest(db, dbError);
+    pool.post([self = shared_from_this()](Store* store, const std::string& dbError) mutable {
+        self->runRequest(store, dbError);
     });
 }
 
-void Connection::runRequest(Db* db, const std::string& dbError) {
+void Connection::runRequest(Store* store, const std::string& dbError) {
     using SteadyClock = std::chrono::steady_clock;
     const auto started = SteadyClock::now();
     proto::Header header;
@@ -268,12 +268,12 @@ void Connection::runRequest(Db* db, const std::string& dbError) {
     } else if (m_frame.items.size() > proto::kMaxItemsPerRequest) {
         outcome = fail(proto::kStatusLimit, "too many items in one request (limit " +
                                                 std::to_string(proto::kMaxItemsPerRequest) + ")");
-    } else if (!db) {
+    } else if (!store) {
         outcome = fail(proto::kStatusInternal, "database unavailable");
         outcome.closeAfter = true;
         m_core.log("connection " + m_peer + ": cannot open database: " + dbError);
     } else {
-        CallContext ctx{*db, m_session, request, reply,
+        CallContext ctx{*store, m_session, request, reply,
                         m_core.options.today.empty() ? localDate() : m_core.options.today};
         outcome = dispatch(ctx);
     }

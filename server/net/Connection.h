@@ -51,7 +51,7 @@ private:
     void armReadTimer();
     void onReadTimer();
     void dispatchRequest();
-    void runRequest(Db* db, const std::string& dbError); // worker thread
+    void runRequest(Store* store, const std::string& dbError); // worker thread
     void onRequestDone(bool closeAfter);
     void finishRequest();
     void startWrite();

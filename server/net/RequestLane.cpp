@@ -1,14 +1,10 @@
 #include "server/net/RequestLane.h"
 
 #include "protocol/Header.h"
+#include "server/Conditions.h"
 #include "server/Functions.h"
 
 namespace orvo::server {
-namespace {
-
-constexpr std::uint32_t kTagCustomer = 605;
-
-} // namespace
 
 bool isLightRequest(const proto::Frame& frame) {
     proto::Header header;

@@ -48,8 +48,9 @@ struct ServerCore {
     std::unique_ptr<asio::ssl::context> tls; // set: the port is TLS-only
     asio::ip::tcp::acceptor acceptor{io};
     asio::steady_timer acceptRetry{io};
-    std::unique_ptr<WorkerPool> heavy; // replies that may run long: every rule, order and table query
-    std::unique_ptr<WorkerPool> light; // login, heartbeat, permissions and one customer's queries
+    std::unique_ptr<StoreSource> stores; // declared before the pools: it outlives their threads
+    std::unique_ptr<WorkerPool> heavy;   // replies that may run long: every rule, order and table query
+    std::unique_ptr<WorkerPool> light;   // login, heartbeat, permissions and one customer's queries
     LoginGuard guard;
 
     std::atomic<int> active{0};  // connections being served (not those refused)

@@ -7,7 +7,7 @@
 
 namespace orvo::server {
 
-WorkerPool::WorkerPool(int threads, std::string dbPath, int niceness) : m_dbPath(std::move(dbPath)) {
+WorkerPool::WorkerPool(int threads, StoreSource& stores, int niceness) : m_stores(stores) {
     threads = std::max(1, threads);
     for (int i = 0; i < threads; ++i)
         m_threads.emplace_back([this, niceness] { run(niceness); });
@@ -51,7 +51,7 @@ void WorkerPool::run(int niceness) {
         // Best effort: without it the pools only differ in their queues.
         [[maybe_unused]] const int rc = setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), niceness);
     }
-    Db db;
+    std::unique_ptr<Store> store;
     std::string error;
     for (;;) {
         Job job;
@@ -63,11 +63,11 @@ void WorkerPool::run(int niceness) {
             job = std::move(m_jobs.front());
             m_jobs.pop_front();
         }
-        if (!db.isOpen()) {
+        if (!store) {
             error.clear();
-            db.open(m_dbPath, true, error);
+            store = m_stores.open(error);
         }
-        job(db.isOpen() ? &db : nullptr, error);
+        job(store.get(), error);
     }
 }
 

@@ -1,9 +1,9 @@
 // A fixed set of threads that run request handlers one job at a time, in arrival order. Each thread
-// holds its own read-only connection to the database, opened on its first job (and again after a
-// failure), so the number of connections and of replies being produced is bounded by the pool.
+// holds its own store (a read-only SQLite connection, or a handle on the server's PostgreSQL pool), opened
+// on its first job (and again after a failure), so the number of replies being produced is bounded.
 #pragma once
 
-#include "server/Db.h"
+#include "server/store/StoreSource.h"
 
 #include <condition_variable>
 #include <cstddef>
@@ -18,13 +18,13 @@ namespace orvo::server {
 
 class WorkerPool {
 public:
-    // The job gets the thread's database connection, or nullptr with the reason when it cannot be
-    // opened.
-    using Job = std::function<void(Db* db, const std::string& dbError)>;
+    // The job gets the thread's store, or nullptr with the reason when it cannot be opened.
+    using Job = std::function<void(Store* store, const std::string& dbError)>;
 
     // niceness > 0 lowers the threads' scheduling priority (Linux nice, per thread): work that may
     // run long yields the processor to short requests and to the event loop.
-    WorkerPool(int threads, std::string dbPath, int niceness = 0);
+    // The source outlives the pool.
+    WorkerPool(int threads, StoreSource& stores, int niceness = 0);
     ~WorkerPool();
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
@@ -37,7 +37,7 @@ public:
 private:
     void run(int niceness);
 
-    std::string m_dbPath;
+    StoreSource& m_stores;
     std::mutex m_mutex;
     std::condition_variable m_ready;
     std::deque<Job> m_jobs;

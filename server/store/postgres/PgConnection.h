@@ -41,6 +41,7 @@ class PgRow {
 public:
     PgRow(const PGresult* result, int row) : m_result(result), m_row(row) {}
     int columns() const { return PQnfields(m_result); }
+    const char* columnName(int col) const { return PQfname(m_result, col); }
     bool isNull(int col) const { return PQgetisnull(m_result, m_row, col) != 0; }
     std::string_view text(int col) const;
     // The column as an integer; 0 for NULL or text that is not a whole number.

@@ -1,0 +1,120 @@
+// Function 16477 (every stop-loss / take-profit rule within validity, 100,000 of them) answered by the
+// PostgreSQL store, through the same handler as bench_server_rules measures on SQLite: the large demo
+// seeded into a throwaway cluster, one pooled connection, the reply built and thrown away.
+#include "server/Functions.h"
+#include "server/store/postgres/PgPool.h"
+#include "server/store/postgres/PgSeed.h"
+#include "server/store/postgres/PgStore.h"
+#include "tests/support/PgCluster.h"
+
+#include "protocol/Protocol.h"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+using namespace orvo;
+
+constexpr const char* kToday = "2026.12.07";
+
+struct Setup {
+    test::PgCluster cluster;
+    std::unique_ptr<server::pg::PgPool> pool;
+    bool ok = false;
+
+    Setup() {
+        std::string error;
+        if (test::PgCluster::binDir().empty()) {
+            std::fprintf(stderr, "PostgreSQL server binaries not installed: nothing to measure\n");
+            return;
+        }
+        server::DemoOptions demo;
+        demo.size = server::DemoSize::Large;
+        demo.today = kToday;
+        const auto start = std::chrono::steady_clock::now();
+        if (!cluster.start(error) || !server::pg::preparePgStore(cluster.conninfo(), &demo, error)) {
+            std::fprintf(stderr, "cannot set up the cluster: %s\n", error.c_str());
+            std::exit(1);
+        }
+        std::fprintf(stderr, "large demo seeded into PostgreSQL in %.2f s\n",
+                     std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        pool = std::make_unique<server::pg::PgPool>(cluster.conninfo(), 1);
+        ok = true;
+    }
+};
+
+Setup& setup() {
+    static Setup s;
+    return s;
+}
+
+class DropSink : public server::ByteSink {
+public:
+    bool write(std::string_view bytes) override {
+        bytes_ += bytes.size();
+        return true;
+    }
+    std::size_t bytes_ = 0;
+};
+
+void RunHandler(benchmark::State& state, const std::string& operatorName) {
+    Setup& s = setup();
+    if (!s.ok) {
+        state.SkipWithError("no PostgreSQL");
+        return;
+    }
+    server::pg::PgStore store(*s.pool);
+    server::Session session;
+    std::string error;
+    if (!server::authenticate(store, operatorName, operatorName, session.op, error)) {
+        state.SkipWithError(("login failed: " + error).c_str());
+        return;
+    }
+    session.loggedIn = true;
+    std::string frameBytes;
+    proto::FrameBuilder builder(frameBytes);
+    proto::AddRequestHead(builder, 1, 16477);
+    builder.Add(697, "").Add(9020, "0");
+    builder.Finish();
+    proto::FrameReader reader;
+    proto::Frame frame;
+    reader.Feed(frameBytes);
+    reader.Next(frame);
+    server::Request request;
+    request.seq = 1;
+    request.function = 16477;
+    request.items = frame.items;
+
+    std::uint64_t rows = 0, bytes = 0;
+    for (auto _ : state) {
+        DropSink sink;
+        server::ReplyWriter reply(sink, 1);
+        server::CallContext ctx{store, session, request, reply, kToday};
+        const server::Outcome outcome = server::dispatch(ctx);
+        reply.end(outcome.status, outcome.text);
+        if (outcome.status != 0)
+            state.SkipWithError(outcome.text.c_str());
+        rows += reply.rows();
+        bytes += sink.bytes_;
+    }
+    state.counters["rows"] = static_cast<double>(rows) / static_cast<double>(state.iterations());
+    state.counters["rows/s"] = benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsRate);
+    state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+
+void BM_PgHandler16477(benchmark::State& state) {
+    RunHandler(state, "admin");
+}
+void BM_PgHandler16477Teller(benchmark::State& state) {
+    RunHandler(state, "teller");
+}
+
+BENCHMARK(BM_PgHandler16477)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_PgHandler16477Teller)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+} // namespace

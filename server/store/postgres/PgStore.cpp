@@ -1,0 +1,306 @@
+// Every statement the functions run on PostgreSQL. Conditions are bound parameters; the filters mirror
+// the SQLite store's, so both answer a request with the same rows in the same order.
+#include "server/store/postgres/PgStore.h"
+
+#include "server/Dates.h"
+#include "server/LoginCost.h"
+#include "server/store/postgres/PgQuery.h"
+#include "server/store/postgres/PgSchema.h"
+
+#include <vector>
+
+namespace orvo::server::pg {
+namespace {
+
+// The rule fields a reply may carry: only these names ever reach the statement's text.
+constexpr std::string_view kRuleFields[] = {"lsh",
+                                            "kind",
+                                            "cfzt",
+                                            "mmfx",
+                                            "kpfx",
+                                            "lots",
+                                            "filled",
+                                            "cancelled",
+                                            "pdfx",
+                                            "src_mmfx",
+                                            "src_kpfx",
+                                            "src_lots",
+                                            "src_filled",
+                                            "src_cancelled",
+                                            "tllx",
+                                            "trig_lots1",
+                                            "trig_lots2",
+                                            "filled2",
+                                            "min_order",
+                                            "single_leg",
+                                            "xzbh",
+                                            "fzbh",
+                                            "xdfs",
+                                            "khh",
+                                            "status_text",
+                                            "hydm",
+                                            "price",
+                                            "trig_price",
+                                            "ticks_profit",
+                                            "ticks_loss",
+                                            "set_time",
+                                            "set_date",
+                                            "valid_date",
+                                            "jys",
+                                            "jybm",
+                                            "src_order",
+                                            "src_hydm",
+                                            "src_price",
+                                            "order_no",
+                                            "deviation",
+                                            "avg_price",
+                                            "off_profit_trig",
+                                            "off_profit_order",
+                                            "off_loss_trig",
+                                            "off_loss_order"};
+
+bool isRuleField(std::string_view field) {
+    for (std::string_view name : kRuleFields)
+        if (name == field)
+            return true;
+    return false;
+}
+
+void filterPermitted(PgQuery& q, const Operator& op) {
+    if (!op.allBranches) {
+        if (op.branches.empty())
+            q.sql(" AND false");
+        else
+            q.sql(" AND c.branch IN ").valueList(op.branches);
+    }
+    if (!op.allGroups) {
+        if (op.groups.empty())
+            q.sql(" AND false");
+        else
+            q.sql(" AND c.khqz IN ").valueList(op.groups);
+    }
+}
+
+// The operator's permissions, then the branch (the opening organisation or the branch above it), group
+// and customer conditions.
+void filterCustomers(PgQuery& q, const Operator& op, const Conditions& cond) {
+    filterPermitted(q, op);
+    if (!cond.branches.empty()) {
+        q.sql(" AND (c.yyb IN ").valueList(cond.branches);
+        q.sql(" OR c.branch IN ").valueList(cond.branches).sql(")");
+    }
+    if (!cond.group.empty())
+        q.sql(" AND c.khqz = ").value(cond.group);
+    if (!cond.customer.empty())
+        q.sql(" AND c.khh = ").value(cond.customer);
+}
+
+// Streams the statement's rows into the reply, addItems(row) writing each row's items.
+template <typename AddItems>
+StreamEnd streamQuery(PgPool& pool, std::chrono::milliseconds wait, const PgQuery& q, ReplyWriter& reply,
+                      std::string& error, AddItems addItems) {
+    PgPool::Lease conn = pool.acquire(wait, error);
+    if (!conn)
+        return StreamEnd::DatabaseError;
+    bool sinkFailed = false;
+    const std::int64_t rows = conn->stream(
+        q.text().c_str(), q.params(),
+        [&](const PgRow& row) {
+            reply.beginRow();
+            addItems(row);
+            sinkFailed = !reply.endRow();
+            return !sinkFailed;
+        },
+        error);
+    if (sinkFailed)
+        return StreamEnd::SinkFailed;
+    return rows < 0 ? StreamEnd::DatabaseError : StreamEnd::Done;
+}
+
+StreamEnd streamTagged(PgPool& pool, std::chrono::milliseconds wait, const PgQuery& q,
+                       std::span<const std::uint32_t> tags, ReplyWriter& reply, std::string& error) {
+    return streamQuery(pool, wait, q, reply, error, [&reply, tags](const PgRow& row) {
+        for (std::size_t i = 0; i < tags.size(); ++i)
+            reply.add(tags[i], row.text(static_cast<int>(i)));
+    });
+}
+
+// The organisation code tables cut down to what the operator may see; false: nothing of it is visible.
+bool permittedDownload(std::string_view table, const Operator& op, PgQuery& q) {
+    if (table == "YYB" && !op.allBranches) {
+        if (op.branches.empty())
+            return false;
+        q.sql("WITH RECURSIVE visible(code) AS (SELECT JGBM FROM YYB WHERE JGBM IN ").valueList(op.branches);
+        q.sql(R"( UNION SELECT y.JGBM FROM YYB y JOIN visible v ON y.SJJG = v.code) )"
+              R"(SELECT JGBM AS "JGBM", JGJC AS "JGJC", JGQC AS "JGQC", JGLB AS "JGLB", SJJG AS "SJJG",)"
+              R"( SJJGLB AS "SJJGLB" FROM YYB WHERE JGBM IN (SELECT code FROM visible) ORDER BY rowid)");
+        return true;
+    }
+    if (table == "KHQZ" && (!op.allBranches || !op.allGroups)) {
+        if ((!op.allBranches && op.branches.empty()) || (!op.allGroups && op.groups.empty()))
+            return false;
+        q.sql(R"(SELECT YYB AS "YYB", KHQZ AS "KHQZ", QZMC AS "QZMC" FROM KHQZ WHERE true)");
+        if (!op.allBranches)
+            q.sql(" AND YYB IN ").valueList(op.branches);
+        if (!op.allGroups)
+            q.sql(" AND KHQZ IN ").valueList(op.groups);
+        q.sql(" ORDER BY rowid");
+        return true;
+    }
+    q.sql(pgDownloadQueryFor(table));
+    return true;
+}
+
+} // namespace
+
+bool PgStore::findOperator(std::string_view name, OperatorRecord& record, std::string& error) {
+    error.clear();
+    PgPool::Lease conn = m_pool.acquire(m_wait, error);
+    if (!conn)
+        return false;
+    PgParams params;
+    params.add(name);
+    const PgResult result =
+        conn->query("SELECT pwhash, branches, groups, enabled FROM operators WHERE name = $1", params, error);
+    if (!result)
+        return false;
+    if (result.rows() == 0)
+        return false;
+    const PgRow row = result.row(0);
+    record.passwordHash = row.text(0);
+    record.branches = row.text(1);
+    record.groups = row.text(2);
+    record.enabled = row.integer(3) != 0;
+    return true;
+}
+
+std::string PgStore::dummyPasswordHash() {
+    std::vector<std::string> hashes;
+    std::string error;
+    if (PgPool::Lease conn = m_pool.acquire(m_wait, error)) {
+        const PgResult result = conn->query("SELECT pwhash FROM operators LIMIT 10000", PgParams(), error);
+        for (int i = 0; i < result.rows(); ++i)
+            hashes.emplace_back(result.row(i).text(0));
+    }
+    return dummyHashLike(hashes);
+}
+
+void PgStore::recordLogin(std::string_view name) {
+    std::string ignored;
+    PgPool::Lease conn = m_pool.acquire(m_wait, ignored);
+    if (!conn)
+        return;
+    PgParams params;
+    params.add(localTimestamp()).add(name);
+    conn->query("UPDATE operators SET last_login = $1 WHERE name = $2", params, ignored);
+}
+
+bool PgStore::hasCodeTable(std::string_view table) {
+    return pgDownloadQueryFor(table) != nullptr;
+}
+
+StreamEnd PgStore::streamCodeTable(std::string_view table, const Operator& op, ReplyWriter& reply,
+                                   std::string& error) {
+    PgQuery q;
+    if (!permittedDownload(table, op, q))
+        return StreamEnd::Done;
+    std::vector<std::string> names;
+    return streamQuery(m_pool, m_wait, q, reply, error, [&reply, &names](const PgRow& row) {
+        if (names.empty())
+            for (int i = 0; i < row.columns(); ++i)
+                names.emplace_back(row.columnName(i));
+        for (std::size_t i = 0; i < names.size(); ++i)
+            reply.addNamed(names[i], row.text(static_cast<int>(i)));
+    });
+}
+
+StreamEnd PgStore::streamRules(const RuleQuery& query, std::span<const ReplyColumn> columns,
+                               ReplyWriter& reply, std::string& error) {
+    const Conditions& cond = *query.cond;
+    // The rules and the customers' names are read by one statement, so from one snapshot.
+    PgQuery q("SELECT ");
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        if (i)
+            q.sql(", ");
+        if (columns[i].field == kFieldCustomerName) {
+            q.sql("c.name");
+        } else if (isRuleField(columns[i].field)) {
+            q.sql("r.").sql(columns[i].field);
+        } else {
+            error = "no rule field " + std::string(columns[i].field);
+            return StreamEnd::DatabaseError;
+        }
+    }
+    q.sql(" FROM rules r JOIN customers c ON c.khh = r.khh WHERE r.kind = ")
+        .value(std::int64_t{query.category});
+    filterCustomers(q, *query.op, cond);
+    if (!cond.exchange.empty())
+        q.sql(" AND r.jys = ").value(cond.exchange);
+    if (!cond.variety.empty())
+        q.sql(" AND r.zqlb = ").value(cond.variety);
+    if (!cond.contract.empty()) {
+        if (query.contractOnEitherLeg)
+            q.sql(" AND (r.hydm = ")
+                .value(cond.contract)
+                .sql(" OR r.src_hydm = ")
+                .value(cond.contract)
+                .sql(")");
+        else
+            q.sql(" AND r.hydm = ").value(cond.contract);
+    }
+    if (cond.validity == Validity::Valid) {
+        q.sql(" AND r.valid_date >= ").value(query.today);
+    } else if (cond.validity == Validity::Expired) {
+        q.sql(" AND r.valid_date < ").value(query.today);
+        if (!cond.beginDate.empty())
+            q.sql(" AND r.set_date >= ").value(cond.beginDate);
+        if (!cond.endDate.empty())
+            q.sql(" AND r.set_date <= ").value(cond.endDate);
+    }
+    q.sql(" ORDER BY r.lsh");
+    std::vector<std::uint32_t> tags;
+    for (const ReplyColumn& column : columns)
+        tags.push_back(column.tag);
+    return streamTagged(m_pool, m_wait, q, tags, reply, error);
+}
+
+StreamEnd PgStore::streamOrders(const OrderQuery& query, std::span<const std::uint32_t> tags,
+                                ReplyWriter& reply, std::string& error) {
+    PgQuery q("SELECT o.khh, o.wth, o.status_text, o.hydm, o.mmfx, o.kpfx, o.price, o.lots, o.fill_price, "
+              "o.filled, o.cancelled, o.tzlb, o.jys, o.wtsj, o.sbsj, o.wtrq, o.flag, o.lsh, o.kind, o.jybm "
+              "FROM orders o JOIN customers c ON c.khh = o.khh WHERE o.khh = ");
+    q.value(query.customer);
+    q.sql(" AND o.lsh = ").value(query.ruleSerial);
+    q.sql(" AND o.hist = ").value(std::int64_t{query.history ? 1 : 0});
+    if (query.haveCategory)
+        q.sql(" AND o.kind = ").value(query.category);
+    if (!query.beginDate.empty())
+        q.sql(" AND o.wtrq >= ").value(query.beginDate);
+    if (!query.endDate.empty())
+        q.sql(" AND o.wtrq <= ").value(query.endDate);
+    filterPermitted(q, *query.op);
+    q.sql(" ORDER BY o.wtrq, o.wth");
+    return streamTagged(m_pool, m_wait, q, tags, reply, error);
+}
+
+StreamEnd PgStore::streamLinkGroups(const Operator& op, const Conditions& cond,
+                                    std::span<const std::uint32_t> tags, ReplyWriter& reply,
+                                    std::string& error) {
+    PgQuery q("SELECT g.xzbh, g.xzmc, g.khh, g.xzzt, g.yyb, g.qx, g.fwxm "
+              "FROM link_groups g JOIN customers c ON c.khh = g.khh WHERE true");
+    filterCustomers(q, op, cond);
+    q.sql(" ORDER BY g.xzbh");
+    return streamTagged(m_pool, m_wait, q, tags, reply, error);
+}
+
+StreamEnd PgStore::streamLinkSubgroups(const Operator& op, const Conditions& cond,
+                                       std::span<const std::uint32_t> tags, ReplyWriter& reply,
+                                       std::string& error) {
+    PgQuery q("SELECT s.xzbh, s.fzbh, s.fzjc, s.xdfs, s.xgrq, s.xgsj FROM link_subgroups s "
+              "JOIN link_groups g ON g.xzbh = s.xzbh JOIN customers c ON c.khh = g.khh WHERE true");
+    filterCustomers(q, op, cond);
+    q.sql(" ORDER BY s.rowid");
+    return streamTagged(m_pool, m_wait, q, tags, reply, error);
+}
+
+} // namespace orvo::server::pg

@@ -1,0 +1,163 @@
+#include "server/store/sqlite/SqliteStore.h"
+
+#include "server/Dates.h"
+#include "server/LoginCost.h"
+#include "server/Schema.h"
+#include "server/SqlQuery.h"
+#include "server/store/sqlite/SqliteFilters.h"
+
+#include <vector>
+
+namespace orvo::server::sqlite {
+namespace {
+
+// Streams every row, column i under tags[i].
+StreamEnd streamTagged(Db& db, const SqlQuery& q, std::span<const std::uint32_t> tags, ReplyWriter& reply,
+                       std::string& error) {
+    Statement stmt;
+    if (!q.prepare(db, stmt, error))
+        return StreamEnd::DatabaseError;
+    return streamEachRow(stmt, reply, error, [&reply, tags](const Statement& row) {
+        for (std::size_t i = 0; i < tags.size(); ++i)
+            reply.add(tags[i], row.text(static_cast<int>(i)));
+    });
+}
+
+// Code tables that describe the organisation are cut down to what the operator may see; the other
+// code tables hold no customer data and go out whole. False: nothing of the table is visible.
+bool permittedDownload(std::string_view table, const Operator& op, SqlQuery& q) {
+    if (table == "YYB" && !op.allBranches) {
+        if (op.branches.empty())
+            return false;
+        q.sql("WITH RECURSIVE visible(code) AS (SELECT JGBM FROM YYB WHERE JGBM IN ").valueList(op.branches);
+        q.sql(" UNION SELECT y.JGBM FROM YYB y JOIN visible v ON y.SJJG = v.code) "
+              "SELECT JGBM, JGJC, JGQC, JGLB, SJJG, SJJGLB FROM YYB WHERE JGBM IN (SELECT code FROM visible) "
+              "ORDER BY rowid");
+        return true;
+    }
+    if (table == "KHQZ" && (!op.allBranches || !op.allGroups)) {
+        q.sql("SELECT YYB, KHQZ, QZMC FROM KHQZ WHERE 1");
+        if (!op.allBranches && op.branches.empty())
+            return false;
+        if (!op.allGroups && op.groups.empty())
+            return false;
+        if (!op.allBranches)
+            q.sql(" AND YYB IN ").valueList(op.branches);
+        if (!op.allGroups)
+            q.sql(" AND KHQZ IN ").valueList(op.groups);
+        q.sql(" ORDER BY rowid");
+        return true;
+    }
+    q.sql(downloadQueryFor(table));
+    return true;
+}
+
+} // namespace
+
+bool SqliteStore::findOperator(std::string_view name, OperatorRecord& record, std::string& error) {
+    error.clear();
+    Statement find;
+    if (!m_db.prepare("SELECT pwhash, branches, groups, enabled FROM operators WHERE name = ?", find, error))
+        return false;
+    find.bind(1, name);
+    const int rc = find.step();
+    if (rc == SQLITE_DONE)
+        return false;
+    if (rc != SQLITE_ROW) {
+        error = m_db.lastError();
+        return false;
+    }
+    record.passwordHash = find.text(0);
+    record.branches = find.text(1);
+    record.groups = find.text(2);
+    record.enabled = find.integer(3) != 0;
+    return true;
+}
+
+std::string SqliteStore::dummyPasswordHash() {
+    return dummyHashLikeStored(m_db);
+}
+
+// The serving connections are read-only, so the note goes through a short-lived connection of its own.
+void SqliteStore::recordLogin(std::string_view name) {
+    Db writer;
+    Db* target = &m_db;
+    std::string ignored;
+    if (sqlite3_db_readonly(m_db.handle(), "main") == 1) {
+        const char* path = sqlite3_db_filename(m_db.handle(), "main");
+        if (!path || !*path || !writer.open(path, false, ignored))
+            return;
+        // A long write elsewhere (an import) must not hold up the login: the note is given up instead.
+        sqlite3_busy_timeout(writer.handle(), 200);
+        target = &writer;
+    }
+    Statement note;
+    if (!target->prepare("UPDATE operators SET last_login = ? WHERE name = ?", note, ignored))
+        return;
+    note.bind(1, localTimestamp());
+    note.bind(2, name);
+    note.execute();
+}
+
+bool SqliteStore::hasCodeTable(std::string_view table) {
+    return downloadQueryFor(table) != nullptr;
+}
+
+StreamEnd SqliteStore::streamCodeTable(std::string_view table, const Operator& op, ReplyWriter& reply,
+                                       std::string& error) {
+    SqlQuery q;
+    if (!permittedDownload(table, op, q))
+        return StreamEnd::Done;
+    Statement stmt;
+    if (!q.prepare(m_db, stmt, error))
+        return StreamEnd::DatabaseError;
+    const int columns = stmt.columnCount();
+    std::vector<std::string> names;
+    for (int i = 0; i < columns; ++i)
+        names.emplace_back(stmt.columnName(i));
+    return streamEachRow(stmt, reply, error, [&reply, &names](const Statement& row) {
+        for (std::size_t i = 0; i < names.size(); ++i)
+            reply.addNamed(names[i], row.text(static_cast<int>(i)));
+    });
+}
+
+StreamEnd SqliteStore::streamOrders(const OrderQuery& query, std::span<const std::uint32_t> tags,
+                                    ReplyWriter& reply, std::string& error) {
+    SqlQuery q("SELECT o.khh, o.wth, o.status_text, o.hydm, o.mmfx, o.kpfx, o.price, o.lots, o.fill_price, "
+               "o.filled, o.cancelled, o.tzlb, o.jys, o.wtsj, o.sbsj, o.wtrq, o.flag, o.lsh, o.kind, o.jybm "
+               "FROM orders o JOIN customers c ON c.khh = o.khh WHERE o.khh = ");
+    q.value(query.customer);
+    q.sql(" AND o.lsh = ").value(query.ruleSerial);
+    q.sql(" AND o.hist = ").value(std::int64_t{query.history ? 1 : 0});
+    if (query.haveCategory)
+        q.sql(" AND o.kind = ").value(query.category);
+    if (!query.beginDate.empty())
+        q.sql(" AND o.wtrq >= ").value(query.beginDate);
+    if (!query.endDate.empty())
+        q.sql(" AND o.wtrq <= ").value(query.endDate);
+    filterPermitted(q, *query.op);
+    q.sql(" ORDER BY o.wtrq, o.wth");
+    return streamTagged(m_db, q, tags, reply, error);
+}
+
+StreamEnd SqliteStore::streamLinkGroups(const Operator& op, const Conditions& cond,
+                                        std::span<const std::uint32_t> tags, ReplyWriter& reply,
+                                        std::string& error) {
+    SqlQuery q("SELECT g.xzbh, g.xzmc, g.khh, g.xzzt, g.yyb, g.qx, g.fwxm "
+               "FROM link_groups g JOIN customers c ON c.khh = g.khh WHERE 1");
+    filterCustomers(q, op, cond);
+    q.sql(" ORDER BY g.xzbh");
+    return streamTagged(m_db, q, tags, reply, error);
+}
+
+StreamEnd SqliteStore::streamLinkSubgroups(const Operator& op, const Conditions& cond,
+                                           std::span<const std::uint32_t> tags, ReplyWriter& reply,
+                                           std::string& error) {
+    SqlQuery q("SELECT s.xzbh, s.fzbh, s.fzjc, s.xdfs, s.xgrq, s.xgsj FROM link_subgroups s "
+               "JOIN link_groups g ON g.xzbh = s.xzbh JOIN customers c ON c.khh = g.khh WHERE 1");
+    filterCustomers(q, op, cond);
+    q.sql(" ORDER BY s.rowid");
+    return streamTagged(m_db, q, tags, reply, error);
+}
+
+} // namespace orvo::server::sqlite

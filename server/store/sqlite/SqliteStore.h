@@ -1,0 +1,66 @@
+// The store on one SQLite connection. The SQL of every query the functions make lives here and in
+// SqliteRules.cpp; the connection is the caller's and stays open for the store's life.
+#pragma once
+
+#include "server/Db.h"
+#include "server/store/Store.h"
+
+#include <optional>
+
+namespace orvo::server::sqlite {
+
+class SqliteStore final : public Store {
+public:
+    explicit SqliteStore(Db& db) : m_db(db) {}
+    // Owns the connection.
+    explicit SqliteStore(Db&& db) : m_owned(std::move(db)), m_db(*m_owned) {}
+    // m_db may refer to m_owned: never copied or moved.
+    SqliteStore(const SqliteStore&) = delete;
+    SqliteStore& operator=(const SqliteStore&) = delete;
+
+    bool findOperator(std::string_view name, OperatorRecord& record, std::string& error) override;
+    std::string dummyPasswordHash() override;
+    void recordLogin(std::string_view name) override;
+
+    bool hasCodeTable(std::string_view table) override;
+    StreamEnd streamCodeTable(std::string_view table, const Operator& op, ReplyWriter& reply,
+                              std::string& error) override;
+
+    StreamEnd streamRules(const RuleQuery& query, std::span<const ReplyColumn> columns, ReplyWriter& reply,
+                          std::string& error) override;
+    StreamEnd streamOrders(const OrderQuery& query, std::span<const std::uint32_t> tags, ReplyWriter& reply,
+                           std::string& error) override;
+    StreamEnd streamLinkGroups(const Operator& op, const Conditions& cond,
+                               std::span<const std::uint32_t> tags, ReplyWriter& reply,
+                               std::string& error) override;
+    StreamEnd streamLinkSubgroups(const Operator& op, const Conditions& cond,
+                                  std::span<const std::uint32_t> tags, ReplyWriter& reply,
+                                  std::string& error) override;
+
+    Db& db() { return m_db; }
+
+private:
+    std::optional<Db> m_owned;
+    Db& m_db;
+};
+
+// Steps a prepared statement to its end; for each row, addItems(stmt) writes the row's items between
+// beginRow() and endRow().
+template <typename AddItems>
+StreamEnd streamEachRow(Statement& stmt, ReplyWriter& reply, std::string& error, AddItems addItems) {
+    for (;;) {
+        const int rc = stmt.step();
+        if (rc == SQLITE_DONE)
+            return StreamEnd::Done;
+        if (rc != SQLITE_ROW) {
+            error = sqlite3_errstr(rc);
+            return StreamEnd::DatabaseError;
+        }
+        reply.beginRow();
+        addItems(stmt);
+        if (!reply.endRow())
+            return StreamEnd::SinkFailed;
+    }
+}
+
+} // namespace orvo::server::sqlite
