@@ -17,7 +17,7 @@ constexpr std::size_t kRows = 100000;
 constexpr long kFunction = 16476;
 
 orvo::test::FakeItems Row(std::size_t row) {
-    static const char* const tags[] = {"797", "605",  "613",  "830",  "727", "719", "683", "1718", "684",
+    static const char* const tags[] = {"797", "605",  "613",  "830",  "727", "719",  "683",  "1718", "684",
                                        "682", "1783", "1800", "742",  "750", "7107", "1240", "7153", "599",
                                        "697", "610",  "720",  "1842", "528", "886",  "1836"};
     orvo::test::FakeItems items;

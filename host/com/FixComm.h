@@ -62,8 +62,8 @@ public:
     void CreateHead(long function, int flag = -1); // new empty request; an unread reply is abandoned
     BOOL SetItem(long tag, LPCTSTR value);
     BOOL SetItem(long tag, long value);
-    BOOL More(void* unused = nullptr);          // first call sends and waits; later calls advance
-    CString GetItem(long tag, int index = -1);  // "" when the row lacks the tag
+    BOOL More(void* unused = nullptr);         // first call sends and waits; later calls advance
+    CString GetItem(long tag, int index = -1); // "" when the row lacks the tag
     // The bytes GetItem would copy, without the copy: empty when the row lacks the tag. The view points into
     // the channel's receive buffer and holds until the next More(), CreateHead() or Disconnect().
     std::string_view GetItemView(long tag, int index = -1);

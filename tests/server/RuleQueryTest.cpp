@@ -182,7 +182,9 @@ TEST(RuleQueries, ACustomerRenamedBetweenTwoRepliesShowsRenamed) {
     EXPECT_EQ(after[other], before.at(other));
     EXPECT_EQ(after.size(), before.size());
 
-    rename("A\x01" "B\xF0\x9F\x98\x80" "C"); // 0x01, then a character outside GBK
+    rename("A\x01"
+           "B\xF0\x9F\x98\x80"
+           "C"); // 0x01, then a character outside GBK
     after = namesInReply(reader);
     EXPECT_EQ(after[renamed], std::set<std::string>{"A?B?C"});
     EXPECT_EQ(after.size(), before.size());
