@@ -27,7 +27,6 @@ __extension__ using Uint128 = unsigned __int128; // GCC and Clang on 64-bit targ
 constexpr std::uint64_t kPowersOfTen[] = {1,      10,      100,      1000,      10000,
                                           100000, 1000000, 10000000, 100000000, 1000000000};
 constexpr int kFastMaxDecimals = 9;
-constexpr std::size_t kFastTextSize = 32; // sign, 20 digits, point, 9 decimals
 
 // Fixed notation for the values prices and amounts take (up to 9 decimals, the scaled value below 2^64),
 // byte for byte what the general conversion gives, at a fraction of its cost. The double is m * 2^e
@@ -143,28 +142,32 @@ double TextToDouble(std::string_view text) {
     return negative ? -value : value;
 }
 
-std::string RealToText(double value, int decimals) {
+std::string_view RealToText(double value, int decimals, RealTextBuffer& buffer) {
     if (decimals < 0)
         decimals = 0;
     if (decimals > 30)
         decimals = 30;
-    char fast[kFastTextSize];
-    if (const std::size_t length = fastFixed(value, decimals, fast))
-        return std::string(fast, length);
-    char buffer[400]; // DBL_MAX in fixed notation has 309 digits before the point
+    char* const out = buffer.bytes;
+    if (const std::size_t length = fastFixed(value, decimals, out))
+        return {out, length};
     const auto result =
-        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+        std::to_chars(out, out + sizeof buffer.bytes, value, std::chars_format::fixed, decimals);
     if (result.ec != std::errc())
         return "0";
-    return std::string(buffer, result.ptr);
+    return {out, static_cast<std::size_t>(result.ptr - out)};
 }
 
-std::string PriceToText(double value, int minDecimals, int maxDecimals) {
+std::string RealToText(double value, int decimals) {
+    RealTextBuffer buffer;
+    return std::string(RealToText(value, decimals, buffer));
+}
+
+std::string_view PriceToText(double value, int minDecimals, int maxDecimals, RealTextBuffer& buffer) {
     if (maxDecimals <= minDecimals)
-        return RealToText(value, minDecimals);
-    std::string text = RealToText(value, maxDecimals);
+        return RealToText(value, minDecimals, buffer);
+    const std::string_view text = RealToText(value, maxDecimals, buffer);
     const std::size_t point = text.find('.');
-    if (point == std::string::npos)
+    if (point == std::string_view::npos)
         return text; // not a finite number: left as the general conversion wrote it
     const std::size_t keep = point + 1 + static_cast<std::size_t>(std::max(minDecimals, 0));
     std::size_t end = text.size();
@@ -172,8 +175,12 @@ std::string PriceToText(double value, int minDecimals, int maxDecimals) {
         --end;
     if (end == point + 1)
         --end; // no decimals wanted and none left: no point either
-    text.resize(end);
-    return text;
+    return text.substr(0, end);
+}
+
+std::string PriceToText(double value, int minDecimals, int maxDecimals) {
+    RealTextBuffer buffer;
+    return std::string(PriceToText(value, minDecimals, maxDecimals, buffer));
 }
 
 long RealToLong(double value) {

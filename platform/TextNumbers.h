@@ -15,13 +15,23 @@ long TextToLong(std::string_view text);
 // nothing readable gives 0.0.
 double TextToDouble(std::string_view text);
 
+// Room for any text RealToText or PriceToText gives (DBL_MAX in fixed notation has 309 digits before
+// the point), so that hot paths can format on the stack.
+struct RealTextBuffer {
+    char bytes[400];
+};
+
 // Fixed notation with the given digits after the point (clamped to 0..30), '.' as the point.
 std::string RealToText(double value, int decimals);
+// The same text written into `buffer`, without a heap string; the view points into `buffer` (or at a
+// literal) and stays valid while `buffer` does.
+std::string_view RealToText(double value, int decimals, RealTextBuffer& buffer);
 
 // The value with the decimals it has, at least minDecimals and at most maxDecimals: fixed notation with
 // maxDecimals, then trailing zeros dropped down to minDecimals. With maxDecimals <= minDecimals it is
 // RealToText(value, minDecimals).
 std::string PriceToText(double value, int minDecimals, int maxDecimals);
+std::string_view PriceToText(double value, int minDecimals, int maxDecimals, RealTextBuffer& buffer);
 
 // A double cut toward zero into a long; NaN gives 0 and out-of-range values clamp.
 long RealToLong(double value);

@@ -12,6 +12,18 @@ using rulequery::FuturesDictionaryText;
 
 namespace {
 
+// StopProfitPrice's text written into `buffer`: the empty text when there is no offset.
+std::string_view StopProfitPriceText(long direction, double price, double offset, bool takeProfit,
+                                     orvo::RealTextBuffer& buffer) {
+    if (offset == 0.0)
+        return {};
+    // Direction 1 (buy): profit lies above the order price and loss below; any other code the reverse.
+    const bool above = (direction == 1) == takeProfit;
+    // Locale-independent: the host's texts always use '.' whatever LC_NUMERIC the GUI set. The price keeps
+    // the decimals of a fine tick (up to four), as the order price column does.
+    return orvo::PriceToText(above ? price + offset : price - offset, 2, 4, buffer);
+}
+
 void FillPriceTriggerRow(CFixComm& fix, CMemRecord& rec) {
     // Items that feed two columns are read once.
     const CString strSerial = fix.GetItem(797, -1);
@@ -108,10 +120,8 @@ public:
 private:
     static void SetStopPrice(CMemRecord& rec, int field, long direction, double price, double offset,
                              bool takeProfit) {
-        if (offset == 0.0)
-            rec.SetFieldText(field, {}); // no price: the empty text, without making one
-        else
-            rec.SetFieldText(field, StopProfitPrice(direction, price, offset, takeProfit).view());
+        orvo::RealTextBuffer buffer; // formatted on the stack, copied once into the cell
+        rec.SetFieldText(field, StopProfitPriceText(direction, price, offset, takeProfit, buffer));
     }
 
     const int m_serial, m_customer, m_name, m_statusText, m_triggerText, m_contract, m_directionText, m_lots,
@@ -124,13 +134,8 @@ private:
 } // namespace
 
 CString StopProfitPrice(long direction, double price, double offset, bool takeProfit) {
-    if (offset == 0.0)
-        return CString();
-    // Direction 1 (buy): profit lies above the order price and loss below; any other code the reverse.
-    const bool above = (direction == 1) == takeProfit;
-    // Locale-independent: the host's texts always use '.' whatever LC_NUMERIC the GUI set. The price keeps
-    // the decimals of a fine tick (up to four), as the order price column does.
-    return CString(orvo::PriceToText(above ? price + offset : price - offset, 2, 4));
+    orvo::RealTextBuffer buffer;
+    return CString(StopProfitPriceText(direction, price, offset, takeProfit, buffer));
 }
 
 int QueryPriceTriggerRules(const QueryConditions& cond, CMemRecord& rec) {

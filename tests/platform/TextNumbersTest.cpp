@@ -142,4 +142,19 @@ TEST(RealToText, RoundsExactlyAsPrintfDoes) {
     EXPECT_EQ(failures, 0);
 }
 
+// The stack-buffer forms write printf's text, also at the buffer's limit (the widest fixed text there is),
+// and drop a price's trailing zeros down to the least decimals asked for.
+TEST(RealToText, BufferFormsWriteTheSameTexts) {
+    orvo::RealTextBuffer buffer;
+    for (const double value : {-DBL_MAX, DBL_MAX, 1e300, 103.895, -0.0, 0.004, 68250.0})
+        for (const int decimals : {0, 2, 4, 9, 30}) {
+            EXPECT_EQ(orvo::RealToText(value, decimals, buffer), printfFixed(value, decimals));
+            EXPECT_EQ(orvo::PriceToText(value, decimals, decimals, buffer), printfFixed(value, decimals));
+        }
+    EXPECT_EQ(orvo::PriceToText(103.895, 2, 4, buffer), "103.895");
+    EXPECT_EQ(orvo::PriceToText(100.0, 2, 4, buffer), "100.00");
+    EXPECT_EQ(orvo::PriceToText(0.125, 0, 4, buffer), "0.125");
+    EXPECT_EQ(orvo::PriceToText(7.0, 0, 4, buffer), "7");
+}
+
 } // namespace
