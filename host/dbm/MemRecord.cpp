@@ -241,12 +241,15 @@ double cellDouble(const RecordSchema& schema, const std::byte* row, int field) {
 
 // Stores `text` (no NUL inside) in column `index` of `row`: as it is in a text column, read as a number
 // in a number column.
+// The column's packed cell entry (offset and type, range-checked once) is all a write needs: the column's
+// description is not touched.
 template <class SetImpl> BOOL setTextAt(SetImpl& d, int index, std::string_view text, int row) {
+    const RecordSchema::Cell* cell = d.schema.CellAt(index);
     std::byte* cells = d.rowAt(row);
-    if (index < 0 || index >= d.schema.FieldCount() || !cells)
+    if (!cell || !cells)
         return FALSE;
-    const std::size_t offset = d.schema.Offset(index);
-    switch (d.schema.Field(index).type) {
+    const std::size_t offset = cell->offset;
+    switch (cell->type) {
     case FieldType::Text:
         textCell(cells, offset).assign(text);
         break; // never cut: the width is for display
@@ -262,11 +265,12 @@ template <class SetImpl> BOOL setTextAt(SetImpl& d, int index, std::string_view 
 }
 
 template <class SetImpl> BOOL setLongAt(SetImpl& d, int index, long value, int row) {
+    const RecordSchema::Cell* cell = d.schema.CellAt(index);
     std::byte* cells = d.rowAt(row);
-    if (index < 0 || index >= d.schema.FieldCount() || !cells)
+    if (!cell || !cells)
         return FALSE;
-    const std::size_t offset = d.schema.Offset(index);
-    switch (d.schema.Field(index).type) {
+    const std::size_t offset = cell->offset;
+    switch (cell->type) {
     case FieldType::Text:
         textCell(cells, offset) = std::to_string(value);
         break;

@@ -90,13 +90,13 @@ bool parseItem(std::string_view item, FieldInfo& field) {
 } // namespace
 
 RecordSchema::RecordSchema(const RecordSchema& other)
-    : m_fields(other.m_fields), m_offsets(other.m_offsets), m_textOffsets(other.m_textOffsets),
+    : m_fields(other.m_fields), m_cells(other.m_cells), m_textOffsets(other.m_textOffsets),
       m_index(other.m_index), m_rowSize(other.m_rowSize), m_layout(other.m_layout) {}
 
 RecordSchema& RecordSchema::operator=(const RecordSchema& other) {
     if (this != &other) {
         m_fields = other.m_fields;
-        m_offsets = other.m_offsets;
+        m_cells = other.m_cells;
         m_textOffsets = other.m_textOffsets;
         m_index = other.m_index;
         m_rowSize = other.m_rowSize;
@@ -122,7 +122,7 @@ void RecordSchema::WidenRealDecimals(int maxDecimals) {
 void RecordSchema::Clear() {
     clearCache();
     m_fields.clear();
-    m_offsets.clear();
+    m_cells.clear();
     m_textOffsets.clear();
     m_index.clear();
     m_rowSize = 0;
@@ -152,12 +152,13 @@ bool RecordSchema::Parse(std::string_view layout) {
             offset += sizeof(std::string);
         }
     std::size_t text = 0;
-    m_offsets.resize(m_fields.size());
+    m_cells.resize(m_fields.size());
     for (std::size_t i = 0; i < m_fields.size(); ++i) {
+        m_cells[i].type = m_fields[i].type;
         if (m_fields[i].type == FieldType::Text) {
-            m_offsets[i] = m_textOffsets[text++];
+            m_cells[i].offset = m_textOffsets[text++];
         } else {
-            m_offsets[i] = offset;
+            m_cells[i].offset = offset;
             offset += 8;
         }
     }

@@ -24,7 +24,17 @@ public:
 
     int FieldCount() const { return static_cast<int>(m_fields.size()); }
     const FieldInfo& Field(int index) const { return m_fields[static_cast<std::size_t>(index)]; }
-    std::size_t Offset(int index) const { return m_offsets[static_cast<std::size_t>(index)]; }
+    std::size_t Offset(int index) const { return m_cells[static_cast<std::size_t>(index)].offset; }
+    // Where a column's cells sit in a row and how they are stored, packed for the writes of every cell.
+    struct Cell {
+        std::size_t offset;
+        FieldType type;
+    };
+    // Column `index`'s cell, or null when there is no such column: one compare for the range check.
+    const Cell* CellAt(int index) const {
+        return static_cast<std::size_t>(index) < m_cells.size() ? &m_cells[static_cast<std::size_t>(index)]
+                                                                : nullptr;
+    }
     std::size_t RowSize() const { return m_rowSize; }
     const std::vector<std::size_t>& TextOffsets() const { return m_textOffsets; }
     const std::string& Layout() const { return m_layout; }
@@ -131,7 +141,7 @@ private:
     void buildIndex();
 
     std::vector<FieldInfo> m_fields;
-    std::vector<std::size_t> m_offsets;
+    std::vector<Cell> m_cells; // one per field
     std::vector<std::size_t> m_textOffsets;
     std::vector<int> m_index; // open addressing over name hashes; -1 marks a free slot
     std::size_t m_rowSize = 0;

@@ -200,7 +200,9 @@ TEST(MemRecordValues, SetTextOfAViewStoresWhatSetStoresForTheSameCString) {
     const std::string withNul("ab\0cd", 5);
     EXPECT_TRUE(set.SetText("T", withNul));
     EXPECT_EQ(set.GetString("T").str(), "ab");
-    EXPECT_TRUE(set.SetText("N", std::string_view("\0" "12", 3)));
+    EXPECT_TRUE(set.SetText("N", std::string_view("\0"
+                                                  "12",
+                                                  3)));
     EXPECT_EQ(set.GetLong("N"), 0);
     EXPECT_TRUE(set.SetText("T", std::string_view()));
     EXPECT_EQ(set.GetString("T").str(), "");
@@ -240,6 +242,42 @@ TEST(MemRecordValues, NoCurrentRowOrUnknownColumnGivesEmptyValues) {
     EXPECT_EQ(set.GetLong("N"), 0);
     EXPECT_FALSE(set.Set("N", 1L));
     EXPECT_EQ(set.GetLong("N", 0), 5); // a row by number still reads
+}
+
+TEST(MemRecordValues, WritesByIndexFollowTheColumnsOfTheCurrentLayout) {
+    CMemRecord set = makeSet("N[I],T[C8],P[R8.2]");
+    EXPECT_FALSE(set.SetFieldText(1, "x")); // no current row
+    set.Append();
+    const unsigned long long before = set.GetChangeStamp();
+    for (const int bad : {-1, 3, 1 << 30, -(1 << 30)}) {
+        EXPECT_FALSE(set.SetFieldText(bad, "7"));
+        EXPECT_FALSE(set.SetFieldLong(bad, 7));
+    }
+    EXPECT_FALSE(set.SetFieldText(0, "7", 1)); // no such row
+    EXPECT_EQ(set.GetChangeStamp(), before);
+
+    EXPECT_TRUE(set.SetFieldText(0, "42abc"));
+    EXPECT_TRUE(set.SetFieldText(1, std::string_view("ab\0cd", 5)));
+    EXPECT_TRUE(set.SetFieldText(2, "3.25"));
+    EXPECT_NE(set.GetChangeStamp(), before);
+    EXPECT_EQ(set.GetLong("N"), 42);
+    EXPECT_EQ(set.GetString("T"), "ab");
+    EXPECT_EQ(set.GetDouble("P"), 3.25);
+    EXPECT_TRUE(set.SetFieldLong(1, -5));
+    EXPECT_EQ(set.GetString("T"), "-5");
+
+    // The same indexes after new columns reach the new columns, with their types.
+    ASSERT_TRUE(set.Create("T[C8],P[R8.2]"));
+    set.Append();
+    EXPECT_TRUE(set.SetFieldText(0, "12.5"));
+    EXPECT_TRUE(set.SetFieldText(1, "12.5"));
+    EXPECT_FALSE(set.SetFieldText(2, "1"));
+    EXPECT_EQ(set.GetString("T"), "12.5");
+    EXPECT_EQ(set.GetDouble("P"), 12.5);
+    CMemRecord copy(set);
+    EXPECT_TRUE(copy.SetFieldLong(1, 3));
+    EXPECT_EQ(copy.GetDouble("P"), 3.0);
+    EXPECT_EQ(set.GetDouble("P"), 12.5);
 }
 
 TEST(MemRecordValues, FreshRowsAreEmpty) {
