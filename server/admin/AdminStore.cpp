@@ -6,18 +6,6 @@
 namespace orvo::server::admin {
 namespace {
 
-bool runChange(Db& db, Statement& stmt, std::string_view name, std::string& error) {
-    if (!stmt.execute()) {
-        error = db.lastError();
-        return false;
-    }
-    if (sqlite3_changes(db.handle()) == 0) {
-        error = "no operator named '" + std::string(name) + "'";
-        return false;
-    }
-    return true;
-}
-
 // References the schema does not declare (a code may name an organisation or a group of the code
 // tables); those it declares come from the foreign-key list.
 struct ExtraReference {
@@ -56,94 +44,6 @@ std::string quoted(std::string_view identifier) {
 }
 
 } // namespace
-
-bool addOperator(Db& db, std::string_view name, std::string_view hash, std::string_view branches,
-                 std::string_view groups, std::string& error) {
-    Statement put;
-    if (!db.prepare("INSERT INTO operators(name, pwhash, branches, groups, enabled) VALUES(?, ?, ?, ?, 1)",
-                    put, error))
-        return false;
-    put.bind(1, name);
-    put.bind(2, hash);
-    put.bind(3, branches);
-    put.bind(4, groups);
-    if (!put.execute()) {
-        error = sqlite3_extended_errcode(db.handle()) == SQLITE_CONSTRAINT_PRIMARYKEY
-                    ? "an operator named '" + std::string(name) + "' exists already"
-                    : db.lastError();
-        return false;
-    }
-    return true;
-}
-
-bool setOperatorPassword(Db& db, std::string_view name, std::string_view hash, std::string& error) {
-    Statement put;
-    if (!db.prepare("UPDATE operators SET pwhash = ? WHERE name = ?", put, error))
-        return false;
-    put.bind(1, hash);
-    put.bind(2, name);
-    return runChange(db, put, name, error);
-}
-
-bool setOperatorEnabled(Db& db, std::string_view name, bool enabled, std::string& error) {
-    Statement put;
-    if (!db.prepare("UPDATE operators SET enabled = ? WHERE name = ?", put, error))
-        return false;
-    put.bind(1, static_cast<std::int64_t>(enabled ? 1 : 0));
-    put.bind(2, name);
-    return runChange(db, put, name, error);
-}
-
-bool setOperatorPermissions(Db& db, std::string_view name, std::string_view branches, std::string_view groups,
-                            std::string& error) {
-    Statement put;
-    if (!db.prepare("UPDATE operators SET branches = ?, groups = ? WHERE name = ?", put, error))
-        return false;
-    put.bind(1, branches);
-    put.bind(2, groups);
-    put.bind(3, name);
-    return runChange(db, put, name, error);
-}
-
-bool listOperators(Db& db, std::vector<OperatorRow>& rows, std::string& error) {
-    Statement get;
-    if (!db.prepare("SELECT name, enabled, branches, groups, last_login FROM operators ORDER BY name", get,
-                    error))
-        return false;
-    rows.clear();
-    int rc = 0;
-    while ((rc = get.step()) == SQLITE_ROW)
-        rows.push_back({std::string(get.text(0)), get.integer(1) != 0, std::string(get.text(2)),
-                        std::string(get.text(3)), std::string(get.text(4))});
-    if (rc != SQLITE_DONE) {
-        error = db.lastError();
-        return false;
-    }
-    return true;
-}
-
-bool unknownCodes(Db& db, bool groups, const std::vector<std::string>& codes,
-                  std::vector<std::string>& unknown, std::string& error) {
-    Statement find;
-    if (!db.prepare(groups ? "SELECT 1 FROM KHQZ WHERE KHQZ = ?" : "SELECT 1 FROM YYB WHERE JGBM = ?", find,
-                    error))
-        return false;
-    unknown.clear();
-    for (const std::string& code : codes) {
-        if (code == "9999")
-            continue;
-        find.bind(1, code);
-        const int rc = find.step();
-        find.reset();
-        if (rc == SQLITE_DONE)
-            unknown.push_back(code);
-        else if (rc != SQLITE_ROW) {
-            error = db.lastError();
-            return false;
-        }
-    }
-    return true;
-}
 
 const std::vector<std::string>& importableTables() {
     // Code tables and organisations first, then customers, then what refers to them.

@@ -1,5 +1,6 @@
-// What the administration subcommands ask of the database, with every piece of their SQL text in
-// AdminStore.cpp, so that another store can answer the same calls.
+// What the table and maintenance subcommands ask of a SQLite database, with every piece of their SQL
+// text in AdminStore.cpp, so that another store can answer the same calls. The operator subcommands
+// have their own interface, OperatorStore.h.
 #pragma once
 
 #include "server/Db.h"
@@ -10,25 +11,6 @@
 #include <vector>
 
 namespace orvo::server::admin {
-
-struct OperatorRow {
-    std::string name;
-    bool enabled = true;
-    std::string branches, groups, lastLogin;
-};
-
-// Operators. Each returns false with a reason (an unknown or existing name too).
-bool addOperator(Db& db, std::string_view name, std::string_view hash, std::string_view branches,
-                 std::string_view groups, std::string& error);
-bool setOperatorPassword(Db& db, std::string_view name, std::string_view hash, std::string& error);
-bool setOperatorEnabled(Db& db, std::string_view name, bool enabled, std::string& error);
-bool setOperatorPermissions(Db& db, std::string_view name, std::string_view branches, std::string_view groups,
-                            std::string& error);
-bool listOperators(Db& db, std::vector<OperatorRow>& rows, std::string& error);
-
-// Which of the codes are neither "9999" nor a known organisation (YYB) or customer group (KHQZ).
-bool unknownCodes(Db& db, bool groups, const std::vector<std::string>& codes,
-                  std::vector<std::string>& unknown, std::string& error);
 
 enum class ColumnKind { Text, Integer, Decimal, Date, Time };
 

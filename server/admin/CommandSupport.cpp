@@ -7,19 +7,22 @@
 
 namespace orvo::server::admin {
 
-void addDbOption(CLI::App& command, std::string& path) {
+void addDbOption(CLI::App& command, std::string& path, bool postgresAllowed) {
     command.add_option("--db", path,
-                       "SQLite database file (default: the server's --db); created when missing");
+                       postgresAllowed
+                           ? "SQLite database file or PostgreSQL URI (default: the server's --db); "
+                             "the schema is created when missing"
+                           : "SQLite database file (default: the server's --db); created when missing");
 }
 
-bool resolveDb(const CommandContext& context, std::string& path) {
+bool resolveDb(const CommandContext& context, std::string& path, bool postgresAllowed) {
     if (path.empty() && context.defaultDb)
         path = *context.defaultDb;
     if (path.empty()) {
         std::fprintf(stderr, "orvo-counterd: --db is required\n");
         return false;
     }
-    if (isPostgresTarget(path)) {
+    if (!postgresAllowed && isPostgresTarget(path)) {
         // Never taken for a file name: that would create a stray SQLite file named after the URI.
         std::fprintf(stderr, "orvo-counterd: this command works on a SQLite database file only\n");
         return false;

@@ -26,10 +26,11 @@ inline constexpr int kExitDone = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
-// Adds the --db option of a subcommand.
-void addDbOption(CLI::App& command, std::string& path);
-// The subcommand's database: its own --db, else the serving one; prints why not and returns false.
-bool resolveDb(const CommandContext& context, std::string& path);
+// Adds the --db option of a subcommand (one that also takes a PostgreSQL target says so).
+void addDbOption(CLI::App& command, std::string& path, bool postgresAllowed = false);
+// The subcommand's database: its own --db, else the serving one; prints why not and returns false
+// (a PostgreSQL target too, unless the subcommand works on one).
+bool resolveDb(const CommandContext& context, std::string& path, bool postgresAllowed = false);
 // Opens the database for a subcommand, creating a missing one with the current schema. Prints the
 // reason and returns false when it cannot (an older schema version too: migrate brings it forward).
 bool openForCommand(const std::string& path, Db& db);

@@ -1,9 +1,10 @@
 // operator add | passwd | disable | enable | grant | list
 #include "server/Gbk.h"
 #include "server/Operator.h"
-#include "server/admin/AdminStore.h"
 #include "server/admin/Commands.h"
+#include "server/admin/OperatorStore.h"
 #include "server/admin/Password.h"
+#include "server/store/StoreSource.h"
 
 #include <cstdio>
 #include <memory>
@@ -29,7 +30,7 @@ bool validName(const std::string& name) {
 }
 
 // Checks a LIST and gives its stored form: "9999", or the codes joined by commas.
-bool normalizeCodes(Db& db, bool groups, const std::string& list, std::string& stored) {
+bool normalizeCodes(OperatorStore& store, bool groups, const std::string& list, std::string& stored) {
     const char* what = groups ? "--groups" : "--branches";
     std::vector<std::string> codes = splitCodes(list);
     for (const std::string& code : codes) {
@@ -48,7 +49,7 @@ bool normalizeCodes(Db& db, bool groups, const std::string& list, std::string& s
     }
     std::vector<std::string> unknown;
     std::string error;
-    if (!unknownCodes(db, groups, codes, unknown, error)) {
+    if (!store.unknownCodes(groups, codes, unknown, error)) {
         std::fprintf(stderr, "orvo-counterd: %s\n", error.c_str());
         return false;
     }
@@ -84,9 +85,21 @@ int finish(bool ok, const std::string& error) {
     return kExitFailed;
 }
 
+// Opens --db, a SQLite file or a PostgreSQL database; prints the reason when it cannot.
+std::unique_ptr<OperatorStore> openOperatorStore(const std::string& db) {
+    std::string error;
+    const bool postgres = isPostgresTarget(db);
+    auto store = postgres ? openPgOperatorStore(db, error) : openSqliteOperatorStore(db, error);
+    if (!store)
+        std::fprintf(stderr, "orvo-counterd: %s: %s\n", postgres ? redactedTarget(db).c_str() : db.c_str(),
+                     error.c_str());
+    return store;
+}
+
 // Opens the database and checks the name; the work then runs with both.
-int withOperator(const CommandContext& context, OperatorArgs& args, const std::function<int(Db&)>& work) {
-    if (!resolveDb(context, args.db))
+int withOperator(const CommandContext& context, OperatorArgs& args,
+                 const std::function<int(OperatorStore&)>& work) {
+    if (!resolveDb(context, args.db, true))
         return kExitUsage;
     if (!validName(args.name)) {
         std::fprintf(stderr,
@@ -95,21 +108,21 @@ int withOperator(const CommandContext& context, OperatorArgs& args, const std::f
                      kMaxNameBytes);
         return kExitUsage;
     }
-    Db db;
-    if (!openForCommand(args.db, db))
+    const std::unique_ptr<OperatorStore> store = openOperatorStore(args.db);
+    if (!store)
         return kExitFailed;
-    return work(db);
+    return work(*store);
 }
 
 int addCommand(const CommandContext& context, OperatorArgs& args) {
-    return withOperator(context, args, [&](Db& db) {
+    return withOperator(context, args, [&](OperatorStore& store) {
         std::string branches, groups, hash, error;
-        if (!normalizeCodes(db, false, args.branches, branches) ||
-            !normalizeCodes(db, true, args.groups, groups))
+        if (!normalizeCodes(store, false, args.branches, branches) ||
+            !normalizeCodes(store, true, args.groups, groups))
             return kExitUsage;
         if (!newHash(args.name, hash))
             return kExitFailed;
-        if (!addOperator(db, args.name, hash, branches, groups, error))
+        if (!store.add(args.name, hash, branches, groups, error))
             return finish(false, error);
         if (branches.empty() || groups.empty())
             std::fprintf(stderr, "orvo-counterd: note: %s sees no rows until granted branches and groups\n",
@@ -119,18 +132,18 @@ int addCommand(const CommandContext& context, OperatorArgs& args) {
 }
 
 void listCommand(const CommandContext& context, std::string& dbPath, int& code) {
-    if (!resolveDb(context, dbPath)) {
+    if (!resolveDb(context, dbPath, true)) {
         code = kExitUsage;
         return;
     }
-    Db db;
+    const std::unique_ptr<OperatorStore> store = openOperatorStore(dbPath);
     std::vector<OperatorRow> rows;
     std::string error;
-    if (!openForCommand(dbPath, db)) {
+    if (!store) {
         code = kExitFailed;
         return;
     }
-    if (!listOperators(db, rows, error)) {
+    if (!store->list(rows, error)) {
         code = finish(false, error);
         return;
     }
@@ -151,7 +164,7 @@ void addOperatorCommands(CLI::App& app, const CommandContext& context) {
     auto named = [&](const char* name, const char* help) {
         CLI::App* command = group->add_subcommand(name, help);
         command->add_option("NAME", args->name, "operator name")->required();
-        addDbOption(*command, args->db);
+        addDbOption(*command, args->db, true);
         return command;
     };
 
@@ -164,11 +177,11 @@ void addOperatorCommands(CLI::App& app, const CommandContext& context) {
 
     named("passwd", "set a new password, read from standard input")->callback([context, args] {
         *context.chosen = [context, args] {
-            return withOperator(context, *args, [&](Db& db) {
+            return withOperator(context, *args, [&](OperatorStore& store) {
                 std::string hash, error;
                 if (!newHash(args->name, hash))
                     return kExitFailed;
-                return finish(setOperatorPassword(db, args->name, hash, error), error);
+                return finish(store.setPassword(args->name, hash, error), error);
             });
         };
     });
@@ -177,9 +190,9 @@ void addOperatorCommands(CLI::App& app, const CommandContext& context) {
         named(verb, enable ? "allow the operator to log in again" : "refuse the operator's logins")
             ->callback([context, args, enable] {
                 *context.chosen = [context, args, enable] {
-                    return withOperator(context, *args, [&](Db& db) {
+                    return withOperator(context, *args, [&](OperatorStore& store) {
                         std::string error;
-                        return finish(setOperatorEnabled(db, args->name, enable, error), error);
+                        return finish(store.setEnabled(args->name, enable, error), error);
                     });
                 };
             });
@@ -190,19 +203,19 @@ void addOperatorCommands(CLI::App& app, const CommandContext& context) {
     grant->add_option("--groups", args->groups, "comma-separated customer groups, 9999 for all")->required();
     grant->callback([context, args] {
         *context.chosen = [context, args] {
-            return withOperator(context, *args, [&](Db& db) {
+            return withOperator(context, *args, [&](OperatorStore& store) {
                 std::string branches, groups, error;
-                if (!normalizeCodes(db, false, args->branches, branches) ||
-                    !normalizeCodes(db, true, args->groups, groups))
+                if (!normalizeCodes(store, false, args->branches, branches) ||
+                    !normalizeCodes(store, true, args->groups, groups))
                     return kExitUsage;
-                return finish(setOperatorPermissions(db, args->name, branches, groups, error), error);
+                return finish(store.setPermissions(args->name, branches, groups, error), error);
             });
         };
     });
 
     CLI::App* list =
         group->add_subcommand("list", "list the operators (name, enabled, branches, groups, last login)");
-    addDbOption(*list, args->db);
+    addDbOption(*list, args->db, true);
     list->callback([context, args] {
         *context.chosen = [context, args] {
             int code = kExitFailed;

@@ -1,5 +1,6 @@
 // The administration of a counter database: operators through the real program, import and export,
 // schema migration, calendar dates and the log's escaping.
+#include "CounterdProcess.h"
 #include "ServerFixture.h"
 
 #include "server/CounterServer.h"
@@ -22,42 +23,6 @@
 
 namespace orvo::test {
 namespace {
-
-struct ProgramRun {
-    int code = -1;
-    std::string out, err;
-};
-
-// Runs orvo-counterd with the arguments, feeding input to its standard input; kills it after 60 s.
-ProgramRun counterd(const std::vector<std::string>& args, const std::string& input = {}) {
-    ProgramRun run;
-    TempDir io;
-    const std::string in = io.path + "/in", out = io.path + "/out", err = io.path + "/err";
-    std::ofstream(in) << input;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int fds[3] = {open(in.c_str(), O_RDONLY), open(out.c_str(), O_WRONLY | O_CREAT, 0600),
-                            open(err.c_str(), O_WRONLY | O_CREAT, 0600)};
-        for (int i = 0; i < 3; ++i)
-            dup2(fds[i], i);
-        std::vector<char*> argv{const_cast<char*>(ORVO_COUNTERD)};
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        alarm(60);
-        execv(ORVO_COUNTERD, argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    std::stringstream o, e;
-    o << std::ifstream(out).rdbuf();
-    e << std::ifstream(err).rdbuf();
-    run.out = o.str();
-    run.err = e.str();
-    return run;
-}
 
 long long count(server::Db& db, const std::string& sql) {
     server::Statement s;
