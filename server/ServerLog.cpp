@@ -1,5 +1,7 @@
 #include "server/ServerLog.h"
 
+#include "server/net/LogText.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -62,21 +64,7 @@ std::string formatLogLine(LogLevel level, std::string_view text) {
     std::string line = stamp;
     line += levelName(level);
     line += ' ';
-    static constexpr char kHex[] = "0123456789abcdef";
-    for (unsigned char c : text) {
-        if (c < 0x20 || c == 0x7F || c == '\\') {
-            line += '\\';
-            if (c == '\\') {
-                line += '\\';
-                continue;
-            }
-            line += 'x';
-            line += kHex[c >> 4];
-            line += kHex[c & 0xF];
-        } else {
-            line += static_cast<char>(c);
-        }
-    }
+    appendEscaped(line, text, false, "0123456789abcdef");
     return line;
 }
 

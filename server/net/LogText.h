@@ -12,4 +12,8 @@ namespace orvo::server {
 // (UTF-8 text already checked by the caller).
 std::string escapeText(std::string_view text, bool asciiOnly = false);
 
+// The same escapes appended to out, with the hex digits of \xNN taken from hexDigits (16 characters):
+// the log file writes them in lower case, status texts in upper case.
+void appendEscaped(std::string& out, std::string_view text, bool asciiOnly, const char* hexDigits);
+
 } // namespace orvo::server
