@@ -2,6 +2,7 @@
 // the orders they produced, linked-order groups, and the demo operators.
 #include "server/DemoData.h"
 
+#include "server/BulkLoad.h"
 #include "server/Dates.h"
 #include "server/DemoInsert.h"
 #include "server/Operator.h"
@@ -451,38 +452,6 @@ private:
     long long m_nextOrderNo = 100001;
 };
 
-// The secondary indexes of the two bulk tables, as the schema defines them: dropped inside the seeding
-// transaction and built again from the same statements once the rows are in, which costs a fraction of
-// keeping them up to date row by row.
-bool setIndexesAside(Db& db, std::vector<std::string>& createStatements, std::string& error) {
-    Statement list;
-    if (!db.prepare("SELECT name, sql FROM sqlite_master WHERE type = 'index' AND tbl_name IN ('rules', "
-                    "'orders') AND sql IS NOT NULL",
-                    list, error))
-        return false;
-    std::vector<std::string> names;
-    while (list.step() == SQLITE_ROW) {
-        names.emplace_back(list.text(0));
-        createStatements.emplace_back(list.text(1));
-    }
-    for (const std::string& name : names) {
-        // The name comes from the schema itself; quoted as an identifier all the same.
-        std::string quoted = "\"";
-        for (char c : name)
-            quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-        if (!db.exec(("DROP INDEX " + quoted + "\"").c_str(), error))
-            return false;
-    }
-    return true;
-}
-
-bool restoreIndexes(Db& db, const std::vector<std::string>& createStatements, std::string& error) {
-    for (const std::string& sql : createStatements)
-        if (!db.exec(sql.c_str(), error))
-            return false;
-    return true;
-}
-
 } // namespace
 
 bool seedDemo(Db& db, const DemoOptions& options, std::string& error) {
@@ -492,19 +461,11 @@ bool seedDemo(Db& db, const DemoOptions& options, std::string& error) {
         error = "bad demo date '" + date + "', expected YYYY.MM.DD";
         return false;
     }
-    // The large set's indexes outgrow the default page cache many times over: without room, pages are
-    // written out and read back again and again within the one transaction.
-    std::string cacheSize = "-2000";
-    {
-        Statement get;
-        std::string ignored;
-        if (db.prepare("PRAGMA cache_size", get, ignored) && get.step() == SQLITE_ROW)
-            cacheSize = std::to_string(get.integer(0));
-    }
-    std::string ignored;
-    db.exec("PRAGMA cache_size = -262144", ignored); // 256 MiB, for as long as the seeding lasts
     bool seeded = false;
     {
+        // The large set's indexes outgrow the default page cache many times over: without room, pages are
+        // written out and read back again and again within the one transaction.
+        const LargePageCache cache(db, 262144); // 256 MiB, for as long as the seeding lasts
         Transaction tx(db);
         std::vector<std::string> indexes;
         if (!tx.ok()) {
@@ -514,7 +475,6 @@ bool seedDemo(Db& db, const DemoOptions& options, std::string& error) {
             seeded = gen.run(error) && restoreIndexes(db, indexes, error) && tx.commit(error);
         }
     }
-    db.exec(("PRAGMA cache_size = " + cacheSize).c_str(), ignored);
     return seeded;
 }
 
