@@ -50,12 +50,22 @@ bool readSwitch(const COrvoIni& ini, const char* key, bool& value, std::string& 
     return false;
 }
 
+// A relative path in the file names a file beside it, wherever the client was started from; the command
+// line's paths stay relative to the working folder, as a shell user expects.
+std::string besideIni(const COrvoIni& ini, std::string path) {
+    const std::string& iniPath = ini.GetPath();
+    const auto slash = iniPath.rfind('/');
+    if (path.empty() || path.front() == '/' || slash == std::string::npos)
+        return path;
+    return iniPath.substr(0, slash + 1) + path;
+}
+
 // TLS is on with a CA file (from the command line or the file) or with Tls = yes; the command line's CA
 // file wins over Tls = no in the file.
 bool readTls(const COrvoIni& ini, const ClientOptions& options, ClientConfig& config, std::string& error) {
     config.tlsCaFile = options.tlsCaFile;
     if (config.tlsCaFile.empty())
-        config.tlsCaFile = ini.GetValue("SERVER", "TlsCa", "").ToUtf8();
+        config.tlsCaFile = besideIni(ini, ini.GetValue("SERVER", "TlsCa", "").ToUtf8());
     bool tls = !config.tlsCaFile.empty();
     if (!readSwitch(ini, "Tls", tls, error) ||
         !readSwitch(ini, "AllowPlainPassword", config.allowPlainPassword, error))
@@ -100,7 +110,7 @@ bool ResolveClientConfig(const COrvoIni& ini, const ClientOptions& options, Clie
 
     config.modulePath = options.modulePath;
     if (config.modulePath.empty())
-        config.modulePath = ini.GetValue("CLIENT", "Module", "").ToUtf8();
+        config.modulePath = besideIni(ini, ini.GetValue("CLIENT", "Module", "").ToUtf8());
     return true;
 }
 
@@ -116,7 +126,8 @@ const char* ConfigTemplate() {
            ";ConnectTimeout = 5\n"
            ";ReplyTimeout = 30\n"
            "; TLS to the counter server: the certificate must be signed by an authority in this PEM file\n"
-           "; (--tls-ca FILE on the command line) and name the host of Address.\n"
+           "; (--tls-ca FILE on the command line) and name the host of Address. A relative path is taken\n"
+           "; from this file's folder.\n"
            ";TlsCa = /etc/orvo/ca.pem\n"
            "; yes: TLS trusting the system's authorities; no: plain TCP. Default: TLS when TlsCa is set.\n"
            ";Tls = yes\n"

@@ -13,6 +13,7 @@
 //   KHHPRE = 0101                ; customer-number prefix, read by the module
 //   [CLIENT]
 //   Module = /path/to/libext_order_query.so
+// Relative paths in the file (TlsCa, Module) are taken from the file's own folder.
 #pragma once
 
 #include "client/ClientOptions.h"

@@ -139,6 +139,12 @@ TEST(ClientConfigTest, TlsComesFromACaFileOrTheSwitchAndNeverForTheEmbeddedServe
     EXPECT_TRUE(config.tlsCaFile.empty());
     EXPECT_TRUE(config.allowPlainPassword);
 
+    // A relative TlsCa names the file beside the configuration, not one in the working folder.
+    const std::string besideName = authority.path.substr(authority.path.rfind('/') + 1);
+    IniFile beside("[SERVER]\nAddress = h:1\nTlsCa = " + besideName + "\n");
+    ASSERT_TRUE(ResolveClientConfig(beside.ini, ClientOptions{}, config, error)) << error;
+    EXPECT_EQ(config.tlsCaFile, authority.path);
+
     IniFile embedded("[SERVER]\nTlsCa = " + authority.path + "\n");
     ASSERT_TRUE(ResolveClientConfig(embedded.ini, ClientOptions{}, config, error)) << error;
     EXPECT_TRUE(config.embedded);
