@@ -1,0 +1,235 @@
+// The record set's rows: the cursor's moves and deletes, Locate, copies, and the storage that rows are
+// kept in and reused from.
+#include "tests/dbm/MemRecordSets.h"
+
+#include <algorithm>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace {
+
+CMemRecord numbered(std::initializer_list<long> values) {
+    CMemRecord set = makeSet("N[I],T[C8]");
+    for (const long v : values) {
+        set.Append(nullptr, 1);
+        set.Set("N", v);
+        set.Set("T", std::to_string(v * 10).c_str());
+    }
+    return set;
+}
+
+std::string walk(CMemRecord& set) {
+    std::string seen;
+    for (set.GoTop(); !set.Eof(); set.Skip(1))
+        seen += std::to_string(set.GetLong("N")) + ",";
+    return seen;
+}
+
+TEST(MemRecordCursor, DeleteInAWalkRemovesAdjacentMatches) {
+    CMemRecord set = numbered({1, 2, 2, 3, 2, 2});
+    set.GoTop();
+    while (!set.Eof()) {
+        if (set.GetLong("N") == 2)
+            set.Delete(); // the following row becomes current: no Skip
+        else
+            set.Skip(1);
+    }
+    EXPECT_EQ(walk(set), "1,3,");
+    EXPECT_EQ(set.GetRecordCount(), 2);
+}
+
+TEST(MemRecordCursor, DeleteKeepsOtherRowsIntact) {
+    CMemRecord set = numbered({1, 2, 3});
+    set.Go(1);
+    set.Delete();
+    EXPECT_EQ(set.GetRecNo(), 1);
+    EXPECT_EQ(set.GetString("T"), "30");
+    set.Delete();
+    EXPECT_TRUE(set.Eof());
+    set.Delete(); // at Eof: nothing
+    EXPECT_EQ(walk(set), "1,");
+}
+
+TEST(MemRecordCursor, MovesAndBounds) {
+    CMemRecord empty = makeSet("N[I]");
+    EXPECT_EQ(empty.GoTop(), nullptr);
+    EXPECT_TRUE(empty.Eof());
+    EXPECT_TRUE(empty.Bof());
+    EXPECT_EQ(empty.Skip(1), nullptr);
+    EXPECT_EQ(empty.GoBottom(), nullptr);
+
+    CMemRecord set = numbered({1, 2, 3});
+    EXPECT_NE(set.GoTop(), nullptr);
+    EXPECT_FALSE(set.Bof());
+    EXPECT_EQ(set.GetLong("N"), 1);
+    set.Skip(-1);
+    EXPECT_TRUE(set.Bof());
+    EXPECT_EQ(set.GetLong("N"), 1);
+    set.GoBottom();
+    EXPECT_EQ(set.GetLong("N"), 3);
+    EXPECT_EQ(set.Skip(5), nullptr);
+    EXPECT_TRUE(set.Eof());
+    EXPECT_EQ(set.GetRecNo(), 3);
+    set.Go(1);
+    EXPECT_EQ(set.GetLong("N"), 2);
+    set.Go(7);
+    EXPECT_TRUE(set.Eof());
+    set.Zap();
+    EXPECT_EQ(set.GetRecordCount(), 0);
+    EXPECT_TRUE(set.Eof());
+    EXPECT_EQ(set.GetFieldCount(), 2); // Zap keeps the columns
+}
+
+TEST(MemRecordCursor, LocateFindsTheFirstMatch) {
+    CMemRecord set = numbered({5, 7, 7, 9});
+    set.GoTop();
+    EXPECT_TRUE(set.Locate("N", 7));
+    EXPECT_EQ(set.GetRecNo(), 1);
+    EXPECT_TRUE(set.Locate("T", 90)); // a text column compares by its integer value
+    EXPECT_EQ(set.GetRecNo(), 3);
+    EXPECT_FALSE(set.Locate("N", 8));
+    EXPECT_EQ(set.GetRecNo(), 3); // unchanged on failure
+    EXPECT_FALSE(set.Locate("nope", 5));
+}
+
+TEST(MemRecordCopy, AssignmentCopiesColumnsAndRowsIndependently) {
+    CMemRecord source = numbered({1, 2, 3});
+    CMemRecord copy = makeSet("Other[C2]");
+    EXPECT_EQ(copy = source, 3);
+    EXPECT_EQ(copy.GetFieldCount(), 2);
+    EXPECT_EQ(walk(copy), "1,2,3,");
+
+    // Filtering the copy leaves the source alone, and the reverse.
+    copy.GoTop();
+    copy.Delete();
+    copy.Set("T", "changed");
+    EXPECT_EQ(walk(source), "1,2,3,");
+    source.GoTop();
+    EXPECT_EQ(source.GetString("T"), "10");
+
+    CMemRecord constructed(source);
+    EXPECT_EQ(walk(constructed), "1,2,3,");
+    source.Zap();
+    EXPECT_EQ(constructed.GetRecordCount(), 3);
+
+    const CMemRecord& alias = constructed;
+    constructed = alias; // self-assignment keeps everything
+    EXPECT_EQ(walk(constructed), "1,2,3,");
+}
+
+} // namespace
+
+namespace {
+
+// Rows live in chunks that a set keeps when it is emptied and hands out again; deleted rows are reused.
+// Whatever storage a row gets, it starts empty and its neighbours keep their values.
+TEST(MemRecordStorage, ReusedRowsStartEmptyAndNeighboursKeepTheirValues) {
+    CMemRecord set = makeSet("N[I],T[C8],P[R8.2],U[C4]");
+    const std::string longText(100, 'x'); // beyond any in-place string buffer
+    const auto fill = [&](long count, long base) {
+        for (long i = 0; i < count; ++i) {
+            set.Append();
+            ASSERT_EQ(set.GetLong("N"), 0);
+            ASSERT_EQ(set.GetString("T"), "");
+            ASSERT_EQ(set.GetDouble("P"), 0.0);
+            ASSERT_EQ(set.GetString("U"), "");
+            set.Set("N", base + i);
+            set.Set("T", (longText + std::to_string(base + i)).c_str());
+            set.Set("P", "1.25");
+            set.Set("U", "u");
+        }
+    };
+    fill(3000, 0); // several chunks
+    set.Zap();
+    EXPECT_EQ(set.GetRecordCount(), 0);
+    fill(2000, 10000);
+    ASSERT_EQ(set.GetRecordCount(), 2000);
+    EXPECT_EQ(set.GetLong("N", 0), 10000);
+    EXPECT_EQ(set.GetString("T", 1999), CString(longText + "11999"));
+
+    set.Go(5);
+    set.Delete();
+    set.Go(0);
+    set.Delete();
+    fill(3, 20000); // two take the deleted rows' places in storage
+    ASSERT_EQ(set.GetRecordCount(), 2001);
+    EXPECT_EQ(set.GetLong("N", 0), 10001);
+    EXPECT_EQ(set.GetLong("N", 4), 10006);
+    EXPECT_EQ(set.GetString("T", 1997), CString(longText + "11999"));
+    EXPECT_EQ(set.GetLong("N", 2000), 20002);
+    EXPECT_EQ(set.GetString("T", 1998), CString(longText + "20000"));
+}
+
+TEST(MemRecordStorage, RedefinedColumnsGetRowsOfTheirOwnSize) {
+    CMemRecord set = makeSet("N[I]");
+    for (long i = 0; i < 100; ++i) {
+        set.Append();
+        set.Set("N", i);
+    }
+    ASSERT_TRUE(set.Create("A[C8],B[C8],C[C8],D[I],E[R8.2]"));
+    EXPECT_EQ(set.GetRecordCount(), 0);
+    for (long i = 0; i < 100; ++i) {
+        set.Append();
+        EXPECT_EQ(set.GetString("C"), "");
+        set.Set("C", std::to_string(i).c_str());
+        set.Set("E", i);
+    }
+    EXPECT_EQ(set.GetString("C", 99), "99");
+    EXPECT_EQ(set.GetDouble("E", 98), 98.0);
+    EXPECT_EQ(set.GetString("A", 50), "");
+}
+
+TEST(MemRecordStorage, ACopyOwnsItsRows) {
+    CMemRecord set = numbered({1, 2, 3});
+    CMemRecord copy(set);
+    set.Zap();
+    set.Append();
+    set.Set("T", "new");
+    EXPECT_EQ(walk(copy), "1,2,3,");
+    EXPECT_EQ(copy.GetString("T", 0), "10");
+}
+
+// What is derived from a set (an index of it, say) is known to be stale by the stamp.
+TEST(MemRecordStorage, TheChangeStampMovesWithEveryChangeAndOnlyThen) {
+    CMemRecord set = numbered({1, 2});
+    std::vector<unsigned long long> seen{set.GetChangeStamp()};
+    const auto changes = [&] {
+        const unsigned long long now = set.GetChangeStamp();
+        const bool isNew = std::find(seen.begin(), seen.end(), now) == seen.end();
+        seen.push_back(now);
+        return isNew;
+    };
+
+    set.GoTop();
+    set.Skip(1);
+    set.Go(0);
+    set.GoBottom();
+    set.Locate("N", 1L);
+    (void)set.GetString("T");
+    (void)set.GetCellLong(0, 0);
+    EXPECT_EQ(set.GetChangeStamp(), seen.back()); // reads and cursor moves change nothing
+
+    EXPECT_TRUE(set.Set("N", 5L) && changes());
+    EXPECT_TRUE(set.Set("T", "x", 1) && changes());
+    EXPECT_FALSE(set.Set("NOPE", 1L));
+    EXPECT_EQ(set.GetChangeStamp(), seen.back()); // a write that does nothing is no change
+    set.Append();
+    EXPECT_TRUE(changes());
+    set.Delete();
+    EXPECT_TRUE(changes());
+    set.Zap();
+    EXPECT_TRUE(changes());
+    set.Create("N[I],T[C8]");
+    EXPECT_TRUE(changes());
+
+    // A set replaced by another never shows one of its own earlier stamps again, nor the other's.
+    CMemRecord other = numbered({7});
+    seen.push_back(other.GetChangeStamp());
+    set = other;
+    EXPECT_TRUE(changes());
+    CMemRecord copy(set);
+    EXPECT_NE(copy.GetChangeStamp(), set.GetChangeStamp());
+}
+
+} // namespace
