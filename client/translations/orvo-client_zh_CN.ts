@@ -98,6 +98,10 @@
         <source> (embedded demo server)</source>
         <translation>（内置演示服务器）</translation>
     </message>
+    <message>
+        <source> over TLS</source>
+        <translation>（TLS 加密）</translation>
+    </message>
 </context>
 <context>
     <name>ClientApp</name>

@@ -168,6 +168,8 @@ void MainWindow::updateConnection() {
     text = text.arg(fromUtf8(m_session.ServerAddress()));
     if (m_session.Config().embedded)
         text += tr(" (embedded demo server)");
+    else if (connected && m_session.Config().tls)
+        text += tr(" over TLS");
     m_connection->setText(text);
 }
 

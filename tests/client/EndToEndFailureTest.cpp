@@ -143,6 +143,8 @@ TEST_F(EndToEndTest, OverTlsOnlyAClientTrustingTheServersAuthorityGetsIn) {
                                     "open 893\nok\ndump tls.json\n", "admin");
     ASSERT_EQ(tls.exitCode, 0) << tls.err.toStdString();
     EXPECT_GT(control(window(readDump("tls.json"), 9000), "L0").value("rows").toArray().size(), 0);
+    EXPECT_TRUE(window(readDump("tls.json"), 0).value("connection").toString().endsWith(" over TLS"))
+        << "the status bar says the connection is encrypted";
     EXPECT_TRUE(readFile(m_work.filePath("data/orvo/orvo-client/orvo-client.log"))
                     .contains(QString("logged in to 127.0.0.1:%1 as admin over TLS").arg(tlsServer.port)));
 

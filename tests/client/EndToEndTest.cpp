@@ -166,7 +166,9 @@ TEST_F(EndToEndTest, TheHostsOwnTextsFollowAChineseLocale) {
     m_locale = "C.UTF-8";
     const ClientRun english = runClient(serverArgs(), "dump host.json\n", "admin");
     ASSERT_EQ(english.exitCode, 0) << english.err.toStdString();
-    EXPECT_TRUE(window(readDump("host.json"), 0).value("connection").toString().startsWith("Connected to "));
+    const QString connection = window(readDump("host.json"), 0).value("connection").toString();
+    EXPECT_TRUE(connection.startsWith("Connected to ")) << connection.toStdString();
+    EXPECT_FALSE(connection.contains("TLS")) << "a plain connection is not said to be encrypted";
 }
 
 // The live refresh key of the module's section: the current tab is asked again on that interval.
