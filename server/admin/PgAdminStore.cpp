@@ -23,7 +23,8 @@ using pg::PgParams;
 using pg::PgResult;
 
 constexpr std::size_t kRowsPerBatch = 1000; // answers of a batch (~30 bytes a row) fit the socket buffer
-constexpr const char* kInsertStatement = "orvo_import_row";
+// The unnamed statement: replaced by the next import on the connection, nothing else runs meanwhile.
+constexpr const char* kInsertStatement = "";
 
 std::string lowered(std::string_view name) {
     std::string text(name);
