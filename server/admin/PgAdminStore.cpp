@@ -11,7 +11,6 @@
 #include "server/store/postgres/PgConnection.h"
 #include "server/store/postgres/PgSchema.h"
 
-#include <algorithm>
 #include <cctype>
 #include <deque>
 #include <unordered_set>

@@ -3,6 +3,7 @@
 #include "server/Store.h"
 #include "server/admin/AdminStore.h"
 
+#include <charconv>
 #include <optional>
 
 #include <algorithm>
@@ -207,8 +208,11 @@ public:
     bool insertRow(const std::vector<std::string>& values, std::size_t line, RowFailure& failure) override {
         for (size_t f = 0; f < values.size(); ++f) {
             const Column& column = m_table->columns[static_cast<size_t>(m_columns[f])];
-            if (column.kind == ColumnKind::Integer)
-                m_insert.bind(static_cast<int>(f + 1), static_cast<std::int64_t>(std::stoll(values[f])));
+            std::int64_t number = 0;
+            const std::string& value = values[f];
+            if (column.kind == ColumnKind::Integer &&
+                std::from_chars(value.data(), value.data() + value.size(), number).ec == std::errc())
+                m_insert.bind(static_cast<int>(f + 1), number);
             else
                 m_insert.bind(static_cast<int>(f + 1), std::string_view(values[f]));
         }
