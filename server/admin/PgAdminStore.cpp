@@ -171,7 +171,10 @@ public:
         pointers.reserve(values.size());
         for (size_t f = 0; f < values.size(); ++f) {
             if (values[f].find('\0') != std::string::npos) {
-                // libpq would cut the value short at the NUL and store something else.
+                // libpq would cut the value short at the NUL and store something else. A row sent
+                // earlier and refused is the first error, so the batch is read first.
+                if (!collect(failure))
+                    return false;
                 failure = {line, m_table->columns[static_cast<size_t>(m_columns[f])].name,
                            "a NUL character cannot be stored", false};
                 return false;
