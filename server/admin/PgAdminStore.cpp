@@ -2,9 +2,9 @@
 //
 // Tables are described from the SQLite schema (the PostgreSQL schema is the same column for column), so
 // both back-ends give the same header, the same column names in their original case and the same
-// checks; the database's own column list is compared with it first. Import rows are sent through
-// libpq's pipeline mode, a prepared statement with every value bound: the rows of a batch travel
-// without waiting for each answer, and the first refused one is still known by its line.
+// checks; the database's own column list is compared with it first. Import rows travel as COPY data in
+// text format (every value escaped, never SQL text), about twice as fast as a pipeline of bound
+// INSERTs; PostgreSQL names the line of COPY data it refused, which maps back to the file's line.
 #include "server/Schema.h"
 #include "server/admin/AdminStore.h"
 #include "server/admin/PgDump.h"
@@ -12,7 +12,7 @@
 #include "server/store/postgres/PgSchema.h"
 
 #include <cctype>
-#include <deque>
+#include <cstdlib>
 #include <unordered_set>
 
 namespace orvo::server::admin {
@@ -21,9 +21,7 @@ namespace {
 using pg::PgParams;
 using pg::PgResult;
 
-constexpr std::size_t kRowsPerBatch = 1000; // answers of a batch (~30 bytes a row) fit the socket buffer
-// The unnamed statement: replaced by the next import on the connection, nothing else runs meanwhile.
-constexpr const char* kInsertStatement = "";
+constexpr std::size_t kCopyChunkBytes = 256 * 1024; // COPY data is sent in chunks of about this size
 
 std::string lowered(std::string_view name) {
     std::string text(name);
@@ -50,6 +48,36 @@ std::string keyColumn(const std::string& detail) {
         return {};
     const size_t end = detail.find_first_of(",)", open + 5);
     return end == std::string::npos ? std::string() : detail.substr(open + 5, end - open - 5);
+}
+
+// The line of COPY data an error happened on ("COPY rules, line 57, column lsh: ..."), or 0.
+std::size_t copyLine(const std::string& context) {
+    const size_t at = context.find(", line ");
+    if (context.rfind("COPY ", 0) != 0 || at == std::string::npos)
+        return 0;
+    return static_cast<std::size_t>(std::strtoull(context.c_str() + at + 7, nullptr, 10));
+}
+
+// One value in COPY's text format: backslash, tab, line feed and carriage return escaped.
+void appendCopyValue(std::string& out, std::string_view value) {
+    for (char c : value) {
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            out += c;
+        }
+    }
 }
 
 class PgAdminStore final : public AdminStore {
@@ -118,6 +146,8 @@ public:
                      std::string& error) override {
         m_table = &table;
         m_columns = columns;
+        m_copyLines.clear();
+        m_data.clear();
         if (!m_conn.exec("BEGIN", error))
             return false;
         // References to the table are checked at commit, so a file that brings back every row still
@@ -126,36 +156,38 @@ public:
             !m_conn.exec(("SET CONSTRAINTS ALL DEFERRED; DELETE FROM " + identifier(table.name)).c_str(),
                          error))
             return false;
-        std::string sql = "INSERT INTO " + identifier(table.name) + "(";
-        std::string values;
+        std::string sql = "COPY " + identifier(table.name) + "(";
+        m_references.assign(columns.size(), {});
         const Column* numbered = nullptr; // the row key, when the file leaves it out
         for (const Column& c : table.columns)
             if (c.rowKey)
                 numbered = &c;
-        m_references.assign(columns.size(), {});
         for (size_t i = 0; i < columns.size(); ++i) {
             const Column& c = table.columns[static_cast<size_t>(columns[i])];
             if (&c == numbered)
                 numbered = nullptr;
             sql += (i ? ", " : "") + identifier(c.name);
-            values += (i ? ", $" : "$") + std::to_string(i + 1);
             if (!c.refTable.empty() && !loadReferences(c, m_references[i], error))
                 return false;
         }
+        m_nextKey = 0;
         if (numbered) {
-            // As SQLite numbers a row without its INTEGER PRIMARY KEY: one more than the largest.
-            sql += ", " + identifier(numbered->name);
-            values += ", (SELECT coalesce(max(" + identifier(numbered->name) + "), 0) + 1 FROM " +
-                      identifier(table.name) + ")";
+            // Numbered as SQLite numbers rows without their INTEGER PRIMARY KEY: one more than the
+            // largest. The lock keeps other writers from taking those numbers meanwhile (readers go on).
+            const std::string name = identifier(table.name), key = identifier(numbered->name);
+            if (!m_conn.exec(("LOCK TABLE " + name + " IN SHARE ROW EXCLUSIVE MODE").c_str(), error))
+                return false;
+            const PgResult largest = m_conn.query(
+                ("SELECT coalesce(max(" + key + "), 0) FROM " + name).c_str(), PgParams(), error);
+            if (!largest)
+                return false;
+            m_nextKey = largest.row(0).integer(0) + 1;
+            sql += ", " + key;
         }
-        sql += ") VALUES(" + values + ")";
-        PgResult prepared(PQprepare(m_conn.handle(), kInsertStatement, sql.c_str(), 0, nullptr));
-        if (!prepared || PQresultStatus(prepared.raw()) != PGRES_COMMAND_OK) {
-            error = "cannot prepare the insert: " + m_conn.lastError();
-            return false;
-        }
-        if (!PQenterPipelineMode(m_conn.handle())) {
-            error = "cannot send rows in a pipeline: " + m_conn.lastError();
+        sql += ") FROM STDIN";
+        const PgResult copy(PQexec(m_conn.handle(), sql.c_str()));
+        if (!copy || PQresultStatus(copy.raw()) != PGRES_COPY_IN) {
+            error = "cannot start the copy: " + m_conn.lastError();
             return false;
         }
         return true;
@@ -167,38 +199,31 @@ public:
     }
 
     bool insertRow(const std::vector<std::string>& values, std::size_t line, RowFailure& failure) override {
-        std::vector<const char*> pointers;
-        pointers.reserve(values.size());
         for (size_t f = 0; f < values.size(); ++f) {
             if (values[f].find('\0') != std::string::npos) {
-                // libpq would cut the value short at the NUL and store something else. A row sent
-                // earlier and refused is the first error, so the batch is read first.
-                if (!collect(failure))
+                // COPY's text format cannot carry a NUL: refused rather than stored as something else,
+                // unless a row before it was refused already (the first error is the one reported).
+                if (!endCopy(failure))
                     return false;
                 failure = {line, m_table->columns[static_cast<size_t>(m_columns[f])].name,
                            "a NUL character cannot be stored", false};
                 return false;
             }
-            pointers.push_back(values[f].c_str());
+            if (f)
+                m_data += '\t';
+            appendCopyValue(m_data, values[f]);
         }
-        if (!PQsendQueryPrepared(m_conn.handle(), kInsertStatement, static_cast<int>(pointers.size()),
-                                 pointers.data(), nullptr, nullptr, 0)) {
-            failure = {line, {}, m_conn.lastError(), false};
-            return false;
-        }
-        m_sentLines.push_back(line);
-        return m_sentLines.size() < kRowsPerBatch || collect(failure);
+        if (m_nextKey)
+            m_data += '\t' + std::to_string(m_nextKey++);
+        m_data += '\n';
+        m_copyLines.push_back(line);
+        return m_data.size() < kCopyChunkBytes || send(failure);
     }
 
     bool finishRows(RowFailure& failure) override {
-        if (!collect(failure))
-            return false;
-        if (!PQexitPipelineMode(m_conn.handle())) {
-            failure.message = m_conn.lastError();
-            return false;
-        }
         // After a large import, so the planner knows the table's new shape.
-        return m_conn.exec(("ANALYZE " + identifier(m_table->name)).c_str(), failure.message);
+        return endCopy(failure) &&
+               m_conn.exec(("ANALYZE " + identifier(m_table->name)).c_str(), failure.message);
     }
 
     bool commitImport(bool& danglingReferences, std::string& error) override {
@@ -238,45 +263,47 @@ private:
                    error) >= 0;
     }
 
-    // Ends the batch sent so far and reads its answers; the first refused row fails the import.
-    bool collect(RowFailure& failure) {
-        PGconn* conn = m_conn.handle();
-        if (m_sentLines.empty())
+    // Hands the rows gathered so far to libpq (which blocks while the server is behind, never longer
+    // than the connection lasts). Refusals arrive when the copy ends.
+    bool send(RowFailure& failure) {
+        if (m_data.empty())
             return true;
-        if (!PQpipelineSync(conn)) {
-            failure = {m_sentLines.front(), {}, m_conn.lastError(), false};
+        if (PQputCopyData(m_conn.handle(), m_data.data(), static_cast<int>(m_data.size())) != 1) {
+            failure = {0, {}, "cannot send the rows: " + m_conn.lastError(), false};
             return false;
         }
-        bool refused = false;
-        for (const std::size_t line : m_sentLines) {
-            PgResult result(PQgetResult(conn));
-            const ExecStatusType status = result ? PQresultStatus(result.raw()) : PGRES_FATAL_ERROR;
-            if (!result) {
-                failure = {line, {}, "connection lost: " + m_conn.lastError(), false};
-                return false;
-            }
-            PgResult end(PQgetResult(conn)); // each statement's answers end with a null result
-            if (status == PGRES_FATAL_ERROR && !refused) {
-                refused = true;
-                describeRefusal(result.raw(), line, failure);
-            }
-        }
-        m_sentLines.clear();
-        PgResult sync(PQgetResult(conn));
-        if (!refused && (!sync || PQresultStatus(sync.raw()) != PGRES_PIPELINE_SYNC)) {
-            failure = {0, {}, "unexpected answer from the database: " + m_conn.lastError(), false};
-            return false;
-        }
-        return !refused;
+        m_data.clear();
+        return true;
     }
 
-    void describeRefusal(const PGresult* result, std::size_t line, RowFailure& failure) {
+    // Sends the rest of the rows and ends the copy; the first row the database refused fails it.
+    bool endCopy(RowFailure& failure) {
+        if (!send(failure))
+            return false;
+        if (PQputCopyEnd(m_conn.handle(), nullptr) != 1) {
+            failure = {0, {}, "cannot end the copy: " + m_conn.lastError(), false};
+            return false;
+        }
+        const PgResult done(PQgetResult(m_conn.handle()));
+        while (PGresult* rest = PQgetResult(m_conn.handle()))
+            PQclear(rest);
+        if (done && PQresultStatus(done.raw()) == PGRES_COMMAND_OK)
+            return true;
+        if (done)
+            describeRefusal(done.raw(), failure);
+        else
+            failure = {0, {}, m_conn.lastError(), false};
+        return false;
+    }
+
+    void describeRefusal(const PGresult* result, RowFailure& failure) {
         const std::string state = errorField(result, PG_DIAG_SQLSTATE);
         const std::string detail = errorField(result, PG_DIAG_MESSAGE_DETAIL);
         std::string column = errorField(result, PG_DIAG_COLUMN_NAME);
         if (column.empty())
             column = keyColumn(detail);
-        failure.line = line;
+        const std::size_t copied = copyLine(errorField(result, PG_DIAG_CONTEXT));
+        failure.line = copied >= 1 && copied <= m_copyLines.size() ? m_copyLines[copied - 1] : 0;
         failure.column.clear();
         for (const Column& c : m_table->columns)
             if (lowered(c.name) == column)
@@ -294,7 +321,9 @@ private:
     const TableInfo* m_table = nullptr;
     std::vector<int> m_columns;
     std::vector<std::unordered_set<std::string>> m_references; // indexed like the import's columns
-    std::deque<std::size_t> m_sentLines;                       // the rows of the batch not answered yet
+    std::vector<std::size_t> m_copyLines;                      // the file's line of each row of COPY data
+    std::string m_data;                                        // COPY data not handed to libpq yet
+    std::int64_t m_nextKey = 0; // the next row key to give, when the file has none
 };
 
 } // namespace

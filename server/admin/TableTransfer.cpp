@@ -135,6 +135,10 @@ bool importTable(AdminStore& store, std::string_view table, std::string_view fil
         return false;
     // A row the back-end refused, perhaps one sent earlier: its line, and the field of the column named.
     auto refused = [&](const RowFailure& failure) {
+        if (failure.line == 0) { // not about a row: the connection, say
+            error = failure.message;
+            return false;
+        }
         size_t field = 1;
         for (size_t f = 0; f < columns.size(); ++f)
             if (info.columns[static_cast<size_t>(columns[f])].name == failure.column)
@@ -192,7 +196,7 @@ bool importTable(AdminStore& store, std::string_view table, std::string_view fil
         return false;
     }
     if (!store.finishRows(failure))
-        return failure.line ? refused(failure) : (error = failure.message, false);
+        return refused(failure);
     bool danglingReferences = false;
     if (!store.commitImport(danglingReferences, error)) {
         if (options.replace && danglingReferences)

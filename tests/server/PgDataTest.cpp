@@ -125,13 +125,20 @@ TEST_F(PgData, ExportsMatchSqliteByteForByteAndImportsAreAllOrNothing) {
         << run.err;
     EXPECT_EQ(scalarOn(pg, "SELECT count(*) || '/' || sum(lsh) FROM rules"), before);
 
-    // Good files are applied alike on both back-ends: the whole table replaced (orders still refer to
-    // its rows), then a GBK file that leaves the serial number to the database.
+    // Good files are applied alike on both back-ends: an odd customer name, the whole rules table
+    // replaced (orders still refer to its rows), then a GBK file that leaves the serial number to the
+    // database.
     const std::string good = dir.path + "/good.csv";
     writeAll(good, rules);
     writeAll(dir.path + "/more.csv", "kind,khh,set_date,valid_date,status_text\n3," + customer +
                                          ",2026.12.07,2026.12.31,\xD3\xD0\xD0\xA7\n");
+    // A name holding what COPY's text format escapes (tab, backslash, line break) and CSV quoting.
+    const std::string odd = dir.path + "/odd.csv";
+    writeAll(odd, "khh,name,yyb,branch\n999900000001,\"a\tb\\c\nd \"\"e\"\"\"," +
+                      scalarOn(pg, "SELECT yyb || ',' || branch FROM customers ORDER BY khh LIMIT 1") + "\n");
     for (const std::string& db : {sqlite, pg}) {
+        run = counterd({"import", "customers", odd, "--db", db});
+        EXPECT_EQ(run.code, 0) << run.err;
         run = counterd({"import", "rules", good, "--db", db, "--replace"});
         EXPECT_EQ(run.code, 0) << run.err;
         EXPECT_NE(run.err.find(std::to_string(lines - 1) + " rows imported"), std::string::npos) << run.err;
