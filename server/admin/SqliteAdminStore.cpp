@@ -1,13 +1,13 @@
-// The table and maintenance subcommands' SQL for a SQLite database file.
+// The table and maintenance subcommands' SQL for a SQLite database file, and the description of the
+// tables from the SQLite schema that both back-ends use.
 #include "server/Schema.h"
 #include "server/Store.h"
 #include "server/admin/AdminStore.h"
 
-#include <charconv>
-#include <optional>
-
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <optional>
 
 namespace orvo::server::admin {
 namespace {

@@ -55,11 +55,15 @@ void writeAll(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
+std::string exportPath(const std::string& dir, const char* side, const std::string& table) {
+    return dir + "/" + side + "-" + table + ".csv";
+}
+
 // Every table exported from both back-ends, the rows of both databases compared through their CSV.
 void expectSameExports(const std::string& dir, const std::string& sqlite, const std::string& pg,
                        const std::string& when) {
     for (const std::string& table : server::admin::importableTables()) {
-        const std::string left = dir + "/sqlite-" + table + ".csv", right = dir + "/pg-" + table + ".csv";
+        const std::string left = exportPath(dir, "sqlite", table), right = exportPath(dir, "pg", table);
         for (const auto& [db, file] : {std::pair{sqlite, left}, std::pair{pg, right}}) {
             std::remove(file.c_str());
             const ProgramRun run = counterd({"export", table, file, "--db", db});
