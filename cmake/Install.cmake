@@ -54,6 +54,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 # Dependencies from the programs' and libraries' own needs; the private folder holds ours.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/bin)
+# "orvo-counterd backup" of a PostgreSQL database runs pg_dump.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS postgresql-client)
 # The configuration under /etc is the administrator's: an upgrade keeps their changes.
 if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
   set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/conffiles)

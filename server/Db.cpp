@@ -22,7 +22,7 @@ Db& Db::operator=(Db&& other) noexcept {
 
 bool Db::open(const std::string& path, bool readOnly, std::string& error) {
     close();
-    if (!readOnly) {
+    if (!readOnly && path != ":memory:") {
         // Created by us first, owner-only: it holds password hashes and every customer's data. SQLite
         // gives its -wal, -shm and journal files the permissions of the database file.
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);

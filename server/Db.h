@@ -20,7 +20,8 @@ public:
     Db(Db&& other) noexcept;
     Db& operator=(Db&& other) noexcept;
 
-    // Opens (and with create, creates) the file; sets WAL, a busy time-out and foreign keys.
+    // Opens (and with create, creates) the file; sets WAL, a busy time-out and foreign keys. ":memory:"
+    // is a private database in memory, as SQLite names it.
     bool open(const std::string& path, bool readOnly, std::string& error);
     void close();
     bool isOpen() const { return m_db != nullptr; }

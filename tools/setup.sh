@@ -6,7 +6,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libsqlite3-dev libsodium-dev libssl-dev libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libasio-dev openssl file dpkg-dev libxlsxwriter-dev qt6-l10n-tools qt6-tools-dev
-  libpq-dev postgresql
+  libpq-dev postgresql postgresql-client
   fonts-wqy-microhei
 )
 missing=()

@@ -1,7 +1,11 @@
 // Import of 100,000 stop-loss / take-profit rules from CSV into a fresh database: parsing, checking
-// every value and reference, inserting and indexing, in one transaction.
+// every value and reference, inserting and indexing, in one transaction. The same file into a SQLite
+// file and into a PostgreSQL database of a throwaway cluster (skipped without PostgreSQL).
 #include "server/Store.h"
+#include "server/admin/AdminStore.h"
 #include "server/admin/TableTransfer.h"
+#include "server/store/postgres/PgConnection.h"
+#include "tests/support/PgCluster.h"
 
 #include <benchmark/benchmark.h>
 
@@ -14,6 +18,15 @@ namespace {
 using namespace orvo::server;
 
 constexpr int kRules = 100000;
+
+constexpr const char* kYyb = "JGBM,JGJC,JGLB\n0101,b,1\n";
+
+std::string customersCsv() {
+    std::string customers = "khh,name,yyb,branch\n";
+    for (int i = 0; i < 10; ++i)
+        customers += "01010000000" + std::to_string(i) + ",c,0101,0101\n";
+    return customers;
+}
 
 std::string rulesCsv() {
     std::string csv =
@@ -39,13 +52,12 @@ void BM_ImportRules(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         const std::string path = dir + "/import" + std::to_string(run++) + ".db";
-        std::string error, customers = "khh,name,yyb,branch\n";
-        for (int i = 0; i < 10; ++i)
-            customers += "01010000000" + std::to_string(i) + ",c,0101,0101\n";
+        std::string error;
+        const std::string customers = customersCsv();
         Db db;
         std::size_t rows = 0;
         if (!prepareStore(path, nullptr, error) || !db.open(path, false, error) ||
-            !admin::importTable(db, "YYB", "yyb.csv", "JGBM,JGJC,JGLB\n0101,b,1\n", {}, rows, error) ||
+            !admin::importTable(db, "YYB", "yyb.csv", kYyb, {}, rows, error) ||
             !admin::importTable(db, "customers", "customers.csv", customers, {}, rows, error)) {
             state.SkipWithError(error.c_str());
             break;
@@ -60,5 +72,38 @@ void BM_ImportRules(benchmark::State& state) {
     std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_ImportRules)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_ImportRulesPostgres(benchmark::State& state) {
+    static orvo::test::PgCluster cluster;
+    std::string error;
+    if (orvo::test::PgCluster::binDir().empty() || (!cluster.running() && !cluster.start(error))) {
+        state.SkipWithError(("no PostgreSQL cluster: " + error).c_str());
+        return;
+    }
+    const std::string csv = rulesCsv();
+    int run = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const std::string name = "import" + std::to_string(run++);
+        pg::PgConnection admin;
+        std::size_t rows = 0;
+        std::unique_ptr<admin::AdminStore> store;
+        if (!admin.open(cluster.conninfo(), error) ||
+            !admin.exec(("CREATE DATABASE " + name).c_str(), error) ||
+            !(store = admin::openPgAdminStore(cluster.conninfo(name), true, error)) ||
+            !admin::importTable(*store, "YYB", "yyb.csv", kYyb, {}, rows, error) ||
+            !admin::importTable(*store, "customers", "customers.csv", customersCsv(), {}, rows, error)) {
+            state.SkipWithError(error.c_str());
+            break;
+        }
+        state.ResumeTiming();
+        if (!admin::importTable(*store, "rules", "rules.csv", csv, {}, rows, error) || rows != kRules) {
+            state.SkipWithError(error.c_str());
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * kRules);
+}
+BENCHMARK(BM_ImportRulesPostgres)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 } // namespace

@@ -1,42 +1,42 @@
+#include "server/admin/AdminStore.h"
 #include "server/admin/Commands.h"
-
-#include "server/Store.h"
 #include "server/store/StoreSource.h"
 
 #include <cstdio>
 
 namespace orvo::server::admin {
 
-void addDbOption(CLI::App& command, std::string& path, bool postgresAllowed) {
+void addDbOption(CLI::App& command, std::string& path) {
     command.add_option("--db", path,
-                       postgresAllowed
-                           ? "SQLite database file or PostgreSQL URI (default: the server's --db); "
-                             "the schema is created when missing"
-                           : "SQLite database file (default: the server's --db); created when missing");
+                       "SQLite database file or PostgreSQL URI (default: the server's --db); "
+                       "the schema is created when missing");
 }
 
-bool resolveDb(const CommandContext& context, std::string& path, bool postgresAllowed) {
+bool resolveDb(const CommandContext& context, std::string& path) {
     if (path.empty() && context.defaultDb)
         path = *context.defaultDb;
     if (path.empty()) {
         std::fprintf(stderr, "orvo-counterd: --db is required\n");
         return false;
     }
-    if (!postgresAllowed && isPostgresTarget(path)) {
-        // Never taken for a file name: that would create a stray SQLite file named after the URI.
-        std::fprintf(stderr, "orvo-counterd: this command works on a SQLite database file only\n");
-        return false;
-    }
     return true;
 }
 
-bool openForCommand(const std::string& path, Db& db) {
+void printDbError(const std::string& target, const std::string& error) {
+    std::fprintf(stderr, "orvo-counterd: %s: %s\n", redactedTarget(target).c_str(), error.c_str());
+}
+
+std::unique_ptr<AdminStore> openForCommand(const std::string& target, bool prepare) {
     std::string error;
-    if (!prepareStore(path, nullptr, error) || !db.open(path, false, error)) {
-        std::fprintf(stderr, "orvo-counterd: %s: %s\n", path.c_str(), error.c_str());
-        return false;
-    }
-    return true;
+    std::unique_ptr<AdminStore> store = openAdminStore(target, prepare, error);
+    if (!store)
+        printDbError(target, error);
+    return store;
+}
+
+std::unique_ptr<AdminStore> openAdminStore(const std::string& target, bool prepare, std::string& error) {
+    return isPostgresTarget(target) ? openPgAdminStore(target, prepare, error)
+                                    : openSqliteAdminStore(target, prepare, error);
 }
 
 } // namespace orvo::server::admin

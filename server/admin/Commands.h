@@ -3,11 +3,12 @@
 // whole command line (and configuration file) has been read.
 #pragma once
 
-#include "server/Db.h"
+#include "server/admin/AdminStore.h"
 
 #include <CLI/CLI.hpp>
 
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace orvo::server::admin {
@@ -26,13 +27,14 @@ inline constexpr int kExitDone = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
-// Adds the --db option of a subcommand (one that also takes a PostgreSQL target says so).
-void addDbOption(CLI::App& command, std::string& path, bool postgresAllowed = false);
-// The subcommand's database: its own --db, else the serving one; prints why not and returns false
-// (a PostgreSQL target too, unless the subcommand works on one).
-bool resolveDb(const CommandContext& context, std::string& path, bool postgresAllowed = false);
-// Opens the database for a subcommand, creating a missing one with the current schema. Prints the
-// reason and returns false when it cannot (an older schema version too: migrate brings it forward).
-bool openForCommand(const std::string& path, Db& db);
+// Adds the --db option of a subcommand: a SQLite file or a PostgreSQL target (see isPostgresTarget).
+void addDbOption(CLI::App& command, std::string& path);
+// The subcommand's database: its own --db, else the serving one; prints why not and returns false.
+bool resolveDb(const CommandContext& context, std::string& path);
+// Prints "orvo-counterd: TARGET: error", any password in the target hidden.
+void printDbError(const std::string& target, const std::string& error);
+// Opens the database for a table or maintenance subcommand (see openAdminStore); prints the reason
+// and returns nullptr when it cannot (an older schema version too: migrate brings it forward).
+std::unique_ptr<AdminStore> openForCommand(const std::string& target, bool prepare = true);
 
 } // namespace orvo::server::admin

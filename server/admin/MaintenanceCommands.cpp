@@ -1,7 +1,7 @@
 // backup FILE | migrate
 #include "server/Schema.h"
-#include "server/admin/AdminStore.h"
 #include "server/admin/Commands.h"
+#include "server/store/StoreSource.h"
 
 #include <cstdio>
 #include <memory>
@@ -23,11 +23,11 @@ int backupCommand(const CommandContext& context, MaintenanceArgs& args) {
                      args.file.c_str());
         return kExitFailed;
     }
-    Db db;
-    std::string error;
-    if (!openForCommand(args.db, db))
+    const std::unique_ptr<AdminStore> store = openForCommand(args.db);
+    if (!store)
         return kExitFailed;
-    if (!backupTo(db, args.file, error)) {
+    std::string error;
+    if (!store->backupTo(args.file, error)) {
         std::fprintf(stderr, "orvo-counterd: backup to %s: %s\n", args.file.c_str(), error.c_str());
         return kExitFailed;
     }
@@ -37,23 +37,20 @@ int backupCommand(const CommandContext& context, MaintenanceArgs& args) {
 int migrateCommand(const CommandContext& context, MaintenanceArgs& args) {
     if (!resolveDb(context, args.db))
         return kExitUsage;
-    Db db;
+    const std::unique_ptr<AdminStore> store = openForCommand(args.db, false);
+    if (!store)
+        return kExitFailed;
     std::string error;
     int from = 0;
-    if (!db.open(args.db, false, error) || !readSchemaVersion(db, from, error)) {
-        std::fprintf(stderr, "orvo-counterd: %s: %s\n", args.db.c_str(), error.c_str());
+    if (!store->migrate(from, error)) {
+        printDbError(args.db, error + "; nothing changed");
         return kExitFailed;
     }
-    if (from == 0) // a missing file: created at the current version, as every subcommand does
-        return openForCommand(args.db, db) ? kExitDone : kExitFailed;
-    if (!migrateSchema(db, from, error)) {
-        std::fprintf(stderr, "orvo-counterd: %s: %s; nothing changed\n", args.db.c_str(), error.c_str());
-        return kExitFailed;
-    }
+    const std::string target = redactedTarget(args.db);
     if (from == kSchemaVersion)
-        std::fprintf(stderr, "orvo-counterd: %s is at schema version %d already\n", args.db.c_str(), from);
-    else
-        std::fprintf(stderr, "orvo-counterd: %s migrated from schema version %d to %d\n", args.db.c_str(),
+        std::fprintf(stderr, "orvo-counterd: %s is at schema version %d already\n", target.c_str(), from);
+    else if (from != 0)
+        std::fprintf(stderr, "orvo-counterd: %s migrated from schema version %d to %d\n", target.c_str(),
                      from, kSchemaVersion);
     return kExitDone;
 }

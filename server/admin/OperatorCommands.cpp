@@ -99,7 +99,7 @@ std::unique_ptr<OperatorStore> openOperatorStore(const std::string& db) {
 // Opens the database and checks the name; the work then runs with both.
 int withOperator(const CommandContext& context, OperatorArgs& args,
                  const std::function<int(OperatorStore&)>& work) {
-    if (!resolveDb(context, args.db, true))
+    if (!resolveDb(context, args.db))
         return kExitUsage;
     if (!validName(args.name)) {
         std::fprintf(stderr,
@@ -132,7 +132,7 @@ int addCommand(const CommandContext& context, OperatorArgs& args) {
 }
 
 void listCommand(const CommandContext& context, std::string& dbPath, int& code) {
-    if (!resolveDb(context, dbPath, true)) {
+    if (!resolveDb(context, dbPath)) {
         code = kExitUsage;
         return;
     }
@@ -164,7 +164,7 @@ void addOperatorCommands(CLI::App& app, const CommandContext& context) {
     auto named = [&](const char* name, const char* help) {
         CLI::App* command = group->add_subcommand(name, help);
         command->add_option("NAME", args->name, "operator name")->required();
-        addDbOption(*command, args->db, true);
+        addDbOption(*command, args->db);
         return command;
     };
 
@@ -215,7 +215,7 @@ void addOperatorCommands(CLI::App& app, const CommandContext& context) {
 
     CLI::App* list =
         group->add_subcommand("list", "list the operators (name, enabled, branches, groups, last login)");
-    addDbOption(*list, args->db, true);
+    addDbOption(*list, args->db);
     list->callback([context, args] {
         *context.chosen = [context, args] {
             int code = kExitFailed;

@@ -1,5 +1,4 @@
 // tables | export TABLE FILE | import TABLE FILE
-#include "server/admin/AdminStore.h"
 #include "server/admin/Commands.h"
 #include "server/admin/TableTransfer.h"
 
@@ -65,11 +64,11 @@ bool writeFile(const std::string& path, const std::string& text) {
 int exportCommand(const CommandContext& context, TableArgs& args) {
     if (!resolveDb(context, args.db))
         return kExitUsage;
-    Db db;
-    std::string csv, error;
-    if (!openForCommand(args.db, db))
+    const std::unique_ptr<AdminStore> store = openForCommand(args.db);
+    if (!store)
         return kExitFailed;
-    if (!exportTable(db, args.table, csv, error)) {
+    std::string csv, error;
+    if (!exportTable(*store, args.table, csv, error)) {
         std::fprintf(stderr, "orvo-counterd: %s\n", error.c_str());
         return kExitFailed;
     }
@@ -85,12 +84,12 @@ int importCommand(const CommandContext& context, TableArgs& args) {
     std::string csv, error;
     if (!readFile(args.file, csv))
         return kExitFailed;
-    Db db;
-    if (!openForCommand(args.db, db))
+    const std::unique_ptr<AdminStore> store = openForCommand(args.db);
+    if (!store)
         return kExitFailed;
     const auto start = std::chrono::steady_clock::now();
     std::size_t rows = 0;
-    if (!importTable(db, args.table, args.file, csv, options, rows, error)) {
+    if (!importTable(*store, args.table, args.file, csv, options, rows, error)) {
         std::fprintf(stderr, "orvo-counterd: %s\norvo-counterd: nothing imported\n", error.c_str());
         return kExitFailed;
     }
@@ -112,8 +111,7 @@ void addTableCommands(CLI::App& app, const CommandContext& context) {
         *context.chosen = [context, args] {
             if (!resolveDb(context, args->db))
                 return kExitUsage;
-            Db db;
-            if (!openForCommand(args->db, db))
+            if (!openForCommand(args->db))
                 return kExitFailed;
             for (const std::string& name : importableTables())
                 std::printf("%s\n", name.c_str());

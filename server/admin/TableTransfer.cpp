@@ -68,42 +68,35 @@ std::string where(std::string_view file, size_t line, size_t field) {
     return std::string(file) + ":" + std::to_string(line) + ":" + std::to_string(field) + ": ";
 }
 
-// The column a constraint message names ("UNIQUE constraint failed: rules.lsh"), or empty.
-std::string constraintColumn(const std::string& message) {
-    const size_t dot = message.rfind('.');
-    if (dot == std::string::npos)
-        return {};
-    size_t end = message.find_first_of(", ", dot);
-    return message.substr(dot + 1, end == std::string::npos ? std::string::npos : end - dot - 1);
-}
-
 } // namespace
 
-bool exportTable(Db& db, std::string_view table, std::string& csv, std::string& error) {
+bool exportTable(AdminStore& store, std::string_view table, std::string& csv, std::string& error) {
     TableInfo info;
-    if (!describeTable(db, table, info, error))
+    if (!store.describe(table, info, error))
         return false;
     csv.clear();
-    std::vector<std::string_view> fields;
+    std::vector<std::string_view> header;
     for (const Column& c : info.columns)
-        fields.push_back(c.name);
-    appendCsvRecord(csv, fields);
-    return exportRows(
-        db, info,
-        [&](const Statement& row) {
-            for (size_t i = 0; i < fields.size(); ++i)
-                fields[i] = row.text(static_cast<int>(i));
-            appendCsvRecord(csv, fields);
+        header.push_back(c.name);
+    appendCsvRecord(csv, header);
+    return store.exportRows(
+        info,
+        [&csv](const std::vector<std::string_view>& values) {
+            appendCsvRecord(csv, values);
             return true;
         },
         error);
 }
 
-bool importTable(Db& db, std::string_view table, std::string_view fileName, std::string_view csv,
+bool exportTable(Db& db, std::string_view table, std::string& csv, std::string& error) {
+    return exportTable(*sqliteAdminStore(db), table, csv, error);
+}
+
+bool importTable(AdminStore& store, std::string_view table, std::string_view fileName, std::string_view csv,
                  const ImportOptions& options, std::size_t& rows, std::string& error) {
     rows = 0;
     TableInfo info;
-    if (!describeTable(db, table, info, error))
+    if (!store.describe(table, info, error))
         return false;
     if (options.encoding == FileEncoding::Utf8 && csv.starts_with("\xEF\xBB\xBF"))
         csv.remove_prefix(3);
@@ -138,18 +131,26 @@ bool importTable(Db& db, std::string_view table, std::string_view fileName, std:
             return false;
         }
 
-    Transaction tx(db);
-    if (!tx.ok()) {
-        error = "database is busy: " + db.lastError();
+    if (!store.beginImport(info, columns, options.replace, error))
         return false;
-    }
-    ImportStatements stmts;
-    if (!prepareImport(db, info, columns, stmts, error))
+    // A row the back-end refused, perhaps one sent earlier: its line, and the field of the column named.
+    auto refused = [&](const RowFailure& failure) {
+        if (failure.line == 0) { // not about a row: the connection, say
+            error = failure.message;
+            return false;
+        }
+        size_t field = 1;
+        for (size_t f = 0; f < columns.size(); ++f)
+            if (info.columns[static_cast<size_t>(columns[f])].name == failure.column)
+                field = f + 1;
+        error = where(fileName, failure.line, field) +
+                (failure.column.empty() ? "" : "column " + failure.column + ": ") +
+                (failure.duplicate ? "duplicate key (" + failure.message + ")" : failure.message);
         return false;
-    if (options.replace && !deleteAllRows(db, info, error))
-        return false;
+    };
 
     std::string converted;
+    RowFailure failure;
     while (reader.next(fields, error)) {
         const size_t line = reader.line();
         if (fields.size() == 1 && fields[0].empty() && columns.size() > 1)
@@ -172,46 +173,43 @@ bool importTable(Db& db, std::string_view table, std::string_view fileName, std:
             } else if (!utf8FitsGbk(fields[f])) {
                 return fail("not UTF-8 text that GBK can hold");
             }
-            const std::string& value = fields[f];
+            std::string& value = fields[f];
             if (const char* problem = valueProblem(column, value))
                 return fail(std::string(problem) + " ('" + value.substr(0, 40) + "')");
-            if (stmts.references[f].handle() && !(value.empty() && column.emptyAllowed) &&
-                !referenceExists(stmts.references[f], value))
-                return fail("'" + value + "' is not in " + column.refTable + "." + column.refColumn);
+            if (!column.refTable.empty() && !(value.empty() && column.emptyAllowed)) {
+                bool exists = false;
+                if (!store.referenceExists(f, value, exists, error))
+                    return false;
+                if (!exists)
+                    return fail("'" + value + "' is not in " + column.refTable + "." + column.refColumn);
+            }
             std::int64_t number = 0;
             if (column.kind == ColumnKind::Integer && parseInteger(value, number))
-                stmts.insert.bind(static_cast<int>(f + 1), number);
-            else
-                stmts.insert.bind(static_cast<int>(f + 1), std::string_view(value));
+                value = std::to_string(number); // "+7" and "007" are stored as 7 by either back-end
         }
-        if (!stmts.insert.execute()) {
-            const std::string message = db.lastError();
-            const std::string name = constraintColumn(message);
-            size_t field = 1;
-            for (size_t f = 0; f < columns.size(); ++f)
-                if (info.columns[static_cast<size_t>(columns[f])].name == name)
-                    field = f + 1;
-            const bool duplicate = (sqlite3_extended_errcode(db.handle()) & 0xFF) == SQLITE_CONSTRAINT &&
-                                   message.find("UNIQUE") != std::string::npos;
-            error = where(fileName, line, field) + (name.empty() ? "" : "column " + name + ": ") +
-                    (duplicate ? "duplicate key (" + message + ")" : message);
-            return false;
-        }
+        if (!store.insertRow(fields, line, failure))
+            return refused(failure);
         ++rows;
     }
     if (!error.empty()) {
         error = where(fileName, reader.line(), reader.field()) + error;
         return false;
     }
-    if (rows > 0 && !refreshStatistics(db, info, error))
-        return false;
-    if (!tx.commit(error)) {
-        if (options.replace && error.find("FOREIGN KEY") != std::string::npos)
+    if (!store.finishRows(failure))
+        return refused(failure);
+    bool danglingReferences = false;
+    if (!store.commitImport(danglingReferences, error)) {
+        if (options.replace && danglingReferences)
             error = std::string(fileName) + ": rows of other tables refer to " + info.name +
                     " rows the file does not bring back; nothing imported";
         return false;
     }
     return true;
+}
+
+bool importTable(Db& db, std::string_view table, std::string_view fileName, std::string_view csv,
+                 const ImportOptions& options, std::size_t& rows, std::string& error) {
+    return importTable(*sqliteAdminStore(db), table, fileName, csv, options, rows, error);
 }
 
 } // namespace orvo::server::admin

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "server/Db.h"
+#include "server/admin/AdminStore.h"
 
 #include <cstddef>
 #include <string>
@@ -17,11 +18,14 @@ struct ImportOptions {
 };
 
 // Writes the table as UTF-8 CSV with a header row of its column names.
+bool exportTable(AdminStore& store, std::string_view table, std::string& csv, std::string& error);
 bool exportTable(Db& db, std::string_view table, std::string& csv, std::string& error);
 
 // Reads CSV text (header row of column names, any order; a column left out takes its default) into
 // the table in one transaction. A bad row changes nothing; error then reads
 // "FILE:LINE:FIELD: column NAME: reason" (FIELD counts from 1).
+bool importTable(AdminStore& store, std::string_view table, std::string_view fileName, std::string_view csv,
+                 const ImportOptions& options, std::size_t& rows, std::string& error);
 bool importTable(Db& db, std::string_view table, std::string_view fileName, std::string_view csv,
                  const ImportOptions& options, std::size_t& rows, std::string& error);
 

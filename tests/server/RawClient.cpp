@@ -75,15 +75,18 @@ bool RawClient::sendRaw(const std::string& bytes) {
 }
 
 Reply RawClient::call(std::uint32_t function, const Items& items) {
+    if (!sendRequest(function, items))
+        return {};
+    return readReply();
+}
+
+bool RawClient::sendRequest(std::uint32_t function, const Items& items) {
     std::string out;
     proto::FrameBuilder builder(out);
     proto::AddRequestHead(builder, ++m_seq, function);
     for (const auto& [tag, value] : items)
         builder.Add(tag, value);
-    if (builder.Finish() != proto::Error::None || !sendRaw(out))
-        return {};
-    Reply reply = readReply();
-    return reply;
+    return builder.Finish() == proto::Error::None && sendRaw(out);
 }
 
 Reply RawClient::readReply() {

@@ -47,6 +47,8 @@ public:
     // Sends one request and reads its reply (rows, then E). complete is false when the connection
     // closed or timed out first.
     Reply call(std::uint32_t function, const Items& items = {});
+    // Sends one request without reading its reply (readReply reads it later).
+    bool sendRequest(std::uint32_t function, const Items& items = {});
     bool login(const std::string& name, const std::string& password);
 
     bool sendRaw(const std::string& bytes);

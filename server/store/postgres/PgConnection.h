@@ -69,6 +69,7 @@ public:
     const char* columnName(int col) const { return PQfname(m_result.get(), col); }
     PgRow row(int index) const { return PgRow(m_result.get(), index); }
     std::int64_t affected() const;
+    const PGresult* raw() const { return m_result.get(); }
 
 private:
     std::unique_ptr<PGresult, PgResultFree> m_result;

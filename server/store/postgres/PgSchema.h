@@ -16,6 +16,12 @@ bool readPgSchemaVersion(PgConnection& conn, int& version, std::string& error);
 // at once against the same database take turns. Fails when the database holds another schema version.
 bool createPgSchema(PgConnection& conn, std::string& error);
 
+// Brings a database of an older schema version forward to the current one, step by step as the SQLite
+// schema's migration does, in one transaction (PostgreSQL's DDL is transactional: a failed step changes
+// nothing). from says the version found; an empty database gets the current schema, a current one is
+// left as it is, a newer one is refused.
+bool migratePgSchema(PgConnection& conn, int& from, std::string& error);
+
 // True when the operators table holds no row (a fresh database that --demo may seed).
 bool isPgEmpty(PgConnection& conn, bool& empty, std::string& error);
 
