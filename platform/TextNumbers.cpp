@@ -183,6 +183,60 @@ std::string PriceToText(double value, int minDecimals, int maxDecimals) {
     return std::string(PriceToText(value, minDecimals, maxDecimals, buffer));
 }
 
+bool TextToTenThousandths(std::string_view text, long long& value) {
+    constexpr std::size_t kMaxWholeDigits = 9;
+    constexpr int kDecimals = 4;
+    std::size_t i = !text.empty() && text[0] == '-' ? 1 : 0;
+    const std::size_t wholeStart = i;
+    long long units = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9' && i - wholeStart < kMaxWholeDigits)
+        units = units * 10 + (text[i++] - '0');
+    if (i == wholeStart)
+        return false;
+    int decimals = 0;
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && decimals < kDecimals) {
+            units = units * 10 + (text[i++] - '0');
+            ++decimals;
+        }
+        if (decimals == 0)
+            return false;
+    }
+    if (i != text.size())
+        return false; // more digits than taken, or anything else
+    for (; decimals < kDecimals; ++decimals)
+        units *= 10;
+    value = wholeStart ? -units : units;
+    return true;
+}
+
+std::string_view TenThousandthsToText(long long value, int minDecimals, RealTextBuffer& buffer) {
+    constexpr int kDecimals = 4;
+    minDecimals = std::clamp(minDecimals, 0, kDecimals);
+    char* p = buffer.bytes;
+    unsigned long long magnitude =
+        value < 0 ? 0ull - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
+    if (value < 0)
+        *p++ = '-';
+    p = std::to_chars(p, buffer.bytes + sizeof buffer.bytes, magnitude / 10000).ptr;
+    unsigned fraction = static_cast<unsigned>(magnitude % 10000);
+    int decimals = kDecimals;
+    while (decimals > minDecimals && fraction % 10 == 0) {
+        fraction /= 10;
+        --decimals;
+    }
+    if (decimals > 0) {
+        *p++ = '.';
+        for (int i = decimals - 1; i >= 0; --i) {
+            p[i] = static_cast<char>('0' + fraction % 10);
+            fraction /= 10;
+        }
+        p += decimals;
+    }
+    return {buffer.bytes, static_cast<std::size_t>(p - buffer.bytes)};
+}
+
 long RealToLong(double value) {
     if (std::isnan(value))
         return 0;

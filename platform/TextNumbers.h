@@ -33,6 +33,15 @@ std::string_view RealToText(double value, int decimals, RealTextBuffer& buffer);
 std::string PriceToText(double value, int minDecimals, int maxDecimals);
 std::string_view PriceToText(double value, int minDecimals, int maxDecimals, RealTextBuffer& buffer);
 
+// Prices as exact decimals: a count of ten-thousandths. Reads only the plain form "[-]digits[.digits]"
+// with one to nine digits before the point and one to four after it (or none and no point), the whole
+// text and nothing else; false for any other text, which TextToDouble still reads. A price and an offset
+// read this way add and subtract exactly, and the sum's PriceToText(sum, minDecimals, 4) text is exactly
+// that of the doubles TextToDouble gives (their rounding errors stay far below half a ten-thousandth).
+bool TextToTenThousandths(std::string_view text, long long& value);
+// PriceToText(value / 10^4, minDecimals, 4, buffer) for a count of ten-thousandths, without a double.
+std::string_view TenThousandthsToText(long long value, int minDecimals, RealTextBuffer& buffer);
+
 // A double cut toward zero into a long; NaN gives 0 and out-of-range values clamp.
 long RealToLong(double value);
 
