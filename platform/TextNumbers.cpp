@@ -90,7 +90,7 @@ std::size_t fastFixed(double value, int decimals, char* out) {
 
 } // namespace
 
-long TextToLong(std::string_view text) {
+long detail::TextToLongGeneral(std::string_view text) {
     text = skipSpace(text);
     bool negative = false;
     if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
@@ -214,27 +214,33 @@ bool TextToTenThousandths(std::string_view text, long long& value) {
 std::string_view TenThousandthsToText(long long value, int minDecimals, RealTextBuffer& buffer) {
     constexpr int kDecimals = 4;
     minDecimals = std::clamp(minDecimals, 0, kDecimals);
-    char* p = buffer.bytes;
     unsigned long long magnitude =
         value < 0 ? 0ull - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
-    if (value < 0)
-        *p++ = '-';
-    p = std::to_chars(p, buffer.bytes + sizeof buffer.bytes, magnitude / 10000).ptr;
-    unsigned fraction = static_cast<unsigned>(magnitude % 10000);
+    // Digits from the last one back: the fraction's four (trailing zeros dropped down to minDecimals),
+    // then the whole number's, then the sign.
+    char* const end = buffer.bytes + 32;
+    char* p = end;
+    auto fraction = static_cast<unsigned>(magnitude % 10000);
+    magnitude /= 10000;
     int decimals = kDecimals;
     while (decimals > minDecimals && fraction % 10 == 0) {
         fraction /= 10;
         --decimals;
     }
     if (decimals > 0) {
-        *p++ = '.';
-        for (int i = decimals - 1; i >= 0; --i) {
-            p[i] = static_cast<char>('0' + fraction % 10);
+        for (int i = 0; i < decimals; ++i) {
+            *--p = static_cast<char>('0' + fraction % 10);
             fraction /= 10;
         }
-        p += decimals;
+        *--p = '.';
     }
-    return {buffer.bytes, static_cast<std::size_t>(p - buffer.bytes)};
+    do {
+        *--p = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (value < 0)
+        *--p = '-';
+    return {p, static_cast<std::size_t>(end - p)};
 }
 
 long RealToLong(double value) {

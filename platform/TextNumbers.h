@@ -7,9 +7,25 @@
 
 namespace orvo {
 
+namespace detail {
+long TextToLongGeneral(std::string_view text);
+}
+
 // Leading white space, an optional sign, decimal digits; stops at the first other byte. No digits gives 0;
-// a value beyond the range of long is clamped to LONG_MIN / LONG_MAX.
-long TextToLong(std::string_view text);
+// a value beyond the range of long is clamped to LONG_MIN / LONG_MAX. Inline for the text nearly every
+// received number is: up to 18 plain digits, which cannot overflow.
+inline long TextToLong(std::string_view text) {
+    if (text.empty() || text.size() > 18)
+        return detail::TextToLongGeneral(text);
+    unsigned long long value = 0;
+    for (const char c : text) {
+        const auto digit = static_cast<unsigned char>(c - '0');
+        if (digit > 9)
+            return detail::TextToLongGeneral(text);
+        value = value * 10 + digit;
+    }
+    return static_cast<long>(value);
+}
 
 // Leading white space, then the longest prefix that reads as a decimal number ("1.5e3", "-.5", "inf");
 // nothing readable gives 0.0.
