@@ -115,44 +115,46 @@ public:
         const std::string_view strValidDate = fix.GetItemView(1836, -1);
         const long nSerial = orvo::TextToLong(strSerial);
         const long nDirection = orvo::TextToLong(strDirection);
-
-        rec.SetFieldLong(m_serial, nSerial);
-        rec.SetFieldText(m_customer, strCustomer);
-        rec.SetFieldText(m_name, fix.GetItemView(613, -1));
-        rec.SetFieldText(m_statusText, fix.GetItemView(830, -1));
-        rec.SetFieldText(m_triggerText, m_triggerStates.Text(orvo::TextToLong(strTriggerState)).view());
-        rec.SetFieldText(m_contract, fix.GetItemView(719, -1));
-        rec.SetFieldText(m_directionText, m_directions.Text(CodeTextToInteger(strDirection)).view());
-        rec.SetFieldLong(m_lots, fix.GetLong(684, -1));
-        rec.SetFieldText(m_price, strPrice);
-
         // Offsets from the order price, each column on its own offset tag.
         const OrderPrice price(strPrice);
-        SetStopPrice(rec, m_profitTrigger, nDirection, price, fix.GetItemView(1796, -1), true);
-        SetStopPrice(rec, m_profitOrder, nDirection, price, fix.GetItemView(1797, -1), true);
-        SetStopPrice(rec, m_lossTrigger, nDirection, price, fix.GetItemView(1798, -1), false);
-        SetStopPrice(rec, m_lossOrder, nDirection, price, fix.GetItemView(1799, -1), false);
+        orvo::RealTextBuffer stopPrices[4]; // formatted on the stack, copied once into the cells
 
-        rec.SetFieldText(m_profitTicks, fix.GetItemView(742, -1));
-        rec.SetFieldText(m_lossTicks, fix.GetItemView(745, -1));
-        rec.SetFieldText(m_setTime, fix.GetItemView(750, -1));
-        rec.SetFieldText(m_setDate, strSetDate);
-        rec.SetFieldText(m_validDate, strValidDate);
-        rec.SetFieldText(m_khh, strCustomer);
-        rec.SetFieldLong(m_lsh, nSerial);
-        rec.SetFieldText(m_cfzt, strTriggerState);
-        rec.SetFieldText(m_wtdlb, fix.GetItemView(7153, -1));
-        rec.SetFieldText(m_wtrq, strSetDate);
-        rec.SetFieldText(m_yxrq, strValidDate);
+        using Write = FieldWrite;
+        const FieldWrite writes[] = {
+            Write::Long(m_serial, nSerial),
+            Write::Text(m_customer, strCustomer),
+            Write::Text(m_name, fix.GetItemView(613, -1)),
+            Write::Text(m_statusText, fix.GetItemView(830, -1)),
+            Write::Text(m_triggerText, m_triggerStates.Text(orvo::TextToLong(strTriggerState)).view()),
+            Write::Text(m_contract, fix.GetItemView(719, -1)),
+            Write::Text(m_directionText, m_directions.Text(CodeTextToInteger(strDirection)).view()),
+            Write::Long(m_lots, fix.GetLong(684, -1)),
+            Write::Text(m_price, strPrice),
+            Write::Text(m_profitTrigger,
+                        price.StopText(nDirection, fix.GetItemView(1796, -1), true, stopPrices[0])),
+            Write::Text(m_profitOrder,
+                        price.StopText(nDirection, fix.GetItemView(1797, -1), true, stopPrices[1])),
+            Write::Text(m_lossTrigger,
+                        price.StopText(nDirection, fix.GetItemView(1798, -1), false, stopPrices[2])),
+            Write::Text(m_lossOrder,
+                        price.StopText(nDirection, fix.GetItemView(1799, -1), false, stopPrices[3])),
+            Write::Text(m_profitTicks, fix.GetItemView(742, -1)),
+            Write::Text(m_lossTicks, fix.GetItemView(745, -1)),
+            Write::Text(m_setTime, fix.GetItemView(750, -1)),
+            Write::Text(m_setDate, strSetDate),
+            Write::Text(m_validDate, strValidDate),
+            Write::Text(m_khh, strCustomer),
+            Write::Long(m_lsh, nSerial),
+            Write::Text(m_cfzt, strTriggerState),
+            Write::Text(m_wtdlb, fix.GetItemView(7153, -1)),
+            Write::Text(m_wtrq, strSetDate),
+            Write::Text(m_yxrq, strValidDate),
+        };
+        // The whole row in one call: one look-up of the row, no call per cell.
+        rec.SetFields(writes);
     }
 
 private:
-    static void SetStopPrice(CMemRecord& rec, int field, long direction, const OrderPrice& price,
-                             std::string_view offset, bool takeProfit) {
-        orvo::RealTextBuffer buffer; // formatted on the stack, copied once into the cell
-        rec.SetFieldText(field, price.StopText(direction, offset, takeProfit, buffer));
-    }
-
     const int m_serial, m_customer, m_name, m_statusText, m_triggerText, m_contract, m_directionText, m_lots,
         m_price, m_profitTrigger, m_profitOrder, m_lossTrigger, m_lossOrder, m_profitTicks, m_lossTicks,
         m_setTime, m_setDate, m_validDate, m_khh, m_lsh, m_cfzt, m_wtdlb, m_wtrq, m_yxrq;

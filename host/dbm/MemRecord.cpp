@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -239,27 +240,43 @@ double cellDouble(const RecordSchema& schema, const std::byte* row, int field) {
     return 0.0;
 }
 
-// Stores `text` (no NUL inside) in column `index` of `row`: as it is in a text column, read as a number
-// in a number column.
-// The column's packed cell entry (offset and type, range-checked once) is all a write needs: the column's
-// description is not touched.
+// Stores `text` (no NUL inside) in a cell: as it is in a text column, read as a number in a number column.
+// The column's packed cell entry (offset and type) is all a write needs: its description is not touched.
+inline void writeText(const RecordSchema::Cell& cell, std::byte* cells, std::string_view text) {
+    switch (cell.type) {
+    case FieldType::Text:
+        textCell(cells, cell.offset).assign(text);
+        break; // never cut: the width is for display
+    case FieldType::Integer:
+        longCell(cells, cell.offset) = orvo::TextToLong(text);
+        break;
+    case FieldType::Real:
+        realCell(cells, cell.offset) = orvo::TextToDouble(text);
+        break;
+    }
+}
+
+inline void writeLong(const RecordSchema::Cell& cell, std::byte* cells, long value) {
+    switch (cell.type) {
+    case FieldType::Text:
+        textCell(cells, cell.offset) = std::to_string(value);
+        break;
+    case FieldType::Integer:
+        longCell(cells, cell.offset) = value;
+        break;
+    case FieldType::Real:
+        realCell(cells, cell.offset) = static_cast<double>(value);
+        break;
+    }
+}
+
+// Column `index` of `row`, range-checked once; false (nothing written) without either.
 template <class SetImpl> BOOL setTextAt(SetImpl& d, int index, std::string_view text, int row) {
     const RecordSchema::Cell* cell = d.schema.CellAt(index);
     std::byte* cells = d.rowAt(row);
     if (!cell || !cells)
         return FALSE;
-    const std::size_t offset = cell->offset;
-    switch (cell->type) {
-    case FieldType::Text:
-        textCell(cells, offset).assign(text);
-        break; // never cut: the width is for display
-    case FieldType::Integer:
-        longCell(cells, offset) = orvo::TextToLong(text);
-        break;
-    case FieldType::Real:
-        realCell(cells, offset) = orvo::TextToDouble(text);
-        break;
-    }
+    writeText(*cell, cells, text);
     d.changed();
     return TRUE;
 }
@@ -269,27 +286,33 @@ template <class SetImpl> BOOL setLongAt(SetImpl& d, int index, long value, int r
     std::byte* cells = d.rowAt(row);
     if (!cell || !cells)
         return FALSE;
-    const std::size_t offset = cell->offset;
-    switch (cell->type) {
-    case FieldType::Text:
-        textCell(cells, offset) = std::to_string(value);
-        break;
-    case FieldType::Integer:
-        longCell(cells, offset) = value;
-        break;
-    case FieldType::Real:
-        realCell(cells, offset) = static_cast<double>(value);
-        break;
-    }
+    writeLong(*cell, cells, value);
     d.changed();
     return TRUE;
 }
 
-std::string_view upToNul(std::string_view value) {
-    // What a C string of these bytes would say: they end at the first NUL.
-    if (!value.empty())
-        if (const void* nul = std::memchr(value.data(), '\0', value.size()))
-            value = value.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - value.data()));
+[[gnu::always_inline]] inline std::string_view upToNul(std::string_view value) {
+    // What a C string of these bytes would say: they end at the first NUL. Cells are mostly a few bytes
+    // long, where a call to memchr costs more than the search: eight bytes at a time inline, the rest by
+    // bytes, and memchr only for long texts.
+    constexpr std::size_t kInlineBytes = 64;
+    const char* const data = value.data();
+    const std::size_t size = value.size();
+    if (size > kInlineBytes) {
+        if (const void* nul = std::memchr(data, '\0', size))
+            return value.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - data));
+        return value;
+    }
+    std::size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, data + i, 8);
+        if (((word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull) != 0)
+            break; // a NUL among these eight: the byte loop below finds the first
+    }
+    for (; i < size; ++i)
+        if (data[i] == '\0')
+            return value.substr(0, i);
     return value;
 }
 
@@ -422,6 +445,27 @@ BOOL CMemRecord::SetFieldText(int field, std::string_view value, int row) {
 
 BOOL CMemRecord::SetFieldLong(int field, long value, int row) {
     return setLongAt(*m_impl, field, value, row);
+}
+
+BOOL CMemRecord::SetFields(std::span<const FieldWrite> writes, int row) {
+    Impl& d = *m_impl;
+    std::byte* cells = d.rowAt(row);
+    if (!cells)
+        return FALSE;
+    std::size_t written = 0;
+    for (const FieldWrite& write : writes) {
+        const RecordSchema::Cell* cell = d.schema.CellAt(write.field);
+        if (!cell)
+            continue;
+        if (write.isNumber)
+            writeLong(*cell, cells, write.number);
+        else
+            writeText(*cell, cells, upToNul(write.text));
+        ++written;
+    }
+    if (written > 0)
+        d.changed();
+    return written == writes.size() ? TRUE : FALSE;
 }
 
 CString CMemRecord::GetString(LPCTSTR field, int row) const {
