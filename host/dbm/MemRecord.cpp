@@ -1,10 +1,12 @@
 #include "host/dbm/MemRecord.h"
 
 #include "host/dbm/RecordSchema.h"
+#include "host/dbm/TextCell.h"
 #include "platform/TextNumbers.h"
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -17,8 +19,10 @@ using orvo::dbm::RecordSchema;
 
 constexpr int kMaxPriceDecimals = 4;
 
-std::string& textAt(std::byte* row, std::size_t offset) {
-    return *std::launder(reinterpret_cast<std::string*>(row + offset));
+using orvo::dbm::TextCell;
+
+TextCell& textAt(std::byte* row, std::size_t offset) {
+    return *std::launder(reinterpret_cast<TextCell*>(row + offset));
 }
 
 // Storage for the rows of one record set: rows carved from chunks that grow with the set. A row once
@@ -39,7 +43,7 @@ public:
         Release();
         m_schema = &schema;
         m_rowSize = (std::max<std::size_t>(schema.RowSize(), 1) + 7) & ~std::size_t{7}; // 8-byte cells
-        m_textBytes = schema.TextOffsets().size() * sizeof(std::string); // text cells come first
+        m_textBytes = schema.TextOffsets().size() * sizeof(TextCell); // text cells come first
     }
     // Destroys every row built and frees the chunks: no row may be in use.
     void Release() {
@@ -47,7 +51,7 @@ public:
             for (Chunk& chunk : m_chunks)
                 for (std::size_t i = 0; i < chunk.built; ++i)
                     for (const std::size_t offset : m_schema->TextOffsets())
-                        textAt(chunk.data.get() + m_rowSize * i, offset).~basic_string();
+                        textAt(chunk.data.get() + m_rowSize * i, offset).~TextCell();
         m_chunks.clear();
         Recycle();
     }
@@ -82,7 +86,7 @@ public:
         ++chunk.built;
         std::memset(row, 0, m_rowSize);
         for (const std::size_t offset : m_schema->TextOffsets())
-            new (row + offset) std::string();
+            new (row + offset) TextCell();
         return row;
     }
     // A row no longer in the set; it stays built for the next Take.
@@ -99,7 +103,7 @@ private:
 
     std::byte* Empty(std::byte* row) const {
         for (const std::size_t offset : m_schema->TextOffsets())
-            textAt(row, offset).clear();
+            textAt(row, offset).Clear();
         std::memset(row + m_textBytes, 0, m_rowSize - m_textBytes);
         return row;
     }
@@ -115,7 +119,7 @@ private:
 
 } // namespace
 
-// Rows are blocks of RowSize() bytes from the row pool: text cells are std::string objects built in
+// Rows are blocks of RowSize() bytes from the row pool: text cells are TextCell objects built in
 // place, integer cells long, real cells double, each at the offset the schema gives. The vector holds one
 // pointer per row, so Append and Delete move pointers, never cells.
 struct CMemData::Impl {
@@ -155,11 +159,11 @@ struct CMemData::Impl {
     std::byte* newRow() { return pool.Take(); }
     std::byte* copyRow(const std::byte* source) {
         std::byte* row = pool.Take();
-        std::memcpy(row + schema.TextOffsets().size() * sizeof(std::string),
-                    source + schema.TextOffsets().size() * sizeof(std::string),
-                    schema.RowSize() - schema.TextOffsets().size() * sizeof(std::string)); // the numbers
+        const std::size_t textBytes = schema.TextOffsets().size() * sizeof(TextCell);
+        std::memcpy(row + textBytes, source + textBytes, schema.RowSize() - textBytes); // the numbers
         for (const std::size_t offset : schema.TextOffsets())
-            textAt(row, offset) = *std::launder(reinterpret_cast<const std::string*>(source + offset));
+            textAt(row, offset)
+                .Assign(std::launder(reinterpret_cast<const TextCell*>(source + offset))->View());
         return row;
     }
     void freeRow(std::byte* row) { pool.Give(row); }
@@ -181,11 +185,11 @@ struct CMemData::Impl {
 
 namespace {
 
-std::string& textCell(std::byte* row, std::size_t offset) {
-    return *std::launder(reinterpret_cast<std::string*>(row + offset));
+TextCell& textCell(std::byte* row, std::size_t offset) {
+    return *std::launder(reinterpret_cast<TextCell*>(row + offset));
 }
-const std::string& textCell(const std::byte* row, std::size_t offset) {
-    return *std::launder(reinterpret_cast<const std::string*>(row + offset));
+std::string_view textCell(const std::byte* row, std::size_t offset) {
+    return std::launder(reinterpret_cast<const TextCell*>(row + offset))->View();
 }
 long& longCell(std::byte* row, std::size_t offset) {
     return *std::launder(reinterpret_cast<long*>(row + offset));
@@ -205,7 +209,7 @@ CString cellString(const RecordSchema& schema, const std::byte* row, int field) 
     const std::size_t offset = schema.Offset(field);
     switch (info.type) {
     case FieldType::Text:
-        return CString(std::string_view(textCell(row, offset)));
+        return CString(textCell(row, offset));
     case FieldType::Integer:
         return CString(std::to_string(longCell(row, offset)));
     case FieldType::Real:
@@ -245,7 +249,7 @@ double cellDouble(const RecordSchema& schema, const std::byte* row, int field) {
 inline void writeText(const RecordSchema::Cell& cell, std::byte* cells, std::string_view text) {
     switch (cell.type) {
     case FieldType::Text:
-        textCell(cells, cell.offset).assign(text);
+        textCell(cells, cell.offset).Assign(text);
         break; // never cut: the width is for display
     case FieldType::Integer:
         longCell(cells, cell.offset) = orvo::TextToLong(text);
@@ -259,7 +263,11 @@ inline void writeText(const RecordSchema::Cell& cell, std::byte* cells, std::str
 inline void writeLong(const RecordSchema::Cell& cell, std::byte* cells, long value) {
     switch (cell.type) {
     case FieldType::Text:
-        textCell(cells, cell.offset) = std::to_string(value);
+        char digits[24];
+        textCell(cells, cell.offset)
+            .Assign(std::string_view(
+                digits,
+                static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, value).ptr - digits)));
         break;
     case FieldType::Integer:
         longCell(cells, cell.offset) = value;
