@@ -117,7 +117,47 @@ long detail::TextToLongGeneral(std::string_view text) {
     return value == LONG_MIN ? LONG_MAX : -value;
 }
 
+namespace {
+
+// "[-]digits[.digits]" and nothing else, at most 15 digits: the digits are exact in a double and so is the
+// power of ten, so one division rounds the value correctly, which is what the general reading gives.
+bool plainDecimal(std::string_view text, double& value) {
+    constexpr std::size_t kMaxDigits = 15;
+    std::size_t i = !text.empty() && text[0] == '-' ? 1 : 0;
+    const std::size_t start = i;
+    std::uint64_t digits = 0;
+    std::size_t count = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9' && count < kMaxDigits) {
+        digits = digits * 10 + static_cast<std::uint64_t>(text[i++] - '0');
+        ++count;
+    }
+    if (i == start)
+        return false;
+    std::size_t decimals = 0;
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && count < kMaxDigits) {
+            digits = digits * 10 + static_cast<std::uint64_t>(text[i++] - '0');
+            ++count;
+            ++decimals;
+        }
+        if (decimals == 0)
+            return false;
+    }
+    if (i != text.size())
+        return false;
+    constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                  1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const double magnitude = static_cast<double>(digits) / kPowers[decimals];
+    value = start ? -magnitude : magnitude;
+    return true;
+}
+
+} // namespace
+
 double TextToDouble(std::string_view text) {
+    if (double plain = 0.0; plainDecimal(text, plain))
+        return plain;
     text = skipSpace(text);
     bool negative = false;
     if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
