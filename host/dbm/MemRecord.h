@@ -113,6 +113,8 @@ public:
     CString GetCellString(long row, int field) const;
     long GetCellLong(long row, int field) const;
     double GetCellDouble(long row, int field) const;
+    // The sum of GetCellLong(row, field) over `rows`, for totals over a whole list without a call per row.
+    long long SumCellLongs(int field, std::span<const long> rows) const;
     // The bytes of a text cell without a copy (empty for other columns and bad indexes); valid until the
     // cell or the set changes.
     std::string_view GetCellText(long row, int field) const;

@@ -13,6 +13,30 @@
 
 namespace orvo::dbm {
 
+// What a C string of these bytes would say: they end at the first NUL. Eight bytes at a time inline, and
+// memchr only for long texts, where it pays for its call.
+inline std::string_view UpToNul(std::string_view bytes) {
+    constexpr std::size_t kInlineSearch = 64;
+    const char* const data = bytes.data();
+    const std::size_t size = bytes.size();
+    if (size > kInlineSearch) {
+        if (const void* nul = std::memchr(data, '\0', size))
+            return bytes.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - data));
+        return bytes;
+    }
+    std::size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, data + i, 8);
+        if (((word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull) != 0)
+            break; // a NUL among these eight: the byte loop below finds the first
+    }
+    for (; i < size; ++i)
+        if (data[i] == '\0')
+            return bytes.substr(0, i);
+    return bytes;
+}
+
 class alignas(8) TextCell {
 public:
     static constexpr std::size_t kInlineBytes = 15;
@@ -36,6 +60,16 @@ public:
             SetHeapSize(0);
         else
             m_bytes[kInlineBytes] = 0;
+    }
+
+    // Assign(UpToNul(bytes)). A short text is checked for a NUL in the words that copy it.
+    void AssignUpToNul(std::string_view bytes) {
+        const std::size_t size = bytes.size();
+        if (size <= kInlineBytes && !OnHeap() && CopyShortWithoutNul(m_bytes, bytes.data(), size)) {
+            m_bytes[kInlineBytes] = static_cast<char>(size);
+            return;
+        }
+        Assign(UpToNul(bytes));
     }
 
     // The text may lie anywhere, this cell's own bytes included.
@@ -132,6 +166,40 @@ private:
             to[size / 2] = middle;
             to[size - 1] = last;
         }
+    }
+
+    static bool HasNul(std::uint64_t word) {
+        return ((word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull) != 0;
+    }
+    static bool HasNul(std::uint32_t word) { return ((word - 0x01010101u) & ~word & 0x80808080u) != 0; }
+
+    // CopyShort when the bytes hold no NUL; false (nothing stored) when they do.
+    static bool CopyShortWithoutNul(char* to, const char* from, std::size_t size) {
+        if (size >= 8) {
+            std::uint64_t head, tail;
+            std::memcpy(&head, from, 8);
+            std::memcpy(&tail, from + size - 8, 8);
+            if (HasNul(head) || HasNul(tail))
+                return false;
+            std::memcpy(to, &head, 8);
+            std::memcpy(to + size - 8, &tail, 8);
+        } else if (size >= 4) {
+            std::uint32_t head, tail;
+            std::memcpy(&head, from, 4);
+            std::memcpy(&tail, from + size - 4, 4);
+            if (HasNul(head) || HasNul(tail))
+                return false;
+            std::memcpy(to, &head, 4);
+            std::memcpy(to + size - 4, &tail, 4);
+        } else if (size > 0) {
+            const char first = from[0], middle = from[size / 2], last = from[size - 1];
+            if (first == '\0' || middle == '\0' || last == '\0')
+                return false;
+            to[0] = first;
+            to[size / 2] = middle;
+            to[size - 1] = last;
+        }
+        return true;
     }
 
     char m_bytes[16];

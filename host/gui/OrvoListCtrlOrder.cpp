@@ -139,10 +139,11 @@ std::vector<long> COrvoListCtrl::GetShownRecordRows() const {
     if (!m_pModel || !m_pRecord)
         return rows;
     const int lines = m_pModel->rowCount();
+    const long records = m_pRecord->GetRecordCount();
     rows.reserve(static_cast<size_t>(lines));
     for (int line = 0; line < lines; ++line) {
         const long row = m_pModel->RecordRow(line);
-        if (row >= 0 && row < m_pRecord->GetRecordCount())
+        if (row >= 0 && row < records)
             rows.push_back(row);
     }
     return rows;
