@@ -252,32 +252,41 @@ bool TextToTenThousandths(std::string_view text, long long& value) {
 }
 
 std::string_view TenThousandthsToText(long long value, int minDecimals, RealTextBuffer& buffer) {
-    constexpr int kDecimals = 4;
-    minDecimals = std::clamp(minDecimals, 0, kDecimals);
+    static constexpr char kPairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    minDecimals = std::clamp(minDecimals, 0, 4);
     unsigned long long magnitude =
         value < 0 ? 0ull - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
-    // Digits from the last one back: the fraction's four (trailing zeros dropped down to minDecimals),
-    // then the whole number's, then the sign.
+    const auto fraction = static_cast<unsigned>(magnitude % 10000);
+    magnitude /= 10000;
+    // Digits from the last one back, two at a time: the fraction's four (trailing zeros dropped down to
+    // minDecimals), the point, the whole number's, then the sign.
+    char digits[4];
+    std::memcpy(digits, kPairs + 2 * (fraction / 100), 2);
+    std::memcpy(digits + 2, kPairs + 2 * (fraction % 100), 2);
+    int decimals = 4;
+    while (decimals > minDecimals && digits[decimals - 1] == '0')
+        --decimals;
     char* const end = buffer.bytes + 32;
     char* p = end;
-    auto fraction = static_cast<unsigned>(magnitude % 10000);
-    magnitude /= 10000;
-    int decimals = kDecimals;
-    while (decimals > minDecimals && fraction % 10 == 0) {
-        fraction /= 10;
-        --decimals;
-    }
     if (decimals > 0) {
-        for (int i = 0; i < decimals; ++i) {
-            *--p = static_cast<char>('0' + fraction % 10);
-            fraction /= 10;
-        }
+        p -= decimals;
+        std::memcpy(p, digits, sizeof digits); // what lies past `end` is room of the buffer, not the text
         *--p = '.';
     }
-    do {
-        *--p = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
+    while (magnitude >= 100) {
+        p -= 2;
+        std::memcpy(p, kPairs + 2 * (magnitude % 100), 2);
+        magnitude /= 100;
+    }
+    if (magnitude >= 10) {
+        p -= 2;
+        std::memcpy(p, kPairs + 2 * magnitude, 2);
+    } else {
+        *--p = static_cast<char>('0' + magnitude);
+    }
     if (value < 0)
         *--p = '-';
     return {p, static_cast<std::size_t>(end - p)};
