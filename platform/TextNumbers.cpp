@@ -223,34 +223,6 @@ std::string PriceToText(double value, int minDecimals, int maxDecimals) {
     return std::string(PriceToText(value, minDecimals, maxDecimals, buffer));
 }
 
-bool TextToTenThousandths(std::string_view text, long long& value) {
-    constexpr std::size_t kMaxWholeDigits = 9;
-    constexpr int kDecimals = 4;
-    std::size_t i = !text.empty() && text[0] == '-' ? 1 : 0;
-    const std::size_t wholeStart = i;
-    long long units = 0;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9' && i - wholeStart < kMaxWholeDigits)
-        units = units * 10 + (text[i++] - '0');
-    if (i == wholeStart)
-        return false;
-    int decimals = 0;
-    if (i < text.size() && text[i] == '.') {
-        ++i;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && decimals < kDecimals) {
-            units = units * 10 + (text[i++] - '0');
-            ++decimals;
-        }
-        if (decimals == 0)
-            return false;
-    }
-    if (i != text.size())
-        return false; // more digits than taken, or anything else
-    for (; decimals < kDecimals; ++decimals)
-        units *= 10;
-    value = wholeStart ? -units : units;
-    return true;
-}
-
 std::string_view TenThousandthsToText(long long value, int minDecimals, RealTextBuffer& buffer) {
     static constexpr char kPairs[] =
         "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
@@ -262,18 +234,20 @@ std::string_view TenThousandthsToText(long long value, int minDecimals, RealText
     const auto fraction = static_cast<unsigned>(magnitude % 10000);
     magnitude /= 10000;
     // Digits from the last one back, two at a time: the fraction's four (trailing zeros dropped down to
-    // minDecimals), the point, the whole number's, then the sign.
-    char digits[4];
-    std::memcpy(digits, kPairs + 2 * (fraction / 100), 2);
-    std::memcpy(digits + 2, kPairs + 2 * (fraction % 100), 2);
-    int decimals = 4;
-    while (decimals > minDecimals && digits[decimals - 1] == '0')
-        --decimals;
+    // minDecimals; counted on the number, not read back from the bytes just written), the point, the whole
+    // number's, then the sign.
+    const int zeros = fraction % 10 != 0     ? 0
+                      : fraction % 100 != 0  ? 1
+                      : fraction % 1000 != 0 ? 2
+                      : fraction != 0        ? 3
+                                             : 4;
+    const int decimals = std::max(minDecimals, 4 - zeros);
     char* const end = buffer.bytes + 32;
     char* p = end;
     if (decimals > 0) {
         p -= decimals;
-        std::memcpy(p, digits, sizeof digits); // what lies past `end` is room of the buffer, not the text
+        std::memcpy(p, kPairs + 2 * (fraction / 100), 2);     // all four: what lies past `end` is room of the
+        std::memcpy(p + 2, kPairs + 2 * (fraction % 100), 2); // buffer, not part of the text
         *--p = '.';
     }
     while (magnitude >= 100) {

@@ -54,7 +54,33 @@ std::string_view PriceToText(double value, int minDecimals, int maxDecimals, Rea
 // text and nothing else; false for any other text, which TextToDouble still reads. A price and an offset
 // read this way add and subtract exactly, and the sum's PriceToText(sum, minDecimals, 4) text is exactly
 // that of the doubles TextToDouble gives (their rounding errors stay far below half a ten-thousandth).
-bool TextToTenThousandths(std::string_view text, long long& value);
+inline bool TextToTenThousandths(std::string_view text, long long& value) {
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    const bool negative = p != end && *p == '-';
+    p += negative ? 1 : 0;
+    const char* const whole = p;
+    unsigned long long units = 0; // unsigned: an over-long text wraps harmlessly before it is refused
+    while (p != end && static_cast<unsigned char>(*p - '0') <= 9)
+        units = units * 10 + static_cast<unsigned char>(*p++ - '0');
+    if (p == whole || p - whole > 9)
+        return false;
+    long decimals = 0;
+    if (p != end) {
+        if (*p++ != '.')
+            return false;
+        const char* const fraction = p;
+        while (p != end && static_cast<unsigned char>(*p - '0') <= 9)
+            units = units * 10 + static_cast<unsigned char>(*p++ - '0');
+        decimals = p - fraction;
+        if (decimals == 0 || decimals > 4 || p != end)
+            return false;
+    }
+    constexpr unsigned long long kScale[] = {10000, 1000, 100, 10, 1};
+    units *= kScale[decimals];
+    value = negative ? -static_cast<long long>(units) : static_cast<long long>(units);
+    return true;
+}
 // PriceToText(value / 10^4, minDecimals, 4, buffer) for a count of ten-thousandths, without a double.
 std::string_view TenThousandthsToText(long long value, int minDecimals, RealTextBuffer& buffer);
 

@@ -50,14 +50,6 @@ std::string_view CFixComm::GetRepeatedItemView(long tag, int index) {
     return item ? item->value : std::string_view();
 }
 
-long CFixComm::GetLong(long tag, int index) {
-    return orvo::TextToLong(GetItemView(tag, index)); // a missing item reads as "": 0
-}
-
-double CFixComm::GetDouble(long tag, int index) {
-    return orvo::TextToDouble(GetItemView(tag, index));
-}
-
 BOOL CFixComm::LastReplyOk() const {
     return m_impl->lastOk ? TRUE : FALSE;
 }

@@ -4,6 +4,7 @@
 
 #include "host/com/ReplyRow.h"
 #include "platform/CString.h"
+#include "platform/TextNumbers.h"
 
 #include <cstddef>
 #include <functional>
@@ -74,8 +75,9 @@ public:
         const orvo::proto::Item* item = m_row.First(tag);
         return item ? item->value : std::string_view();
     }
-    long GetLong(long tag, int index = -1);     // atol of the text
-    double GetDouble(long tag, int index = -1); // atof of the text
+    // atol / atof of the text; a missing item reads as "", so 0.
+    long GetLong(long tag, int index = -1) { return orvo::TextToLong(GetItemView(tag, index)); }
+    double GetDouble(long tag, int index = -1) { return orvo::TextToDouble(GetItemView(tag, index)); }
     // Once More() has returned false: TRUE when the reply ended with status 0; FALSE for a refusal, a reply
     // cut off by a broken connection or frame, or a time-out, when the rows read are not the whole answer.
     BOOL LastReplyOk() const;
