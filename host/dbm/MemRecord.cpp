@@ -436,15 +436,16 @@ BOOL CMemRecord::SetFields(std::span<const FieldWrite> writes, int row) {
     std::byte* cells = d.rowAt(row);
     if (!cells)
         return FALSE;
+    const std::span<const RecordSchema::Cell> columns = d.schema.Cells();
     std::size_t written = 0;
     for (const FieldWrite& write : writes) {
-        const RecordSchema::Cell* cell = d.schema.CellAt(write.field);
-        if (!cell)
-            continue;
+        if (static_cast<std::size_t>(write.field) >= columns.size())
+            continue; // also a negative index
+        const RecordSchema::Cell& cell = columns[static_cast<std::size_t>(write.field)];
         if (write.isNumber)
-            writeLong(*cell, cells, write.number);
+            writeLong(cell, cells, write.number);
         else
-            writeText(*cell, cells, write.text);
+            writeText(cell, cells, write.text);
         ++written;
     }
     if (written > 0)
@@ -529,7 +530,7 @@ long long CMemRecord::SumCellLongs(int field, std::span<const long> rows) const 
         return sum;
     }
     // Rows lie apart in memory, one cache line each: the lines a few rows ahead are asked for early.
-    constexpr std::size_t kAhead = 8;
+    constexpr std::size_t kAhead = 32;
     const std::size_t count = d.rows.size();
     for (std::size_t i = 0; i < rows.size(); ++i) {
         if (i + kAhead < rows.size()) {
