@@ -117,47 +117,7 @@ long detail::TextToLongGeneral(std::string_view text) {
     return value == LONG_MIN ? LONG_MAX : -value;
 }
 
-namespace {
-
-// "[-]digits[.digits]" and nothing else, at most 15 digits: the digits are exact in a double and so is the
-// power of ten, so one division rounds the value correctly, which is what the general reading gives.
-bool plainDecimal(std::string_view text, double& value) {
-    constexpr std::size_t kMaxDigits = 15;
-    std::size_t i = !text.empty() && text[0] == '-' ? 1 : 0;
-    const std::size_t start = i;
-    std::uint64_t digits = 0;
-    std::size_t count = 0;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9' && count < kMaxDigits) {
-        digits = digits * 10 + static_cast<std::uint64_t>(text[i++] - '0');
-        ++count;
-    }
-    if (i == start)
-        return false;
-    std::size_t decimals = 0;
-    if (i < text.size() && text[i] == '.') {
-        ++i;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && count < kMaxDigits) {
-            digits = digits * 10 + static_cast<std::uint64_t>(text[i++] - '0');
-            ++count;
-            ++decimals;
-        }
-        if (decimals == 0)
-            return false;
-    }
-    if (i != text.size())
-        return false;
-    constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                  1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-    const double magnitude = static_cast<double>(digits) / kPowers[decimals];
-    value = start ? -magnitude : magnitude;
-    return true;
-}
-
-} // namespace
-
-double TextToDouble(std::string_view text) {
-    if (double plain = 0.0; plainDecimal(text, plain))
-        return plain;
+double detail::TextToDoubleGeneral(std::string_view text) {
     text = skipSpace(text);
     bool negative = false;
     if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
@@ -221,49 +181,6 @@ std::string_view PriceToText(double value, int minDecimals, int maxDecimals, Rea
 std::string PriceToText(double value, int minDecimals, int maxDecimals) {
     RealTextBuffer buffer;
     return std::string(PriceToText(value, minDecimals, maxDecimals, buffer));
-}
-
-std::string_view TenThousandthsToText(long long value, int minDecimals, RealTextBuffer& buffer) {
-    static constexpr char kPairs[] =
-        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-        "8081828384858687888990919293949596979899";
-    minDecimals = std::clamp(minDecimals, 0, 4);
-    unsigned long long magnitude =
-        value < 0 ? 0ull - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
-    const auto fraction = static_cast<unsigned>(magnitude % 10000);
-    magnitude /= 10000;
-    // Digits from the last one back, two at a time: the fraction's four (trailing zeros dropped down to
-    // minDecimals; counted on the number, not read back from the bytes just written), the point, the whole
-    // number's, then the sign.
-    const int zeros = fraction % 10 != 0     ? 0
-                      : fraction % 100 != 0  ? 1
-                      : fraction % 1000 != 0 ? 2
-                      : fraction != 0        ? 3
-                                             : 4;
-    const int decimals = std::max(minDecimals, 4 - zeros);
-    char* const end = buffer.bytes + 32;
-    char* p = end;
-    if (decimals > 0) {
-        p -= decimals;
-        std::memcpy(p, kPairs + 2 * (fraction / 100), 2);     // all four: what lies past `end` is room of the
-        std::memcpy(p + 2, kPairs + 2 * (fraction % 100), 2); // buffer, not part of the text
-        *--p = '.';
-    }
-    while (magnitude >= 100) {
-        p -= 2;
-        std::memcpy(p, kPairs + 2 * (magnitude % 100), 2);
-        magnitude /= 100;
-    }
-    if (magnitude >= 10) {
-        p -= 2;
-        std::memcpy(p, kPairs + 2 * magnitude, 2);
-    } else {
-        *--p = static_cast<char>('0' + magnitude);
-    }
-    if (value < 0)
-        *--p = '-';
-    return {p, static_cast<std::size_t>(end - p)};
 }
 
 long RealToLong(double value) {
