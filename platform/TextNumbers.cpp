@@ -90,7 +90,7 @@ std::size_t fastFixed(double value, int decimals, char* out) {
 
 } // namespace
 
-long TextToLong(std::string_view text) {
+long detail::TextToLongGeneral(std::string_view text) {
     text = skipSpace(text);
     bool negative = false;
     if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
@@ -117,7 +117,7 @@ long TextToLong(std::string_view text) {
     return value == LONG_MIN ? LONG_MAX : -value;
 }
 
-double TextToDouble(std::string_view text) {
+double detail::TextToDoubleGeneral(std::string_view text) {
     text = skipSpace(text);
     bool negative = false;
     if (!text.empty() && (text[0] == '+' || text[0] == '-')) {

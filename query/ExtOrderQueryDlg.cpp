@@ -310,6 +310,7 @@ void CExtOrderQueryDlg::RunRuleQuery(int nKind, bool bKeepPlace) {
     if (bCancelled) // a cancelled query leaves the list empty, as a failed one does
         record.Zap();
     m_strRefreshTime = CTime::GetCurrentTime().Format("%H:%M:%S");
+    m_bFillingList = true;
     list.Refresh(0);
     list.SetFilterText(m_barBottom.GetFilterText());
     list.AdjustField(-2);
@@ -321,6 +322,7 @@ void CExtOrderQueryDlg::RunRuleQuery(int nKind, bool bKeepPlace) {
     } else {
         list.SetFocus();
     }
+    m_bFillingList = false;
     UpdateStatus();
 }
 

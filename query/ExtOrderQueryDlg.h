@@ -105,6 +105,9 @@ private:
     CString m_strRefreshTime;
     UINT m_nRefreshSeconds = 0;
     bool m_bQuerying = false;
+    // A query's rows are going into its list: the list's own change notices leave the status line alone,
+    // which the query writes once when the list is done (each writing sums the lots over every row).
+    bool m_bFillingList = false;
     std::chrono::steady_clock::time_point m_lastKeyDown{};
 
     // The splitter bar's background; one brush for the life of the window.

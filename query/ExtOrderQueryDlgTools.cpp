@@ -50,7 +50,7 @@ void CExtOrderQueryDlg::SetUpWindowAdditions() {
 
     for (int nKind = 0; nKind < ORDER_KIND_COUNT; ++nKind)
         RuleList(nKind).SetViewChangedHandler([this, nKind] {
-            if (CurrentRuleList() == &RuleList(nKind))
+            if (CurrentRuleList() == &RuleList(nKind) && !m_bFillingList)
                 UpdateStatus();
         });
     RestoreLayouts();

@@ -10,6 +10,8 @@
 #include "platform/CString.h"
 #include "query/QueryConditions.h"
 
+#include <string_view>
+
 class CFixComm;
 class CMemRecord;
 
@@ -34,3 +36,5 @@ int QueryRules(int kind, const QueryConditions& cond, CMemRecord& rec);
 // direction, minus it in the other two cases; with the decimals the result has, at least two and at most
 // four (103.895 on a 0.005 tick stays 103.895; 102.5 shows as 102.50).
 CString StopProfitPrice(long direction, double price, double offset, bool takeProfit);
+// The same from the texts a reply row holds (read as TextToDouble reads them), as the query computes it.
+CString StopProfitPrice(long direction, std::string_view price, std::string_view offset, bool takeProfit);

@@ -26,10 +26,7 @@ std::vector<std::pair<CString, long long>> SumLots(const CMemRecord& record, con
                                                    const std::vector<long>& rows) {
     std::vector<std::pair<CString, long long>> sums;
     for (const int c : columns) {
-        long long sum = 0;
-        for (const long row : rows)
-            sum += record.GetCellLong(row, c);
-        sums.emplace_back(record.GetField(c).name, sum);
+        sums.emplace_back(record.GetField(c).name, record.SumCellLongs(c, rows));
     }
     return sums;
 }

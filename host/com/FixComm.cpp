@@ -4,7 +4,7 @@
 #include "host/com/FixCommImpl.h"
 #include "platform/TextNumbers.h"
 
-CFixComm::CFixComm() : m_impl(std::make_unique<Impl>()) {}
+CFixComm::CFixComm() : m_impl(std::make_unique<Impl>(m_row)) {}
 
 CFixComm::CFixComm(FixCommSettings settings) : CFixComm() {
     m_impl->settings = std::move(settings);
@@ -19,7 +19,7 @@ void CFixComm::Configure(FixCommSettings settings) {
 void CFixComm::CreateHead(long function, int /*flag: always -1, reserved*/) {
     Impl& d = *m_impl;
     d.state = Impl::State::Building; // an unread reply is skipped by its sequence number later
-    d.haveRow = false;
+    d.row.Hide();
     d.lastOk = false;
     d.function = function;
     d.items.clear();
@@ -42,23 +42,12 @@ BOOL CFixComm::More(void* /*unused*/) {
 }
 
 CString CFixComm::GetItem(long tag, int index) {
-    const proto::Item* item = m_impl->FindInRow(tag, index);
-    return item ? CString(item->value) : CString();
+    return CString(GetItemView(tag, index));
 }
 
-std::string_view CFixComm::GetItemView(long tag, int index) {
-    const proto::Item* item = m_impl->FindInRow(tag, index);
+std::string_view CFixComm::GetRepeatedItemView(long tag, int index) {
+    const proto::Item* item = m_row.Find(tag, index);
     return item ? item->value : std::string_view();
-}
-
-long CFixComm::GetLong(long tag, int index) {
-    const proto::Item* item = m_impl->FindInRow(tag, index);
-    return item ? orvo::TextToLong(item->value) : 0;
-}
-
-double CFixComm::GetDouble(long tag, int index) {
-    const proto::Item* item = m_impl->FindInRow(tag, index);
-    return item ? orvo::TextToDouble(item->value) : 0.0;
 }
 
 BOOL CFixComm::LastReplyOk() const {
@@ -68,7 +57,7 @@ BOOL CFixComm::LastReplyOk() const {
 BOOL CFixComm::Login() {
     Impl& d = *m_impl;
     d.state = Impl::State::Idle;
-    d.haveRow = false;
+    d.row.Hide();
     d.lastOk = false;
     if (!d.EnsureSession(proto::kFunctionLogin))
         return FALSE;

@@ -2,7 +2,9 @@
 // stream, so only the current row is held. Failures make More() false and are recorded and reported.
 #pragma once
 
+#include "host/com/ReplyRow.h"
 #include "platform/CString.h"
+#include "platform/TextNumbers.h"
 
 #include <cstddef>
 #include <functional>
@@ -65,10 +67,17 @@ public:
     BOOL More(void* unused = nullptr);         // first call sends and waits; later calls advance
     CString GetItem(long tag, int index = -1); // "" when the row lacks the tag
     // The bytes GetItem would copy, without the copy: empty when the row lacks the tag. The view points into
-    // the channel's receive buffer and holds until the next More(), CreateHead() or Disconnect().
-    std::string_view GetItemView(long tag, int index = -1);
-    long GetLong(long tag, int index = -1);     // atol of the text
-    double GetDouble(long tag, int index = -1); // atof of the text
+    // the channel's receive buffer and holds until the next More(), CreateHead() or Disconnect(). Inline:
+    // a reply's every item is read through here, and the first of a tag costs one probe of the row's index.
+    std::string_view GetItemView(long tag, int index = -1) {
+        if (index > 0)
+            return GetRepeatedItemView(tag, index);
+        const orvo::proto::Item* item = m_row.First(tag);
+        return item ? item->value : std::string_view();
+    }
+    // atol / atof of the text; a missing item reads as "", so 0.
+    long GetLong(long tag, int index = -1) { return orvo::TextToLong(GetItemView(tag, index)); }
+    double GetDouble(long tag, int index = -1) { return orvo::TextToDouble(GetItemView(tag, index)); }
     // Once More() has returned false: TRUE when the reply ended with status 0; FALSE for a refusal, a reply
     // cut off by a broken connection or frame, or a time-out, when the rows read are not the whole answer.
     BOOL LastReplyOk() const;
@@ -95,6 +104,9 @@ public:
     void SetWaitCallback(std::function<bool(long rows)> callback);
 
 private:
+    std::string_view GetRepeatedItemView(long tag, int index);
+
     struct Impl;
+    orvo::com::ReplyRow m_row; // before m_impl, which refers to it
     std::unique_ptr<Impl> m_impl;
 };

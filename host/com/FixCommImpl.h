@@ -14,6 +14,7 @@
 
 #include "host/com/FixComm.h"
 #include "host/com/FixSocket.h"
+#include "host/com/ReplyRow.h"
 #include "host/com/WireText.h"
 #include "protocol/Protocol.h"
 
@@ -35,83 +36,10 @@ enum class Step { Row, End, Failed };
 
 using RequestItems = std::vector<std::pair<std::uint32_t, std::string>>;
 
-// Where the first item of each tag sits in the current row, so that reading a row's items costs one probe
-// each instead of a walk of the row. Rows of one reply nearly always carry the same tags in the same order:
-// the table is rebuilt only when a row's tag sequence differs from the one it describes, and a new row
-// costs one comparison of its tags with that sequence, done at the first look-up.
-class RowIndex {
-public:
-    static constexpr std::size_t npos = static_cast<std::size_t>(-1);
-
-    // A new row is current: the next look-up checks the table against it.
-    void RowChanged() { m_checked = false; }
-
-    // Position in `items` of the first item with `tag` at or after `first`, or npos. Tag 0 (a column-name
-    // key) is never found.
-    std::size_t First(const std::vector<proto::Item>& items, std::size_t first, std::uint32_t tag) {
-        if (!m_checked)
-            Check(items, first);
-        if (tag == 0 || m_slots.empty())
-            return npos;
-        const std::size_t mask = m_slots.size() - 1;
-        for (std::size_t slot = Home(tag, mask);; slot = (slot + 1) & mask) {
-            const Slot& s = m_slots[slot];
-            if (s.tag == tag)
-                return first + s.position;
-            if (s.tag == 0)
-                return npos;
-        }
-    }
-
-private:
-    struct Slot {
-        std::uint32_t tag = 0; // 0: free
-        std::uint32_t position = 0;
-    };
-
-    static std::size_t Home(std::uint32_t tag, std::size_t mask) {
-        return static_cast<std::size_t>((tag * 0x9E3779B1u) >> 8) & mask;
-    }
-
-    // Out of line: once per row, and it keeps the look-up itself small enough to inline into its callers.
-    [[gnu::noinline]] void Check(const std::vector<proto::Item>& items, std::size_t first) {
-        m_checked = true;
-        const std::size_t count = items.size() > first ? items.size() - first : 0;
-        bool same = count == m_tags.size();
-        for (std::size_t i = 0; same && i < count; ++i)
-            same = items[first + i].tag == m_tags[i];
-        if (!same)
-            Rebuild(items, first, count);
-    }
-
-    void Rebuild(const std::vector<proto::Item>& items, std::size_t first, std::size_t count) {
-        m_tags.resize(count);
-        std::size_t capacity = 16;
-        while (capacity < count * 2)
-            capacity *= 2;
-        m_slots.assign(capacity, Slot{});
-        const std::size_t mask = capacity - 1;
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::uint32_t tag = items[first + i].tag;
-            m_tags[i] = tag;
-            if (tag == 0)
-                continue;
-            std::size_t slot = Home(tag, mask);
-            while (m_slots[slot].tag != 0 && m_slots[slot].tag != tag)
-                slot = (slot + 1) & mask;
-            if (m_slots[slot].tag == 0) // a repeated tag keeps its first position
-                m_slots[slot] = Slot{tag, static_cast<std::uint32_t>(i)};
-        }
-    }
-
-    bool m_checked = false;
-    std::vector<std::uint32_t> m_tags; // the row tag sequence that m_slots describes
-    std::vector<Slot> m_slots;         // open addressing, a power of two in size
-};
-
 } // namespace orvo::com
 
 struct CFixComm::Impl {
+    explicit Impl(orvo::com::ReplyRow& currentRow) : row(currentRow) {}
     using Step = orvo::com::Step;
     using RequestItems = orvo::com::RequestItems;
     static constexpr int kTransportFailure = orvo::com::kTransportFailure;
@@ -132,9 +60,8 @@ struct CFixComm::Impl {
     std::string requestError; // set when the request being built cannot be sent
     std::uint32_t seq = 0;    // of the request whose reply is awaited
     std::uint32_t lastSeq = 0;
-    bool haveRow = false;
     std::size_t rowFirst = 0; // first item of the current row after the header
-    orvo::com::RowIndex rowIndex;
+    orvo::com::ReplyRow& row; // the current row, shown from `frame` (the CFixComm's, read inline)
     long rows = 0;
     int endStatus = 0;
     std::string endText;
@@ -159,7 +86,7 @@ struct CFixComm::Impl {
         socket.Close();
         reader.Reset();
         loggedIn = false;
-        haveRow = false;
+        row.Hide();
     }
 
     std::string ServerName() const { return settings.host + ":" + std::to_string(settings.port); }
@@ -278,7 +205,7 @@ struct CFixComm::Impl {
         const orvo::Deadline now = orvo::DeadlineAfter(0);
         for (;;) {
             const proto::ReadResult result = reader.Next(frame);
-            rowIndex.RowChanged();
+            row.Hide(); // the frame's items are no longer the row's
             if (result == proto::ReadResult::Error)
                 return false;
             if (result == proto::ReadResult::Frame) {
@@ -328,7 +255,7 @@ struct CFixComm::Impl {
         bool deadlineSet = false;
         for (;;) {
             const proto::ReadResult result = reader.Next(frame);
-            rowIndex.RowChanged(); // whatever came, the frame's items are no longer the ones indexed
+            row.Hide(); // whatever came, the frame's items are no longer the row's
             if (result == proto::ReadResult::Error)
                 return TransportFailure(readFunction, std::string("broken reply from the counter server: ") +
                                                           proto::ErrorText(reader.error()));
@@ -388,7 +315,7 @@ struct CFixComm::Impl {
 
     // The work of More(): send on the first call, then one frame per call.
     bool Advance() {
-        haveRow = false;
+        row.Hide();
         if (state == State::Building) {
             state = State::Idle;
             rows = 0;
@@ -409,7 +336,7 @@ struct CFixComm::Impl {
             return false;
         switch (ReadNext(function)) {
         case Step::Row:
-            haveRow = true;
+            row.Show(frame.items, rowFirst);
             ++rows;
             return true;
         case Step::Failed:
@@ -429,22 +356,6 @@ struct CFixComm::Impl {
             loggedIn = false; // the session is gone on the server's side; log in again next time
         Fail(function, endStatus, endText.empty() ? proto::StatusName(endStatus) : endText);
         return false;
-    }
-
-    const proto::Item* FindInRow(long tag, int index) {
-        if (!haveRow || tag <= 0 || tag > static_cast<long>(proto::kMaxTag))
-            return nullptr;
-        const auto wanted = static_cast<std::uint32_t>(tag);
-        std::size_t i = rowIndex.First(frame.items, rowFirst, wanted);
-        if (i == orvo::com::RowIndex::npos)
-            return nullptr;
-        if (index <= 0)
-            return &frame.items[i];
-        // Index n > 0 asks for the n-th repeat (0-based): walk on from the first.
-        for (int seen = 0; i < frame.items.size(); ++i)
-            if (frame.items[i].tag == wanted && seen++ == index)
-                return &frame.items[i];
-        return nullptr;
     }
 
     bool AddItem(long tag, std::string value) {

@@ -51,7 +51,7 @@ BOOL CFixComm::DownloadTable(LPCTSTR name, CMemRecord& table) {
             const std::string layout = LayoutOf(d.frame.items, d.rowFirst);
             if (layout.empty() || !scratch.Create(layout.c_str())) {
                 d.state = Impl::State::Idle; // the rest of the reply is skipped by the next request
-                d.haveRow = false;
+                d.row.Hide();
                 d.Fail(proto::kFunctionDownloadTable, Impl::kTransportFailure,
                        "table " + tableName + ": its column names do not make a record layout");
                 return FALSE;

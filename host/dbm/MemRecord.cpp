@@ -1,10 +1,13 @@
 #include "host/dbm/MemRecord.h"
 
 #include "host/dbm/RecordSchema.h"
+#include "host/dbm/TextCell.h"
 #include "platform/TextNumbers.h"
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -16,8 +19,10 @@ using orvo::dbm::RecordSchema;
 
 constexpr int kMaxPriceDecimals = 4;
 
-std::string& textAt(std::byte* row, std::size_t offset) {
-    return *std::launder(reinterpret_cast<std::string*>(row + offset));
+using orvo::dbm::TextCell;
+
+TextCell& textAt(std::byte* row, std::size_t offset) {
+    return *std::launder(reinterpret_cast<TextCell*>(row + offset));
 }
 
 // Storage for the rows of one record set: rows carved from chunks that grow with the set. A row once
@@ -38,7 +43,7 @@ public:
         Release();
         m_schema = &schema;
         m_rowSize = (std::max<std::size_t>(schema.RowSize(), 1) + 7) & ~std::size_t{7}; // 8-byte cells
-        m_textBytes = schema.TextOffsets().size() * sizeof(std::string); // text cells come first
+        m_textBytes = schema.TextOffsets().size() * sizeof(TextCell); // text cells come first
     }
     // Destroys every row built and frees the chunks: no row may be in use.
     void Release() {
@@ -46,7 +51,7 @@ public:
             for (Chunk& chunk : m_chunks)
                 for (std::size_t i = 0; i < chunk.built; ++i)
                     for (const std::size_t offset : m_schema->TextOffsets())
-                        textAt(chunk.data.get() + m_rowSize * i, offset).~basic_string();
+                        textAt(chunk.data.get() + m_rowSize * i, offset).~TextCell();
         m_chunks.clear();
         Recycle();
     }
@@ -81,7 +86,7 @@ public:
         ++chunk.built;
         std::memset(row, 0, m_rowSize);
         for (const std::size_t offset : m_schema->TextOffsets())
-            new (row + offset) std::string();
+            new (row + offset) TextCell();
         return row;
     }
     // A row no longer in the set; it stays built for the next Take.
@@ -98,7 +103,7 @@ private:
 
     std::byte* Empty(std::byte* row) const {
         for (const std::size_t offset : m_schema->TextOffsets())
-            textAt(row, offset).clear();
+            textAt(row, offset).Clear();
         std::memset(row + m_textBytes, 0, m_rowSize - m_textBytes);
         return row;
     }
@@ -114,7 +119,7 @@ private:
 
 } // namespace
 
-// Rows are blocks of RowSize() bytes from the row pool: text cells are std::string objects built in
+// Rows are blocks of RowSize() bytes from the row pool: text cells are TextCell objects built in
 // place, integer cells long, real cells double, each at the offset the schema gives. The vector holds one
 // pointer per row, so Append and Delete move pointers, never cells.
 struct CMemData::Impl {
@@ -154,11 +159,11 @@ struct CMemData::Impl {
     std::byte* newRow() { return pool.Take(); }
     std::byte* copyRow(const std::byte* source) {
         std::byte* row = pool.Take();
-        std::memcpy(row + schema.TextOffsets().size() * sizeof(std::string),
-                    source + schema.TextOffsets().size() * sizeof(std::string),
-                    schema.RowSize() - schema.TextOffsets().size() * sizeof(std::string)); // the numbers
+        const std::size_t textBytes = schema.TextOffsets().size() * sizeof(TextCell);
+        std::memcpy(row + textBytes, source + textBytes, schema.RowSize() - textBytes); // the numbers
         for (const std::size_t offset : schema.TextOffsets())
-            textAt(row, offset) = *std::launder(reinterpret_cast<const std::string*>(source + offset));
+            textAt(row, offset)
+                .Assign(std::launder(reinterpret_cast<const TextCell*>(source + offset))->View());
         return row;
     }
     void freeRow(std::byte* row) { pool.Give(row); }
@@ -180,11 +185,11 @@ struct CMemData::Impl {
 
 namespace {
 
-std::string& textCell(std::byte* row, std::size_t offset) {
-    return *std::launder(reinterpret_cast<std::string*>(row + offset));
+TextCell& textCell(std::byte* row, std::size_t offset) {
+    return *std::launder(reinterpret_cast<TextCell*>(row + offset));
 }
-const std::string& textCell(const std::byte* row, std::size_t offset) {
-    return *std::launder(reinterpret_cast<const std::string*>(row + offset));
+std::string_view textCell(const std::byte* row, std::size_t offset) {
+    return std::launder(reinterpret_cast<const TextCell*>(row + offset))->View();
 }
 long& longCell(std::byte* row, std::size_t offset) {
     return *std::launder(reinterpret_cast<long*>(row + offset));
@@ -204,7 +209,7 @@ CString cellString(const RecordSchema& schema, const std::byte* row, int field) 
     const std::size_t offset = schema.Offset(field);
     switch (info.type) {
     case FieldType::Text:
-        return CString(std::string_view(textCell(row, offset)));
+        return CString(textCell(row, offset));
     case FieldType::Integer:
         return CString(std::to_string(longCell(row, offset)));
     case FieldType::Real:
@@ -239,27 +244,48 @@ double cellDouble(const RecordSchema& schema, const std::byte* row, int field) {
     return 0.0;
 }
 
-// Stores `text` (no NUL inside) in column `index` of `row`: as it is in a text column, read as a number
-// in a number column.
-// The column's packed cell entry (offset and type, range-checked once) is all a write needs: the column's
-// description is not touched.
+// Stores what a C string of `text`'s bytes would say (they end at the first NUL) in a cell: as it is in a
+// text column, read as a number in a number column (a number's text ends before a NUL anyway). The
+// column's packed cell entry (offset and type) is all a write needs: its description is not touched.
+inline void writeText(const RecordSchema::Cell& cell, std::byte* cells, std::string_view text) {
+    switch (cell.type) {
+    case FieldType::Text:
+        textCell(cells, cell.offset).AssignUpToNul(text);
+        break; // never cut: the width is for display
+    case FieldType::Integer:
+        longCell(cells, cell.offset) = orvo::TextToLong(text);
+        break;
+    case FieldType::Real:
+        realCell(cells, cell.offset) = orvo::TextToDouble(text);
+        break;
+    }
+}
+
+inline void writeLong(const RecordSchema::Cell& cell, std::byte* cells, long value) {
+    switch (cell.type) {
+    case FieldType::Text:
+        char digits[24];
+        textCell(cells, cell.offset)
+            .Assign(std::string_view(
+                digits,
+                static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, value).ptr - digits)));
+        break;
+    case FieldType::Integer:
+        longCell(cells, cell.offset) = value;
+        break;
+    case FieldType::Real:
+        realCell(cells, cell.offset) = static_cast<double>(value);
+        break;
+    }
+}
+
+// Column `index` of `row`, range-checked once; false (nothing written) without either.
 template <class SetImpl> BOOL setTextAt(SetImpl& d, int index, std::string_view text, int row) {
     const RecordSchema::Cell* cell = d.schema.CellAt(index);
     std::byte* cells = d.rowAt(row);
     if (!cell || !cells)
         return FALSE;
-    const std::size_t offset = cell->offset;
-    switch (cell->type) {
-    case FieldType::Text:
-        textCell(cells, offset).assign(text);
-        break; // never cut: the width is for display
-    case FieldType::Integer:
-        longCell(cells, offset) = orvo::TextToLong(text);
-        break;
-    case FieldType::Real:
-        realCell(cells, offset) = orvo::TextToDouble(text);
-        break;
-    }
+    writeText(*cell, cells, text);
     d.changed();
     return TRUE;
 }
@@ -269,28 +295,9 @@ template <class SetImpl> BOOL setLongAt(SetImpl& d, int index, long value, int r
     std::byte* cells = d.rowAt(row);
     if (!cell || !cells)
         return FALSE;
-    const std::size_t offset = cell->offset;
-    switch (cell->type) {
-    case FieldType::Text:
-        textCell(cells, offset) = std::to_string(value);
-        break;
-    case FieldType::Integer:
-        longCell(cells, offset) = value;
-        break;
-    case FieldType::Real:
-        realCell(cells, offset) = static_cast<double>(value);
-        break;
-    }
+    writeLong(*cell, cells, value);
     d.changed();
     return TRUE;
-}
-
-std::string_view upToNul(std::string_view value) {
-    // What a C string of these bytes would say: they end at the first NUL.
-    if (!value.empty())
-        if (const void* nul = std::memchr(value.data(), '\0', value.size()))
-            value = value.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - value.data()));
-    return value;
 }
 
 } // namespace
@@ -409,7 +416,7 @@ BOOL CMemRecord::Set(LPCTSTR field, LPCTSTR value, int row) {
 }
 
 BOOL CMemRecord::SetText(LPCTSTR field, std::string_view value, int row) {
-    return setTextAt(*m_impl, m_impl->schema.Find(field), upToNul(value), row);
+    return setTextAt(*m_impl, m_impl->schema.Find(field), value, row);
 }
 
 BOOL CMemRecord::Set(LPCTSTR field, long value, int row) {
@@ -417,11 +424,33 @@ BOOL CMemRecord::Set(LPCTSTR field, long value, int row) {
 }
 
 BOOL CMemRecord::SetFieldText(int field, std::string_view value, int row) {
-    return setTextAt(*m_impl, field, upToNul(value), row);
+    return setTextAt(*m_impl, field, value, row);
 }
 
 BOOL CMemRecord::SetFieldLong(int field, long value, int row) {
     return setLongAt(*m_impl, field, value, row);
+}
+
+BOOL CMemRecord::SetFields(std::span<const FieldWrite> writes, int row) {
+    Impl& d = *m_impl;
+    std::byte* cells = d.rowAt(row);
+    if (!cells)
+        return FALSE;
+    const std::span<const RecordSchema::Cell> columns = d.schema.Cells();
+    std::size_t written = 0;
+    for (const FieldWrite& write : writes) {
+        if (static_cast<std::size_t>(write.field) >= columns.size())
+            continue; // also a negative index
+        const RecordSchema::Cell& cell = columns[static_cast<std::size_t>(write.field)];
+        if (write.isNumber)
+            writeLong(cell, cells, write.number);
+        else
+            writeText(cell, cells, write.text);
+        ++written;
+    }
+    if (written > 0)
+        d.changed();
+    return written == writes.size() ? TRUE : FALSE;
 }
 
 CString CMemRecord::GetString(LPCTSTR field, int row) const {
@@ -486,6 +515,34 @@ long CMemRecord::GetCellLong(long row, int field) const {
 double CMemRecord::GetCellDouble(long row, int field) const {
     const std::byte* cells = m_impl->rowAt(row < 0 ? -2 : row);
     return field < 0 || field >= GetFieldCount() || !cells ? 0.0 : cellDouble(m_impl->schema, cells, field);
+}
+
+long long CMemRecord::SumCellLongs(int field, std::span<const long> rows) const {
+    const Impl& d = *m_impl;
+    const RecordSchema::Cell* cell = d.schema.CellAt(field);
+    if (!cell)
+        return 0;
+    long long sum = 0;
+    if (cell->type != FieldType::Integer) {
+        for (const long row : rows)
+            if (const std::byte* cells = d.rowAt(row < 0 ? -2 : row))
+                sum += cellLong(d.schema, cells, field);
+        return sum;
+    }
+    // Rows lie apart in memory, one cache line each: the lines a few rows ahead are asked for early.
+    constexpr std::size_t kAhead = 32;
+    const std::size_t count = d.rows.size();
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (i + kAhead < rows.size()) {
+            const auto ahead = static_cast<std::size_t>(rows[i + kAhead]);
+            if (ahead < count)
+                __builtin_prefetch(d.rows[ahead] + cell->offset);
+        }
+        const auto row = static_cast<std::size_t>(rows[i]); // a negative row becomes too large
+        if (row < count)
+            sum += longCell(d.rows[row], cell->offset);
+    }
+    return sum;
 }
 
 std::string_view CMemRecord::GetCellText(long row, int field) const {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +19,18 @@ struct FieldInfo {
     int width = 0;       // C: bytes to show (storage is never cut); R: total width
     int decimals = 0;    // R: digits after the point; the text column "[C12.2]" keeps 2 here too
     int maxDecimals = 0; // R: the most digits after the point shown when the value has them (>= decimals)
+};
+
+// One write of CMemRecord::SetFields: column `field` (an index from FindField) gets `text`, or `number`
+// when isNumber.
+struct FieldWrite {
+    int field = -1;
+    std::string_view text{};
+    long number = 0;
+    bool isNumber = false;
+
+    static FieldWrite Text(int field, std::string_view text) { return {field, text, 0, false}; }
+    static FieldWrite Long(int field, long number) { return {field, {}, number, true}; }
 };
 
 // Create flag: real columns show a value with the decimals it has, at least the layout's and at most
@@ -79,6 +92,10 @@ public:
     // rather than by name for every cell. An index out of range writes nothing (FALSE).
     BOOL SetFieldText(int field, std::string_view value, int row = -1);
     BOOL SetFieldLong(int field, long value, int row = -1);
+    // A whole row's writes at once, each exactly as SetFieldText / SetFieldLong would do it, in order: one
+    // call and one look-up of the row for a filler that writes every column. FALSE when there is no such
+    // row (nothing written) or a write's column is out of range (that one skipped, the others done).
+    BOOL SetFields(std::span<const FieldWrite> writes, int row = -1);
     CString GetString(LPCTSTR field, int row = -1) const;
     long GetLong(LPCTSTR field, int row = -1) const;
     double GetDouble(LPCTSTR field, int row = -1) const;
@@ -96,6 +113,8 @@ public:
     CString GetCellString(long row, int field) const;
     long GetCellLong(long row, int field) const;
     double GetCellDouble(long row, int field) const;
+    // The sum of GetCellLong(row, field) over `rows`, for totals over a whole list without a call per row.
+    long long SumCellLongs(int field, std::span<const long> rows) const;
     // The bytes of a text cell without a copy (empty for other columns and bad indexes); valid until the
     // cell or the set changes.
     std::string_view GetCellText(long row, int field) const;

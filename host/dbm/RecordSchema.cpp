@@ -1,5 +1,6 @@
 #include "host/dbm/RecordSchema.h"
 
+#include "host/dbm/TextCell.h"
 #include "platform/GbkText.h"
 
 #include <algorithm>
@@ -144,12 +145,12 @@ bool RecordSchema::Parse(std::string_view layout) {
         start = comma + 1;
     }
     m_fields = std::move(fields);
-    // Text cells first (std::string), then the 8-byte numbers: every cell stays 8-byte aligned.
+    // Text cells first (TextCell), then the 8-byte numbers: every cell stays 8-byte aligned.
     std::size_t offset = 0;
     for (const FieldInfo& field : m_fields)
         if (field.type == FieldType::Text) {
             m_textOffsets.push_back(offset);
-            offset += sizeof(std::string);
+            offset += sizeof(TextCell);
         }
     std::size_t text = 0;
     m_cells.resize(m_fields.size());

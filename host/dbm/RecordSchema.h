@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +36,8 @@ public:
         return static_cast<std::size_t>(index) < m_cells.size() ? &m_cells[static_cast<std::size_t>(index)]
                                                                 : nullptr;
     }
+    // Every column's cell, for loops over many writes: a local copy of the span is not reloaded per write.
+    std::span<const Cell> Cells() const { return m_cells; }
     std::size_t RowSize() const { return m_rowSize; }
     const std::vector<std::size_t>& TextOffsets() const { return m_textOffsets; }
     const std::string& Layout() const { return m_layout; }

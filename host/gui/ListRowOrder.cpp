@@ -263,6 +263,17 @@ long ListRowOrder::RecordRow(long line) const {
     return m_sorted.empty() ? line : m_sorted[static_cast<std::size_t>(line)];
 }
 
+std::vector<long> ListRowOrder::RecordRows() const {
+    const std::vector<std::int32_t>& order = m_filtered ? m_shown : m_sorted;
+    if (!m_filtered && order.empty()) {
+        std::vector<long> rows(static_cast<std::size_t>(m_rows));
+        for (std::size_t line = 0; line < rows.size(); ++line)
+            rows[line] = static_cast<long>(line);
+        return rows;
+    }
+    return std::vector<long>(order.begin(), order.end());
+}
+
 long ListRowOrder::LineOf(long recordRow) const {
     if (recordRow < 0 || recordRow >= m_rows)
         return -1;

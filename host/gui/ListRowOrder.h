@@ -38,6 +38,8 @@ public:
     // Lines shown, and the record row of each.
     long Count() const;
     long RecordRow(long line) const;
+    // RecordRow of every line, in line order: what a loop over the lines gives, in one pass.
+    std::vector<long> RecordRows() const;
     // The line showing a record row; -1 when the filter hides it.
     long LineOf(long recordRow) const;
     // Bytes held for the order (what the sort and the filter cost beyond the record set).

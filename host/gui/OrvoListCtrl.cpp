@@ -9,6 +9,7 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFileDialog>
+#include <QHash>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
@@ -178,6 +179,16 @@ void COrvoListCtrl::AdjustField(int /*mode*/) {
             sample.push_back(r);
     const QFontMetrics cellMetrics(view->font());
     const QFontMetrics headerMetrics(view->horizontalHeader()->font());
+    // Rows repeat their texts (dates, codes, names, states): each distinct text is measured once a fit.
+    QHash<QString, int> cellWidths;
+    const auto cellWidth = [&](const QString& text) {
+        const auto known = cellWidths.constFind(text);
+        if (known != cellWidths.constEnd())
+            return known.value();
+        const int width = cellMetrics.horizontalAdvance(text);
+        cellWidths.insert(text, width);
+        return width;
+    };
     const int shown = GetShownColumnCount();
     m_bFitting = true;
     for (int c = 0; c < shown; ++c) {
@@ -185,7 +196,7 @@ void COrvoListCtrl::AdjustField(int /*mode*/) {
             continue; // the user's width stands
         int width = headerMetrics.horizontalAdvance(m_pModel->headerData(c, Qt::Horizontal).toString());
         for (const int r : sample)
-            width = std::max(width, cellMetrics.horizontalAdvance(m_pModel->CellText(r, c)));
+            width = std::max(width, cellWidth(m_pModel->CellText(r, c)));
         view->setColumnWidth(c, std::min(width + kPadding, kMaxWidth));
     }
     m_bFitting = false;

@@ -13,6 +13,9 @@
 #include <QMenu>
 #include <QTableView>
 
+#include <algorithm>
+#include <vector>
+
 namespace {
 
 constexpr quint32 kLayoutVersion = 1;
@@ -138,13 +141,11 @@ std::vector<long> COrvoListCtrl::GetShownRecordRows() const {
     std::vector<long> rows;
     if (!m_pModel || !m_pRecord)
         return rows;
-    const int lines = m_pModel->rowCount();
-    rows.reserve(static_cast<size_t>(lines));
-    for (int line = 0; line < lines; ++line) {
-        const long row = m_pModel->RecordRow(line);
-        if (row >= 0 && row < m_pRecord->GetRecordCount())
-            rows.push_back(row);
-    }
+    const long records = m_pRecord->GetRecordCount();
+    rows = m_pModel->RecordRows();
+    rows.resize(std::min(rows.size(), static_cast<std::size_t>(std::max(m_pModel->rowCount(), 0))));
+    // Rows the set no longer has (it changed since the list last looked) are left out.
+    std::erase_if(rows, [records](long row) { return row < 0 || row >= records; });
     return rows;
 }
 

@@ -38,6 +38,7 @@ public:
     const ListRowOrder& Order() const { return m_order; }
     // The record row a line shows (-1 for none) and the line of a record row (-1 when filtered out).
     long RecordRow(int line) const { return m_order.RecordRow(line); }
+    std::vector<long> RecordRows() const { return m_order.RecordRows(); }
     int LineOf(long recordRow) const { return static_cast<int>(m_order.LineOf(recordRow)); }
 
 private:

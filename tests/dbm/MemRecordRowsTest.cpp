@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -159,6 +160,50 @@ TEST(MemRecordStorage, ReusedRowsStartEmptyAndNeighboursKeepTheirValues) {
     EXPECT_EQ(set.GetString("T", 1997), CString(longText + "11999"));
     EXPECT_EQ(set.GetLong("N", 2000), 20002);
     EXPECT_EQ(set.GetString("T", 1998), CString(longText + "20000"));
+}
+
+// Text cells keep short texts inside the row and longer ones in a block of their own: every length across
+// that line, a cell going from one to the other and back, and a cell written from its own bytes (the view
+// GetCellText gives) or from a neighbour's must read back exactly.
+TEST(MemRecordStorage, TextsOfEveryLengthAcrossTheInlineLimitReadBackExactly) {
+    CMemRecord set = makeSet("A[C8],B[C8],N[I]");
+    set.Append();
+    std::string text;
+    for (int length = 0; length <= 40; ++length) {
+        text = std::string(static_cast<std::size_t>(length), 'a') + std::to_string(length);
+        text.resize(static_cast<std::size_t>(length));
+        ASSERT_TRUE(set.SetFieldText(0, text));
+        ASSERT_EQ(set.GetCellText(0, 0), text) << length;
+        ASSERT_EQ(set.GetCellText(0, 1), "") << length; // the neighbour untouched
+    }
+    for (const std::size_t length : {40u, 3u, 15u, 16u, 100u, 0u, 7u}) {
+        const std::string other(length, static_cast<char>('0' + length % 10));
+        ASSERT_TRUE(set.SetFieldText(1, other));
+        ASSERT_EQ(set.GetString("B").str(), other) << length;
+    }
+    // From its own bytes: a prefix, a suffix and the whole, inline and in a block.
+    for (const std::string& start : {std::string("0123456789abcd"), std::string(60, 'q') + "tail"}) {
+        ASSERT_TRUE(set.SetFieldText(0, start));
+        ASSERT_TRUE(set.SetFieldText(0, set.GetCellText(0, 0)));
+        EXPECT_EQ(set.GetCellText(0, 0), start);
+        ASSERT_TRUE(set.SetFieldText(0, set.GetCellText(0, 0).substr(4)));
+        EXPECT_EQ(set.GetCellText(0, 0), start.substr(4));
+        ASSERT_TRUE(set.SetFieldText(0, set.GetCellText(0, 0).substr(0, 3)));
+        EXPECT_EQ(set.GetCellText(0, 0), start.substr(4, 3));
+    }
+    // A whole row at once: what each single write would do; a bad column is skipped and reported.
+    const std::string longName(30, 'n');
+    const FieldWrite row[] = {FieldWrite::Text(0, longName), FieldWrite::Long(9, 1), FieldWrite::Long(1, -12),
+                              FieldWrite::Text(2, "77x")};
+    EXPECT_FALSE(set.SetFields(row));
+    EXPECT_EQ(set.GetString("A").str(), longName);
+    EXPECT_EQ(set.GetString("B"), "-12");
+    EXPECT_EQ(set.GetLong("N"), 77);
+    EXPECT_TRUE(set.SetFields(std::span(row).subspan(2)));
+    EXPECT_FALSE(set.SetFields(row, 5)); // no such row: nothing written
+    CMemRecord copy(set);
+    set.Zap();
+    EXPECT_EQ(copy.GetString("A").str(), longName);
 }
 
 TEST(MemRecordStorage, RedefinedColumnsGetRowsOfTheirOwnSize) {

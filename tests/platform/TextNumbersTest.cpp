@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <string>
@@ -46,6 +47,31 @@ TEST(TextToDouble, ReadsLikeAtofWhateverTheLocale) {
         EXPECT_EQ(orvo::RealToText(1.5, 2), "1.50");
         std::setlocale(LC_NUMERIC, "C");
     }
+}
+
+// Plain decimal texts (what nearly every received price is) are read without the general parser: the
+// value must be the very double strtod gives, on both sides of the length where the short road ends.
+TEST(TextToDouble, PlainDecimalsReadAsStrtodReadsThem) {
+    std::mt19937_64 random(7);
+    int failures = 0;
+    for (int i = 0; i < 50000; ++i) {
+        const int whole = static_cast<int>(random() % 12), places = static_cast<int>(random() % 9);
+        std::string text = random() % 3 == 0 ? "-" : "";
+        for (int d = 0; d <= whole; ++d)
+            text += static_cast<char>('0' + random() % 10);
+        if (places > 0)
+            text += '.';
+        for (int d = 0; d < places; ++d)
+            text += static_cast<char>('0' + random() % 10);
+        const double expected = std::strtod(text.c_str(), nullptr);
+        const double read = orvo::TextToDouble(text);
+        if (std::memcmp(&read, &expected, sizeof read) != 0 && ++failures <= 10)
+            ADD_FAILURE() << text << ": " << read << " instead of " << expected;
+    }
+    EXPECT_EQ(failures, 0);
+    EXPECT_TRUE(std::signbit(orvo::TextToDouble("-0")));
+    EXPECT_DOUBLE_EQ(orvo::TextToDouble("12."), 12.0);
+    EXPECT_DOUBLE_EQ(orvo::TextToDouble("0.1"), 0.1);
 }
 
 TEST(RealToText, FixedDecimalsAndSafeTruncation) {

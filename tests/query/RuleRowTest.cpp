@@ -5,6 +5,13 @@
 #include "query/RuleRecordLayouts.h"
 #include "query/TranslateCode.h"
 
+#include "platform/TextNumbers.h"
+
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
 using querytest::Col;
 using querytest::ColumnValues;
 using querytest::QueryServerTest;
@@ -141,6 +148,61 @@ TEST(StopProfitPriceTest, DirectionDecidesTheSideOfEachColumn) {
     EXPECT_EQ(StopProfitPrice(1, 100.0, 0.0, true).str(), "");
     EXPECT_EQ(StopProfitPrice(2, 100.0, -0.0, false).str(), "");
     EXPECT_EQ(StopProfitPrice(1, 0.0, 0.004, true).str(), "0.004");
+}
+
+// The query adds prices and offsets of up to four decimals exactly, as decimals; every text must come out
+// as the doubles the host reads give it, and texts that are not such plain decimals still go that way.
+TEST(StopProfitPriceTest, ReceivedTextsGiveWhatTheirDoublesGive) {
+    std::mt19937_64 random(20261207);
+    const auto decimal = [&random] {
+        std::string text = random() % 4 == 0 ? "-" : "";
+        text += std::to_string(random() % 1000000000000ull >> (random() % 40));
+        if (const int places = static_cast<int>(random() % 7); places > 0) { // 5 and 6: more than exact
+            text += '.';
+            for (int i = 0; i < places; ++i)
+                text += static_cast<char>('0' + random() % 10);
+        }
+        return text;
+    };
+    std::vector<std::string> texts = {"",
+                                      "0",
+                                      "-0",
+                                      "0.0000",
+                                      "1.",
+                                      ".5",
+                                      "+1",
+                                      "1e2",
+                                      " 1",
+                                      "12abc",
+                                      "0.00001",
+                                      "999999999.9999",
+                                      "-999999999.9999",
+                                      "1000000000",
+                                      "0.0001",
+                                      "-0.0001",
+                                      "5",
+                                      "2.5"};
+    for (int i = 0; i < 2000; ++i)
+        texts.push_back(decimal());
+    int mismatches = 0;
+    for (std::size_t i = 0; i < texts.size(); ++i)
+        for (const std::size_t j : {i, (i * 7 + 3) % texts.size(), (i * 13 + 5) % texts.size()})
+            for (const long direction : {1L, 2L})
+                for (const bool takeProfit : {true, false}) {
+                    const std::string& price = texts[i];
+                    const std::string& offset = texts[j];
+                    const CString exact =
+                        StopProfitPrice(direction, std::string_view(price), offset, takeProfit);
+                    const CString doubles = StopProfitPrice(direction, orvo::TextToDouble(price),
+                                                            orvo::TextToDouble(offset), takeProfit);
+                    if (exact != doubles && ++mismatches < 10)
+                        ADD_FAILURE()
+                            << price << " / " << offset << ": " << exact.str() << " vs " << doubles.str();
+                }
+    EXPECT_EQ(mismatches, 0);
+    EXPECT_EQ(StopProfitPrice(1, "71230.5", "120", true).str(), "71350.50");
+    EXPECT_EQ(StopProfitPrice(2, "0.0001", "0.0001", true).str(), "0.00");
+    EXPECT_EQ(StopProfitPrice(1, "-1.5", "0.0035", false).str(), "-1.5035");
 }
 
 // A fine tick's price keeps its decimals (two to four) in the order price and in the stop prices
