@@ -2,6 +2,7 @@
 // only, off covering indexes ((kind, lsh, rev, valid_date) for a whole kind, (khh, kind, valid_date,
 // rev) for some customers' rules); only rows the cache lacks at that revision are read in full, with
 // their customer's name, in the listing's snapshot.
+#include "server/CustomerNames.h"
 #include "server/SqlQuery.h"
 #include "server/store/CachedRows.h"
 #include "server/store/sqlite/SqliteFilters.h"
@@ -16,21 +17,60 @@
 namespace orvo::server::sqlite {
 namespace {
 
-// Reads rules in full by serial: column 0 the serial, 1 the revision, 2 the customer's name, then the
-// reply's columns; one JSON array of serials bound as the only parameter.
+// Reads rules in full by serial, two ways. A few scattered rows: one statement through the customers'
+// join, the serials bound as one JSON array. Many rows close together (the first reply after a start,
+// a change to many rules): the table's stretch from the first serial to the last read in order, the
+// rows not asked for skipped, and the names from a table of every customer's, read once per reply (as
+// the direct path does). Either way a rule whose account has no customer is not delivered.
 class RuleFetch {
 public:
-    bool prepare(Db& db, std::span<const ReplyColumn> columns, std::string& error) {
-        SqlQuery q("SELECT r.lsh, r.rev, c.name");
-        if (!selectRuleColumns(columns, q, 3, m_output, error))
-            return false;
-        q.sql(" FROM rules r JOIN customers c ON c.khh = r.khh WHERE r.lsh IN (SELECT value FROM "
-              "json_each(?))");
-        return q.prepare(db, m_stmt, error);
-    }
+    // The statements are prepared on the first fetch: a reply the cache answers whole needs none.
+    RuleFetch(Db& db, std::span<const ReplyColumn> columns) : m_db(db), m_columns(columns) {}
 
     bool fetch(ReplyWriter& reply, std::span<const std::int64_t> serials, const RowDelivery& deliver,
                std::string& error) {
+        if (serials.empty())
+            return true;
+        if (!m_prepared && !prepare(error))
+            return false;
+        const auto span = static_cast<std::uint64_t>(serials.back() - serials.front());
+        if (serials.size() >= kStretchRows && span < 2 * serials.size())
+            return fetchStretch(reply, serials, deliver, error);
+        return fetchScattered(reply, serials, deliver, error);
+    }
+
+private:
+    static constexpr std::size_t kStretchRows = 64;
+
+    bool prepare(std::string& error) {
+        // Columns: 0 the serial, 1 the revision, 2 the customer's name or account, then the reply's.
+        SqlQuery scattered("SELECT r.lsh, r.rev, c.name");
+        SqlQuery stretch("SELECT r.lsh, r.rev, r.khh");
+        std::vector<OutputColumn> same;
+        if (!selectRuleColumns(m_columns, scattered, 3, m_output, error) ||
+            !selectRuleColumns(m_columns, stretch, 3, same, error))
+            return false;
+        scattered.sql(" FROM rules r JOIN customers c ON c.khh = r.khh WHERE r.lsh IN (SELECT value FROM "
+                      "json_each(?))");
+        stretch.sql(" FROM rules r WHERE r.lsh BETWEEN ? AND ? ORDER BY r.lsh");
+        m_prepared = scattered.prepare(m_db, m_scattered, error) && stretch.prepare(m_db, m_stretch, error);
+        return m_prepared;
+    }
+
+    struct Encoder {
+        ReplyWriter& reply;
+        std::string& items;
+        void integer(std::string_view tag, std::int64_t value) {
+            ReplyWriter::encodeInteger(items, tag, value);
+        }
+        void text(std::string_view tag, std::string_view value) { reply.encodeText(items, tag, value); }
+        void wire(std::string_view tag, std::string_view value) {
+            ReplyWriter::encodeWire(items, tag, value);
+        }
+    };
+
+    bool fetchScattered(ReplyWriter& reply, std::span<const std::int64_t> serials, const RowDelivery& deliver,
+                        std::string& error) {
         m_list.assign(1, '[');
         for (const std::int64_t serial : serials) {
             char digits[24];
@@ -41,37 +81,81 @@ public:
             m_list.append(digits, end);
         }
         m_list += ']';
-        m_stmt.reset();
-        m_stmt.bind(1, std::string_view(m_list));
-        struct Encoder {
-            ReplyWriter& reply;
-            std::string& items;
-            void integer(std::string_view tag, std::int64_t value) {
-                ReplyWriter::encodeInteger(items, tag, value);
-            }
-            void text(std::string_view tag, std::string_view value) { reply.encodeText(items, tag, value); }
-            void wire(std::string_view tag, std::string_view value) {
-                ReplyWriter::encodeWire(items, tag, value);
-            }
-        } encoder{reply, m_items};
+        m_scattered.reset();
+        m_scattered.bind(1, std::string_view(m_list));
+        Encoder encoder{reply, m_items};
         for (;;) {
-            const int rc = m_stmt.step();
+            const int rc = m_scattered.step();
             if (rc == SQLITE_DONE)
                 return true;
             if (rc != SQLITE_ROW) {
                 error = sqlite3_errstr(rc);
                 return false;
             }
-            wireName(m_stmt.text(2), m_name);
+            wireName(m_scattered.text(2), m_name);
             m_items.clear();
-            writeRuleItems(m_stmt.handle(), m_output, m_name, encoder);
-            deliver(m_stmt.integer(0), m_stmt.integer(1), m_items);
+            writeRuleItems(m_scattered.handle(), m_output, m_name, encoder);
+            deliver(m_scattered.integer(0), m_scattered.integer(1), m_items);
         }
     }
 
-private:
-    Statement m_stmt;
-    std::vector<OutputColumn> m_output;
+    bool fetchStretch(ReplyWriter& reply, std::span<const std::int64_t> serials, const RowDelivery& deliver,
+                      std::string& error) {
+        if (!m_namesLoaded) {
+            if (!loadNames(error))
+                return false;
+            m_namesLoaded = true;
+        }
+        m_stretch.reset();
+        m_stretch.bind(1, serials.front());
+        m_stretch.bind(2, serials.back());
+        Encoder encoder{reply, m_items};
+        std::size_t next = 0; // the first serial asked for and not yet passed
+        for (;;) {
+            const int rc = m_stretch.step();
+            if (rc == SQLITE_DONE)
+                return true;
+            if (rc != SQLITE_ROW) {
+                error = sqlite3_errstr(rc);
+                return false;
+            }
+            const std::int64_t serial = m_stretch.integer(0);
+            while (next < serials.size() && serials[next] < serial)
+                ++next;
+            std::string_view name;
+            if (next == serials.size() || serials[next] != serial || !m_names.find(m_stretch.text(2), name))
+                continue;
+            m_items.clear();
+            writeRuleItems(m_stretch.handle(), m_output, name, encoder);
+            deliver(serial, m_stretch.integer(1), m_items);
+        }
+    }
+
+    bool loadNames(std::string& error) {
+        Statement stmt;
+        if (!m_db.prepare("SELECT khh, name FROM customers", stmt, error))
+            return false;
+        std::string wire;
+        for (;;) {
+            const int rc = stmt.step();
+            if (rc == SQLITE_DONE)
+                return true;
+            if (rc != SQLITE_ROW) {
+                error = sqlite3_errstr(rc);
+                return false;
+            }
+            wireName(stmt.text(1), wire);
+            m_names.add(stmt.text(0), wire);
+        }
+    }
+
+    Db& m_db;
+    std::span<const ReplyColumn> m_columns;
+    bool m_prepared = false;
+    Statement m_scattered, m_stretch;
+    std::vector<OutputColumn> m_output; // the same for both statements
+    CustomerNames m_names;
+    bool m_namesLoaded = false;
     std::string m_list, m_name, m_items;
 };
 
@@ -81,9 +165,14 @@ StreamEnd SqliteStore::streamRulesCached(const RuleQuery& query, std::span<const
                                          ReplyWriter& reply, std::string& error) {
     const Operator& op = *query.op;
     const Conditions& cond = *query.cond;
-    RuleFetch fetch;
-    if (!fetch.prepare(m_db, columns, error))
-        return StreamEnd::DatabaseError;
+    // A reply column the rules lack is refused before anything is read.
+    {
+        SqlQuery probe;
+        std::vector<OutputColumn> output;
+        if (!selectRuleColumns(columns, probe, 0, output, error))
+            return StreamEnd::DatabaseError;
+    }
+    RuleFetch fetch(m_db, columns);
 
     const ReadSnapshot snapshot(m_db);
     // A rule whose account has no customer is not listed, as a join would leave it out. The listing
