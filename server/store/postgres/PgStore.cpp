@@ -290,13 +290,14 @@ StreamEnd PgStore::streamRulesCached(const RuleQuery& query, std::span<const Rep
     // A rule whose account has no customer is left out as the join leaves it out, by the fetch: a kept
     // row is current only while its customer is unchanged (every write of a customer changes its rules'
     // revisions), so the listing joins the customers only to filter them.
-    PgQuery listing("DECLARE listed NO SCROLL CURSOR FOR SELECT r.lsh, r.rev FROM rules r WHERE r.kind = ");
+    const bool restricted = restrictsCustomers(*query.op, *query.cond);
+    PgQuery listing(
+        restricted ? "DECLARE listed NO SCROLL CURSOR FOR SELECT r.lsh, r.rev FROM customers c JOIN "
+                     "rules r ON r.khh = c.khh WHERE r.kind = "
+                   : "DECLARE listed NO SCROLL CURSOR FOR SELECT r.lsh, r.rev FROM rules r WHERE r.kind = ");
     listing.value(std::int64_t{query.category});
-    if (restrictsCustomers(*query.op, *query.cond)) {
-        listing.sql(" AND r.khh IN (SELECT c.khh FROM customers c WHERE true");
+    if (restricted)
         filterCustomers(listing, *query.op, *query.cond);
-        listing.sql(")");
-    }
     filterRules(listing, query);
     listing.sql(" ORDER BY r.lsh");
     std::string fetchSql = "SELECT r.lsh, r.rev";

@@ -178,14 +178,16 @@ StreamEnd SqliteStore::streamRulesCached(const RuleQuery& query, std::span<const
     // A rule whose account has no customer is not listed, as a join would leave it out. The listing
     // need not look: a kept row is current only while its customer is unchanged (every write of a
     // customer changes its rules' revisions), and a row read in full is read through the join.
-    SqlQuery q("SELECT r.lsh, r.rev FROM rules r WHERE r.kind = ");
-    q.value(std::int64_t{query.category});
     const bool restricted = restrictsCustomers(op, cond);
+    SqlQuery q;
     if (restricted) {
-        // The customers' filter picks the accounts; their rules come from the (khh, kind) index.
-        q.sql(" AND r.khh IN (SELECT c.khh FROM customers c WHERE 1");
+        // The customers the filter picks (one row per account: it is their key), each followed into
+        // its rules on the (khh, kind) index.
+        q.sql("SELECT r.lsh, r.rev FROM customers c JOIN rules r ON r.khh = c.khh WHERE r.kind = ")
+            .value(std::int64_t{query.category});
         filterCustomers(q, op, cond);
-        q.sql(")");
+    } else {
+        q.sql("SELECT r.lsh, r.rev FROM rules r WHERE r.kind = ").value(std::int64_t{query.category});
     }
     filterRuleConditions(q, query, false);
     // A whole kind comes off its index in serial order. Some customers' rules come customer by
