@@ -54,4 +54,9 @@ bool parseConditions(const Request& request, Conditions& cond, std::string& erro
     return true;
 }
 
+bool restrictsCustomers(const Operator& op, const Conditions& cond) {
+    return !op.allBranches || !op.allGroups || !cond.branches.empty() || !cond.group.empty() ||
+           !cond.customer.empty();
+}
+
 } // namespace orvo::server

@@ -40,4 +40,7 @@ struct Conditions {
 // long, not GBK, a validity other than "", "0" or "1", or a date not in "YYYY.MM.DD" form.
 bool parseConditions(const Request& request, Conditions& cond, std::string& error);
 
+// Whether the operator's permissions or the conditions leave out some customers.
+bool restrictsCustomers(const Operator& op, const Conditions& cond);
+
 } // namespace orvo::server

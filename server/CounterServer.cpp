@@ -104,7 +104,8 @@ int CounterServer::start(const std::string& address, int port, std::string& erro
         m_options.workers > 0 ? m_options.workers : static_cast<int>(std::thread::hardware_concurrency());
     workers = std::max(1, workers);
     core->stores =
-        StoreSource::create(m_options.dbPath, static_cast<std::size_t>(std::max(1, m_options.dbPoolSize)));
+        StoreSource::create(m_options.dbPath, static_cast<std::size_t>(std::max(1, m_options.dbPoolSize)),
+                            static_cast<std::size_t>(std::max(0, m_options.rowCacheMb)) * 1024 * 1024);
     core->heavy = std::make_unique<WorkerPool>(workers, *core->stores, kHeavyNiceness);
     core->light = std::make_unique<WorkerPool>(workers, *core->stores);
     m_core = std::move(core);

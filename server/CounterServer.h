@@ -19,6 +19,7 @@ namespace orvo::server {
 struct ServerOptions {
     std::string dbPath;         // an existing SQLite file or a PostgreSQL database (see StoreSource.h)
     int dbPoolSize = 8;         // PostgreSQL: connections of this server, shared by all its workers
+    int rowCacheMb = 64;        // rule rows kept encoded between replies (MiB, shared); 0: none
     std::string today;          // business date "YYYY.MM.DD"; empty: the local date of each request
     int maxConnections = 1024;  // further clients get status 5 and are closed
     int maxPendingLogins = 32;  // of those, not logged in yet; further clients get status 5

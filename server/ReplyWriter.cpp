@@ -75,6 +75,45 @@ void ReplyWriter::addWire(std::string_view tagDigits, std::string_view wireValue
     m_row->AddChecked(tagDigits, wireValue);
 }
 
+void ReplyWriter::encodeText(std::string& items, std::string_view tagDigits, std::string_view utf8Value) {
+    encodeWire(items, tagDigits, wireValue(utf8Value));
+}
+
+void ReplyWriter::encodeInteger(std::string& items, std::string_view tagDigits, std::int64_t value) {
+    char digits[24];
+    const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
+    (void)ec; // an int64 always fits
+    encodeWire(items, tagDigits, std::string_view(digits, static_cast<std::size_t>(end - digits)));
+}
+
+void ReplyWriter::encodeWire(std::string& items, std::string_view tagDigits, std::string_view wireValue) {
+    items.append(tagDigits).append(1, '=').append(wireValue).append(1, '\x01');
+}
+
+void ReplyWriter::addEncodedRow(std::string_view items) {
+    if (m_rowHead.empty()) {
+        std::string frame;
+        proto::FrameBuilder head(frame);
+        proto::AddRowHead(head, m_seq);
+        head.Finish();
+        m_rowHead = frame.substr(proto::kLengthPrefixSize);
+    }
+    const std::size_t length = m_rowHead.size() + items.size();
+    if (length > proto::kMaxFrameSize)
+        return;
+    const unsigned char prefix[proto::kLengthPrefixSize] = {
+        static_cast<unsigned char>(length >> 24), static_cast<unsigned char>(length >> 16),
+        static_cast<unsigned char>(length >> 8), static_cast<unsigned char>(length)};
+    m_buffer.append(reinterpret_cast<const char*>(prefix), sizeof prefix).append(m_rowHead).append(items);
+    ++m_rows;
+}
+
+bool ReplyWriter::flushIfFull() {
+    if (m_buffer.size() >= kFlushBytes)
+        return flush();
+    return !m_failed;
+}
+
 void ReplyWriter::addNamed(std::string_view column, std::string_view utf8Value) {
     m_row->AddNamed(column, wireValue(utf8Value));
 }
@@ -83,9 +122,7 @@ bool ReplyWriter::endRow() {
     if (m_row->Finish() == proto::Error::None)
         ++m_rows;
     m_row.reset();
-    if (m_buffer.size() >= kFlushBytes)
-        return flush();
-    return !m_failed;
+    return flushIfFull();
 }
 
 bool ReplyWriter::end(int status, std::string_view utf8Text) {

@@ -40,6 +40,17 @@ public:
     void addInteger(std::string_view tagDigits, std::int64_t value);
     void addWire(std::string_view tagDigits, std::string_view wireValue);
 
+    // A row's items encoded ahead (kept, say, between replies): appended to `items` exactly as the add
+    // calls above would write them into a row.
+    void encodeText(std::string& items, std::string_view tagDigits, std::string_view utf8Value);
+    static void encodeInteger(std::string& items, std::string_view tagDigits, std::int64_t value);
+    static void encodeWire(std::string& items, std::string_view tagDigits, std::string_view wireValue);
+    // A whole row of such items. It never goes to the sink by itself (a caller may hold a lock meanwhile):
+    // flushIfFull() after it. A row over the frame limit is left out, as endRow() leaves it out.
+    void addEncodedRow(std::string_view items);
+    // Sends the buffer when it has filled; false once the sink has failed.
+    bool flushIfFull();
+
     // What a UTF-8 text becomes on the wire: GBK, with any 0x01 (which would end the item) as '?'.
     static void toWire(std::string_view utf8, std::string& out);
     // True when text goes on the wire as it is: every byte below 0x80 and none 0x01.
@@ -64,6 +75,7 @@ private:
     std::uint32_t m_seq;
     std::string m_buffer;
     std::string m_scratch;
+    std::string m_rowHead; // "35=R", "34=seq" items of every row of this reply, made once
     // Names and status texts repeat down a long reply: their GBK forms are kept for the reply's
     // length, up to a fixed number of entries.
     struct TextHash {

@@ -127,10 +127,40 @@ namespace {
 // Every change to the schema after the first version, in order: step i brings a database from version
 // i + 1 to version i + 2. A new table, column or index is one more line here; a fresh database runs the
 // first version's text and then every step, so fresh and migrated databases are the same.
-constexpr std::array<const char*, 1> kMigrationSteps{{
+constexpr std::array<const char*, 2> kMigrationSteps{{
     // 2: operators can be disabled without losing their permissions, and show their last login.
     "ALTER TABLE operators ADD COLUMN enabled INTEGER NOT NULL DEFAULT 1;"
     "ALTER TABLE operators ADD COLUMN last_login TEXT NOT NULL DEFAULT '';",
+    // 3: every rule carries a revision that the database itself changes on every write of the rule and
+    // of its customer (whose name a reply shows), drawn from one counter so that no revision ever comes
+    // back, not even for a serial deleted and used again. A server may keep rules encoded and tell from
+    // the revision alone whether one is still current. A write that sets rev itself is taken as it is.
+    // Covering indexes list a kind's rules, or some customers' rules, with their revisions, and the
+    // customers an operator may see.
+    "CREATE TABLE rule_revision(id INTEGER PRIMARY KEY CHECK (id = 1), value INTEGER NOT NULL);"
+    "INSERT INTO rule_revision VALUES(1, 0);"
+    "ALTER TABLE rules ADD COLUMN rev INTEGER NOT NULL DEFAULT 0;"
+    "CREATE TRIGGER rules_rev_insert AFTER INSERT ON rules BEGIN"
+    "  UPDATE rule_revision SET value = value + 1 WHERE id = 1;"
+    "  UPDATE rules SET rev = (SELECT value FROM rule_revision WHERE id = 1) WHERE lsh = NEW.lsh;"
+    "END;"
+    "CREATE TRIGGER rules_rev_update AFTER UPDATE ON rules WHEN NEW.rev = OLD.rev BEGIN"
+    "  UPDATE rule_revision SET value = value + 1 WHERE id = 1;"
+    "  UPDATE rules SET rev = (SELECT value FROM rule_revision WHERE id = 1) WHERE lsh = NEW.lsh;"
+    "END;"
+    "CREATE TRIGGER customers_rev_insert AFTER INSERT ON customers BEGIN"
+    "  UPDATE rules SET rev = rev WHERE khh = NEW.khh;"
+    "END;"
+    "CREATE TRIGGER customers_rev_update AFTER UPDATE OF khh, name ON customers BEGIN"
+    "  UPDATE rules SET rev = rev WHERE khh IN (OLD.khh, NEW.khh);"
+    "END;"
+    "CREATE TRIGGER customers_rev_delete AFTER DELETE ON customers BEGIN"
+    "  UPDATE rules SET rev = rev WHERE khh = OLD.khh;"
+    "END;"
+    "DROP INDEX rules_khh;"
+    "CREATE INDEX rules_khh ON rules(khh, kind, valid_date, rev);"
+    "CREATE INDEX rules_kind_rev ON rules(kind, lsh, rev, valid_date);"
+    "CREATE INDEX customers_scope ON customers(branch, khqz, khh);",
 }};
 static_assert(kMigrationSteps.size() + 1 == kSchemaVersion, "one migration step per version after the first");
 

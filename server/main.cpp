@@ -36,6 +36,7 @@ struct ServeSettings {
     bool demo = false;
     bool readOnly = false;
     int dbPool = 8;
+    int rowCacheMb = static_cast<int>(RowCache::kDefaultMegabytes);
 };
 
 bool splitListen(std::string_view text, std::string& address, int& port) {
@@ -69,6 +70,9 @@ void addServeOptions(CLI::App& app, ServeSettings& s) {
     app.add_option("--db-pool", s.dbPool,
                    "PostgreSQL connections of this server, shared by its workers (default 8)")
         ->check(CLI::Range(1, 1000));
+    app.add_option("--row-cache-mb", s.rowCacheMb,
+                   "memory for rule rows kept encoded between replies, in MiB (default 64; 0: none)")
+        ->check(CLI::Range(0, 65536));
     app.add_flag("--demo", s.demo,
                  "seed demo data into an empty database (demo operators admin/admin, teller/teller)");
     app.add_option("--size", s.size,
@@ -210,6 +214,7 @@ int serve(const ServeSettings& s, ServerOptions options) {
 
     options.dbPath = s.dbPath;
     options.dbPoolSize = s.dbPool;
+    options.rowCacheMb = s.rowCacheMb;
     options.today = s.date;
     options.log = [](std::string_view line) { logLine(levelOfServerLine(line), line); };
     CounterServer server(options);

@@ -1,7 +1,9 @@
 // Function 16477 (every stop-loss / take-profit rule within validity, 100,000 of them) answered by the
 // PostgreSQL store, through the same handler as bench_server_rules measures on SQLite: the large demo
-// seeded into a throwaway cluster, one pooled connection, the reply built and thrown away.
+// seeded into a throwaway cluster, one pooled connection, the reply built and thrown away; with the
+// server's row cache warm, and without it.
 #include "server/Functions.h"
+#include "server/store/RowCache.h"
 #include "server/store/postgres/PgPool.h"
 #include "server/store/postgres/PgSeed.h"
 #include "server/store/postgres/PgStore.h"
@@ -62,13 +64,20 @@ public:
     std::size_t bytes_ = 0;
 };
 
-void RunHandler(benchmark::State& state, const std::string& operatorName) {
+// The rule rows a server keeps encoded, at the server's default size.
+server::RowCache& sharedRowCache() {
+    static server::RowCache cache(server::RowCache::kDefaultMegabytes * 1024 * 1024);
+    return cache;
+}
+
+// With the row cache warm (as after the first reply), or without one (--row-cache-mb 0).
+void RunHandler(benchmark::State& state, const std::string& operatorName, bool cached = true) {
     Setup& s = setup();
     if (!s.ok) {
         state.SkipWithError("no PostgreSQL");
         return;
     }
-    server::pg::PgStore store(*s.pool);
+    server::pg::PgStore store(*s.pool, cached ? &sharedRowCache() : nullptr);
     server::Session session;
     std::string error;
     if (!server::authenticate(store, operatorName, operatorName, session.op, error)) {
@@ -90,6 +99,12 @@ void RunHandler(benchmark::State& state, const std::string& operatorName) {
     request.function = 16477;
     request.items = frame.items;
 
+    if (cached) {
+        DropSink warmUp;
+        server::ReplyWriter reply(warmUp, 1);
+        server::CallContext ctx{store, session, request, reply, kToday};
+        server::dispatch(ctx);
+    }
     std::uint64_t rows = 0, bytes = 0;
     for (auto _ : state) {
         DropSink sink;
@@ -113,8 +128,12 @@ void BM_PgHandler16477(benchmark::State& state) {
 void BM_PgHandler16477Teller(benchmark::State& state) {
     RunHandler(state, "teller");
 }
+void BM_PgHandler16477Uncached(benchmark::State& state) {
+    RunHandler(state, "admin", false);
+}
 
 BENCHMARK(BM_PgHandler16477)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_PgHandler16477Teller)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_PgHandler16477Uncached)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 } // namespace

@@ -1,5 +1,7 @@
 // 100,000 stop-loss / take-profit rules (function 16477, --size large demo), three ways:
-//   Handler    the server's own work for the query (SQLite, GBK, frames) into a sink that drops bytes
+//   Handler    the server's own work for the query (SQLite, GBK, frames) into a sink that drops bytes,
+//              with the server's row cache warm (as after the first reply), empty (Cold: the first reply
+//              after a start) and turned off (Uncached)
 //   RawClient  over loopback to the embedded server, frames split but items not looked at
 //   CFixComm   over loopback through the request channel: More plus GetItem of every tag of every row
 // The server's own time per request, from its log line, is reported as server_ms. Beside the handler:
@@ -12,6 +14,8 @@
 #include "server/Functions.h"
 #include "server/Operator.h"
 #include "server/Store.h"
+#include "server/store/RowCache.h"
+#include "server/store/sqlite/SqliteStore.h"
 
 #include <benchmark/benchmark.h>
 
@@ -115,11 +119,18 @@ public:
     std::string bytes_;
 };
 
+// The rule rows a server keeps encoded, at the server's default size, shared by the handlers as a
+// server's workers share it.
+server::RowCache& sharedRowCache() {
+    static server::RowCache cache(server::RowCache::kDefaultMegabytes * 1024 * 1024);
+    return cache;
+}
+
 // The server's handler for one operator's 16477 request (within validity, every branch), on its own
-// read-only connection.
+// read-only connection, with the row cache given (null: none).
 class Handler {
 public:
-    explicit Handler(const std::string& operatorName) {
+    explicit Handler(const std::string& operatorName, server::RowCache* cache = nullptr) : m_cache(cache) {
         std::string error;
         m_db.open(setup().dbPath, true, error);
         m_session.loggedIn = true;
@@ -134,10 +145,12 @@ public:
         m_request.function = 16477;
         m_request.items = m_frame.items;
     }
+    void useCache(server::RowCache* cache) { m_cache = cache; }
     // Runs the request into the sink; the rows sent.
     std::uint64_t run(server::ByteSink& sink) {
         server::ReplyWriter reply(sink, 1);
-        server::CallContext ctx{m_db, m_session, m_request, reply, kToday};
+        server::sqlite::SqliteStore store(m_db, m_cache);
+        server::CallContext ctx{store, m_session, m_request, reply, kToday};
         server::Outcome outcome = server::dispatch(ctx);
         reply.end(outcome.status, outcome.text);
         return outcome.status == 0 ? reply.rows() : 0;
@@ -145,6 +158,7 @@ public:
 
 private:
     server::Db m_db;
+    server::RowCache* m_cache;
     server::Session m_session;
     std::string m_frameBytes;
     proto::FrameReader m_reader;
@@ -152,13 +166,33 @@ private:
     server::Request m_request;
 };
 
-void RunHandler(benchmark::State& state, const std::string& operatorName) {
-    Handler handler(operatorName);
+enum class Cache { Warm, Cold, Off };
+
+void RunHandler(benchmark::State& state, const std::string& operatorName, Cache cache = Cache::Warm) {
+    Handler handler(operatorName, cache == Cache::Warm ? &sharedRowCache() : nullptr);
+    if (cache == Cache::Warm) {
+        DropSink warmUp;
+        handler.run(warmUp);
+    }
     std::uint64_t rows = 0, bytes = 0;
     for (auto _ : state) {
+        std::unique_ptr<server::RowCache> empty;
+        if (cache == Cache::Cold) {
+            state.PauseTiming();
+            empty = std::make_unique<server::RowCache>(server::RowCache::kDefaultMegabytes * 1024 * 1024);
+            handler.useCache(empty.get());
+            state.ResumeTiming();
+        }
         DropSink sink;
         rows += handler.run(sink);
         bytes += sink.bytes_;
+        if (cache == Cache::Cold) {
+            state.PauseTiming();
+            state.counters["cache_mb"] = static_cast<double>(empty->bytes()) / (1024.0 * 1024.0);
+            handler.useCache(nullptr);
+            empty.reset();
+            state.ResumeTiming();
+        }
     }
     state.counters["rows"] = static_cast<double>(rows) / static_cast<double>(state.iterations());
     state.counters["rows/s"] = benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsRate);
@@ -172,6 +206,16 @@ void BM_Handler16477(benchmark::State& state) {
 // The teller sees one branch and two of its groups: about 8 % of the rows.
 void BM_Handler16477Teller(benchmark::State& state) {
     RunHandler(state, "teller");
+}
+
+// The first reply after a start: every row read in full, encoded and kept.
+void BM_Handler16477Cold(benchmark::State& state) {
+    RunHandler(state, "admin", Cache::Cold);
+}
+
+// A server run with --row-cache-mb 0: every row read and encoded for every reply.
+void BM_Handler16477Uncached(benchmark::State& state) {
+    RunHandler(state, "admin", Cache::Off);
 }
 
 // Decoding exactly the bytes BM_Handler16477 produces, as the client's channel reads them: fed 64 KiB at
@@ -324,6 +368,8 @@ void BM_CFixCommDownloadContracts(benchmark::State& state) {
 BENCHMARK(BM_Handler16477)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_DecodeHandlerReply)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Handler16477Teller)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_Handler16477Cold)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_Handler16477Uncached)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_RawClient16477)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 BENCHMARK(BM_CFixComm16477)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 BENCHMARK(BM_CFixCommDownloadContracts)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();

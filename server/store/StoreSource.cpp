@@ -10,12 +10,13 @@ namespace {
 
 class SqliteSource final : public StoreSource {
 public:
-    explicit SqliteSource(std::string path) : m_path(std::move(path)) {}
+    SqliteSource(std::string path, std::size_t rowCacheBytes)
+        : StoreSource(rowCacheBytes), m_path(std::move(path)) {}
     std::unique_ptr<Store> open(std::string& error) override {
         Db db;
         if (!db.open(m_path, true, error))
             return nullptr;
-        return std::make_unique<sqlite::SqliteStore>(std::move(db));
+        return std::make_unique<sqlite::SqliteStore>(std::move(db), &rowCache());
     }
 
 private:
@@ -24,9 +25,12 @@ private:
 
 class PostgresSource final : public StoreSource {
 public:
-    PostgresSource(const std::string& conninfo, std::size_t poolSize) : m_pool(conninfo, poolSize) {}
+    PostgresSource(const std::string& conninfo, std::size_t poolSize, std::size_t rowCacheBytes)
+        : StoreSource(rowCacheBytes), m_pool(conninfo, poolSize) {}
     // Connections open when a call first needs one, so opening a thread's store never fails.
-    std::unique_ptr<Store> open(std::string&) override { return std::make_unique<pg::PgStore>(m_pool); }
+    std::unique_ptr<Store> open(std::string&) override {
+        return std::make_unique<pg::PgStore>(m_pool, &rowCache());
+    }
 
 private:
     pg::PgPool m_pool;
@@ -71,10 +75,11 @@ std::string redactedTarget(std::string_view db) {
     return out;
 }
 
-std::unique_ptr<StoreSource> StoreSource::create(const std::string& db, std::size_t poolSize) {
+std::unique_ptr<StoreSource> StoreSource::create(const std::string& db, std::size_t poolSize,
+                                                 std::size_t rowCacheBytes) {
     if (isPostgresTarget(db))
-        return std::make_unique<PostgresSource>(db, std::max<std::size_t>(1, poolSize));
-    return std::make_unique<SqliteSource>(db);
+        return std::make_unique<PostgresSource>(db, std::max<std::size_t>(1, poolSize), rowCacheBytes);
+    return std::make_unique<SqliteSource>(db, rowCacheBytes);
 }
 
 } // namespace orvo::server

@@ -3,6 +3,7 @@
 // the database sees at most that many sessions from one server whatever the number of threads.
 #pragma once
 
+#include "server/store/RowCache.h"
 #include "server/store/Store.h"
 
 #include <cstddef>
@@ -26,8 +27,19 @@ public:
     // A store for one thread; nullptr with the reason when the database cannot be opened.
     virtual std::unique_ptr<Store> open(std::string& error) = 0;
 
-    // The source for --db; poolSize bounds the PostgreSQL connections (at least 1).
-    static std::unique_ptr<StoreSource> create(const std::string& db, std::size_t poolSize);
+    // The source for --db; poolSize bounds the PostgreSQL connections (at least 1). Its stores share one
+    // cache of encoded rule rows of rowCacheBytes (0: none).
+    static std::unique_ptr<StoreSource> create(const std::string& db, std::size_t poolSize,
+                                               std::size_t rowCacheBytes = 0);
+
+    // The rule rows this source's stores keep encoded.
+    RowCache& rowCache() { return m_rowCache; }
+
+protected:
+    explicit StoreSource(std::size_t rowCacheBytes) : m_rowCache(rowCacheBytes) {}
+
+private:
+    RowCache m_rowCache;
 };
 
 } // namespace orvo::server

@@ -168,10 +168,12 @@ TEST(Admin, ExportingEveryTableAndImportingThemGivesTheSameDatabase) {
     for (const std::string& table : server::admin::importableTables()) {
         server::admin::TableInfo info;
         ASSERT_TRUE(server::admin::describeTable(copy, table, info, error));
-        // Values and their storage types, row by row in stored order.
+        // Values and their storage types, row by row in stored order. A rule's revision is the
+        // database's own (drawn afresh on every write), not data that travels.
         std::string columns = "rowid";
         for (const auto& c : info.columns)
-            columns += ", " + c.name + ", typeof(" + c.name + ")";
+            if (!(table == "rules" && c.name == "rev"))
+                columns += ", " + c.name + ", typeof(" + c.name + ")";
         const std::string a = "SELECT " + columns + " FROM main." + table;
         const std::string b = "SELECT " + columns + " FROM src." + table;
         EXPECT_EQ(count(copy, "SELECT COUNT(*) FROM (" + a + " EXCEPT " + b + ")"), 0) << table;

@@ -100,6 +100,10 @@ TEST_F(PgStoreTest, SchemaHasTheSqliteTablesColumnsIndexesVersionAndDownloadColu
          column("SELECT indexname FROM pg_indexes WHERE schemaname = 'public' AND indexname NOT IN "
                 "(SELECT conname FROM pg_constraint)"))
         postgres.indexes.insert(name);
+    // SQLite draws rule revisions from a one-row counter table, PostgreSQL from a sequence of that name.
+    EXPECT_EQ(sqlite.columns.erase("rule_revision"), 1u);
+    EXPECT_EQ(column("SELECT sequencename FROM pg_sequences WHERE sequencename = 'rule_revision'"),
+              std::vector<std::string>{"rule_revision"});
     EXPECT_EQ(postgres.columns, sqlite.columns);
     EXPECT_EQ(postgres.indexes, sqlite.indexes);
 

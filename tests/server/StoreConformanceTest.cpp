@@ -202,6 +202,68 @@ TEST_F(StoreConformanceTest, SqliteAndPostgresGiveTheSameReplies) {
     }
     // The demo data must have given both servers something to disagree about.
     EXPECT_GT(rowsCompared, 1000);
+
+    // Both servers now keep the stop-loss rules encoded. The same writes on both databases (a rule
+    // changed, a customer renamed to a name with 0x01 and a character GBK cannot hold, a rule deleted
+    // and its serial used again) show in the next replies, alike.
+    const std::string changed = firstValue(data, "SELECT lsh FROM rules WHERE kind = 3 ORDER BY lsh LIMIT 1");
+    const std::string reused =
+        firstValue(data, "SELECT lsh FROM rules WHERE kind = 3 ORDER BY lsh LIMIT 1 OFFSET 1");
+    const std::string renamed =
+        firstValue(data, "SELECT khh FROM rules WHERE kind = 3 ORDER BY lsh DESC LIMIT 1");
+    const std::vector<std::pair<std::string, std::vector<std::string>>> writes{
+        {"UPDATE rules SET price = '99.5' WHERE lsh = ?", {changed}},
+        {"UPDATE customers SET name = ? WHERE khh = ?",
+         {"A\x01"
+          "B\xF0\x9F\x98\x80"
+          "C",
+          renamed}},
+        {"DELETE FROM orders WHERE lsh = ?", {reused}},
+        {"DELETE FROM rules WHERE lsh = ?", {reused}},
+        {"INSERT INTO rules(lsh, kind, khh, hydm, set_date, valid_date) "
+         "VALUES(?, 3, ?, 'zz2612', '2026.12.01', '2026.12.31')",
+         {reused, renamed}},
+    };
+    Db writer;
+    ASSERT_TRUE(writer.open(sqlitePath, false, error)) << error;
+    pg::PgConnection pgWriter;
+    ASSERT_TRUE(pgWriter.open(conninfo, error)) << error;
+    for (const auto& [sql, values] : writes) {
+        Statement stmt;
+        ASSERT_TRUE(writer.prepare(sql, stmt, error)) << error;
+        pg::PgParams params;
+        std::string pgSql;
+        int placeholder = 0;
+        for (const char c : sql)
+            pgSql += c == '?' ? "$" + std::to_string(++placeholder) : std::string(1, c);
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            stmt.bind(static_cast<int>(i) + 1, std::string_view(values[i]));
+            params.add(values[i]);
+        }
+        ASSERT_TRUE(stmt.execute()) << writer.lastError();
+        ASSERT_TRUE(pgWriter.query(pgSql.c_str(), params, error)) << sql << ": " << error;
+    }
+    RawClient a, b;
+    ASSERT_TRUE(a.connect(onSqlite->port()) && a.login("admin", "admin"));
+    ASSERT_TRUE(b.connect(onPostgres->port()) && b.login("admin", "admin"));
+    const Reply left = a.call(kFunctionStopProfit, {});
+    EXPECT_EQ(dump(left), dump(b.call(kFunctionStopProfit, {})));
+    int seen = 0;
+    for (const Row& row : left.rows) {
+        if (row.get(797) == changed) {
+            EXPECT_EQ(row.get(682), "99.5");
+            ++seen;
+        }
+        if (row.get(797) == reused) {
+            EXPECT_EQ(row.get(719), "zz2612");
+            ++seen;
+        }
+        if (row.get(605) == renamed) {
+            EXPECT_EQ(row.get(613), "A?B?C");
+            ++seen;
+        }
+    }
+    EXPECT_GE(seen, 3);
     onSqlite->stop();
     onPostgres->stop();
 }

@@ -132,10 +132,33 @@ CREATE INDEX IF NOT EXISTS link_subgroups_xzbh ON link_subgroups(xzbh);
 
 // Every change to the schema after the first version, in order: step i brings a database from version
 // i + 1 to version i + 2, as the SQLite schema's steps do. Both back-ends record the same version number.
-constexpr std::array<const char*, 1> kMigrationSteps{{
+constexpr std::array<const char*, 2> kMigrationSteps{{
     // 2: operators can be disabled, and a login notes its time.
     "ALTER TABLE operators ADD COLUMN enabled bigint NOT NULL DEFAULT 1;"
     "ALTER TABLE operators ADD COLUMN last_login gbk NOT NULL DEFAULT '';",
+    // 3: every rule carries a revision that the database itself changes on every write of the rule and
+    // of its customer (whose name a reply shows), drawn from one sequence so that no revision ever comes
+    // back: servers keep rules encoded and tell from the revision alone whether one is still current.
+    // Covering indexes list a kind's rules, or some customers' rules, with their revisions, and the
+    // customers an operator may see.
+    "CREATE SEQUENCE rule_revision;"
+    "ALTER TABLE rules ADD COLUMN rev bigint NOT NULL DEFAULT 0;"
+    "CREATE FUNCTION rules_next_rev() RETURNS trigger LANGUAGE plpgsql AS $$"
+    " BEGIN NEW.rev := nextval('rule_revision'); RETURN NEW; END $$;"
+    "CREATE TRIGGER rules_rev BEFORE INSERT OR UPDATE ON rules"
+    " FOR EACH ROW EXECUTE FUNCTION rules_next_rev();"
+    "CREATE FUNCTION customers_touch_rules() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
+    " IF TG_OP <> 'INSERT' THEN UPDATE rules SET rev = rev WHERE khh = OLD.khh; END IF;"
+    " IF TG_OP <> 'DELETE' THEN UPDATE rules SET rev = rev WHERE khh = NEW.khh; END IF;"
+    " RETURN NULL; END $$;"
+    "CREATE TRIGGER customers_rev_write AFTER INSERT OR DELETE ON customers"
+    " FOR EACH ROW EXECUTE FUNCTION customers_touch_rules();"
+    "CREATE TRIGGER customers_rev_rename AFTER UPDATE OF khh, name ON customers"
+    " FOR EACH ROW EXECUTE FUNCTION customers_touch_rules();"
+    "DROP INDEX rules_khh;"
+    "CREATE INDEX rules_khh ON rules(khh, kind, valid_date, rev);"
+    "CREATE INDEX rules_kind_rev ON rules(kind, lsh, rev, valid_date);"
+    "CREATE INDEX customers_scope ON customers(branch, khqz, khh);",
 }};
 static_assert(kMigrationSteps.size() + 1 == kSchemaVersion,
               "the PostgreSQL schema needs the same versions as the SQLite schema");

@@ -4,9 +4,12 @@
 
 #include "server/Dates.h"
 #include "server/LoginCost.h"
+#include "server/store/CachedRows.h"
 #include "server/store/postgres/PgQuery.h"
 #include "server/store/postgres/PgSchema.h"
+#include "server/store/postgres/PgTransaction.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace orvo::server::pg {
@@ -93,6 +96,50 @@ void filterCustomers(PgQuery& q, const Operator& op, const Conditions& cond) {
         q.sql(" AND c.khqz = ").value(cond.group);
     if (!cond.customer.empty())
         q.sql(" AND c.khh = ").value(cond.customer);
+}
+
+// The reply column's expression over rules r joined with customers c; the field is one of kRuleFields.
+std::string ruleColumn(const ReplyColumn& column) {
+    if (column.field == kFieldCustomerName)
+        return "c.name";
+    return "r." + std::string(column.field);
+}
+
+bool selectRuleColumns(std::span<const ReplyColumn> columns, std::string& error) {
+    for (const ReplyColumn& column : columns)
+        if (column.field != kFieldCustomerName && !isRuleField(column.field)) {
+            error = "no rule field " + std::string(column.field);
+            return false;
+        }
+    return true;
+}
+
+// The rules' own conditions.
+void filterRules(PgQuery& q, const RuleQuery& query) {
+    const Conditions& cond = *query.cond;
+    if (!cond.exchange.empty())
+        q.sql(" AND r.jys = ").value(cond.exchange);
+    if (!cond.variety.empty())
+        q.sql(" AND r.zqlb = ").value(cond.variety);
+    if (!cond.contract.empty()) {
+        if (query.contractOnEitherLeg)
+            q.sql(" AND (r.hydm = ")
+                .value(cond.contract)
+                .sql(" OR r.src_hydm = ")
+                .value(cond.contract)
+                .sql(")");
+        else
+            q.sql(" AND r.hydm = ").value(cond.contract);
+    }
+    if (cond.validity == Validity::Valid) {
+        q.sql(" AND r.valid_date >= ").value(query.today);
+    } else if (cond.validity == Validity::Expired) {
+        q.sql(" AND r.valid_date < ").value(query.today);
+        if (!cond.beginDate.empty())
+            q.sql(" AND r.set_date >= ").value(cond.beginDate);
+        if (!cond.endDate.empty())
+            q.sql(" AND r.set_date <= ").value(cond.endDate);
+    }
 }
 
 // Streams the statement's rows into the reply, addItems(row) writing each row's items.
@@ -216,52 +263,104 @@ StreamEnd PgStore::streamCodeTable(std::string_view table, const Operator& op, R
 
 StreamEnd PgStore::streamRules(const RuleQuery& query, std::span<const ReplyColumn> columns,
                                ReplyWriter& reply, std::string& error) {
-    const Conditions& cond = *query.cond;
+    if (!selectRuleColumns(columns, error))
+        return StreamEnd::DatabaseError;
+    if (m_cache && m_cache->enabled())
+        return streamRulesCached(query, columns, reply, error);
     // The rules and the customers' names are read by one statement, so from one snapshot.
     PgQuery q("SELECT ");
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-        if (i)
-            q.sql(", ");
-        if (columns[i].field == kFieldCustomerName) {
-            q.sql("c.name");
-        } else if (isRuleField(columns[i].field)) {
-            q.sql("r.").sql(columns[i].field);
-        } else {
-            error = "no rule field " + std::string(columns[i].field);
-            return StreamEnd::DatabaseError;
-        }
-    }
+    for (std::size_t i = 0; i < columns.size(); ++i)
+        q.sql(i ? ", " : "").sql(ruleColumn(columns[i]));
     q.sql(" FROM rules r JOIN customers c ON c.khh = r.khh WHERE r.kind = ")
         .value(std::int64_t{query.category});
-    filterCustomers(q, *query.op, cond);
-    if (!cond.exchange.empty())
-        q.sql(" AND r.jys = ").value(cond.exchange);
-    if (!cond.variety.empty())
-        q.sql(" AND r.zqlb = ").value(cond.variety);
-    if (!cond.contract.empty()) {
-        if (query.contractOnEitherLeg)
-            q.sql(" AND (r.hydm = ")
-                .value(cond.contract)
-                .sql(" OR r.src_hydm = ")
-                .value(cond.contract)
-                .sql(")");
-        else
-            q.sql(" AND r.hydm = ").value(cond.contract);
-    }
-    if (cond.validity == Validity::Valid) {
-        q.sql(" AND r.valid_date >= ").value(query.today);
-    } else if (cond.validity == Validity::Expired) {
-        q.sql(" AND r.valid_date < ").value(query.today);
-        if (!cond.beginDate.empty())
-            q.sql(" AND r.set_date >= ").value(cond.beginDate);
-        if (!cond.endDate.empty())
-            q.sql(" AND r.set_date <= ").value(cond.endDate);
-    }
+    filterCustomers(q, *query.op, *query.cond);
+    filterRules(q, query);
     q.sql(" ORDER BY r.lsh");
     std::vector<std::uint32_t> tags;
     for (const ReplyColumn& column : columns)
         tags.push_back(column.tag);
     return streamTagged(m_pool, m_wait, q, tags, reply, error);
+}
+
+// Through the row cache: the rows selected are listed by serial and revision, from a cursor, a batch at a
+// time; only the rows the cache lacks at that revision are read in full. Listing and reading share one
+// repeatable-read snapshot, so what is read is what was listed.
+StreamEnd PgStore::streamRulesCached(const RuleQuery& query, std::span<const ReplyColumn> columns,
+                                     ReplyWriter& reply, std::string& error) {
+    // A rule whose account has no customer is left out as the join leaves it out, by the fetch: a kept
+    // row is current only while its customer is unchanged (every write of a customer changes its rules'
+    // revisions), so the listing joins the customers only to filter them.
+    const bool restricted = restrictsCustomers(*query.op, *query.cond);
+    PgQuery listing(
+        restricted ? "DECLARE listed NO SCROLL CURSOR FOR SELECT r.lsh, r.rev FROM customers c JOIN "
+                     "rules r ON r.khh = c.khh WHERE r.kind = "
+                   : "DECLARE listed NO SCROLL CURSOR FOR SELECT r.lsh, r.rev FROM rules r WHERE r.kind = ");
+    listing.value(std::int64_t{query.category});
+    if (restricted)
+        filterCustomers(listing, *query.op, *query.cond);
+    filterRules(listing, query);
+    listing.sql(" ORDER BY r.lsh");
+    std::string fetchSql = "SELECT r.lsh, r.rev";
+    std::vector<std::string> tags;
+    for (const ReplyColumn& column : columns) {
+        fetchSql.append(", ").append(ruleColumn(column));
+        tags.push_back(std::to_string(column.tag));
+    }
+    fetchSql += " FROM rules r JOIN customers c ON c.khh = r.khh WHERE r.lsh = ANY($1::bigint[])";
+
+    PgPool::Lease conn = m_pool.acquire(m_wait, error);
+    if (!conn)
+        return StreamEnd::DatabaseError;
+    PgTransaction tx(*conn, error);
+    // The cursor is read to its end: planned for all its rows, not for the first few.
+    if (!tx.ok() || !conn->exec("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY", error) ||
+        !conn->exec("SET LOCAL cursor_tuple_fraction = 1.0", error) ||
+        !conn->query(listing.text().c_str(), listing.params(), error))
+        return StreamEnd::DatabaseError;
+
+    std::string items, serialList;
+    const FetchRows fetch = [&](std::span<const std::int64_t> serials, const RowDelivery& deliver,
+                                std::string& fetchError) {
+        serialList.assign(1, '{');
+        for (const std::int64_t serial : serials)
+            serialList.append(serialList.size() > 1 ? "," : "").append(std::to_string(serial));
+        serialList += '}';
+        PgParams params;
+        params.add(serialList);
+        return conn->stream(
+                   fetchSql.c_str(), params,
+                   [&](const PgRow& row) {
+                       items.clear();
+                       for (std::size_t i = 0; i < tags.size(); ++i)
+                           reply.encodeText(items, tags[i], row.text(static_cast<int>(i) + 2));
+                       deliver(row.integer(0), row.integer(1), items);
+                       return true;
+                   },
+                   fetchError) >= 0;
+    };
+    // Listed rows come a few batches a round trip.
+    constexpr std::size_t kFetchRows = 8 * kListedBatchRows;
+    const std::string fetchListed = "FETCH " + std::to_string(kFetchRows) + " FROM listed";
+    std::vector<ListedRow> listed;
+    listed.reserve(kFetchRows);
+    for (;;) {
+        const PgResult result = conn->query(fetchListed.c_str(), PgParams(), error);
+        if (!result)
+            return StreamEnd::DatabaseError;
+        listed.clear();
+        for (int i = 0; i < result.rows(); ++i)
+            listed.push_back({result.row(i).integer(0), result.row(i).integer(1)});
+        for (std::size_t at = 0; at < listed.size(); at += kListedBatchRows) {
+            const std::size_t count = std::min(kListedBatchRows, listed.size() - at);
+            const StreamEnd end =
+                sendListedRows(*m_cache, query.category,
+                               std::span<const ListedRow>(listed).subspan(at, count), reply, fetch, error);
+            if (end != StreamEnd::Done)
+                return end;
+        }
+        if (listed.size() < kFetchRows)
+            return tx.commit(error) ? StreamEnd::Done : StreamEnd::DatabaseError;
+    }
 }
 
 StreamEnd PgStore::streamOrders(const OrderQuery& query, std::span<const std::uint32_t> tags,

@@ -3,6 +3,7 @@
 // snapshot; large results are streamed one row at a time into the reply.
 #pragma once
 
+#include "server/store/RowCache.h"
 #include "server/store/Store.h"
 #include "server/store/postgres/PgPool.h"
 
@@ -13,8 +14,10 @@ namespace orvo::server::pg {
 class PgStore final : public Store {
 public:
     // wait: how long a call waits for a free connection before it fails.
-    explicit PgStore(PgPool& pool, std::chrono::milliseconds wait = std::chrono::seconds(10))
-        : m_pool(pool), m_wait(wait) {}
+    // cache: rule rows kept encoded between replies, shared with other stores (null: none).
+    explicit PgStore(PgPool& pool, RowCache* cache = nullptr,
+                     std::chrono::milliseconds wait = std::chrono::seconds(10))
+        : m_pool(pool), m_cache(cache), m_wait(wait) {}
 
     bool findOperator(std::string_view name, OperatorRecord& record, std::string& error) override;
     std::string dummyPasswordHash() override;
@@ -36,7 +39,11 @@ public:
                                   std::string& error) override;
 
 private:
+    StreamEnd streamRulesCached(const RuleQuery& query, std::span<const ReplyColumn> columns,
+                                ReplyWriter& reply, std::string& error);
+
     PgPool& m_pool;
+    RowCache* m_cache = nullptr;
     std::chrono::milliseconds m_wait;
 };
 

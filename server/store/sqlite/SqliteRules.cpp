@@ -3,6 +3,7 @@
 #include "server/CustomerNames.h"
 #include "server/SqlQuery.h"
 #include "server/store/sqlite/SqliteFilters.h"
+#include "server/store/sqlite/SqliteRuleRows.h"
 #include "server/store/sqlite/SqliteStore.h"
 
 #include <charconv>
@@ -12,64 +13,7 @@
 namespace orvo::server::sqlite {
 namespace {
 
-// The rule fields a reply may carry; those stored as INTEGER are read as numbers and written as digits,
-// with nothing to check.
-constexpr std::string_view kIntegerFields[] = {
-    "lsh",        "kind",          "cfzt", "mmfx",       "kpfx",       "lots",
-    "filled",     "cancelled",     "pdfx", "src_mmfx",   "src_kpfx",   "src_lots",
-    "src_filled", "src_cancelled", "tllx", "trig_lots1", "trig_lots2", "filled2",
-    "min_order",  "single_leg",    "xzbh", "fzbh",       "xdfs"};
-constexpr std::string_view kTextFields[] = {
-    "khh",           "status_text",   "hydm",      "price",           "trig_price",
-    "ticks_profit",  "ticks_loss",    "set_time",  "set_date",        "valid_date",
-    "jys",           "jybm",          "src_order", "src_hydm",        "src_price",
-    "order_no",      "deviation",     "avg_price", "off_profit_trig", "off_profit_order",
-    "off_loss_trig", "off_loss_order"};
-
-bool listed(std::span<const std::string_view> fields, std::string_view field) {
-    for (std::string_view name : fields)
-        if (name == field)
-            return true;
-    return false;
-}
-
 constexpr std::int64_t kBulkMinimumRows = 10000; // below this the way the rows are found hardly matters
-
-// How one reply item is made from the statement's row.
-struct OutputColumn {
-    enum class From : unsigned char { Text, Integer, CustomerName };
-    From from;
-    int column;      // statement column (the customer name: the column of r.khh)
-    char digits[12]; // the tag's decimal text
-    std::size_t digitCount;
-    std::string_view tag() const { return {digits, digitCount}; }
-};
-
-// A read snapshot over the query's statements, where the connection is not already in one.
-class ReadSnapshot {
-public:
-    explicit ReadSnapshot(Db& db) : m_db(db) {
-        std::string ignored;
-        m_open = sqlite3_get_autocommit(db.handle()) != 0 && db.exec("BEGIN", ignored);
-    }
-    ~ReadSnapshot() {
-        if (m_open) {
-            std::string ignored;
-            m_db.exec("COMMIT", ignored);
-        }
-    }
-    ReadSnapshot(const ReadSnapshot&) = delete;
-    ReadSnapshot& operator=(const ReadSnapshot&) = delete;
-
-private:
-    Db& m_db;
-    bool m_open = false;
-};
-
-bool restrictsCustomers(const Operator& op, const Conditions& cond) {
-    return !op.allBranches || !op.allGroups || !cond.branches.empty() || !cond.group.empty() ||
-           !cond.customer.empty();
-}
 
 // The names of the customers the query may list. A rule whose customer is not here is not listed, as
 // an inner join would leave it out.
@@ -89,11 +33,7 @@ bool loadCustomerNames(Db& db, const Operator& op, const Conditions& cond, Custo
             error = sqlite3_errstr(rc);
             return false;
         }
-        const std::string_view name = stmt.text(1);
-        if (ReplyWriter::isPlainWire(name))
-            wire.assign(name);
-        else
-            ReplyWriter::toWire(name, wire);
+        wireName(stmt.text(1), wire);
         names.add(stmt.text(0), wire);
     }
 }
@@ -125,34 +65,16 @@ bool kindIsBulk(Db& db, int category) {
 
 } // namespace
 
-StreamEnd SqliteStore::streamRules(const RuleQuery& query, std::span<const ReplyColumn> columns,
-                                   ReplyWriter& reply, std::string& error) {
+// Straight from the table: every row read and encoded afresh.
+StreamEnd SqliteStore::streamRulesUncached(const RuleQuery& query, std::span<const ReplyColumn> columns,
+                                           ReplyWriter& reply, std::string& error) {
     const Operator& op = *query.op;
     const Conditions& cond = *query.cond;
     // Column 0 is the rule's account (for its customer's name); the reply's items follow.
     SqlQuery q("SELECT r.khh");
     std::vector<OutputColumn> output;
-    output.reserve(columns.size());
-    int selected = 0; // statement columns after the account
-    for (const ReplyColumn& column : columns) {
-        OutputColumn out{};
-        const auto [end, ec] = std::to_chars(out.digits, out.digits + sizeof out.digits, column.tag);
-        (void)ec; // a uint32 always fits
-        out.digitCount = static_cast<std::size_t>(end - out.digits);
-        if (column.field == kFieldCustomerName) {
-            out.from = OutputColumn::From::CustomerName;
-            out.column = 0;
-        } else if (listed(kIntegerFields, column.field) || listed(kTextFields, column.field)) {
-            out.from =
-                listed(kIntegerFields, column.field) ? OutputColumn::From::Integer : OutputColumn::From::Text;
-            out.column = ++selected;
-            q.sql(", r.").sql(column.field);
-        } else {
-            error = "no rule field " + std::string(column.field);
-            return StreamEnd::DatabaseError;
-        }
-        output.push_back(out);
-    }
+    if (!selectRuleColumns(columns, q, 1, output, error))
+        return StreamEnd::DatabaseError;
 
     const ReadSnapshot snapshot(m_db);
     CustomerNames names;
@@ -174,38 +96,18 @@ StreamEnd SqliteStore::streamRules(const RuleQuery& query, std::span<const Reply
         filterCustomers(q, op, cond);
         q.sql("))");
     }
-    if (!cond.exchange.empty())
-        q.sql(" AND r.jys = ").value(cond.exchange);
-    if (!cond.variety.empty())
-        q.sql(" AND r.zqlb = ").value(cond.variety);
-    if (!cond.contract.empty()) {
-        if (query.contractOnEitherLeg)
-            q.sql(" AND (r.hydm = ")
-                .value(cond.contract)
-                .sql(" OR r.src_hydm = ")
-                .value(cond.contract)
-                .sql(")");
-        else
-            q.sql(" AND r.hydm = ").value(cond.contract);
-    }
-    // Within validity: the validity date is today or later. Expired: it has passed; the date range
-    // then selects by the date the rule was set.
-    const char* const validDate = bulk ? " AND +r.valid_date" : " AND r.valid_date";
-    if (cond.validity == Validity::Valid) {
-        q.sql(validDate).sql(" >= ").value(query.today);
-    } else if (cond.validity == Validity::Expired) {
-        q.sql(validDate).sql(" < ").value(query.today);
-        if (!cond.beginDate.empty())
-            q.sql(" AND r.set_date >= ").value(cond.beginDate);
-        if (!cond.endDate.empty())
-            q.sql(" AND r.set_date <= ").value(cond.endDate);
-    }
+    filterRuleConditions(q, query, bulk);
     q.sql(" ORDER BY r.lsh");
 
     Statement stmt;
     if (!q.prepare(m_db, stmt, error))
         return StreamEnd::DatabaseError;
-    sqlite3_stmt* const raw = stmt.handle();
+    struct RowItems {
+        ReplyWriter& reply;
+        void integer(std::string_view tag, std::int64_t value) { reply.addInteger(tag, value); }
+        void text(std::string_view tag, std::string_view value) { reply.addText(tag, value); }
+        void wire(std::string_view tag, std::string_view value) { reply.addWire(tag, value); }
+    } items{reply};
     for (;;) {
         const int rc = stmt.step();
         if (rc == SQLITE_DONE)
@@ -218,27 +120,17 @@ StreamEnd SqliteStore::streamRules(const RuleQuery& query, std::span<const Reply
         if (!names.find(stmt.text(0), name))
             continue;
         reply.beginRow();
-        for (const OutputColumn& out : output) {
-            if (out.from == OutputColumn::From::CustomerName) {
-                reply.addWire(out.tag(), name);
-                continue;
-            }
-            // One call for the column, then its value read directly.
-            sqlite3_value* const value = sqlite3_column_value(raw, out.column);
-            if (out.from == OutputColumn::From::Integer && sqlite3_value_type(value) == SQLITE_INTEGER) {
-                reply.addInteger(out.tag(), sqlite3_value_int64(value));
-                continue;
-            }
-            // Text, or a number column holding something else: its text.
-            const unsigned char* text = sqlite3_value_text(value);
-            reply.addText(out.tag(),
-                          text ? std::string_view(reinterpret_cast<const char*>(text),
-                                                  static_cast<std::size_t>(sqlite3_value_bytes(value)))
-                               : std::string_view());
-        }
+        writeRuleItems(stmt.handle(), output, name, items);
         if (!reply.endRow())
             return StreamEnd::SinkFailed;
     }
+}
+
+StreamEnd SqliteStore::streamRules(const RuleQuery& query, std::span<const ReplyColumn> columns,
+                                   ReplyWriter& reply, std::string& error) {
+    if (m_cache && m_cache->enabled())
+        return streamRulesCached(query, columns, reply, error);
+    return streamRulesUncached(query, columns, reply, error);
 }
 
 } // namespace orvo::server::sqlite

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "server/Db.h"
+#include "server/store/RowCache.h"
 #include "server/store/Store.h"
 
 #include <optional>
@@ -11,9 +12,11 @@ namespace orvo::server::sqlite {
 
 class SqliteStore final : public Store {
 public:
-    explicit SqliteStore(Db& db) : m_db(db) {}
+    // cache: rule rows kept encoded between replies, shared with other stores (null: none).
+    explicit SqliteStore(Db& db, RowCache* cache = nullptr) : m_db(db), m_cache(cache) {}
     // Owns the connection.
-    explicit SqliteStore(Db&& db) : m_owned(std::move(db)), m_db(*m_owned) {}
+    explicit SqliteStore(Db&& db, RowCache* cache = nullptr)
+        : m_owned(std::move(db)), m_db(*m_owned), m_cache(cache) {}
     // m_db may refer to m_owned: never copied or moved.
     SqliteStore(const SqliteStore&) = delete;
     SqliteStore& operator=(const SqliteStore&) = delete;
@@ -40,8 +43,14 @@ public:
     Db& db() { return m_db; }
 
 private:
+    StreamEnd streamRulesUncached(const RuleQuery& query, std::span<const ReplyColumn> columns,
+                                  ReplyWriter& reply, std::string& error);
+    StreamEnd streamRulesCached(const RuleQuery& query, std::span<const ReplyColumn> columns,
+                                ReplyWriter& reply, std::string& error);
+
     std::optional<Db> m_owned;
     Db& m_db;
+    RowCache* m_cache = nullptr;
 };
 
 // Steps a prepared statement to its end; for each row, addItems(stmt) writes the row's items between

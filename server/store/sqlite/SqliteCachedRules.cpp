@@ -1,0 +1,247 @@
+// The rule query on SQLite through the row cache. The rows selected are listed by serial and revision
+// only, off covering indexes ((kind, lsh, rev, valid_date) for a whole kind, (khh, kind, valid_date,
+// rev) for some customers' rules); only rows the cache lacks at that revision are read in full, with
+// their customer's name, in the listing's snapshot.
+#include "server/CustomerNames.h"
+#include "server/SqlQuery.h"
+#include "server/store/CachedRows.h"
+#include "server/store/sqlite/SqliteFilters.h"
+#include "server/store/sqlite/SqliteRuleRows.h"
+#include "server/store/sqlite/SqliteStore.h"
+
+#include <algorithm>
+#include <charconv>
+#include <string>
+#include <vector>
+
+namespace orvo::server::sqlite {
+namespace {
+
+// Reads rules in full by serial, two ways. A few scattered rows: one statement through the customers'
+// join, the serials bound as one JSON array. Many rows close together (the first reply after a start,
+// a change to many rules): the table's stretch from the first serial to the last read in order, the
+// rows not asked for skipped, and the names from a table of every customer's, read once per reply (as
+// the direct path does). Either way a rule whose account has no customer is not delivered.
+class RuleFetch {
+public:
+    // The statements are prepared on the first fetch: a reply the cache answers whole needs none.
+    RuleFetch(Db& db, std::span<const ReplyColumn> columns) : m_db(db), m_columns(columns) {}
+
+    bool fetch(ReplyWriter& reply, std::span<const std::int64_t> serials, const RowDelivery& deliver,
+               std::string& error) {
+        if (serials.empty())
+            return true;
+        if (!m_prepared && !prepare(error))
+            return false;
+        const auto span = static_cast<std::uint64_t>(serials.back() - serials.front());
+        if (serials.size() >= kStretchRows && span < 2 * serials.size())
+            return fetchStretch(reply, serials, deliver, error);
+        return fetchScattered(reply, serials, deliver, error);
+    }
+
+private:
+    static constexpr std::size_t kStretchRows = 64;
+
+    bool prepare(std::string& error) {
+        // Columns: 0 the serial, 1 the revision, 2 the customer's name or account, then the reply's.
+        SqlQuery scattered("SELECT r.lsh, r.rev, c.name");
+        SqlQuery stretch("SELECT r.lsh, r.rev, r.khh");
+        std::vector<OutputColumn> same;
+        if (!selectRuleColumns(m_columns, scattered, 3, m_output, error) ||
+            !selectRuleColumns(m_columns, stretch, 3, same, error))
+            return false;
+        scattered.sql(" FROM rules r JOIN customers c ON c.khh = r.khh WHERE r.lsh IN (SELECT value FROM "
+                      "json_each(?))");
+        stretch.sql(" FROM rules r WHERE r.lsh BETWEEN ? AND ? ORDER BY r.lsh");
+        m_prepared = scattered.prepare(m_db, m_scattered, error) && stretch.prepare(m_db, m_stretch, error);
+        return m_prepared;
+    }
+
+    struct Encoder {
+        ReplyWriter& reply;
+        std::string& items;
+        void integer(std::string_view tag, std::int64_t value) {
+            ReplyWriter::encodeInteger(items, tag, value);
+        }
+        void text(std::string_view tag, std::string_view value) { reply.encodeText(items, tag, value); }
+        void wire(std::string_view tag, std::string_view value) {
+            ReplyWriter::encodeWire(items, tag, value);
+        }
+    };
+
+    bool fetchScattered(ReplyWriter& reply, std::span<const std::int64_t> serials, const RowDelivery& deliver,
+                        std::string& error) {
+        m_list.assign(1, '[');
+        for (const std::int64_t serial : serials) {
+            char digits[24];
+            const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, serial);
+            (void)ec; // an int64 always fits
+            if (m_list.size() > 1)
+                m_list += ',';
+            m_list.append(digits, end);
+        }
+        m_list += ']';
+        m_scattered.reset();
+        m_scattered.bind(1, std::string_view(m_list));
+        Encoder encoder{reply, m_items};
+        for (;;) {
+            const int rc = m_scattered.step();
+            if (rc == SQLITE_DONE)
+                return true;
+            if (rc != SQLITE_ROW) {
+                error = sqlite3_errstr(rc);
+                return false;
+            }
+            wireName(m_scattered.text(2), m_name);
+            m_items.clear();
+            writeRuleItems(m_scattered.handle(), m_output, m_name, encoder);
+            deliver(m_scattered.integer(0), m_scattered.integer(1), m_items);
+        }
+    }
+
+    bool fetchStretch(ReplyWriter& reply, std::span<const std::int64_t> serials, const RowDelivery& deliver,
+                      std::string& error) {
+        if (!m_namesLoaded) {
+            if (!loadNames(error))
+                return false;
+            m_namesLoaded = true;
+        }
+        m_stretch.reset();
+        m_stretch.bind(1, serials.front());
+        m_stretch.bind(2, serials.back());
+        Encoder encoder{reply, m_items};
+        std::size_t next = 0; // the first serial asked for and not yet passed
+        for (;;) {
+            const int rc = m_stretch.step();
+            if (rc == SQLITE_DONE)
+                return true;
+            if (rc != SQLITE_ROW) {
+                error = sqlite3_errstr(rc);
+                return false;
+            }
+            const std::int64_t serial = m_stretch.integer(0);
+            while (next < serials.size() && serials[next] < serial)
+                ++next;
+            std::string_view name;
+            if (next == serials.size() || serials[next] != serial || !m_names.find(m_stretch.text(2), name))
+                continue;
+            m_items.clear();
+            writeRuleItems(m_stretch.handle(), m_output, name, encoder);
+            deliver(serial, m_stretch.integer(1), m_items);
+        }
+    }
+
+    bool loadNames(std::string& error) {
+        Statement stmt;
+        if (!m_db.prepare("SELECT khh, name FROM customers", stmt, error))
+            return false;
+        std::string wire;
+        for (;;) {
+            const int rc = stmt.step();
+            if (rc == SQLITE_DONE)
+                return true;
+            if (rc != SQLITE_ROW) {
+                error = sqlite3_errstr(rc);
+                return false;
+            }
+            wireName(stmt.text(1), wire);
+            m_names.add(stmt.text(0), wire);
+        }
+    }
+
+    Db& m_db;
+    std::span<const ReplyColumn> m_columns;
+    bool m_prepared = false;
+    Statement m_scattered, m_stretch;
+    std::vector<OutputColumn> m_output; // the same for both statements
+    CustomerNames m_names;
+    bool m_namesLoaded = false;
+    std::string m_list, m_name, m_items;
+};
+
+} // namespace
+
+StreamEnd SqliteStore::streamRulesCached(const RuleQuery& query, std::span<const ReplyColumn> columns,
+                                         ReplyWriter& reply, std::string& error) {
+    const Operator& op = *query.op;
+    const Conditions& cond = *query.cond;
+    // A reply column the rules lack is refused before anything is read.
+    {
+        SqlQuery probe;
+        std::vector<OutputColumn> output;
+        if (!selectRuleColumns(columns, probe, 0, output, error))
+            return StreamEnd::DatabaseError;
+    }
+    RuleFetch fetch(m_db, columns);
+
+    const ReadSnapshot snapshot(m_db);
+    // A rule whose account has no customer is not listed, as a join would leave it out. The listing
+    // need not look: a kept row is current only while its customer is unchanged (every write of a
+    // customer changes its rules' revisions), and a row read in full is read through the join.
+    const bool restricted = restrictsCustomers(op, cond);
+    SqlQuery q;
+    if (restricted) {
+        // The customers the filter picks (one row per account: it is their key), each followed into
+        // its rules on the (khh, kind) index.
+        q.sql("SELECT r.lsh, r.rev FROM customers c JOIN rules r ON r.khh = c.khh WHERE r.kind = ")
+            .value(std::int64_t{query.category});
+        filterCustomers(q, op, cond);
+    } else {
+        q.sql("SELECT r.lsh, r.rev FROM rules r WHERE r.kind = ").value(std::int64_t{query.category});
+    }
+    filterRuleConditions(q, query, false);
+    // A whole kind comes off its index in serial order. Some customers' rules come customer by
+    // customer: their serials and revisions alone are gathered and sorted here, at a fraction of what
+    // SQLite's sorter costs.
+    if (!restricted)
+        q.sql(" ORDER BY r.lsh");
+    Statement listing;
+    if (!q.prepare(m_db, listing, error))
+        return StreamEnd::DatabaseError;
+
+    const FetchRows fetchRows = [&](std::span<const std::int64_t> serials, const RowDelivery& deliver,
+                                    std::string& fetchError) {
+        return fetch.fetch(reply, serials, deliver, fetchError);
+    };
+    std::vector<ListedRow> listed;
+    if (restricted) {
+        int rc = SQLITE_ROW;
+        while ((rc = listing.step()) == SQLITE_ROW)
+            listed.push_back({listing.integer(0), listing.integer(1)});
+        if (rc != SQLITE_DONE) {
+            error = sqlite3_errstr(rc);
+            return StreamEnd::DatabaseError;
+        }
+        std::sort(listed.begin(), listed.end(),
+                  [](const ListedRow& a, const ListedRow& b) { return a.serial < b.serial; });
+        for (std::size_t at = 0; at < listed.size(); at += kListedBatchRows) {
+            const std::size_t count = std::min(kListedBatchRows, listed.size() - at);
+            const StreamEnd end = sendListedRows(*m_cache, query.category,
+                                                 std::span<const ListedRow>(listed).subspan(at, count), reply,
+                                                 fetchRows, error);
+            if (end != StreamEnd::Done)
+                return end;
+        }
+        return StreamEnd::Done;
+    }
+    listed.reserve(kListedBatchRows);
+    for (;;) {
+        const int rc = listing.step();
+        if (rc == SQLITE_ROW) {
+            listed.push_back({listing.integer(0), listing.integer(1)});
+            if (listed.size() < kListedBatchRows)
+                continue;
+        } else if (rc != SQLITE_DONE) {
+            error = sqlite3_errstr(rc);
+            return StreamEnd::DatabaseError;
+        }
+        const StreamEnd end = sendListedRows(*m_cache, query.category, listed, reply, fetchRows, error);
+        if (end != StreamEnd::Done)
+            return end;
+        listed.clear();
+        if (rc == SQLITE_DONE)
+            return StreamEnd::Done;
+    }
+}
+
+} // namespace orvo::server::sqlite

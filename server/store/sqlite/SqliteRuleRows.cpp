@@ -1,0 +1,107 @@
+#include "server/store/sqlite/SqliteRuleRows.h"
+
+#include <charconv>
+
+namespace orvo::server::sqlite {
+namespace {
+
+// The rule fields a reply may carry; those stored as INTEGER are read as numbers and written as digits,
+// with nothing to check.
+constexpr std::string_view kIntegerFields[] = {
+    "lsh",        "kind",          "cfzt", "mmfx",       "kpfx",       "lots",
+    "filled",     "cancelled",     "pdfx", "src_mmfx",   "src_kpfx",   "src_lots",
+    "src_filled", "src_cancelled", "tllx", "trig_lots1", "trig_lots2", "filled2",
+    "min_order",  "single_leg",    "xzbh", "fzbh",       "xdfs"};
+constexpr std::string_view kTextFields[] = {
+    "khh",           "status_text",   "hydm",      "price",           "trig_price",
+    "ticks_profit",  "ticks_loss",    "set_time",  "set_date",        "valid_date",
+    "jys",           "jybm",          "src_order", "src_hydm",        "src_price",
+    "order_no",      "deviation",     "avg_price", "off_profit_trig", "off_profit_order",
+    "off_loss_trig", "off_loss_order"};
+
+bool listed(std::span<const std::string_view> fields, std::string_view field) {
+    for (std::string_view name : fields)
+        if (name == field)
+            return true;
+    return false;
+}
+
+} // namespace
+
+bool selectRuleColumns(std::span<const ReplyColumn> columns, SqlQuery& q, int firstColumn,
+                       std::vector<OutputColumn>& output, std::string& error) {
+    output.clear();
+    output.reserve(columns.size());
+    int next = firstColumn;
+    for (const ReplyColumn& column : columns) {
+        OutputColumn out{};
+        const auto [end, ec] = std::to_chars(out.digits, out.digits + sizeof out.digits, column.tag);
+        (void)ec; // a uint32 always fits
+        out.digitCount = static_cast<std::size_t>(end - out.digits);
+        if (column.field == kFieldCustomerName) {
+            out.from = OutputColumn::From::CustomerName;
+            out.column = -1;
+        } else if (listed(kIntegerFields, column.field) || listed(kTextFields, column.field)) {
+            out.from =
+                listed(kIntegerFields, column.field) ? OutputColumn::From::Integer : OutputColumn::From::Text;
+            out.column = next++;
+            q.sql(", r.").sql(column.field);
+        } else {
+            error = "no rule field " + std::string(column.field);
+            return false;
+        }
+        output.push_back(out);
+    }
+    return true;
+}
+
+void filterRuleConditions(SqlQuery& q, const RuleQuery& query, bool unindexed) {
+    const Conditions& cond = *query.cond;
+    if (!cond.exchange.empty())
+        q.sql(" AND r.jys = ").value(cond.exchange);
+    if (!cond.variety.empty())
+        q.sql(" AND r.zqlb = ").value(cond.variety);
+    if (!cond.contract.empty()) {
+        if (query.contractOnEitherLeg)
+            q.sql(" AND (r.hydm = ")
+                .value(cond.contract)
+                .sql(" OR r.src_hydm = ")
+                .value(cond.contract)
+                .sql(")");
+        else
+            q.sql(" AND r.hydm = ").value(cond.contract);
+    }
+    // Within validity: the validity date is today or later. Expired: it has passed; the date range
+    // then selects by the date the rule was set.
+    const char* const validDate = unindexed ? " AND +r.valid_date" : " AND r.valid_date";
+    if (cond.validity == Validity::Valid) {
+        q.sql(validDate).sql(" >= ").value(query.today);
+    } else if (cond.validity == Validity::Expired) {
+        q.sql(validDate).sql(" < ").value(query.today);
+        if (!cond.beginDate.empty())
+            q.sql(" AND r.set_date >= ").value(cond.beginDate);
+        if (!cond.endDate.empty())
+            q.sql(" AND r.set_date <= ").value(cond.endDate);
+    }
+}
+
+void wireName(std::string_view utf8Name, std::string& wire) {
+    if (ReplyWriter::isPlainWire(utf8Name))
+        wire.assign(utf8Name);
+    else
+        ReplyWriter::toWire(utf8Name, wire);
+}
+
+ReadSnapshot::ReadSnapshot(Db& db) : m_db(db) {
+    std::string ignored;
+    m_open = sqlite3_get_autocommit(db.handle()) != 0 && db.exec("BEGIN", ignored);
+}
+
+ReadSnapshot::~ReadSnapshot() {
+    if (m_open) {
+        std::string ignored;
+        m_db.exec("COMMIT", ignored);
+    }
+}
+
+} // namespace orvo::server::sqlite

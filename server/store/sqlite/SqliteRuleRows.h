@@ -1,0 +1,75 @@
+// What both ways of answering a rule query on SQLite share (straight from the table, or through the row
+// cache): the reply's columns in a statement, the rule conditions, and one row's items.
+#pragma once
+
+#include "server/Db.h"
+#include "server/ReplyWriter.h"
+#include "server/SqlQuery.h"
+#include "server/store/Store.h"
+
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orvo::server::sqlite {
+
+// How one reply item is made from the statement's row.
+struct OutputColumn {
+    enum class From : unsigned char { Text, Integer, CustomerName };
+    From from;
+    int column;      // statement column (none for the customer's name, which the caller gives)
+    char digits[12]; // the tag's decimal text
+    std::size_t digitCount;
+    std::string_view tag() const { return {digits, digitCount}; }
+};
+
+// Appends ", r.field" to q for every reply column read from the rule, numbering them from firstColumn;
+// false (error set) for a field the rules do not have.
+bool selectRuleColumns(std::span<const ReplyColumn> columns, SqlQuery& q, int firstColumn,
+                       std::vector<OutputColumn>& output, std::string& error);
+
+// " AND ..." terms on the rules (alias r) for the exchange, variety, contract, validity and date
+// conditions. unindexed keeps the planner off the kind's and validity's indexes (a pass over the table).
+void filterRuleConditions(SqlQuery& q, const RuleQuery& query, bool unindexed);
+
+// A customer's name as it goes on the wire.
+void wireName(std::string_view utf8Name, std::string& wire);
+
+// Writes the row's items in reply order through out.integer / out.text / out.wire (tag digits, value).
+template <typename Out>
+void writeRuleItems(sqlite3_stmt* row, std::span<const OutputColumn> output, std::string_view wireName,
+                    Out& out) {
+    for (const OutputColumn& column : output) {
+        if (column.from == OutputColumn::From::CustomerName) {
+            out.wire(column.tag(), wireName);
+            continue;
+        }
+        // One call for the column, then its value read directly.
+        sqlite3_value* const value = sqlite3_column_value(row, column.column);
+        if (column.from == OutputColumn::From::Integer && sqlite3_value_type(value) == SQLITE_INTEGER) {
+            out.integer(column.tag(), sqlite3_value_int64(value));
+            continue;
+        }
+        // Text, or a number column holding something else: its text.
+        const unsigned char* text = sqlite3_value_text(value);
+        out.text(column.tag(), text ? std::string_view(reinterpret_cast<const char*>(text),
+                                                       static_cast<std::size_t>(sqlite3_value_bytes(value)))
+                                    : std::string_view());
+    }
+}
+
+// A read snapshot over a query's statements, where the connection is not already in one.
+class ReadSnapshot {
+public:
+    explicit ReadSnapshot(Db& db);
+    ~ReadSnapshot();
+    ReadSnapshot(const ReadSnapshot&) = delete;
+    ReadSnapshot& operator=(const ReadSnapshot&) = delete;
+
+private:
+    Db& m_db;
+    bool m_open = false;
+};
+
+} // namespace orvo::server::sqlite

@@ -1,0 +1,169 @@
+// Rule rows kept encoded between replies: a reply served from the kept rows is byte for byte the reply
+// read afresh, whatever was written between two replies.
+#include "ServerFixture.h"
+
+#include "protocol/Protocol.h"
+#include "server/Functions.h"
+#include "server/Store.h"
+#include "server/store/RowCache.h"
+#include "server/store/sqlite/SqliteStore.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace orvo::test {
+namespace {
+
+// The bytes of admin's 16477 reply (every rule of the kind, any validity) through a store on db.
+std::string replyBytes(server::Db& db, server::RowCache* cache) {
+    struct Capture : server::ByteSink {
+        bool write(std::string_view bytes) override {
+            all.append(bytes);
+            return true;
+        }
+        std::string all;
+    } sink;
+    std::string requestBytes;
+    proto::FrameBuilder b(requestBytes);
+    proto::AddRequestHead(b, 7, 16477);
+    b.Add(697, "").Add(9020, "");
+    b.Finish();
+    proto::FrameReader requestReader;
+    requestReader.Feed(requestBytes);
+    proto::Frame requestFrame;
+    EXPECT_EQ(requestReader.Next(requestFrame), proto::ReadResult::Frame);
+    server::Request request;
+    request.seq = 7;
+    request.function = 16477;
+    request.items = requestFrame.items;
+    server::Session session;
+    session.loggedIn = true;
+    session.op.name = "admin";
+    session.op.allBranches = session.op.allGroups = true;
+    server::sqlite::SqliteStore store(db, cache);
+    server::ReplyWriter reply(sink, 7);
+    server::CallContext ctx{store, session, request, reply, kToday};
+    const server::Outcome outcome = server::dispatch(ctx);
+    EXPECT_EQ(outcome.status, 0) << outcome.text;
+    reply.end(outcome.status, outcome.text);
+    return sink.all;
+}
+
+// Serial -> the row's items, of a reply's bytes.
+std::map<long long, std::map<std::uint32_t, std::string>> rowsOf(const std::string& bytes) {
+    std::map<long long, std::map<std::uint32_t, std::string>> rows;
+    proto::FrameReader reader;
+    reader.Feed(bytes);
+    proto::Frame frame;
+    while (reader.Next(frame) == proto::ReadResult::Frame) {
+        const proto::Item* serial = frame.Find(797);
+        if (!serial)
+            continue;
+        auto& row = rows[std::stoll(std::string(serial->value))];
+        for (const proto::Item& item : frame.items)
+            row[item.tag] = std::string(item.value);
+    }
+    EXPECT_EQ(reader.error(), proto::Error::None);
+    return rows;
+}
+
+// A rule changed, a customer renamed (to a name with 0x01 and a character GBK cannot hold), a rule
+// deleted and its serial used again by a new rule, and one more rule added: the next reply through the
+// kept rows shows each change, exactly as a reply read afresh does.
+TEST(RowCache, KeptRowsFollowEveryWriteBetweenTwoReplies) {
+    TempDir dir;
+    const std::string path = dir.path + "/kept.db";
+    server::DemoOptions options;
+    options.today = kToday;
+    std::string error;
+    ASSERT_TRUE(server::prepareStore(path, &options, error)) << error;
+    server::Db reader, writer;
+    ASSERT_TRUE(reader.open(path, true, error)) << error;
+    ASSERT_TRUE(writer.open(path, false, error)) << error;
+
+    server::RowCache cache(4 * 1024 * 1024);
+    const std::string fresh = replyBytes(reader, nullptr);
+    EXPECT_EQ(replyBytes(reader, &cache), fresh); // filling the cache
+    EXPECT_EQ(replyBytes(reader, &cache), fresh); // served from it
+    const auto before = rowsOf(fresh);
+    ASSERT_GE(before.size(), 3u);
+    EXPECT_EQ(cache.entries(), before.size());
+
+    const long long changed = before.begin()->first;
+    const long long reused = std::next(before.begin())->first;
+    const std::string renamed = before.rbegin()->second.at(605);
+    server::Statement last;
+    ASSERT_TRUE(writer.prepare("SELECT max(lsh) + 1 FROM rules", last, error)) << error;
+    ASSERT_EQ(last.step(), SQLITE_ROW);
+    const long long added = last.integer(0);
+    const auto run = [&](const std::string& sql, const std::vector<std::string>& values) {
+        server::Statement stmt;
+        ASSERT_TRUE(writer.prepare(sql, stmt, error)) << error;
+        for (std::size_t i = 0; i < values.size(); ++i)
+            stmt.bind(static_cast<int>(i) + 1, std::string_view(values[i]));
+        ASSERT_TRUE(stmt.execute()) << writer.lastError();
+    };
+    run("UPDATE rules SET price = '99.5' WHERE lsh = ?", {std::to_string(changed)});
+    run("UPDATE customers SET name = ? WHERE khh = ?", {"A\x01"
+                                                        "B\xF0\x9F\x98\x80"
+                                                        "C",
+                                                        renamed});
+    run("DELETE FROM orders WHERE lsh = ?", {std::to_string(reused)});
+    run("DELETE FROM rules WHERE lsh = ?", {std::to_string(reused)});
+    const std::string insert = "INSERT INTO rules(lsh, kind, khh, hydm, set_date, valid_date) "
+                               "VALUES(?, 3, ?, ?, '2026.12.01', '2026.12.31')";
+    run(insert, {std::to_string(reused), before.begin()->second.at(605), "zz2612"});
+    run(insert, {std::to_string(added), before.begin()->second.at(605), "zz2701"});
+
+    const std::string kept = replyBytes(reader, &cache);
+    EXPECT_EQ(kept, replyBytes(reader, nullptr));
+    const auto after = rowsOf(kept);
+    EXPECT_EQ(after.size(), before.size() + 1);
+    EXPECT_EQ(after.at(changed).at(682), "99.5");
+    EXPECT_EQ(after.at(reused).at(719), "zz2612");
+    EXPECT_EQ(after.at(added).at(719), "zz2701");
+    int renamedRows = 0;
+    for (const auto& [serial, row] : after)
+        if (row.at(605) == renamed) {
+            EXPECT_EQ(row.at(613), "A?B?C") << serial;
+            ++renamedRows;
+        }
+    EXPECT_GT(renamedRows, 0);
+}
+
+// Far more rows than fit: the cache stays within its limit, keeps making room (evicted rows leave no
+// trace in its index), and whatever it answers is the row stored at exactly that revision.
+TEST(RowCache, StaysWithinItsLimitAndAnswersOnlyTheRevisionStored) {
+    constexpr std::size_t kLimit = 256 * 1024;
+    server::RowCache cache(kLimit);
+    const auto itemsOf = [](long long serial, long long rev) {
+        return "797=" + std::to_string(serial) + "\x01" + "613=" + std::string(200, 'a' + rev % 26) + "\x01";
+    };
+    for (long long serial = 1; serial <= 20000; ++serial)
+        cache.store({3, serial}, 1, itemsOf(serial, 1));
+    EXPECT_LE(cache.bytes(), kLimit);
+    EXPECT_GT(cache.entries(), 100u);
+    for (long long serial = 19000; serial <= 20000; serial += 2) // rewritten at another revision
+        cache.store({3, serial}, 2, itemsOf(serial, 2));
+    std::size_t found = 0;
+    for (long long serial = 1; serial <= 20000; ++serial) {
+        const long long rev = serial >= 19000 && serial % 2 == 0 ? 2 : 1;
+        const bool hit = cache.withCurrent({3, serial}, rev, [&](std::string_view items) {
+            EXPECT_EQ(items, itemsOf(serial, rev)) << serial;
+        });
+        found += hit;
+        EXPECT_FALSE(cache.withCurrent({3, serial}, 3 - rev, [](std::string_view) {})) << serial;
+        EXPECT_FALSE(cache.withCurrent({2, serial}, rev, [](std::string_view) {})) << serial;
+    }
+    EXPECT_EQ(found, cache.entries());
+    EXPECT_LE(cache.bytes(), kLimit);
+
+    server::RowCache off(0);
+    off.store({3, 1}, 1, "797=1\x01");
+    EXPECT_FALSE(off.enabled());
+    EXPECT_FALSE(off.withCurrent({3, 1}, 1, [](std::string_view) {}));
+}
+
+} // namespace
+} // namespace orvo::test
