@@ -36,8 +36,13 @@ struct TableInfo {
 // satisfies every reference.
 const std::vector<std::string>& importableTables();
 
-// The table as the SQLite schema declares it: columns in order, their kinds and references. Both
-// back-ends describe their tables this way, so the two give the same header and the same checks.
+// Columns that the database keeps itself (a rule's revision, drawn by triggers on every write): not
+// data of the brokerage's, so never exported, and never imported, since the database would draw anew.
+bool maintainedByDatabase(std::string_view table, std::string_view column);
+
+// The table as the SQLite schema declares it, without the columns the database maintains: columns in order,
+// their kinds and references. Both back-ends describe their tables this way, so the two give the same header
+// and the same checks.
 bool describeTable(Db& db, std::string_view table, TableInfo& info, std::string& error);
 
 // Why the back-end refused a row, and which row (the line it was read from).

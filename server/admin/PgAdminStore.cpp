@@ -107,7 +107,7 @@ public:
             const std::string name(columns.row(i).text(0));
             if (name == "rowid")
                 m_hasRowid = true; // the insertion order SQLite keeps implicitly
-            else
+            else if (!maintainedByDatabase(info.name, name))
                 found.push_back(name);
         }
         if (found != expected) {

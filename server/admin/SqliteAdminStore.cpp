@@ -59,6 +59,10 @@ const std::vector<std::string>& importableTables() {
     return tables;
 }
 
+bool maintainedByDatabase(std::string_view table, std::string_view column) {
+    return table == "rules" && column == "rev";
+}
+
 bool describeTable(Db& db, std::string_view table, TableInfo& info, std::string& error) {
     const auto& tables = importableTables();
     if (std::find(tables.begin(), tables.end(), table) == tables.end()) {
@@ -72,6 +76,8 @@ bool describeTable(Db& db, std::string_view table, TableInfo& info, std::string&
         return false;
     columns.bind(1, table);
     while (columns.step() == SQLITE_ROW) {
+        if (maintainedByDatabase(table, columns.text(0)))
+            continue;
         Column c;
         c.name = std::string(columns.text(0));
         const bool integer = columns.text(1) == "INTEGER";
