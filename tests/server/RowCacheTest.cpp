@@ -15,39 +15,10 @@
 namespace orvo::test {
 namespace {
 
-// The bytes of admin's 16477 reply (every rule of the kind, any validity) through a store on db.
+// The bytes of admin's 16477 reply through a SQLite store on db, with or without a row cache.
 std::string replyBytes(server::Db& db, server::RowCache* cache) {
-    struct Capture : server::ByteSink {
-        bool write(std::string_view bytes) override {
-            all.append(bytes);
-            return true;
-        }
-        std::string all;
-    } sink;
-    std::string requestBytes;
-    proto::FrameBuilder b(requestBytes);
-    proto::AddRequestHead(b, 7, 16477);
-    b.Add(697, "").Add(9020, "");
-    b.Finish();
-    proto::FrameReader requestReader;
-    requestReader.Feed(requestBytes);
-    proto::Frame requestFrame;
-    EXPECT_EQ(requestReader.Next(requestFrame), proto::ReadResult::Frame);
-    server::Request request;
-    request.seq = 7;
-    request.function = 16477;
-    request.items = requestFrame.items;
-    server::Session session;
-    session.loggedIn = true;
-    session.op.name = "admin";
-    session.op.allBranches = session.op.allGroups = true;
     server::sqlite::SqliteStore store(db, cache);
-    server::ReplyWriter reply(sink, 7);
-    server::CallContext ctx{store, session, request, reply, kToday};
-    const server::Outcome outcome = server::dispatch(ctx);
-    EXPECT_EQ(outcome.status, 0) << outcome.text;
-    reply.end(outcome.status, outcome.text);
-    return sink.all;
+    return adminStopProfitReply(store, 7);
 }
 
 // Serial -> the row's items, of a reply's bytes.
@@ -72,15 +43,11 @@ std::map<long long, std::map<std::uint32_t, std::string>> rowsOf(const std::stri
 // deleted and its serial used again by a new rule, and one more rule added: the next reply through the
 // kept rows shows each change, exactly as a reply read afresh does.
 TEST(RowCache, KeptRowsFollowEveryWriteBetweenTwoReplies) {
-    TempDir dir;
-    const std::string path = dir.path + "/kept.db";
-    server::DemoOptions options;
-    options.today = kToday;
+    WritableDemo own("kept.db");
+    ASSERT_TRUE(own.ok);
+    server::Db& reader = own.reader;
+    server::Db& writer = own.writer;
     std::string error;
-    ASSERT_TRUE(server::prepareStore(path, &options, error)) << error;
-    server::Db reader, writer;
-    ASSERT_TRUE(reader.open(path, true, error)) << error;
-    ASSERT_TRUE(writer.open(path, false, error)) << error;
 
     server::RowCache cache(4 * 1024 * 1024);
     const std::string fresh = replyBytes(reader, nullptr);

@@ -4,6 +4,7 @@
 #include "protocol/Protocol.h"
 #include "server/Functions.h"
 #include "server/Store.h"
+#include "server/store/StoreRef.h"
 
 #include <gtest/gtest.h>
 
@@ -114,41 +115,15 @@ TEST(RuleQueries, CustomerNamesAreGbkOfTheStoredNames) {
 
 // Rows of a 16477 reply run straight through the handler on `db` as admin: customer -> name items.
 std::map<std::string, std::set<std::string>> namesInReply(server::Db& db) {
-    struct Capture : server::ByteSink {
-        bool write(std::string_view bytes) override {
-            reader.Feed(bytes);
-            return true;
-        }
-        proto::FrameReader reader;
-    } sink;
-    std::string requestBytes;
-    proto::FrameBuilder b(requestBytes);
-    proto::AddRequestHead(b, 1, 16477);
-    b.Add(697, "").Add(9020, "");
-    b.Finish();
-    proto::FrameReader requestReader;
-    requestReader.Feed(requestBytes);
-    proto::Frame requestFrame;
-    EXPECT_EQ(requestReader.Next(requestFrame), proto::ReadResult::Frame);
-    server::Request request;
-    request.seq = 1;
-    request.function = 16477;
-    request.items = requestFrame.items;
-    server::Session session;
-    session.loggedIn = true;
-    session.op.name = "admin";
-    session.op.allBranches = session.op.allGroups = true;
-    server::ReplyWriter reply(sink, 1);
-    server::CallContext ctx{db, session, request, reply, kToday};
-    const server::Outcome outcome = server::dispatch(ctx);
-    EXPECT_EQ(outcome.status, 0) << outcome.text;
-    reply.end(outcome.status, outcome.text);
+    const server::StoreRef store(db);
+    proto::FrameReader reader;
+    reader.Feed(adminStopProfitReply(*store));
     std::map<std::string, std::set<std::string>> names;
     proto::Frame frame;
-    while (sink.reader.Next(frame) == proto::ReadResult::Frame)
+    while (reader.Next(frame) == proto::ReadResult::Frame)
         if (const proto::Item* name = frame.Find(613))
             names[std::string(frame.Find(605)->value)].insert(std::string(name->value));
-    EXPECT_EQ(sink.reader.error(), proto::Error::None);
+    EXPECT_EQ(reader.error(), proto::Error::None);
     return names;
 }
 
@@ -156,15 +131,11 @@ std::map<std::string, std::set<std::string>> namesInReply(server::Db& db) {
 // row of the second; a stored name holding 0x01 or text GBK cannot hold goes out as '?' there, never
 // breaking the frame.
 TEST(RuleQueries, ACustomerRenamedBetweenTwoRepliesShowsRenamed) {
-    TempDir dir;
-    const std::string path = dir.path + "/renamed.db";
-    server::DemoOptions options;
-    options.today = kToday;
+    WritableDemo own("renamed.db");
+    ASSERT_TRUE(own.ok);
+    server::Db& reader = own.reader;
+    server::Db& writer = own.writer;
     std::string error;
-    ASSERT_TRUE(server::prepareStore(path, &options, error)) << error;
-    server::Db reader, writer;
-    ASSERT_TRUE(reader.open(path, true, error)) << error;
-    ASSERT_TRUE(writer.open(path, false, error)) << error;
 
     const auto before = namesInReply(reader);
     ASSERT_GE(before.size(), 2u);

@@ -1,6 +1,9 @@
 #include "ServerFixture.h"
 
+#include "protocol/Protocol.h"
+#include "server/Functions.h"
 #include "server/Store.h"
+#include "server/store/Store.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +12,48 @@
 #include <memory>
 
 namespace orvo::test {
+
+WritableDemo::WritableDemo(const std::string& fileName) : path(dir.path + "/" + fileName) {
+    server::DemoOptions options;
+    options.today = kToday;
+    std::string error;
+    ok = server::prepareStore(path, &options, error) && reader.open(path, true, error) &&
+         writer.open(path, false, error);
+    EXPECT_TRUE(ok) << error;
+}
+
+std::string adminStopProfitReply(server::Store& store, std::uint32_t seq) {
+    struct Capture : server::ByteSink {
+        bool write(std::string_view bytes) override {
+            all.append(bytes);
+            return true;
+        }
+        std::string all;
+    } sink;
+    std::string requestBytes;
+    proto::FrameBuilder b(requestBytes);
+    proto::AddRequestHead(b, seq, 16477);
+    b.Add(697, "").Add(9020, "");
+    b.Finish();
+    proto::FrameReader requestReader;
+    requestReader.Feed(requestBytes);
+    proto::Frame requestFrame;
+    EXPECT_EQ(requestReader.Next(requestFrame), proto::ReadResult::Frame);
+    server::Request request;
+    request.seq = seq;
+    request.function = 16477;
+    request.items = requestFrame.items;
+    server::Session session;
+    session.loggedIn = true;
+    session.op.name = "admin";
+    session.op.allBranches = session.op.allGroups = true;
+    server::ReplyWriter reply(sink, seq);
+    server::CallContext ctx{store, session, request, reply, kToday};
+    const server::Outcome outcome = server::dispatch(ctx);
+    EXPECT_EQ(outcome.status, 0) << outcome.text;
+    reply.end(outcome.status, outcome.text);
+    return sink.all;
+}
 
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "orvo-server-test-XXXXXX").string();

@@ -12,6 +12,10 @@
 #include <string>
 #include <vector>
 
+namespace orvo::server {
+class Store;
+}
+
 namespace orvo::test {
 
 inline constexpr const char* kToday = "2026.12.07";
@@ -33,11 +37,25 @@ void connectAs(RawClient& client, const std::string& name);
 // Runs a COUNT-like query with text parameters on the oracle connection.
 long long scalar(const std::string& sql, const std::vector<std::string>& params = {});
 
+// The bytes of admin's 16477 reply (every stop-loss rule, any validity) run straight through the
+// handler on store, with the request's sequence number seq.
+std::string adminStopProfitReply(server::Store& store, std::uint32_t seq = 1);
+
 // A temporary directory removed with its files at destruction.
 struct TempDir {
     TempDir();
     ~TempDir();
     std::string path;
+};
+
+// A small demo database of its own, dated kToday, with a read-only and a writing connection to it; ok
+// says whether all of it could be made.
+struct WritableDemo {
+    explicit WritableDemo(const std::string& fileName);
+    TempDir dir;
+    std::string path;
+    server::Db reader, writer;
+    bool ok = false;
 };
 
 } // namespace orvo::test

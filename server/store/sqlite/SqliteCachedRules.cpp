@@ -133,20 +133,8 @@ private:
 
     bool loadNames(std::string& error) {
         Statement stmt;
-        if (!m_db.prepare("SELECT khh, name FROM customers", stmt, error))
-            return false;
-        std::string wire;
-        for (;;) {
-            const int rc = stmt.step();
-            if (rc == SQLITE_DONE)
-                return true;
-            if (rc != SQLITE_ROW) {
-                error = sqlite3_errstr(rc);
-                return false;
-            }
-            wireName(stmt.text(1), wire);
-            m_names.add(stmt.text(0), wire);
-        }
+        return m_db.prepare("SELECT khh, name FROM customers", stmt, error) &&
+               readCustomerNames(stmt, m_names, error);
     }
 
     Db& m_db;

@@ -92,6 +92,21 @@ void wireName(std::string_view utf8Name, std::string& wire) {
         ReplyWriter::toWire(utf8Name, wire);
 }
 
+bool readCustomerNames(Statement& stmt, CustomerNames& names, std::string& error) {
+    std::string wire;
+    for (;;) {
+        const int rc = stmt.step();
+        if (rc == SQLITE_DONE)
+            return true;
+        if (rc != SQLITE_ROW) {
+            error = sqlite3_errstr(rc);
+            return false;
+        }
+        wireName(stmt.text(1), wire);
+        names.add(stmt.text(0), wire);
+    }
+}
+
 ReadSnapshot::ReadSnapshot(Db& db) : m_db(db) {
     std::string ignored;
     m_open = sqlite3_get_autocommit(db.handle()) != 0 && db.exec("BEGIN", ignored);

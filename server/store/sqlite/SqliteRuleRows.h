@@ -2,6 +2,7 @@
 // cache): the reply's columns in a statement, the rule conditions, and one row's items.
 #pragma once
 
+#include "server/CustomerNames.h"
 #include "server/Db.h"
 #include "server/ReplyWriter.h"
 #include "server/SqlQuery.h"
@@ -35,6 +36,9 @@ void filterRuleConditions(SqlQuery& q, const RuleQuery& query, bool unindexed);
 
 // A customer's name as it goes on the wire.
 void wireName(std::string_view utf8Name, std::string& wire);
+
+// Steps a prepared statement of (account, name) rows into names, each name as it goes on the wire.
+bool readCustomerNames(Statement& stmt, CustomerNames& names, std::string& error);
 
 // Writes the row's items in reply order through out.integer / out.text / out.wire (tag digits, value).
 template <typename Out>

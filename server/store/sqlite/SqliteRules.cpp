@@ -22,20 +22,7 @@ bool loadCustomerNames(Db& db, const Operator& op, const Conditions& cond, Custo
     SqlQuery q("SELECT c.khh, c.name FROM customers c WHERE 1");
     filterCustomers(q, op, cond);
     Statement stmt;
-    if (!q.prepare(db, stmt, error))
-        return false;
-    std::string wire;
-    for (;;) {
-        const int rc = stmt.step();
-        if (rc == SQLITE_DONE)
-            return true;
-        if (rc != SQLITE_ROW) {
-            error = sqlite3_errstr(rc);
-            return false;
-        }
-        wireName(stmt.text(1), wire);
-        names.add(stmt.text(0), wire);
-    }
+    return q.prepare(db, stmt, error) && readCustomerNames(stmt, names, error);
 }
 
 // Whether the rules of the category make up a large part of the table (by the planner's statistics):
