@@ -1,6 +1,8 @@
 #include "host/dbm/MemRecord.h"
 
 #include "host/dbm/RecordSchema.h"
+#include "host/dbm/RowCells.h"
+#include "host/dbm/RowPool.h"
 #include "host/dbm/TextCell.h"
 #include "platform/TextNumbers.h"
 
@@ -19,103 +21,11 @@ using orvo::dbm::RecordSchema;
 
 constexpr int kMaxPriceDecimals = 4;
 
+using orvo::dbm::longCell;
+using orvo::dbm::realCell;
+using orvo::dbm::RowPool;
 using orvo::dbm::TextCell;
-
-TextCell& textAt(std::byte* row, std::size_t offset) {
-    return *std::launder(reinterpret_cast<TextCell*>(row + offset));
-}
-
-// Storage for the rows of one record set: rows carved from chunks that grow with the set. A row once
-// built stays built (its text cells constructed) until the columns change or the set goes: emptying the
-// set, or deleting a row, only hands the row back, and handing it out again empties its cells in place.
-// A query that refills its set thus neither destroys the old rows one by one, nor asks the heap row by
-// row, nor faults in fresh pages.
-class RowPool {
-public:
-    RowPool() = default;
-    RowPool(const RowPool&) = delete;
-    RowPool& operator=(const RowPool&) = delete;
-    ~RowPool() { Release(); }
-
-    // Rows of `schema`'s layout from now on: what the schema describes when this is called, until
-    // Release(), which must come before the schema changes.
-    void Adopt(const RecordSchema& schema) {
-        Release();
-        m_schema = &schema;
-        m_rowSize = (std::max<std::size_t>(schema.RowSize(), 1) + 7) & ~std::size_t{7}; // 8-byte cells
-        m_textBytes = schema.TextOffsets().size() * sizeof(TextCell); // text cells come first
-    }
-    // Destroys every row built and frees the chunks: no row may be in use.
-    void Release() {
-        if (m_schema)
-            for (Chunk& chunk : m_chunks)
-                for (std::size_t i = 0; i < chunk.built; ++i)
-                    for (const std::size_t offset : m_schema->TextOffsets())
-                        textAt(chunk.data.get() + m_rowSize * i, offset).~TextCell();
-        m_chunks.clear();
-        Recycle();
-    }
-    // Every row has been handed back: hand them out again from the first.
-    void Recycle() {
-        m_free.clear();
-        m_chunk = 0;
-        m_used = 0;
-    }
-    // An empty row: text cells "", numbers 0.
-    std::byte* Take() {
-        if (!m_free.empty()) {
-            std::byte* row = m_free.back();
-            m_free.pop_back();
-            return Empty(row);
-        }
-        while (m_chunk < m_chunks.size() && m_used == m_chunks[m_chunk].rows) {
-            ++m_chunk;
-            m_used = 0;
-        }
-        if (m_chunk == m_chunks.size()) {
-            // Chunks double from a few rows (small code tables stay small) up to about 256 KiB.
-            const std::size_t previous = m_chunks.empty() ? 0 : m_chunks.back().rows;
-            const std::size_t limit = std::max<std::size_t>(kMaxChunkBytes / m_rowSize, 1);
-            const std::size_t rows = std::clamp<std::size_t>(previous * 2, kFirstChunkRows, limit);
-            m_chunks.push_back(Chunk{std::make_unique_for_overwrite<std::byte[]>(rows * m_rowSize), rows, 0});
-        }
-        Chunk& chunk = m_chunks[m_chunk];
-        std::byte* row = chunk.data.get() + m_rowSize * m_used;
-        if (m_used++ < chunk.built)
-            return Empty(row);
-        ++chunk.built;
-        std::memset(row, 0, m_rowSize);
-        for (const std::size_t offset : m_schema->TextOffsets())
-            new (row + offset) TextCell();
-        return row;
-    }
-    // A row no longer in the set; it stays built for the next Take.
-    void Give(std::byte* row) { m_free.push_back(row); }
-
-private:
-    static constexpr std::size_t kFirstChunkRows = 8;
-    static constexpr std::size_t kMaxChunkBytes = 256 * 1024;
-    struct Chunk {
-        std::unique_ptr<std::byte[]> data;
-        std::size_t rows = 0;  // room for
-        std::size_t built = 0; // rows at the front whose text cells are constructed
-    };
-
-    std::byte* Empty(std::byte* row) const {
-        for (const std::size_t offset : m_schema->TextOffsets())
-            textAt(row, offset).Clear();
-        std::memset(row + m_textBytes, 0, m_rowSize - m_textBytes);
-        return row;
-    }
-
-    const RecordSchema* m_schema = nullptr; // the layout the built rows have
-    std::vector<Chunk> m_chunks;
-    std::vector<std::byte*> m_free;
-    std::size_t m_chunk = 0; // the chunk rows are taken from
-    std::size_t m_used = 0;  // rows of it handed out
-    std::size_t m_rowSize = 8;
-    std::size_t m_textBytes = 0;
-};
+using orvo::dbm::textCell;
 
 } // namespace
 
@@ -162,8 +72,7 @@ struct CMemData::Impl {
         const std::size_t textBytes = schema.TextOffsets().size() * sizeof(TextCell);
         std::memcpy(row + textBytes, source + textBytes, schema.RowSize() - textBytes); // the numbers
         for (const std::size_t offset : schema.TextOffsets())
-            textAt(row, offset)
-                .Assign(std::launder(reinterpret_cast<const TextCell*>(source + offset))->View());
+            textCell(row, offset).Assign(textCell(source, offset));
         return row;
     }
     void freeRow(std::byte* row) { pool.Give(row); }
@@ -184,25 +93,6 @@ struct CMemData::Impl {
 };
 
 namespace {
-
-TextCell& textCell(std::byte* row, std::size_t offset) {
-    return *std::launder(reinterpret_cast<TextCell*>(row + offset));
-}
-std::string_view textCell(const std::byte* row, std::size_t offset) {
-    return std::launder(reinterpret_cast<const TextCell*>(row + offset))->View();
-}
-long& longCell(std::byte* row, std::size_t offset) {
-    return *std::launder(reinterpret_cast<long*>(row + offset));
-}
-long longCell(const std::byte* row, std::size_t offset) {
-    return *std::launder(reinterpret_cast<const long*>(row + offset));
-}
-double& realCell(std::byte* row, std::size_t offset) {
-    return *std::launder(reinterpret_cast<double*>(row + offset));
-}
-double realCell(const std::byte* row, std::size_t offset) {
-    return *std::launder(reinterpret_cast<const double*>(row + offset));
-}
 
 CString cellString(const RecordSchema& schema, const std::byte* row, int field) {
     const FieldInfo& info = schema.Field(field);
