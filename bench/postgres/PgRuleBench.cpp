@@ -2,6 +2,7 @@
 // PostgreSQL store, through the same handler as bench_server_rules measures on SQLite: the large demo
 // seeded into a throwaway cluster, one pooled connection, the reply built and thrown away; with the
 // server's row cache warm, and without it.
+#include "bench/support/DropSink.h"
 #include "server/Functions.h"
 #include "server/store/RowCache.h"
 #include "server/store/postgres/PgPool.h"
@@ -55,14 +56,7 @@ Setup& setup() {
     return s;
 }
 
-class DropSink : public server::ByteSink {
-public:
-    bool write(std::string_view bytes) override {
-        bytes_ += bytes.size();
-        return true;
-    }
-    std::size_t bytes_ = 0;
-};
+using benchsupport::DropSink;
 
 // The rule rows a server keeps encoded, at the server's default size.
 server::RowCache& sharedRowCache() {

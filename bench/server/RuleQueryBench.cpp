@@ -7,6 +7,7 @@
 // The server's own time per request, from its log line, is reported as server_ms. Beside the handler:
 // the teller's share of the same query, and the client's decoding of exactly the handler's reply bytes
 // (the handler's target is at most three times that).
+#include "bench/support/DropSink.h"
 #include "host/com/FixComm.h"
 #include "host/dbm/MemRecord.h"
 #include "protocol/Protocol.h"
@@ -91,14 +92,7 @@ Setup& setup() {
     return s;
 }
 
-class DropSink : public server::ByteSink {
-public:
-    bool write(std::string_view bytes) override {
-        bytes_ += bytes.size();
-        return true;
-    }
-    std::size_t bytes_ = 0;
-};
+using benchsupport::DropSink;
 
 std::string requestFrame(std::uint32_t seq) {
     std::string out;
