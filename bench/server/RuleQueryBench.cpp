@@ -197,8 +197,14 @@ void BM_Handler16477(benchmark::State& state) {
     RunHandler(state, "admin");
 }
 
-// The teller sees one branch and two of its groups: about 8 % of the rows.
+// The teller sees one branch and two of its groups: about 8 % of the rows. As on a working server, the
+// cache holds admin's rows too, so the teller's are spread among them.
 void BM_Handler16477Teller(benchmark::State& state) {
+    {
+        Handler admin("admin", &sharedRowCache());
+        DropSink warmUp;
+        admin.run(warmUp);
+    }
     RunHandler(state, "teller");
 }
 

@@ -1,42 +1,78 @@
 #include "server/store/CachedRows.h"
 
 #include <algorithm>
+#include <array>
+#include <utility>
 #include <vector>
 
 namespace orvo::server {
 
+void sortBySerial(std::vector<ListedRow>& rows) {
+    constexpr std::size_t kFew = 64;
+    if (rows.size() < kFew) {
+        std::sort(rows.begin(), rows.end(),
+                  [](const ListedRow& a, const ListedRow& b) { return a.serial < b.serial; });
+        return;
+    }
+    const auto [low, high] = std::minmax_element(
+        rows.begin(), rows.end(), [](const ListedRow& a, const ListedRow& b) { return a.serial < b.serial; });
+    const auto base = static_cast<std::uint64_t>(low->serial);
+    const std::uint64_t span = static_cast<std::uint64_t>(high->serial) - base;
+    const auto offsetOf = [base](const ListedRow& row) {
+        return static_cast<std::uint64_t>(row.serial) - base;
+    };
+    // Stable passes from the lowest digit up, as many as the span needs: two for 100,000 serials.
+    constexpr unsigned kDigitBits = 11;
+    constexpr std::size_t kDigits = std::size_t{1} << kDigitBits;
+    std::vector<ListedRow> sorted(rows.size());
+    for (unsigned shift = 0; shift < 64 && (span >> shift) != 0; shift += kDigitBits) {
+        std::array<std::size_t, kDigits> next{};
+        for (const ListedRow& row : rows)
+            ++next[(offsetOf(row) >> shift) & (kDigits - 1)];
+        std::size_t at = 0;
+        for (std::size_t& slot : next)
+            at += std::exchange(slot, at);
+        for (const ListedRow& row : rows)
+            sorted[next[(offsetOf(row) >> shift) & (kDigits - 1)]++] = row;
+        rows.swap(sorted);
+    }
+}
+
 StreamEnd sendListedRows(RowCache& cache, int category, std::span<const ListedRow> rows, ReplyWriter& reply,
                          const FetchRows& fetch, std::string& error) {
-    const auto addRow = [&reply](std::string_view items) { reply.addEncodedRow(items); };
-    // Up to the first row the cache lacks, rows go straight into the reply.
-    std::size_t first = 0;
-    for (; first < rows.size(); ++first) {
-        if (!cache.withCurrent({category, rows[first].serial}, rows[first].rev, addRow))
-            break;
-        if (!reply.flushIfFull())
-            return StreamEnd::SinkFailed;
-    }
-    if (first == rows.size())
-        return StreamEnd::Done;
-
-    // From there on, rows wait for the fetch to keep their order. Those the cache holds are copied aside
-    // now: another worker may push them out before their turn.
-    const std::span<const ListedRow> rest = rows.subspan(first);
+    // Up to the first row the cache lacks, rows go straight into the reply. From there on, rows wait for
+    // the fetch to keep their order: those the cache holds are copied aside, as another worker may push
+    // them out before their turn.
     constexpr std::size_t kAbsent = SIZE_MAX;
     struct Held {
         std::size_t at = kAbsent, size = 0;
     };
-    std::vector<Held> held(rest.size());
+    std::size_t sent = 0; // rows sent straight, all of them before the first row the cache lacks
+    std::vector<Held> held;
     std::string bytes;
+    cache.readBatch(category, rows, [&](std::size_t i, std::string_view items) {
+        if (i == sent && held.empty()) {
+            reply.addEncodedRow(items);
+            ++sent;
+            return;
+        }
+        if (held.empty())
+            held.resize(rows.size() - sent);
+        held[i - sent] = {bytes.size(), items.size()};
+        bytes.append(items);
+    });
+    if (!reply.flushIfFull())
+        return StreamEnd::SinkFailed;
+    if (sent == rows.size())
+        return StreamEnd::Done;
+    if (held.empty())
+        held.resize(rows.size() - sent);
+
+    const std::span<const ListedRow> rest = rows.subspan(sent);
     std::vector<std::int64_t> missing;
     std::vector<std::size_t> missingAt;
     for (std::size_t i = 0; i < rest.size(); ++i) {
-        const bool found =
-            cache.withCurrent({category, rest[i].serial}, rest[i].rev, [&](std::string_view items) {
-                held[i] = {bytes.size(), items.size()};
-                bytes.append(items);
-            });
-        if (!found) {
+        if (held[i].at == kAbsent) {
             missing.push_back(rest[i].serial);
             missingAt.push_back(i);
         }

@@ -13,13 +13,9 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orvo::server {
-
-struct ListedRow {
-    std::int64_t serial = 0;
-    std::int64_t rev = 0;
-};
 
 // Rows listed per batch: large enough that a fetch's cost is spread, small enough to hold.
 inline constexpr std::size_t kListedBatchRows = 512;
@@ -29,6 +25,11 @@ inline constexpr std::size_t kListedBatchRows = 512;
 using RowDelivery = std::function<void(std::int64_t serial, std::int64_t rev, std::string_view items)>;
 using FetchRows = std::function<bool(std::span<const std::int64_t> serials, const RowDelivery& deliver,
                                      std::string& error)>;
+
+// Puts rows listed in another order (customer by customer) in serial order: a radix sort over the span
+// of their serials, a fraction of a comparison sort's time for the thousands of rows one operator's
+// customers have.
+void sortBySerial(std::vector<ListedRow>& rows);
 
 // Sends the batch's rows in order: from the cache where it holds them current, the rest fetched.
 StreamEnd sendListedRows(RowCache& cache, int category, std::span<const ListedRow> rows, ReplyWriter& reply,

@@ -5,14 +5,17 @@
 // database stay correct without talking to each other.
 //
 // Bounded by a byte limit; when full, entries not used since the clock hand last passed them make room
-// (second chance). Sharded by serial, each shard under its own lock, held only to look up or copy bytes.
+// (second chance). Readers share one lock, taken once per batch of rows, so a long reply pays for no
+// lock per row; a row stored takes it alone, only while its bytes are copied.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
-#include <string>
+#include <memory>
+#include <shared_mutex>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -22,6 +25,12 @@ struct RowKey {
     std::int32_t category = 0;
     std::int64_t serial = 0;
     bool operator==(const RowKey&) const = default;
+};
+
+// A row a query selects, as the database lists it: which row, at what revision.
+struct ListedRow {
+    std::int64_t serial = 0;
+    std::int64_t rev = 0;
 };
 
 class RowCache {
@@ -35,9 +44,12 @@ public:
 
     bool enabled() const { return m_limit > 0; }
 
-    // Calls use(items) with the entry's bytes, under the shard's lock, when the cache holds the row at
-    // exactly this revision; false otherwise. use must be quick and must not call back into the cache.
-    template <typename Use> bool withCurrent(const RowKey& key, std::int64_t rev, Use&& use);
+    // Calls found(i, items), in the order of `rows`, for every row i of the category that the cache holds
+    // at exactly its listed revision; the others are skipped. The items are valid only during the call,
+    // which is made under the cache's read lock: found must be quick, must not block and must not call
+    // back into the cache. Rows are looked up a group at a time, each step's memory fetched for the whole
+    // group before it is used, so the waits of a group's rows overlap.
+    template <typename Found> void readBatch(int category, std::span<const ListedRow> rows, Found&& found);
 
     // Keeps the row's encoded items at this revision, replacing what the key held.
     void store(const RowKey& key, std::int64_t rev, std::string_view items);
@@ -47,75 +59,99 @@ public:
     std::size_t entries() const;
 
 private:
-    static constexpr std::size_t kShards = 16;
-    // Per entry, beside its items: its slot (64 bytes), its places in the index (24 bytes, a quarter
-    // to a half of them used) and the items' own heap block.
+    // Per entry, beside its items: its places in the index (32 bytes, a quarter to a half of them used),
+    // its block's heap header and its flag byte.
     static constexpr std::size_t kEntryOverhead = 160;
-    static constexpr std::uint32_t kNoSlot = UINT32_MAX;
+    static constexpr std::size_t kGroup = 16;
 
-    // Replies list rows in serial order: consecutive serials are kept together, in runs of 64 per shard
-    // and next to each other in the shard's index, so a long reply walks memory in order.
-    static std::size_t shardOf(const RowKey& key) {
-        return static_cast<std::size_t>(static_cast<std::uint64_t>(key.serial) >> 6) % kShards;
-    }
-    static std::uint64_t placeOf(const RowKey& key) {
-        const auto serial = static_cast<std::uint64_t>(key.serial);
-        // Runs of 4096 serials stay in order; the runs themselves (and the categories) are spread, so
-        // serials far apart by a power of two do not pile up on one place.
-        return serial + (serial >> 12) * 0x9E3779B97F4A7C15ull +
-               static_cast<std::uint64_t>(key.category) * 0x632BE59BD9B4E019ull;
-    }
-
-    // Open addressing, linear probing, at most half full.
-    struct IndexEntry {
-        RowKey key;
-        std::uint32_t slot = kNoSlot;
-    };
-    struct Slot {
-        RowKey key;
+    // Open addressing, linear probing, at most half full. An entry holds all a look-up needs (key and
+    // revision) and points at its block: one flag byte, set when a reply uses the entry, then the items.
+    struct Entry {
+        std::int64_t serial = 0;
         std::int64_t rev = 0;
-        std::string items;
-        bool used = false;
-        bool referenced = false;
-    };
-    struct Shard {
-        mutable std::mutex lock;
-        std::vector<IndexEntry> index; // a power of two in size
-        std::size_t count = 0;
-        std::vector<Slot> slots;
-        std::vector<std::uint32_t> freeSlots;
-        std::size_t bytes = 0;
-        std::size_t hand = 0;
+        std::unique_ptr<char[]> block; // null: the place is free
+        std::int32_t category = 0;
+        std::uint32_t size = 0; // of the items
 
-        std::size_t find(const RowKey& key) const; // the index position, or index.size()
-        void insert(const RowKey& key, std::uint32_t slot);
-        void erase(std::size_t position);
+        std::atomic_ref<char> referenced() const { return std::atomic_ref<char>(block[0]); }
+        std::string_view items() const { return {block.get() + 1, size}; }
     };
 
+    // Fibonacci hashing: the product's top bits, as many as the index has places. Runs of serials and
+    // serials a power of two apart both spread evenly, so probes stay short at half full.
+    std::size_t homeOf(std::int32_t category, std::int64_t serial) const {
+        const auto key = static_cast<std::uint64_t>(serial) ^ (static_cast<std::uint64_t>(category) << 56);
+        return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> m_shift);
+    }
+
+    // The entry holding the row at this revision, or null.
+    const Entry* current(std::int32_t category, const ListedRow& row) const;
+    std::size_t find(const RowKey& key) const; // the index position, or m_index.size()
+    void insert(Entry entry);
+    void release(std::size_t position);
+    // Frees entries until `needed` more bytes fit the limit; false when they cannot.
+    bool makeRoom(std::size_t needed);
     static std::size_t costOf(std::size_t itemBytes) { return itemBytes + kEntryOverhead; }
-    void release(Shard& shard, std::size_t position);
-    // Frees the shard's entries until `needed` more bytes fit the limit; false when they cannot.
-    bool makeRoom(Shard& shard, std::size_t needed);
 
-    std::size_t m_limit;
-    std::atomic<std::size_t> m_bytes{0};
-    Shard m_shards[kShards];
+    const std::size_t m_limit;
+    mutable std::shared_mutex m_lock;
+    std::vector<Entry> m_index; // a power of two in size
+    unsigned m_shift = 63;      // 64 - log2 of the index's size (once it has places)
+    std::size_t m_count = 0;
+    std::size_t m_bytes = 0;
+    std::size_t m_hand = 0; // the clock hand: an index position
 };
 
-template <typename Use> bool RowCache::withCurrent(const RowKey& key, std::int64_t rev, Use&& use) {
+template <typename Found>
+void RowCache::readBatch(int category, std::span<const ListedRow> rows, Found&& found) {
     if (m_limit == 0)
-        return false;
-    Shard& shard = m_shards[shardOf(key)];
-    const std::lock_guard guard(shard.lock);
-    const std::size_t position = shard.find(key);
-    if (position == shard.index.size())
-        return false;
-    Slot& slot = shard.slots[shard.index[position].slot];
-    if (slot.rev != rev)
-        return false;
-    slot.referenced = true;
-    use(std::string_view(slot.items));
-    return true;
+        return;
+    const std::shared_lock guard(m_lock);
+    if (m_index.empty())
+        return;
+    const Entry* hits[kGroup];
+    for (std::size_t at = 0; at < rows.size(); at += kGroup) {
+        const std::size_t n = std::min(kGroup, rows.size() - at);
+        for (std::size_t i = 0; i < n; ++i)
+            __builtin_prefetch(&m_index[homeOf(category, rows[at + i].serial)]);
+        for (std::size_t i = 0; i < n; ++i) {
+            hits[i] = current(category, rows[at + i]);
+            if (hits[i] == nullptr)
+                continue;
+            // The flag and the first items, then the rest of a typical row.
+            const char* block = hits[i]->block.get();
+            for (std::size_t line = 0; line <= hits[i]->size && line < 512; line += 64)
+                __builtin_prefetch(block + line);
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            if (hits[i] == nullptr)
+                continue;
+            const auto flag = hits[i]->referenced();
+            if (flag.load(std::memory_order_relaxed) == 0)
+                flag.store(1, std::memory_order_relaxed);
+            found(at + i, hits[i]->items());
+        }
+    }
+}
+
+inline const RowCache::Entry* RowCache::current(std::int32_t category, const ListedRow& row) const {
+    const std::size_t position = find({category, row.serial});
+    if (position == m_index.size() || m_index[position].rev != row.rev)
+        return nullptr;
+    return &m_index[position];
+}
+
+inline std::size_t RowCache::find(const RowKey& key) const {
+    if (m_index.empty())
+        return 0;
+    const std::size_t mask = m_index.size() - 1;
+    for (std::size_t i = homeOf(key.category, key.serial);; i = (i + 1) & mask) {
+        const Entry& entry = m_index[i];
+        if (!entry.block)
+            return m_index.size();
+        if (entry.serial == key.serial && entry.category == key.category)
+            return i;
+    }
 }
 
 } // namespace orvo::server

@@ -5,12 +5,16 @@
 #include "protocol/Protocol.h"
 #include "server/Functions.h"
 #include "server/Store.h"
+#include "server/store/CachedRows.h"
 #include "server/store/RowCache.h"
 #include "server/store/sqlite/SqliteStore.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
+#include <random>
+#include <vector>
 
 namespace orvo::test {
 namespace {
@@ -113,23 +117,54 @@ TEST(RowCache, StaysWithinItsLimitAndAnswersOnlyTheRevisionStored) {
     EXPECT_GT(cache.entries(), 100u);
     for (long long serial = 19000; serial <= 20000; serial += 2) // rewritten at another revision
         cache.store({3, serial}, 2, itemsOf(serial, 2));
-    std::size_t found = 0;
+    // Looked up in one batch, with the revision stored, another one and another category.
+    std::vector<server::ListedRow> rows, stale;
     for (long long serial = 1; serial <= 20000; ++serial) {
         const long long rev = serial >= 19000 && serial % 2 == 0 ? 2 : 1;
-        const bool hit = cache.withCurrent({3, serial}, rev, [&](std::string_view items) {
-            EXPECT_EQ(items, itemsOf(serial, rev)) << serial;
-        });
-        found += hit;
-        EXPECT_FALSE(cache.withCurrent({3, serial}, 3 - rev, [](std::string_view) {})) << serial;
-        EXPECT_FALSE(cache.withCurrent({2, serial}, rev, [](std::string_view) {})) << serial;
+        rows.push_back({serial, rev});
+        stale.push_back({serial, 3 - rev});
     }
+    std::size_t found = 0, last = 0;
+    cache.readBatch(3, rows, [&](std::size_t i, std::string_view items) {
+        EXPECT_TRUE(found == 0 || i > last) << i;
+        EXPECT_EQ(items, itemsOf(rows[i].serial, rows[i].rev)) << rows[i].serial;
+        last = i;
+        ++found;
+    });
+    const auto never = [](std::size_t i, std::string_view) { ADD_FAILURE() << i; };
+    cache.readBatch(3, stale, never);
+    cache.readBatch(2, rows, never);
     EXPECT_EQ(found, cache.entries());
     EXPECT_LE(cache.bytes(), kLimit);
 
     server::RowCache off(0);
     off.store({3, 1}, 1, "797=1\x01");
     EXPECT_FALSE(off.enabled());
-    EXPECT_FALSE(off.withCurrent({3, 1}, 1, [](std::string_view) {}));
+    off.readBatch(3, std::vector<server::ListedRow>{{1, 1}}, never);
+}
+
+// Some customers' rules, listed customer by customer, go out in serial order whatever the serials'
+// span: a few, a dense hundred thousand, and serials millions apart (more passes), negative ones too.
+TEST(RowCache, ListedRowsSortBySerial) {
+    std::mt19937_64 random(7);
+    for (const std::int64_t span : {std::int64_t{100}, std::int64_t{100000}, std::int64_t{1} << 40}) {
+        for (const std::size_t count : {std::size_t{5}, std::size_t{9000}}) {
+            std::vector<server::ListedRow> rows;
+            for (std::size_t i = 0; i < count; ++i) {
+                const auto serial =
+                    static_cast<std::int64_t>(random() % static_cast<std::uint64_t>(span)) - span / 3;
+                rows.push_back({serial, static_cast<std::int64_t>(i)});
+            }
+            std::vector<server::ListedRow> expected = rows;
+            std::stable_sort(expected.begin(), expected.end(),
+                             [](const auto& a, const auto& b) { return a.serial < b.serial; });
+            server::sortBySerial(rows);
+            ASSERT_EQ(rows.size(), expected.size());
+            for (std::size_t i = 0; i < rows.size(); ++i)
+                ASSERT_TRUE(rows[i].serial == expected[i].serial && rows[i].rev == expected[i].rev)
+                    << span << " " << count << " at " << i;
+        }
+    }
 }
 
 } // namespace

@@ -200,8 +200,7 @@ StreamEnd SqliteStore::streamRulesCached(const RuleQuery& query, std::span<const
             error = sqlite3_errstr(rc);
             return StreamEnd::DatabaseError;
         }
-        std::sort(listed.begin(), listed.end(),
-                  [](const ListedRow& a, const ListedRow& b) { return a.serial < b.serial; });
+        sortBySerial(listed);
         for (std::size_t at = 0; at < listed.size(); at += kListedBatchRows) {
             const std::size_t count = std::min(kListedBatchRows, listed.size() - at);
             const StreamEnd end = sendListedRows(*m_cache, query.category,
