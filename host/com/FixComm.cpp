@@ -18,6 +18,7 @@ void CFixComm::Configure(FixCommSettings settings) {
 
 void CFixComm::CreateHead(long function, int /*flag: always -1, reserved*/) {
     Impl& d = *m_impl;
+    d.StopReadAhead();
     d.state = Impl::State::Building; // an unread reply is skipped by its sequence number later
     d.row.Hide();
     d.lastOk = false;
@@ -56,6 +57,7 @@ BOOL CFixComm::LastReplyOk() const {
 
 BOOL CFixComm::Login() {
     Impl& d = *m_impl;
+    d.StopReadAhead();
     d.state = Impl::State::Idle;
     d.row.Hide();
     d.lastOk = false;
@@ -82,6 +84,8 @@ void CFixComm::Disconnect() {
 }
 
 std::size_t CFixComm::ReceiveBufferBytes() const {
+    if (m_impl->readAhead)
+        return 0; // the reader is the read-ahead thread's until the reply ends
     return m_impl->reader.Capacity();
 }
 

@@ -1,5 +1,5 @@
 // OvCom15: the request channel to the counter server. One request at a time, synchronous; reply rows
-// stream, so only the current row is held. Failures make More() false and are recorded and reported.
+// stream, so only the current row is held (past a thousand rows, a few batches read ahead of it). Failures make More() false and are recorded and reported.
 #pragma once
 
 #include "host/com/ReplyRow.h"
@@ -89,8 +89,8 @@ public:
     bool IsConnected() const;
     void Disconnect();
 
-    // Bytes the channel keeps for reading replies (its receive buffer): bounded by the largest frame plus
-    // one read, however many rows a reply has.
+    // Bytes the channel keeps for reading replies between requests (its receive buffer): bounded by the
+    // largest frame plus one read, however many rows a reply has. 0 while a long reply is read ahead.
     std::size_t ReceiveBufferBytes() const;
 
     // The callbacks run inside the call that fails or traces (More, Login, ...); they must not use the

@@ -7,6 +7,9 @@
 // CreateHead() abandons an unread reply, its remaining frames are skipped by that number while the next
 // reply is awaited, so the connection stays usable without a reconnect and without a blocking drain.
 //
+// A long reply (over kReadAheadAfterRows rows) is read on from there by a ReplyReadAhead: a thread
+// receives and parses its frames while the caller fills rows, a few batches ahead at most.
+//
 // Failures (no connection, a time-out, a broken frame, a refused request) make More() false, are kept
 // in LastFailure() and are passed to the failure callback. A transport failure closes the connection;
 // the next request connects and logs in again.
@@ -14,12 +17,15 @@
 
 #include "host/com/FixComm.h"
 #include "host/com/FixSocket.h"
+#include "host/com/ReplyReadAhead.h"
 #include "host/com/ReplyRow.h"
 #include "host/com/WireText.h"
 #include "protocol/Protocol.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,6 +37,9 @@ namespace orvo::com {
 constexpr int kTransportFailure = -1;
 constexpr std::size_t kReceiveChunk = 64 * 1024;
 constexpr std::size_t kRequestHeaderItems = 3; // 35, 34, 20
+// Rows of a reply read in the caller's thread before the rest is read ahead: short replies (nearly all of
+// them) never start a thread.
+constexpr long kReadAheadAfterRows = 1024;
 
 enum class Step { Row, End, Failed };
 
@@ -51,7 +60,7 @@ struct CFixComm::Impl {
     FixCommSettings settings;
     orvo::FixSocket socket;
     proto::FrameReader reader;
-    proto::Frame frame; // the current reply frame; its items point into `reader`
+    proto::Frame frame; // the current reply frame, read here; its items point into `reader`
     bool loggedIn = false;
 
     State state = State::Idle;
@@ -60,7 +69,8 @@ struct CFixComm::Impl {
     std::string requestError; // set when the request being built cannot be sent
     std::uint32_t seq = 0;    // of the request whose reply is awaited
     std::uint32_t lastSeq = 0;
-    std::size_t rowFirst = 0; // first item of the current row after the header
+    std::span<const proto::Item> rowItems; // the current row's frame: `frame`'s, or the read-ahead's
+    std::size_t rowFirst = 0;              // first item of the current row after the header
     orvo::com::ReplyRow& row; // the current row, shown from `frame` (the CFixComm's, read inline)
     long rows = 0;
     int endStatus = 0;
@@ -72,6 +82,9 @@ struct CFixComm::Impl {
     std::function<void(const FixCommTraceEvent&)> onTrace;
     std::function<bool(long)> onWait; // false: cancel the awaited reply
 
+    // Last: it stops, and lets go of socket and reader, before they are destroyed.
+    std::unique_ptr<orvo::com::ReplyReadAhead> readAhead;
+
     // Every failure text may carry text from the wire (a server's status text, a table name): it is
     // escaped here, once, for every log and status line that shows it.
     void Fail(long failedFunction, int status, const std::string& text) {
@@ -82,7 +95,11 @@ struct CFixComm::Impl {
             onFailure(failure);
     }
 
+    // Stops reading the reply in hand: the socket and the reader are this thread's again.
+    void StopReadAhead() { readAhead.reset(); }
+
     void Drop() {
+        StopReadAhead();
         socket.Close();
         reader.Reset();
         loggedIn = false;
@@ -273,6 +290,7 @@ struct CFixComm::Impl {
                 if (header.seq != seq)
                     continue; // the rest of an abandoned reply
                 if (header.type == proto::MessageType::Row) {
+                    rowItems = frame.items;
                     rowFirst = header.firstData;
                     return Step::Row;
                 }
@@ -313,6 +331,53 @@ struct CFixComm::Impl {
         }
     }
 
+    // ReadNext() for a reply read ahead. The wait callback is asked between batches as well as while the
+    // rows are awaited, so that a long reply can still be cancelled and shows its progress.
+    Step ReadAheadNext(long readFunction) {
+        using Kind = orvo::com::ReplyReadAhead::Ending::Kind;
+        using Take = orvo::com::ReplyReadAhead::Take;
+        constexpr int kWaitSliceMs = 100;
+        constexpr long kRowsBetweenWaitCalls = 256;
+        for (;;) {
+            std::size_t first = 0;
+            switch (readAhead->take(orvo::DeadlineAfter(kWaitSliceMs), rowItems, first)) {
+            case Take::Row:
+                if (onWait && rows % kRowsBetweenWaitCalls == 0 && !onWait(rows))
+                    break;
+                rowFirst = first;
+                return Step::Row;
+            case Take::Waiting:
+                if (onWait && !onWait(rows))
+                    break;
+                continue;
+            case Take::Ended: {
+                const orvo::com::ReplyReadAhead::Ending ending = readAhead->ending();
+                StopReadAhead();
+                switch (ending.kind) {
+                case Kind::End:
+                    endStatus = ending.status;
+                    endText = ending.text;
+                    return Step::End;
+                case Kind::Refused:
+                    Drop();
+                    Fail(readFunction, ending.status,
+                         "the counter server refused the connection: " +
+                             (ending.text.empty() ? proto::StatusName(ending.status) : ending.text));
+                    return Step::Failed;
+                case Kind::Broken:
+                case Kind::Stopped: // only this thread stops it: not reached
+                    return TransportFailure(readFunction, ending.text);
+                }
+                return TransportFailure(readFunction, ending.text);
+            }
+            }
+            // Cancelled: the connection stays; the reply's remaining frames are skipped.
+            StopReadAhead();
+            Fail(readFunction, kTransportFailure, "the request was cancelled");
+            return Step::Failed;
+        }
+    }
+
     // The work of More(): send on the first call, then one frame per call.
     bool Advance() {
         row.Hide();
@@ -334,9 +399,13 @@ struct CFixComm::Impl {
         }
         if (state != State::Reading)
             return false;
-        switch (ReadNext(function)) {
+        // No row is current here (the reader's bytes are free to move): a long reply goes on ahead.
+        if (!readAhead && rows == orvo::com::kReadAheadAfterRows)
+            readAhead =
+                std::make_unique<orvo::com::ReplyReadAhead>(socket, reader, seq, settings.replyTimeoutMs);
+        switch (readAhead ? ReadAheadNext(function) : ReadNext(function)) {
         case Step::Row:
-            row.Show(frame.items, rowFirst);
+            row.Show(rowItems, rowFirst);
             ++rows;
             return true;
         case Step::Failed:

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace orvo::com {
@@ -24,7 +25,7 @@ public:
 
     // Position in `items` of the first item with `tag` at or after `first`, or npos. Tag 0 (a column-name
     // key) is never found.
-    std::size_t First(const std::vector<proto::Item>& items, std::size_t first, std::uint32_t tag) {
+    std::size_t First(std::span<const proto::Item> items, std::size_t first, std::uint32_t tag) {
         if (!m_checked)
             Check(items, first);
         if (tag == 0 || m_slots.empty())
@@ -50,7 +51,7 @@ private:
     }
 
     // Out of line: once per row, and it keeps the look-up itself small enough to inline into its callers.
-    [[gnu::noinline]] void Check(const std::vector<proto::Item>& items, std::size_t first) {
+    [[gnu::noinline]] void Check(std::span<const proto::Item> items, std::size_t first) {
         m_checked = true;
         const std::size_t count = items.size() > first ? items.size() - first : 0;
         bool same = count == m_tags.size();
@@ -60,7 +61,7 @@ private:
             Rebuild(items, first, count);
     }
 
-    void Rebuild(const std::vector<proto::Item>& items, std::size_t first, std::size_t count) {
+    void Rebuild(std::span<const proto::Item> items, std::size_t first, std::size_t count) {
         m_tags.resize(count);
         std::size_t capacity = 16;
         while (capacity < count * 2)
@@ -90,27 +91,28 @@ private:
 // buffer) and change with its next frame, so a row is shown only between reading a frame and the next read.
 class ReplyRow {
 public:
-    void Show(const std::vector<proto::Item>& items, std::size_t first) {
-        m_items = &items;
+    void Show(std::span<const proto::Item> items, std::size_t first) {
+        m_items = items;
         m_first = first;
+        m_shown = true;
         m_index.RowChanged();
     }
-    void Hide() { m_items = nullptr; }
-    bool Shown() const { return m_items != nullptr; }
+    void Hide() { m_shown = false; }
+    bool Shown() const { return m_shown; }
 
     // The row's first item with `tag`, or null (no row, no such item, a tag out of range).
     const proto::Item* First(long tag) {
-        if (!m_items || tag <= 0 || tag > static_cast<long>(proto::kMaxTag))
+        if (!m_shown || tag <= 0 || tag > static_cast<long>(proto::kMaxTag))
             return nullptr;
-        const std::size_t i = m_index.First(*m_items, m_first, static_cast<std::uint32_t>(tag));
-        return i == RowIndex::npos ? nullptr : &(*m_items)[i];
+        const std::size_t i = m_index.First(m_items, m_first, static_cast<std::uint32_t>(tag));
+        return i == RowIndex::npos ? nullptr : &m_items[i];
     }
     // The row's item with `tag` at repeat `index` (0-based; index <= 0 is the first), or null.
     const proto::Item* Find(long tag, int index) {
         const proto::Item* first = First(tag);
         if (!first || index <= 0)
             return first;
-        const std::vector<proto::Item>& items = *m_items;
+        const std::span<const proto::Item> items = m_items;
         int seen = 0;
         for (std::size_t i = static_cast<std::size_t>(first - items.data()); i < items.size(); ++i)
             if (items[i].tag == first->tag && seen++ == index)
@@ -119,8 +121,9 @@ public:
     }
 
 private:
-    const std::vector<proto::Item>* m_items = nullptr;
+    std::span<const proto::Item> m_items;
     std::size_t m_first = 0;
+    bool m_shown = false;
     RowIndex m_index;
 };
 

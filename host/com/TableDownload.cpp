@@ -17,7 +17,7 @@ namespace {
 
 constexpr const char* kColumnType = "[C255]";
 
-std::string LayoutOf(const std::vector<proto::Item>& items, std::size_t first) {
+std::string LayoutOf(std::span<const proto::Item> items, std::size_t first) {
     std::string layout;
     std::set<std::string_view> seen;
     for (std::size_t i = first; i < items.size(); ++i) {
@@ -48,8 +48,9 @@ BOOL CFixComm::DownloadTable(LPCTSTR name, CMemRecord& table) {
     std::string column, value;
     while (More()) {
         if (!created) {
-            const std::string layout = LayoutOf(d.frame.items, d.rowFirst);
+            const std::string layout = LayoutOf(d.rowItems, d.rowFirst);
             if (layout.empty() || !scratch.Create(layout.c_str())) {
+                d.StopReadAhead();
                 d.state = Impl::State::Idle; // the rest of the reply is skipped by the next request
                 d.row.Hide();
                 d.Fail(proto::kFunctionDownloadTable, Impl::kTransportFailure,
@@ -59,8 +60,8 @@ BOOL CFixComm::DownloadTable(LPCTSTR name, CMemRecord& table) {
             created = true;
         }
         scratch.Append(nullptr, 1);
-        for (std::size_t i = d.rowFirst; i < d.frame.items.size(); ++i) {
-            const proto::Item& item = d.frame.items[i];
+        for (std::size_t i = d.rowFirst; i < d.rowItems.size(); ++i) {
+            const proto::Item& item = d.rowItems[i];
             if (item.IsTag())
                 continue;
             column.assign(item.key);

@@ -1,0 +1,182 @@
+#include "host/com/ReplyReadAhead.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace orvo::com {
+namespace {
+
+constexpr std::size_t kBatchBytes = 256 * 1024; // of row bodies: about a thousand rule rows
+constexpr std::size_t kBatchesAhead = 4;
+constexpr std::size_t kReceiveBytes = 64 * 1024;
+constexpr int kSliceMs = 100; // how soon the thread notices that it is asked to stop while it waits
+
+std::string_view Moved(std::string_view view, std::string_view from, const char* to) {
+    return view.empty() ? std::string_view()
+                        : std::string_view(to + (view.data() - from.data()), view.size());
+}
+
+} // namespace
+
+ReplyReadAhead::ReplyReadAhead(FixSocket& socket, proto::FrameReader& reader, std::uint32_t seq,
+                               int replyTimeoutMs)
+    : m_socket(socket), m_reader(reader), m_seq(seq), m_replyTimeoutMs(replyTimeoutMs),
+      m_thread([this] { Run(); }) {}
+
+ReplyReadAhead::~ReplyReadAhead() {
+    {
+        const std::lock_guard guard(m_lock);
+        m_stop = true;
+    }
+    m_changed.notify_all();
+    m_thread.join();
+}
+
+ReplyReadAhead::Take ReplyReadAhead::take(Deadline until, std::span<const proto::Item>& items,
+                                          std::size_t& first) {
+    if (!m_taking || m_nextRow == m_taking->rows.size()) {
+        std::unique_lock guard(m_lock);
+        if (m_taking)
+            m_spare.push_back(std::move(m_taking));
+        if (!m_changed.wait_until(guard, until, [this] { return !m_ready.empty() || m_done; }))
+            return Take::Waiting;
+        if (m_ready.empty())
+            return Take::Ended;
+        m_taking = std::move(m_ready.front());
+        m_ready.pop_front();
+        m_nextRow = 0;
+        guard.unlock();
+        m_changed.notify_all(); // room for one more batch
+    }
+    const Batch::Row& row = m_taking->rows[m_nextRow++];
+    items = std::span<const proto::Item>(m_taking->items).subspan(row.begin, row.count);
+    first = row.first;
+    return Take::Row;
+}
+
+void ReplyReadAhead::Run() {
+    using Kind = Ending::Kind;
+    proto::Frame frame;
+    Deadline deadline{};
+    bool deadlineSet = false;
+    for (;;) {
+        const proto::ReadResult result = m_reader.Next(frame);
+        if (result == proto::ReadResult::Error)
+            return Finish(
+                {Kind::Broken, 0,
+                 std::string("broken reply from the counter server: ") + proto::ErrorText(m_reader.error())});
+        if (result == proto::ReadResult::Frame) {
+            proto::Header header;
+            if (const proto::Error error = proto::ReadHeader(frame.items, header);
+                error != proto::Error::None)
+                return Finish(
+                    {Kind::Broken, 0,
+                     std::string("broken reply from the counter server: ") + proto::ErrorText(error)});
+            if (header.type == proto::MessageType::Request)
+                return Finish({Kind::Broken, 0, "the counter server sent a request"});
+            if (header.seq == 0) {
+                if (header.type != proto::MessageType::End)
+                    return Finish({Kind::Broken, 0, "the counter server sent a row outside any request"});
+                return Finish({Kind::Refused, header.status, std::string(header.text)});
+            }
+            if (header.seq != m_seq)
+                continue; // the rest of an abandoned reply
+            if (header.type == proto::MessageType::Row) {
+                if (!Keep(frame, header.firstData))
+                    return Finish({Kind::Stopped, 0, {}});
+                deadlineSet = false;
+                continue;
+            }
+            return Finish({Kind::End, header.status, std::string(header.text)});
+        }
+        // Before the socket is waited on, the rows in hand go to the owner (and a stop is noticed).
+        if (!Publish())
+            return Finish({Kind::Stopped, 0, {}});
+        if (!deadlineSet) {
+            deadline = DeadlineAfter(m_replyTimeoutMs);
+            deadlineSet = true;
+        }
+        const Deadline slice = std::min(deadline, DeadlineAfter(kSliceMs));
+        std::size_t received = 0;
+        std::string error;
+        switch (m_socket.Receive(m_reader.PrepareWrite(kReceiveBytes), slice, received, error)) {
+        case FixSocket::Result::Ok:
+            m_reader.Commit(received);
+            break;
+        case FixSocket::Result::Closed:
+            return Finish({Kind::Broken, 0, "the counter server closed the connection"});
+        case FixSocket::Result::TimedOut:
+            if (slice < deadline)
+                break;
+            return Finish(
+                {Kind::Broken, 0,
+                 "no reply from the counter server within " + std::to_string(m_replyTimeoutMs) + " ms"});
+        case FixSocket::Result::Failed:
+            return Finish({Kind::Broken, 0, "receiving from the counter server failed: " + error});
+        }
+    }
+}
+
+bool ReplyReadAhead::Keep(const proto::Frame& frame, std::size_t first) {
+    const std::string_view body = frame.body;
+    if (m_filling && m_filling->bytes.size() + body.size() > m_filling->bytes.capacity() && !Publish())
+        return false;
+    if (!m_filling)
+        m_filling = SpareBatch(body.size());
+    Batch& batch = *m_filling;
+    // Within the capacity reserved, so the bytes never move and the views below hold.
+    const char* const copy = batch.bytes.data() + batch.bytes.size();
+    batch.bytes.append(body);
+    const std::size_t begin = batch.items.size();
+    for (const proto::Item& item : frame.items)
+        batch.items.push_back({Moved(item.key, body, copy), Moved(item.value, body, copy), item.tag});
+    batch.rows.push_back({begin, frame.items.size(), first});
+    return true;
+}
+
+std::unique_ptr<ReplyReadAhead::Batch> ReplyReadAhead::SpareBatch(std::size_t bodyBytes) {
+    std::unique_ptr<Batch> batch;
+    {
+        const std::lock_guard guard(m_lock);
+        if (!m_spare.empty()) {
+            batch = std::move(m_spare.back());
+            m_spare.pop_back();
+        }
+    }
+    if (!batch)
+        batch = std::make_unique<Batch>();
+    batch->bytes.clear();
+    batch->items.clear();
+    batch->rows.clear();
+    batch->bytes.reserve(std::max(kBatchBytes, bodyBytes));
+    return batch;
+}
+
+bool ReplyReadAhead::Publish() {
+    std::unique_lock guard(m_lock);
+    if (m_filling && !m_filling->rows.empty()) {
+        m_changed.wait(guard, [this] { return m_stop || m_ready.size() < kBatchesAhead; });
+        if (m_stop)
+            return false;
+        m_ready.push_back(std::move(m_filling));
+        guard.unlock();
+        m_changed.notify_all();
+        return true;
+    }
+    return !m_stop;
+}
+
+void ReplyReadAhead::Finish(Ending ending) {
+    // Whatever ends the reading, the whole rows before it are the owner's, as they are when a reply is
+    // read row by row.
+    if (!Publish())
+        ending = {Ending::Kind::Stopped, 0, {}};
+    {
+        const std::lock_guard guard(m_lock);
+        m_ending = std::move(ending);
+        m_done = true;
+    }
+    m_changed.notify_all();
+}
+
+} // namespace orvo::com
