@@ -1,5 +1,6 @@
 // OvCom15: the request channel to the counter server. One request at a time, synchronous; reply rows
-// stream, so only the current row is held (past a thousand rows, a few batches read ahead of it). Failures make More() false and are recorded and reported.
+// stream, so only the current row is held (past a thousand rows, a few batches read ahead of it). Failures
+// make More() false and are recorded and reported.
 #pragma once
 
 #include "host/com/ReplyRow.h"

@@ -338,35 +338,34 @@ struct CFixComm::Impl {
         using Take = orvo::com::ReplyReadAhead::Take;
         constexpr int kWaitSliceMs = 100;
         constexpr long kRowsBetweenWaitCalls = 256;
+        // False when the caller cancels, or when whatever ran inside the callback gave up this reply.
+        const auto goOn = [this] { return (!onWait || onWait(rows)) && readAhead; };
         for (;;) {
             std::size_t first = 0;
             switch (readAhead->take(orvo::DeadlineAfter(kWaitSliceMs), rowItems, first)) {
             case Take::Row:
-                if (onWait && rows % kRowsBetweenWaitCalls == 0 && !onWait(rows))
+                if (rows % kRowsBetweenWaitCalls == 0 && !goOn())
                     break;
                 rowFirst = first;
                 return Step::Row;
             case Take::Waiting:
-                if (onWait && !onWait(rows))
+                if (!goOn())
                     break;
                 continue;
             case Take::Ended: {
                 const orvo::com::ReplyReadAhead::Ending ending = readAhead->ending();
                 StopReadAhead();
-                switch (ending.kind) {
-                case Kind::End:
+                if (ending.kind == Kind::End) {
                     endStatus = ending.status;
                     endText = ending.text;
                     return Step::End;
-                case Kind::Refused:
+                }
+                if (ending.kind == Kind::Refused) {
                     Drop();
                     Fail(readFunction, ending.status,
                          "the counter server refused the connection: " +
                              (ending.text.empty() ? proto::StatusName(ending.status) : ending.text));
                     return Step::Failed;
-                case Kind::Broken:
-                case Kind::Stopped: // only this thread stops it: not reached
-                    return TransportFailure(readFunction, ending.text);
                 }
                 return TransportFailure(readFunction, ending.text);
             }

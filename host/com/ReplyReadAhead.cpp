@@ -83,7 +83,7 @@ void ReplyReadAhead::Run() {
                 continue; // the rest of an abandoned reply
             if (header.type == proto::MessageType::Row) {
                 if (!Keep(frame, header.firstData))
-                    return Finish({Kind::Stopped, 0, {}});
+                    return Finish({Kind::Stopped, 0, "reading the reply was stopped"});
                 deadlineSet = false;
                 continue;
             }
@@ -91,7 +91,7 @@ void ReplyReadAhead::Run() {
         }
         // Before the socket is waited on, the rows in hand go to the owner (and a stop is noticed).
         if (!Publish())
-            return Finish({Kind::Stopped, 0, {}});
+            return Finish({Kind::Stopped, 0, "reading the reply was stopped"});
         if (!deadlineSet) {
             deadline = DeadlineAfter(m_replyTimeoutMs);
             deadlineSet = true;
@@ -170,7 +170,7 @@ void ReplyReadAhead::Finish(Ending ending) {
     // Whatever ends the reading, the whole rows before it are the owner's, as they are when a reply is
     // read row by row.
     if (!Publish())
-        ending = {Ending::Kind::Stopped, 0, {}};
+        ending = {Ending::Kind::Stopped, 0, "reading the reply was stopped"};
     {
         const std::lock_guard guard(m_lock);
         m_ending = std::move(ending);

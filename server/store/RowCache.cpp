@@ -6,6 +6,18 @@
 
 namespace orvo::server {
 
+WriterFirstLock::WriterFirstLock() {
+    pthread_rwlockattr_t attributes;
+    pthread_rwlockattr_init(&attributes);
+    pthread_rwlockattr_setkind_np(&attributes, PTHREAD_RWLOCK_PREFER_WRITER_NONRECURSIVE_NP);
+    pthread_rwlock_init(&m_lock, &attributes);
+    pthread_rwlockattr_destroy(&attributes);
+}
+
+WriterFirstLock::~WriterFirstLock() {
+    pthread_rwlock_destroy(&m_lock);
+}
+
 RowCache::RowCache(std::size_t limitBytes) : m_limit(limitBytes) {}
 
 void RowCache::insert(Entry entry) {

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <pthread.h>
 #include <shared_mutex>
 #include <span>
 #include <string_view>
@@ -31,6 +32,25 @@ struct RowKey {
 struct ListedRow {
     std::int64_t serial = 0;
     std::int64_t rev = 0;
+};
+
+// A readers-writer lock under which a waiting writer goes before readers that come after it. Replies
+// read the cache nearly all the time when many stream at once; with the platform's default (readers
+// first) a worker storing the rows it had to read could wait for as long as replies keep overlapping.
+class WriterFirstLock {
+public:
+    WriterFirstLock();
+    ~WriterFirstLock();
+    WriterFirstLock(const WriterFirstLock&) = delete;
+    WriterFirstLock& operator=(const WriterFirstLock&) = delete;
+
+    void lock() { pthread_rwlock_wrlock(&m_lock); }
+    void unlock() { pthread_rwlock_unlock(&m_lock); }
+    void lock_shared() { pthread_rwlock_rdlock(&m_lock); }
+    void unlock_shared() { pthread_rwlock_unlock(&m_lock); }
+
+private:
+    pthread_rwlock_t m_lock;
 };
 
 class RowCache {
@@ -94,7 +114,7 @@ private:
     static std::size_t costOf(std::size_t itemBytes) { return itemBytes + kEntryOverhead; }
 
     const std::size_t m_limit;
-    mutable std::shared_mutex m_lock;
+    mutable WriterFirstLock m_lock;
     std::vector<Entry> m_index; // a power of two in size
     unsigned m_shift = 63;      // 64 - log2 of the index's size (once it has places)
     std::size_t m_count = 0;

@@ -12,8 +12,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <map>
 #include <random>
+#include <thread>
 #include <vector>
 
 namespace orvo::test {
@@ -141,6 +143,46 @@ TEST(RowCache, StaysWithinItsLimitAndAnswersOnlyTheRevisionStored) {
     off.store({3, 1}, 1, "797=1\x01");
     EXPECT_FALSE(off.enabled());
     off.readBatch(3, std::vector<server::ListedRow>{{1, 1}}, never);
+}
+
+// Workers read batches while others store and evict: every row handed out is whole and is the row at
+// the revision asked for.
+TEST(RowCache, ReadersSeeWholeCurrentRowsWhileWritersStoreAndEvict) {
+    server::RowCache cache(128 * 1024); // far less than the rows: stores keep evicting
+    const auto itemsOf = [](std::int64_t serial, std::int64_t rev) {
+        return "797=" + std::to_string(serial) + "\x01" + std::string(100 + serial % 50, 'a' + rev % 26) +
+               "\x01";
+    };
+    constexpr std::int64_t kRows = 3000;
+    std::atomic<bool> done{false};
+    std::atomic<long> mismatches{0}, hits{0};
+    std::thread writer([&] {
+        for (std::int64_t rev = 1; rev <= 6; ++rev)
+            for (std::int64_t serial = 1; serial <= kRows; ++serial)
+                cache.store({3, serial}, rev, itemsOf(serial, rev));
+        done = true;
+    });
+    std::vector<std::thread> readers;
+    for (int r = 0; r < 2; ++r)
+        readers.emplace_back([&, r] {
+            std::vector<server::ListedRow> rows;
+            for (std::int64_t rev = 1 + r; !done; rev = rev % 6 + 1) {
+                rows.clear();
+                for (std::int64_t serial = 1; serial <= kRows; serial += 3)
+                    rows.push_back({serial, rev});
+                cache.readBatch(3, rows, [&](std::size_t i, std::string_view items) {
+                    ++hits;
+                    if (items != itemsOf(rows[i].serial, rows[i].rev))
+                        ++mismatches;
+                });
+            }
+        });
+    writer.join();
+    for (std::thread& reader : readers)
+        reader.join();
+    EXPECT_EQ(mismatches, 0);
+    EXPECT_GT(hits, 0);
+    EXPECT_LE(cache.bytes(), 128u * 1024u);
 }
 
 // Some customers' rules, listed customer by customer, go out in serial order whatever the serials'
