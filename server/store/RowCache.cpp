@@ -77,7 +77,7 @@ bool RowCache::makeRoom(std::size_t needed) {
 }
 
 void RowCache::store(const RowKey& key, std::int64_t rev, std::string_view items) {
-    if (m_limit == 0)
+    if (m_limit == 0 || items.size() > UINT32_MAX)
         return;
     const std::size_t cost = costOf(items.size());
     Entry entry{key.serial, rev, std::make_unique_for_overwrite<char[]>(items.size() + 1), key.category,
@@ -88,7 +88,7 @@ void RowCache::store(const RowKey& key, std::int64_t rev, std::string_view items
     const std::unique_lock guard(m_lock);
     if (const std::size_t position = find(key); position != m_index.size())
         release(position);
-    if (items.size() > UINT32_MAX || !makeRoom(cost))
+    if (!makeRoom(cost))
         return;
     insert(std::move(entry));
     m_bytes += cost;
