@@ -15,6 +15,7 @@
 // the next request connects and logs in again.
 #pragma once
 
+#include "host/com/AwaitedFrame.h"
 #include "host/com/FixComm.h"
 #include "host/com/FixSocket.h"
 #include "host/com/ReplyReadAhead.h"
@@ -35,7 +36,6 @@ namespace proto = orvo::proto;
 namespace orvo::com {
 
 constexpr int kTransportFailure = -1;
-constexpr std::size_t kReceiveChunk = 64 * 1024;
 constexpr std::size_t kRequestHeaderItems = 3; // 35, 34, 20
 // Rows of a reply read in the caller's thread before the rest is read ahead: short replies (nearly all of
 // them) never start a thread.
@@ -230,7 +230,7 @@ struct CFixComm::Impl {
                 if (proto::ReadHeader(frame.items, header) != proto::Error::None || header.seq != 0 ||
                     header.type != proto::MessageType::End)
                     continue;
-                ConnectionRefusal(sentFunction, header);
+                ConnectionRefusal(sentFunction, header.status, header.text);
                 TraceReply(sentFunction, 0, failure.status);
                 return true;
             }
@@ -251,15 +251,11 @@ struct CFixComm::Impl {
 
     // A reply frame of sequence 0 belongs to no request: the server speaks for the connection (it is busy,
     // its database is unavailable) and closes it. The request in hand fails with the server's word.
-    Step ConnectionRefusal(long readFunction, const proto::Header& header) {
-        if (header.type != proto::MessageType::End)
-            return TransportFailure(readFunction, "the counter server sent a row outside any request");
-        // Copied before Drop(): the header's text points into the receive buffer.
-        const std::string text =
-            header.text.empty() ? proto::StatusName(header.status) : std::string(header.text);
-        const int status = header.status;
+    Step ConnectionRefusal(long readFunction, int status, std::string_view serverText) {
+        // Made before Drop(): the server's text may point into the receive buffer.
+        const std::string text = orvo::com::RefusalText(status, serverText);
         Drop();
-        Fail(readFunction, status, "the counter server refused the connection: " + text);
+        Fail(readFunction, status, text);
         return Step::Failed;
     }
 
@@ -274,29 +270,26 @@ struct CFixComm::Impl {
             const proto::ReadResult result = reader.Next(frame);
             row.Hide(); // whatever came, the frame's items are no longer the row's
             if (result == proto::ReadResult::Error)
-                return TransportFailure(readFunction, std::string("broken reply from the counter server: ") +
-                                                          proto::ErrorText(reader.error()));
+                return TransportFailure(readFunction, orvo::com::BrokenReplyText(reader.error()));
             if (result == proto::ReadResult::Frame) {
-                proto::Header header;
-                if (const proto::Error error = proto::ReadHeader(frame.items, header);
-                    error != proto::Error::None)
-                    return TransportFailure(readFunction,
-                                            std::string("broken reply from the counter server: ") +
-                                                proto::ErrorText(error));
-                if (header.type == proto::MessageType::Request)
-                    return TransportFailure(readFunction, "the counter server sent a request");
-                if (header.seq == 0)
-                    return ConnectionRefusal(readFunction, header);
-                if (header.seq != seq)
+                using Kind = orvo::com::AwaitedFrame::Kind;
+                const orvo::com::AwaitedFrame taken = orvo::com::TakeAwaitedFrame(frame, seq);
+                switch (taken.kind) {
+                case Kind::Skip:
                     continue; // the rest of an abandoned reply
-                if (header.type == proto::MessageType::Row) {
+                case Kind::Broken:
+                    return TransportFailure(readFunction, taken.text);
+                case Kind::Refused:
+                    return ConnectionRefusal(readFunction, taken.header.status, taken.header.text);
+                case Kind::Row:
                     rowItems = frame.items;
-                    rowFirst = header.firstData;
+                    rowFirst = taken.header.firstData;
                     return Step::Row;
+                case Kind::End:
+                    endStatus = taken.header.status;
+                    endText.assign(taken.header.text);
+                    return Step::End;
                 }
-                endStatus = header.status;
-                endText.assign(header.text);
-                return Step::End;
             }
             if (!deadlineSet) {
                 deadline = orvo::DeadlineAfter(settings.replyTimeoutMs);
@@ -314,20 +307,11 @@ struct CFixComm::Impl {
                 Fail(readFunction, kTransportFailure, "the request was cancelled");
                 return Step::Failed; // the connection stays; the reply's remaining frames are skipped
             }
-            switch (waited) {
-            case orvo::FixSocket::Result::Ok:
+            if (waited == orvo::FixSocket::Result::Ok)
                 reader.Commit(received);
-                break;
-            case orvo::FixSocket::Result::Closed:
-                return TransportFailure(readFunction, "the counter server closed the connection");
-            case orvo::FixSocket::Result::TimedOut:
-                if (slice < deadline)
-                    break; // a slice of the wait, not the reply time-out
-                return TransportFailure(readFunction, "no reply from the counter server within " +
-                                                          std::to_string(settings.replyTimeoutMs) + " ms");
-            case orvo::FixSocket::Result::Failed:
-                return TransportFailure(readFunction, "receiving from the counter server failed: " + error);
-            }
+            else if (waited != orvo::FixSocket::Result::TimedOut || slice == deadline) // not a mere slice
+                return TransportFailure(
+                    readFunction, orvo::com::ReceiveFailureText(waited, error, settings.replyTimeoutMs));
         }
     }
 
@@ -360,13 +344,8 @@ struct CFixComm::Impl {
                     endText = ending.text;
                     return Step::End;
                 }
-                if (ending.kind == Kind::Refused) {
-                    Drop();
-                    Fail(readFunction, ending.status,
-                         "the counter server refused the connection: " +
-                             (ending.text.empty() ? proto::StatusName(ending.status) : ending.text));
-                    return Step::Failed;
-                }
+                if (ending.kind == Kind::Refused)
+                    return ConnectionRefusal(readFunction, ending.status, ending.text);
                 return TransportFailure(readFunction, ending.text);
             }
             }

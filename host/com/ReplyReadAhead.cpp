@@ -1,5 +1,7 @@
 #include "host/com/ReplyReadAhead.h"
 
+#include "host/com/AwaitedFrame.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -8,8 +10,8 @@ namespace {
 
 constexpr std::size_t kBatchBytes = 256 * 1024; // of row bodies: about a thousand rule rows
 constexpr std::size_t kBatchesAhead = 4;
-constexpr std::size_t kReceiveBytes = 64 * 1024;
 constexpr int kSliceMs = 100; // how soon the thread notices that it is asked to stop while it waits
+constexpr const char* kStoppedText = "reading the reply was stopped";
 
 std::string_view Moved(std::string_view view, std::string_view from, const char* to) {
     return view.empty() ? std::string_view()
@@ -56,42 +58,35 @@ ReplyReadAhead::Take ReplyReadAhead::take(Deadline until, std::span<const proto:
 
 void ReplyReadAhead::Run() {
     using Kind = Ending::Kind;
+    const Ending stopped{Kind::Stopped, 0, kStoppedText};
     proto::Frame frame;
     Deadline deadline{};
     bool deadlineSet = false;
     for (;;) {
         const proto::ReadResult result = m_reader.Next(frame);
         if (result == proto::ReadResult::Error)
-            return Finish(
-                {Kind::Broken, 0,
-                 std::string("broken reply from the counter server: ") + proto::ErrorText(m_reader.error())});
+            return Finish({Kind::Broken, 0, BrokenReplyText(m_reader.error())});
         if (result == proto::ReadResult::Frame) {
-            proto::Header header;
-            if (const proto::Error error = proto::ReadHeader(frame.items, header);
-                error != proto::Error::None)
-                return Finish(
-                    {Kind::Broken, 0,
-                     std::string("broken reply from the counter server: ") + proto::ErrorText(error)});
-            if (header.type == proto::MessageType::Request)
-                return Finish({Kind::Broken, 0, "the counter server sent a request"});
-            if (header.seq == 0) {
-                if (header.type != proto::MessageType::End)
-                    return Finish({Kind::Broken, 0, "the counter server sent a row outside any request"});
-                return Finish({Kind::Refused, header.status, std::string(header.text)});
-            }
-            if (header.seq != m_seq)
+            AwaitedFrame taken = TakeAwaitedFrame(frame, m_seq);
+            switch (taken.kind) {
+            case AwaitedFrame::Kind::Skip:
                 continue; // the rest of an abandoned reply
-            if (header.type == proto::MessageType::Row) {
-                if (!Keep(frame, header.firstData))
-                    return Finish({Kind::Stopped, 0, "reading the reply was stopped"});
+            case AwaitedFrame::Kind::Row:
+                if (!Keep(frame, taken.header.firstData))
+                    return Finish(stopped);
                 deadlineSet = false;
                 continue;
+            case AwaitedFrame::Kind::End:
+                return Finish({Kind::End, taken.header.status, std::string(taken.header.text)});
+            case AwaitedFrame::Kind::Refused:
+                return Finish({Kind::Refused, taken.header.status, std::string(taken.header.text)});
+            case AwaitedFrame::Kind::Broken:
+                return Finish({Kind::Broken, 0, std::move(taken.text)});
             }
-            return Finish({Kind::End, header.status, std::string(header.text)});
         }
         // Before the socket is waited on, the rows in hand go to the owner (and a stop is noticed).
         if (!Publish())
-            return Finish({Kind::Stopped, 0, "reading the reply was stopped"});
+            return Finish(stopped);
         if (!deadlineSet) {
             deadline = DeadlineAfter(m_replyTimeoutMs);
             deadlineSet = true;
@@ -99,21 +94,12 @@ void ReplyReadAhead::Run() {
         const Deadline slice = std::min(deadline, DeadlineAfter(kSliceMs));
         std::size_t received = 0;
         std::string error;
-        switch (m_socket.Receive(m_reader.PrepareWrite(kReceiveBytes), slice, received, error)) {
-        case FixSocket::Result::Ok:
+        const FixSocket::Result waited =
+            m_socket.Receive(m_reader.PrepareWrite(kReceiveChunk), slice, received, error);
+        if (waited == FixSocket::Result::Ok)
             m_reader.Commit(received);
-            break;
-        case FixSocket::Result::Closed:
-            return Finish({Kind::Broken, 0, "the counter server closed the connection"});
-        case FixSocket::Result::TimedOut:
-            if (slice < deadline)
-                break;
-            return Finish(
-                {Kind::Broken, 0,
-                 "no reply from the counter server within " + std::to_string(m_replyTimeoutMs) + " ms"});
-        case FixSocket::Result::Failed:
-            return Finish({Kind::Broken, 0, "receiving from the counter server failed: " + error});
-        }
+        else if (waited != FixSocket::Result::TimedOut || slice == deadline) // not a mere slice
+            return Finish({Kind::Broken, 0, ReceiveFailureText(waited, error, m_replyTimeoutMs)});
     }
 }
 
@@ -170,7 +156,7 @@ void ReplyReadAhead::Finish(Ending ending) {
     // Whatever ends the reading, the whole rows before it are the owner's, as they are when a reply is
     // read row by row.
     if (!Publish())
-        ending = {Ending::Kind::Stopped, 0, "reading the reply was stopped"};
+        ending = {Ending::Kind::Stopped, 0, kStoppedText};
     {
         const std::lock_guard guard(m_lock);
         m_ending = std::move(ending);

@@ -1,0 +1,51 @@
+#include "host/com/AwaitedFrame.h"
+
+namespace orvo::com {
+
+AwaitedFrame TakeAwaitedFrame(const proto::Frame& frame, std::uint32_t seq) {
+    AwaitedFrame taken;
+    if (const proto::Error error = proto::ReadHeader(frame.items, taken.header);
+        error != proto::Error::None) {
+        taken.text = BrokenReplyText(error);
+        return taken;
+    }
+    const proto::Header& header = taken.header;
+    if (header.type == proto::MessageType::Request) {
+        taken.text = "the counter server sent a request";
+    } else if (header.seq == 0) {
+        if (header.type == proto::MessageType::End)
+            taken.kind = AwaitedFrame::Kind::Refused;
+        else
+            taken.text = "the counter server sent a row outside any request";
+    } else if (header.seq != seq) {
+        taken.kind = AwaitedFrame::Kind::Skip;
+    } else {
+        taken.kind =
+            header.type == proto::MessageType::Row ? AwaitedFrame::Kind::Row : AwaitedFrame::Kind::End;
+    }
+    return taken;
+}
+
+std::string BrokenReplyText(proto::Error error) {
+    return std::string("broken reply from the counter server: ") + proto::ErrorText(error);
+}
+
+std::string ReceiveFailureText(FixSocket::Result result, const std::string& error, int replyTimeoutMs) {
+    switch (result) {
+    case FixSocket::Result::Closed:
+        return "the counter server closed the connection";
+    case FixSocket::Result::TimedOut:
+        return "no reply from the counter server within " + std::to_string(replyTimeoutMs) + " ms";
+    case FixSocket::Result::Failed:
+    case FixSocket::Result::Ok:
+        break;
+    }
+    return "receiving from the counter server failed: " + error;
+}
+
+std::string RefusalText(int status, std::string_view text) {
+    return "the counter server refused the connection: " +
+           (text.empty() ? proto::StatusName(status) : std::string(text));
+}
+
+} // namespace orvo::com

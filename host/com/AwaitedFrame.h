@@ -1,0 +1,42 @@
+// The channel's rules for what arrives while the reply to one request is awaited, in one place for both
+// readers of a reply: the caller's thread (CFixComm) and a read-ahead thread (ReplyReadAhead).
+#pragma once
+
+#include "host/com/FixSocket.h"
+#include "protocol/Protocol.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace orvo::com {
+
+// Bytes asked of the socket per receive.
+constexpr std::size_t kReceiveChunk = 64 * 1024;
+
+// One frame, taken while the reply to request `seq` is awaited.
+struct AwaitedFrame {
+    enum class Kind {
+        Row,     // a row of the reply
+        End,     // the reply's end, with its status and text
+        Skip,    // a frame of another request: the rest of an abandoned reply
+        Refused, // a frame of sequence 0: the server turns the connection away (header: status, text)
+        Broken,  // the stream cannot be trusted any more; `text` says why
+    };
+    Kind kind = Kind::Broken;
+    proto::Header header; // Row, End, Refused: views into the frame
+    std::string text;
+};
+AwaitedFrame TakeAwaitedFrame(const proto::Frame& frame, std::uint32_t seq);
+
+// Why a reply is broken, for a reader or header error.
+std::string BrokenReplyText(proto::Error error);
+
+// Why a receive that brought nothing ended the reply: Closed, Failed (with the socket's error) or
+// TimedOut at the reply time-out.
+std::string ReceiveFailureText(FixSocket::Result result, const std::string& error, int replyTimeoutMs);
+
+// The failure text of a connection the server refused, with its status and text.
+std::string RefusalText(int status, std::string_view text);
+
+} // namespace orvo::com
