@@ -1,9 +1,9 @@
 #include "client/EmbeddedServer.h"
 
 #include "server/CounterServer.h"
-#include "server/Dates.h"
-#include "server/Schema.h"
-#include "server/Store.h"
+#include "server/common/Dates.h"
+#include "server/demo/PrepareStore.h"
+#include "server/store/sqlite/Schema.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

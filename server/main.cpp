@@ -6,14 +6,14 @@
 // Options may also come from an INI or TOML file (--config, default under /etc); the command line
 // wins. Serves on a loopback address unless another one is given explicitly; stops on SIGINT or SIGTERM.
 #include "server/CounterServer.h"
-#include "server/Dates.h"
-#include "server/Db.h"
-#include "server/Schema.h"
-#include "server/ServerLog.h"
-#include "server/Store.h"
 #include "server/admin/Commands.h"
+#include "server/common/Dates.h"
+#include "server/common/ServerLog.h"
+#include "server/demo/PgSeed.h"
+#include "server/demo/PrepareStore.h"
 #include "server/store/StoreSource.h"
-#include "server/store/postgres/PgSeed.h"
+#include "server/store/sqlite/Db.h"
+#include "server/store/sqlite/Schema.h"
 
 #include "orvo/Version.h"
 

@@ -3,10 +3,10 @@
 // seeded into a throwaway cluster, one pooled connection, the reply built and thrown away; with the
 // server's row cache warm, and without it.
 #include "bench/support/DropSink.h"
-#include "server/Functions.h"
+#include "server/demo/PgSeed.h"
+#include "server/functions/Functions.h"
 #include "server/store/RowCache.h"
 #include "server/store/postgres/PgPool.h"
-#include "server/store/postgres/PgSeed.h"
 #include "server/store/postgres/PgStore.h"
 #include "tests/support/PgCluster.h"
 

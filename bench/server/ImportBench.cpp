@@ -1,9 +1,9 @@
 // Import of 100,000 stop-loss / take-profit rules from CSV into a fresh database: parsing, checking
 // every value and reference, inserting and indexing, in one transaction. The same file into a SQLite
 // file and into a PostgreSQL database of a throwaway cluster (skipped without PostgreSQL).
-#include "server/Store.h"
 #include "server/admin/AdminStore.h"
 #include "server/admin/TableTransfer.h"
+#include "server/demo/PrepareStore.h"
 #include "server/store/postgres/PgConnection.h"
 #include "tests/support/PgCluster.h"
 

@@ -9,7 +9,7 @@
 // usage: bench_server_load [--sessions 1000] [--heavy 32]
 #include "bench/server/LoadClient.h"
 #include "server/CounterServer.h"
-#include "server/Db.h"
+#include "server/store/sqlite/Db.h"
 
 #include <openssl/ssl.h>
 

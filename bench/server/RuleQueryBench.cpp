@@ -12,10 +12,10 @@
 #include "host/dbm/MemRecord.h"
 #include "protocol/Protocol.h"
 #include "server/CounterServer.h"
-#include "server/Functions.h"
-#include "server/Operator.h"
-#include "server/Store.h"
+#include "server/demo/PrepareStore.h"
+#include "server/functions/Functions.h"
 #include "server/store/RowCache.h"
+#include "server/store/sqlite/SqliteOperators.h"
 #include "server/store/sqlite/SqliteStore.h"
 
 #include <benchmark/benchmark.h>

@@ -2,7 +2,7 @@
 // not sending it.
 #pragma once
 
-#include "server/ReplyWriter.h"
+#include "server/store/ReplyWriter.h"
 
 #include <cstddef>
 #include <string_view>

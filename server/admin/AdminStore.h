@@ -4,7 +4,7 @@
 // The operator subcommands have their own interface, OperatorStore.h.
 #pragma once
 
-#include "server/Db.h"
+#include "server/store/sqlite/Db.h"
 
 #include <cstddef>
 #include <functional>

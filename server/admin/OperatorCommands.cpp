@@ -1,9 +1,9 @@
 // operator add | passwd | disable | enable | grant | list
-#include "server/Gbk.h"
-#include "server/Operator.h"
 #include "server/admin/Commands.h"
 #include "server/admin/OperatorStore.h"
 #include "server/admin/Password.h"
+#include "server/common/Gbk.h"
+#include "server/store/Operator.h"
 #include "server/store/StoreSource.h"
 
 #include <cstdio>

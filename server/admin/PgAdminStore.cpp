@@ -5,11 +5,11 @@
 // checks; the database's own column list is compared with it first. Import rows travel as COPY data in
 // text format (every value escaped, never SQL text), about twice as fast as a pipeline of bound
 // INSERTs; PostgreSQL names the line of COPY data it refused, which maps back to the file's line.
-#include "server/Schema.h"
 #include "server/admin/AdminStore.h"
 #include "server/admin/PgDump.h"
 #include "server/store/postgres/PgConnection.h"
 #include "server/store/postgres/PgSchema.h"
+#include "server/store/sqlite/Schema.h"
 
 #include <cctype>
 #include <cstdlib>

@@ -1,8 +1,7 @@
 // The table and maintenance subcommands' SQL for a SQLite database file, and the description of the
 // tables from the SQLite schema that both back-ends use.
-#include "server/Schema.h"
-#include "server/Store.h"
 #include "server/admin/AdminStore.h"
+#include "server/store/sqlite/Schema.h"
 
 #include <algorithm>
 #include <array>
@@ -261,7 +260,7 @@ public:
         if (!migrateSchema(m_db, from, error))
             return false;
         // An empty file gets the current schema, as every subcommand gives it.
-        return from != 0 || prepareStore(m_path, nullptr, error);
+        return from != 0 || prepareSchemaFile(m_path, error);
     }
 
 private:
@@ -283,7 +282,7 @@ std::unique_ptr<AdminStore> sqliteAdminStore(Db& db) {
 
 std::unique_ptr<AdminStore> openSqliteAdminStore(const std::string& path, bool prepare, std::string& error) {
     Db db;
-    if ((prepare && !prepareStore(path, nullptr, error)) || !db.open(path, false, error))
+    if ((prepare && !prepareSchemaFile(path, error)) || !db.open(path, false, error))
         return nullptr;
     return std::make_unique<SqliteAdminStore>(std::move(db), path);
 }

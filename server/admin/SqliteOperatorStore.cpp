@@ -1,7 +1,7 @@
 // The operator subcommands' SQL for a SQLite database file.
-#include "server/Db.h"
-#include "server/Store.h"
 #include "server/admin/OperatorStore.h"
+#include "server/store/sqlite/Db.h"
+#include "server/store/sqlite/Schema.h"
 
 namespace orvo::server::admin {
 namespace {
@@ -9,7 +9,7 @@ namespace {
 class SqliteOperatorStore final : public OperatorStore {
 public:
     bool open(const std::string& path, std::string& error) {
-        return prepareStore(path, nullptr, error) && m_db.open(path, false, error);
+        return prepareSchemaFile(path, error) && m_db.open(path, false, error);
     }
 
     bool add(std::string_view name, std::string_view hash, std::string_view branches, std::string_view groups,

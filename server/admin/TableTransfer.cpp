@@ -1,9 +1,9 @@
 #include "server/admin/TableTransfer.h"
 
-#include "server/Dates.h"
-#include "server/Gbk.h"
 #include "server/admin/AdminStore.h"
 #include "server/admin/Csv.h"
+#include "server/common/Dates.h"
+#include "server/common/Gbk.h"
 
 #include <charconv>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // Export of a table to CSV text and import of such text into a table, all or nothing.
 #pragma once
 
-#include "server/Db.h"
 #include "server/admin/AdminStore.h"
+#include "server/store/sqlite/Db.h"
 
 #include <cstddef>
 #include <string>

@@ -1,9 +1,9 @@
 #include "server/net/Connection.h"
 
 #include "protocol/Header.h"
-#include "server/Dates.h"
-#include "server/Functions.h"
-#include "server/net/LogText.h"
+#include "server/common/Dates.h"
+#include "server/common/LogText.h"
+#include "server/functions/Functions.h"
 #include "server/net/RequestLane.h"
 
 #include <algorithm>

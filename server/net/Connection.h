@@ -6,9 +6,9 @@
 #pragma once
 
 #include "protocol/FrameReader.h"
-#include "server/ReplyWriter.h"
-#include "server/Request.h"
+#include "server/functions/Request.h"
 #include "server/net/ServerCore.h"
+#include "server/store/ReplyWriter.h"
 
 #include <chrono>
 #include <condition_variable>

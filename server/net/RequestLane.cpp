@@ -1,8 +1,8 @@
 #include "server/net/RequestLane.h"
 
 #include "protocol/Header.h"
-#include "server/Conditions.h"
-#include "server/Functions.h"
+#include "server/functions/ConditionItems.h"
+#include "server/functions/Functions.h"
 
 namespace orvo::server {
 

@@ -3,8 +3,8 @@
 // server/net: it pulls in Asio.
 #pragma once
 
-#include "server/CounterServer.h"
-#include "server/net/LoginGuard.h"
+#include "server/functions/LoginGuard.h"
+#include "server/net/ServerOptions.h"
 #include "server/net/WorkerPool.h"
 
 #include <asio.hpp>

@@ -4,7 +4,7 @@
 // keeps. A batch of rows waits at most for one fetch, so a reply never needs more memory than a batch.
 #pragma once
 
-#include "server/ReplyWriter.h"
+#include "server/store/ReplyWriter.h"
 #include "server/store/RowCache.h"
 #include "server/store/Store.h"
 

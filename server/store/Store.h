@@ -3,9 +3,9 @@
 // functions say which record fields go under which reply tags, the back-end says how they are found.
 #pragma once
 
-#include "server/Conditions.h"
-#include "server/Operator.h"
-#include "server/ReplyWriter.h"
+#include "server/store/Conditions.h"
+#include "server/store/Operator.h"
+#include "server/store/ReplyWriter.h"
 
 #include <cstdint>
 #include <span>

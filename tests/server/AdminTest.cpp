@@ -4,13 +4,13 @@
 #include "ServerFixture.h"
 
 #include "server/CounterServer.h"
-#include "server/Dates.h"
-#include "server/Operator.h"
-#include "server/Schema.h"
-#include "server/ServerLog.h"
-#include "server/Store.h"
 #include "server/admin/AdminStore.h"
 #include "server/admin/TableTransfer.h"
+#include "server/common/Dates.h"
+#include "server/common/ServerLog.h"
+#include "server/demo/PrepareStore.h"
+#include "server/store/sqlite/Schema.h"
+#include "server/store/sqlite/SqliteOperators.h"
 
 #include <gtest/gtest.h>
 

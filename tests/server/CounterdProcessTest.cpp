@@ -2,7 +2,7 @@
 #include "CounterdProcess.h"
 #include "ServerFixture.h"
 
-#include "server/Store.h"
+#include "server/demo/PrepareStore.h"
 
 #include <gtest/gtest.h>
 

@@ -2,10 +2,10 @@
 // log in, clients that stop reading, text from the wire in the log, and the database files.
 #include "ServerFixture.h"
 
-#include "server/Db.h"
-#include "server/LoginCost.h"
-#include "server/Operator.h"
-#include "server/Store.h"
+#include "server/demo/PrepareStore.h"
+#include "server/store/LoginCost.h"
+#include "server/store/sqlite/Db.h"
+#include "server/store/sqlite/SqliteOperators.h"
 
 #include <gtest/gtest.h>
 

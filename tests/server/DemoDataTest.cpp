@@ -1,7 +1,7 @@
 // The demo data: the same seed and date give the same rows; what the client relies on is there.
 #include "ServerFixture.h"
 
-#include "server/Store.h"
+#include "server/demo/PrepareStore.h"
 
 #include <gtest/gtest.h>
 

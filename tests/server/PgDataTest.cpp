@@ -3,11 +3,11 @@
 #include "CounterdProcess.h"
 #include "ServerFixture.h"
 
-#include "server/Schema.h"
-#include "server/Store.h"
 #include "server/admin/AdminStore.h"
+#include "server/demo/PgSeed.h"
+#include "server/demo/PrepareStore.h"
 #include "server/store/postgres/PgConnection.h"
-#include "server/store/postgres/PgSeed.h"
+#include "server/store/sqlite/Schema.h"
 #include "tests/support/PgTestCluster.h"
 
 #include <gtest/gtest.h>

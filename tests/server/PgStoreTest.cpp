@@ -1,10 +1,10 @@
 // The PostgreSQL store against a throwaway cluster: the schema, bound parameters, streaming, the pool.
-#include "server/Db.h"
-#include "server/Schema.h"
 #include "server/store/postgres/PgConnection.h"
 #include "server/store/postgres/PgPool.h"
 #include "server/store/postgres/PgSchema.h"
 #include "server/store/postgres/PgTransaction.h"
+#include "server/store/sqlite/Db.h"
+#include "server/store/sqlite/Schema.h"
 #include "tests/support/PgTestCluster.h"
 
 #include <gtest/gtest.h>

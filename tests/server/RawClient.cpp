@@ -1,6 +1,6 @@
 #include "RawClient.h"
 
-#include "server/Gbk.h"
+#include "server/common/Gbk.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

@@ -3,8 +3,8 @@
 #include "ServerFixture.h"
 
 #include "protocol/Protocol.h"
-#include "server/Functions.h"
-#include "server/Store.h"
+#include "server/demo/PrepareStore.h"
+#include "server/functions/Functions.h"
 #include "server/store/CachedRows.h"
 #include "server/store/RowCache.h"
 #include "server/store/sqlite/SqliteStore.h"

@@ -2,8 +2,8 @@
 #include "ServerFixture.h"
 
 #include "protocol/Protocol.h"
-#include "server/Functions.h"
-#include "server/Store.h"
+#include "server/demo/PrepareStore.h"
+#include "server/functions/Functions.h"
 #include "server/store/StoreRef.h"
 
 #include <gtest/gtest.h>

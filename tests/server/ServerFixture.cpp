@@ -1,8 +1,8 @@
 #include "ServerFixture.h"
 
 #include "protocol/Protocol.h"
-#include "server/Functions.h"
-#include "server/Store.h"
+#include "server/demo/PrepareStore.h"
+#include "server/functions/Functions.h"
 #include "server/store/Store.h"
 
 #include <gtest/gtest.h>

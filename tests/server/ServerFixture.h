@@ -6,7 +6,7 @@
 #include "RawClient.h"
 
 #include "server/CounterServer.h"
-#include "server/Db.h"
+#include "server/store/sqlite/Db.h"
 
 #include <cstdint>
 #include <string>

@@ -1,9 +1,9 @@
 // The server's small parts: text conversion, code lists, dates and the reply writer.
-#include "server/Conditions.h"
-#include "server/Dates.h"
-#include "server/Gbk.h"
-#include "server/Operator.h"
-#include "server/ReplyWriter.h"
+#include "server/common/Dates.h"
+#include "server/common/Gbk.h"
+#include "server/functions/ConditionItems.h"
+#include "server/store/Operator.h"
+#include "server/store/ReplyWriter.h"
 
 #include "protocol/Protocol.h"
 

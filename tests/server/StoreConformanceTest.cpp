@@ -3,11 +3,11 @@
 #include "RawClient.h"
 
 #include "server/CounterServer.h"
-#include "server/Db.h"
-#include "server/Functions.h"
-#include "server/Store.h"
+#include "server/demo/PgSeed.h"
+#include "server/demo/PrepareStore.h"
+#include "server/functions/Functions.h"
 #include "server/store/postgres/PgConnection.h"
-#include "server/store/postgres/PgSeed.h"
+#include "server/store/sqlite/Db.h"
 #include "tests/support/PgTestCluster.h"
 
 #include "protocol/Header.h"

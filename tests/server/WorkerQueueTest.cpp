@@ -2,9 +2,10 @@
 // and are all answered, one after another, while light requests go past them.
 #include "ServerFixture.h"
 
-#include "server/Functions.h"
-#include "server/Operator.h"
-#include "server/Store.h"
+#include "server/demo/PrepareStore.h"
+#include "server/functions/ConditionItems.h"
+#include "server/functions/Functions.h"
+#include "server/store/sqlite/SqliteOperators.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "server/store/postgres/PgSchema.h"
 
-#include "server/Schema.h"
 #include "server/store/postgres/PgTransaction.h"
+#include "server/store/sqlite/Schema.h"
 
 #include <algorithm>
 #include <array>

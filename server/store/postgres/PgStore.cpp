@@ -2,9 +2,9 @@
 // the SQLite store's, so both answer a request with the same rows in the same order.
 #include "server/store/postgres/PgStore.h"
 
-#include "server/Dates.h"
-#include "server/LoginCost.h"
+#include "server/common/Dates.h"
 #include "server/store/CachedRows.h"
+#include "server/store/LoginCost.h"
 #include "server/store/postgres/PgQuery.h"
 #include "server/store/postgres/PgSchema.h"
 #include "server/store/postgres/PgTransaction.h"

@@ -2,9 +2,9 @@
 // only, off covering indexes ((kind, lsh, rev, valid_date) for a whole kind, (khh, kind, valid_date,
 // rev) for some customers' rules); only rows the cache lacks at that revision are read in full, with
 // their customer's name, in the listing's snapshot.
-#include "server/CustomerNames.h"
-#include "server/SqlQuery.h"
+#include "server/common/CustomerNames.h"
 #include "server/store/CachedRows.h"
+#include "server/store/sqlite/SqlQuery.h"
 #include "server/store/sqlite/SqliteFilters.h"
 #include "server/store/sqlite/SqliteRuleRows.h"
 #include "server/store/sqlite/SqliteStore.h"

@@ -2,9 +2,9 @@
 // table (alias c). Every filter is a fixed fragment with bound values.
 #pragma once
 
-#include "server/Conditions.h"
-#include "server/Operator.h"
-#include "server/SqlQuery.h"
+#include "server/store/Conditions.h"
+#include "server/store/Operator.h"
+#include "server/store/sqlite/SqlQuery.h"
 
 namespace orvo::server::sqlite {
 

@@ -2,11 +2,11 @@
 // cache): the reply's columns in a statement, the rule conditions, and one row's items.
 #pragma once
 
-#include "server/CustomerNames.h"
-#include "server/Db.h"
-#include "server/ReplyWriter.h"
-#include "server/SqlQuery.h"
+#include "server/common/CustomerNames.h"
+#include "server/store/ReplyWriter.h"
 #include "server/store/Store.h"
+#include "server/store/sqlite/Db.h"
+#include "server/store/sqlite/SqlQuery.h"
 
 #include <span>
 #include <string>

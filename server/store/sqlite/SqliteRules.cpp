@@ -1,7 +1,7 @@
 // The rule query on SQLite. The customers' names are read first into a flat table, in the same snapshot
 // as the rules, so the rules are read alone (no join) and in serial order straight off the table.
-#include "server/CustomerNames.h"
-#include "server/SqlQuery.h"
+#include "server/common/CustomerNames.h"
+#include "server/store/sqlite/SqlQuery.h"
 #include "server/store/sqlite/SqliteFilters.h"
 #include "server/store/sqlite/SqliteRuleRows.h"
 #include "server/store/sqlite/SqliteStore.h"

@@ -1,10 +1,10 @@
 #include "server/store/sqlite/SqliteStore.h"
 
-#include "server/Dates.h"
-#include "server/LoginCost.h"
-#include "server/Schema.h"
-#include "server/SqlQuery.h"
+#include "server/common/Dates.h"
+#include "server/store/sqlite/Schema.h"
+#include "server/store/sqlite/SqlQuery.h"
 #include "server/store/sqlite/SqliteFilters.h"
+#include "server/store/sqlite/SqliteOperators.h"
 
 #include <vector>
 

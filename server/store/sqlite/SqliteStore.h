@@ -2,9 +2,9 @@
 // SqliteRules.cpp; the connection is the caller's and stays open for the store's life.
 #pragma once
 
-#include "server/Db.h"
 #include "server/store/RowCache.h"
 #include "server/store/Store.h"
+#include "server/store/sqlite/Db.h"
 
 #include <optional>
 

@@ -1,0 +1,49 @@
+// The counter's functions. dispatch() checks the login, finds the handler and runs it; each handler
+// streams its rows into the reply and returns the status of the end frame.
+#pragma once
+
+#include "server/functions/Request.h"
+#include "server/store/Store.h"
+
+#include "protocol/Header.h"
+
+#include <string>
+
+namespace orvo::server {
+
+inline constexpr std::uint32_t kFunctionPermissions = 15016;
+inline constexpr std::uint32_t kFunctionPriceTrigger = 16476;
+inline constexpr std::uint32_t kFunctionStopProfit = 16477;
+inline constexpr std::uint32_t kFunctionFillTrigger = 16486;
+inline constexpr std::uint32_t kFunctionArbitrage = 16479;
+inline constexpr std::uint32_t kFunctionBatchLinked = 16485;
+inline constexpr std::uint32_t kFunctionLinkGroups = 16425;
+inline constexpr std::uint32_t kFunctionLinkSubgroups = 16433;
+inline constexpr std::uint32_t kFunctionCurrentOrders = 16151;
+inline constexpr std::uint32_t kFunctionHistoryOrders = 16171;
+
+// Order categories (request and reply tag 1842).
+inline constexpr int kCategoryPriceTrigger = 2;
+inline constexpr int kCategoryStopProfit = 3;
+inline constexpr int kCategoryFillTrigger = 4;
+inline constexpr int kCategoryLinked = 5;
+inline constexpr int kCategoryBatch = 6;
+inline constexpr int kCategoryArbitrage = 7;
+
+Outcome dispatch(CallContext& ctx);
+
+// The handlers, grouped by source file.
+Outcome handleLogin(CallContext& ctx); // HostFunctions.cpp
+Outcome handleDownload(CallContext& ctx);
+Outcome handleHeartbeat(CallContext& ctx);
+Outcome handlePermissions(CallContext& ctx);
+Outcome handleRules(CallContext& ctx);      // RuleFunctions.cpp
+Outcome handleLinkGroups(CallContext& ctx); // LinkGroupFunctions.cpp
+Outcome handleLinkSubgroups(CallContext& ctx);
+Outcome handleOrders(CallContext& ctx); // OrderFunctions.cpp
+
+// The outcome of a streamed reply: ok, or status 9 on a database error or a lost connection, with the
+// rows already sent left as they are.
+Outcome streamOutcome(StreamEnd end, const std::string& error);
+
+} // namespace orvo::server

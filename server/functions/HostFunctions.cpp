@@ -1,0 +1,105 @@
+// Host functions: 1 login, 2 table download, 3 heartbeat; and 15016, the operator's permissions.
+#include "server/common/LogText.h"
+#include "server/functions/Functions.h"
+#include "server/functions/LoginGuard.h"
+
+#include "protocol/Header.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orvo::server {
+namespace {
+
+constexpr std::uint32_t kTagPermittedBranches = 557;
+constexpr std::uint32_t kTagPermittedGroups = 556;
+constexpr std::size_t kMaxNameBytes = 64;
+constexpr std::size_t kMaxPasswordBytes = 256;
+constexpr std::size_t kMaxTableNameBytes = 32;
+constexpr int kMaxFailedLogins = 5;
+
+} // namespace
+
+Outcome handleLogin(CallContext& ctx) {
+    std::string name, password, error;
+    bool present = false, havePassword = false;
+    if (!readText(ctx.request, proto::kTagOperator, kMaxNameBytes, name, present, error) ||
+        !readText(ctx.request, proto::kTagPassword, kMaxPasswordBytes, password, havePassword, error))
+        return fail(proto::kStatusBadRequest, error);
+    if (name.empty())
+        return fail(proto::kStatusBadRequest, "item 553 (operator) is required");
+
+    ctx.session.loggedIn = false; // a new login replaces the old one, also when it fails
+    ctx.session.loginName = name;
+    auto refuse = [&ctx](std::string text) {
+        Outcome refused = fail(proto::kStatusNotPermitted, std::move(text));
+        if (++ctx.session.failedLogins >= kMaxFailedLogins) {
+            refused.text += "; too many attempts, connection closed";
+            refused.closeAfter = true;
+        }
+        return refused;
+    };
+    LoginGuard* guard = ctx.session.guard;
+    if (guard) {
+        // Too many failures for this name or from this address: the password is not even looked at.
+        const auto wait = guard->refusal(name, ctx.session.peerAddress);
+        if (wait.count() > 0) {
+            const auto seconds = (wait.count() + 999) / 1000;
+            return refuse("login refused: too many failed logins for this operator or from this address; try "
+                          "again in " +
+                          std::to_string(seconds) + " s");
+        }
+    }
+    Operator op;
+    bool accepted = false;
+    {
+        std::optional<LoginGuard::HashSlot> slot;
+        if (guard)
+            slot.emplace(*guard);
+        accepted = authenticate(*ctx.store, name, password, op, error);
+    }
+    if (!accepted) {
+        if (!error.empty())
+            return fail(proto::kStatusInternal, "database error: " + error);
+        if (guard)
+            guard->recordFailure(name, ctx.session.peerAddress);
+        return refuse("login refused: unknown operator or wrong password");
+    }
+    if (guard)
+        guard->recordSuccess(name);
+    ctx.session.op = std::move(op);
+    ctx.session.loggedIn = true;
+    ctx.session.failedLogins = 0;
+    return ok("logged in");
+}
+
+Outcome handleHeartbeat(CallContext&) {
+    return ok();
+}
+
+Outcome handleDownload(CallContext& ctx) {
+    // Tag 30 is one of the protocol's own items, so it may stand among the header items.
+    const proto::Item* item = ctx.request.find(proto::kTagTable);
+    if (!item || item->value.empty())
+        return fail(proto::kStatusBadRequest, "item 30 (table name) is required");
+    std::string_view table = item->value;
+    if (table.size() > kMaxTableNameBytes || !ctx.store->hasCodeTable(table))
+        return fail(proto::kStatusBadRequest,
+                    "no such table: " + escapeText(table.substr(0, kMaxTableNameBytes), true));
+    std::string error;
+    return streamOutcome(ctx.store->streamCodeTable(table, ctx.session.op, ctx.reply, error), error);
+}
+
+Outcome handlePermissions(CallContext& ctx) {
+    const Operator& op = ctx.session.op;
+    ctx.reply.beginRow();
+    ctx.reply.add(proto::kTagOperator, op.name);
+    ctx.reply.add(kTagPermittedBranches, op.branchesText());
+    ctx.reply.add(kTagPermittedGroups, op.groupsText());
+    if (!ctx.reply.endRow())
+        return fail(proto::kStatusInternal, "connection lost while sending");
+    return ok();
+}
+
+} // namespace orvo::server

@@ -1,0 +1,184 @@
+#include "server/store/sqlite/Db.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <utility>
+
+namespace orvo::server {
+
+Db::~Db() {
+    close();
+}
+
+Db::Db(Db&& other) noexcept : m_db(std::exchange(other.m_db, nullptr)) {}
+
+Db& Db::operator=(Db&& other) noexcept {
+    if (this != &other) {
+        close();
+        m_db = std::exchange(other.m_db, nullptr);
+    }
+    return *this;
+}
+
+bool Db::open(const std::string& path, bool readOnly, std::string& error) {
+    close();
+    if (!readOnly && path != ":memory:") {
+        // Created by us first, owner-only: it holds password hashes and every customer's data. SQLite
+        // gives its -wal, -shm and journal files the permissions of the database file.
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0)
+            ::close(fd);
+    }
+    int flags = readOnly ? SQLITE_OPEN_READONLY : (SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    flags |= SQLITE_OPEN_NOMUTEX; // each connection is used by one thread at a time
+    if (sqlite3_open_v2(path.c_str(), &m_db, flags, nullptr) != SQLITE_OK) {
+        error = m_db ? sqlite3_errmsg(m_db) : "out of memory";
+        close();
+        return false;
+    }
+    sqlite3_busy_timeout(m_db, 5000);
+    sqlite3_extended_result_codes(m_db, 1);
+    const char* pragmas = readOnly
+                              ? "PRAGMA foreign_keys=ON;"
+                              : "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;";
+    if (!exec(pragmas, error)) {
+        close();
+        return false;
+    }
+    return true;
+}
+
+void Db::close() {
+    if (m_db) {
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+    }
+}
+
+bool Db::exec(const char* sql, std::string& error) {
+    char* msg = nullptr;
+    if (sqlite3_exec(m_db, sql, nullptr, nullptr, &msg) != SQLITE_OK) {
+        error = msg ? msg : "sqlite error";
+        sqlite3_free(msg);
+        return false;
+    }
+    return true;
+}
+
+bool Db::prepare(std::string_view sql, Statement& stmt, std::string& error) {
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v3(m_db, sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &raw,
+                           nullptr) != SQLITE_OK) {
+        error = sqlite3_errmsg(m_db);
+        return false;
+    }
+    stmt.attach(raw);
+    return true;
+}
+
+std::string Db::lastError() const {
+    return m_db ? sqlite3_errmsg(m_db) : "database not open";
+}
+
+Statement::~Statement() {
+    attach(nullptr);
+}
+
+Statement::Statement(Statement&& other) noexcept : m_stmt(std::exchange(other.m_stmt, nullptr)) {}
+
+Statement& Statement::operator=(Statement&& other) noexcept {
+    if (this != &other)
+        attach(std::exchange(other.m_stmt, nullptr));
+    return *this;
+}
+
+void Statement::attach(sqlite3_stmt* stmt) {
+    if (m_stmt)
+        sqlite3_finalize(m_stmt);
+    m_stmt = stmt;
+}
+
+bool Statement::bind(int index, std::string_view text) {
+    return sqlite3_bind_text(m_stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT) ==
+           SQLITE_OK;
+}
+
+bool Statement::bind(int index, std::int64_t value) {
+    return sqlite3_bind_int64(m_stmt, index, value) == SQLITE_OK;
+}
+
+bool Statement::bind(int index, double value) {
+    return sqlite3_bind_double(m_stmt, index, value) == SQLITE_OK;
+}
+
+bool Statement::bindNull(int index) {
+    return sqlite3_bind_null(m_stmt, index) == SQLITE_OK;
+}
+
+int Statement::step() {
+    return sqlite3_step(m_stmt);
+}
+
+bool Statement::reset() {
+    sqlite3_clear_bindings(m_stmt);
+    return sqlite3_reset(m_stmt) == SQLITE_OK;
+}
+
+bool Statement::execute() {
+    int rc = sqlite3_step(m_stmt);
+    bool ok = rc == SQLITE_DONE;
+    sqlite3_reset(m_stmt);
+    sqlite3_clear_bindings(m_stmt);
+    return ok;
+}
+
+int Statement::columnCount() const {
+    return sqlite3_column_count(m_stmt);
+}
+
+const char* Statement::columnName(int col) const {
+    return sqlite3_column_name(m_stmt, col);
+}
+
+std::string_view Statement::text(int col) const {
+    const unsigned char* p = sqlite3_column_text(m_stmt, col);
+    if (!p)
+        return {};
+    return {reinterpret_cast<const char*>(p), static_cast<size_t>(sqlite3_column_bytes(m_stmt, col))};
+}
+
+std::int64_t Statement::integer(int col) const {
+    return sqlite3_column_int64(m_stmt, col);
+}
+
+bool Statement::isNull(int col) const {
+    return sqlite3_column_type(m_stmt, col) == SQLITE_NULL;
+}
+
+Transaction::Transaction(Db& db) : m_db(db) {
+    std::string ignored;
+    m_open = m_db.exec("BEGIN IMMEDIATE", ignored);
+}
+
+Transaction::~Transaction() {
+    if (m_open) {
+        std::string ignored;
+        m_db.exec("ROLLBACK", ignored);
+    }
+}
+
+bool Transaction::commit(std::string& error) {
+    if (!m_open) {
+        error = "no open transaction";
+        return false;
+    }
+    m_open = false;
+    if (m_db.exec("COMMIT", error))
+        return true;
+    // A COMMIT refused (a deferred constraint) leaves the transaction open: end it here, changing nothing.
+    std::string ignored;
+    m_db.exec("ROLLBACK", ignored);
+    return false;
+}
+
+} // namespace orvo::server
