@@ -22,6 +22,9 @@ AwaitedFrame TakeAwaitedFrame(const proto::Frame& frame, std::uint32_t seq) {
     } else {
         taken.kind =
             header.type == proto::MessageType::Row ? AwaitedFrame::Kind::Row : AwaitedFrame::Kind::End;
+        // The count is optional on the wire: only a count that was sent is held against the rows.
+        if (taken.kind == AwaitedFrame::Kind::End && !proto::ValueOf(frame.items, proto::kTagRows).empty())
+            taken.rowsSent = header.rows;
     }
     return taken;
 }
@@ -41,6 +44,20 @@ std::string ReceiveFailureText(FixSocket::Result result, const std::string& erro
         break;
     }
     return "receiving from the counter server failed: " + error;
+}
+
+std::string RowCountMismatchText(long received, std::uint64_t sent) {
+    const bool fewer = received >= 0 && static_cast<std::uint64_t>(received) < sent;
+    return std::string(fewer ? "reply incomplete: " : "reply inconsistent: ") + std::to_string(received) +
+           " rows received, the server sent " + std::to_string(sent);
+}
+
+std::string ReadAheadOutOfMemoryText() {
+    return "not enough memory to read the reply from the counter server";
+}
+
+std::string ReadAheadFaultText() {
+    return "reading the reply from the counter server failed unexpectedly";
 }
 
 std::string RefusalText(int status, std::string_view text) {

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace orvo::com {
@@ -26,6 +27,7 @@ struct AwaitedFrame {
     Kind kind = Kind::Broken;
     proto::Header header; // Row, End, Refused: views into the frame
     std::string text;
+    std::optional<std::uint64_t> rowsSent; // End: the rows the server says it sent (item 60), when it says
 };
 AwaitedFrame TakeAwaitedFrame(const proto::Frame& frame, std::uint32_t seq);
 
@@ -35,6 +37,14 @@ std::string BrokenReplyText(proto::Error error);
 // Why a receive that brought nothing ended the reply: Closed, Failed (with the socket's error) or
 // TimedOut at the reply time-out.
 std::string ReceiveFailureText(FixSocket::Result result, const std::string& error, int replyTimeoutMs);
+
+// The failure text of a reply whose end frame counts other rows than arrived: rows were lost on the way
+// (or made up), so what arrived is not the server's answer.
+std::string RowCountMismatchText(long received, std::uint64_t sent);
+
+// The failure texts of a read-ahead thread that failed inside.
+std::string ReadAheadOutOfMemoryText();
+std::string ReadAheadFaultText();
 
 // The failure text of a connection the server refused, with its status and text.
 std::string RefusalText(int status, std::string_view text);

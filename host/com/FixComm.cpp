@@ -1,4 +1,5 @@
-// CFixComm: one synchronous request at a time over the counter channel protocol (see FixCommImpl.h).
+// CFixComm: one synchronous request at a time over the counter channel protocol (see FixCommImpl.h): the
+// operations the module and the host call.
 #include "host/com/FixComm.h"
 
 #include "host/com/FixCommImpl.h"
@@ -79,7 +80,7 @@ bool CFixComm::IsConnected() const {
 }
 
 void CFixComm::Disconnect() {
-    m_impl->Drop();
+    m_impl->CloseConnection();
     m_impl->state = Impl::State::Idle;
 }
 

@@ -9,7 +9,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "protocol/Protocol.h"
+
+#include <atomic>
 #include <chrono>
+#include <cstddef>
+#include <string>
+#include <thread>
+#include <vector>
 
 using orvo::test::FakeReply;
 
@@ -51,6 +58,100 @@ private:
     int m_listen = -1;
     int m_filler = -1;
     int m_port = 0;
+};
+
+// A server, or a proxy in front of one, that loses rows but passes the end frame's count on: it answers
+// one connection, every login with success, and request i (logins aside) with `sent` rows of which
+// dropped[i] never leave, then an end of reply counting all `sent`.
+class RowDroppingServer {
+public:
+    RowDroppingServer(std::size_t sent, std::vector<std::size_t> dropped)
+        : m_sent(sent), m_dropped(std::move(dropped)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        m_listen = socket(AF_INET, SOCK_STREAM, 0);
+        bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(m_listen, 1);
+        getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { Serve(); });
+    }
+    ~RowDroppingServer() {
+        m_stop = true;
+        m_thread.join();
+        close(m_listen);
+    }
+    int port() const { return m_port; }
+
+private:
+    // Waits at most 100 ms for `events` on `fd`, so that the destructor is noticed.
+    bool Ready(int fd, short events) const {
+        pollfd p{fd, events, 0};
+        return poll(&p, 1, 100) > 0;
+    }
+
+    void Serve() {
+        int connection = -1;
+        while (!m_stop && connection < 0)
+            if (Ready(m_listen, POLLIN))
+                connection = accept(m_listen, nullptr, nullptr);
+        orvo::proto::FrameReader reader;
+        orvo::proto::Frame frame;
+        std::size_t request = 0;
+        while (!m_stop && connection >= 0) {
+            const orvo::proto::ReadResult result = reader.Next(frame);
+            if (result == orvo::proto::ReadResult::Error)
+                break;
+            if (result == orvo::proto::ReadResult::Frame) {
+                Answer(connection, frame, request);
+                continue;
+            }
+            if (!Ready(connection, POLLIN))
+                continue;
+            const std::span<char> space = reader.PrepareWrite();
+            const ssize_t got = recv(connection, space.data(), space.size(), 0);
+            if (got <= 0)
+                break;
+            reader.Commit(static_cast<std::size_t>(got));
+        }
+        if (connection >= 0)
+            close(connection);
+    }
+
+    void Answer(int connection, const orvo::proto::Frame& frame, std::size_t& request) {
+        orvo::proto::Header header;
+        orvo::proto::ReadHeader(frame.items, header);
+        std::string out;
+        std::size_t rows = 0;
+        if (header.function != orvo::proto::kFunctionLogin) {
+            const std::size_t dropped = request < m_dropped.size() ? m_dropped[request] : 0;
+            ++request;
+            for (std::size_t i = dropped; i < m_sent; ++i) { // the first `dropped` rows are lost
+                orvo::proto::FrameBuilder builder(out);
+                orvo::proto::AddRowHead(builder, header.seq);
+                builder.Add(797, std::to_string(i)).Finish();
+            }
+            rows = m_sent;
+        }
+        orvo::proto::AppendEnd(out, header.seq, orvo::proto::kStatusOk, "", rows);
+        for (std::size_t done = 0; done < out.size() && !m_stop;) {
+            if (!Ready(connection, POLLOUT))
+                continue;
+            const ssize_t put = send(connection, out.data() + done, out.size() - done, MSG_NOSIGNAL);
+            if (put <= 0)
+                return;
+            done += static_cast<std::size_t>(put);
+        }
+    }
+
+    const std::size_t m_sent;
+    const std::vector<std::size_t> m_dropped;
+    int m_listen = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop = false;
+    std::thread m_thread;
 };
 
 } // namespace
@@ -242,4 +343,41 @@ TEST(FixCommFailure, StrayFramesDoNotExtendTheReplyTimeOut) {
     ASSERT_EQ(f.failures.size(), 1u);
     EXPECT_NE(f.failures[0].text.Find("300 ms"), -1);
     EXPECT_EQ(f.Count(16477), 3);
+}
+
+// Rows lost on the way leave a list that looks whole: the end frame's count makes the reply a failure,
+// whether the rows were read on the caller's thread or ahead of it. The connection stays in step.
+TEST(FixCommFailure, AReplyMissingRowsTheEndFrameCountsFails) {
+    const struct {
+        std::size_t sent, dropped;
+        const char* says;
+    } cases[] = {{5, 1, "reply incomplete: 4 rows received, the server sent 5"},
+                 {3000, 1000, "reply incomplete: 2000 rows received, the server sent 3000"}};
+    for (const auto& c : cases) {
+        RowDroppingServer server(c.sent, {c.dropped, 0});
+        CFixComm comm(FixCommSettings{"127.0.0.1", server.port(), "teller", "x", 2000, 3000});
+        std::vector<FixCommFailure> failures;
+        std::vector<FixCommTraceEvent> trace;
+        comm.SetFailureCallback([&](const FixCommFailure& failure) { failures.push_back(failure); });
+        comm.SetTraceCallback([&](const FixCommTraceEvent& event) { trace.push_back(event); });
+        const auto count = [&comm] {
+            comm.CreateHead(16477, -1);
+            std::size_t rows = 0;
+            while (comm.More(nullptr))
+                ++rows;
+            return rows;
+        };
+        EXPECT_EQ(count(), c.sent - c.dropped);
+        EXPECT_FALSE(comm.LastReplyOk());
+        ASSERT_EQ(failures.size(), 1u) << c.says;
+        EXPECT_EQ(failures[0].function, 16477);
+        EXPECT_EQ(failures[0].status, -1);
+        EXPECT_EQ(failures[0].text.str(), c.says);
+        EXPECT_EQ(trace.back().status, -1);
+        EXPECT_EQ(trace.back().rows, static_cast<long>(c.sent - c.dropped));
+
+        EXPECT_EQ(count(), c.sent); // the same connection, the whole reply
+        EXPECT_TRUE(comm.LastReplyOk());
+        EXPECT_EQ(failures.size(), 1u);
+    }
 }

@@ -4,7 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+
+#include <cstddef>
 #include <string>
+#include <system_error>
+#include <thread>
 
 using orvo::test::FakeItems;
 using orvo::test::FakeReply;
@@ -36,6 +41,49 @@ long ReadChecked(CFixComm& comm, long function) {
         ++rows;
     }
     return rows;
+}
+
+// While it lives, no new thread can start in this process: every new thread asks for a stack larger than
+// the address space.
+class NoNewThreads {
+public:
+    NoNewThreads() {
+        pthread_getattr_default_np(&m_saved);
+        pthread_attr_t huge;
+        pthread_attr_init(&huge);
+        pthread_attr_setstacksize(&huge, std::size_t{1} << 50);
+        pthread_setattr_default_np(&huge);
+        pthread_attr_destroy(&huge);
+    }
+    ~NoNewThreads() {
+        pthread_setattr_default_np(&m_saved);
+        pthread_attr_destroy(&m_saved);
+    }
+    NoNewThreads(const NoNewThreads&) = delete;
+    NoNewThreads& operator=(const NoNewThreads&) = delete;
+
+    static bool Denied() {
+        try {
+            std::thread([] {}).join();
+            return false;
+        } catch (const std::system_error&) {
+            return true;
+        }
+    }
+
+private:
+    pthread_attr_t m_saved;
+};
+
+TEST(FixCommReadAhead, ALongReplyIsReadOnTheCallersThreadWhenNoThreadCanStart) {
+    FixCommFixture f; // the server's thread first
+    f.server.Script(16477, LongReply());
+    const NoNewThreads noThreads;
+    if (!NoNewThreads::Denied())
+        GTEST_SKIP() << "this build starts threads whatever their stack size";
+    EXPECT_EQ(ReadChecked(f.comm, 16477), static_cast<long>(kLongReply));
+    EXPECT_TRUE(f.comm.LastReplyOk());
+    EXPECT_TRUE(f.failures.empty());
 }
 
 TEST(FixCommReadAhead, ALongReplyBrokenPartWayFailsAfterItsLastWholeRowAndTheNextRequestReconnects) {

@@ -1,0 +1,133 @@
+// CFixComm's replies: one row per More(), read on the caller's thread or taken from the read-ahead, and
+// how a reply ends (its status, and its rows held against the count the server sent).
+#include "host/com/FixCommImpl.h"
+
+#include <algorithm>
+#include <cassert>
+
+bool CFixComm::Impl::Advance() {
+    row.Hide();
+    if (state == State::Building) {
+        state = State::Idle;
+        rows = 0;
+        if (!requestError.empty()) {
+            Fail(function, proto::kStatusBadRequest, "request not sent: " + requestError);
+            TraceReply(function, 0, proto::kStatusBadRequest);
+            return false;
+        }
+        if (!EnsureSession(function)) {
+            TraceReply(function, 0, failure.status);
+            return false;
+        }
+        if (!Send(function, items))
+            return false;
+        state = State::Reading;
+    }
+    if (state != State::Reading)
+        return false;
+    // No row is current here (the reader's bytes are free to move): a long reply goes on ahead.
+    if (!readAhead && rows == orvo::com::kReadAheadAfterRows)
+        StartReadAhead();
+    switch (readAhead ? NextRowFromReadAhead(function) : NextFrameFromSocket(function)) {
+    case Step::Row:
+        row.Show(rowItems, rowFirst);
+        ++rows;
+        return true;
+    case Step::Failed:
+        state = State::Idle;
+        TraceReply(function, rows, failure.status);
+        return false;
+    case Step::End:
+        break;
+    }
+    state = State::Idle;
+    // Rows lost on the way (a proxy, a broken server) leave a list that looks whole: the end frame's count
+    // says otherwise, and the reply fails. The connection is still in step, so it stays.
+    if (endStatus == proto::kStatusOk && endRowsSent && *endRowsSent != static_cast<std::uint64_t>(rows)) {
+        Fail(function, kTransportFailure, orvo::com::RowCountMismatchText(rows, *endRowsSent));
+        TraceReply(function, rows, kTransportFailure);
+        return false;
+    }
+    TraceReply(function, rows, endStatus);
+    if (endStatus == proto::kStatusOk) {
+        lastOk = true;
+        return false;
+    }
+    if (endStatus == proto::kStatusNotLoggedIn)
+        loggedIn = false; // the session is gone on the server's side; log in again next time
+    Fail(function, endStatus, endText.empty() ? proto::StatusName(endStatus) : endText);
+    return false;
+}
+
+// The frame must arrive within the reply time-out from the start of the wait; frames of other requests
+// (the rest of an abandoned reply) do not restart it, so a peer cannot hold the window by sending them.
+auto CFixComm::Impl::NextFrameFromSocket(long readFunction) -> Step {
+    assert(CallerHoldsConnection());
+    // The clock is read only when the socket has to be waited on: a frame already buffered costs none.
+    orvo::Deadline deadline{};
+    bool deadlineSet = false;
+    for (;;) {
+        const proto::ReadResult result = reader.Next(frame);
+        row.Hide(); // whatever came, the frame's items are no longer the row's
+        if (result == proto::ReadResult::Error)
+            return TransportFailure(readFunction, orvo::com::BrokenReplyText(reader.error()));
+        if (result == proto::ReadResult::Frame) {
+            using Kind = orvo::com::AwaitedFrame::Kind;
+            const orvo::com::AwaitedFrame taken = orvo::com::TakeAwaitedFrame(frame, seq);
+            switch (taken.kind) {
+            case Kind::Skip:
+                continue; // the rest of an abandoned reply
+            case Kind::Broken:
+                return TransportFailure(readFunction, taken.text);
+            case Kind::Refused:
+                return ConnectionRefusal(readFunction, taken.header.status, taken.header.text);
+            case Kind::Row:
+                rowItems = frame.items;
+                rowFirst = taken.header.firstData;
+                return Step::Row;
+            case Kind::End:
+                endStatus = taken.header.status;
+                endText.assign(taken.header.text);
+                endRowsSent = taken.rowsSent;
+                return Step::End;
+            }
+        }
+        if (!deadlineSet) {
+            deadline = orvo::DeadlineAfter(settings.replyTimeoutMs);
+            deadlineSet = true;
+        }
+        const std::span<char> space = reader.PrepareWrite(orvo::com::kReceiveChunk);
+        std::size_t received = 0;
+        std::string error;
+        // With a wait callback the wait goes in slices, so that the caller can show progress or cancel.
+        const orvo::Deadline slice = onWait ? std::min(deadline, orvo::DeadlineAfter(100)) : deadline;
+        const auto waited = socket.Receive(space, slice, received, error);
+        if ((waited == orvo::FixSocket::Result::Ok || slice < deadline) && onWait && !onWait(rows)) {
+            if (waited == orvo::FixSocket::Result::Ok)
+                reader.Commit(received);
+            Fail(readFunction, kTransportFailure, "the request was cancelled");
+            return Step::Failed; // the connection stays; the reply's remaining frames are skipped
+        }
+        if (waited == orvo::FixSocket::Result::Ok)
+            reader.Commit(received);
+        else if (waited != orvo::FixSocket::Result::TimedOut || slice == deadline) // not a mere slice
+            return TransportFailure(readFunction,
+                                    orvo::com::ReceiveFailureText(waited, error, settings.replyTimeoutMs));
+    }
+}
+
+auto CFixComm::Impl::TransportFailure(long readFunction, const std::string& text) -> Step {
+    CloseConnection();
+    Fail(readFunction, kTransportFailure, text);
+    return Step::Failed;
+}
+
+// A reply frame of sequence 0 belongs to no request: the server speaks for the connection (it is busy,
+// its database is unavailable) and closes it. The request in hand fails with the server's word.
+auto CFixComm::Impl::ConnectionRefusal(long readFunction, int status, std::string_view serverText) -> Step {
+    // Made before CloseConnection(): the server's text may point into the receive buffer.
+    const std::string text = orvo::com::RefusalText(status, serverText);
+    CloseConnection();
+    Fail(readFunction, status, text);
+    return Step::Failed;
+}
