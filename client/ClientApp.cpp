@@ -16,10 +16,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QStandardPaths>
 #include <QTimer>
+#include <QTranslator>
 #include <QTreeWidget>
 
 #include <cstdio>
@@ -39,12 +42,23 @@ std::string configFolder() {
     return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation).toStdString();
 }
 
-// Start-up failures go to the log and standard error; someone who started the client from a desktop
-// also gets them in a message box.
+// Start-up failures go to the log and standard error (in English); someone who started the client from a
+// desktop also gets them in a message box, in the windows' language.
 void report(const std::string& message, bool interactive = false) {
     qCritical("%s", message.c_str());
     if (interactive)
-        QMessageBox::critical(nullptr, "orvo-client", QString::fromStdString(message));
+        QMessageBox::critical(nullptr, "orvo-client", ChannelFailureText(QString::fromStdString(message)));
+}
+
+// A translation of the system's language into the application, owned by it; false when there is none.
+bool installTranslation(const QString& name, const QString& folder) {
+    auto* translator = new QTranslator(qApp);
+    if (translator->load(QLocale(), name, QStringLiteral("_"), folder)) {
+        QCoreApplication::installTranslator(translator);
+        return true;
+    }
+    delete translator;
+    return false;
 }
 
 // A fresh user gets a configuration file that shows every setting, all commented out.
@@ -285,6 +299,15 @@ bool ClientApp::login(std::string& error, int& code) {
         dialog.ShowError(ChannelFailureText(QString::fromStdString(error)));
         qWarning("%s", error.c_str());
     }
+}
+
+void InstallTranslations() {
+    installTranslation(QStringLiteral("orvo-client"), QStringLiteral(":/i18n"));
+    // Qt's own dialogs and buttons (the file dialog, the standard buttons): the system's Qt translations,
+    // the base module's catalogue, or the catalogue of all modules where only that is installed.
+    const QString qtFolder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    if (!installTranslation(QStringLiteral("qtbase"), qtFolder))
+        installTranslation(QStringLiteral("qt"), qtFolder);
 }
 
 int PrintDumpTables(const std::string& path) {

@@ -38,5 +38,10 @@ private:
     bool m_scriptMode = false;
 };
 
+// The windows speak the system's language where a translation is built in (Chinese), Qt's own dialogs
+// with them from Qt's installed translations; English is the source and the fallback. The log stays
+// English. Needs a QApplication.
+void InstallTranslations();
+
 // --print-dump FILE: every list of a dump printed as a text table (the tour uses it).
 int PrintDumpTables(const std::string& path);

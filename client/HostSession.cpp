@@ -6,6 +6,8 @@
 #include "host/stock/DataDictionary.h"
 #include "platform/CString.h"
 
+#include <string_view>
+
 namespace {
 
 constexpr int kTransportFailure = -1;
@@ -101,7 +103,11 @@ LoginResult HostSession::Login(const std::string& operatorName, const std::strin
         error = "cannot reach the counter server at " + ServerAddress() + ": " + failure.text.ToUtf8();
         return LoginResult::Unreachable;
     }
-    error = "login as " + operatorName + " refused: " + failure.text.ToUtf8();
+    // The server says "login refused: <why>"; the refusal is said once.
+    std::string reason = failure.text.ToUtf8();
+    if (constexpr std::string_view kRefused = "login refused: "; reason.starts_with(kRefused))
+        reason.erase(0, kRefused.size());
+    error = "login as " + operatorName + " refused: " + reason;
     if (failure.status != kStatusNotPermitted)
         error += " (status " + std::to_string(failure.status) + ")";
     return LoginResult::Refused;

@@ -10,8 +10,6 @@
 #include "orvo/Version.h"
 
 #include <QApplication>
-#include <QLocale>
-#include <QTranslator>
 
 #include <cstdio>
 #include <cstdlib>
@@ -68,11 +66,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("orvo-client");
     QApplication::setOrganizationName("orvo");
-    // The windows speak the system's language where a translation is built in (Chinese); English is the
-    // source and the fallback. The log stays English.
-    QTranslator translator;
-    if (translator.load(QLocale(), "orvo-client", "_", ":/i18n"))
-        QApplication::installTranslator(&translator);
+    InstallTranslations();
     if (!options->printDump.empty())
         return PrintDumpTables(options->printDump);
     ClientApp client(*options);

@@ -23,6 +23,10 @@
         <source>&amp;Log in</source>
         <translation>登录(&amp;L)</translation>
     </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
 </context>
 <context>
     <name>MainWindow</name>
@@ -117,28 +121,60 @@
 <context>
     <name>ChannelFailure</name>
     <message>
-        <source>the counter server closed the connection</source>
-        <translation>柜台服务器关闭了连接</translation>
+        <source>%1 (status %2)</source>
+        <translation>%1（状态 %2）</translation>
     </message>
     <message>
-        <source>the counter server does not take the request</source>
-        <translation>柜台服务器不接收请求</translation>
+        <source>login as %1 refused: %2</source>
+        <translation>以 %1 登录被拒绝：%2</translation>
     </message>
     <message>
-        <source>the counter server sent a request</source>
-        <translation>柜台服务器发来了请求</translation>
+        <source>login refused: %1</source>
+        <translation>登录被拒绝：%1</translation>
     </message>
     <message>
-        <source>the request was cancelled</source>
-        <translation>请求已取消</translation>
+        <source>too many failed logins for this operator or from this address; try again in %1 s</source>
+        <translation>该操作员或该地址登录失败次数过多，请 %1 秒后再试</translation>
     </message>
     <message>
-        <source>login refused</source>
-        <translation>登录被拒绝</translation>
+        <source>cannot reach the counter server at %1: %2</source>
+        <translation>无法连接柜台服务器 %1：%2</translation>
     </message>
     <message>
-        <source>cannot reach the counter server at %1</source>
-        <translation>无法连接柜台服务器 %1</translation>
+        <source>no reply from the counter server within %1 ms</source>
+        <translation>柜台服务器在 %1 毫秒内没有应答</translation>
+    </message>
+    <message>
+        <source>downloading table %1: %2</source>
+        <translation>下载代码表 %1 失败：%2</translation>
+    </message>
+    <message>
+        <source>cannot start the embedded demo server: %1</source>
+        <translation>无法启动内置演示服务器：%1</translation>
+    </message>
+    <message>
+        <source>configuration file %1 does not exist</source>
+        <translation>配置文件 %1 不存在</translation>
+    </message>
+    <message>
+        <source>the counter server refused the connection: %1</source>
+        <translation>柜台服务器拒绝了连接：%1</translation>
+    </message>
+    <message>
+        <source>the certificate of the counter server does not match host %1</source>
+        <translation>柜台服务器的证书与主机 %1 不符</translation>
+    </message>
+    <message>
+        <source>the certificate of the counter server cannot be trusted: %1</source>
+        <translation>柜台服务器的证书不可信：%1</translation>
+    </message>
+    <message>
+        <source>the password would cross the network to %1 in plain text: turn TLS on for the counter server with --tls-ca FILE or TlsCa = FILE under [SERVER] (Tls = yes trusts the system's authorities), or accept plain text there with AllowPlainPassword = yes</source>
+        <translation>密码将以明文经网络发往 %1：请为柜台服务器启用 TLS，用 --tls-ca 文件 或在 [SERVER] 下设 TlsCa = 文件（Tls = yes 信任系统的证书机构），或在该处设 AllowPlainPassword = yes 接受明文</translation>
+    </message>
+    <message>
+        <source>cannot connect to the counter server %1: %2</source>
+        <translation>无法连接柜台服务器 %1：%2</translation>
     </message>
     <message>
         <source>cannot connect to the counter server %1</source>
@@ -157,10 +193,6 @@
         <translation>柜台服务器的应答已损坏：%1</translation>
     </message>
     <message>
-        <source>no reply from the counter server within %1</source>
-        <translation>柜台服务器在 %1 内没有应答</translation>
-    </message>
-    <message>
         <source>request not sent: %1</source>
         <translation>请求未发送：%1</translation>
     </message>
@@ -169,8 +201,68 @@
         <translation>无法加载模块：%1</translation>
     </message>
     <message>
-        <source>login as %1 refused: %2</source>
-        <translation>以 %1 登录被拒绝：%2</translation>
+        <source>the counter server closed the connection</source>
+        <translation>柜台服务器关闭了连接</translation>
+    </message>
+    <message>
+        <source>the counter server does not take the request</source>
+        <translation>柜台服务器不接收请求</translation>
+    </message>
+    <message>
+        <source>the counter server sent a request</source>
+        <translation>柜台服务器发来了请求</translation>
+    </message>
+    <message>
+        <source>the counter server sent a row outside any request</source>
+        <translation>柜台服务器在请求之外发来了数据行</translation>
+    </message>
+    <message>
+        <source>the request was cancelled</source>
+        <translation>请求已取消</translation>
+    </message>
+    <message>
+        <source>reading the reply was stopped</source>
+        <translation>读取应答已停止</translation>
+    </message>
+    <message>
+        <source>login refused</source>
+        <translation>登录被拒绝</translation>
+    </message>
+    <message>
+        <source>unknown operator or wrong password</source>
+        <translation>操作员不存在或密码错误</translation>
+    </message>
+    <message>
+        <source>no counter server configured</source>
+        <translation>未配置柜台服务器</translation>
+    </message>
+    <message>
+        <source>timed out</source>
+        <translation>超时</translation>
+    </message>
+    <message>
+        <source>Connection refused</source>
+        <translation>连接被拒绝</translation>
+    </message>
+    <message>
+        <source>the TLS handshake failed</source>
+        <translation>TLS 握手失败</translation>
+    </message>
+    <message>
+        <source>the TLS handshake timed out</source>
+        <translation>TLS 握手超时</translation>
+    </message>
+    <message>
+        <source>the counter server closed the connection during the TLS handshake (does it speak TLS?)</source>
+        <translation>柜台服务器在 TLS 握手时关闭了连接（它是否支持 TLS？）</translation>
+    </message>
+    <message>
+        <source>reading over TLS failed</source>
+        <translation>经 TLS 读取失败</translation>
+    </message>
+    <message>
+        <source>writing over TLS failed</source>
+        <translation>经 TLS 写入失败</translation>
     </message>
 </context>
 </TS>

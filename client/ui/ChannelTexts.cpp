@@ -3,39 +3,117 @@
 #include <QCoreApplication>
 #include <QRegularExpression>
 
+#include <vector>
+
+namespace {
+
+QString tr(const char* text) {
+    return QCoreApplication::translate("ChannelFailure", text);
+}
+
+// Texts with variable parts: the English form matched whole, its parts (an address, a name, a reason, a
+// number) put into the translation of `text` in order, each part itself translated where it is a text.
+struct Pattern {
+    const char* english; // a regular expression over the whole text
+    const char* text;    // the translatable form, "%1".."%n" for the captures
+};
+
+const Pattern kPatterns[] = {
+    {"^(.*) \\(status (-?\\d+)\\)$", QT_TRANSLATE_NOOP("ChannelFailure", "%1 (status %2)")},
+    {"^login as (.+?) refused: (?:login refused: )?(.*)$",
+     QT_TRANSLATE_NOOP("ChannelFailure", "login as %1 refused: %2")},
+    {"^login refused: (.*)$", QT_TRANSLATE_NOOP("ChannelFailure", "login refused: %1")},
+    {"^too many failed logins for this operator or from this address; try again in (\\d+) s$",
+     QT_TRANSLATE_NOOP("ChannelFailure",
+                       "too many failed logins for this operator or from this address; try again in %1 s")},
+    {"^cannot reach the counter server at (\\S+): (.*)$",
+     QT_TRANSLATE_NOOP("ChannelFailure", "cannot reach the counter server at %1: %2")},
+    {"^no reply from the counter server within (\\d+) ms$",
+     QT_TRANSLATE_NOOP("ChannelFailure", "no reply from the counter server within %1 ms")},
+    {"^downloading table (\\S+): (.*)$", QT_TRANSLATE_NOOP("ChannelFailure", "downloading table %1: %2")},
+    {"^cannot start the embedded demo server: (.*)$",
+     QT_TRANSLATE_NOOP("ChannelFailure", "cannot start the embedded demo server: %1")},
+    {"^configuration file (.*) does not exist$",
+     QT_TRANSLATE_NOOP("ChannelFailure", "configuration file %1 does not exist")},
+    {"^the counter server refused the connection: (.*)$",
+     QT_TRANSLATE_NOOP("ChannelFailure", "the counter server refused the connection: %1")},
+    {"^the certificate of the counter server does not match host (.*)$",
+     QT_TRANSLATE_NOOP("ChannelFailure", "the certificate of the counter server does not match host %1")},
+    {"^the certificate of the counter server cannot be trusted: (.*)$",
+     QT_TRANSLATE_NOOP("ChannelFailure", "the certificate of the counter server cannot be trusted: %1")},
+    {"^the password would cross the network to (\\S+) in plain text: turn TLS on for the counter server: "
+     "give the authority .*$",
+     QT_TRANSLATE_NOOP(
+         "ChannelFailure",
+         "the password would cross the network to %1 in plain text: turn TLS on for the counter "
+         "server with --tls-ca FILE or TlsCa = FILE under [SERVER] (Tls = yes trusts the "
+         "system's authorities), or accept plain text there with AllowPlainPassword = yes")},
+    {"^cannot connect to the counter server (\\S+): (.*)$",
+     QT_TRANSLATE_NOOP("ChannelFailure", "cannot connect to the counter server %1: %2")},
+    {"^cannot connect to the counter server (.*)$",
+     QT_TRANSLATE_NOOP("ChannelFailure", "cannot connect to the counter server %1")},
+    {"^sending to the counter server failed: (.*)$",
+     QT_TRANSLATE_NOOP("ChannelFailure", "sending to the counter server failed: %1")},
+    {"^receiving from the counter server failed: (.*)$",
+     QT_TRANSLATE_NOOP("ChannelFailure", "receiving from the counter server failed: %1")},
+    {"^broken reply from the counter server: (.*)$",
+     QT_TRANSLATE_NOOP("ChannelFailure", "broken reply from the counter server: %1")},
+    {"^request not sent: (.*)$", QT_TRANSLATE_NOOP("ChannelFailure", "request not sent: %1")},
+    {"^cannot load the module: (.*)$", QT_TRANSLATE_NOOP("ChannelFailure", "cannot load the module: %1")},
+};
+
+// Whole texts.
+const char* const kWhole[] = {
+    QT_TRANSLATE_NOOP("ChannelFailure", "the counter server closed the connection"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "the counter server does not take the request"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "the counter server sent a request"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "the counter server sent a row outside any request"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "the request was cancelled"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "reading the reply was stopped"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "login refused"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "unknown operator or wrong password"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "no counter server configured"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "timed out"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "Connection refused"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "the TLS handshake failed"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "the TLS handshake timed out"),
+    QT_TRANSLATE_NOOP(
+        "ChannelFailure",
+        "the counter server closed the connection during the TLS handshake (does it speak TLS?)"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "reading over TLS failed"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "writing over TLS failed"),
+};
+
+struct CompiledPattern {
+    QRegularExpression english;
+    const char* text;
+};
+
+const std::vector<CompiledPattern>& compiled() {
+    static const std::vector<CompiledPattern> patterns = [] {
+        std::vector<CompiledPattern> list;
+        for (const Pattern& pattern : kPatterns)
+            list.push_back({QRegularExpression(QString::fromLatin1(pattern.english)), pattern.text});
+        return list;
+    }();
+    return patterns;
+}
+
+} // namespace
+
 QString ChannelFailureText(const QString& english) {
-    const auto tr = [](const char* text) { return QCoreApplication::translate("ChannelFailure", text); };
-    // Whole texts.
-    static const char* const kWhole[] = {
-        QT_TRANSLATE_NOOP("ChannelFailure", "the counter server closed the connection"),
-        QT_TRANSLATE_NOOP("ChannelFailure", "the counter server does not take the request"),
-        QT_TRANSLATE_NOOP("ChannelFailure", "the counter server sent a request"),
-        QT_TRANSLATE_NOOP("ChannelFailure", "the request was cancelled"),
-        QT_TRANSLATE_NOOP("ChannelFailure", "login refused"),
-    };
     for (const char* whole : kWhole)
         if (english == QLatin1String(whole))
             return tr(whole);
-    // Texts with a variable tail: "<prefix><tail>" becomes the translation of "<prefix>%1".
-    static const char* const kPrefixed[] = {
-        QT_TRANSLATE_NOOP("ChannelFailure", "cannot reach the counter server at %1"),
-        QT_TRANSLATE_NOOP("ChannelFailure", "cannot connect to the counter server %1"),
-        QT_TRANSLATE_NOOP("ChannelFailure", "sending to the counter server failed: %1"),
-        QT_TRANSLATE_NOOP("ChannelFailure", "receiving from the counter server failed: %1"),
-        QT_TRANSLATE_NOOP("ChannelFailure", "broken reply from the counter server: %1"),
-        QT_TRANSLATE_NOOP("ChannelFailure", "no reply from the counter server within %1"),
-        QT_TRANSLATE_NOOP("ChannelFailure", "request not sent: %1"),
-        QT_TRANSLATE_NOOP("ChannelFailure", "cannot load the module: %1"),
-    };
-    for (const char* pattern : kPrefixed) {
-        const QString prefix = QString::fromLatin1(pattern).section(QLatin1String("%1"), 0, 0);
-        if (english.startsWith(prefix))
-            return tr(pattern).arg(ChannelFailureText(english.mid(prefix.size())));
+    for (const CompiledPattern& pattern : compiled()) {
+        const QRegularExpressionMatch match = pattern.english.match(english);
+        if (!match.hasMatch())
+            continue;
+        // In one pass, so that a part holding "%2" is not taken for a place of the next part.
+        const QString text = tr(pattern.text);
+        if (match.lastCapturedIndex() >= 2)
+            return text.arg(ChannelFailureText(match.captured(1)), ChannelFailureText(match.captured(2)));
+        return text.arg(ChannelFailureText(match.captured(1)));
     }
-    // "login as NAME refused: REASON"
-    static const QRegularExpression login(QStringLiteral("^login as (.*) refused: (.*)$"));
-    if (const QRegularExpressionMatch match = login.match(english); match.hasMatch())
-        return tr(QT_TRANSLATE_NOOP("ChannelFailure", "login as %1 refused: %2"))
-            .arg(match.captured(1), ChannelFailureText(match.captured(2)));
     return english;
 }

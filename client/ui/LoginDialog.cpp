@@ -23,6 +23,7 @@ LoginDialog::LoginDialog(const QString& server, const QString& operatorName, QWi
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setText(tr("&Log in"));
+    buttons->button(QDialogButtonBox::Cancel)->setText(tr("Cancel"));
     m_okButton = buttons->button(QDialogButtonBox::Ok);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);

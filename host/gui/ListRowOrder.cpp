@@ -35,25 +35,51 @@ bool parseWhole(std::string_view text, double& value) {
     return ec == std::errc() && ptr == end;
 }
 
-// A text column whose every non-empty cell is a number (a price kept as text, say) sorts as numbers.
+// A text column whose every non-empty cell is a number, or a comparison before one (a price kept as text,
+// a trigger condition), sorts by the numbers.
 bool textColumnIsNumeric(const CMemRecord& record, int column) {
     const long rows = record.GetRecordCount();
     bool any = false;
     for (long r = 0; r < rows; ++r) {
         const std::string_view cell = record.GetCellText(r, column);
-        double value = 0;
+        SignedNumber number;
         if (cell.empty())
             continue;
-        if (!parseWhole(cell, value))
+        if (!ParseSignedNumber(cell, number))
             return false;
         any = true;
     }
     return any;
 }
 
-double textNumber(std::string_view cell) {
-    double value = 0;
-    return cell.empty() || !parseWhole(cell, value) ? -HUGE_VAL : value;
+// Empty cells (and any the column check let through) first.
+SignedNumber textNumber(std::string_view cell) {
+    SignedNumber number;
+    if (cell.empty() || !ParseSignedNumber(cell, number))
+        number.value = -HUGE_VAL;
+    return number;
+}
+
+bool lessSignedNumber(const SignedNumber& a, const SignedNumber& b) {
+    if (a.value != b.value)
+        return a.value < b.value;
+    return a.signRank < b.signRank;
+}
+
+// Compares GBK texts with ASCII letters folded; the trail byte of a Chinese character compares as it is.
+bool lessTextNoCase(std::string_view a, std::string_view b) {
+    const std::size_t common = std::min(a.size(), b.size());
+    bool trail = false;
+    for (std::size_t i = 0; i < common; ++i) {
+        const auto x = static_cast<unsigned char>(a[i]);
+        const auto y = static_cast<unsigned char>(b[i]);
+        const unsigned char fx = trail ? x : foldAscii(x);
+        const unsigned char fy = trail ? y : foldAscii(y);
+        if (fx != fy)
+            return fx < fy;
+        trail = !trail && isLeadByte(x);
+    }
+    return a.size() < b.size();
 }
 
 // A 32-bit key per row that orders as the cells do wherever two keys differ (equal keys say nothing):
@@ -69,10 +95,15 @@ std::uint32_t numberKey(double value) {
     return (bits & 0x80000000u) ? ~bits : (bits | 0x80000000u);
 }
 
+// The first four bytes, ASCII letters folded as lessTextNoCase folds them.
 std::uint32_t textKey(std::string_view text) {
     std::uint32_t key = 0;
-    for (std::size_t i = 0; i < 4; ++i)
-        key = (key << 8) | (i < text.size() ? static_cast<unsigned char>(text[i]) : 0u);
+    bool trail = false;
+    for (std::size_t i = 0; i < 4; ++i) {
+        const unsigned c = i < text.size() ? static_cast<unsigned char>(text[i]) : 0u;
+        key = (key << 8) | (trail ? c : foldAscii(static_cast<unsigned char>(c)));
+        trail = !trail && isLeadByte(static_cast<unsigned char>(c));
+    }
     return key;
 }
 
@@ -108,6 +139,33 @@ void sortRows(std::vector<std::int32_t>& rows, bool ascending, KeyOf keyOf, Less
 
 } // namespace
 
+bool ParseSignedNumber(std::string_view text, SignedNumber& out) {
+    struct Sign {
+        std::string_view text;
+        int rank;
+    };
+    // Longest first, so that "<=" is not read as "<" before "=...".
+    static constexpr Sign kSigns[] = {{"<=", 1}, {">=", 3}, {"\xA1\xDC", 1}, {"\xA1\xDD", 3},
+                                      {"<", 0},  {">", 4},  {"=", 2}};
+    SignedNumber number;
+    std::string_view rest = text;
+    for (const Sign& sign : kSigns)
+        if (rest.starts_with(sign.text)) {
+            number.sign = rest.substr(0, sign.text.size());
+            number.signRank = sign.rank;
+            rest.remove_prefix(sign.text.size());
+            break;
+        }
+    while (!number.sign.empty() && rest.starts_with(' '))
+        rest.remove_prefix(1);
+    if (rest.empty() || rest.front() == '+' || !parseWhole(rest, number.value) ||
+        !std::isfinite(number.value))
+        return false;
+    number.number = rest;
+    out = number;
+    return true;
+}
+
 bool ContainsGbkNoCase(std::string_view text, std::string_view needle) {
     if (needle.empty())
         return true;
@@ -138,54 +196,69 @@ bool ContainsGbkNoCase(std::string_view text, std::string_view needle) {
 }
 
 void ListRowOrder::SetSort(int column, bool ascending) {
-    m_sortColumn = column;
-    m_ascending = ascending;
+    m_keys.clear();
+    if (column >= 0)
+        m_keys.push_back({column, ascending});
+}
+
+void ListRowOrder::SetSortKeys(std::vector<SortKey> keys) {
+    std::erase_if(keys, [](const SortKey& key) { return key.column < 0; });
+    if (keys.size() > 2)
+        keys.resize(2);
+    if (keys.size() == 2 && keys[0].column == keys[1].column)
+        keys.pop_back();
+    m_keys = std::move(keys);
+}
+
+void ListRowOrder::SortBy(const CMemRecord& record, SortKey key) {
+    const int column = key.column;
+    const bool ascending = key.ascending;
+    switch (record.GetField(column).type) {
+    case FieldType::Integer:
+        sortRows(
+            m_sorted, ascending,
+            [&](std::int32_t r) { return numberKey(static_cast<double>(record.GetCellLong(r, column))); },
+            [&](std::int32_t a, std::int32_t b) {
+                return record.GetCellLong(a, column) < record.GetCellLong(b, column);
+            });
+        break;
+    case FieldType::Real:
+        sortRows(
+            m_sorted, ascending, [&](std::int32_t r) { return numberKey(record.GetCellDouble(r, column)); },
+            [&](std::int32_t a, std::int32_t b) {
+                return lessNumber(record.GetCellDouble(a, column), record.GetCellDouble(b, column));
+            });
+        break;
+    case FieldType::Text:
+        if (textColumnIsNumeric(record, column))
+            sortRows(
+                m_sorted, ascending,
+                [&](std::int32_t r) { return numberKey(textNumber(record.GetCellText(r, column)).value); },
+                [&](std::int32_t a, std::int32_t b) {
+                    return lessSignedNumber(textNumber(record.GetCellText(a, column)),
+                                            textNumber(record.GetCellText(b, column)));
+                });
+        else // GBK orders its characters by their byte values; ASCII letters without case (codes)
+            sortRows(
+                m_sorted, ascending, [&](std::int32_t r) { return textKey(record.GetCellText(r, column)); },
+                [&](std::int32_t a, std::int32_t b) {
+                    return lessTextNoCase(record.GetCellText(a, column), record.GetCellText(b, column));
+                });
+        break;
+    }
 }
 
 void ListRowOrder::Rebuild(const CMemRecord& record) {
     m_rows = record.GetRecordCount();
     m_sorted.clear();
-    if (m_sortColumn >= 0 && m_sortColumn < record.GetFieldCount() && m_rows > 1) {
+    std::erase_if(m_keys, [&](const SortKey& key) { return key.column >= record.GetFieldCount(); });
+    if (!m_keys.empty() && m_rows > 1) {
         m_sorted.resize(static_cast<std::size_t>(m_rows));
         std::iota(m_sorted.begin(), m_sorted.end(), 0);
-        const int column = m_sortColumn;
-        switch (record.GetField(column).type) {
-        case FieldType::Integer:
-            sortRows(
-                m_sorted, m_ascending,
-                [&](std::int32_t r) { return numberKey(static_cast<double>(record.GetCellLong(r, column))); },
-                [&](std::int32_t a, std::int32_t b) {
-                    return record.GetCellLong(a, column) < record.GetCellLong(b, column);
-                });
-            break;
-        case FieldType::Real:
-            sortRows(
-                m_sorted, m_ascending,
-                [&](std::int32_t r) { return numberKey(record.GetCellDouble(r, column)); },
-                [&](std::int32_t a, std::int32_t b) {
-                    return lessNumber(record.GetCellDouble(a, column), record.GetCellDouble(b, column));
-                });
-            break;
-        case FieldType::Text:
-            if (textColumnIsNumeric(record, column))
-                sortRows(
-                    m_sorted, m_ascending,
-                    [&](std::int32_t r) { return numberKey(textNumber(record.GetCellText(r, column))); },
-                    [&](std::int32_t a, std::int32_t b) {
-                        return textNumber(record.GetCellText(a, column)) <
-                               textNumber(record.GetCellText(b, column));
-                    });
-            else // GBK orders its characters by their byte values: a byte comparison is the GBK order
-                sortRows(
-                    m_sorted, m_ascending,
-                    [&](std::int32_t r) { return textKey(record.GetCellText(r, column)); },
-                    [&](std::int32_t a, std::int32_t b) {
-                        return record.GetCellText(a, column) < record.GetCellText(b, column);
-                    });
-            break;
-        }
-    } else if (m_sortColumn >= record.GetFieldCount()) {
-        m_sortColumn = kNoColumn;
+        // Each pass is stable: sorting by the last key first leaves its order among the rows the earlier
+        // keys find equal.
+        for (auto key = m_keys.rbegin(); key != m_keys.rend(); ++key)
+            SortBy(record, *key);
     }
     m_sorted.shrink_to_fit();
     ApplyFilter(record, false);

@@ -17,14 +17,33 @@ namespace orvo {
 // on character boundaries, so the trail byte of a Chinese character never matches an ASCII letter.
 bool ContainsGbkNoCase(std::string_view text, std::string_view needle);
 
+// A text cell that is a comparison before a number ("<14525.00", ">=3589", "≤12"), or a plain number:
+// the number, and the comparison's rank (<, <=, none or =, >=, >) that orders equal numbers.
+struct SignedNumber {
+    double value = 0;
+    int signRank = 2;      // 0 "<", 1 "<=", 2 none or "=", 3 ">=", 4 ">"
+    std::string_view sign; // the comparison as written (GBK), empty for none
+    std::string_view number;
+};
+bool ParseSignedNumber(std::string_view text, SignedNumber& out);
+
 class ListRowOrder {
 public:
     static constexpr int kNoColumn = -1;
+    struct SortKey {
+        int column = kNoColumn;
+        bool ascending = true;
+        bool operator==(const SortKey&) const = default;
+    };
 
-    // Column to sort by (kNoColumn: the record set's order). Takes effect at the next Rebuild.
+    // Column to sort by (kNoColumn: the record set's order); drops a second key. Takes effect at the next
+    // Rebuild.
     void SetSort(int column, bool ascending);
-    int SortColumn() const { return m_sortColumn; }
-    bool SortAscending() const { return m_ascending; }
+    // The first key, then the key that orders the rows the first leaves equal (at most two are kept).
+    void SetSortKeys(std::vector<SortKey> keys);
+    const std::vector<SortKey>& SortKeys() const { return m_keys; }
+    int SortColumn() const { return m_keys.empty() ? kNoColumn : m_keys.front().column; }
+    bool SortAscending() const { return m_keys.empty() || m_keys.front().ascending; }
 
     // Keeps the rows whose cells in `columns` contain the text (GBK; empty: every row). A text that
     // extends the previous one only narrows the rows kept so far. Applies at once to the rows as
@@ -49,8 +68,9 @@ private:
     void ApplyFilter(const CMemRecord& record, bool narrowOnly);
     bool RowMatches(const CMemRecord& record, long row) const;
 
-    int m_sortColumn = kNoColumn;
-    bool m_ascending = true;
+    void SortBy(const CMemRecord& record, SortKey key);
+
+    std::vector<SortKey> m_keys; // first key first; empty: the record set's order
     std::string m_needle;
     bool m_numericNeedle = true; // could match the text of a number
     std::vector<int> m_filterColumns;

@@ -41,6 +41,10 @@ std::string csvField(const CString& gbk, FieldType type, CsvEncoding encoding) {
 
 } // namespace
 
+std::string CsvField(const CString& gbk, FieldType type, CsvEncoding encoding) {
+    return csvField(gbk, type, encoding);
+}
+
 int VisibleColumnCount(const CMemRecord& record) {
     const int color = record.FindField("color");
     return color >= 0 ? color : record.GetFieldCount();

@@ -8,6 +8,7 @@
 #include <vector>
 
 class CMemRecord;
+enum class FieldType : unsigned char;
 
 namespace orvo {
 
@@ -21,6 +22,8 @@ CString RowsAsTabText(const CMemRecord& record, const std::vector<long>& rows, i
 std::string CsvHeader(const CMemRecord& record, int columnCount, CsvEncoding encoding);
 std::string CsvRow(const CMemRecord& record, long row, int columnCount, CsvEncoding encoding);
 std::string CsvDocument(const CMemRecord& record, int columnCount, CsvEncoding encoding);
+// One cell (or header name, as FieldType::Integer: never apostrophed) as CsvRow writes it.
+std::string CsvField(const CString& gbk, FieldType type, CsvEncoding encoding);
 
 // Writes the CSV to a file in one step (the old file stays whole if writing fails); false with a reason.
 bool WriteCsvFile(const CMemRecord& record, int columnCount, CsvEncoding encoding,

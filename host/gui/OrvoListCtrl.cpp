@@ -1,6 +1,7 @@
 #include "host/gui/OrvoListCtrl.h"
 
 #include "host/dbm/MemRecord.h"
+#include "host/gui/ListExport.h"
 #include "host/gui/RecordTableModel.h"
 #include "platform/DialogBuilder.h"
 #include "platform/QtText.h"
@@ -283,18 +284,6 @@ void COrvoListCtrl::CopySelection() {
         QApplication::clipboard()->setText(orvo::ToQString(text));
 }
 
-BOOL COrvoListCtrl::ExportCsv(const std::string& pathUtf8, orvo::CsvEncoding encoding,
-                              std::string* error) const {
-    if (!m_pRecord) {
-        if (error)
-            *error = "no record set";
-        return FALSE;
-    }
-    CWaitCursor wait;
-    return orvo::WriteCsvFile(*m_pRecord, GetShownRecordRows(), GetShownColumnCount(), encoding, pathUtf8,
-                              error);
-}
-
 void COrvoListCtrl::ShowContextMenu(const QPoint& global) {
     QTableView* view = View();
     if (!view)
@@ -322,7 +311,7 @@ void COrvoListCtrl::ShowContextMenu(const QPoint& global) {
         if (!path.isEmpty() && !path.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive))
             path += QStringLiteral(".xlsx"); // the format goes by the ending
         std::string error;
-        if (!path.isEmpty() && !ExportFile(path.toStdString(), &error))
+        if (!path.isEmpty() && !ExportFile(path.toStdString(), &error) && error != orvo::kExportCancelled)
             QMessageBox::warning(
                 view, QString::fromUtf8("导出Excel"),
                 QString::fromUtf8("无法写入文件 %1：%2").arg(path, QString::fromStdString(error)));
@@ -336,7 +325,7 @@ void COrvoListCtrl::ShowContextMenu(const QPoint& global) {
         return;
     std::string error;
     const auto encoding = chosen == gbk ? orvo::CsvEncoding::Gbk : orvo::CsvEncoding::Utf8WithBom;
-    if (!ExportCsv(path.toStdString(), encoding, &error))
+    if (!ExportCsv(path.toStdString(), encoding, &error) && error != orvo::kExportCancelled)
         QMessageBox::warning(
             view, QString::fromUtf8("导出CSV"),
             QString::fromUtf8("无法写入文件 %1：%2").arg(path, QString::fromStdString(error)));

@@ -11,6 +11,10 @@
 #include <QHeaderView>
 #include <QIODevice>
 #include <QMenu>
+#include <QMouseEvent>
+#include <QProgressDialog>
+#include <QProxyStyle>
+#include <QStyleOptionHeader>
 #include <QTableView>
 
 #include <algorithm>
@@ -34,6 +38,68 @@ QString writeMask(const std::vector<bool>& mask) {
     return text;
 }
 
+// The header's arrows: ▲ for ascending as in most blotters (Qt's header draws ascending pointing down),
+// and the second sort key's arrow beside its title, marked "²".
+class HeaderArrowStyle : public QProxyStyle {
+public:
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override {
+        const auto* header = qstyleoption_cast<const QStyleOptionHeader*>(option);
+        if (element != PE_IndicatorHeaderArrow || !header) {
+            QProxyStyle::drawPrimitive(element, option, painter, widget);
+            return;
+        }
+        QStyleOptionHeader flipped(*header);
+        flipped.sortIndicator =
+            header->sortIndicator == QStyleOptionHeader::SortUp     ? QStyleOptionHeader::SortDown
+            : header->sortIndicator == QStyleOptionHeader::SortDown ? QStyleOptionHeader::SortUp
+                                                                    : QStyleOptionHeader::None;
+        QProxyStyle::drawPrimitive(element, &flipped, painter, widget);
+    }
+
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override {
+        const auto* header = qstyleoption_cast<const QStyleOptionHeader*>(option);
+        const auto* view = qobject_cast<const QHeaderView*>(widget);
+        const auto* model = view ? dynamic_cast<const orvo::RecordTableModel*>(view->model()) : nullptr;
+        if (element == CE_Header && header && model && model->Order().SortKeys().size() > 1 &&
+            model->Order().SortKeys()[1].column == header->section) {
+            QStyleOptionHeader second(*header);
+            // As the header marks its own sort column; drawPrimitive above turns it the user's way.
+            second.sortIndicator = model->Order().SortKeys()[1].ascending ? QStyleOptionHeader::SortDown
+                                                                          : QStyleOptionHeader::SortUp;
+            second.text += QString::fromUtf8(" ²");
+            QProxyStyle::drawControl(element, &second, painter, widget);
+            return;
+        }
+        QProxyStyle::drawControl(element, option, painter, widget);
+    }
+};
+
+// The keys held at the last press on the header, kept as a property of the header: a Shift+click adds a
+// second sort key.
+constexpr const char* kClickModifiers = "orvoClickModifiers";
+
+class HeaderClickModifiers : public QObject {
+public:
+    explicit HeaderClickModifiers(QHeaderView* header) : QObject(header), m_header(header) {}
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease)
+            m_header->setProperty(kClickModifiers,
+                                  static_cast<int>(static_cast<QMouseEvent*>(event)->modifiers()));
+        return false;
+    }
+
+private:
+    QHeaderView* m_header;
+};
+
+void showSortIndicator(QHeaderView* header, int column, bool ascending) {
+    header->setSortIndicatorShown(column >= 0);
+    if (column >= 0)
+        header->setSortIndicator(column, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
+}
+
 } // namespace
 
 void COrvoListCtrl::ConnectHeader() {
@@ -43,6 +109,10 @@ void COrvoListCtrl::ConnectHeader() {
     header->setSectionsMovable(true);
     header->setSortIndicatorShown(false);
     header->setContextMenuPolicy(Qt::CustomContextMenu);
+    auto* arrows = new HeaderArrowStyle; // over the application's style, whichever it is
+    arrows->setParent(header);
+    header->setStyle(arrows);
+    header->viewport()->installEventFilter(new HeaderClickModifiers(header));
     QObject::connect(header, &QHeaderView::sectionClicked, header,
                      [this](int section) { OnHeaderClicked(section); });
     QObject::connect(header, &QHeaderView::customContextMenuRequested, header,
@@ -92,16 +162,32 @@ void COrvoListCtrl::SortByColumn(int column, bool ascending) {
     const long current = m_pModel->RecordRow(GetCurSel());
     m_pModel->SetSort(column, ascending);
     ApplyColumnsShown();
-    QHeaderView* header = view->horizontalHeader();
-    header->setSortIndicatorShown(column >= 0);
-    if (column >= 0)
-        header->setSortIndicator(column, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
+    showSortIndicator(view->horizontalHeader(), column, ascending);
     ReselectRecordRow(current);
 }
 
 void COrvoListCtrl::OnHeaderClicked(int column) {
-    const bool reverse = column == GetSortColumn();
-    SortByColumn(column, reverse ? !IsSortAscending() : true);
+    QTableView* view = View();
+    const bool shift =
+        view && (view->horizontalHeader()->property(kClickModifiers).toInt() & Qt::ShiftModifier);
+    const int first = GetSortColumn();
+    if (!shift || first < 0 || column == first || !m_pModel || !m_pRecord ||
+        column >= m_pRecord->GetFieldCount()) {
+        const bool reverse = column == first;
+        SortByColumn(column, reverse ? !IsSortAscending() : true);
+        return;
+    }
+    // Shift+click on another column: it orders the rows the first key leaves equal (again: reversed).
+    using Key = orvo::ListRowOrder::SortKey;
+    const std::vector<Key>& keys = m_pModel->Order().SortKeys();
+    const bool reverse = keys.size() > 1 && keys[1].column == column;
+    const Key second{column, reverse ? !keys[1].ascending : true};
+    const long current = m_pModel->RecordRow(GetCurSel());
+    m_pModel->SetSortKeys({keys.front(), second});
+    ApplyColumnsShown();
+    showSortIndicator(view->horizontalHeader(), first, IsSortAscending());
+    view->horizontalHeader()->viewport()->update();
+    ReselectRecordRow(current);
 }
 
 int COrvoListCtrl::GetSortColumn() const {
@@ -180,21 +266,64 @@ std::vector<int> COrvoListCtrl::GetVisibleColumnsInOrder() const {
     return columns;
 }
 
-BOOL COrvoListCtrl::ExportFile(const std::string& pathUtf8, std::string* error) const {
+namespace {
+
+// A progress line for a long export, with Escape (or its button) to stop it. Shown only when the export
+// takes long enough to be noticed.
+class ExportProgressDialog {
+public:
+    explicit ExportProgressDialog(QWidget* parent)
+        : m_dialog(QString(), QString::fromUtf8("取消"), 0, 100, parent) {
+        m_dialog.setWindowTitle(QString::fromUtf8("导出"));
+        m_dialog.setWindowModality(Qt::WindowModal);
+        m_dialog.setMinimumDuration(400);
+        m_dialog.setAutoReset(false);
+        m_dialog.setAutoClose(false);
+    }
+    orvo::ExportProgress Callback() {
+        return [this](long done, long total) {
+            m_dialog.setMaximum(static_cast<int>(std::max(total, 1L)));
+            m_dialog.setLabelText(QString::fromUtf8("正在导出 %L1 / %L2 行…").arg(done).arg(total));
+            m_dialog.setValue(static_cast<int>(done)); // runs the dialog's events: the Escape key
+            return !m_dialog.wasCanceled();
+        };
+    }
+
+private:
+    QProgressDialog m_dialog;
+};
+
+} // namespace
+
+BOOL COrvoListCtrl::ExportCsv(const std::string& pathUtf8, orvo::CsvEncoding encoding,
+                              std::string* error) const {
     if (!m_pRecord) {
         if (error)
             *error = "no record set";
         return FALSE;
     }
     CWaitCursor wait;
-    if (orvo::IsXlsxPath(pathUtf8)) {
-        QTableView* view = View();
-        orvo::XlsxColumns columns;
-        for (const int c : GetVisibleColumnsInOrder())
-            columns.push_back({c, view ? view->columnWidth(c) : 80});
-        return orvo::WriteXlsxFile(*m_pRecord, GetShownRecordRows(), columns, pathUtf8, error);
+    ExportProgressDialog progress(View());
+    return orvo::WriteCsvColumns(*m_pRecord, GetShownRecordRows(), GetVisibleColumnsInOrder(), encoding,
+                                 pathUtf8, error, progress.Callback());
+}
+
+BOOL COrvoListCtrl::ExportFile(const std::string& pathUtf8, std::string* error) const {
+    if (!m_pRecord) {
+        if (error)
+            *error = "no record set";
+        return FALSE;
     }
-    return ExportCsv(pathUtf8, orvo::CsvEncoding::Gbk, error);
+    if (!orvo::IsXlsxPath(pathUtf8))
+        return ExportCsv(pathUtf8, orvo::CsvEncoding::Gbk, error);
+    CWaitCursor wait;
+    QTableView* view = View();
+    orvo::XlsxColumns columns;
+    for (const int c : GetVisibleColumnsInOrder())
+        columns.push_back({c, view ? view->columnWidth(c) : 80});
+    ExportProgressDialog progress(view);
+    return orvo::WriteXlsxFile(*m_pRecord, GetShownRecordRows(), columns, pathUtf8, error,
+                               progress.Callback());
 }
 
 std::string COrvoListCtrl::SaveLayout() const {
@@ -233,9 +362,7 @@ bool COrvoListCtrl::RestoreLayout(const std::string& state) {
     m_userSized = readMask(sized, count);
     m_userHidden = readMask(hidden, count);
     ApplyColumnsShown();
-    header->setSortIndicatorShown(sortColumn >= 0);
-    if (sortColumn >= 0)
-        header->setSortIndicator(sortColumn, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
+    showSortIndicator(header, sortColumn, ascending);
     return true;
 }
 
@@ -265,11 +392,18 @@ void COrvoListCtrl::ShowHeaderMenu(const QPoint& global) {
     int visible = 0;
     for (int c = 0; c < shown; ++c)
         visible += IsUserHidden(c) ? 0 : 1;
-    for (int c = 0; c < shown; ++c) {
+    // In the order the user sees the columns (dragged ones where they were dropped).
+    QHeaderView* header = view->horizontalHeader();
+    std::vector<int> columns;
+    for (int visual = 0; visual < header->count(); ++visual)
+        if (const int c = header->logicalIndex(visual); c >= 0 && c < shown)
+            columns.push_back(c);
+    for (const int c : columns) {
         QAction* action = menu.addAction(m_pModel->headerData(c, Qt::Horizontal).toString());
         action->setCheckable(true);
         action->setChecked(!IsUserHidden(c));
         action->setEnabled(IsUserHidden(c) || visible > 1); // one column always stays
+        action->setData(c);
         toggles.push_back(action);
     }
     menu.addSeparator();
@@ -281,9 +415,9 @@ void COrvoListCtrl::ShowHeaderMenu(const QPoint& global) {
         ResetLayout();
         return;
     }
-    for (int c = 0; c < shown; ++c)
-        if (toggles[static_cast<size_t>(c)] == chosen)
-            HideColumn(c, !chosen->isChecked());
+    for (QAction* toggle : toggles)
+        if (toggle == chosen)
+            HideColumn(toggle->data().toInt(), !chosen->isChecked());
 }
 
 void COrvoListCtrl::HideColumn(int column, BOOL hide) {

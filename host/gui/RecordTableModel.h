@@ -34,6 +34,10 @@ public:
 
     // Sorting and filtering re-read the lines; the record set is left as it is.
     void SetSort(int column, bool ascending);
+    void SetSortKeys(std::vector<ListRowOrder::SortKey> keys) {
+        m_order.SetSortKeys(std::move(keys));
+        Reset(m_record);
+    }
     void SetFilter(const std::string& gbkText, std::vector<int> columns);
     const ListRowOrder& Order() const { return m_order; }
     // The record row a line shows (-1 for none) and the line of a record row (-1 when filtered out).
