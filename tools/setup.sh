@@ -5,7 +5,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang llvm libclang-rt-14-dev clang-format clang-tidy
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libsqlite3-dev libsodium-dev libssl-dev libgtest-dev libgmock-dev libbenchmark-dev
-  libcli11-dev libasio-dev openssl file dpkg-dev libxlsxwriter-dev qt6-l10n-tools qt6-tools-dev qt6-translations-l10n
+  libcli11-dev libasio-dev openssl file dpkg-dev libxlsxwriter-dev qt6-l10n-tools qt6-tools-dev qt6-translations-l10n zlib1g-dev
   libpq-dev postgresql postgresql-client
   fonts-wqy-microhei
 )
