@@ -82,8 +82,8 @@ void CExtOrderQueryDlg::RunRuleQuery(int nKind, bool bKeepPlace) {
         CWaitCursor wait;
         CQueryProgress progress(g_pFixComm, [this](const CString& text) { m_barBottom.SetStatus(text); });
         nSent = QueryRules(nKind, ConfirmedConditions(), fresh);
-        bCancelled = progress.Cancelled();
         nQueryMs = progress.ElapsedMs();
+        bCancelled = progress.Finish();
     }
     m_bQuerying = false;
 
@@ -143,7 +143,7 @@ LRESULT CExtOrderQueryDlg::OnQueryDetail(WPARAM /*wParam*/, LPARAM /*lParam*/) {
         CWaitCursor wait;
         CQueryProgress progress(g_pFixComm, [this](const CString& text) { m_barBottom.SetStatus(text); });
         nSent = QueryOrderDetail(nKind, RuleRecord(nKind), ConfirmedConditions(), m_recDetail);
-        bCancelled = progress.Cancelled();
+        bCancelled = progress.Finish();
     }
     m_bQuerying = false;
     // The empty detail list says why it is empty: no orders yet (also a rule whose keys ask for none),

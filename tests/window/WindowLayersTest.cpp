@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
@@ -52,6 +53,22 @@ TEST_F(WindowLayersTest, EscapeClosesTheFindFieldWhereverTheFocusIsBeforeItClose
     RunWindow({Ok()}, [&] {
         COrvoListCtrl& list = dlg.m_listPriceTrigger;
         CWnd* filter = dlg.GetDlgItem(IDC_EDIT_FILTER);
+        // An Escape typed while a query too short to show progress ran: the query takes it, the window
+        // never sees it.
+        orvo::test::FakeReply quick;
+        quick.generatedRows = 8;
+        quick.generate = [](std::size_t i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+            return PriceTriggerRow("010100000009", static_cast<long>(90 + i), 0);
+        };
+        server.ScriptOnce(16476, quick);
+        QCoreApplication::postEvent(list.View(),
+                                    new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+        ASSERT_TRUE(dlg.RefreshIfIdle()); // no dialog of its own that would take the key first
+        EXPECT_NE(dlg.GetModalResult(), IDCANCEL);
+        EXPECT_EQ(dlg.GetStatusText().Find(U("已取消")), 0) << dlg.GetStatusText().ToUtf8();
+        EXPECT_EQ(dlg.m_recPriceTrigger.GetRecordCount(), 3);
+
         dlg.OpenFind();
         QTest::keyClicks(filter->GetSafeHwnd(), "13");
         ASSERT_EQ(list.GetShownRowCount(), 1);
