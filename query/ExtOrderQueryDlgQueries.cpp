@@ -92,6 +92,8 @@ void CExtOrderQueryDlg::RunRuleQuery(int nKind, bool bKeepPlace) {
         // The user's cancel: the rows of the query before stay, and a failure before it still stands.
         if (state.outcome != QueryOutcome::Failed)
             state.outcome = QueryOutcome::Cancelled;
+        if (!bKeepPlace)
+            RuleList(nKind).SetFocus(); // a tab change hid the list, and the focus went with it
         UpdateStatus();
         return;
     }
