@@ -12,6 +12,9 @@ namespace {
 
 constexpr int kTransportFailure = -1;
 constexpr int kStatusNotPermitted = 3;
+// What the channel reports when the caller's wait callback gave up a reply: in this client only the query
+// window does that, when the user presses Escape. The module says so itself; it is no failure to show.
+constexpr const char* kCancelledByCallerText = "the request was cancelled";
 
 } // namespace
 
@@ -21,6 +24,10 @@ HostSession::HostSession(Logger log)
       m_server([this](const std::string& line) { m_log(2, line); }),
       m_module([this](const std::string& line) { m_log(0, line); }) {
     m_channel->SetFailureCallback([this](const FixCommFailure& failure) {
+        if (failure.status == kTransportFailure && failure.text == kCancelledByCallerText) {
+            m_log(1, "request " + std::to_string(failure.function) + " cancelled by the user");
+            return;
+        }
         m_log(0, "request " + std::to_string(failure.function) + " failed (status " +
                      std::to_string(failure.status) + "): " + failure.text.ToUtf8());
         if (m_failureListener)

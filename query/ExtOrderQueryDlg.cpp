@@ -7,9 +7,6 @@
 #include "query/RuleRecordLayouts.h"
 #include "res/Resource.h"
 
-#include <QScrollBar>
-#include <QTableView>
-
 #include <array>
 
 namespace {
@@ -27,6 +24,8 @@ constexpr int kSplitterHeight = 20;
 
 constexpr COLORREF kSplitterText = RGB(255, 215, 0);
 constexpr COLORREF kSplitterBack = RGB(74, 112, 139);
+// The status line of a failed query.
+constexpr COLORREF kAlertText = RGB(200, 0, 0);
 
 // User messages in this range posted to the tab control are the window's own.
 constexpr UINT kTabForwardFirst = 0x1211;
@@ -204,11 +203,14 @@ void CExtOrderQueryDlg::OnSize(UINT nType, int cx, int cy) {
         m_listDetail.MoveWindow(rcList);
     }
     PlaceBottomBar();
+    if (nType == SIZE_RESTORED && m_barBottom.FilterHwnd())
+        ScheduleLayoutSave(); // the size the window comes back to
 }
 
 LRESULT CExtOrderQueryDlg::OnSplitterMoved(WPARAM /*wParam*/, LPARAM /*lParam*/) {
     m_dStartShare = 0.0; // the operator's own split from now on
     m_bDraggedSplit = true;
+    ScheduleLayoutSave();
     // The bar has resized the tab control; the rule lists follow it.
     if (m_tabKinds.IsWindowEnabled()) {
         CRect rcTab;
@@ -239,11 +241,11 @@ bool CExtOrderQueryDlg::IsRuleList(HWND hWnd) {
 BOOL CExtOrderQueryDlg::PreTranslateMessage(MSG* pMsg) {
     if (pMsg->message == WM_KEYDOWN) {
         m_lastKeyDown = std::chrono::steady_clock::now();
-        // In the find field, Escape closes it (and would otherwise close the window); Enter goes to the list.
-        if (pMsg->hwnd && pMsg->hwnd == m_barBottom.FilterHwnd() &&
-            (pMsg->wParam == VK_ESCAPE || pMsg->wParam == VK_RETURN)) {
-            if (pMsg->wParam == VK_ESCAPE)
-                CloseFind();
+        // Escape peels one layer: an open find field, wherever the focus is, before the window itself.
+        if (pMsg->wParam == VK_ESCAPE && PeelEscape())
+            return TRUE;
+        // Enter in the find field goes to the list.
+        if (pMsg->hwnd && pMsg->hwnd == m_barBottom.FilterHwnd() && pMsg->wParam == VK_RETURN) {
             if (COrvoListCtrl* pList = CurrentRuleList())
                 pList->SetFocus();
             return TRUE;
@@ -272,12 +274,15 @@ HBRUSH CExtOrderQueryDlg::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor) {
         pDC->SetBkColor(kSplitterBack);
         return m_brSplitter;
     }
+    if (pWnd && pWnd->GetDlgCtrlID() == IDC_STATIC_STATUS && IsStatusAlert())
+        pDC->SetTextColor(kAlertText);
     return hbr;
 }
 
 int CExtOrderQueryDlg::RefreshCurrentKind() {
     // No order rows of an earlier rule stay on screen.
     m_recDetail.Zap();
+    m_listDetail.SetEmptyText("");
     m_listDetail.Refresh(0);
     m_listDetail.AdjustField(-2);
 
@@ -292,67 +297,7 @@ int CExtOrderQueryDlg::RefreshCurrentKind() {
     return 1;
 }
 
-void CExtOrderQueryDlg::RunRuleQuery(int nKind, bool bKeepPlace) {
-    COrvoListCtrl& list = RuleList(nKind);
-    CMemRecord& record = RuleRecord(nKind);
-    const long nSerial = bKeepPlace && !record.Eof() ? record.GetLong("LSH") : 0;
-    const int nScroll = bKeepPlace && list.View() ? list.View()->verticalScrollBar()->value() : 0;
-    BOOL bCancelled = FALSE;
-    m_bQuerying = true;
-    {
-        CWaitCursor wait;
-        CQueryProgress progress(g_pFixComm, [this](const CString& text) { m_barBottom.SetStatus(text); });
-        QueryRules(nKind, ConfirmedConditions(), record);
-        bCancelled = progress.Cancelled();
-        m_nQueryMs = progress.ElapsedMs();
-    }
-    m_bQuerying = false;
-    if (bCancelled) // a cancelled query leaves the list empty, as a failed one does
-        record.Zap();
-    m_strRefreshTime = CTime::GetCurrentTime().Format("%H:%M:%S");
-    m_bFillingList = true;
-    list.Refresh(0);
-    list.SetFilterText(m_barBottom.GetFilterText());
-    list.AdjustField(-2);
-    if (bKeepPlace) {
-        if (nSerial != 0 && record.Locate("LSH", nSerial))
-            list.SyncFromRecord();
-        if (list.View())
-            list.View()->verticalScrollBar()->setValue(nScroll);
-    } else {
-        list.SetFocus();
-    }
-    m_bFillingList = false;
-    UpdateStatus();
-}
-
 void CExtOrderQueryDlg::OnQuery() {
     if (m_dlgCondition.DoModal() == IDOK)
         RefreshCurrentKind();
-}
-
-LRESULT CExtOrderQueryDlg::OnQueryDetail(WPARAM /*wParam*/, LPARAM /*lParam*/) {
-    // The old detail goes at once, whatever follows.
-    m_recDetail.Zap();
-    m_listDetail.Refresh(0);
-    m_listDetail.AdjustField(-2);
-
-    const int nKind = static_cast<int>(m_tabKinds.SendMessage(TCM_GETCURSEL));
-    if (!IsValidOrderKind(nKind))
-        return 1;
-    BOOL bCancelled = FALSE;
-    m_bQuerying = true;
-    {
-        CWaitCursor wait;
-        CQueryProgress progress(g_pFixComm, [this](const CString& text) { m_barBottom.SetStatus(text); });
-        QueryOrderDetail(nKind, RuleRecord(nKind), ConfirmedConditions(), m_recDetail);
-        bCancelled = progress.Cancelled();
-    }
-    m_bQuerying = false;
-    if (bCancelled)
-        m_recDetail.Zap();
-    UpdateStatus();
-    m_listDetail.Refresh(0);
-    m_listDetail.AdjustField(-2);
-    return 1;
 }

@@ -11,7 +11,11 @@
 #include "platform/Controls.h"
 #include "platform/Gdi.h"
 #include "query/QueryConditions.h"
+#include "query/RuleRecordLayouts.h"
 #include "query/WindowBottomBar.h"
+#include "query/WindowStatus.h"
+
+#include <array>
 
 #include <chrono>
 
@@ -39,12 +43,18 @@ public:
     // The conditions of the last OK of the conditions dialog.
     QueryConditions ConfirmedConditions() const;
 
-    // The find field (Ctrl+F) over the current list, and the status line that it replaces while open.
+    // The find field (Ctrl+F) over the current list, left of the status line while open.
     void OpenFind();
     void CloseFind();
     CString GetStatusText() const { return m_barBottom.GetStatus(); }
-    // The lists' layouts and the window's size in the operator's settings: written when the window
-    // closes, read while it opens.
+    // The status line tells of a failed query (and is drawn in red).
+    BOOL IsStatusAlert();
+    // How the last query of a rule list (tab index 0..5) ended.
+    const ListQueryState& GetListState(int nKind) const {
+        return m_listStates.at(static_cast<size_t>(nKind));
+    }
+    // The lists' layouts and the window's size in the operator's settings: written a moment after the
+    // user changed one of them, and when the window closes; read while it opens.
     void SaveLayouts();
     void RestoreLayouts();
     // The live refresh: re-queries the current tab, keeping its sort, filter, scroll position and selected
@@ -88,12 +98,20 @@ protected:
 
 private:
     bool IsRuleList(HWND hWnd);
+    // Escape takes off one layer: TRUE when it closed the find field (or a query is running, whose
+    // progress has the key); FALSE leaves it to close the window.
+    BOOL PeelEscape();
+    // Saves the layouts once the user has left them alone for a moment.
+    void ScheduleLayoutSave();
     // Moves every rule list to the tab control's rectangle, nTopInset below its top and 15 inside its
     // right and bottom.
     void FitRuleLists(const CRect& rcTab, int nTopInset);
     // bKeepPlace: a live refresh, which leaves the focus where it is and keeps the selected rule and the
     // scroll position.
     void RunRuleQuery(int nKind, bool bKeepPlace = false);
+    // Refills the list from its record set after a query; bKeepPlace puts back the selected rules (by
+    // serial number), the current one and the scroll position, and only widens the columns.
+    void ShowQueriedRows(int nKind, bool bKeepPlace);
     void PlaceBottomBar();
     void UpdateStatus();
     void SetUpWindowAdditions();
@@ -101,8 +119,7 @@ private:
 
     bool m_bDraggedSplit = false; // the splitter bar was dragged since the last layout
     double m_dStartShare = 0.0;   // the saved split, kept while the window stays maximized; 0: none
-    long m_nQueryMs = -1;
-    CString m_strRefreshTime;
+    std::array<ListQueryState, ORDER_KIND_COUNT> m_listStates{};
     UINT m_nRefreshSeconds = 0;
     bool m_bQuerying = false;
     // A query's rows are going into its list: the list's own change notices leave the status line alone,

@@ -22,6 +22,10 @@
 namespace {
 
 constexpr UINT_PTR kRefreshTimer = 0x5201;
+constexpr UINT_PTR kLayoutSaveTimer = 0x5202;
+// A layout is written this long after the user's last change of it: a drag of a column edge changes it
+// many times a second.
+constexpr UINT kLayoutSaveDelayMs = 1000;
 // The window's own INI section, and the key of the live refresh interval in seconds.
 constexpr const char* kIniSection = "EXTORDERQUERY";
 constexpr const char* kIniRefreshSeconds = "RefreshSeconds";
@@ -48,11 +52,16 @@ void CExtOrderQueryDlg::SetUpWindowAdditions() {
     find->setContext(Qt::WindowShortcut);
     QObject::connect(find, &QShortcut::activated, find, [this] { OpenFind(); });
 
-    for (int nKind = 0; nKind < ORDER_KIND_COUNT; ++nKind)
+    for (int nKind = 0; nKind < ORDER_KIND_COUNT; ++nKind) {
         RuleList(nKind).SetViewChangedHandler([this, nKind] {
             if (CurrentRuleList() == &RuleList(nKind) && !m_bFillingList)
                 UpdateStatus();
         });
+        RuleList(nKind).SetLayoutChangedHandler([this] { ScheduleLayoutSave(); });
+        RuleList(nKind).SetExportName(GetOrderKindTitle(nKind));
+    }
+    m_listDetail.SetLayoutChangedHandler([this] { ScheduleLayoutSave(); });
+    m_listDetail.SetExportName(CString::FromUtf8("委托明细"));
     RestoreLayouts();
 
     if (g_pIni) {
@@ -89,6 +98,20 @@ void CExtOrderQueryDlg::OpenFind() {
         pEdit->SetFocus();
 }
 
+BOOL CExtOrderQueryDlg::PeelEscape() {
+    if (m_bQuerying)
+        return TRUE; // the query's progress cancels it; the window stays
+    COrvoListCtrl* pList = CurrentRuleList();
+    const bool bFiltering = m_barBottom.IsFilterOpen() || (pList && !pList->GetFilterText().IsEmpty());
+    if (!bFiltering)
+        return FALSE;
+    const bool bInFind = m_barBottom.FilterHwnd() && QApplication::focusWidget() == m_barBottom.FilterHwnd();
+    CloseFind();
+    if (bInFind && pList)
+        pList->SetFocus();
+    return TRUE;
+}
+
 void CExtOrderQueryDlg::CloseFind() {
     m_barBottom.CloseFilter(); // its change notification shows every row again
     if (COrvoListCtrl* pList = CurrentRuleList())
@@ -114,9 +137,24 @@ void CExtOrderQueryDlg::UpdateStatus() {
     if (rows.size() <= 1)
         rows = pList->GetShownRecordRows();
     figures.lotSums = SumLots(*pRecord, LotColumns(*pRecord, pList->GetShownColumnCount()), rows);
-    figures.queryMs = m_nQueryMs;
-    figures.refreshTime = m_strRefreshTime;
+    const ListQueryState& state = GetListState(m_tabKinds.GetCurSel()); // a valid kind: there is a list
+    figures.queryMs = state.queryMs;
+    figures.refreshTime = state.refreshTime;
+    figures.outcome = state.outcome;
+    figures.failureText = state.failureText;
     m_barBottom.SetStatus(FormatWindowStatus(figures));
+    if (CWnd* pStatus = GetDlgItem(IDC_STATIC_STATUS))
+        pStatus->Invalidate(); // its colour follows the outcome
+}
+
+BOOL CExtOrderQueryDlg::IsStatusAlert() {
+    const int nKind = m_tabKinds.GetSafeHwnd() ? m_tabKinds.GetCurSel() : -1;
+    return IsValidOrderKind(nKind) && GetListState(nKind).outcome == QueryOutcome::Failed;
+}
+
+void CExtOrderQueryDlg::ScheduleLayoutSave() {
+    if (GetSafeHwnd())
+        SetTimer(kLayoutSaveTimer, kLayoutSaveDelayMs); // a later change starts the wait again
 }
 
 void CExtOrderQueryDlg::SaveLayouts() {
@@ -175,6 +213,7 @@ void CExtOrderQueryDlg::RestoreLayouts() {
 
 void CExtOrderQueryDlg::OnDestroy() {
     KillTimer(kRefreshTimer);
+    KillTimer(kLayoutSaveTimer);
     SaveLayouts();
     COrvoDialog::OnDestroy();
 }
@@ -182,6 +221,10 @@ void CExtOrderQueryDlg::OnDestroy() {
 void CExtOrderQueryDlg::OnTimer(UINT_PTR nIDEvent) {
     if (nIDEvent == kRefreshTimer)
         RefreshIfIdle();
+    if (nIDEvent == kLayoutSaveTimer) {
+        KillTimer(kLayoutSaveTimer);
+        SaveLayouts();
+    }
 }
 
 BOOL CExtOrderQueryDlg::RefreshIfIdle() {

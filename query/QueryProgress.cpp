@@ -9,6 +9,9 @@
 namespace {
 constexpr auto kQuietPeriod = std::chrono::milliseconds(500);
 constexpr auto kRepaintEvery = std::chrono::milliseconds(100);
+// A query shorter than this ended before a user could have reacted to it: its end takes no input.
+constexpr long kReactionMs = 100;
+constexpr int kDrainMs = 50;
 } // namespace
 
 // Swallows the user's input for the whole application while a request waits; Escape marks the wait
@@ -58,6 +61,16 @@ long CQueryProgress::ElapsedMs() const {
     return static_cast<long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_start)
             .count());
+}
+
+BOOL CQueryProgress::Finish() {
+    if (ElapsedMs() >= kReactionMs && QApplication::instance()) {
+        if (!m_gate)
+            m_gate = std::make_unique<InputGate>(m_bCancelled);
+        QApplication::processEvents(QEventLoop::AllEvents, kDrainMs);
+    }
+    m_gate.reset();
+    return m_bCancelled;
 }
 
 bool CQueryProgress::OnWait(long rows) {

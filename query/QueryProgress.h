@@ -22,6 +22,10 @@ public:
     CQueryProgress& operator=(const CQueryProgress&) = delete;
 
     BOOL Cancelled() const { return m_bCancelled; }
+    // Once the request is done: takes the input that arrived while it waited, before the window sees
+    // it, so that an Escape meant for the query can neither clear the find field nor close the window
+    // (an Escape among it counts as the cancel it was meant to be). Returns Cancelled().
+    BOOL Finish();
     long ElapsedMs() const;
 
     // What the channel calls while it waits; public for tests.

@@ -2,9 +2,12 @@
 
 #include "platform/Resources.h"
 
+#include <algorithm>
+
 namespace {
-// The find field is at most this wide; the status line takes the whole band.
+// The find field is at most this wide; the status line takes the rest of the band.
 constexpr int kFilterMaxWidth = 260;
+constexpr int kFilterGap = 8;
 } // namespace
 
 BOOL CWindowBottomBar::Create(CWnd* pParent) {
@@ -18,15 +21,31 @@ BOOL CWindowBottomBar::Create(CWnd* pParent) {
 void CWindowBottomBar::Place(int nLeft, int nTop, int nRight, int nBottom) {
     if (!m_staticStatus.GetSafeHwnd() || nRight <= nLeft || nBottom <= nTop)
         return;
-    m_staticStatus.MoveWindow(nLeft, nTop, nRight - nLeft, nBottom - nTop);
-    m_editFilter.MoveWindow(nLeft, nTop, std::min(kFilterMaxWidth, nRight - nLeft), nBottom - nTop);
+    m_rcBand = CRect(nLeft, nTop, nRight, nBottom);
+    LayOut();
+}
+
+void CWindowBottomBar::LayOut() {
+    const int nLeft = static_cast<int>(m_rcBand.left);
+    const int nTop = static_cast<int>(m_rcBand.top);
+    const int nWidth = static_cast<int>(m_rcBand.Width());
+    const int nHeight = static_cast<int>(m_rcBand.Height());
+    if (nWidth <= 0 || nHeight <= 0)
+        return;
+    const int nFilterWidth = std::min(kFilterMaxWidth, nWidth);
+    m_editFilter.MoveWindow(nLeft, nTop, nFilterWidth, nHeight);
+    // With the find field open the status line stays in sight beside it: its counts are what a search
+    // is for.
+    const int nStatusLeft =
+        IsFilterOpen() ? std::min(nLeft + nFilterWidth + kFilterGap, nLeft + nWidth) : nLeft;
+    m_staticStatus.MoveWindow(nStatusLeft, nTop, nLeft + nWidth - nStatusLeft, nHeight);
 }
 
 void CWindowBottomBar::OpenFilter() {
     if (!m_editFilter.GetSafeHwnd())
         return;
-    m_staticStatus.ShowWindow(SW_HIDE);
     m_editFilter.ShowWindow(SW_SHOW);
+    LayOut();
     m_editFilter.SetFocus();
 }
 
@@ -35,7 +54,7 @@ void CWindowBottomBar::CloseFilter() {
         return;
     m_editFilter.SetWindowText("");
     m_editFilter.ShowWindow(SW_HIDE);
-    m_staticStatus.ShowWindow(SW_SHOW);
+    LayOut();
 }
 
 BOOL CWindowBottomBar::IsFilterOpen() const {

@@ -1,5 +1,5 @@
 // The free space at the bottom left of the query window, beside the Query and Exit buttons: the status
-// line, or, after Ctrl+F, the find field that filters the current list.
+// line, and after Ctrl+F the find field that filters the current list at its left, the status line beside.
 #pragma once
 
 #include "platform/Controls.h"
@@ -15,8 +15,8 @@ public:
     // Lays both out over the band between nLeft and nRight, nTop and nBottom (client coordinates).
     void Place(int nLeft, int nTop, int nRight, int nBottom);
 
-    void OpenFilter();  // shows the find field in place of the status line and focuses it
-    void CloseFilter(); // empties and hides the find field; the status line comes back
+    void OpenFilter();  // shows the find field left of the status line and focuses it
+    void CloseFilter(); // empties and hides the find field; the status line takes the whole band
     BOOL IsFilterOpen() const;
     CString GetFilterText() const;
     HWND FilterHwnd() const { return m_editFilter.GetSafeHwnd(); }
@@ -25,6 +25,9 @@ public:
     CString GetStatus() const;
 
 private:
+    void LayOut();
+
+    CRect m_rcBand;
     CWnd m_editFilter;
     CStatic m_staticStatus;
 };

@@ -32,8 +32,11 @@ std::vector<std::pair<CString, long long>> SumLots(const CMemRecord& record, con
 }
 
 CString FormatWindowStatus(const WindowStatusFigures& figures) {
-    std::string text = CString::FromUtf8("显示 ").str() + std::to_string(figures.rowsShown) + "/" +
-                       std::to_string(figures.rowsLoaded) + CString::FromUtf8(" 行").str();
+    if (figures.outcome == QueryOutcome::Failed)
+        return CString(CString::FromUtf8("查询失败: ").str() + figures.failureText.str());
+    std::string text = figures.outcome == QueryOutcome::Cancelled ? CString::FromUtf8("已取消  ").str() : "";
+    text += CString::FromUtf8("显示 ").str() + std::to_string(figures.rowsShown) + "/" +
+            std::to_string(figures.rowsLoaded) + CString::FromUtf8(" 行").str();
     if (!figures.lotSums.empty()) {
         text += "  ";
         if (figures.rowsSelected > 1)

@@ -7,6 +7,23 @@
 
 class CMemRecord;
 
+// How the last query of a list ended, as its status line tells it.
+enum class QueryOutcome {
+    None,      // not queried yet
+    Ok,        // the rows shown are the reply
+    Cancelled, // the user cancelled the last query; the rows shown are those of the query before
+    Failed,    // refused or cut off: no rows shown, the reason stays until a query of the list succeeds
+};
+
+// What the status line of a list says beside its rows: the outcome, and the time and clock of the query
+// whose rows it shows.
+struct ListQueryState {
+    QueryOutcome outcome = QueryOutcome::None;
+    CString failureText; // GBK; with Failed
+    long queryMs = -1;
+    CString refreshTime;
+};
+
 struct WindowStatusFigures {
     long rowsShown = 0;
     long rowsLoaded = 0;
@@ -14,6 +31,8 @@ struct WindowStatusFigures {
     std::vector<std::pair<CString, long long>> lotSums; // column caption (GBK), sum
     long queryMs = -1;                                  // -1: no query yet
     CString refreshTime; // "HH:MM:SS" of the last query, empty before the first
+    QueryOutcome outcome = QueryOutcome::None;
+    CString failureText; // GBK; with Failed
 };
 
 // Lot columns: the integer display columns whose caption holds "手" (委手, 成手, 撤手, 触发手1...).
@@ -24,5 +43,6 @@ std::vector<std::pair<CString, long long>> SumLots(const CMemRecord& record, con
                                                    const std::vector<long>& rows);
 
 // "显示 2/3 行  委手 30  成手 10  查询 0.12 秒  刷新 11:52:03" (GBK); "选中 2 行" leads the sums of a
-// selection.
+// selection, "已取消" the whole line after a cancel. A failed query gives "查询失败: reason" alone: no
+// counts that could read as a query that found nothing.
 CString FormatWindowStatus(const WindowStatusFigures& figures);

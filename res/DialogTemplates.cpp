@@ -69,7 +69,7 @@ DialogTemplate QueryConditionTemplate() {
         label("开始日期", 142),
         control(IDC_DATE_BEGIN, wc::kDateTimePicker, "", input | DTS_LONGDATEFORMAT | DTS_RIGHTALIGN, 53, 142,
                 85, 15),
-        label("结束如期", 162),
+        label("结束日期", 162),
         control(IDC_DATE_END, wc::kDateTimePicker, "", input | DTS_LONGDATEFORMAT | DTS_RIGHTALIGN, 53, 162,
                 85, 15),
         control(IDOK, wc::kButton, GBK("确定"), input | BS_DEFPUSHBUTTON, 46, 190, 48, 16),

@@ -204,6 +204,10 @@ CMemData& CMemData::operator=(const CMemData& other) {
     return *this;
 }
 
+void CMemData::Swap(CMemData& other) noexcept {
+    m_impl.swap(other.m_impl);
+}
+
 void* CMemData::GoTop() {
     m_impl->cursor = 0;
     m_impl->bof = m_impl->rows.empty();

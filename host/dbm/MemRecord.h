@@ -58,6 +58,9 @@ public:
     void* Append(void* unused = nullptr, int count = 1); // adds empty rows; the last becomes current
     void Delete(); // removes the current row; the following row becomes current
     void Zap();    // removes every row
+    // Exchanges rows, columns and cursor with another set, without copying a row: a set filled aside
+    // takes the place of the one shown. Each keeps its own change stamps, so readers see the change.
+    void Swap(CMemData& other) noexcept;
 
     // A stamp that changes with every change of the set's columns, rows or cells (not with cursor moves),
     // and differs between sets: what a reader derived from the set (an index, say) is stale once the stamp

@@ -50,19 +50,41 @@ int VisibleColumnCount(const CMemRecord& record) {
     return color >= 0 ? color : record.GetFieldCount();
 }
 
+namespace {
+
+void AppendTabCell(std::string& text, std::string cell) {
+    for (char& ch : cell)
+        if (ch == '\t' || ch == '\n' || ch == '\r')
+            ch = ' ';
+    text += cell;
+}
+
+} // namespace
+
 CString RowsAsTabText(const CMemRecord& record, const std::vector<long>& rows, int columnCount) {
+    std::vector<int> columns;
+    for (int c = 0; c < columnCount; ++c)
+        columns.push_back(c);
+    return RowsAsTabText(record, rows, columns, false);
+}
+
+CString RowsAsTabText(const CMemRecord& record, const std::vector<long>& rows,
+                      const std::vector<int>& columns, bool withHeader) {
     std::string text;
-    for (size_t i = 0; i < rows.size(); ++i) {
-        if (i)
-            text += '\n';
-        for (int c = 0; c < columnCount; ++c) {
-            if (c)
+    if (withHeader) {
+        for (size_t i = 0; i < columns.size(); ++i) {
+            if (i)
                 text += '\t';
-            std::string cell = record.GetCellString(rows[i], c).str();
-            for (char& ch : cell)
-                if (ch == '\t' || ch == '\n' || ch == '\r')
-                    ch = ' ';
-            text += cell;
+            AppendTabCell(text, record.GetField(columns[i]).name.str());
+        }
+    }
+    for (size_t r = 0; r < rows.size(); ++r) {
+        if (r || withHeader)
+            text += '\n';
+        for (size_t i = 0; i < columns.size(); ++i) {
+            if (i)
+                text += '\t';
+            AppendTabCell(text, record.GetCellString(rows[r], columns[i]).str());
         }
     }
     return CString(std::move(text));

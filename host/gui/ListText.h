@@ -16,6 +16,10 @@ enum class CsvEncoding { Gbk, Utf8WithBom };
 
 // Rows joined by "\n", cells by tabs; tabs and line breaks inside a cell become blanks. GBK.
 CString RowsAsTabText(const CMemRecord& record, const std::vector<long>& rows, int columnCount);
+// The same over the given columns in that order (a list's columns as shown), the captions first when
+// withHeader.
+CString RowsAsTabText(const CMemRecord& record, const std::vector<long>& rows,
+                      const std::vector<int>& columns, bool withHeader);
 
 // Header line and every row, RFC 4180 quoting, CRLF line ends. A text cell that a spreadsheet would run as
 // a formula (starting with =, +, -, @ and not a number) is written with a leading apostrophe.

@@ -9,16 +9,23 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDate>
+#include <QDir>
 #include <QFileDialog>
 #include <QHash>
 #include <QHeaderView>
+#include <QItemSelection>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTableView>
 
 #include <algorithm>
+#include <unordered_set>
 
 namespace orvo {
 
@@ -28,11 +35,10 @@ public:
     explicit ListViewHelper(COrvoListCtrl* list) : m_list(list) {}
 
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::KeyPress &&
-            static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
-            m_list->CopySelection();
+        if (event->type() == QEvent::KeyPress && copyKey(static_cast<QKeyEvent*>(event)))
             return true;
-        }
+        if (event->type() == QEvent::KeyPress && menuKey(static_cast<QKeyEvent*>(event)))
+            return true;
         if (event->type() == QEvent::KeyPress && moveToEnd(static_cast<QKeyEvent*>(event)))
             return true;
         if (event->type() == QEvent::MouseButtonDblClick) {
@@ -58,6 +64,30 @@ public:
     }
 
 private:
+    // Ctrl+C copies the selected rows; Ctrl+Shift+C with the captions first.
+    bool copyKey(const QKeyEvent* key) {
+        const bool withHeader =
+            key->key() == Qt::Key_C && key->modifiers() == (Qt::ControlModifier | Qt::ShiftModifier);
+        if (!withHeader && !key->matches(QKeySequence::Copy))
+            return false;
+        m_list->CopySelection(withHeader);
+        return true;
+    }
+
+    // Shift+F10 and the menu key open the list's menu at the current line, as the platform's lists do.
+    bool menuKey(const QKeyEvent* key) {
+        const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+        const bool shiftF10 = key->key() == Qt::Key_F10 && modifiers == Qt::ShiftModifier;
+        const bool menu = key->key() == Qt::Key_Menu && modifiers == Qt::NoModifier;
+        QTableView* view = m_list->View();
+        if ((!shiftF10 && !menu) || !view)
+            return false;
+        const QRect line = view->visualRect(view->currentIndex()).intersected(view->viewport()->rect());
+        const QPoint at = line.isValid() ? line.bottomLeft() : QPoint(0, 0);
+        m_list->ShowContextMenu(view->viewport()->mapToGlobal(at));
+        return true;
+    }
+
     // Home and End go to the first and the last row, as in a list of the platform (the table view would
     // only move between the columns of the row).
     bool moveToEnd(const QKeyEvent* key) {
@@ -146,6 +176,35 @@ void COrvoListCtrl::Refresh(int /*mode*/) {
     SetCurSel(0);
     if (m_pRecord && m_pModel->rowCount() == 0)
         m_pRecord->Go(m_pRecord->GetRecordCount());
+    ShowEmptyText();
+}
+
+void COrvoListCtrl::SetEmptyText(const CString& text, bool alert) {
+    m_strEmptyText = text;
+    QTableView* view = View();
+    if (!view)
+        return;
+    auto* label = view->viewport()->findChild<QLabel*>(QStringLiteral("orvoEmptyText"));
+    if (!label && !text.IsEmpty()) {
+        label = new QLabel(view->viewport());
+        label->setObjectName(QStringLiteral("orvoEmptyText"));
+        label->setAttribute(Qt::WA_TransparentForMouseEvents);
+        label->setTextFormat(Qt::PlainText);
+    }
+    if (!label)
+        return;
+    label->setText(orvo::ToQString(text));
+    label->setStyleSheet(alert ? QStringLiteral("color: #c80000;") : QString());
+    label->adjustSize();
+    label->move(8, 6);
+    ShowEmptyText();
+}
+
+void COrvoListCtrl::ShowEmptyText() {
+    QTableView* view = View();
+    auto* label = view ? view->viewport()->findChild<QLabel*>(QStringLiteral("orvoEmptyText")) : nullptr;
+    if (label)
+        label->setVisible(!m_strEmptyText.IsEmpty() && (!m_pRecord || m_pRecord->GetRecordCount() == 0));
 }
 
 void COrvoListCtrl::ApplyColumnsShown() {
@@ -162,7 +221,7 @@ int COrvoListCtrl::GetShownColumnCount() const {
     return m_pRecord ? orvo::VisibleColumnCount(*m_pRecord) : 0;
 }
 
-void COrvoListCtrl::AdjustField(int /*mode*/) {
+void COrvoListCtrl::AdjustField(int mode) {
     QTableView* view = View();
     if (!view || !m_pModel)
         return;
@@ -191,6 +250,7 @@ void COrvoListCtrl::AdjustField(int /*mode*/) {
         return width;
     };
     const int shown = GetShownColumnCount();
+    const bool widenOnly = mode == kAdjustWidenOnly;
     m_bFitting = true;
     for (int c = 0; c < shown; ++c) {
         if (c < static_cast<int>(m_userSized.size()) && m_userSized[static_cast<size_t>(c)])
@@ -198,7 +258,10 @@ void COrvoListCtrl::AdjustField(int /*mode*/) {
         int width = headerMetrics.horizontalAdvance(m_pModel->headerData(c, Qt::Horizontal).toString());
         for (const int r : sample)
             width = std::max(width, cellWidth(m_pModel->CellText(r, c)));
-        view->setColumnWidth(c, std::min(width + kPadding, kMaxWidth));
+        width = std::min(width + kPadding, kMaxWidth);
+        if (widenOnly && width <= view->columnWidth(c))
+            continue;
+        view->setColumnWidth(c, width);
     }
     m_bFitting = false;
 }
@@ -232,6 +295,44 @@ void COrvoListCtrl::SetCurSel(int row) {
     const long recordRow = m_pModel->RecordRow(row);
     if (m_pRecord && recordRow >= 0)
         m_pRecord->Go(recordRow);
+}
+
+void COrvoListCtrl::SelectRecordRows(const std::vector<long>& rows, long currentRow) {
+    QTableView* view = View();
+    if (!view || !m_pModel || m_pModel->rowCount() == 0 || (rows.empty() && currentRow < 0))
+        return;
+    // One pass over the lines: a look-up of each row's line would go over them once per row.
+    const std::unordered_set<long> wanted(rows.begin(), rows.end());
+    QItemSelection selection;
+    int currentLine = -1;
+    int firstLine = -1;
+    const int lines = m_pModel->rowCount();
+    const int lastColumn = m_pModel->columnCount() - 1;
+    for (int line = 0; line < lines; ++line) {
+        const long row = m_pModel->RecordRow(line);
+        if (row == currentRow && currentRow >= 0)
+            currentLine = line;
+        if (!wanted.contains(row))
+            continue;
+        if (firstLine < 0)
+            firstLine = line;
+        int end = line; // runs of neighbouring lines make one range
+        while (end + 1 < lines && wanted.contains(m_pModel->RecordRow(end + 1))) {
+            ++end;
+            if (m_pModel->RecordRow(end) == currentRow && currentRow >= 0)
+                currentLine = end;
+        }
+        selection.select(m_pModel->index(line, 0), m_pModel->index(end, lastColumn));
+        line = end;
+    }
+    if (currentLine < 0)
+        currentLine = firstLine;
+    if (currentLine < 0)
+        return;
+    SetCurSel(currentLine);
+    if (!selection.isEmpty())
+        view->selectionModel()->select(selection,
+                                       QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 void COrvoListCtrl::SyncFromRecord() {
@@ -272,16 +373,31 @@ LRESULT COrvoListCtrl::OnSetFontMessage(WPARAM, LPARAM) {
     return result;
 }
 
-CString COrvoListCtrl::GetSelectedRowsText() const {
+CString COrvoListCtrl::GetSelectedRowsText(bool withHeader) const {
     if (!m_pRecord)
         return {};
-    return orvo::RowsAsTabText(*m_pRecord, GetSelectedRecordRows(), GetShownColumnCount());
+    const std::vector<long> rows = GetSelectedRecordRows();
+    if (rows.empty())
+        return {};
+    return orvo::RowsAsTabText(*m_pRecord, rows, GetVisibleColumnsInOrder(), withHeader);
 }
 
-void COrvoListCtrl::CopySelection() {
-    const CString text = GetSelectedRowsText();
+void COrvoListCtrl::CopySelection(bool withHeader) {
+    const CString text = GetSelectedRowsText(withHeader);
     if (!text.IsEmpty())
         QApplication::clipboard()->setText(orvo::ToQString(text));
+}
+
+std::string COrvoListCtrl::DefaultExportPath(const std::string& extension) const {
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (folder.isEmpty() || !QDir(folder).exists())
+        folder = QDir::homePath();
+    QString name = m_strExportName.IsEmpty() ? QStringLiteral("list") : orvo::ToQString(m_strExportName);
+    // A tab's title may hold characters a file name cannot.
+    static const QRegularExpression unsafe(QStringLiteral("[\\\\/:*?\"<>|\\s]+"));
+    name.replace(unsafe, QStringLiteral("_"));
+    name += QLatin1Char('_') + QDate::currentDate().toString(QStringLiteral("yyyyMMdd"));
+    return QDir(folder).filePath(name + QLatin1Char('.') + QString::fromStdString(extension)).toStdString();
 }
 
 void COrvoListCtrl::ShowContextMenu(const QPoint& global) {
@@ -305,9 +421,9 @@ void COrvoListCtrl::ShowContextMenu(const QPoint& global) {
         return;
     }
     if (chosen == xlsx) {
-        QString path =
-            QFileDialog::getSaveFileName(view, QString::fromUtf8("导出Excel"), QStringLiteral("list.xlsx"),
-                                         QStringLiteral("Excel (*.xlsx)"));
+        QString path = QFileDialog::getSaveFileName(view, QString::fromUtf8("导出Excel"),
+                                                    QString::fromStdString(DefaultExportPath("xlsx")),
+                                                    QStringLiteral("Excel (*.xlsx)"));
         if (!path.isEmpty() && !path.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive))
             path += QStringLiteral(".xlsx"); // the format goes by the ending
         std::string error;
@@ -319,8 +435,9 @@ void COrvoListCtrl::ShowContextMenu(const QPoint& global) {
     }
     if (chosen != gbk && chosen != utf8)
         return;
-    const QString path = QFileDialog::getSaveFileName(
-        view, QString::fromUtf8("导出CSV"), QStringLiteral("list.csv"), QStringLiteral("CSV (*.csv)"));
+    const QString path = QFileDialog::getSaveFileName(view, QString::fromUtf8("导出CSV"),
+                                                      QString::fromStdString(DefaultExportPath("csv")),
+                                                      QStringLiteral("CSV (*.csv)"));
     if (path.isEmpty())
         return;
     std::string error;

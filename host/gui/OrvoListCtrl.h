@@ -1,8 +1,9 @@
 // COrvoListCtrl: a list bound to a CMemRecord. The list shows the record set's rows through a thin model
 // (nothing is copied), its columns in layout order with the trailing group from "color" on hidden. The
 // selected line and the record set's current row follow each other; a double-click on a row sends the
-// owner window a message (0x1214 unless changed). Ctrl+C copies the selected rows as tab-separated text;
-// the right-click menu exports the list to CSV or Excel. A header click sorts the lines by that column (a
+// owner window a message (0x1214 unless changed). Ctrl+C copies the selected rows as tab-separated text
+// (Ctrl+Shift+C with the captions first); the right-click menu (Shift+F10 or the menu key too) exports the
+// list to CSV or Excel. A header click sorts the lines by that column (a
 // second click reverses), a filter keeps the lines containing a text; both only reorder the lines, the
 // record set and its cursor stay as they are (the cursor follows the selected line). The header's own
 // menu hides and shows columns; widths the user set are kept by later fitting.
@@ -42,7 +43,9 @@ public:
     // Re-reads the rows after the set was refilled or emptied; the first row is selected and made the
     // record set's current row.
     void Refresh(int mode = 0);
-    // -2: each shown column as wide as its header and the widest cell of a bounded sample of rows.
+    // -2: each shown column as wide as its header and the widest cell of a bounded sample of rows;
+    // kAdjustWidenOnly: the same, but no column gets narrower. Widths the user set stay in both.
+    static constexpr int kAdjustWidenOnly = -3;
     void AdjustField(int mode = -2);
     void SetCanShowTip(BOOL show);
     BOOL GetCanShowTip() const;
@@ -56,8 +59,21 @@ public:
     void SyncFromRecord();
     int GetShownColumnCount() const;
 
-    CString GetSelectedRowsText() const;
-    void CopySelection();
+    // Selects the lines of the record rows (those shown) and makes the line of currentRow current, else
+    // the first of them; with none of them shown the selection stays as it is.
+    void SelectRecordRows(const std::vector<long>& rows, long currentRow);
+    // A line of text over the list while its record set has no row, saying why it is empty ("" for none);
+    // alert draws it red.
+    void SetEmptyText(const CString& text, bool alert = false);
+    CString GetEmptyText() const { return m_strEmptyText; }
+    // What the export dialog names the file: "<name>_<yyyyMMdd>", in the user's documents folder. GBK.
+    void SetExportName(const CString& name) { m_strExportName = name; }
+    // The file the export dialog offers first for the extension ("csv", "xlsx").
+    std::string DefaultExportPath(const std::string& extension) const;
+
+    // The selected rows, columns as shown, tab-separated; withHeader: the captions first.
+    CString GetSelectedRowsText(bool withHeader = false) const;
+    void CopySelection(bool withHeader = false);
     BOOL ExportCsv(const std::string& pathUtf8, orvo::CsvEncoding encoding,
                    std::string* error = nullptr) const;
 
@@ -114,6 +130,7 @@ private:
     // Selects the line of a record row (line 0 when it is not shown) after the lines changed.
     void ReselectRecordRow(long recordRow);
     void NotifyViewChanged() const;
+    void ShowEmptyText();
 
     CMemRecord* m_pRecord = nullptr;
     std::unique_ptr<orvo::RecordTableModel> m_pModel;
@@ -125,4 +142,6 @@ private:
     bool m_bFitting = false;        // widths being set by the list itself, not the user
     std::function<void()> m_viewChanged;
     std::function<void()> m_layoutChanged;
+    CString m_strEmptyText;
+    CString m_strExportName;
 };

@@ -59,19 +59,22 @@ TEST_F(WindowDayTest, FindFieldAndStatusLineShareTheFreeSpaceAndTheSortOutlivesA
         EXPECT_LE(rcStatus.right, rcQuery.left);
         EXPECT_GT(rcStatus.Width(), 100);
 
-        // Ctrl+F: the find field in place of the status line, filtering as the user types.
+        // Ctrl+F: the find field left of the status line, both in sight, filtering as the user types.
         QTest::keyClick(list.View(), Qt::Key_F, Qt::ControlModifier);
         EXPECT_TRUE(filter->IsWindowVisible());
-        EXPECT_FALSE(status->IsWindowVisible());
+        EXPECT_TRUE(status->IsWindowVisible());
+        EXPECT_LE(RectInParent(*filter).right, RectInParent(*status).left);
+        EXPECT_GT(RectInParent(*status).Width(), 100);
         EXPECT_EQ(QApplication::focusWidget(), filter->GetSafeHwnd());
         QTest::keyClicks(filter->GetSafeHwnd(), "13");
         EXPECT_EQ(shownRows(list), (std::vector<long>{2}));
         EXPECT_EQ(dlg.m_recPriceTrigger.GetRecNo(), 2) << "the record cursor is on the row shown";
+        EXPECT_NE(dlg.GetStatusText().Find(U("显示 1/3 行")), -1) << dlg.GetStatusText().ToUtf8();
         // Escape clears and closes it, and leaves the window open.
         QTest::keyClick(filter->GetSafeHwnd(), Qt::Key_Escape);
         EXPECT_TRUE(dlg.IsModalRunning());
         EXPECT_FALSE(filter->IsWindowVisible());
-        EXPECT_TRUE(status->IsWindowVisible());
+        EXPECT_EQ(RectInParent(*status), rcStatus) << "the status line has the whole band again";
         EXPECT_EQ(shownRows(list), (std::vector<long>{0, 1, 2}));
         // Several rows selected: the sums are theirs.
         list.SetCurSel(0);
@@ -106,6 +109,10 @@ TEST_F(WindowDayTest, LayoutsOutliveTheWindowAndUserWidthsSurviveTheFitting) {
         dlg.GetDlgItem(IDC_BTN_QUERY)->SendMessage(BM_CLICK); // refits the columns
         EXPECT_EQ(header->sectionSize(2), 333);
         EXPECT_TRUE(header->isSectionHidden(3));
+        // Kept a moment after the change, with the window still open: a client killed now loses nothing.
+        QTest::qWait(1300);
+        EXPECT_EQ(QSettings().value("ExtOrderQuery/default/list0").toString().toStdString(),
+                  dlg.m_listPriceTrigger.SaveLayout());
     });
     EXPECT_TRUE(QSettings().value("ExtOrderQuery/default/split").toString().isEmpty())
         << "an undragged split is the standard one, not kept";
