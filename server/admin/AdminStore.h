@@ -22,7 +22,8 @@ struct Column {
     ColumnKind kind = ColumnKind::Text;
     bool required = false; // NOT NULL without a default: the column must be in the file
     bool emptyAllowed = true;
-    bool rowKey = false; // the INTEGER PRIMARY KEY: numbered max + 1 when the file leaves it out
+    bool rowKey = false;      // the INTEGER PRIMARY KEY: numbered max + 1 when the file leaves it out
+    std::size_t maxBytes = 0; // Text and the text-held kinds: the longest value, in GBK bytes
     // A value that must exist in another table (empty values are not looked up when emptyAllowed).
     std::string refTable, refColumn;
 };
@@ -40,9 +41,11 @@ const std::vector<std::string>& importableTables();
 // data of the brokerage's, so never exported, and never imported, since the database would draw anew.
 bool maintainedByDatabase(std::string_view table, std::string_view column);
 
-// The table as the SQLite schema declares it, without the columns the database maintains: columns in order,
-// their kinds and references. Both back-ends describe their tables this way, so the two give the same header
-// and the same checks.
+// The table as the schema's description (server/store/SchemaTables.h) declares it, without the columns
+// the database maintains: columns in order, their kinds, lengths and references. Both back-ends describe
+// their tables this way, so the two give the same header and the same checks.
+bool describeTable(std::string_view table, TableInfo& info, std::string& error);
+// The same; the database is not asked (kept for callers that have one at hand).
 bool describeTable(Db& db, std::string_view table, TableInfo& info, std::string& error);
 
 // Why the back-end refused a row, and which row (the line it was read from).

@@ -1,7 +1,7 @@
 // backup FILE | migrate
 #include "server/admin/Commands.h"
+#include "server/store/SchemaTables.h"
 #include "server/store/StoreSource.h"
-#include "server/store/sqlite/Schema.h"
 
 #include <cstdio>
 #include <memory>

@@ -1,15 +1,14 @@
 // The table and maintenance subcommands' SQL for a PostgreSQL database.
 //
-// Tables are described from the SQLite schema (the PostgreSQL schema is the same column for column), so
-// both back-ends give the same header, the same column names in their original case and the same
-// checks; the database's own column list is compared with it first. Import rows travel as COPY data in
+// Tables are described from the schema's description, as on SQLite, so both back-ends give the same
+// header, the same column names in their original case and the same checks; the database's own column
+// list is compared with it first. Import rows travel as COPY data in
 // text format (every value escaped, never SQL text), about twice as fast as a pipeline of bound
 // INSERTs; PostgreSQL names the line of COPY data it refused, which maps back to the file's line.
 #include "server/admin/AdminStore.h"
 #include "server/admin/PgDump.h"
 #include "server/store/postgres/PgConnection.h"
 #include "server/store/postgres/PgSchema.h"
-#include "server/store/sqlite/Schema.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -30,8 +29,8 @@ std::string lowered(std::string_view name) {
     return text;
 }
 
-// Identifiers come from the SQLite schema only (letters, digits, "_"); unquoted names fold to lower case
-// in PostgreSQL, so its tables and columns carry the lower-case names.
+// Identifiers come from the schema's description only (letters, digits, "_"); unquoted names fold to lower
+// case in PostgreSQL, so its tables and columns carry the lower-case names.
 std::string identifier(std::string_view name) {
     return '"' + lowered(name) + '"';
 }
@@ -88,10 +87,7 @@ public:
     }
 
     bool describe(std::string_view table, TableInfo& info, std::string& error) override {
-        if (!m_schema.isOpen() &&
-            (!m_schema.open(":memory:", false, error) || !createSchema(m_schema, error)))
-            return false;
-        if (!describeTable(m_schema, table, info, error))
+        if (!describeTable(table, info, error))
             return false;
         const PgResult columns = m_conn.query("SELECT column_name FROM information_schema.columns "
                                               "WHERE table_schema = current_schema() AND table_name = $1 "
@@ -316,7 +312,6 @@ private:
 
     pg::PgConnection m_conn; // closing it mid-import ends the session, which rolls the transaction back
     std::string m_conninfo;
-    Db m_schema; // the SQLite schema in memory, which describes the tables
     bool m_hasRowid = false;
     const TableInfo* m_table = nullptr;
     std::vector<int> m_columns;

@@ -1,42 +1,12 @@
-// The table and maintenance subcommands' SQL for a SQLite database file, and the description of the
-// tables from the SQLite schema that both back-ends use.
+// The table and maintenance subcommands' SQL for a SQLite database file.
 #include "server/admin/AdminStore.h"
 #include "server/store/sqlite/Schema.h"
 
-#include <algorithm>
-#include <array>
 #include <charconv>
 #include <optional>
 
 namespace orvo::server::admin {
 namespace {
-
-// References the schema does not declare (a code may name an organisation or a group of the code
-// tables); those it declares come from the foreign-key list.
-struct ExtraReference {
-    const char* table;
-    const char* column;
-    const char* refTable;
-    const char* refColumn;
-};
-constexpr std::array<ExtraReference, 6> kExtraReferences{{
-    {"KHQZ", "YYB", "YYB", "JGBM"},
-    {"customers", "yyb", "YYB", "JGBM"},
-    {"customers", "branch", "YYB", "JGBM"},
-    {"customers", "khqz", "KHQZ", "KHQZ"},
-    {"link_groups", "yyb", "YYB", "JGBM"},
-    {"orders", "khh", "customers", "khh"},
-}};
-
-constexpr std::array<std::string_view, 4> kDateColumns{"set_date", "valid_date", "wtrq", "xgrq"};
-constexpr std::array<std::string_view, 4> kTimeColumns{"set_time", "wtsj", "sbsj", "xgsj"};
-constexpr std::array<std::string_view, 12> kDecimalColumns{
-    "price",         "trig_price",     "ticks_profit", "ticks_loss", "off_profit_trig", "off_profit_order",
-    "off_loss_trig", "off_loss_order", "src_price",    "deviation",  "avg_price",       "fill_price"};
-
-template <size_t N> bool listed(const std::array<std::string_view, N>& names, std::string_view name) {
-    return std::find(names.begin(), names.end(), name) != names.end();
-}
 
 // Identifiers in SQL text come from importableTables() and the schema's own column lists only.
 std::string quoted(std::string_view identifier) {
@@ -47,74 +17,6 @@ std::string quoted(std::string_view identifier) {
     text += '"';
     return text;
 }
-
-} // namespace
-
-const std::vector<std::string>& importableTables() {
-    // Code tables and organisations first, then customers, then what refers to them.
-    static const std::vector<std::string> tables{
-        "YYB",  "KHQZ", "QHJYS", "JYS",       "QHPZ",        "QHHYDM",         "QHXTDM", "XTDM",  "BZ",
-        "ZQLB", "YWKM", "JYLB",  "customers", "link_groups", "link_subgroups", "rules",  "orders"};
-    return tables;
-}
-
-bool maintainedByDatabase(std::string_view table, std::string_view column) {
-    return table == "rules" && column == "rev";
-}
-
-bool describeTable(Db& db, std::string_view table, TableInfo& info, std::string& error) {
-    const auto& tables = importableTables();
-    if (std::find(tables.begin(), tables.end(), table) == tables.end()) {
-        error = "no importable table '" + std::string(table) + "' (orvo-counterd tables lists them)";
-        return false;
-    }
-    info = TableInfo{std::string(table), {}};
-    Statement columns;
-    if (!db.prepare("SELECT name, type, \"notnull\", dflt_value, pk FROM pragma_table_info(?) ORDER BY cid",
-                    columns, error))
-        return false;
-    columns.bind(1, table);
-    while (columns.step() == SQLITE_ROW) {
-        if (maintainedByDatabase(table, columns.text(0)))
-            continue;
-        Column c;
-        c.name = std::string(columns.text(0));
-        const bool integer = columns.text(1) == "INTEGER";
-        const bool emptyDefault = columns.text(3) == "''";
-        c.rowKey = integer && columns.integer(4) != 0;
-        c.required = columns.integer(2) != 0 && columns.isNull(3) && !c.rowKey;
-        if (integer)
-            c.kind = ColumnKind::Integer;
-        else if (listed(kDateColumns, c.name))
-            c.kind = ColumnKind::Date;
-        else if (listed(kTimeColumns, c.name))
-            c.kind = ColumnKind::Time;
-        else if (listed(kDecimalColumns, c.name))
-            c.kind = ColumnKind::Decimal;
-        c.emptyAllowed = c.kind == ColumnKind::Text || emptyDefault;
-        info.columns.push_back(std::move(c));
-    }
-    Statement keys;
-    if (!db.prepare("SELECT \"from\", \"table\", \"to\" FROM pragma_foreign_key_list(?)", keys, error))
-        return false;
-    keys.bind(1, table);
-    auto setReference = [&info](std::string_view column, std::string_view refTable,
-                                std::string_view refColumn) {
-        for (Column& c : info.columns)
-            if (c.name == column) {
-                c.refTable = std::string(refTable);
-                c.refColumn = std::string(refColumn);
-            }
-    };
-    while (keys.step() == SQLITE_ROW)
-        setReference(keys.text(0), keys.text(1), keys.text(2));
-    for (const ExtraReference& ref : kExtraReferences)
-        if (table == ref.table)
-            setReference(ref.column, ref.refTable, ref.refColumn);
-    return true;
-}
-
-namespace {
 
 // The column a constraint message names ("UNIQUE constraint failed: rules.lsh"), or empty.
 std::string constraintColumn(const std::string& message) {
@@ -132,7 +34,7 @@ public:
         : m_owned(std::move(owned)), m_db(m_owned), m_path(std::move(path)) {}
 
     bool describe(std::string_view table, TableInfo& info, std::string& error) override {
-        return describeTable(m_db, table, info, error);
+        return describeTable(table, info, error);
     }
 
     bool exportRows(const TableInfo& table, const RowSink& row, std::string& error) override {

@@ -2,6 +2,7 @@
 #include "server/admin/Commands.h"
 #include "server/admin/TableTransfer.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -90,7 +91,12 @@ int importCommand(const CommandContext& context, TableArgs& args) {
     const auto start = std::chrono::steady_clock::now();
     std::size_t rows = 0;
     if (!importTable(*store, args.table, args.file, csv, options, rows, error)) {
-        std::fprintf(stderr, "orvo-counterd: %s\norvo-counterd: nothing imported\n", error.c_str());
+        for (std::size_t at = 0; at < error.size();) { // one line per bad row
+            const std::size_t end = std::min(error.find('\n', at), error.size());
+            std::fprintf(stderr, "orvo-counterd: %.*s\n", static_cast<int>(end - at), error.data() + at);
+            at = end + 1;
+        }
+        std::fprintf(stderr, "orvo-counterd: nothing imported\n");
         return kExitFailed;
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

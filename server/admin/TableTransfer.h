@@ -22,8 +22,9 @@ bool exportTable(AdminStore& store, std::string_view table, std::string& csv, st
 bool exportTable(Db& db, std::string_view table, std::string& csv, std::string& error);
 
 // Reads CSV text (header row of column names, any order; a column left out takes its default) into
-// the table in one transaction. A bad row changes nothing; error then reads
-// "FILE:LINE:FIELD: column NAME: reason" (FIELD counts from 1).
+// the table in one transaction. A bad row changes nothing; error then holds a line
+// "FILE:LINE:FIELD: column NAME: reason" (FIELD counts from 1) for every bad row, up to 100, and then
+// "and N more".
 bool importTable(AdminStore& store, std::string_view table, std::string_view fileName, std::string_view csv,
                  const ImportOptions& options, std::size_t& rows, std::string& error);
 bool importTable(Db& db, std::string_view table, std::string_view fileName, std::string_view csv,

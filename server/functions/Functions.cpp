@@ -1,6 +1,11 @@
 #include "server/functions/Functions.h"
 
 #include "protocol/Header.h"
+#include "protocol/Limits.h"
+#include "server/common/LogText.h"
+#include "server/common/ServerLog.h"
+
+#include <string>
 
 namespace orvo::server {
 
@@ -48,7 +53,19 @@ Outcome dispatch(CallContext& ctx) {
     return handler(ctx);
 }
 
-Outcome streamOutcome(StreamEnd end, const std::string& error) {
+Outcome streamOutcome(const CallContext& ctx, StreamEnd end, const std::string& error) {
+    const ReplyWriter& reply = ctx.reply;
+    if (reply.refusedRows() > 0) {
+        // A row no frame can hold: the client must not take the rows sent for the whole answer.
+        const std::string row = escapeText(reply.refusedRowKey(), true);
+        logLine(LogLevel::Error, "function " + std::to_string(ctx.request.function) + " seq " +
+                                     std::to_string(ctx.request.seq) + ": row " + row +
+                                     " is larger than a frame may be; the reply failed after " +
+                                     std::to_string(reply.rows()) + " rows");
+        return fail(proto::kStatusLimit, "row " + row + " is too large to send (over " +
+                                             std::to_string(proto::kMaxFrameSize / (1024 * 1024)) +
+                                             " MiB); the reply is incomplete");
+    }
     switch (end) {
     case StreamEnd::Done:
         return ok();

@@ -43,7 +43,8 @@ Outcome handleLinkSubgroups(CallContext& ctx);
 Outcome handleOrders(CallContext& ctx); // OrderFunctions.cpp
 
 // The outcome of a streamed reply: ok, or status 9 on a database error or a lost connection, with the
-// rows already sent left as they are.
-Outcome streamOutcome(StreamEnd end, const std::string& error);
+// rows already sent left as they are; status 5, and a log line naming the row, when a row was too large
+// for a frame (never a reply that looks complete without it).
+Outcome streamOutcome(const CallContext& ctx, StreamEnd end, const std::string& error);
 
 } // namespace orvo::server

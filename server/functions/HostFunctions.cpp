@@ -88,7 +88,7 @@ Outcome handleDownload(CallContext& ctx) {
         return fail(proto::kStatusBadRequest,
                     "no such table: " + escapeText(table.substr(0, kMaxTableNameBytes), true));
     std::string error;
-    return streamOutcome(ctx.store->streamCodeTable(table, ctx.session.op, ctx.reply, error), error);
+    return streamOutcome(ctx, ctx.store->streamCodeTable(table, ctx.session.op, ctx.reply, error), error);
 }
 
 Outcome handlePermissions(CallContext& ctx) {
@@ -97,9 +97,7 @@ Outcome handlePermissions(CallContext& ctx) {
     ctx.reply.add(proto::kTagOperator, op.name);
     ctx.reply.add(kTagPermittedBranches, op.branchesText());
     ctx.reply.add(kTagPermittedGroups, op.groupsText());
-    if (!ctx.reply.endRow())
-        return fail(proto::kStatusInternal, "connection lost while sending");
-    return ok();
+    return streamOutcome(ctx, ctx.reply.endRow() ? StreamEnd::Done : StreamEnd::SinkFailed, {});
 }
 
 } // namespace orvo::server

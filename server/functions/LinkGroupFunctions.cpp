@@ -18,7 +18,7 @@ Outcome handleLinkGroups(CallContext& ctx) {
     Conditions cond;
     if (!parseConditions(ctx.request, cond, error))
         return fail(proto::kStatusBadRequest, error);
-    return streamOutcome(ctx.store->streamLinkGroups(ctx.session.op, cond, kGroupTags, ctx.reply, error),
+    return streamOutcome(ctx, ctx.store->streamLinkGroups(ctx.session.op, cond, kGroupTags, ctx.reply, error),
                          error);
 }
 
@@ -28,7 +28,7 @@ Outcome handleLinkSubgroups(CallContext& ctx) {
     if (!parseConditions(ctx.request, cond, error))
         return fail(proto::kStatusBadRequest, error);
     return streamOutcome(
-        ctx.store->streamLinkSubgroups(ctx.session.op, cond, kSubgroupTags, ctx.reply, error), error);
+        ctx, ctx.store->streamLinkSubgroups(ctx.session.op, cond, kSubgroupTags, ctx.reply, error), error);
 }
 
 } // namespace orvo::server

@@ -49,7 +49,7 @@ Outcome handleOrders(CallContext& ctx) {
     query.category = category;
     query.beginDate = begin;
     query.endDate = end;
-    return streamOutcome(ctx.store->streamOrders(query, kOrderTags, ctx.reply, error), error);
+    return streamOutcome(ctx, ctx.store->streamOrders(query, kOrderTags, ctx.reply, error), error);
 }
 
 } // namespace orvo::server

@@ -153,7 +153,7 @@ Outcome handleRules(CallContext& ctx) {
     query.today = ctx.today;
     // An arbitrage rule holds a contract on either leg.
     query.contractOnEitherLeg = kind.category == kCategoryArbitrage;
-    return streamOutcome(ctx.store->streamRules(query, kind.columns, ctx.reply, error), error);
+    return streamOutcome(ctx, ctx.store->streamRules(query, kind.columns, ctx.reply, error), error);
 }
 
 } // namespace orvo::server

@@ -45,6 +45,7 @@ std::string_view ReplyWriter::wireValue(std::string_view utf8Value) {
 }
 
 void ReplyWriter::beginRow() {
+    m_rowStart = m_buffer.size();
     m_row.emplace(m_buffer);
     proto::AddRowHead(*m_row, m_seq);
 }
@@ -90,7 +91,7 @@ void ReplyWriter::encodeWire(std::string& items, std::string_view tagDigits, std
     items.append(tagDigits).append(1, '=').append(wireValue).append(1, '\x01');
 }
 
-void ReplyWriter::addEncodedRow(std::string_view items) {
+const std::string& ReplyWriter::rowHead() {
     if (m_rowHead.empty()) {
         std::string frame;
         proto::FrameBuilder head(frame);
@@ -98,9 +99,23 @@ void ReplyWriter::addEncodedRow(std::string_view items) {
         head.Finish();
         m_rowHead = frame.substr(proto::kLengthPrefixSize);
     }
-    const std::size_t length = m_rowHead.size() + items.size();
-    if (length > proto::kMaxFrameSize)
+    return m_rowHead;
+}
+
+void ReplyWriter::refuseRow(std::string_view items) {
+    constexpr std::size_t kKeyBytes = 64;
+    if (m_refusedRows++ == 0) {
+        const std::size_t end = items.find('\x01');
+        m_refusedRowKey.assign(items.substr(0, std::min({end, items.size(), kKeyBytes})));
+    }
+}
+
+void ReplyWriter::addEncodedRow(std::string_view items) {
+    const std::size_t length = rowHead().size() + items.size();
+    if (length > proto::kMaxFrameSize) {
+        refuseRow(items);
         return;
+    }
     const unsigned char prefix[proto::kLengthPrefixSize] = {
         static_cast<unsigned char>(length >> 24), static_cast<unsigned char>(length >> 16),
         static_cast<unsigned char>(length >> 8), static_cast<unsigned char>(length)};
@@ -109,9 +124,9 @@ void ReplyWriter::addEncodedRow(std::string_view items) {
 }
 
 bool ReplyWriter::flushIfFull() {
-    if (m_buffer.size() >= kFlushBytes)
-        return flush();
-    return !m_failed;
+    if (m_buffer.size() >= kFlushBytes && !flush())
+        return false;
+    return !m_failed && m_refusedRows == 0;
 }
 
 void ReplyWriter::addNamed(std::string_view column, std::string_view utf8Value) {
@@ -119,6 +134,12 @@ void ReplyWriter::addNamed(std::string_view column, std::string_view utf8Value) 
 }
 
 bool ReplyWriter::endRow() {
+    if (m_row->error() != proto::Error::None) {
+        // The items added before the one that did not fit are still in the buffer: the first names the row.
+        const std::size_t itemsAt = m_rowStart + proto::kLengthPrefixSize + rowHead().size();
+        refuseRow(itemsAt < m_buffer.size() ? std::string_view(m_buffer).substr(itemsAt)
+                                            : std::string_view());
+    }
     if (m_row->Finish() == proto::Error::None)
         ++m_rows;
     m_row.reset();

@@ -27,7 +27,7 @@ public:
     ReplyWriter& operator=(const ReplyWriter&) = delete;
 
     // One row: beginRow, add items (values UTF-8, sent as GBK), endRow. endRow returns false once the
-    // sink has failed: the caller stops producing rows.
+    // sink has failed or a row could not be encoded (see refusedRows): the caller stops producing rows.
     void beginRow();
     void add(std::uint32_t tag, std::string_view utf8Value);
     void addNamed(std::string_view column, std::string_view utf8Value);
@@ -46,9 +46,9 @@ public:
     static void encodeInteger(std::string& items, std::string_view tagDigits, std::int64_t value);
     static void encodeWire(std::string& items, std::string_view tagDigits, std::string_view wireValue);
     // A whole row of such items. It never goes to the sink by itself (a caller may hold a lock meanwhile):
-    // flushIfFull() after it. A row over the frame limit is left out, as endRow() leaves it out.
+    // flushIfFull() after it. A row over the frame limit is refused, as endRow() refuses it.
     void addEncodedRow(std::string_view items);
-    // Sends the buffer when it has filled; false once the sink has failed.
+    // Sends the buffer when it has filled; false once the sink has failed or a row was refused.
     bool flushIfFull();
 
     // What a UTF-8 text becomes on the wire: GBK, with any 0x01 (which would end the item) as '?'.
@@ -61,6 +61,10 @@ public:
 
     std::uint64_t rows() const { return m_rows; }
     bool failed() const { return m_failed; }
+    // Rows that no frame could hold (a value over the frame limit): the reply is incomplete and must end
+    // in a failure. refusedRowKey is the first such row's first item ("797=123", its serial), cut short.
+    std::uint64_t refusedRows() const { return m_refusedRows; }
+    const std::string& refusedRowKey() const { return m_refusedRowKey; }
     bool ended() const { return m_ended; }
 
     static constexpr std::size_t kFlushBytes = 64 * 1024;
@@ -70,6 +74,8 @@ public:
 private:
     std::string_view wireValue(std::string_view utf8Value);
     bool flush();
+    void refuseRow(std::string_view items);
+    const std::string& rowHead();
 
     ByteSink& m_sink;
     std::uint32_t m_seq;
@@ -85,6 +91,9 @@ private:
     std::unordered_map<std::string, std::string, TextHash, std::equal_to<>> m_gbkCache;
     std::optional<proto::FrameBuilder> m_row;
     std::uint64_t m_rows = 0;
+    std::size_t m_rowStart = 0; // where the row being built begins in m_buffer
+    std::uint64_t m_refusedRows = 0;
+    std::string m_refusedRowKey;
     bool m_failed = false;
     bool m_ended = false;
 };

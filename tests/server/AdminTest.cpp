@@ -9,14 +9,17 @@
 #include "server/common/Dates.h"
 #include "server/common/ServerLog.h"
 #include "server/demo/PrepareStore.h"
+#include "server/store/SchemaTables.h"
 #include "server/store/sqlite/Schema.h"
 #include "server/store/sqlite/SqliteOperators.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -148,6 +151,99 @@ TEST(Admin, AnImportWithABadRowChangesNothingAndSaysWhere) {
                                             header + "010100000002,李四,0101,0101\n", replace, rows, error));
     EXPECT_EQ(count(db, "SELECT COUNT(*) FROM customers WHERE khh = '010100000001'"), 1) << error;
     EXPECT_EQ(count(db, "SELECT COUNT(*) FROM customers"), 1);
+}
+
+// Texts over their column's length are refused in GBK bytes, and one run names every bad row of the
+// file, the first hundred in full, while importing nothing.
+TEST(Admin, AnImportNamesEveryBadRowAndRefusesTextsOverTheirLength) {
+    TempDir dir;
+    const std::string path = dir.path + "/limits.db";
+    std::string error;
+    ASSERT_TRUE(server::prepareStore(path, nullptr, error)) << error;
+    server::Db db;
+    ASSERT_TRUE(db.open(path, false, error));
+    size_t rows = 0;
+    ASSERT_TRUE(
+        server::admin::importTable(db, "YYB", "y.csv", "JGBM,JGJC,JGLB\n0101,一部,1\n", {}, rows, error))
+        << error;
+
+    std::string csv = "khh,name,yyb,branch\n"
+                      "010100000001,张三,0101,0101\n"
+                      "010100000002,张三丰张三丰张三丰,0101,0101\n" // 18 bytes in GBK, 27 in UTF-8
+                      "0101000000031,李四,0101,0101\n";
+    for (int i = 0; i < 105; ++i)
+        csv += "0101000010" + std::to_string(10 + i % 90) + ",王五,0199,0101\n";
+    EXPECT_FALSE(server::admin::importTable(db, "customers", "c.csv", csv, {}, rows, error));
+    EXPECT_EQ(error.rfind("c.csv:3:2: column name: too long (18 bytes, at most 16)\n"
+                          "c.csv:4:1: column khh: too long (13 bytes, at most 12)\n"
+                          "c.csv:5:3: column yyb: '0199' is not in YYB.JGBM\n",
+                          0),
+              0u)
+        << error.substr(0, 400);
+    EXPECT_EQ(std::count(error.begin(), error.end(), '\n'), 100) << "100 rows, then the rest counted";
+    EXPECT_TRUE(error.ends_with("\nand 7 more")) << error.substr(error.size() - 100);
+    EXPECT_EQ(count(db, "SELECT COUNT(*) FROM customers"), 0);
+
+    // A contract code of 5,000 bytes, through the program: every line of the report is the program's.
+    ASSERT_TRUE(server::admin::importTable(db, "customers", "c.csv",
+                                           "khh,name,yyb,branch\n1,张三,0101,0101\n", {}, rows, error))
+        << error;
+    const std::string rules = file(dir, "rules.csv",
+                                   "lsh,kind,khh,set_date,valid_date,hydm\n"
+                                   "1,3,1,2026.02.27,2026.02.28," +
+                                       std::string(5000, 'a') +
+                                       "\n"
+                                       "2,3,1,2026.02.27,2026.02.28,ag2612\n"
+                                       "3,3,1,2026.02.27,2026.02.30,ag2612\n");
+    const ProgramRun run = counterd({"import", "rules", rules, "--db", path});
+    EXPECT_NE(run.code, 0);
+    EXPECT_NE(run.err.find("orvo-counterd: " + rules +
+                           ":2:6: column hydm: too long (5000 bytes, at most 16)\n" +
+                           "orvo-counterd: " + rules + ":4:5: column valid_date: not a calendar date"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(count(db, "SELECT COUNT(*) FROM rules"), 0);
+}
+
+// The schema's description is what a database holds once every migration step has run: the same
+// columns with their types, defaults and keys, and the same indexes (a fresh database is made from the
+// description's first version and the steps, so this also holds the steps to the description).
+TEST(Admin, TheSchemaDescriptionIsWhatAPreparedDatabaseHolds) {
+    TempDir dir;
+    const std::string path = dir.path + "/described.db";
+    std::string error;
+    ASSERT_TRUE(server::prepareStore(path, nullptr, error)) << error;
+    server::Db db;
+    ASSERT_TRUE(db.open(path, true, error));
+    namespace schema = server::schema;
+    for (const schema::TableSpec& table : schema::tables()) {
+        std::string described, held;
+        for (const schema::ColumnSpec& c : table.columns)
+            described += std::string(c.name) +
+                         (c.type == schema::ColumnType::Integer ? " INTEGER " : " TEXT ") +
+                         (c.primaryKey ? "key " : "") + std::string(c.defaultSql) + ";";
+        server::Statement columns;
+        ASSERT_TRUE(db.prepare("SELECT name, type, pk, coalesce(dflt_value, '') FROM pragma_table_info(?)",
+                               columns, error));
+        columns.bind(1, table.name);
+        while (columns.step() == SQLITE_ROW)
+            held += std::string(columns.text(0)) + " " + std::string(columns.text(1)) + " " +
+                    (columns.integer(2) ? "key " : "") + std::string(columns.text(3)) + ";";
+        EXPECT_EQ(held, described) << table.name;
+
+        std::set<std::string> describedIndexes, heldIndexes;
+        for (const schema::IndexSpec& index : table.indexes)
+            if (index.until == 0)
+                describedIndexes.insert(std::string(index.name) + "(" + std::string(index.columns) + ")");
+        server::Statement indexes;
+        ASSERT_TRUE(db.prepare("SELECT l.name, group_concat(i.name, ', ') FROM pragma_index_list(?) l, "
+                               "pragma_index_info(l.name) i WHERE l.origin = 'c' GROUP BY l.name",
+                               indexes, error));
+        indexes.bind(1, table.name);
+        while (indexes.step() == SQLITE_ROW)
+            heldIndexes.insert(std::string(indexes.text(0)) + "(" + std::string(indexes.text(1)) + ")");
+        EXPECT_EQ(heldIndexes, describedIndexes) << table.name;
+    }
 }
 
 TEST(Admin, ExportingEveryTableAndImportingThemGivesTheSameDatabase) {

@@ -1,102 +1,13 @@
 #include "server/store/sqlite/Schema.h"
 
+#include "server/store/SchemaDdl.h"
+
 #include <array>
 #include <cstdlib>
 #include <cstring>
 
 namespace orvo::server {
 namespace {
-
-const char* const kSchemaSql = R"SQL(
-CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);
-
--- Host code tables. Column names are those the client reads; row order is insertion order.
-CREATE TABLE IF NOT EXISTS YYB(JGBM TEXT NOT NULL UNIQUE, JGJC TEXT NOT NULL, JGQC TEXT NOT NULL DEFAULT '',
-    JGLB TEXT NOT NULL, SJJG TEXT NOT NULL DEFAULT '', SJJGLB TEXT NOT NULL DEFAULT '');
-CREATE TABLE IF NOT EXISTS KHQZ(YYB TEXT NOT NULL, KHQZ TEXT NOT NULL UNIQUE, QZMC TEXT NOT NULL);
-CREATE INDEX IF NOT EXISTS KHQZ_YYB ON KHQZ(YYB);
-CREATE TABLE IF NOT EXISTS QHJYS(JYS TEXT NOT NULL UNIQUE, JYSJC TEXT NOT NULL, JYSQC TEXT NOT NULL DEFAULT '');
-CREATE TABLE IF NOT EXISTS JYS(JYS TEXT NOT NULL UNIQUE, JYSJC TEXT NOT NULL);
-CREATE TABLE IF NOT EXISTS QHPZ(JYS TEXT NOT NULL, ZQLB TEXT NOT NULL UNIQUE, ZQLBMC TEXT NOT NULL,
-    HYPZ TEXT NOT NULL, PZMC TEXT NOT NULL);
-CREATE TABLE IF NOT EXISTS QHHYDM(JYS TEXT NOT NULL, JYSMC TEXT NOT NULL, ZQLB TEXT NOT NULL,
-    ZQLBMC TEXT NOT NULL, ZQDM TEXT NOT NULL UNIQUE, HYMC TEXT NOT NULL);
-CREATE TABLE IF NOT EXISTS QHXTDM(FLDM TEXT NOT NULL, IBM INTEGER NOT NULL, CBM TEXT NOT NULL DEFAULT '',
-    NOTE TEXT NOT NULL);
-CREATE INDEX IF NOT EXISTS QHXTDM_FLDM ON QHXTDM(FLDM, IBM);
-CREATE TABLE IF NOT EXISTS XTDM(FLDM TEXT NOT NULL, IBM INTEGER NOT NULL, CBM TEXT NOT NULL DEFAULT '',
-    NOTE TEXT NOT NULL);
-CREATE INDEX IF NOT EXISTS XTDM_FLDM ON XTDM(FLDM, IBM);
-CREATE TABLE IF NOT EXISTS BZ(BZ TEXT NOT NULL UNIQUE, BZMC TEXT NOT NULL);
-CREATE TABLE IF NOT EXISTS ZQLB(ZQLB TEXT NOT NULL UNIQUE, ZQLBMC TEXT NOT NULL);
-CREATE TABLE IF NOT EXISTS YWKM(YWKM TEXT NOT NULL UNIQUE, YWMC TEXT NOT NULL);
-CREATE TABLE IF NOT EXISTS JYLB(JYLB INTEGER NOT NULL UNIQUE, JYLBMC TEXT NOT NULL);
-
--- Operators: branches and groups are comma-separated codes, or "9999" for all.
-CREATE TABLE IF NOT EXISTS operators(name TEXT PRIMARY KEY, pwhash TEXT NOT NULL,
-    branches TEXT NOT NULL, groups TEXT NOT NULL);
-
--- Customers: yyb is the organisation the account is opened at (a branch or an office under one),
--- branch the branch it belongs to, khqz its customer group.
-CREATE TABLE IF NOT EXISTS customers(khh TEXT PRIMARY KEY, name TEXT NOT NULL, yyb TEXT NOT NULL,
-    branch TEXT NOT NULL, khqz TEXT NOT NULL DEFAULT '');
-CREATE INDEX IF NOT EXISTS customers_branch ON customers(branch);
-CREATE INDEX IF NOT EXISTS customers_yyb ON customers(yyb);
-CREATE INDEX IF NOT EXISTS customers_khqz ON customers(khqz);
-
--- Rule records of all six kinds; kind is the order category (2, 3, 4, 7, 6, 5). Columns that a kind
--- does not use stay at their defaults. Dates are text "YYYY.MM.DD", times "HH:MM:SS".
-CREATE TABLE IF NOT EXISTS rules(
-    lsh INTEGER PRIMARY KEY, kind INTEGER NOT NULL, khh TEXT NOT NULL REFERENCES customers(khh),
-    status_text TEXT NOT NULL DEFAULT '', cfzt INTEGER NOT NULL DEFAULT 0,
-    jys TEXT NOT NULL DEFAULT '', zqlb TEXT NOT NULL DEFAULT '', hydm TEXT NOT NULL DEFAULT '',
-    jybm TEXT NOT NULL DEFAULT '', mmfx INTEGER NOT NULL DEFAULT 0, kpfx INTEGER NOT NULL DEFAULT 0,
-    lots INTEGER NOT NULL DEFAULT 0, price TEXT NOT NULL DEFAULT '', filled INTEGER NOT NULL DEFAULT 0,
-    cancelled INTEGER NOT NULL DEFAULT 0, set_time TEXT NOT NULL DEFAULT '', set_date TEXT NOT NULL,
-    valid_date TEXT NOT NULL,
-    pdfx INTEGER NOT NULL DEFAULT 0, trig_price TEXT NOT NULL DEFAULT '',
-    ticks_profit TEXT NOT NULL DEFAULT '', ticks_loss TEXT NOT NULL DEFAULT '',
-    off_profit_trig TEXT NOT NULL DEFAULT '0', off_profit_order TEXT NOT NULL DEFAULT '0',
-    off_loss_trig TEXT NOT NULL DEFAULT '0', off_loss_order TEXT NOT NULL DEFAULT '0',
-    src_order TEXT NOT NULL DEFAULT '', src_hydm TEXT NOT NULL DEFAULT '', src_mmfx INTEGER NOT NULL DEFAULT 0,
-    src_kpfx INTEGER NOT NULL DEFAULT 0, src_lots INTEGER NOT NULL DEFAULT 0,
-    src_filled INTEGER NOT NULL DEFAULT 0, src_cancelled INTEGER NOT NULL DEFAULT 0,
-    src_price TEXT NOT NULL DEFAULT '', order_no TEXT NOT NULL DEFAULT '',
-    tllx INTEGER NOT NULL DEFAULT 0, deviation TEXT NOT NULL DEFAULT '',
-    trig_lots1 INTEGER NOT NULL DEFAULT 0, trig_lots2 INTEGER NOT NULL DEFAULT 0,
-    filled2 INTEGER NOT NULL DEFAULT 0, min_order INTEGER NOT NULL DEFAULT 0,
-    single_leg INTEGER NOT NULL DEFAULT 0, avg_price TEXT NOT NULL DEFAULT '',
-    xzbh INTEGER NOT NULL DEFAULT 0, fzbh INTEGER NOT NULL DEFAULT 0, xdfs INTEGER NOT NULL DEFAULT 0);
--- (kind) is (kind, lsh): a query of one kind streams in serial order without a sort.
-CREATE INDEX IF NOT EXISTS rules_kind ON rules(kind);
-CREATE INDEX IF NOT EXISTS rules_kind_valid ON rules(kind, valid_date);
-CREATE INDEX IF NOT EXISTS rules_khh ON rules(khh, kind);
-CREATE INDEX IF NOT EXISTS rules_kind_hydm ON rules(kind, hydm);
-CREATE INDEX IF NOT EXISTS rules_kind_src_hydm ON rules(kind, src_hydm);
-CREATE INDEX IF NOT EXISTS rules_kind_jys ON rules(kind, jys);
-CREATE INDEX IF NOT EXISTS rules_kind_zqlb ON rules(kind, zqlb);
-
--- Orders produced by rules: hist 0 for the current orders (function 16151), 1 for history (16171).
-CREATE TABLE IF NOT EXISTS orders(
-    id INTEGER PRIMARY KEY, lsh INTEGER NOT NULL REFERENCES rules(lsh), kind INTEGER NOT NULL,
-    khh TEXT NOT NULL, hist INTEGER NOT NULL, wth INTEGER NOT NULL, status_text TEXT NOT NULL DEFAULT '',
-    hydm TEXT NOT NULL, mmfx INTEGER NOT NULL, kpfx INTEGER NOT NULL, price TEXT NOT NULL,
-    lots INTEGER NOT NULL, fill_price TEXT NOT NULL DEFAULT '', filled INTEGER NOT NULL DEFAULT 0,
-    cancelled INTEGER NOT NULL DEFAULT 0, tzlb INTEGER NOT NULL DEFAULT 1, jys TEXT NOT NULL,
-    jybm TEXT NOT NULL DEFAULT '', wtsj TEXT NOT NULL, sbsj TEXT NOT NULL DEFAULT '', wtrq TEXT NOT NULL,
-    flag TEXT NOT NULL DEFAULT '');
-CREATE INDEX IF NOT EXISTS orders_rule ON orders(khh, lsh, hist, wtrq);
-
--- Linked-order groups and their sub-groups.
-CREATE TABLE IF NOT EXISTS link_groups(xzbh INTEGER PRIMARY KEY, xzmc TEXT NOT NULL,
-    khh TEXT NOT NULL REFERENCES customers(khh), xzzt INTEGER NOT NULL DEFAULT 0, yyb TEXT NOT NULL,
-    qx INTEGER NOT NULL DEFAULT 0, fwxm INTEGER NOT NULL DEFAULT 0);
-CREATE INDEX IF NOT EXISTS link_groups_khh ON link_groups(khh);
-CREATE TABLE IF NOT EXISTS link_subgroups(xzbh INTEGER NOT NULL REFERENCES link_groups(xzbh),
-    fzbh INTEGER NOT NULL, fzjc TEXT NOT NULL, xdfs INTEGER NOT NULL DEFAULT 0,
-    xgrq TEXT NOT NULL DEFAULT '', xgsj TEXT NOT NULL DEFAULT '');
-CREATE INDEX IF NOT EXISTS link_subgroups_xzbh ON link_subgroups(xzbh);
-)SQL";
 
 struct DownloadTable {
     const char* name;
@@ -233,7 +144,8 @@ bool createSchema(Db& db, std::string& error) {
             error = "cannot write the database: " + db.lastError();
             return false;
         }
-        return db.exec(kSchemaSql, error) && applySteps(db, 1, error) && tx.commit(error);
+        return db.exec(schema::tablesSql(schema::Dialect::Sqlite, 1).c_str(), error) &&
+               applySteps(db, 1, error) && tx.commit(error);
     }
     if (version > kSchemaVersion) {
         error = "database has schema version " + std::to_string(version) + ", newer than this program's " +

@@ -1,17 +1,15 @@
-// The counter's database schema, in one place: the host code tables (downloaded as they stand by
-// function 2, so their column names are the host's), the business tables behind the query functions,
-// and an index for every filter those functions apply.
+// The counter's database schema on SQLite: a fresh file's tables made from the schema's description
+// (server/store/SchemaTables.h), the migration steps that bring older files forward, and the queries of
+// the host code tables that function 2 downloads.
 #pragma once
 
+#include "server/store/SchemaTables.h"
 #include "server/store/sqlite/Db.h"
 
 #include <string>
 #include <string_view>
 
 namespace orvo::server {
-
-// The schema version this program reads and writes; see the migration steps in Schema.cpp.
-constexpr int kSchemaVersion = 3;
 
 // The version recorded in the database; 0 for an empty file. Fails for a file that holds tables but
 // no version (not a counter database).
