@@ -11,7 +11,7 @@
 namespace orvo::server {
 
 // The schema version this program reads and writes; see the migration steps in Schema.cpp.
-constexpr int kSchemaVersion = 3;
+constexpr int kSchemaVersion = 4;
 
 // The version recorded in the database; 0 for an empty file. Fails for a file that holds tables but
 // no version (not a counter database).
