@@ -28,12 +28,12 @@ std::string customersCsv() {
     return customers;
 }
 
-std::string rulesCsv() {
+std::string rulesCsv(int count = kRules) {
     std::string csv =
         "lsh,kind,khh,status_text,cfzt,jys,zqlb,hydm,jybm,mmfx,kpfx,lots,price,set_time,set_date,"
         "valid_date,ticks_profit,ticks_loss,off_profit_trig,off_profit_order,off_loss_trig,"
         "off_loss_order\n";
-    for (int i = 0; i < kRules; ++i)
+    for (int i = 0; i < count; ++i)
         csv += std::to_string(100000 + i) + ",3,01010000000" + std::to_string(i % 10) +
                ",等待触发,0,SQ,rb,rb2705,80000005,1,1,3,3609.00,09:20:30,2026.11.27,2026.12.25,4,1,7.00,17."
                "00,1.00,"
@@ -105,5 +105,35 @@ void BM_ImportRulesPostgres(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kRules);
 }
 BENCHMARK(BM_ImportRulesPostgres)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The customers replaced (--replace) under 200,000 rules: a customer's write must not touch its rules.
+void BM_ReplaceCustomersUnderRules(benchmark::State& state) {
+    std::string dir = (std::filesystem::temp_directory_path() / "orvo-import-bench-XXXXXX").string();
+    if (!mkdtemp(dir.data())) {
+        state.SkipWithError("no temporary folder");
+        return;
+    }
+    const std::string path = dir + "/replace.db";
+    const std::string customers = customersCsv();
+    std::string error;
+    Db db;
+    std::size_t rows = 0;
+    if (!prepareStore(path, nullptr, error) || !db.open(path, false, error) ||
+        !admin::importTable(db, "YYB", "yyb.csv", kYyb, {}, rows, error) ||
+        !admin::importTable(db, "customers", "customers.csv", customers, {}, rows, error) ||
+        !admin::importTable(db, "rules", "rules.csv", rulesCsv(2 * kRules), {}, rows, error)) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    admin::ImportOptions replace;
+    replace.replace = true;
+    for (auto _ : state)
+        if (!admin::importTable(db, "customers", "customers.csv", customers, replace, rows, error)) {
+            state.SkipWithError(error.c_str());
+            break;
+        }
+    std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_ReplaceCustomersUnderRules)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 } // namespace

@@ -38,8 +38,9 @@ void sortBySerial(std::vector<ListedRow>& rows) {
     }
 }
 
-StreamEnd sendListedRows(RowCache& cache, int category, std::span<const ListedRow> rows, ReplyWriter& reply,
-                         const FetchRows& fetch, std::string& error) {
+StreamEnd sendListedRows(RowCache& cache, int category, std::span<const ListedRow> rows,
+                         const ReplyStamp& stamp, ReplyWriter& reply, const FetchRows& fetch,
+                         std::string& error) {
     // Up to the first row the cache lacks, rows go straight into the reply. From there on, rows wait for
     // the fetch to keep their order: those the cache holds are copied aside, as another worker may push
     // them out before their turn.
@@ -50,17 +51,20 @@ StreamEnd sendListedRows(RowCache& cache, int category, std::span<const ListedRo
     std::size_t sent = 0; // rows sent straight, all of them before the first row the cache lacks
     std::vector<Held> held;
     std::string bytes;
-    cache.readBatch(category, rows, [&](std::size_t i, std::string_view items) {
-        if (i == sent) { // no row missing before it
-            reply.addEncodedRow(items);
-            ++sent;
-            return;
-        }
-        if (held.empty())
-            held.resize(rows.size() - sent);
-        held[i - sent] = {bytes.size(), items.size()};
-        bytes.append(items);
-    });
+    cache.readBatch(
+        category, rows,
+        [&](std::size_t i, std::string_view items) {
+            if (i == sent) { // no row missing before it
+                reply.addEncodedRow(items);
+                ++sent;
+                return;
+            }
+            if (held.empty())
+                held.resize(rows.size() - sent);
+            held[i - sent] = {bytes.size(), items.size()};
+            bytes.append(items);
+        },
+        stamp.names);
     if (!reply.flushIfFull())
         return StreamEnd::SinkFailed;
     if (sent == rows.size())
@@ -85,7 +89,7 @@ StreamEnd sendListedRows(RowCache& cache, int category, std::span<const ListedRo
                 return;
             held[missingAt[static_cast<std::size_t>(it - missing.begin())]] = {bytes.size(), items.size()};
             bytes.append(items);
-            cache.store({category, serial}, rev, items);
+            cache.store({category, serial}, rev, items, stamp);
         },
         error);
     if (!fetched)

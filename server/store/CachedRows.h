@@ -31,8 +31,10 @@ using FetchRows = std::function<bool(std::span<const std::int64_t> serials, cons
 // customers have.
 void sortBySerial(std::vector<ListedRow>& rows);
 
-// Sends the batch's rows in order: from the cache where it holds them current, the rest fetched.
-StreamEnd sendListedRows(RowCache& cache, int category, std::span<const ListedRow> rows, ReplyWriter& reply,
-                         const FetchRows& fetch, std::string& error);
+// Sends the batch's rows in order: from the cache where it holds them current (at the stamp's names
+// revision), the rest fetched and kept as the stamp allows.
+StreamEnd sendListedRows(RowCache& cache, int category, std::span<const ListedRow> rows,
+                         const ReplyStamp& stamp, ReplyWriter& reply, const FetchRows& fetch,
+                         std::string& error);
 
 } // namespace orvo::server

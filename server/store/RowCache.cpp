@@ -76,22 +76,55 @@ bool RowCache::makeRoom(std::size_t needed) {
     return m_bytes + needed <= m_limit;
 }
 
-void RowCache::store(const RowKey& key, std::int64_t rev, std::string_view items) {
-    if (m_limit == 0 || items.size() > UINT32_MAX)
+void RowCache::store(const RowKey& key, std::int64_t rev, std::string_view items, const ReplyStamp& stamp) {
+    if (m_limit == 0 || items.size() > UINT32_MAX || !stamp.mayStore)
         return;
     const std::size_t cost = costOf(items.size());
-    Entry entry{key.serial, rev, std::make_unique_for_overwrite<char[]>(items.size() + 1), key.category,
-                static_cast<std::uint32_t>(items.size())};
+    Entry entry{key.serial,   rev,
+                stamp.names,  std::make_unique_for_overwrite<char[]>(items.size() + 1),
+                key.category, static_cast<std::uint32_t>(items.size())};
     entry.block[0] = 0;
     std::memcpy(entry.block.get() + 1, items.data(), items.size());
 
     const std::unique_lock guard(m_lock);
+    // Emptied since the reply began: its rows may come from the database that was left.
+    if (stamp.generation != m_generation.load(std::memory_order_relaxed))
+        return;
     if (const std::size_t position = find(key); position != m_index.size())
         release(position);
     if (!makeRoom(cost))
         return;
     insert(std::move(entry));
     m_bytes += cost;
+}
+
+void RowCache::adopt(std::string_view database) {
+    {
+        const std::shared_lock guard(m_lock);
+        if (database == m_database)
+            return;
+    }
+    const std::unique_lock guard(m_lock);
+    if (database == m_database)
+        return;
+    const bool first = m_database.empty();
+    m_database.assign(database);
+    if (!first)
+        clearLocked();
+}
+
+void RowCache::clear() {
+    const std::unique_lock guard(m_lock);
+    clearLocked();
+}
+
+void RowCache::clearLocked() {
+    std::vector<Entry>().swap(m_index);
+    m_shift = 63;
+    m_count = 0;
+    m_bytes = 0;
+    m_hand = 0;
+    m_generation.fetch_add(1, std::memory_order_release);
 }
 
 std::size_t RowCache::bytes() const {

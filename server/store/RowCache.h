@@ -1,8 +1,9 @@
 // Reply rows kept encoded between requests, shared by every worker of a server. The database stays the
 // truth: each entry carries the revision its row had when it was encoded, and is used only while the
-// database still gives the row that revision (the database changes it on every write of the row, and of
-// anything else the encoded row shows). Nothing here is ever told of a change, so several servers on one
-// database stay correct without talking to each other.
+// database still gives the row that revision (the database changes it on every write of the row), and
+// the customers' names the same revision (`names`, changed whenever a name or key changes). Nothing here
+// is ever told of a change, so several servers on one database stay correct without talking to each
+// other. A reply names the database it reads (adopt): another one empties the cache.
 //
 // Bounded by a byte limit; when full, entries not used since the clock hand last passed them make room
 // (second chance). Readers share one lock, taken once per batch of rows, so a long reply pays for no
@@ -17,6 +18,7 @@
 #include <pthread.h>
 #include <shared_mutex>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -32,6 +34,14 @@ struct RowKey {
 struct ListedRow {
     std::int64_t serial = 0;
     std::int64_t rev = 0;
+};
+
+// What a reply's snapshot says beside each row's own revision, and the cache's generation when the reply
+// began (rows read before the cache was emptied are not kept).
+struct ReplyStamp {
+    std::int64_t names = 0;
+    std::uint64_t generation = 0;
+    bool mayStore = true; // false: the snapshot gives no proof the revisions are new (see docs/data.md)
 };
 
 // A readers-writer lock under which a waiting writer goes before readers that come after it. Replies
@@ -69,19 +79,29 @@ public:
     // which is made under the cache's read lock: found must be quick, must not block and must not call
     // back into the cache. Rows are looked up a group at a time, each step's memory fetched for the whole
     // group before it is used, so the waits of a group's rows overlap.
-    template <typename Found> void readBatch(int category, std::span<const ListedRow> rows, Found&& found);
+    // Only entries stored with the same names revision count.
+    template <typename Found>
+    void readBatch(int category, std::span<const ListedRow> rows, Found&& found, std::int64_t names = 0);
 
-    // Keeps the row's encoded items at this revision, replacing what the key held.
-    void store(const RowKey& key, std::int64_t rev, std::string_view items);
+    // Keeps the row's encoded items at this revision, replacing what the key held; nothing when the
+    // cache was emptied since the stamp's generation, or the stamp forbids it.
+    void store(const RowKey& key, std::int64_t rev, std::string_view items, const ReplyStamp& stamp = {});
+
+    // Bumped whenever the cache is emptied; read it before looking at the database.
+    std::uint64_t generation() const { return m_generation.load(std::memory_order_acquire); }
+    // The database a reply reads (a file's identity, a cluster's start): when it differs from the one
+    // the rows came from, every row is dropped. The first one named is taken as it is.
+    void adopt(std::string_view database);
+    void clear();
 
     // What the cache holds now: bytes counted as the limit counts them (items and bookkeeping).
     std::size_t bytes() const;
     std::size_t entries() const;
 
 private:
-    // Per entry, beside its items: its places in the index (32 bytes, a quarter to a half of them used),
+    // Per entry, beside its items: its places in the index (40 bytes, a quarter to a half of them used),
     // its block's heap header and its flag byte.
-    static constexpr std::size_t kEntryOverhead = 160;
+    static constexpr std::size_t kEntryOverhead = 176;
     static constexpr std::size_t kGroup = 16;
 
     // Open addressing, linear probing, at most half full. An entry holds all a look-up needs (key and
@@ -89,6 +109,7 @@ private:
     struct Entry {
         std::int64_t serial = 0;
         std::int64_t rev = 0;
+        std::int64_t names = 0;
         std::unique_ptr<char[]> block; // null: the place is free
         std::int32_t category = 0;
         std::uint32_t size = 0; // of the items
@@ -105,13 +126,14 @@ private:
     }
 
     // The entry holding the row at this revision, or null.
-    const Entry* current(std::int32_t category, const ListedRow& row) const;
+    const Entry* current(std::int32_t category, const ListedRow& row, std::int64_t names) const;
     std::size_t find(const RowKey& key) const; // the index position, or m_index.size()
     void insert(Entry entry);
     void release(std::size_t position);
     // Frees entries until `needed` more bytes fit the limit; false when they cannot.
     bool makeRoom(std::size_t needed);
     static std::size_t costOf(std::size_t itemBytes) { return itemBytes + kEntryOverhead; }
+    void clearLocked();
 
     const std::size_t m_limit;
     mutable WriterFirstLock m_lock;
@@ -120,10 +142,12 @@ private:
     std::size_t m_count = 0;
     std::size_t m_bytes = 0;
     std::size_t m_hand = 0; // the clock hand: an index position
+    std::atomic<std::uint64_t> m_generation{0};
+    std::string m_database; // as adopt was last told
 };
 
 template <typename Found>
-void RowCache::readBatch(int category, std::span<const ListedRow> rows, Found&& found) {
+void RowCache::readBatch(int category, std::span<const ListedRow> rows, Found&& found, std::int64_t names) {
     if (m_limit == 0)
         return;
     const std::shared_lock guard(m_lock);
@@ -135,7 +159,7 @@ void RowCache::readBatch(int category, std::span<const ListedRow> rows, Found&& 
         for (std::size_t i = 0; i < n; ++i)
             __builtin_prefetch(&m_index[homeOf(category, rows[at + i].serial)]);
         for (std::size_t i = 0; i < n; ++i) {
-            hits[i] = current(category, rows[at + i]);
+            hits[i] = current(category, rows[at + i], names);
             if (hits[i] == nullptr)
                 continue;
             // The flag and the first items, then the rest of a typical row.
@@ -154,9 +178,10 @@ void RowCache::readBatch(int category, std::span<const ListedRow> rows, Found&& 
     }
 }
 
-inline const RowCache::Entry* RowCache::current(std::int32_t category, const ListedRow& row) const {
+inline const RowCache::Entry* RowCache::current(std::int32_t category, const ListedRow& row,
+                                                std::int64_t names) const {
     const std::size_t position = find({category, row.serial});
-    if (position == m_index.size() || m_index[position].rev != row.rev)
+    if (position == m_index.size() || m_index[position].rev != row.rev || m_index[position].names != names)
         return nullptr;
     return &m_index[position];
 }

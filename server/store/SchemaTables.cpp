@@ -231,7 +231,8 @@ const std::array<TableSpec, 19> kTables{{
      "Customers: yyb is the organisation the account is opened at (a branch or an office under one), "
      "branch the branch it belongs to, khqz its customer group.",
      kCustomers, kCustomerIndexes, true, true,
-     "a write of a customer rewrites the revision of its rules, whose replies show its name"},
+     "a change of a customer's number or name, or its deletion, draws the names revision that every kept "
+     "rule row is checked against, as replies show the name"},
     {"link_groups", "Linked-order groups and their sub-groups.", kLinkGroups, kLinkGroupIndexes, true, false,
      ""},
     {"link_subgroups", kCodeTable, kLinkSubgroups, kLinkSubgroupIndexes, true, true, ""},
@@ -239,8 +240,9 @@ const std::array<TableSpec, 19> kTables{{
      "Rule records of all six kinds; kind is the order category (2, 3, 4, 7, 6, 5). Columns that a kind "
      "does not use stay at their defaults. Dates are text \"YYYY.MM.DD\", times \"HH:MM:SS\".",
      kRules, kRuleIndexes, true, false,
-     "rev: drawn from one counter on every write of the rule and of its customer, so that no revision "
-     "comes back and a server may tell from it alone whether a rule it keeps encoded is current; a write "
+     "rev: drawn on every write of the rule, never smaller than any drawn before, not even after a restore "
+     "(SQLite: the counter or the clock, whichever is larger; PostgreSQL: the writing transaction's id), so "
+     "a server may tell from it and the names revision whether a rule it keeps encoded is current; a write "
      "that sets rev itself is taken as it is"},
     {"orders",
      "Orders produced by rules: hist 0 for the current orders (function 16151), 1 for history (16171).",

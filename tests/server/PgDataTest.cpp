@@ -166,11 +166,12 @@ TEST_F(PgData, MigrateBringsTheFirstSchemaForwardAndBackupWritesADumpPgRestoreRe
         ASSERT_TRUE(conn.open(old, error)) << error;
         ASSERT_EQ(counterd({"tables", "--db", old}).code, 0);
         ASSERT_TRUE(
-            conn.exec("DROP TRIGGER rules_rev ON rules; DROP TRIGGER customers_rev_write ON customers;"
-                      "DROP TRIGGER customers_rev_rename ON customers;"
-                      "DROP FUNCTION rules_next_rev(); DROP FUNCTION customers_touch_rules();"
+            conn.exec("DROP TRIGGER rules_rev ON rules; DROP TRIGGER customers_names_update ON customers;"
+                      "DROP TRIGGER customers_names_delete ON customers;"
+                      "DROP TRIGGER customers_names_truncate ON customers;"
+                      "DROP FUNCTION rules_next_rev(); DROP FUNCTION customers_names_changed();"
                       "DROP INDEX rules_khh, rules_kind_rev, customers_scope;"
-                      "ALTER TABLE rules DROP COLUMN rev; DROP SEQUENCE rule_revision;"
+                      "ALTER TABLE rules DROP COLUMN rev; DROP TABLE rule_revision;"
                       "CREATE INDEX rules_khh ON rules(khh, kind);"
                       "ALTER TABLE operators DROP COLUMN enabled, DROP COLUMN last_login;"
                       "UPDATE meta SET value = '1' WHERE key = 'schema_version';"

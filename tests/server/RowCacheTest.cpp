@@ -13,6 +13,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <map>
 #include <random>
 #include <thread>
@@ -103,6 +105,86 @@ TEST(RowCache, KeptRowsFollowEveryWriteBetweenTwoReplies) {
             ++renamedRows;
         }
     EXPECT_GT(renamedRows, 0);
+}
+
+// Copies one database into another whole, as a restore does.
+void copyDatabase(server::Db& from, server::Db& to) {
+    sqlite3_backup* copy = sqlite3_backup_init(to.handle(), "main", from.handle(), "main");
+    ASSERT_NE(copy, nullptr) << to.lastError();
+    EXPECT_EQ(sqlite3_backup_step(copy, -1), SQLITE_DONE);
+    EXPECT_EQ(sqlite3_backup_finish(copy), SQLITE_OK) << to.lastError();
+}
+
+void setPrice(server::Db& db, long long serial, const char* price) {
+    server::Statement update;
+    std::string error;
+    ASSERT_TRUE(db.prepare("UPDATE rules SET price = ? WHERE lsh = ?", update, error)) << error;
+    update.bind(1, std::string_view(price));
+    update.bind(2, std::int64_t{serial});
+    ASSERT_TRUE(update.execute()) << db.lastError();
+}
+
+// A backup restored into the live database takes the revision counter back with it; the next write must
+// still not give a kept row's revision to other contents. Backup, change rule L, read it through the
+// cache, restore, change L again: the reply shows the second change.
+TEST(RowCache, ARestoredBackupNeverBringsBackAKeptRow) {
+    WritableDemo own("restored.db");
+    ASSERT_TRUE(own.ok);
+    std::string error;
+    server::Db backup;
+    ASSERT_TRUE(backup.open(own.dir.path + "/backup.db", false, error)) << error;
+    copyDatabase(own.writer, backup);
+
+    server::RowCache cache(4 * 1024 * 1024);
+    const long long serial = rowsOf(replyBytes(own.reader, nullptr)).begin()->first;
+    setPrice(own.writer, serial, "1111.00");
+    std::this_thread::sleep_for(std::chrono::milliseconds(3)); // the counter behind the clock again
+    EXPECT_EQ(rowsOf(replyBytes(own.reader, &cache)).at(serial).at(682), "1111.00");
+    ASSERT_GT(cache.entries(), 0u);
+
+    copyDatabase(backup, own.writer);
+    setPrice(own.writer, serial, "2222.00");
+    const std::string kept = replyBytes(own.reader, &cache);
+    EXPECT_EQ(rowsOf(kept).at(serial).at(682), "2222.00");
+    EXPECT_EQ(kept, replyBytes(own.reader, nullptr));
+}
+
+// A file moved over the database's path is what the next request reads, through a store that opened
+// the old one; a path left without a file is refused rather than read from the deleted file.
+TEST(RowCache, AFileReplacedUnderTheServerIsReadAnewAndAFileGoneIsRefused) {
+    WritableDemo own("served.db");
+    ASSERT_TRUE(own.ok);
+    std::string error;
+    const std::string other = own.dir.path + "/other.db";
+    {
+        server::Db copy;
+        ASSERT_TRUE(copy.open(other, false, error)) << error;
+        copyDatabase(own.writer, copy);
+    }
+    own.writer.close();
+    own.reader.close();
+    server::RowCache cache(4 * 1024 * 1024);
+    server::Db served;
+    ASSERT_TRUE(served.open(own.path, true, error)) << error;
+    server::sqlite::SqliteStore store(std::move(served), &cache);
+    const auto before = rowsOf(adminStopProfitReply(store, 7));
+    ASSERT_FALSE(before.empty());
+    ASSERT_GT(cache.entries(), 0u);
+    const long long serial = before.begin()->first;
+    {
+        server::Db copy;
+        ASSERT_TRUE(copy.open(other, false, error)) << error;
+        setPrice(copy, serial, "3333.00");
+    }
+    ASSERT_EQ(std::rename(other.c_str(), own.path.c_str()), 0);
+    const auto after = rowsOf(adminStopProfitReply(store, 8));
+    EXPECT_EQ(after.size(), before.size());
+    EXPECT_EQ(after.at(serial).at(682), "3333.00");
+
+    ASSERT_EQ(std::remove(own.path.c_str()), 0);
+    server::OperatorRecord record;
+    EXPECT_FALSE(store.findOperator("admin", record, error));
+    EXPECT_NE(error.find("served.db is gone"), std::string::npos) << error;
 }
 
 // Far more rows than fit: the cache stays within its limit, keeps making room (evicted rows leave no

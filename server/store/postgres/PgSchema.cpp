@@ -16,7 +16,7 @@ namespace {
 
 // Every change to the schema after the first version, in order: step i brings a database from version
 // i + 1 to version i + 2, as the SQLite schema's steps do. Both back-ends record the same version number.
-constexpr std::array<const char*, 2> kMigrationSteps{{
+constexpr std::array<const char*, 3> kMigrationSteps{{
     // 2: operators can be disabled, and a login notes its time.
     "ALTER TABLE operators ADD COLUMN enabled bigint NOT NULL DEFAULT 1;"
     "ALTER TABLE operators ADD COLUMN last_login gbk NOT NULL DEFAULT '';",
@@ -43,6 +43,31 @@ constexpr std::array<const char*, 2> kMigrationSteps{{
     "CREATE INDEX rules_khh ON rules(khh, kind, valid_date, rev);"
     "CREATE INDEX rules_kind_rev ON rules(kind, lsh, rev, valid_date);"
     "CREATE INDEX customers_scope ON customers(branch, khqz, khh);",
+    // 4: a revision is the writing transaction's id, past anything the sequence drew: unique for as long
+    // as the cluster lives, and not stored in a dump, so a restore cannot make one come back. A
+    // customer's write no longer redraws its rules' revisions: a statement that changes a customer's
+    // name or key, or deletes one, sets `names`, which a kept row must match as well as its own revision.
+    // The one row serialises such statements, so a reply's snapshot sees `names` and the names together.
+    "DROP TRIGGER customers_rev_write ON customers;"
+    "DROP TRIGGER customers_rev_rename ON customers;"
+    "DROP FUNCTION customers_touch_rules();"
+    "CREATE OR REPLACE FUNCTION rules_next_rev() RETURNS trigger LANGUAGE plpgsql AS $$"
+    " BEGIN NEW.rev := 4611686018427387904 + txid_current(); RETURN NEW; END $$;"
+    "DROP SEQUENCE rule_revision;"
+    "CREATE TABLE rule_revision(id bigint PRIMARY KEY CHECK (id = 1), names bigint NOT NULL);"
+    "INSERT INTO rule_revision VALUES(1, 4611686018427387904 + txid_current());"
+    "CREATE FUNCTION customers_names_changed() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
+    " IF TG_OP = 'TRUNCATE' OR (TG_OP = 'DELETE' AND EXISTS (SELECT 1 FROM gone)) OR"
+    "  (TG_OP = 'UPDATE' AND EXISTS (SELECT 1 FROM gone g WHERE NOT EXISTS"
+    "   (SELECT 1 FROM kept k WHERE k.khh = g.khh AND k.name = g.name))) THEN"
+    "  UPDATE rule_revision SET names = 4611686018427387904 + txid_current() WHERE id = 1;"
+    " END IF; RETURN NULL; END $$;"
+    "CREATE TRIGGER customers_names_update AFTER UPDATE ON customers REFERENCING OLD TABLE AS gone"
+    " NEW TABLE AS kept FOR EACH STATEMENT EXECUTE FUNCTION customers_names_changed();"
+    "CREATE TRIGGER customers_names_delete AFTER DELETE ON customers REFERENCING OLD TABLE AS gone"
+    " FOR EACH STATEMENT EXECUTE FUNCTION customers_names_changed();"
+    "CREATE TRIGGER customers_names_truncate AFTER TRUNCATE ON customers"
+    " FOR EACH STATEMENT EXECUTE FUNCTION customers_names_changed();",
 }};
 static_assert(kMigrationSteps.size() + 1 == kSchemaVersion,
               "the PostgreSQL schema needs the same versions as the SQLite schema");

@@ -282,14 +282,31 @@ StreamEnd PgStore::streamRules(const RuleQuery& query, std::span<const ReplyColu
     return streamTagged(m_pool, m_wait, q, tags, reply, error);
 }
 
+// The names revision of the reply's snapshot. Revisions are transaction ids, which no restore brings
+// back, as long as the cluster is the same: one started anew (a different cluster behind the same
+// address, say) empties the cache.
+bool PgStore::readStamp(PgConnection& conn, ReplyStamp& stamp, std::string& error) {
+    PgResult got = conn.query(
+        "SELECT names, pg_postmaster_start_time()::text FROM rule_revision WHERE id = 1", PgParams(), error);
+    if (!got)
+        return false;
+    if (got.rows() != 1) {
+        error = "the names revision is missing";
+        return false;
+    }
+    m_cache->adopt(got.row(0).text(1));
+    stamp.names = got.row(0).integer(0);
+    return true;
+}
+
 // Through the row cache: the rows selected are listed by serial and revision, from a cursor, a batch at a
 // time; only the rows the cache lacks at that revision are read in full. Listing and reading share one
 // repeatable-read snapshot, so what is read is what was listed.
 StreamEnd PgStore::streamRulesCached(const RuleQuery& query, std::span<const ReplyColumn> columns,
                                      ReplyWriter& reply, std::string& error) {
     // A rule whose account has no customer is left out as the join leaves it out, by the fetch: a kept
-    // row is current only while its customer is unchanged (every write of a customer changes its rules'
-    // revisions), so the listing joins the customers only to filter them.
+    // row is current only while no customer's name or key has changed and none was deleted (the names
+    // revision), so the listing joins the customers only to filter them.
     const bool restricted = restrictsCustomers(*query.op, *query.cond);
     PgQuery listing(
         restricted ? "DECLARE listed NO SCROLL CURSOR FOR SELECT r.lsh, r.rev FROM customers c JOIN "
@@ -308,13 +325,15 @@ StreamEnd PgStore::streamRulesCached(const RuleQuery& query, std::span<const Rep
     }
     fetchSql += " FROM rules r JOIN customers c ON c.khh = r.khh WHERE r.lsh = ANY($1::bigint[])";
 
+    ReplyStamp stamp;
+    stamp.generation = m_cache->generation();
     PgPool::Lease conn = m_pool.acquire(m_wait, error);
     if (!conn)
         return StreamEnd::DatabaseError;
     PgTransaction tx(*conn, error);
     // The cursor is read to its end: planned for all its rows, not for the first few.
     if (!tx.ok() || !conn->exec("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY", error) ||
-        !conn->exec("SET LOCAL cursor_tuple_fraction = 1.0", error) ||
+        !conn->exec("SET LOCAL cursor_tuple_fraction = 1.0", error) || !readStamp(*conn, stamp, error) ||
         !conn->query(listing.text().c_str(), listing.params(), error))
         return StreamEnd::DatabaseError;
 
@@ -352,9 +371,9 @@ StreamEnd PgStore::streamRulesCached(const RuleQuery& query, std::span<const Rep
             listed.push_back({result.row(i).integer(0), result.row(i).integer(1)});
         for (std::size_t at = 0; at < listed.size(); at += kListedBatchRows) {
             const std::size_t count = std::min(kListedBatchRows, listed.size() - at);
-            const StreamEnd end =
-                sendListedRows(*m_cache, query.category,
-                               std::span<const ListedRow>(listed).subspan(at, count), reply, fetch, error);
+            const StreamEnd end = sendListedRows(*m_cache, query.category,
+                                                 std::span<const ListedRow>(listed).subspan(at, count), stamp,
+                                                 reply, fetch, error);
             if (end != StreamEnd::Done)
                 return end;
         }

@@ -41,6 +41,7 @@ public:
 private:
     StreamEnd streamRulesCached(const RuleQuery& query, std::span<const ReplyColumn> columns,
                                 ReplyWriter& reply, std::string& error);
+    bool readStamp(PgConnection& conn, ReplyStamp& stamp, std::string& error);
 
     PgPool& m_pool;
     RowCache* m_cache = nullptr;

@@ -1,6 +1,7 @@
 #include "server/store/sqlite/Db.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -10,18 +11,78 @@ Db::~Db() {
     close();
 }
 
-Db::Db(Db&& other) noexcept : m_db(std::exchange(other.m_db, nullptr)) {}
+Db::Db(Db&& other) noexcept {
+    *this = std::move(other);
+}
 
 Db& Db::operator=(Db&& other) noexcept {
     if (this != &other) {
         close();
         m_db = std::exchange(other.m_db, nullptr);
+        m_path = std::move(other.m_path);
+        m_readOnly = other.m_readOnly;
+        m_onDisk = std::exchange(other.m_onDisk, false);
+        m_device = other.m_device;
+        m_inode = other.m_inode;
     }
     return *this;
 }
 
+namespace {
+
+bool identityOf(const std::string& path, std::uint64_t& device, std::uint64_t& inode) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return false;
+    device = static_cast<std::uint64_t>(info.st_dev);
+    inode = static_cast<std::uint64_t>(info.st_ino);
+    return true;
+}
+
+} // namespace
+
 bool Db::open(const std::string& path, bool readOnly, std::string& error) {
     close();
+    m_path = path;
+    m_readOnly = readOnly;
+    // The file named before and after opening is the one opened, unless it was replaced meanwhile:
+    // then it is opened again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (!openOnce(error))
+            return false;
+        std::uint64_t device = 0, inode = 0;
+        const bool onDisk = path != ":memory:" && !path.empty() && identityOf(path, m_device, m_inode);
+        if (!onDisk || (identityOf(path, device, inode) && device == m_device && inode == m_inode)) {
+            m_onDisk = onDisk;
+            return true;
+        }
+    }
+    m_onDisk = false;
+    return true;
+}
+
+bool Db::reopen(std::string& error) {
+    const std::string path = m_path;
+    return open(path, m_readOnly, error);
+}
+
+Db::FileState Db::fileState() const {
+    if (!m_onDisk)
+        return FileState::Same;
+    std::uint64_t device = 0, inode = 0;
+    if (!identityOf(m_path, device, inode))
+        return FileState::Gone;
+    return device == m_device && inode == m_inode ? FileState::Same : FileState::Replaced;
+}
+
+std::string Db::fileIdentity() const {
+    return m_onDisk ? std::to_string(m_device) + ":" + std::to_string(m_inode) : std::string();
+}
+
+bool Db::openOnce(std::string& error) {
+    close();
+    const std::string& path = m_path;
+    const bool readOnly = m_readOnly;
     if (!readOnly && path != ":memory:") {
         // Created by us first, owner-only: it holds password hashes and every customer's data. SQLite
         // gives its -wal, -shm and journal files the permissions of the database file.
@@ -53,6 +114,7 @@ void Db::close() {
         sqlite3_close_v2(m_db);
         m_db = nullptr;
     }
+    m_onDisk = false;
 }
 
 bool Db::exec(const char* sql, std::string& error) {

@@ -26,13 +26,29 @@ public:
     void close();
     bool isOpen() const { return m_db != nullptr; }
 
+    // Whether the path still names the file this connection opened: a file moved over it, or a backup
+    // restored by replacing it, leaves the connection reading the old one (kept alive by the open
+    // handle). Memory databases are always Same.
+    enum class FileState { Same, Replaced, Gone };
+    FileState fileState() const;
+    // The opened file's device and inode ("" for a memory database).
+    std::string fileIdentity() const;
+    // Closes and opens the path again, as it was opened.
+    bool reopen(std::string& error);
+
     bool exec(const char* sql, std::string& error);
     bool prepare(std::string_view sql, Statement& stmt, std::string& error);
     std::string lastError() const;
     sqlite3* handle() const { return m_db; }
 
 private:
+    bool openOnce(std::string& error);
+
     sqlite3* m_db = nullptr;
+    std::string m_path;
+    bool m_readOnly = false;
+    bool m_onDisk = false; // the identity below is known
+    std::uint64_t m_device = 0, m_inode = 0;
 };
 
 class Statement {

@@ -38,7 +38,7 @@ namespace {
 // Every change to the schema after the first version, in order: step i brings a database from version
 // i + 1 to version i + 2. A new table, column or index is one more line here; a fresh database runs the
 // first version's text and then every step, so fresh and migrated databases are the same.
-constexpr std::array<const char*, 2> kMigrationSteps{{
+constexpr std::array<const char*, 3> kMigrationSteps{{
     // 2: operators can be disabled without losing their permissions, and show their last login.
     "ALTER TABLE operators ADD COLUMN enabled INTEGER NOT NULL DEFAULT 1;"
     "ALTER TABLE operators ADD COLUMN last_login TEXT NOT NULL DEFAULT '';",
@@ -72,6 +72,33 @@ constexpr std::array<const char*, 2> kMigrationSteps{{
     "CREATE INDEX rules_khh ON rules(khh, kind, valid_date, rev);"
     "CREATE INDEX rules_kind_rev ON rules(kind, lsh, rev, valid_date);"
     "CREATE INDEX customers_scope ON customers(branch, khqz, khh);",
+    // 4: revisions never go back, not even when a backup is restored over the database: each is the
+    // counter plus one or the clock in microseconds (to the millisecond), whichever is larger, so one
+    // drawn after a restore lies beyond every revision a server kept before it (a server keeps rows only
+    // from replies that found the counter behind the clock). A customer's write no longer redraws its
+    // rules' revisions: a change of a customer's name or key, or its deletion, draws `names`, which a
+    // kept row must match as well as its own revision.
+    "DROP TRIGGER customers_rev_insert;"
+    "DROP TRIGGER customers_rev_update;"
+    "DROP TRIGGER customers_rev_delete;"
+    "DROP TRIGGER rules_rev_insert;"
+    "DROP TRIGGER rules_rev_update;"
+    "ALTER TABLE rule_revision ADD COLUMN names INTEGER NOT NULL DEFAULT 0;"
+    "CREATE TRIGGER rules_rev_insert AFTER INSERT ON rules BEGIN"
+    "  UPDATE rule_revision SET value = max(value + 1, CAST(ROUND((julianday('now') - 2440587.5) * 86400000.0) AS INTEGER) * 1000) WHERE id = 1;"
+    "  UPDATE rules SET rev = (SELECT value FROM rule_revision WHERE id = 1) WHERE lsh = NEW.lsh;"
+    "END;"
+    "CREATE TRIGGER rules_rev_update AFTER UPDATE ON rules WHEN NEW.rev = OLD.rev BEGIN"
+    "  UPDATE rule_revision SET value = max(value + 1, CAST(ROUND((julianday('now') - 2440587.5) * 86400000.0) AS INTEGER) * 1000) WHERE id = 1;"
+    "  UPDATE rules SET rev = (SELECT value FROM rule_revision WHERE id = 1) WHERE lsh = NEW.lsh;"
+    "END;"
+    "CREATE TRIGGER customers_names_update AFTER UPDATE OF khh, name ON customers"
+    "  WHEN OLD.khh IS NOT NEW.khh OR OLD.name IS NOT NEW.name BEGIN"
+    "  UPDATE rule_revision SET value = max(value + 1, CAST(ROUND((julianday('now') - 2440587.5) * 86400000.0) AS INTEGER) * 1000), names = max(value + 1, CAST(ROUND((julianday('now') - 2440587.5) * 86400000.0) AS INTEGER) * 1000) WHERE id = 1;"
+    "END;"
+    "CREATE TRIGGER customers_names_delete AFTER DELETE ON customers BEGIN"
+    "  UPDATE rule_revision SET value = max(value + 1, CAST(ROUND((julianday('now') - 2440587.5) * 86400000.0) AS INTEGER) * 1000), names = max(value + 1, CAST(ROUND((julianday('now') - 2440587.5) * 86400000.0) AS INTEGER) * 1000) WHERE id = 1;"
+    "END;",
 }};
 static_assert(kMigrationSteps.size() + 1 == kSchemaVersion, "one migration step per version after the first");
 

@@ -147,6 +147,27 @@ private:
     std::string m_list, m_name, m_items;
 };
 
+// What the snapshot says beside each row's revision: the names revision, and whether rows read now may
+// be kept. They may when the revision counter is behind the clock (as the schema's triggers read it):
+// every revision drawn later, even after a backup is restored over the database, is then larger than
+// any this reply sees, so a kept row's revision never comes back with other contents.
+bool readStamp(Db& db, std::uint64_t generation, ReplyStamp& stamp, std::string& error) {
+    Statement counter;
+    if (!db.prepare(
+            "SELECT value, names, CAST(ROUND((julianday('now') - 2440587.5) * 86400000.0) AS INTEGER) "
+            "* 1000 FROM rule_revision WHERE id = 1",
+            counter, error))
+        return false;
+    if (counter.step() != SQLITE_ROW) {
+        error = "the revision counter is missing";
+        return false;
+    }
+    stamp.names = counter.integer(1);
+    stamp.generation = generation;
+    stamp.mayStore = counter.integer(0) < counter.integer(2);
+    return true;
+}
+
 } // namespace
 
 StreamEnd SqliteStore::streamRulesCached(const RuleQuery& query, std::span<const ReplyColumn> columns,
@@ -163,9 +184,12 @@ StreamEnd SqliteStore::streamRulesCached(const RuleQuery& query, std::span<const
     RuleFetch fetch(m_db, columns);
 
     const ReadSnapshot snapshot(m_db);
+    ReplyStamp stamp;
+    if (!readStamp(m_db, m_cacheGeneration, stamp, error))
+        return StreamEnd::DatabaseError;
     // A rule whose account has no customer is not listed, as a join would leave it out. The listing
-    // need not look: a kept row is current only while its customer is unchanged (every write of a
-    // customer changes its rules' revisions), and a row read in full is read through the join.
+    // need not look: a kept row is current only while no customer's name or key has changed and none
+    // was deleted (the names revision), and a row read in full is read through the join.
     const bool restricted = restrictsCustomers(op, cond);
     SqlQuery q;
     if (restricted) {
@@ -204,8 +228,8 @@ StreamEnd SqliteStore::streamRulesCached(const RuleQuery& query, std::span<const
         for (std::size_t at = 0; at < listed.size(); at += kListedBatchRows) {
             const std::size_t count = std::min(kListedBatchRows, listed.size() - at);
             const StreamEnd end = sendListedRows(*m_cache, query.category,
-                                                 std::span<const ListedRow>(listed).subspan(at, count), reply,
-                                                 fetchRows, error);
+                                                 std::span<const ListedRow>(listed).subspan(at, count), stamp,
+                                                 reply, fetchRows, error);
             if (end != StreamEnd::Done)
                 return end;
         }
@@ -222,7 +246,8 @@ StreamEnd SqliteStore::streamRulesCached(const RuleQuery& query, std::span<const
             error = sqlite3_errstr(rc);
             return StreamEnd::DatabaseError;
         }
-        const StreamEnd end = sendListedRows(*m_cache, query.category, listed, reply, fetchRows, error);
+        const StreamEnd end =
+            sendListedRows(*m_cache, query.category, listed, stamp, reply, fetchRows, error);
         if (end != StreamEnd::Done)
             return end;
         listed.clear();

@@ -115,6 +115,8 @@ StreamEnd SqliteStore::streamRulesUncached(const RuleQuery& query, std::span<con
 
 StreamEnd SqliteStore::streamRules(const RuleQuery& query, std::span<const ReplyColumn> columns,
                                    ReplyWriter& reply, std::string& error) {
+    if (!fileCurrent(error))
+        return StreamEnd::DatabaseError;
     if (m_cache && m_cache->enabled())
         return streamRulesCached(query, columns, reply, error);
     return streamRulesUncached(query, columns, reply, error);

@@ -1,6 +1,7 @@
 #include "server/store/sqlite/SqliteStore.h"
 
 #include "server/common/Dates.h"
+#include "server/common/ServerLog.h"
 #include "server/store/sqlite/Schema.h"
 #include "server/store/sqlite/SqlQuery.h"
 #include "server/store/sqlite/SqliteFilters.h"
@@ -54,8 +55,40 @@ bool permittedDownload(std::string_view table, const Operator& op, SqlQuery& q) 
 
 } // namespace
 
+bool SqliteStore::fileCurrent(std::string& error) {
+    // Taken before the file is looked at: rows a request reads from a file about to be left are then
+    // never kept once another request has told the cache of the new one.
+    if (m_cache)
+        m_cacheGeneration = m_cache->generation();
+    if (!m_owned)
+        return true;
+    const char* path = sqlite3_db_filename(m_db.handle(), "main");
+    const std::string shown = path ? path : "";
+    switch (m_db.fileState()) {
+    case Db::FileState::Same:
+        break;
+    case Db::FileState::Gone:
+        error = "database file " + shown + " is gone";
+        logLine(LogLevel::Error, error + ": the request is refused");
+        return false;
+    case Db::FileState::Replaced:
+        if (!m_db.reopen(error)) {
+            error = "database file " + shown + " was replaced and cannot be opened: " + error;
+            logLine(LogLevel::Error, error);
+            return false;
+        }
+        logLine(LogLevel::Warn, "database file " + shown + " was replaced: opened anew");
+        break;
+    }
+    if (m_cache)
+        m_cache->adopt(m_db.fileIdentity());
+    return true;
+}
+
 bool SqliteStore::findOperator(std::string_view name, OperatorRecord& record, std::string& error) {
     error.clear();
+    if (!fileCurrent(error))
+        return false;
     Statement find;
     if (!m_db.prepare("SELECT pwhash, branches, groups, enabled FROM operators WHERE name = ?", find, error))
         return false;
@@ -75,6 +108,8 @@ bool SqliteStore::findOperator(std::string_view name, OperatorRecord& record, st
 }
 
 std::string SqliteStore::dummyPasswordHash() {
+    std::string ignored;
+    fileCurrent(ignored);
     return dummyHashLikeStored(m_db);
 }
 
@@ -83,6 +118,8 @@ void SqliteStore::recordLogin(std::string_view name) {
     Db writer;
     Db* target = &m_db;
     std::string ignored;
+    if (!fileCurrent(ignored))
+        return;
     if (sqlite3_db_readonly(m_db.handle(), "main") == 1) {
         const char* path = sqlite3_db_filename(m_db.handle(), "main");
         if (!path || !*path || !writer.open(path, false, ignored))
@@ -105,6 +142,8 @@ bool SqliteStore::hasCodeTable(std::string_view table) {
 
 StreamEnd SqliteStore::streamCodeTable(std::string_view table, const Operator& op, ReplyWriter& reply,
                                        std::string& error) {
+    if (!fileCurrent(error))
+        return StreamEnd::DatabaseError;
     SqlQuery q;
     if (!permittedDownload(table, op, q))
         return StreamEnd::Done;
@@ -123,6 +162,8 @@ StreamEnd SqliteStore::streamCodeTable(std::string_view table, const Operator& o
 
 StreamEnd SqliteStore::streamOrders(const OrderQuery& query, std::span<const std::uint32_t> tags,
                                     ReplyWriter& reply, std::string& error) {
+    if (!fileCurrent(error))
+        return StreamEnd::DatabaseError;
     SqlQuery q("SELECT o.khh, o.wth, o.status_text, o.hydm, o.mmfx, o.kpfx, o.price, o.lots, o.fill_price, "
                "o.filled, o.cancelled, o.tzlb, o.jys, o.wtsj, o.sbsj, o.wtrq, o.flag, o.lsh, o.kind, o.jybm "
                "FROM orders o JOIN customers c ON c.khh = o.khh WHERE o.khh = ");
@@ -143,6 +184,8 @@ StreamEnd SqliteStore::streamOrders(const OrderQuery& query, std::span<const std
 StreamEnd SqliteStore::streamLinkGroups(const Operator& op, const Conditions& cond,
                                         std::span<const std::uint32_t> tags, ReplyWriter& reply,
                                         std::string& error) {
+    if (!fileCurrent(error))
+        return StreamEnd::DatabaseError;
     SqlQuery q("SELECT g.xzbh, g.xzmc, g.khh, g.xzzt, g.yyb, g.qx, g.fwxm "
                "FROM link_groups g JOIN customers c ON c.khh = g.khh WHERE 1");
     filterCustomers(q, op, cond);
@@ -153,6 +196,8 @@ StreamEnd SqliteStore::streamLinkGroups(const Operator& op, const Conditions& co
 StreamEnd SqliteStore::streamLinkSubgroups(const Operator& op, const Conditions& cond,
                                            std::span<const std::uint32_t> tags, ReplyWriter& reply,
                                            std::string& error) {
+    if (!fileCurrent(error))
+        return StreamEnd::DatabaseError;
     SqlQuery q("SELECT s.xzbh, s.fzbh, s.fzjc, s.xdfs, s.xgrq, s.xgsj FROM link_subgroups s "
                "JOIN link_groups g ON g.xzbh = s.xzbh JOIN customers c ON c.khh = g.khh WHERE 1");
     filterCustomers(q, op, cond);

@@ -47,10 +47,14 @@ private:
                                   ReplyWriter& reply, std::string& error);
     StreamEnd streamRulesCached(const RuleQuery& query, std::span<const ReplyColumn> columns,
                                 ReplyWriter& reply, std::string& error);
+    // Before each request on a connection of its own: a file replaced under the path is opened anew
+    // (and the cache told), a file gone is refused. False, error set, when nothing can be read.
+    bool fileCurrent(std::string& error);
 
     std::optional<Db> m_owned;
     Db& m_db;
     RowCache* m_cache = nullptr;
+    std::uint64_t m_cacheGeneration = 0; // as the last request's file check began
 };
 
 // Steps a prepared statement to its end; for each row, addItems(stmt) writes the row's items between
