@@ -32,7 +32,8 @@ std::chrono::milliseconds ms(int value) {
 Connection::Connection(ServerCore& core, asio::ip::tcp::socket socket, std::string peer, std::string address,
                        std::string refusal)
     : m_core(core), m_socket(std::move(socket)), m_peer(std::move(peer)), m_address(std::move(address)),
-      m_refusal(std::move(refusal)), m_readTimer(core.io()), m_writeTimer(core.io()), m_reader([&core] {
+      m_refusal(std::move(refusal)), m_readTimer(core.io()), m_writeTimer(core.io()), m_retryTimer(core.io()),
+      m_reader([&core] {
           proto::Limits limits;
           limits.maxFrameSize = core.options().maxRequestBytes;
           limits.allowColumnNames = false; // requests carry tags only
@@ -49,7 +50,7 @@ Connection::Connection(ServerCore& core, asio::ip::tcp::socket socket, std::stri
 void Connection::start() {
     m_core.add(shared_from_this());
     if (m_refusal.empty())
-        m_core.limits().opened();
+        m_core.limits().opened(m_address);
     const auto now = Clock::now();
     m_loginDeadline = now + ms(m_core.options().loginTimeoutMs);
     m_idleDeadline = now + ms(m_core.options().idleTimeoutMs);
@@ -78,11 +79,19 @@ void Connection::start() {
 }
 
 void Connection::armWriteTimer(const char* why) {
-    m_writeTimer.expires_after(ms(m_core.options().writeTimeoutMs));
+    m_writeDeadline = Clock::now() + ms(m_core.options().writeTimeoutMs);
+    m_writeTimer.expires_at(m_writeDeadline);
     m_writeTimer.async_wait([self = shared_from_this(), why](const asio::error_code& ec) {
-        if (!ec)
+        // A handler already due when its write ended (or when the next chunk re-armed the timer) comes
+        // without an error all the same: only a deadline that has really passed closes.
+        if (!ec && Clock::now() >= self->m_writeDeadline)
             self->close(why);
     });
+}
+
+void Connection::disarmWriteTimer() {
+    m_writeDeadline = Clock::time_point::max();
+    m_writeTimer.cancel();
 }
 
 void Connection::refusePlainText() {
@@ -146,7 +155,7 @@ void Connection::refuseLimit() {
     withStream([this](auto& stream) {
         asio::async_write(stream, asio::buffer(m_lastWords),
                           [self = shared_from_this()](const asio::error_code&, std::size_t) {
-                              self->m_writeTimer.cancel();
+                              self->disarmWriteTimer();
                               self->close({});
                           });
     });
@@ -164,9 +173,10 @@ void Connection::close(std::string_view why) {
     socket().close(ignored);
     m_readTimer.cancel();
     m_writeTimer.cancel();
+    m_retryTimer.cancel();
     m_sink.fail();
     if (m_refusal.empty())
-        m_core.limits().closed(m_loggedIn);
+        m_core.limits().closed(m_address, m_loggedIn);
     m_core.remove(self);
 }
 
@@ -187,9 +197,12 @@ void Connection::processFrames() {
         beginRequest();
         return;
     }
-    if (m_reader.Buffered() == 0)
+    if (m_reader.Buffered() == 0) {
         m_frameDeadline = Clock::time_point::max();
-    else if (m_frameDeadline == Clock::time_point::max())
+        // A large request grew the buffer: an idle connection goes back to the small one.
+        if (m_reader.Capacity() > kReadChunk)
+            m_reader = proto::FrameReader(m_reader.limits());
+    } else if (m_frameDeadline == Clock::time_point::max())
         m_frameDeadline = Clock::now() + ms(m_core.options().readTimeoutMs);
     armReadTimer();
     readMore();
@@ -275,6 +288,11 @@ void Connection::runRequest(Store* store, const std::string& dbError) {
                         m_core.options().today.empty() ? localDate() : m_core.options().today};
         outcome = dispatch(ctx);
     }
+    if (outcome.runAgainAfter.count() > 0 && reply.rows() == 0 && !reply.failed()) {
+        const auto wait = outcome.runAgainAfter;
+        asio::post(m_core.io(), [self = shared_from_this(), wait] { self->runAgainAfter(wait); });
+        return;
+    }
     reply.end(outcome.status, outcome.text);
     const auto elapsed =
         std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - started).count();
@@ -288,6 +306,20 @@ void Connection::runRequest(Store* store, const std::string& dbError) {
     m_core.log(line);
     const bool closeAfter = reply.failed() || outcome.closeAfter;
     asio::post(m_core.io(), [self = shared_from_this(), closeAfter] { self->workerDone(closeAfter); });
+}
+
+void Connection::runAgainAfter(std::chrono::milliseconds wait) {
+    // The request stays Running while it waits, but holds no worker.
+    m_retryTimer.expires_after(wait);
+    m_retryTimer.async_wait([self = shared_from_this()](const asio::error_code& ec) {
+        if (ec || self->m_closed) {
+            self->workerDone(true);
+            return;
+        }
+        self->m_core.runRequest(self->m_frame, [self](Store* store, const std::string& dbError) {
+            self->runRequest(store, dbError);
+        });
+    });
 }
 
 void Connection::workerDone(bool closeAfter) {
@@ -310,9 +342,10 @@ void Connection::endRequest() {
     if (m_session.loggedIn != m_loggedIn) {
         m_loggedIn = m_session.loggedIn;
         if (m_loggedIn) {
-            m_core.limits().loggedIn();
+            m_core.limits().loggedIn(m_address);
         } else {
-            m_core.limits().loggedOut(); // logged out by a failed login: the login clock starts again
+            m_core.limits().loggedOut(
+                m_address); // logged out by a failed login: the login clock starts again
             m_loginDeadline = now + ms(m_core.options().loginTimeoutMs);
         }
     }
@@ -351,7 +384,7 @@ void Connection::startWrite() {
 }
 
 void Connection::onWritten(const asio::error_code& ec) {
-    m_writeTimer.cancel();
+    disarmWriteTimer();
     m_sink.sent(!ec);
     if (ec)
         close({});

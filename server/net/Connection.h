@@ -58,6 +58,7 @@ private:
     void refusePlainText(); // answers a plain-text client on the TLS port, then closes
     void discardUntilClosed();
     void armWriteTimer(const char* why);
+    void disarmWriteTimer();
 
     // Reading.
     void processFrames();
@@ -68,6 +69,7 @@ private:
     // The transitions of a request: Reading -> Running -> Replying -> Reading, or -> Closing.
     void beginRequest();
     void runRequest(Store* store, const std::string& dbError); // worker thread
+    void runAgainAfter(std::chrono::milliseconds wait);        // a login waits out a short delay
     void workerDone(bool closeAfter);
     void endRequest();
 
@@ -85,9 +87,11 @@ private:
 
     asio::steady_timer m_readTimer;
     asio::steady_timer m_writeTimer;
+    asio::steady_timer m_retryTimer;
     Clock::time_point m_loginDeadline;
     Clock::time_point m_idleDeadline;
     Clock::time_point m_frameDeadline = Clock::time_point::max();
+    Clock::time_point m_writeDeadline = Clock::time_point::max(); // of the bytes being sent
 
     Stage m_stage = Stage::Reading;
     std::optional<ServerCore::RequestMark> m_request; // held from dispatch to the reply's last byte

@@ -106,12 +106,20 @@ void ServerCore::acceptNext() {
         asio::error_code ignored;
         socket.set_option(asio::ip::tcp::no_delay(true), ignored);
         const asio::ip::tcp::endpoint remote = socket.remote_endpoint(ignored);
-        std::string peer = peerName(remote);
-        std::string refusal = m_limits.refusal();
-        if (!refusal.empty())
-            log("refused " + peer + ": " + refusal.substr(refusal.find(':') + 2));
-        auto connection = std::make_shared<Connection>(*this, std::move(socket), peer,
-                                                       remote.address().to_string(), std::move(refusal));
+        std::string address = remote.address().to_string();
+        std::string refusal = m_limits.refusal(address);
+        if (!refusal.empty()) {
+            if (auto line = m_limits.reportRefusal(address, refusal, ConnectionLimits::Clock::now()))
+                log(*line);
+            if (m_tls) {
+                // Telling why would cost a handshake, which is what a flood of connections is after.
+                socket.close(ignored);
+                acceptNext();
+                return;
+            }
+        }
+        auto connection = std::make_shared<Connection>(*this, std::move(socket), peerName(remote),
+                                                       std::move(address), std::move(refusal));
         connection->start();
         acceptNext();
     });
