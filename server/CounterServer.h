@@ -16,7 +16,7 @@
 
 namespace orvo::server {
 
-struct ServerCore;
+class ServerCore;
 
 class CounterServer {
 public:
@@ -35,7 +35,6 @@ public:
     int activeConnections();
 
 private:
-    void accept();
     void logLine(std::string_view line);
 
     ServerOptions m_options;

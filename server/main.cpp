@@ -91,6 +91,9 @@ void addLimitOptions(CLI::App& app, ServerOptions& options) {
     app.add_option("--max-pending-logins", options.maxPendingLogins,
                    "connections not logged in yet (default 32)")
         ->check(CLI::Range(1, 1000000));
+    app.add_option("--max-pending-logins-per-address", options.maxPendingLoginsPerAddress,
+                   "of those, from one client address (default 8)")
+        ->check(CLI::Range(1, 1000000));
     app.add_option_function<int>(
            "--login-timeout", [&options](int s) { options.loginTimeoutMs = s * 1000; },
            "seconds a connection has to log in (default 10)")

@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace orvo::server {
@@ -41,14 +42,23 @@ Outcome handleLogin(CallContext& ctx) {
         return refused;
     };
     LoginGuard* guard = ctx.session.guard;
+    const bool waited = std::exchange(ctx.session.loginWaited, false);
     if (guard) {
-        // Too many failures for this name or from this address: the password is not even looked at.
-        const auto wait = guard->refusal(name, ctx.session.peerAddress);
-        if (wait.count() > 0) {
-            const auto seconds = (wait.count() + 999) / 1000;
+        // Checked and counted in one step: simultaneous guesses cannot all pass before one is recorded.
+        const LoginGuard::Admission admission = guard->admit(name, ctx.session.peerAddress, waited);
+        if (admission.refusedFor.count() > 0) {
+            // Too many failures for this name from this address, or from this address: the password is
+            // not even looked at.
+            const auto seconds = (admission.refusedFor.count() + 999) / 1000;
             return refuse("login refused: too many failed logins for this operator or from this address; try "
                           "again in " +
                           std::to_string(seconds) + " s");
+        }
+        if (admission.waitFirst.count() > 0) {
+            ctx.session.loginWaited = true;
+            Outcome later;
+            later.runAgainAfter = admission.waitFirst;
+            return later;
         }
     }
     Operator op;
@@ -60,14 +70,17 @@ Outcome handleLogin(CallContext& ctx) {
         accepted = authenticate(*ctx.store, name, password, op, error);
     }
     if (!accepted) {
-        if (!error.empty())
+        if (!error.empty()) {
+            if (guard)
+                guard->settle(name, ctx.session.peerAddress, LoginGuard::Result::NotChecked);
             return fail(proto::kStatusInternal, "database error: " + error);
+        }
         if (guard)
-            guard->recordFailure(name, ctx.session.peerAddress);
+            guard->settle(name, ctx.session.peerAddress, LoginGuard::Result::Rejected);
         return refuse("login refused: unknown operator or wrong password");
     }
     if (guard)
-        guard->recordSuccess(name);
+        guard->settle(name, ctx.session.peerAddress, LoginGuard::Result::Accepted);
     ctx.session.op = std::move(op);
     ctx.session.loggedIn = true;
     ctx.session.failedLogins = 0;

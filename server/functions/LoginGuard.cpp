@@ -3,9 +3,21 @@
 #include <algorithm>
 
 namespace orvo::server {
+namespace {
+
+std::string pairKey(std::string_view name, std::string_view address) {
+    std::string key(name);
+    key += '\0';
+    key += address;
+    return key;
+}
+
+} // namespace
 
 LoginGuard::LoginGuard(LoginGuardOptions options) : m_options(options) {
     m_options.concurrentHashes = std::max(1, m_options.concurrentHashes);
+    m_options.attackedNameDelay =
+        std::clamp(m_options.attackedNameDelay, std::chrono::milliseconds(0), kMaxNameDelay);
 }
 
 std::chrono::milliseconds LoginGuard::delayAfter(int failures) const {
@@ -17,9 +29,9 @@ std::chrono::milliseconds LoginGuard::delayAfter(int failures) const {
     return std::min(delay, m_options.maxDelay);
 }
 
-std::chrono::milliseconds LoginGuard::waitFor(const Table& table, std::string_view key,
+std::chrono::milliseconds LoginGuard::waitFor(const Table& table, const std::string& key,
                                               Clock::time_point now) const {
-    auto it = table.find(std::string(key));
+    auto it = table.find(key);
     if (it == table.end())
         return std::chrono::milliseconds(0);
     const auto until = it->second.lastFailure + delayAfter(it->second.failures);
@@ -28,12 +40,59 @@ std::chrono::milliseconds LoginGuard::waitFor(const Table& table, std::string_vi
     return std::chrono::ceil<std::chrono::milliseconds>(until - now);
 }
 
-std::chrono::milliseconds LoginGuard::refusal(std::string_view name, std::string_view address) {
+bool LoginGuard::failedOften(const Table& table, const std::string& key, Clock::time_point now) const {
+    auto it = table.find(key);
+    return it != table.end() && it->second.failures >= m_options.failuresAllowed &&
+           now - it->second.windowStart <= m_options.window;
+}
+
+LoginGuard::Admission LoginGuard::admit(std::string_view name, std::string_view address, bool delayServed) {
+    Admission admission;
     if (!m_options.enabled)
-        return std::chrono::milliseconds(0);
+        return admission;
     const auto now = Clock::now();
+    const std::string pair = pairKey(name, address);
+    const std::string addressKey(address), nameKey(name);
     std::lock_guard lock(m_mutex);
-    return std::max(waitFor(m_names, name, now), waitFor(m_addresses, address, now));
+    admission.refusedFor = std::max(waitFor(m_pairs, pair, now), waitFor(m_addresses, addressKey, now));
+    if (admission.refusedFor.count() > 0)
+        return admission;
+    if (!delayServed && failedOften(m_names, nameKey, now)) {
+        admission.waitFirst = m_options.attackedNameDelay;
+        if (admission.waitFirst.count() > 0)
+            return admission;
+    }
+    fail(m_pairs, pair, now);
+    fail(m_addresses, addressKey, now);
+    fail(m_names, nameKey, now);
+    return admission;
+}
+
+void LoginGuard::settle(std::string_view name, std::string_view address, Result result) {
+    if (!m_options.enabled)
+        return;
+    const auto now = Clock::now();
+    const std::string pair = pairKey(name, address);
+    const std::string addressKey(address), nameKey(name);
+    std::lock_guard lock(m_mutex);
+    switch (result) {
+    case Result::Accepted:
+        m_pairs.erase(pair);
+        m_names.erase(nameKey);
+        withdraw(m_addresses, addressKey); // the address keeps its other failures
+        break;
+    case Result::Rejected:
+        // The delay runs from the refusal, not from the start of a check that took its time.
+        touch(m_pairs, pair, now);
+        touch(m_addresses, addressKey, now);
+        touch(m_names, nameKey, now);
+        break;
+    case Result::NotChecked:
+        withdraw(m_pairs, pair);
+        withdraw(m_addresses, addressKey);
+        withdraw(m_names, nameKey);
+        break;
+    }
 }
 
 void LoginGuard::makeRoom(Table& table, Clock::time_point now) {
@@ -53,11 +112,11 @@ void LoginGuard::makeRoom(Table& table, Clock::time_point now) {
         table.erase(oldest);
 }
 
-void LoginGuard::fail(Table& table, std::string_view key, Clock::time_point now) {
-    auto it = table.find(std::string(key));
+void LoginGuard::fail(Table& table, const std::string& key, Clock::time_point now) {
+    auto it = table.find(key);
     if (it == table.end()) {
         makeRoom(table, now);
-        it = table.emplace(std::string(key), Record{0, now, now}).first;
+        it = table.emplace(key, Record{0, now, now}).first;
     }
     Record& r = it->second;
     // A window that has passed with no refusal pending starts the count again.
@@ -69,18 +128,16 @@ void LoginGuard::fail(Table& table, std::string_view key, Clock::time_point now)
     r.lastFailure = now;
 }
 
-void LoginGuard::recordFailure(std::string_view name, std::string_view address) {
-    if (!m_options.enabled)
-        return;
-    const auto now = Clock::now();
-    std::lock_guard lock(m_mutex);
-    fail(m_names, name, now);
-    fail(m_addresses, address, now);
+void LoginGuard::withdraw(Table& table, const std::string& key) {
+    auto it = table.find(key);
+    if (it != table.end() && --it->second.failures <= 0)
+        table.erase(it);
 }
 
-void LoginGuard::recordSuccess(std::string_view name) {
-    std::lock_guard lock(m_mutex);
-    m_names.erase(std::string(name));
+void LoginGuard::touch(Table& table, const std::string& key, Clock::time_point now) {
+    auto it = table.find(key);
+    if (it != table.end())
+        it->second.lastFailure = std::max(it->second.lastFailure, now);
 }
 
 LoginGuard::HashSlot::HashSlot(LoginGuard& guard) : m_guard(guard) {

@@ -1,8 +1,12 @@
-// Defences of the login against password guessing, shared by every connection of a server:
-// failures are counted per operator name and per peer address, and once either has too many within
-// the window, attempts for it are refused without looking at the password for a delay that doubles
-// with every further failure. Password checks run under a small concurrency bound, so many guessing
-// connections cannot make the server hash (and allocate) for all of them at once.
+// Defences of the login against password guessing, shared by every connection of a server. Failures
+// are counted per (operator name, client address) and per client address: once either has too many
+// within the window, attempts for it are refused without looking at the password, for a delay that
+// doubles with every further failure. An attempt is counted when it is admitted, in the same step as
+// the check, so simultaneous guesses cannot all pass the check before any is recorded; a correct
+// password withdraws it. A name that fails from many places is only slowed down (a short delay before
+// the check) from an address that has not failed for it, so an attacker elsewhere can never lock the
+// real operator out. Password checks run under a small concurrency bound, so many guessing connections
+// cannot make the server hash (and allocate) for all of them at once.
 #pragma once
 
 #include <chrono>
@@ -17,27 +21,41 @@ namespace orvo::server {
 
 struct LoginGuardOptions {
     bool enabled = true;
-    int failuresAllowed = 5; // within the window; the next attempt waits
+    int failuresAllowed = 5; // within the window, per name and address and per address; the next waits
     std::chrono::milliseconds window{15 * 60 * 1000};
     std::chrono::milliseconds firstDelay{2000}; // after failuresAllowed failures; doubles per failure
     std::chrono::milliseconds maxDelay{15 * 60 * 1000};
-    int concurrentHashes = 2;        // password checks running at once
-    std::size_t maxTracked = 100000; // names and addresses remembered, each
+    std::chrono::milliseconds attackedNameDelay{1000}; // at most 2 s: never a lock-out
+    int concurrentHashes = 2;                          // password checks running at once
+    std::size_t maxTracked = 100000;                   // pairs, addresses and names remembered, each
 };
 
 class LoginGuard {
 public:
     using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::milliseconds kMaxNameDelay{2000};
 
     explicit LoginGuard(LoginGuardOptions options = {});
 
-    // Zero when an attempt for the name from the address may check its password; otherwise how long
-    // it still has to wait.
-    std::chrono::milliseconds refusal(std::string_view name, std::string_view address);
-    void recordFailure(std::string_view name, std::string_view address);
-    // A correct password clears the name's count; the address keeps its count, so that one known
-    // account does not reset the guessing of others from the same place.
-    void recordSuccess(std::string_view name);
+    struct Admission {
+        // > 0: refused for this long; nothing was recorded.
+        std::chrono::milliseconds refusedFor{0};
+        // > 0: the name fails from elsewhere; ask again after this wait (with delayServed), nothing was
+        // recorded.
+        std::chrono::milliseconds waitFirst{0};
+        bool admitted() const { return refusedFor.count() == 0 && waitFirst.count() == 0; }
+    };
+    // Checks an attempt and, when it may check its password, counts it as a failure until settle().
+    // delayServed: the attempt has already waited the short delay of an attacked name.
+    Admission admit(std::string_view name, std::string_view address, bool delayServed = false);
+
+    enum class Result {
+        Accepted,   // the password was right: the attempt is withdrawn, the name's counts cleared
+        Rejected,   // the attempt stays counted
+        NotChecked, // the check could not run (database error): the attempt is withdrawn
+    };
+    // Settles an admitted attempt.
+    void settle(std::string_view name, std::string_view address, Result result);
 
     // Held while a password is checked.
     class HashSlot {
@@ -62,14 +80,19 @@ private:
     };
     using Table = std::unordered_map<std::string, Record>;
 
-    std::chrono::milliseconds waitFor(const Table& table, std::string_view key, Clock::time_point now) const;
-    void fail(Table& table, std::string_view key, Clock::time_point now);
+    std::chrono::milliseconds waitFor(const Table& table, const std::string& key,
+                                      Clock::time_point now) const;
+    bool failedOften(const Table& table, const std::string& key, Clock::time_point now) const;
+    void fail(Table& table, const std::string& key, Clock::time_point now);
+    void withdraw(Table& table, const std::string& key);
+    void touch(Table& table, const std::string& key, Clock::time_point now);
     void makeRoom(Table& table, Clock::time_point now);
 
     LoginGuardOptions m_options;
     std::mutex m_mutex;
-    Table m_names;
+    Table m_pairs; // name and address, joined by a zero byte
     Table m_addresses;
+    Table m_names; // across addresses: only ever a short delay
     std::mutex m_hashMutex;
     std::condition_variable m_hashFree;
     int m_hashing = 0;

@@ -7,6 +7,7 @@
 #include "server/store/ReplyWriter.h"
 #include "server/store/StoreRef.h"
 
+#include <chrono>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -23,6 +24,7 @@ struct Session {
     std::string peerAddress;     // the client's address, without the port
     LoginGuard* guard = nullptr; // the server's defences against guessing; null: none
     std::string loginName;       // the name the last login tried (UTF-8), for the log
+    bool loginWaited = false;    // the login being run again has waited its short delay
 };
 
 struct Request {
@@ -38,6 +40,8 @@ struct Outcome {
     int status = 0;
     std::string text;        // UTF-8; sent as GBK in tag 58
     bool closeAfter = false; // end the connection once the reply is out
+    // > 0: nothing was sent; run the request again after this wait, without holding a worker.
+    std::chrono::milliseconds runAgainAfter{0};
 };
 
 struct CallContext {

@@ -4,7 +4,6 @@
 #include "server/common/Dates.h"
 #include "server/common/LogText.h"
 #include "server/functions/Functions.h"
-#include "server/net/RequestLane.h"
 
 #include <algorithm>
 
@@ -33,28 +32,28 @@ std::chrono::milliseconds ms(int value) {
 Connection::Connection(ServerCore& core, asio::ip::tcp::socket socket, std::string peer, std::string address,
                        std::string refusal)
     : m_core(core), m_socket(std::move(socket)), m_peer(std::move(peer)), m_address(std::move(address)),
-      m_refusal(std::move(refusal)), m_readTimer(core.io), m_writeTimer(core.io), m_reader([&core] {
+      m_refusal(std::move(refusal)), m_readTimer(core.io()), m_writeTimer(core.io()), m_retryTimer(core.io()),
+      m_reader([&core] {
           proto::Limits limits;
-          limits.maxFrameSize = core.options.maxRequestBytes;
+          limits.maxFrameSize = core.options().maxRequestBytes;
           limits.allowColumnNames = false; // requests carry tags only
           return limits;
       }()) {
-    if (core.tls)
-        m_tls.emplace(std::move(m_socket), *core.tls);
+    if (core.tls())
+        m_tls.emplace(std::move(m_socket), *core.tls());
     m_session.peerAddress = m_address;
-    m_session.guard = &core.guard;
+    m_session.guard = &core.guard();
+    if (!m_refusal.empty())
+        m_stage = Stage::Closing;
 }
 
 void Connection::start() {
-    m_core.connections.insert(shared_from_this());
-    if (m_refusal.empty()) {
-        m_counted = true;
-        ++m_core.active;
-        ++m_core.pending;
-    }
+    m_core.add(shared_from_this());
+    if (m_refusal.empty())
+        m_core.limits().opened(m_address);
     const auto now = Clock::now();
-    m_loginDeadline = now + ms(m_core.options.loginTimeoutMs);
-    m_idleDeadline = now + ms(m_core.options.idleTimeoutMs);
+    m_loginDeadline = now + ms(m_core.options().loginTimeoutMs);
+    m_idleDeadline = now + ms(m_core.options().idleTimeoutMs);
     armReadTimer(); // the handshake, too, must be over before the login deadline
     if (!m_tls) {
         afterHandshake();
@@ -79,19 +78,29 @@ void Connection::start() {
         });
 }
 
-void Connection::refusePlainText() {
-    {
-        std::lock_guard lock(m_sinkMutex);
-        m_pending.clear();
-        proto::AppendEnd(m_pending, 0, proto::kStatusBadRequest,
-                         "this port speaks TLS only: turn TLS on in the client", 0);
-    }
-    m_writeTimer.expires_after(ms(m_core.options.writeTimeoutMs));
-    m_writeTimer.async_wait([self = shared_from_this()](const asio::error_code& ec) {
-        if (!ec)
-            self->close("plain text on the TLS port");
+void Connection::armWriteTimer(const char* why) {
+    m_writeDeadline = Clock::now() + ms(m_core.options().writeTimeoutMs);
+    m_writeTimer.expires_at(m_writeDeadline);
+    m_writeTimer.async_wait([self = shared_from_this(), why](const asio::error_code& ec) {
+        // A handler already due when its write ended (or when the next chunk re-armed the timer) comes
+        // without an error all the same: only a deadline that has really passed closes.
+        if (!ec && Clock::now() >= self->m_writeDeadline)
+            self->close(why);
     });
-    asio::async_write(socket(), asio::buffer(m_pending),
+}
+
+void Connection::disarmWriteTimer() {
+    m_writeDeadline = Clock::time_point::max();
+    m_writeTimer.cancel();
+}
+
+void Connection::refusePlainText() {
+    m_stage = Stage::Closing;
+    m_lastWords.clear();
+    proto::AppendEnd(m_lastWords, 0, proto::kStatusBadRequest,
+                     "this port speaks TLS only: turn TLS on in the client", 0);
+    armWriteTimer("plain text on the TLS port");
+    asio::async_write(socket(), asio::buffer(m_lastWords),
                       [self = shared_from_this()](const asio::error_code& ec, std::size_t) {
                           if (ec) {
                               self->close("plain text on the TLS port");
@@ -107,8 +116,8 @@ void Connection::refusePlainText() {
 }
 
 void Connection::discardUntilClosed() {
-    m_pending.resize(kReadChunk); // sent; its room now takes what is thrown away
-    socket().async_read_some(asio::buffer(m_pending),
+    m_discarded.resize(kReadChunk);
+    socket().async_read_some(asio::buffer(m_discarded),
                              [self = shared_from_this()](const asio::error_code& ec, std::size_t) {
                                  if (self->m_closed)
                                      return;
@@ -133,23 +142,29 @@ void Connection::startHandshake() {
 }
 
 void Connection::afterHandshake() {
-    if (m_refusal.empty()) {
+    if (m_refusal.empty())
         processFrames();
-        return;
-    }
-    {
-        std::lock_guard lock(m_sinkMutex);
-        m_pending.clear();
-        proto::AppendEnd(m_pending, 0, proto::kStatusLimit, m_refusal, 0);
-        m_inFlight = true;
-    }
-    startWrite();
+    else
+        refuseLimit();
+}
+
+void Connection::refuseLimit() {
+    m_lastWords.clear();
+    proto::AppendEnd(m_lastWords, 0, proto::kStatusLimit, m_refusal, 0);
+    armWriteTimer("write time-out: the client stopped reading");
+    withStream([this](auto& stream) {
+        asio::async_write(stream, asio::buffer(m_lastWords),
+                          [self = shared_from_this()](const asio::error_code&, std::size_t) {
+                              self->disarmWriteTimer();
+                              self->close({});
+                          });
+    });
 }
 
 void Connection::close(std::string_view why) {
     if (m_closed)
         return;
-    auto self = shared_from_this(); // the set below may hold the last reference
+    auto self = shared_from_this(); // the server's set may hold the last reference
     m_closed = true;
     if (!why.empty())
         m_core.log("connection " + m_peer + " closed: " + std::string(why));
@@ -158,23 +173,17 @@ void Connection::close(std::string_view why) {
     socket().close(ignored);
     m_readTimer.cancel();
     m_writeTimer.cancel();
-    {
-        std::lock_guard lock(m_sinkMutex);
-        m_sinkFailed = true;
-    }
-    m_sinkReady.notify_all();
-    if (m_counted) {
-        --m_core.active;
-        if (!m_loggedIn)
-            --m_core.pending;
-    }
-    m_core.connections.erase(self);
+    m_retryTimer.cancel();
+    m_sink.fail();
+    if (m_refusal.empty())
+        m_core.limits().closed(m_address, m_loggedIn);
+    m_core.remove(self);
 }
 
 void Connection::processFrames() {
     if (m_closed)
         return;
-    if (m_core.stopping) {
+    if (m_core.stopping()) {
         close({});
         return;
     }
@@ -185,13 +194,16 @@ void Connection::processFrames() {
     }
     if (result == proto::ReadResult::Frame) {
         m_frameDeadline = Clock::time_point::max();
-        dispatchRequest();
+        beginRequest();
         return;
     }
-    if (m_reader.Buffered() == 0)
+    if (m_reader.Buffered() == 0) {
         m_frameDeadline = Clock::time_point::max();
-    else if (m_frameDeadline == Clock::time_point::max())
-        m_frameDeadline = Clock::now() + ms(m_core.options.readTimeoutMs);
+        // A large request grew the buffer: an idle connection goes back to the small one.
+        if (m_reader.Capacity() > kReadChunk)
+            m_reader = proto::FrameReader(m_reader.limits());
+    } else if (m_frameDeadline == Clock::time_point::max())
+        m_frameDeadline = Clock::now() + ms(m_core.options().readTimeoutMs);
     armReadTimer();
     readMore();
 }
@@ -225,7 +237,7 @@ void Connection::armReadTimer() {
 }
 
 void Connection::onReadTimer() {
-    if (m_closed || m_requestRunning)
+    if (m_closed || requestRunning())
         return;
     const auto now = Clock::now();
     if (!m_loggedIn && m_loginDeadline <= now)
@@ -238,12 +250,11 @@ void Connection::onReadTimer() {
         armReadTimer(); // woken early
 }
 
-void Connection::dispatchRequest() {
+void Connection::beginRequest() {
     m_readTimer.cancel();
-    m_requestRunning = true;
-    m_core.requestStarted();
-    WorkerPool& pool = isLightRequest(m_frame) ? *m_core.light : *m_core.heavy;
-    pool.post([self = shared_from_this()](Store* store, const std::string& dbError) mutable {
+    m_stage = Stage::Running;
+    m_request.emplace(m_core);
+    m_core.runRequest(m_frame, [self = shared_from_this()](Store* store, const std::string& dbError) mutable {
         self->runRequest(store, dbError);
     });
 }
@@ -274,8 +285,13 @@ void Connection::runRequest(Store* store, const std::string& dbError) {
         m_core.log("connection " + m_peer + ": cannot open database: " + dbError);
     } else {
         CallContext ctx{*store, m_session, request, reply,
-                        m_core.options.today.empty() ? localDate() : m_core.options.today};
+                        m_core.options().today.empty() ? localDate() : m_core.options().today};
         outcome = dispatch(ctx);
+    }
+    if (outcome.runAgainAfter.count() > 0 && reply.rows() == 0 && !reply.failed()) {
+        const auto wait = outcome.runAgainAfter;
+        asio::post(m_core.io(), [self = shared_from_this(), wait] { self->runAgainAfter(wait); });
+        return;
     }
     reply.end(outcome.status, outcome.text);
     const auto elapsed =
@@ -289,49 +305,53 @@ void Connection::runRequest(Store* store, const std::string& dbError) {
         line += " peer=" + m_peer + " name=\"" + escapeText(m_session.loginName) + "\"";
     m_core.log(line);
     const bool closeAfter = reply.failed() || outcome.closeAfter;
-    asio::post(m_core.io, [self = shared_from_this(), closeAfter] { self->onRequestDone(closeAfter); });
+    asio::post(m_core.io(), [self = shared_from_this(), closeAfter] { self->workerDone(closeAfter); });
 }
 
-void Connection::onRequestDone(bool closeAfter) {
-    m_closeAfterReply = closeAfter;
-    bool writing = false;
-    {
-        std::lock_guard lock(m_sinkMutex);
-        writing = m_inFlight;
-    }
-    if (writing)
-        m_replyDone = true; // onWritten finishes the request with the last chunk
-    else
-        finishRequest();
+void Connection::runAgainAfter(std::chrono::milliseconds wait) {
+    // The request stays Running while it waits, but holds no worker.
+    m_retryTimer.expires_after(wait);
+    m_retryTimer.async_wait([self = shared_from_this()](const asio::error_code& ec) {
+        if (ec || self->m_closed) {
+            self->workerDone(true);
+            return;
+        }
+        self->m_core.runRequest(self->m_frame, [self](Store* store, const std::string& dbError) {
+            self->runRequest(store, dbError);
+        });
+    });
 }
 
-void Connection::finishRequest() {
-    m_replyDone = false;
-    m_requestRunning = false;
-    m_core.requestEnded();
-    {
-        std::lock_guard lock(m_sinkMutex);
-        std::string().swap(m_pending); // an idle connection keeps no send buffer
-    }
+void Connection::workerDone(bool closeAfter) {
+    m_stage = closeAfter ? Stage::Closing : Stage::Replying;
+    if (!m_sink.sending())
+        endRequest(); // otherwise onWritten ends it with the last chunk
+}
+
+void Connection::endRequest() {
+    m_request.reset();
+    m_sink.release(); // an idle connection keeps no send buffer
     if (m_closed)
         return;
-    if (m_closeAfterReply || m_core.stopping) {
+    if (m_stage == Stage::Closing || m_core.stopping()) {
         close({});
         return;
     }
+    m_stage = Stage::Reading;
     const auto now = Clock::now();
     if (m_session.loggedIn != m_loggedIn) {
         m_loggedIn = m_session.loggedIn;
         if (m_loggedIn) {
-            --m_core.pending;
+            m_core.limits().loggedIn(m_address);
         } else {
-            ++m_core.pending; // logged out by a failed login: the login clock starts again
-            m_loginDeadline = now + ms(m_core.options.loginTimeoutMs);
+            m_core.limits().loggedOut(
+                m_address); // logged out by a failed login: the login clock starts again
+            m_loginDeadline = now + ms(m_core.options().loginTimeoutMs);
         }
     }
     // Only a logged-in operator's requests keep a connection alive.
     if (m_loggedIn)
-        m_idleDeadline = now + ms(m_core.options.idleTimeoutMs);
+        m_idleDeadline = now + ms(m_core.options().idleTimeoutMs);
     else if (m_loginDeadline <= now) {
         close("login time-out");
         return;
@@ -340,18 +360,11 @@ void Connection::finishRequest() {
 }
 
 bool Connection::write(std::string_view bytes) {
-    std::unique_lock lock(m_sinkMutex);
     // The loop ends every chunk within the write time-out (or closes), so this wait is bounded; the
     // extra margin only guards against a stopped loop.
-    const auto limit = ms(m_core.options.writeTimeoutMs + 5000);
-    if (!m_sinkReady.wait_for(lock, limit, [this] { return !m_inFlight || m_sinkFailed; }))
-        m_sinkFailed = true;
-    if (m_sinkFailed)
+    if (!m_sink.put(bytes, ms(m_core.options().writeTimeoutMs + 5000)))
         return false;
-    m_pending.assign(bytes);
-    m_inFlight = true;
-    lock.unlock();
-    asio::post(m_core.io, [self = shared_from_this()] { self->startWrite(); });
+    asio::post(m_core.io(), [self = shared_from_this()] { self->startWrite(); });
     return true;
 }
 
@@ -361,35 +374,22 @@ void Connection::startWrite() {
         return;
     }
     // One deadline for the whole chunk: partial sends do not extend it.
-    m_writeTimer.expires_after(ms(m_core.options.writeTimeoutMs));
-    m_writeTimer.async_wait([self = shared_from_this()](const asio::error_code& ec) {
-        if (!ec)
-            self->close("write time-out: the client stopped reading");
-    });
-    withStream([this](auto& stream) {
+    armWriteTimer("write time-out: the client stopped reading");
+    const std::string_view chunk = m_sink.chunk();
+    withStream([this, chunk](auto& stream) {
         asio::async_write(
-            stream, asio::buffer(m_pending),
+            stream, asio::buffer(chunk.data(), chunk.size()),
             [self = shared_from_this()](const asio::error_code& ec, std::size_t) { self->onWritten(ec); });
     });
 }
 
 void Connection::onWritten(const asio::error_code& ec) {
-    m_writeTimer.cancel();
-    {
-        std::lock_guard lock(m_sinkMutex);
-        m_inFlight = false;
-        if (ec)
-            m_sinkFailed = true;
-    }
-    m_sinkReady.notify_all();
+    disarmWriteTimer();
+    m_sink.sent(!ec);
     if (ec)
         close({});
-    if (m_replyDone) {
-        finishRequest();
-        return;
-    }
-    if (!m_refusal.empty())
-        close({});
+    if (m_stage == Stage::Replying || m_stage == Stage::Closing)
+        endRequest();
 }
 
 } // namespace orvo::server

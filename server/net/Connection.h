@@ -1,19 +1,18 @@
 // One client connection on the event loop. Reads frames without a thread of its own; a whole request
 // goes to a worker pool, whose thread streams the reply back through this connection one chunk at a
-// time: it hands a chunk to the loop and waits while the peer is slow, so a reply costs a fixed amount
-// of memory however long it is. Every wait has a deadline: the login, the idle time, a started frame,
-// and each chunk written (a peer that stops reading is dropped, however the chunk is split into sends).
+// time (SocketSink), so a reply costs a fixed amount of memory however long it is. Every wait has a
+// deadline: the login, the idle time, a started frame, and each chunk written (a peer that stops
+// reading is dropped, however the chunk is split into sends).
 #pragma once
 
 #include "protocol/FrameReader.h"
 #include "server/functions/Request.h"
 #include "server/net/ServerCore.h"
+#include "server/net/SocketSink.h"
 #include "server/store/ReplyWriter.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -29,11 +28,21 @@ public:
 
     // Loop thread: registers the connection, runs the TLS handshake if any, starts reading.
     void start();
-    // Loop thread: closes the socket (idempotent); why is logged when not empty.
+    // Loop thread: closes the socket (idempotent); why is logged when not empty. A request that runs
+    // still ends as usual: its worker's next chunk fails.
     void close(std::string_view why);
-    bool requestRunning() const { return m_requestRunning; }
+    // Between a request's dispatch and the last byte of its reply.
+    bool requestRunning() const { return m_request.has_value(); }
 
 private:
+    // The life of a request on this connection; loop thread only.
+    enum class Stage {
+        Reading,  // waiting for the next request or reading it (after the TLS handshake, if any)
+        Running,  // a worker runs the request; its reply goes out chunk by chunk as it is written
+        Replying, // the worker has finished; the reply's last chunk is still going out
+        Closing,  // last words go out (a refusal, or a reply that ends the connection), then it closes
+    };
+
     asio::ip::tcp::socket& socket() { return m_tls ? m_tls->next_layer() : m_socket; }
     template <typename Operation> void withStream(Operation operation) {
         if (m_tls)
@@ -42,23 +51,32 @@ private:
             operation(m_socket);
     }
 
+    // Before the first request.
     void startHandshake();
+    void afterHandshake();
+    void refuseLimit();     // tells a refused client why (status 5), then closes
     void refusePlainText(); // answers a plain-text client on the TLS port, then closes
     void discardUntilClosed();
-    void afterHandshake();
+    void armWriteTimer(const char* why);
+    void disarmWriteTimer();
+
+    // Reading.
     void processFrames();
     void readMore();
     void armReadTimer();
     void onReadTimer();
-    void dispatchRequest();
+
+    // The transitions of a request: Reading -> Running -> Replying -> Reading, or -> Closing.
+    void beginRequest();
     void runRequest(Store* store, const std::string& dbError); // worker thread
-    void onRequestDone(bool closeAfter);
-    void finishRequest();
-    void startWrite();
-    void onWritten(const asio::error_code& ec);
+    void runAgainAfter(std::chrono::milliseconds wait);        // a login waits out a short delay
+    void workerDone(bool closeAfter);
+    void endRequest();
 
     // Worker thread: waits until the previous chunk is out, then hands this one to the loop.
     bool write(std::string_view bytes) override;
+    void startWrite();
+    void onWritten(const asio::error_code& ec);
 
     ServerCore& m_core;
     asio::ip::tcp::socket m_socket;
@@ -69,26 +87,23 @@ private:
 
     asio::steady_timer m_readTimer;
     asio::steady_timer m_writeTimer;
+    asio::steady_timer m_retryTimer;
     Clock::time_point m_loginDeadline;
     Clock::time_point m_idleDeadline;
     Clock::time_point m_frameDeadline = Clock::time_point::max();
+    Clock::time_point m_writeDeadline = Clock::time_point::max(); // of the bytes being sent
 
+    Stage m_stage = Stage::Reading;
+    std::optional<ServerCore::RequestMark> m_request; // held from dispatch to the reply's last byte
     proto::FrameReader m_reader;
     proto::Frame m_frame;
     Session m_session;       // the worker's while a request runs, the loop's otherwise
-    bool m_loggedIn = false; // as counted in core.pending
-    bool m_counted = false;  // counted in core.active
+    bool m_loggedIn = false; // as counted in the connection limits
     bool m_closed = false;
-    bool m_requestRunning = false;
-    bool m_replyDone = false; // the worker has finished; the last chunk may still be going out
-    bool m_closeAfterReply = false;
 
-    // Shared between the worker that writes and the loop that sends.
-    std::mutex m_sinkMutex;
-    std::condition_variable m_sinkReady;
-    std::string m_pending; // the chunk being sent
-    bool m_inFlight = false;
-    bool m_sinkFailed = false;
+    SocketSink m_sink;       // reply chunks, from the worker to the socket
+    std::string m_lastWords; // a refusal's end frame
+    std::string m_discarded; // room for what a refused client still sends
 };
 
 } // namespace orvo::server

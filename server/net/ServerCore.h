@@ -1,16 +1,20 @@
-// What every connection of a running server shares: the options, the event loop, the TLS context,
-// the worker pools, the login defences and the counters the limits are checked against. Private to
-// server/net: it pulls in Asio.
+// What every connection of a running server shares: the options, the event loop, the TLS context, the
+// listening socket, the worker pools, the login defences and the connection limits. It accepts the
+// connections and keeps them until they close. Private to server/net and the server object: it pulls in
+// Asio.
 #pragma once
 
 #include "server/functions/LoginGuard.h"
+#include "server/net/ConnectionLimits.h"
 #include "server/net/ServerOptions.h"
 #include "server/net/WorkerPool.h"
+
+#include "protocol/Items.h"
 
 #include <asio.hpp>
 #include <asio/ssl.hpp>
 
-#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -22,47 +26,80 @@ namespace orvo::server {
 
 class Connection;
 
-struct ServerCore {
-    explicit ServerCore(const ServerOptions& opts) : options(opts), guard(opts.loginGuard) {}
+class ServerCore {
+public:
+    explicit ServerCore(const ServerOptions& options);
+    ~ServerCore();
+    ServerCore(const ServerCore&) = delete;
+    ServerCore& operator=(const ServerCore&) = delete;
 
-    void log(std::string_view line) {
-        std::lock_guard lock(logMutex);
-        if (options.log)
-            options.log(line);
-        else
-            std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
-    }
+    // Start-up, before run(). Each gives false with the reason in error.
+    bool enableTls(std::string& error); // when the options name a certificate or a key
+    bool listen(const asio::ip::tcp::endpoint& endpoint, std::string& error);
+    int port();
+    void startWorkers();
+    void acceptConnections();
+    // The loop thread: serves until stopLoop().
+    void run();
 
-    // A request began (loop thread) or ended (loop thread); stop() waits for none to run.
-    void requestStarted() { ++busy; }
-    void requestEnded() {
-        {
-            std::lock_guard lock(busyMutex);
-            --busy;
-        }
-        busyChanged.notify_all();
-    }
+    // Stopping, from another thread: stopAccepting() closes the listening socket and the connections
+    // waiting for a request; waitForRequests() waits up to grace for the running ones to end;
+    // closeAll() cuts what is left; stopLoop() ends the workers and the loop.
+    void stopAccepting();
+    void waitForRequests(std::chrono::milliseconds grace);
+    void closeAll();
+    void stopLoop();
 
-    ServerOptions options;
-    asio::io_context io{1};
-    std::unique_ptr<asio::ssl::context> tls; // set: the port is TLS-only
-    asio::ip::tcp::acceptor acceptor{io};
-    asio::steady_timer acceptRetry{io};
-    std::unique_ptr<StoreSource> stores; // declared before the pools: it outlives their threads
-    std::unique_ptr<WorkerPool> heavy;   // replies that may run long: every rule, order and table query
-    std::unique_ptr<WorkerPool> light;   // login, heartbeat, permissions and one customer's queries
-    LoginGuard guard;
+    // What a connection uses.
+    const ServerOptions& options() const { return m_options; }
+    asio::io_context& io() { return m_io; }
+    asio::ssl::context* tls() { return m_tls.get(); } // null: the port speaks plain text
+    LoginGuard& guard() { return m_guard; }
+    ConnectionLimits& limits() { return m_limits; }
+    bool stopping() const { return m_stopping; } // loop thread
+    void log(std::string_view line);             // any thread
+    // Hands a request to the light or the heavy workers (see RequestLane.h).
+    void runRequest(const proto::Frame& request, WorkerPool::Job job);
+    // Loop thread: a connection joins the server, or leaves it for good.
+    void add(const std::shared_ptr<Connection>& connection);
+    void remove(const std::shared_ptr<Connection>& connection);
 
-    std::atomic<int> active{0};  // connections being served (not those refused)
-    std::atomic<int> pending{0}; // of those, not logged in
-    std::atomic<int> busy{0};    // requests between dispatch and the last byte of their reply
-    std::mutex busyMutex;
-    std::condition_variable busyChanged;
-    bool stopping = false; // loop thread only
+    // Held from a request's dispatch to the last byte of its reply: stopping waits for none to be held.
+    class RequestMark {
+    public:
+        explicit RequestMark(ServerCore& core);
+        ~RequestMark();
+        RequestMark(const RequestMark&) = delete;
+        RequestMark& operator=(const RequestMark&) = delete;
 
-    std::mutex logMutex;
+    private:
+        ServerCore& m_core;
+    };
+
+private:
+    void acceptNext();
+    // Runs fn on the loop thread and waits for it.
+    template <typename Fn> void onLoop(Fn fn);
+
+    const ServerOptions m_options;
+    asio::io_context m_io{1};
+    std::unique_ptr<asio::ssl::context> m_tls;
+    asio::ip::tcp::acceptor m_acceptor{m_io};
+    asio::steady_timer m_acceptRetry{m_io};
+    std::unique_ptr<StoreSource> m_stores; // declared before the pools: it outlives their threads
+    std::unique_ptr<WorkerPool> m_heavy;   // replies that may run long: every rule, order and table query
+    std::unique_ptr<WorkerPool> m_light;   // login, heartbeat, permissions and one customer's queries
+    LoginGuard m_guard;
+    ConnectionLimits m_limits{m_options};
+
+    int m_busy = 0; // requests holding a RequestMark
+    std::mutex m_busyMutex;
+    std::condition_variable m_busyChanged;
+    bool m_stopping = false; // loop thread only
+
+    std::mutex m_logMutex;
     // Loop thread only. Declared last: connections go before the loop they belong to.
-    std::unordered_set<std::shared_ptr<Connection>> connections;
+    std::unordered_set<std::shared_ptr<Connection>> m_connections;
 };
 
 } // namespace orvo::server

@@ -61,31 +61,83 @@ Reply loginFrom(int port, const char* source, const std::string& name, const std
     return c.call(1, {{553, name}, {554, password}});
 }
 
-TEST(LoginDefence, FailuresCountAcrossConnectionsPerNameAndPerAddress) {
-    OwnServer s([](server::ServerOptions& o) { o.loginGuard.firstDelay = 1500ms; });
+TEST(LoginDefence, GuessingLocksOutTheGuesserOnlyAndIsCountedBeforeTheCheck) {
+    OwnServer s([](server::ServerOptions& o) {
+        o.loginGuard.firstDelay = 1500ms;
+        o.maxPendingLoginsPerAddress = 32; // the simultaneous guesses below come from one address
+    });
     // Five wrong passwords, each on a new connection: reconnecting does not reset the count.
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(loginFrom(s.port, "127.0.0.1", "admin", "guess" + std::to_string(i)).status, 3);
 
-    // Now even the right password is refused, for the name from elsewhere and for another name from
-    // the same address, without a password check; and the refusal says why.
+    // Now even the right password is refused from that address, for that name and for another, without
+    // a password check; and the refusal says why.
     Reply locked = loginFrom(s.port, "127.0.0.1", "admin", "admin");
     EXPECT_EQ(locked.status, 3);
     EXPECT_NE(locked.text.find("too many failed logins"), std::string::npos) << locked.text;
-    EXPECT_EQ(loginFrom(s.port, "127.0.0.2", "admin", "admin").status, 3);
     EXPECT_EQ(loginFrom(s.port, "127.0.0.1", "teller", "teller").status, 3);
+    // The real operator elsewhere gets in (after a short delay at most), and so does everyone else.
+    EXPECT_EQ(loginFrom(s.port, "127.0.0.2", "admin", "admin").status, 0);
     EXPECT_EQ(loginFrom(s.port, "127.0.0.2", "teller", "teller").status, 0);
     // Every refusal is logged with the peer and the name.
-    EXPECT_TRUE(s.logHas("peer=127.0.0.2:")) << "no peer in the log";
+    EXPECT_TRUE(s.logHas("peer=127.0.0.1:")) << "no peer in the log";
     EXPECT_TRUE(s.logHas("name=\"admin\""));
 
-    // Once the delay has passed, the right password works again from a clean address.
+    // Simultaneous guesses are counted as they are admitted: no more password checks than the policy
+    // allows, however many arrive together.
+    constexpr int kGuesses = 14;
+    std::vector<std::unique_ptr<RawClient>> guessers;
+    for (int i = 0; i < kGuesses; ++i) {
+        guessers.push_back(std::make_unique<RawClient>());
+        ASSERT_TRUE(guessers.back()->connect(s.port, 5000, "127.0.0.3"));
+    }
+    for (int i = 0; i < kGuesses; ++i)
+        ASSERT_TRUE(guessers[static_cast<size_t>(i)]->sendRequest(1, {{553, "teller"}, {554, "guess"}}));
+    int checked = 0;
+    for (auto& g : guessers) {
+        const Reply r = g->readReply();
+        EXPECT_EQ(r.status, 3);
+        checked += r.text.find("wrong password") != std::string::npos;
+    }
+    EXPECT_EQ(checked, 5);
+
+    // Once the delay has passed, the right password works again from the guessing address.
     std::this_thread::sleep_for(1600ms);
-    EXPECT_EQ(loginFrom(s.port, "127.0.0.3", "admin", "admin").status, 0);
+    EXPECT_EQ(loginFrom(s.port, "127.0.0.1", "admin", "admin").status, 0);
 
     // Ten failures wait at least a minute with the default limits.
     server::LoginGuard defaults;
     EXPECT_GE(defaults.delayAfter(10), 60s);
+}
+
+TEST(ConnectionLimits, OneAddressCannotFillTheRoomForLoggingIn) {
+    OwnServer s([](server::ServerOptions& o) { o.maxPendingLoginsPerAddress = 3; });
+    std::vector<std::unique_ptr<RawClient>> silent;
+    for (int i = 0; i < 3; ++i) {
+        silent.push_back(std::make_unique<RawClient>());
+        ASSERT_TRUE(silent.back()->connect(s.port, 5000, "127.0.0.5"));
+    }
+    // The same address is refused beyond its share; another address is not.
+    for (int i = 0; i < 3; ++i) {
+        RawClient more;
+        ASSERT_TRUE(more.connect(s.port, 5000, "127.0.0.5"));
+        const Reply busy = more.readReply();
+        EXPECT_EQ(busy.status, 5);
+        EXPECT_NE(busy.text.find("from this address"), std::string::npos) << busy.text;
+    }
+    RawClient other;
+    ASSERT_TRUE(other.connect(s.port, 5000, "127.0.0.6"));
+    EXPECT_TRUE(other.login("teller", "teller"));
+    // A logged-in connection no longer takes a share.
+    ASSERT_TRUE(silent[0]->login("teller", "teller"));
+    RawClient next;
+    ASSERT_TRUE(next.connect(s.port, 5000, "127.0.0.5"));
+    EXPECT_TRUE(next.login("admin", "admin"));
+    // Three refusals, one log line: the next comes a minute later with the count.
+    int lines = 0;
+    for (const std::string& line : s.log())
+        lines += line.find("refused 127.0.0.5") != std::string::npos;
+    EXPECT_EQ(lines, 1);
 }
 
 TEST(LoginDefence, UnknownNamesCostTheHashingOfStoredOperators) {

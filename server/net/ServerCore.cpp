@@ -1,0 +1,194 @@
+#include "server/net/ServerCore.h"
+
+#include "server/net/Connection.h"
+#include "server/net/RequestLane.h"
+#include "server/net/TlsContext.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <future>
+#include <thread>
+
+namespace orvo::server {
+namespace {
+
+// Heavy workers run at a lower priority, so a small query keeps its latency while long replies
+// are produced.
+constexpr int kHeavyNiceness = 5;
+
+std::string peerName(const asio::ip::tcp::endpoint& endpoint) {
+    const asio::ip::address address = endpoint.address();
+    return (address.is_v6() ? "[" + address.to_string() + "]" : address.to_string()) + ":" +
+           std::to_string(endpoint.port());
+}
+
+} // namespace
+
+ServerCore::ServerCore(const ServerOptions& options) : m_options(options), m_guard(options.loginGuard) {}
+
+ServerCore::~ServerCore() = default;
+
+template <typename Fn> void ServerCore::onLoop(Fn fn) {
+    std::promise<void> done;
+    asio::post(m_io, [&] {
+        fn();
+        done.set_value();
+    });
+    done.get_future().wait();
+}
+
+bool ServerCore::enableTls(std::string& error) {
+    if (m_options.tlsCertFile.empty() && m_options.tlsKeyFile.empty())
+        return true;
+    if (m_options.tlsCertFile.empty() || m_options.tlsKeyFile.empty()) {
+        error = "TLS needs both a certificate and a key";
+        return false;
+    }
+    m_tls = makeTlsContext(m_options.tlsCertFile, m_options.tlsKeyFile, error);
+    return m_tls != nullptr;
+}
+
+bool ServerCore::listen(const asio::ip::tcp::endpoint& endpoint, std::string& error) {
+    asio::error_code ec;
+    m_acceptor.open(endpoint.protocol(), ec);
+    if (!ec)
+        m_acceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true), ec);
+    if (!ec)
+        m_acceptor.bind(endpoint, ec);
+    if (!ec)
+        m_acceptor.listen(asio::socket_base::max_listen_connections, ec);
+    if (ec) {
+        error = ec.message();
+        return false;
+    }
+    return true;
+}
+
+int ServerCore::port() {
+    asio::error_code ec;
+    const auto endpoint = m_acceptor.local_endpoint(ec);
+    return ec ? -1 : endpoint.port();
+}
+
+void ServerCore::startWorkers() {
+    int workers =
+        m_options.workers > 0 ? m_options.workers : static_cast<int>(std::thread::hardware_concurrency());
+    workers = std::max(1, workers);
+    m_stores =
+        StoreSource::create(m_options.dbPath, static_cast<std::size_t>(std::max(1, m_options.dbPoolSize)),
+                            static_cast<std::size_t>(std::max(0, m_options.rowCacheMb)) * 1024 * 1024);
+    m_heavy = std::make_unique<WorkerPool>(workers, *m_stores, kHeavyNiceness);
+    m_light = std::make_unique<WorkerPool>(workers, *m_stores);
+}
+
+void ServerCore::acceptConnections() {
+    acceptNext();
+}
+
+void ServerCore::run() {
+    auto work = asio::make_work_guard(m_io);
+    m_io.run();
+}
+
+void ServerCore::acceptNext() {
+    m_acceptor.async_accept([this](const asio::error_code& ec, asio::ip::tcp::socket socket) {
+        if (m_stopping)
+            return;
+        if (ec) {
+            // Out of descriptors for a moment, or a client that gave up before we took it.
+            m_acceptRetry.expires_after(std::chrono::milliseconds(100));
+            m_acceptRetry.async_wait([this](const asio::error_code& waitError) {
+                if (!waitError && !m_stopping)
+                    acceptNext();
+            });
+            return;
+        }
+        asio::error_code ignored;
+        socket.set_option(asio::ip::tcp::no_delay(true), ignored);
+        const asio::ip::tcp::endpoint remote = socket.remote_endpoint(ignored);
+        std::string address = remote.address().to_string();
+        std::string refusal = m_limits.refusal(address);
+        if (!refusal.empty()) {
+            if (auto line = m_limits.reportRefusal(address, refusal, ConnectionLimits::Clock::now()))
+                log(*line);
+            if (m_tls) {
+                // Telling why would cost a handshake, which is what a flood of connections is after.
+                socket.close(ignored);
+                acceptNext();
+                return;
+            }
+        }
+        auto connection = std::make_shared<Connection>(*this, std::move(socket), peerName(remote),
+                                                       std::move(address), std::move(refusal));
+        connection->start();
+        acceptNext();
+    });
+}
+
+void ServerCore::stopAccepting() {
+    onLoop([this] {
+        m_stopping = true;
+        asio::error_code ignored;
+        m_acceptor.close(ignored);
+        m_acceptRetry.cancel();
+        auto all = m_connections;
+        for (const auto& c : all)
+            if (!c->requestRunning())
+                c->close({});
+    });
+}
+
+void ServerCore::waitForRequests(std::chrono::milliseconds grace) {
+    std::unique_lock lock(m_busyMutex);
+    m_busyChanged.wait_for(lock, grace, [this] { return m_busy == 0; });
+}
+
+void ServerCore::closeAll() {
+    // A reply still being sent stops here: its worker's next chunk fails.
+    onLoop([this] {
+        auto all = m_connections;
+        for (const auto& c : all)
+            c->close({});
+    });
+}
+
+void ServerCore::stopLoop() {
+    m_heavy->stop();
+    m_light->stop();
+    m_io.stop();
+}
+
+void ServerCore::log(std::string_view line) {
+    std::lock_guard lock(m_logMutex);
+    if (m_options.log)
+        m_options.log(line);
+    else
+        std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
+}
+
+void ServerCore::runRequest(const proto::Frame& request, WorkerPool::Job job) {
+    (isLightRequest(request) ? *m_light : *m_heavy).post(std::move(job));
+}
+
+void ServerCore::add(const std::shared_ptr<Connection>& connection) {
+    m_connections.insert(connection);
+}
+
+void ServerCore::remove(const std::shared_ptr<Connection>& connection) {
+    m_connections.erase(connection);
+}
+
+ServerCore::RequestMark::RequestMark(ServerCore& core) : m_core(core) {
+    std::lock_guard lock(core.m_busyMutex);
+    ++core.m_busy;
+}
+
+ServerCore::RequestMark::~RequestMark() {
+    {
+        std::lock_guard lock(m_core.m_busyMutex);
+        --m_core.m_busy;
+    }
+    m_core.m_busyChanged.notify_all();
+}
+
+} // namespace orvo::server
