@@ -26,8 +26,8 @@ struct FixCommServer {
 struct FixCommSettings {
     std::string host = "127.0.0.1"; // the first server
     int port = 0;
-    CString operatorName; // GBK
-    CString password;     // GBK; held in memory only
+    CString operatorName;        // GBK
+    CString password;            // GBK; held in memory only
     int connectTimeoutMs = 5000; // also the time within which a busy server is tried again
     int replyTimeoutMs = 30000;
     // TLS: the server's certificate must chain to these authorities (PEM file; empty: the system's) and

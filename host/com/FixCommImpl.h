@@ -92,10 +92,10 @@ struct CFixComm::Impl {
     std::function<void(const FixCommBusy&)> onBusy;
     std::function<void(const std::string&, const std::string&, const std::string&)> onServerChange;
 
-    std::size_t current = 0;               // the server in use: 0 settings.host, then settings.moreServers
-    std::optional<int> retryAfterMs;       // the last busy answer's hint
-    bool holdFailures = false;             // failures are recorded, not yet reported: a retry may follow
-    bool heldFailure = false;              // a failure was held back
+    std::size_t current = 0;         // the server in use: 0 settings.host, then settings.moreServers
+    std::optional<int> retryAfterMs; // the last busy answer's hint
+    bool holdFailures = false;       // failures are recorded, not yet reported: a retry may follow
+    bool heldFailure = false;        // a failure was held back
 
     // Last: it stops, and lets go of socket and reader, before they are destroyed.
     std::unique_ptr<orvo::com::ReplyReadAhead> readAhead;
