@@ -48,6 +48,8 @@ HostSession::HostSession(Logger log)
     m_channel->SetTraceCallback([this](const FixCommTraceEvent& event) {
         m_trace.Write(event);
         m_log(2, TraceLine(event));
+        if (event.kind == FixCommTraceEvent::Reply && event.status == 0 && !m_config.moreServers.empty())
+            noteAnsweringServer();
     });
 }
 
@@ -183,6 +185,21 @@ bool HostSession::OpenModule(const std::string& defaultPath, std::string& error)
     m_log(1, "module " + path + ": " + id.name + " " + id.version + " (" + id.category + ", " + id.buildDate +
                  "), functions " + functions);
     return true;
+}
+
+void HostSession::noteAnsweringServer() {
+    std::string server = m_channel->ServerInUse();
+    if (server == m_answeringServer)
+        return;
+    if (!m_answeringServer.empty())
+        m_log(0, "counter server " + server + " now serves in place of " + m_answeringServer);
+    m_answeringServer = std::move(server);
+    if (m_serverListener)
+        m_serverListener();
+}
+
+void HostSession::SetServerListener(std::function<void()> listener) {
+    m_serverListener = std::move(listener);
 }
 
 void HostSession::SetBusyListener(std::function<void()> listener) {

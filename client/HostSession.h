@@ -60,8 +60,12 @@ public:
     void SetFailureListener(std::function<void(const FixCommFailure&)> listener);
     // Called, after the log line, each time the channel waits for a busy server.
     void SetBusyListener(std::function<void()> listener);
+    // Called when a reply came from another server of the list than the last one did.
+    void SetServerListener(std::function<void()> listener);
 
 private:
+    void noteAnsweringServer();
+
     Logger m_log;
     ClientConfig m_config;
     std::unique_ptr<COrvoIni> m_ini;
@@ -75,4 +79,6 @@ private:
     std::string m_operator;
     std::function<void(const FixCommFailure&)> m_failureListener;
     std::function<void()> m_busyListener;
+    std::function<void()> m_serverListener;
+    std::string m_answeringServer; // the server of the last successful reply
 };
