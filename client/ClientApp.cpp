@@ -69,6 +69,20 @@ void writeConfigTemplate(const std::string& path) {
         file.write(ConfigTemplate());
 }
 
+int exitCodeOf(LoginResult result) {
+    switch (result) {
+    case LoginResult::Ok:
+        return kExitOk;
+    case LoginResult::Refused:
+        return kExitLoginRefused;
+    case LoginResult::Busy:
+        return kExitBusy;
+    case LoginResult::Unreachable:
+        break;
+    }
+    return kExitUnreachable;
+}
+
 class HostWindowDump : public automation::HostWindowInfo {
 public:
     explicit HostWindowDump(MainWindow& window) : m_window(window) {}
@@ -256,9 +270,7 @@ bool ClientApp::login(std::string& error, int& code) {
     // The embedded demo server's own operator needs no prompt.
     if (config.embedded && operatorName == kDemoOperator && !std::getenv(kPasswordVariable)) {
         const LoginResult result = m_session->Login(operatorName, kDemoPassword, error);
-        code = result == LoginResult::Ok        ? kExitOk
-               : result == LoginResult::Refused ? kExitLoginRefused
-                                                : kExitUnreachable;
+        code = exitCodeOf(result);
         return result == LoginResult::Ok;
     }
 
@@ -276,14 +288,21 @@ bool ClientApp::login(std::string& error, int& code) {
             return false;
         }
         const LoginResult result = m_session->Login(operatorName, password, error);
-        code = result == LoginResult::Ok        ? kExitOk
-               : result == LoginResult::Refused ? kExitLoginRefused
-                                                : kExitUnreachable;
+        code = exitCodeOf(result);
         return result == LoginResult::Ok;
     }
 
-    LoginDialog dialog(QString::fromStdString(m_session->ServerAddress()),
-                       QString::fromStdString(operatorName));
+    LoginDialog dialog(QString::fromStdString(m_session->ServerList()), QString::fromStdString(operatorName));
+    // The login waits for a busy server within the connect time-out: say so while it does.
+    m_session->SetBusyListener([&dialog] {
+        dialog.ShowBusy();
+        dialog.show(); // accepted, so hidden, while the login runs
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    });
+    struct BusyListenerReset {
+        HostSession& session;
+        ~BusyListenerReset() { session.SetBusyListener({}); }
+    } busyListenerReset{*m_session};
     for (;;) {
         if (dialog.exec() != QDialog::Accepted) {
             error.clear();

@@ -20,6 +20,7 @@ enum ClientExit : int {
     kExitLoginRefused = 4, // wrong operator or password, or no password given
     kExitModule = 5,       // the module cannot be loaded
     kExitCancelled = 6,    // the user cancelled the login
+    kExitBusy = 7,         // the counter server answered busy for the whole connect time-out
 };
 
 class ClientApp {

@@ -92,9 +92,16 @@ bool ResolveClientConfig(const COrvoIni& ini, const ClientOptions& options, Clie
     if (address.empty())
         address = ini.GetValue("SERVER", "Address", "").ToUtf8();
     config.embedded = address.empty();
-    if (!config.embedded && !SplitHostPort(address, config.host, config.port)) {
-        error = "server address '" + address + "' is not HOST:PORT";
-        return false;
+    if (!config.embedded) {
+        std::vector<HostPort> servers;
+        std::string bad;
+        if (!SplitServerList(address, servers, bad)) {
+            error = "server address '" + bad + "' is not HOST:PORT";
+            return false;
+        }
+        config.host = servers.front().host;
+        config.port = servers.front().port;
+        config.moreServers.assign(servers.begin() + 1, servers.end());
     }
 
     config.operatorName = options.operatorName;
@@ -119,6 +126,8 @@ const char* ConfigTemplate() {
            "\n"
            "[SERVER]\n"
            "; Counter server as HOST:PORT. Without it the demo counter server runs inside the client.\n"
+           "; Several servers of one database, comma-separated: the first that answers serves, the next\n"
+           "; takes over when it fails.\n"
            ";Address = 127.0.0.1:7001\n"
            "; Operator to log in as; the password is asked for at start-up and never stored.\n"
            ";Operator = admin\n"

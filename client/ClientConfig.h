@@ -2,7 +2,8 @@
 // with COrvoIni; the command line wins over it.
 //
 //   [SERVER]
-//   Address = 127.0.0.1:7001     ; empty or missing: run the demo counter server embedded
+//   Address = 127.0.0.1:7001     ; empty or missing: run the demo counter server embedded; several
+//                                ; comma-separated: servers of one database, the next used when one fails
 //   Operator = admin
 //   ConnectTimeout = 5           ; seconds
 //   ReplyTimeout = 30            ; seconds
@@ -19,14 +20,16 @@
 #include "client/ClientOptions.h"
 
 #include <string>
+#include <vector>
 
 class COrvoIni;
 
 struct ClientConfig {
     bool embedded = true; // no server configured: the demo server runs inside the client
-    std::string host;
+    std::string host;     // the first server
     int port = 0;
-    std::string operatorName; // UTF-8
+    std::vector<HostPort> moreServers; // the others of the list, in order
+    std::string operatorName;          // UTF-8
     int connectTimeoutMs = 5000;
     int replyTimeoutMs = 30000;
     bool tls = false;      // never for the embedded server, which is on loopback

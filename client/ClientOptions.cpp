@@ -1,5 +1,6 @@
 #include "client/ClientOptions.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <string_view>
 
@@ -27,7 +28,9 @@ const char* ClientUsage() {
            "  --config FILE      configuration file (default: orvo-client.ini in the user's configuration "
            "folder)\n"
            "  --server HOST:PORT counter server; without one (here or configured) the demo server runs "
-           "embedded\n"
+           "embedded.\n"
+           "                     Several, comma-separated (servers of one database): the first that answers\n"
+           "                     serves, the next takes over when it fails\n"
            "  --operator NAME    operator to log in as\n"
            "  --tls-ca FILE      TLS to the counter server, whose certificate these authorities (PEM) "
            "signed\n"
@@ -59,6 +62,30 @@ bool SplitHostPort(const std::string& text, std::string& host, int& port) {
     return !host.empty();
 }
 
+bool SplitServerList(const std::string& text, std::vector<HostPort>& servers, std::string& bad) {
+    servers.clear();
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = std::min(text.find(',', start), text.size());
+        std::string entry = text.substr(start, comma - start);
+        entry.erase(0, entry.find_first_not_of(" \t"));
+        entry.erase(entry.find_last_not_of(" \t") + 1);
+        HostPort server;
+        if (!SplitHostPort(entry, server.host, server.port)) {
+            bad = entry;
+            return false;
+        }
+        if (servers.size() == kMaxServers) {
+            bad = "more than " + std::to_string(kMaxServers) + " servers";
+            return false;
+        }
+        servers.push_back(std::move(server));
+        if (comma == text.size())
+            return true;
+        start = comma + 1;
+    }
+}
+
 std::optional<ClientOptions> ParseClientOptions(int argc, const char* const* argv, std::string& error) {
     ClientOptions options;
     for (int i = 1; i < argc; ++i) {
@@ -82,10 +109,13 @@ std::optional<ClientOptions> ParseClientOptions(int argc, const char* const* arg
         } else if (arg == "--server") {
             if (!value(options.server))
                 return std::nullopt;
-            std::string host;
-            int port = 0;
-            if (!SplitHostPort(options.server, host, port)) {
-                error = "--server wants HOST:PORT with a port from 1 to 65535, got '" + options.server + "'";
+            std::vector<HostPort> servers;
+            std::string bad;
+            if (!SplitServerList(options.server, servers, bad)) {
+                error =
+                    "--server wants HOST:PORT with a port from 1 to 65535, or several of them separated by "
+                    "commas, got '" +
+                    bad + "'";
                 return std::nullopt;
             }
         } else if (arg == "--operator") {

@@ -1,12 +1,14 @@
 // The command line of orvo-client, parsed without touching Qt so that it can be checked on its own.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 struct ClientOptions {
     std::string configPath;   // --config FILE; empty: the default in the user's configuration folder
-    std::string server;       // --server HOST:PORT; empty: as configured, else the embedded server
+    std::string server;       // --server HOST:PORT[,HOST:PORT...]; empty: as configured, else embedded
     std::string operatorName; // --operator NAME
     std::string scriptPath;   // --script FILE, "-" for standard input
     std::string tracePath;    // --trace FILE
@@ -29,3 +31,14 @@ const char* ClientUsage();
 
 // "host:port" split; false when the port is not 1..65535 or the host is empty.
 bool SplitHostPort(const std::string& text, std::string& host, int& port);
+
+struct HostPort {
+    std::string host;
+    int port = 0;
+};
+// The most servers one list may name.
+inline constexpr std::size_t kMaxServers = 16;
+// "host:port,host:port,...": the servers of one database, in the order to try them (blanks around each
+// allowed). False, with `bad` the entry that is not HOST:PORT (or the reason), for an empty entry, a bad
+// one, or more than kMaxServers.
+bool SplitServerList(const std::string& text, std::vector<HostPort>& servers, std::string& bad);

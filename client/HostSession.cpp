@@ -12,6 +12,7 @@ namespace {
 
 constexpr int kTransportFailure = -1;
 constexpr int kStatusNotPermitted = 3;
+constexpr int kStatusBusy = 5;
 // What the channel reports when the caller's wait callback gave up a reply: in this client only the query
 // window does that, when the user presses Escape. The module says so itself; it is no failure to show.
 constexpr const char* kCancelledByCallerText = "the request was cancelled";
@@ -33,15 +34,30 @@ HostSession::HostSession(Logger log)
         if (m_failureListener)
             m_failureListener(failure);
     });
+    m_channel->SetBusyCallback([this](const FixCommBusy& busy) {
+        m_log(0, "server busy, retrying: " + busy.server + " answered '" + busy.text.ToUtf8() +
+                     "'; attempt " + std::to_string(busy.attempt + 1) + " in " + std::to_string(busy.waitMs) +
+                     " ms");
+        if (m_busyListener)
+            m_busyListener();
+    });
+    m_channel->SetServerChangeCallback(
+        [this](const std::string& from, const std::string& to, const std::string& why) {
+            m_log(0, "counter server " + from + " failed (" + CString(why).ToUtf8() + "); trying " + to);
+        });
     m_channel->SetTraceCallback([this](const FixCommTraceEvent& event) {
         m_trace.Write(event);
         m_log(2, TraceLine(event));
+        if (event.kind == FixCommTraceEvent::Reply && event.status == 0 && !m_config.moreServers.empty())
+            noteAnsweringServer();
     });
 }
 
 HostSession::~HostSession() {
     m_module.Close(); // before the objects it was handed go
     m_channel->SetFailureCallback({});
+    m_channel->SetBusyCallback({});
+    m_channel->SetServerChangeCallback({});
     m_channel->SetTraceCallback({});
     m_channel->Disconnect();
     m_server.Stop();
@@ -73,7 +89,16 @@ bool HostSession::StartServerIfEmbedded(const std::string& databasePath, std::st
 }
 
 std::string HostSession::ServerAddress() const {
-    return m_config.host + ":" + std::to_string(m_config.port);
+    if (m_config.moreServers.empty())
+        return m_config.host + ":" + std::to_string(m_config.port);
+    return m_channel->ServerInUse();
+}
+
+std::string HostSession::ServerList() const {
+    std::string list = m_config.host + ":" + std::to_string(m_config.port);
+    for (const HostPort& server : m_config.moreServers)
+        list += "," + server.host + ":" + std::to_string(server.port);
+    return list;
 }
 
 LoginResult HostSession::Login(const std::string& operatorName, const std::string& password,
@@ -88,6 +113,8 @@ LoginResult HostSession::Login(const std::string& operatorName, const std::strin
     settings.tls = m_config.tls;
     settings.tlsCaFile = m_config.tlsCaFile;
     settings.allowPlainPassword = m_config.allowPlainPassword;
+    for (const HostPort& server : m_config.moreServers)
+        settings.moreServers.push_back(FixCommServer{server.host, server.port});
     m_channel->Disconnect();
     m_channel->Configure(std::move(settings));
     m_operator = operatorName;
@@ -104,10 +131,18 @@ LoginResult HostSession::Login(const std::string& operatorName, const std::strin
                 "text there with AllowPlainPassword = yes";
         return LoginResult::Unreachable;
     }
-    // A server that turns the connection away (busy, database unavailable) answers with a status too, and
+    // A busy server answered, and kept answering so for the whole connect time-out: it is reachable.
+    if (failure.status == kStatusBusy) {
+        error = "the counter server at " + ServerAddress() + " is busy: " + failure.text.ToUtf8() +
+                "; try again in a moment";
+        return LoginResult::Busy;
+    }
+    // A server that turns the connection away (database unavailable) answers with a status too, and
     // closes: that is no verdict on the login.
     if (failure.status == kTransportFailure || !m_channel->IsConnected()) {
-        error = "cannot reach the counter server at " + ServerAddress() + ": " + failure.text.ToUtf8();
+        error = "cannot reach the counter server at " +
+                (m_config.moreServers.empty() ? ServerAddress() : ServerList()) + ": " +
+                failure.text.ToUtf8();
         return LoginResult::Unreachable;
     }
     // The server says "login refused: <why>"; the refusal is said once.
@@ -150,6 +185,25 @@ bool HostSession::OpenModule(const std::string& defaultPath, std::string& error)
     m_log(1, "module " + path + ": " + id.name + " " + id.version + " (" + id.category + ", " + id.buildDate +
                  "), functions " + functions);
     return true;
+}
+
+void HostSession::noteAnsweringServer() {
+    std::string server = m_channel->ServerInUse();
+    if (server == m_answeringServer)
+        return;
+    if (!m_answeringServer.empty())
+        m_log(0, "counter server " + server + " now serves in place of " + m_answeringServer);
+    m_answeringServer = std::move(server);
+    if (m_serverListener)
+        m_serverListener();
+}
+
+void HostSession::SetServerListener(std::function<void()> listener) {
+    m_serverListener = std::move(listener);
+}
+
+void HostSession::SetBusyListener(std::function<void()> listener) {
+    m_busyListener = std::move(listener);
 }
 
 void HostSession::SetFailureListener(std::function<void(const FixCommFailure&)> listener) {

@@ -19,7 +19,8 @@ class CFixComm;
 class COrvoIni;
 struct FixCommFailure;
 
-enum class LoginResult { Ok, Refused, Unreachable };
+// Busy: every server of the list turned the login away for load for the whole connect time-out.
+enum class LoginResult { Ok, Refused, Unreachable, Busy };
 
 class HostSession {
 public:
@@ -45,7 +46,8 @@ public:
     bool OpenModule(const std::string& defaultPath, std::string& error);
 
     const ClientConfig& Config() const { return m_config; }
-    std::string ServerAddress() const; // "127.0.0.1:40123"
+    std::string ServerAddress() const; // the server in use: "127.0.0.1:40123"
+    std::string ServerList() const;    // every configured server, comma-separated
     CFixComm& Channel() { return *m_channel; }
     ModuleHost& Module() { return m_module; }
     HostTables& Tables() { return m_tables; }
@@ -56,8 +58,14 @@ public:
 
     // The channel's failure reports, after the session's own logging.
     void SetFailureListener(std::function<void(const FixCommFailure&)> listener);
+    // Called, after the log line, each time the channel waits for a busy server.
+    void SetBusyListener(std::function<void()> listener);
+    // Called when a reply came from another server of the list than the last one did.
+    void SetServerListener(std::function<void()> listener);
 
 private:
+    void noteAnsweringServer();
+
     Logger m_log;
     ClientConfig m_config;
     std::unique_ptr<COrvoIni> m_ini;
@@ -70,4 +78,7 @@ private:
     ModuleHost m_module;
     std::string m_operator;
     std::function<void(const FixCommFailure&)> m_failureListener;
+    std::function<void()> m_busyListener;
+    std::function<void()> m_serverListener;
+    std::string m_answeringServer; // the server of the last successful reply
 };

@@ -27,6 +27,10 @@
         <source>Cancel</source>
         <translation>取消</translation>
     </message>
+    <message>
+        <source>server busy, retrying</source>
+        <translation>服务器忙，正在重试</translation>
+    </message>
 </context>
 <context>
     <name>MainWindow</name>
@@ -139,6 +143,10 @@
     <message>
         <source>cannot reach the counter server at %1: %2</source>
         <translation>无法连接柜台服务器 %1：%2</translation>
+    </message>
+    <message>
+        <source>the counter server at %1 is busy: %2; try again in a moment</source>
+        <translation>柜台服务器 %1 忙：%2；请稍后再试</translation>
     </message>
     <message>
         <source>no reply from the counter server within %1 ms</source>

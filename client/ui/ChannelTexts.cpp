@@ -28,6 +28,8 @@ const Pattern kPatterns[] = {
                        "too many failed logins for this operator or from this address; try again in %1 s")},
     {"^cannot reach the counter server at (\\S+): (.*)$",
      QT_TRANSLATE_NOOP("ChannelFailure", "cannot reach the counter server at %1: %2")},
+    {"^the counter server at (\\S+) is busy: (.*); try again in a moment$",
+     QT_TRANSLATE_NOOP("ChannelFailure", "the counter server at %1 is busy: %2; try again in a moment")},
     {"^no reply from the counter server within (\\d+) ms$",
      QT_TRANSLATE_NOOP("ChannelFailure", "no reply from the counter server within %1 ms")},
     {"^downloading table (\\S+): (.*)$", QT_TRANSLATE_NOOP("ChannelFailure", "downloading table %1: %2")},

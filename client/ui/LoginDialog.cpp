@@ -52,6 +52,11 @@ void LoginDialog::ShowError(const QString& text) {
     m_password->setFocus();
 }
 
+void LoginDialog::ShowBusy() {
+    m_error->setText(tr("server busy, retrying"));
+    m_error->show();
+}
+
 void LoginDialog::updateButtons() {
     m_okButton->setEnabled(!OperatorName().isEmpty());
 }

@@ -19,6 +19,8 @@ public:
     QString Password() const;
     // Shows why the last attempt failed and clears the password for the next one.
     void ShowError(const QString& text);
+    // "server busy, retrying", while the login waits for a busy server.
+    void ShowBusy();
 
 private:
     void updateButtons();

@@ -80,6 +80,7 @@ MainWindow::MainWindow(HostSession& session, QWidget* parent)
     statusBar()->addWidget(m_connection);
     statusBar()->addWidget(m_failure, 1);
     session.SetFailureListener([this](const FixCommFailure& failure) { showFailure(failure); });
+    session.SetServerListener([this] { updateConnection(); }); // another server of the list took over
     updateConnection();
     // Lists the module fills from a table the server did not have stay empty; say so from the start.
     const std::vector<std::string>& missing = session.TablesOutcome().missing;

@@ -15,6 +15,7 @@ CFixComm::~CFixComm() = default;
 
 void CFixComm::Configure(FixCommSettings settings) {
     m_impl->settings = std::move(settings);
+    m_impl->current = 0;
 }
 
 void CFixComm::CreateHead(long function, int /*flag: always -1, reserved*/) {
@@ -62,9 +63,7 @@ BOOL CFixComm::Login() {
     d.state = Impl::State::Idle;
     d.row.Hide();
     d.lastOk = false;
-    if (!d.EnsureSession(proto::kFunctionLogin))
-        return FALSE;
-    d.lastOk = d.RunLogin();
+    d.lastOk = d.EnsureSession(proto::kFunctionLogin);
     return d.lastOk ? TRUE : FALSE;
 }
 
@@ -77,6 +76,10 @@ BOOL CFixComm::Heartbeat() {
 
 bool CFixComm::IsConnected() const {
     return m_impl->socket.IsOpen();
+}
+
+std::string CFixComm::ServerInUse() const {
+    return m_impl->ServerName();
 }
 
 void CFixComm::Disconnect() {
@@ -104,4 +107,13 @@ void CFixComm::SetTraceCallback(std::function<void(const FixCommTraceEvent&)> ca
 
 void CFixComm::SetWaitCallback(std::function<bool(long rows)> callback) {
     m_impl->onWait = std::move(callback);
+}
+
+void CFixComm::SetBusyCallback(std::function<void(const FixCommBusy&)> callback) {
+    m_impl->onBusy = std::move(callback);
+}
+
+void CFixComm::SetServerChangeCallback(
+    std::function<void(const std::string& from, const std::string& to, const std::string& why)> callback) {
+    m_impl->onServerChange = std::move(callback);
 }

@@ -17,18 +17,28 @@
 
 class CMemRecord;
 
-struct FixCommSettings {
-    std::string host = "127.0.0.1";
+// One counter server of the channel's list.
+struct FixCommServer {
+    std::string host;
     int port = 0;
-    CString operatorName; // GBK
-    CString password;     // GBK; held in memory only
-    int connectTimeoutMs = 5000;
+};
+
+struct FixCommSettings {
+    std::string host = "127.0.0.1"; // the first server
+    int port = 0;
+    CString operatorName;        // GBK
+    CString password;            // GBK; held in memory only
+    int connectTimeoutMs = 5000; // also the time within which a busy server is tried again
     int replyTimeoutMs = 30000;
     // TLS: the server's certificate must chain to these authorities (PEM file; empty: the system's) and
     // name `host`. Without TLS the password is sent only to a loopback address unless allowPlainPassword.
     bool tls = false;
     std::string tlsCaFile{};
     bool allowPlainPassword = false;
+    // Further servers on the same database. The channel stays with the server that answered; when it cannot
+    // be reached, closes the connection or times out, the channel moves on to the next (round the list),
+    // logs in there and repeats the query that failed.
+    std::vector<FixCommServer> moreServers{};
 };
 
 // What went wrong with the last failed request (status as in the protocol's tag 39; -1 for a transport
@@ -40,6 +50,15 @@ struct FixCommFailure {
     long function = 0;
     int status = 0;
     CString text; // GBK
+};
+
+// A server answered "busy" (status 5) to a connection or a login: the channel waits `waitMs` and tries
+// again (the attempt-th time), within its connect time-out.
+struct FixCommBusy {
+    std::string server; // HOST:PORT
+    int waitMs = 0;
+    int attempt = 0;
+    CString text; // the server's word, GBK
 };
 
 // One request or reply as the trace sees it: items in order, texts GBK.
@@ -89,6 +108,8 @@ public:
     BOOL Heartbeat();                                    // function 3
     bool IsConnected() const;
     void Disconnect();
+    // HOST:PORT of the server in use (the last one connected to, or the one to be tried next).
+    std::string ServerInUse() const;
 
     // Bytes the channel keeps for reading replies between requests (its receive buffer): bounded by the
     // largest frame plus one read, however many rows a reply has. 0 while a long reply is read ahead.
@@ -103,6 +124,11 @@ public:
     // reply rows read so far; returning false cancels the request: More() returns false, the failure is
     // reported, and the connection stays ready for the next request (the rest of the reply is skipped).
     void SetWaitCallback(std::function<bool(long rows)> callback);
+    // Called before each wait for a busy server.
+    void SetBusyCallback(std::function<void(const FixCommBusy&)> callback);
+    // Called when the channel leaves a server of its list for the next one: from, to, and why.
+    void SetServerChangeCallback(
+        std::function<void(const std::string& from, const std::string& to, const std::string& why)> callback);
 
 private:
     std::string_view GetRepeatedItemView(long tag, int index);

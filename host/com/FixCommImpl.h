@@ -47,6 +47,9 @@ constexpr std::size_t kRequestHeaderItems = 3; // 35, 34, 20
 // them) never start a thread.
 constexpr long kReadAheadAfterRows = 1024;
 
+// A busy answer's hint (an optional item of a status-5 end frame): milliseconds before trying again.
+constexpr std::uint32_t kTagRetryAfter = 61;
+
 enum class Step { Row, End, Failed };
 
 using RequestItems = std::vector<std::pair<std::uint32_t, std::string>>;
@@ -86,20 +89,45 @@ struct CFixComm::Impl {
     std::function<void(const FixCommFailure&)> onFailure;
     std::function<void(const FixCommTraceEvent&)> onTrace;
     std::function<bool(long)> onWait; // false: cancel the awaited reply
+    std::function<void(const FixCommBusy&)> onBusy;
+    std::function<void(const std::string&, const std::string&, const std::string&)> onServerChange;
+
+    std::size_t current = 0;         // the server in use: 0 settings.host, then settings.moreServers
+    std::optional<int> retryAfterMs; // the last busy answer's hint
+    bool holdFailures = false;       // failures are recorded, not yet reported: a retry may follow
+    bool heldFailure = false;        // a failure was held back
 
     // Last: it stops, and lets go of socket and reader, before they are destroyed.
     std::unique_ptr<orvo::com::ReplyReadAhead> readAhead;
 
     // --- FixCommSession.cpp ---
-    // Records the failure and reports it; the text is escaped here, once, for every log and status line.
+    // Records the failure and reports it (unless held); the text is escaped here, once, for every log and
+    // status line.
     void Fail(long failedFunction, int status, const std::string& text);
+    void ReportFailure();
     // Stops any read-ahead, closes the socket and forgets the session and the current row.
     void CloseConnection();
-    std::string ServerName() const;
-    // Connects if needed and, for every function but login itself, logs in if needed.
-    bool EnsureSession(long forFunction);
+    std::string ServerName() const; // of the server in use
+    const std::string& ServerHost() const;
+    int ServerPort() const;
+    std::size_t ServerCount() const { return 1 + settings.moreServers.size(); }
+    // One try at the server in use: connects if needed and logs in.
+    enum class Attempt { Ok, Busy, ServerFailed, Refused };
+    Attempt TryServer(long forFunction);
     bool RunLogin();
     void TraceReply(long tracedFunction, long replyRows, int status);
+
+    // --- FixCommFailover.cpp ---
+    class HeldFailures; // holds back failures while a retry may follow
+    // Connects if needed and logs in (always for login itself, otherwise when not logged in): busy servers
+    // are tried again with back-off within the connect time-out, servers that fail are left for the next
+    // of the list. False with the failure reported when no server of the list took the session.
+    bool EnsureSession(long forFunction);
+    // Sends the request in hand and reads its first frame; a query whose server fails before any row
+    // came is repeated on the next server of the list.
+    Step StartReply();
+    void MoveToNextServer(const std::string& why);
+    void NoteRetryAfter(const proto::Frame& end);
 
     // --- FixCommRequest.cpp ---
     bool AddItem(long tag, std::string value);

@@ -7,6 +7,7 @@
 
 bool CFixComm::Impl::Advance() {
     row.Hide();
+    Step step = Step::Failed;
     if (state == State::Building) {
         state = State::Idle;
         rows = 0;
@@ -15,20 +16,18 @@ bool CFixComm::Impl::Advance() {
             TraceReply(function, 0, proto::kStatusBadRequest);
             return false;
         }
-        if (!EnsureSession(function)) {
-            TraceReply(function, 0, failure.status);
+        step = StartReply();
+        if (step == Step::Failed && state != State::Reading)
+            return false; // not sent: the failure is traced
+    } else {
+        if (state != State::Reading)
             return false;
-        }
-        if (!Send(function, items))
-            return false;
-        state = State::Reading;
+        // No row is current here (the reader's bytes are free to move): a long reply goes on ahead.
+        if (!readAhead && rows == orvo::com::kReadAheadAfterRows)
+            StartReadAhead();
+        step = readAhead ? NextRowFromReadAhead(function) : NextFrameFromSocket(function);
     }
-    if (state != State::Reading)
-        return false;
-    // No row is current here (the reader's bytes are free to move): a long reply goes on ahead.
-    if (!readAhead && rows == orvo::com::kReadAheadAfterRows)
-        StartReadAhead();
-    switch (readAhead ? NextRowFromReadAhead(function) : NextFrameFromSocket(function)) {
+    switch (step) {
     case Step::Row:
         row.Show(rowItems, rowFirst);
         ++rows;
@@ -80,6 +79,7 @@ auto CFixComm::Impl::NextFrameFromSocket(long readFunction) -> Step {
             case Kind::Broken:
                 return TransportFailure(readFunction, taken.text);
             case Kind::Refused:
+                NoteRetryAfter(frame);
                 return ConnectionRefusal(readFunction, taken.header.status, taken.header.text);
             case Kind::Row:
                 rowItems = frame.items;
@@ -89,6 +89,8 @@ auto CFixComm::Impl::NextFrameFromSocket(long readFunction) -> Step {
                 endStatus = taken.header.status;
                 endText.assign(taken.header.text);
                 endRowsSent = taken.rowsSent;
+                if (endStatus == proto::kStatusLimit)
+                    NoteRetryAfter(frame);
                 return Step::End;
             }
         }

@@ -86,6 +86,7 @@ bool CFixComm::Impl::PendingRefusal(long sentFunction) {
             if (proto::ReadHeader(frame.items, header) != proto::Error::None || header.seq != 0 ||
                 header.type != proto::MessageType::End)
                 continue;
+            NoteRetryAfter(frame);
             ConnectionRefusal(sentFunction, header.status, header.text);
             TraceReply(sentFunction, 0, failure.status);
             return true;

@@ -9,7 +9,13 @@ void CFixComm::Impl::Fail(long failedFunction, int status, const std::string& te
     failure.function = failedFunction;
     failure.status = status;
     failure.text = CString(orvo::EscapeControlBytes(text));
-    if (onFailure)
+    ReportFailure();
+}
+
+void CFixComm::Impl::ReportFailure() {
+    if (holdFailures)
+        heldFailure = true;
+    else if (onFailure)
         onFailure(failure);
 }
 
@@ -21,34 +27,47 @@ void CFixComm::Impl::CloseConnection() {
     row.Hide();
 }
 
-std::string CFixComm::Impl::ServerName() const {
-    return settings.host + ":" + std::to_string(settings.port);
+const std::string& CFixComm::Impl::ServerHost() const {
+    return current == 0 ? settings.host : settings.moreServers[current - 1].host;
 }
 
-bool CFixComm::Impl::EnsureSession(long forFunction) {
+int CFixComm::Impl::ServerPort() const {
+    return current == 0 ? settings.port : settings.moreServers[current - 1].port;
+}
+
+std::string CFixComm::Impl::ServerName() const {
+    return ServerHost() + ":" + std::to_string(ServerPort());
+}
+
+auto CFixComm::Impl::TryServer(long forFunction) -> Attempt {
     assert(CallerHoldsConnection());
+    retryAfterMs.reset();
     if (socket.IsOpen() && socket.PeerClosed())
         CloseConnection(); // the server closed an idle connection: reconnect quietly
     if (!socket.IsOpen()) {
         CloseConnection();
         // Every new connection starts with a login: without TLS, the password stays on this machine.
-        if (!settings.tls && !settings.allowPlainPassword && !orvo::IsLoopbackHost(settings.host)) {
+        if (!settings.tls && !settings.allowPlainPassword && !orvo::IsLoopbackHost(ServerHost())) {
             Fail(forFunction, kFixCommPlainPassword,
                  "the password would cross the network to " + ServerName() +
                      " in plain text: turn TLS on for the counter server");
-            return false;
+            return Attempt::Refused;
         }
         std::string error;
-        if (!socket.Connect(settings.host, settings.port, settings.connectTimeoutMs, error,
+        if (!socket.Connect(ServerHost(), ServerPort(), settings.connectTimeoutMs, error,
                             orvo::TlsSettings{settings.tls, settings.tlsCaFile})) {
             Fail(forFunction, kTransportFailure,
                  "cannot connect to the counter server " + ServerName() + ": " + error);
-            return false;
+            return Attempt::ServerFailed;
         }
     }
-    if (forFunction == proto::kFunctionLogin || loggedIn)
-        return true;
-    return RunLogin();
+    if (RunLogin())
+        return Attempt::Ok;
+    if (failure.status == proto::kStatusLimit)
+        return Attempt::Busy;
+    // A broken connection, or a server that turned the connection away for another reason than load (its
+    // database is unavailable): another server may do. A refused login stands on every server.
+    return socket.IsOpen() ? Attempt::Refused : Attempt::ServerFailed;
 }
 
 bool CFixComm::Impl::RunLogin() {

@@ -122,6 +122,24 @@ TEST(ClientConfigTest, UnusableValuesAreRefusedWithTheKeyNamed) {
     EXPECT_NE(error.find("ReplyTimeout"), std::string::npos) << error;
 }
 
+TEST(ClientConfigTest, AServerListIsReadInOrderAndABadEntryIsNamed) {
+    ClientConfig config;
+    std::string error;
+    IniFile list("[SERVER]\nAddress = a:7001, b:7002 ,[::1]:7003\n");
+    ASSERT_TRUE(ResolveClientConfig(list.ini, ClientOptions{}, config, error)) << error;
+    EXPECT_EQ(config.host + ":" + std::to_string(config.port), "a:7001");
+    ASSERT_EQ(config.moreServers.size(), 2u);
+    EXPECT_EQ(config.moreServers[0].host, "b");
+    EXPECT_EQ(config.moreServers[1].host, "::1");
+    EXPECT_EQ(config.moreServers[1].port, 7003);
+    for (const char* bad : {"a:7001,", "a:7001,,b:2", "a:7001,b"}) {
+        IniFile file(std::string("[SERVER]\nAddress = ") + bad + "\n");
+        EXPECT_FALSE(ResolveClientConfig(file.ini, ClientOptions{}, config, error)) << bad;
+    }
+    EXPECT_FALSE(parse({"--server", "a:1,b:99999"}, error));
+    EXPECT_NE(error.find("'b:99999'"), std::string::npos) << error;
+}
+
 TEST(ClientConfigTest, TlsComesFromACaFileOrTheSwitchAndNeverForTheEmbeddedServer) {
     IniFile authority("not read as PEM here; it only has to be readable");
     ClientConfig config;

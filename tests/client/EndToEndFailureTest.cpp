@@ -61,6 +61,37 @@ TEST_F(EndToEndTest, AServerThatDiesIsShownAsAFailureNotAnEmptyList) {
     EXPECT_TRUE(run.err.contains("request 16477 failed")) << run.err.toStdString();
 }
 
+// Two servers on one database; the first dies between two queries: the second query is answered by the
+// other server, with no failure shown, and the status bar names the server in use.
+TEST_F(EndToEndTest, WhenItsServerDiesTheClientGoesOnWithTheNextOfItsList) {
+    CounterServerProcess first, second;
+    std::string error;
+    ASSERT_TRUE(first.Start(m_work.filePath("shared.db"), error)) << error;
+    ASSERT_TRUE(second.Start(m_work.filePath("shared.db"), error)) << error;
+    const QStringList args{"--server", QString("127.0.0.1:%1,127.0.0.1:%2").arg(first.port).arg(second.port),
+                           "--operator", "admin"};
+    const QString script = "open 893\nok\ndump before.json\nwait 1500\ntab 1\ndump after.json\n";
+    const ClientRun run = runClient(args, script, "admin", [&](QProcess& client) {
+        QElapsedTimer timer;
+        timer.start();
+        while (!QFile::exists(m_work.filePath("before.json")) && timer.elapsed() < 30000 &&
+               client.state() == QProcess::Running)
+            client.waitForFinished(100);
+        first.Kill();
+    });
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QJsonObject before = readDump("before.json");
+    const QJsonObject after = readDump("after.json");
+    EXPECT_TRUE(window(before, 0).value("connection").toString().contains(QString::number(first.port)));
+    EXPECT_TRUE(window(after, 0).value("connection").toString().contains(QString::number(second.port)))
+        << window(after, 0).value("connection").toString().toStdString();
+    EXPECT_GT(control(window(after, 9000), "L1").value("rows").toArray().size(), 0);
+    EXPECT_EQ(window(after, 0).value("failure").toString(), QString()) << run.err.toStdString();
+    EXPECT_EQ(window(after, 0).value("notice").toString(), QString());
+    EXPECT_TRUE(run.err.contains(QString("trying 127.0.0.1:%1").arg(second.port).toUtf8()))
+        << run.err.toStdString();
+}
+
 TEST_F(EndToEndTest, AFailingCommandNamesItsLineAndClosesTheWindows) {
     const ClientRun run = runClient(serverArgs(), "open 893\nok\nclick 9999\ndump\n", "admin");
     EXPECT_EQ(run.exitCode, 1);

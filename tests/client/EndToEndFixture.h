@@ -75,6 +75,11 @@ public:
             m_process.waitForFinished(5000);
         }
     }
+    // Gone at once, as a crashed server or a pulled cable: no goodbye to its clients.
+    void Kill() {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
     ~CounterServerProcess() { Stop(); }
     int port = 0;
 
