@@ -90,6 +90,9 @@ set(CPACK_PACKAGE_NAME orvo)
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT ${ORVO_DEB_MAINTAINER})
+# Each package's description below starts with its own summary line; an empty (but set) common summary
+# keeps CPack from putting the project's in front of it. Paragraphs are separated by an empty line.
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "")
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_GROUPING IGNORE)
 set(CPACK_COMPONENTS_ALL server client)
@@ -110,14 +113,14 @@ set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS adduser)
 # "orvo-counterd backup" of a PostgreSQL database runs pg_dump.
 set(CPACK_DEBIAN_SERVER_PACKAGE_SUGGESTS postgresql-client)
 set(CPACK_DEBIAN_SERVER_DESCRIPTION "futures counter server for the extended order query
- orvo-counterd answers the counter channel of orvo-client: operators' logins,
- the code tables and the stop-loss, conditional and other order rules the
- extended order query lists. It keeps its data in SQLite or PostgreSQL, may
- speak TLS, and administers its database through subcommands (operators,
- table import and export, backup, schema migration).
- .
- The package runs it as the systemd service orvo-counterd.service under a
- dynamic user, with its state in /var/lib/orvo-counterd.")
+orvo-counterd answers the counter channel of orvo-client: operators' logins,
+the code tables and the stop-loss, conditional and other order rules the
+extended order query lists. It keeps its data in SQLite or PostgreSQL, may
+speak TLS, and administers its database through subcommands (operators,
+table import and export, backup, schema migration).
+
+The package runs it as the systemd service orvo-counterd.service under a
+dynamic user, with its state in /var/lib/orvo-counterd.")
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/packaging/postinst ${PROJECT_SOURCE_DIR}/packaging/prerm
     ${PROJECT_SOURCE_DIR}/packaging/postrm)
@@ -131,11 +134,11 @@ set(CPACK_DEBIAN_CLIENT_PACKAGE_SECTION misc)
 # The windows' own texts are built in; Qt's standard dialogs take theirs from Qt's translations.
 set(CPACK_DEBIAN_CLIENT_PACKAGE_RECOMMENDS qt6-translations-l10n)
 set(CPACK_DEBIAN_CLIENT_DESCRIPTION "futures counter client with the extended order query module
- orvo-client is the host application of the counter client: it logs in to an
- orvo-counterd server, downloads the code tables and opens the extended order
- query module, which lists, filters and exports an operator's stop-loss,
- conditional and other order rules.
- .
- It can also run scripts of keys and clicks against its windows, for demos and
- acceptance checks, and bring up an embedded demo server.")
+orvo-client is the host application of the counter client: it logs in to an
+orvo-counterd server, downloads the code tables and opens the extended order
+query module, which lists, filters and exports an operator's stop-loss,
+conditional and other order rules.
+
+It can also run scripts of keys and clicks against its windows, for demos and
+acceptance checks, and bring up an embedded demo server.")
 include(CPack)
