@@ -9,11 +9,14 @@ stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 fail() { echo "install test: $*" >&2; exit 1; }
 
+# DESTDIR keeps every file inside the stage, also the configuration a /usr build puts in /etc.
 for component in server client; do
-  cmake --install "$build" --component $component --prefix "$stage/$component" >/dev/null
+  DESTDIR="$stage/$component" cmake --install "$build" --component $component >/dev/null
 done
-server=$stage/server client=$stage/client
-for f in bin/orvo-counterd etc/orvo/orvo-counterd.conf lib/systemd/system/orvo-counterd.service \
+server=$stage/server$prefix client=$stage/client$prefix
+if [ "$prefix" = /usr ]; then config=$stage/server/etc/orvo/orvo-counterd.conf; else config=$server/etc/orvo/orvo-counterd.conf; fi
+[ -f "$config" ] || fail "the configuration is not in the server component"
+for f in bin/orvo-counterd lib/systemd/system/orvo-counterd.service \
          lib/tmpfiles.d/orvo-counterd.conf share/man/man1/orvo-counterd.1.gz \
          share/doc/orvo-counterd/copyright share/doc/orvo-counterd/changelog.Debian.gz \
          share/doc/orvo-counterd/operations.md; do
@@ -25,7 +28,7 @@ for f in bin/orvo-client "$libdir/libext_order_query.so" "$libdir/libOvCom15.so"
 done
 
 # The split: nothing of the server component needs Qt, no shipped program links the test library.
-for f in $(find "$server" -type f); do
+for f in $(find "$stage/server" -type f); do
   if readelf -d "$f" 2>/dev/null | grep -q 'NEEDED.*libQt'; then fail "$f of the server component links Qt"; fi
 done
 if readelf -d "$client/bin/orvo-client" | grep -q 'NEEDED.*Qt6Test'; then fail "orvo-client links the test library"; fi
@@ -33,7 +36,7 @@ if readelf -d "$client/bin/orvo-client" | grep -q 'NEEDED.*Qt6Test'; then fail "
 for f in "$server"/share/man/man1/*.gz "$client"/share/man/man1/*.gz "$server"/share/doc/*/changelog.Debian.gz; do
   gzip -t "$f" || fail "$f is not a gzip file"
 done
-[ "$(stat -c %a "$server/etc/orvo/orvo-counterd.conf")" = 640 ] || fail "the configuration is not 0640"
+[ "$(stat -c %a "$config")" = 640 ] || fail "the configuration is not 0640"
 # The installed programs must not reach back into the build tree for their libraries.
 if readelf -d "$client/bin/orvo-client" "$client/$libdir/libext_order_query.so" | grep -q "$build"; then
   fail "an installed file's RUNPATH names the build tree"
@@ -41,7 +44,7 @@ fi
 
 "$server/bin/orvo-counterd" --version | grep -qx "orvo-counterd $version" || fail "orvo-counterd --version"
 # The shipped configuration is one the server accepts.
-"$server/bin/orvo-counterd" --config "$server/etc/orvo/orvo-counterd.conf" tables --help >/dev/null ||
+"$server/bin/orvo-counterd" --config "$config" tables --help >/dev/null ||
   fail "the server refuses its shipped configuration"
 "$client/bin/orvo-client" --version | grep -qx "orvo-client $version" || fail "orvo-client --version"
 "$client/bin/orvo-client" --module-info | grep -q "扩展委托查询" || fail "the installed client does not find its module"
@@ -70,11 +73,13 @@ case $depends in *libqt6* | *libxlsxwriter*) fail "orvo-counterd depends on the 
 case $depends in *libsqlite3*) ;; *) fail "orvo-counterd's dependencies were not worked out: $depends" ;; esac
 case $(field "$client_deb" Depends) in *libqt6widgets6*) ;; *) fail "orvo-client does not depend on Qt" ;; esac
 dpkg-deb -I "$counterd_deb" postinst >/dev/null || fail "orvo-counterd has no postinst"
-dpkg-deb -c "$counterd_deb" | grep -q '^-rw-r----- .*/etc/orvo/orvo-counterd.conf$' ||
+dpkg-deb -c "$counterd_deb" >"$stage/counterd.list"
+dpkg-deb -c "$client_deb" >"$stage/client.list"
+grep -q '^-rw-r----- .*/etc/orvo/orvo-counterd.conf$' "$stage/counterd.list" ||
   fail "the packaged configuration is not 0640"
-dpkg-deb -c "$counterd_deb" | grep -q 'man1/orvo-counterd.1.gz$' || fail "the packaged man page is not gzipped"
-dpkg-deb -c "$client_deb" | grep -q 'bin/orvo-counterd$' && fail "orvo-client holds the server"
-dpkg-deb -c "$counterd_deb" | grep -q 'libext_order_query' && fail "orvo-counterd holds the module"
+grep -q 'man1/orvo-counterd.1.gz$' "$stage/counterd.list" || fail "the packaged man page is not gzipped"
+grep -q 'bin/orvo-counterd$' "$stage/client.list" && fail "orvo-client holds the server"
+grep -q 'libext_order_query' "$stage/counterd.list" && fail "orvo-counterd holds the module"
 
 # lintian judges only packages of a build for /usr (the "package" preset); others live in /usr/local.
 if [ "$prefix" = /usr ] && command -v lintian >/dev/null; then
