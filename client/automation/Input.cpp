@@ -1,13 +1,14 @@
 #include "client/automation/Input.h"
 
 #include "client/automation/ScriptParser.h"
+#include "client/automation/SyntheticInput.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QHeaderView>
+#include <QPointer>
 #include <QTabBar>
 #include <QTableView>
-#include <QTest>
 #include <QWidget>
 
 namespace automation {
@@ -37,9 +38,9 @@ QWidget* focusTarget(QWidget* control) {
 void typeCharacter(QWidget* target, const QString& character) {
     const QChar c = character.at(0);
     if (character.size() == 1 && c.unicode() < 0x80 && c.isPrint())
-        QTest::keyClick(target, static_cast<char>(c.unicode()));
+        SendKeyClick(target, KeyOfCharacter(static_cast<char>(c.unicode())), character, Qt::NoModifier);
     else // characters without a key of their own arrive as text, as an input method gives them
-        QTest::sendKeyEvent(QTest::Click, target, Qt::Key_unknown, character, Qt::NoModifier);
+        SendKeyClick(target, Qt::Key_unknown, character, Qt::NoModifier);
 }
 
 } // namespace
@@ -75,19 +76,20 @@ bool PressKey(QWidget* target, const std::string& key, std::string& error) {
         if (name == named.name) {
             // Shift+Tab arrives as Backtab, as the window system gives it.
             const Qt::Key qtKey = named.key == Qt::Key_Tab && chord->shift ? Qt::Key_Backtab : named.key;
-            QTest::keyClick(target, qtKey, modifiers);
+            SendKeyClick(target, qtKey, TextOfKey(qtKey), modifiers);
             return true;
         }
     if (IsNamedKey(name) && name[0] == 'F') {
         const int number = std::stoi(name.substr(1));
-        QTest::keyClick(target, static_cast<Qt::Key>(Qt::Key_F1 + number - 1), modifiers);
+        SendKeyClick(target, static_cast<Qt::Key>(Qt::Key_F1 + number - 1), QString(), modifiers);
         return true;
     }
     const QString text = QString::fromUtf8(name.c_str());
     if (modifiers != Qt::NoModifier && text.size() == 1 && text.at(0).unicode() < 0x80 &&
         text.at(0).isPrint()) {
         // A shortcut: the key of the character, held with its modifiers (Ctrl+C is Copy).
-        QTest::keyClick(target, static_cast<char>(text.at(0).toLower().unicode()), modifiers);
+        const char c = static_cast<char>(text.at(0).toLower().unicode());
+        SendKeyClick(target, KeyOfCharacter(c), QString(QChar::fromLatin1(c)), modifiers);
         return true;
     }
     typeCharacter(target, text);
@@ -114,12 +116,15 @@ void TypeText(QWidget* control, const std::string& utf8) {
 void ClearText(QWidget* control) {
     FocusControl(control);
     QWidget* target = focusTarget(control);
-    QTest::keyClick(target, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClick(target, Qt::Key_Delete);
+    SendKeyClick(target, Qt::Key_A, TextOfKey(Qt::Key_A), Qt::ControlModifier);
+    SendKeyClick(target, Qt::Key_Delete, QString(), Qt::NoModifier);
 }
 
 void Click(QWidget* widget, const QPoint& pos) {
-    QTest::mouseClick(widget, Qt::LeftButton, Qt::NoModifier, pos);
+    QPointer<QWidget> guard(widget);
+    SendMouse(widget, QEvent::MouseButtonPress, pos);
+    if (guard)
+        SendMouse(widget, QEvent::MouseButtonRelease, pos);
 }
 
 void ClickCenter(QWidget* widget) {
@@ -129,27 +134,27 @@ void ClickCenter(QWidget* widget) {
 void DoubleClick(QWidget* widget, const QPoint& pos) {
     // The sequence a mouse gives: press, release, double-click, release.
     QPointer<QWidget> guard(widget);
-    QTest::mousePress(widget, Qt::LeftButton, Qt::NoModifier, pos);
+    SendMouse(widget, QEvent::MouseButtonPress, pos);
     if (guard)
-        QTest::mouseRelease(widget, Qt::LeftButton, Qt::NoModifier, pos);
+        SendMouse(widget, QEvent::MouseButtonRelease, pos);
     if (guard)
-        QTest::mouseDClick(widget, Qt::LeftButton, Qt::NoModifier, pos);
+        SendMouse(widget, QEvent::MouseButtonDblClick, pos);
     if (guard)
-        QTest::mouseRelease(widget, Qt::LeftButton, Qt::NoModifier, pos);
+        SendMouse(widget, QEvent::MouseButtonRelease, pos);
 }
 
 void Drag(QWidget* widget, int dy) {
     QPointer<QWidget> guard(widget);
     QPoint pos = widget->rect().center();
-    QTest::mousePress(widget, Qt::LeftButton, Qt::NoModifier, pos);
+    SendMouse(widget, QEvent::MouseButtonPress, pos);
     int moved = 0;
     while (guard && moved != dy) {
         const int step = dy > moved ? std::min(kDragStep, dy - moved) : std::max(-kDragStep, dy - moved);
         moved += step;
-        QTest::mouseMove(widget, pos + QPoint(0, moved));
+        SendMouse(widget, QEvent::MouseMove, pos + QPoint(0, moved));
     }
     if (guard)
-        QTest::mouseRelease(widget, Qt::LeftButton, Qt::NoModifier, pos + QPoint(0, dy));
+        SendMouse(widget, QEvent::MouseButtonRelease, pos + QPoint(0, dy));
 }
 
 bool ClickListRow(QWidget* list, int row, bool twice, std::string& error) {
