@@ -166,6 +166,8 @@ Outcome handleOrderChanges(CallContext& ctx) {
     bool present = false;
     if (!readInteger(ctx.request, kTagOrderFunction, function, present, error))
         return fail(proto::kStatusBadRequest, error);
+    if (!present)
+        function = kFunctionCurrentOrders;
     if (function != kFunctionCurrentOrders && function != kFunctionHistoryOrders)
         return fail(proto::kStatusBadRequest, "item 9106 must be 16151 or 16171");
     if (!readRevision(ctx.request, revision, error) ||
@@ -180,11 +182,11 @@ Outcome handleOrderChanges(CallContext& ctx) {
     const std::int64_t from = revisionOf(revision, fingerprint);
     const Standing standing = standingOf(from, state, false);
     bool changed = standing == Standing::RunFull;
-    if (standing == Standing::Look &&
-        !ctx.store->ordersChangedSince(customer, serial, from, changed, error))
+    if (standing == Standing::Look && !ctx.store->ordersChangedSince(customer, serial, from, changed, error))
         return fail(proto::kStatusInternal, "database error: " + error);
     if (!changed) {
-        ctx.reply.addEndItem(kTagNextRevision, revisionText(standing == Standing::Look ? state.next : from, fingerprint));
+        ctx.reply.addEndItem(kTagNextRevision,
+                             revisionText(standing == Standing::Look ? state.next : from, fingerprint));
         return ok();
     }
     // The order function's own reply, whole: its items are read from the same request.

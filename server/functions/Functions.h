@@ -42,7 +42,7 @@ Outcome handlePermissions(CallContext& ctx);
 Outcome handleRules(CallContext& ctx);      // RuleFunctions.cpp
 Outcome handleLinkGroups(CallContext& ctx); // LinkGroupFunctions.cpp
 Outcome handleLinkSubgroups(CallContext& ctx);
-Outcome handleOrders(CallContext& ctx); // OrderFunctions.cpp
+Outcome handleOrders(CallContext& ctx);      // OrderFunctions.cpp
 Outcome handleRuleChanges(CallContext& ctx); // ChangeFunctions.cpp
 Outcome handleOrderChanges(CallContext& ctx);
 

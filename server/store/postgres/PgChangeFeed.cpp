@@ -9,7 +9,7 @@
 namespace orvo::server::pg {
 namespace {
 
-constexpr int kPollMilliseconds = 200;     // how soon a stop is noticed
+constexpr int kPollMilliseconds = 200; // how soon a stop is noticed
 constexpr auto kReconnectWait = std::chrono::seconds(1);
 
 } // namespace

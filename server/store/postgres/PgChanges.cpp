@@ -20,11 +20,11 @@ bool PgStore::readChangeState(ChangeState& state, std::string& error) {
     PgPool::Lease conn = m_pool.acquire(m_wait, error);
     if (!conn)
         return false;
-    PgResult got = conn->query(
-        "SELECT r.names, r.scope, 4611686018427387904 + txid_snapshot_xmin(s), "
-        "(txid_snapshot_xmin(s) = txid_snapshot_xmax(s))::int FROM rule_revision r, txid_current_snapshot() s "
-        "WHERE r.id = 1",
-        PgParams(), error);
+    PgResult got = conn->query("SELECT r.names, r.scope, 4611686018427387904 + txid_snapshot_xmin(s), "
+                               "(txid_snapshot_xmin(s) = txid_snapshot_xmax(s))::int FROM rule_revision r, "
+                               "txid_current_snapshot() s "
+                               "WHERE r.id = 1",
+                               PgParams(), error);
     if (!got)
         return false;
     if (got.rows() != 1) {
@@ -69,7 +69,8 @@ StreamEnd PgStore::streamLeftRules(const RuleQuery& query, ReplyWriter& reply, s
         .sql(" AND t.rev >= ")
         .value(query.changedFrom);
     filterPermitted(q, *query.op);
-    q.sql(" EXCEPT SELECT r.lsh FROM rules r JOIN customers c ON c.khh = r.khh WHERE r.kind = ").value(category);
+    q.sql(" EXCEPT SELECT r.lsh FROM rules r JOIN customers c ON c.khh = r.khh WHERE r.kind = ")
+        .value(category);
     filterCustomers(q, *query.op, *query.cond);
     filterRules(q, query);
     q.sql(" ORDER BY 1");
@@ -99,10 +100,11 @@ bool PgStore::ordersChangedSince(std::string_view customer, std::int64_t ruleSer
         return false;
     PgParams params;
     params.add(customer).add(ruleSerial).add(from);
-    PgResult got = conn->query(
-        "SELECT (EXISTS(SELECT 1 FROM orders WHERE khh = $1 AND lsh = $2 AND rev >= $3) OR "
-        "EXISTS(SELECT 1 FROM row_tombstones WHERE lsh = $2 AND rev >= $3 AND tbl = 'orders' AND khh = $1))::int",
-        params, error);
+    PgResult got =
+        conn->query("SELECT (EXISTS(SELECT 1 FROM orders WHERE khh = $1 AND lsh = $2 AND rev >= $3) OR "
+                    "EXISTS(SELECT 1 FROM row_tombstones WHERE lsh = $2 AND rev >= $3 AND tbl = 'orders' AND "
+                    "khh = $1))::int",
+                    params, error);
     if (!got)
         return false;
     changed = got.row(0).integer(0) != 0;

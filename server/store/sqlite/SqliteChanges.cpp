@@ -79,7 +79,8 @@ StreamEnd SqliteStore::streamLeftRules(const RuleQuery& query, ReplyWriter& repl
         .sql(" AND t.rev >= ")
         .value(query.changedFrom);
     filterPermitted(q, *query.op);
-    q.sql(" EXCEPT SELECT r.lsh FROM rules r JOIN customers c ON c.khh = r.khh WHERE r.kind = ").value(category);
+    q.sql(" EXCEPT SELECT r.lsh FROM rules r JOIN customers c ON c.khh = r.khh WHERE r.kind = ")
+        .value(category);
     filterCustomers(q, *query.op, *query.cond);
     filterRuleConditions(q, query, false);
     q.sql(" ORDER BY 1");
