@@ -9,6 +9,7 @@
 #include "server/admin/Commands.h"
 #include "server/common/Dates.h"
 #include "server/common/ServerLog.h"
+#include "server/demo/MarketSimulator.h"
 #include "server/demo/PgSeed.h"
 #include "server/demo/PrepareStore.h"
 #include "server/store/StoreSource.h"
@@ -22,6 +23,7 @@
 #include <csignal>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -35,6 +37,8 @@ struct ServeSettings {
     std::string listen, dbPath, size = "small", date, logLevel = "info";
     bool demo = false;
     bool readOnly = false;
+    double simulateRate = 0; // changes per second of a simulated session; 0: none
+    std::uint64_t simulateSeed = 1;
     int dbPool = 8;
     int rowCacheMb = static_cast<int>(RowCache::kDefaultMegabytes);
 };
@@ -75,6 +79,12 @@ void addServeOptions(CLI::App& app, ServeSettings& s) {
         ->check(CLI::Range(0, 65536));
     app.add_flag("--demo", s.demo,
                  "seed demo data into an empty database (demo operators admin/admin, teller/teller)");
+    app.add_option("--simulate", s.simulateRate,
+                   "with --demo on SQLite: play a trading session on the data, RATE changes per second")
+        ->check(CLI::Range(0.01, 100000.0));
+    app.add_option("--seed", s.simulateSeed,
+                   "the simulated session to play (default 1): the same seed, the "
+                   "same session");
     app.add_option("--size", s.size,
                    "demo size: small (default) or large (100,000 stop-loss rules, 20,000 contracts)")
         ->check(CLI::IsMember({"small", "large"}));
@@ -179,6 +189,11 @@ int serve(const ServeSettings& s, ServerOptions options) {
     demoOptions.size = s.size == "large" ? DemoSize::Large : DemoSize::Small;
     demoOptions.today = s.date;
     std::string error;
+    if (s.simulateRate > 0 && (!s.demo || s.readOnly || isPostgresTarget(s.dbPath))) {
+        std::fprintf(stderr, "orvo-counterd: --simulate plays on the demo data of a writable SQLite database "
+                             "(with --demo)\n");
+        return 2;
+    }
     if (s.readOnly && s.demo) {
         std::fprintf(stderr, "orvo-counterd: --demo cannot seed a --read-only database\n");
         return 2;
@@ -226,9 +241,26 @@ int serve(const ServeSettings& s, ServerOptions options) {
         return 1;
     }
     logLine(LogLevel::Info, "orvo-counterd " ORVO_VERSION " serving " + shownDb);
+    std::unique_ptr<MarketSimulator> simulator;
+    if (s.simulateRate > 0) {
+        SimulatorOptions simulated;
+        simulated.rate = s.simulateRate;
+        simulated.seed = s.simulateSeed;
+        simulated.today = s.date.empty() ? localDate() : s.date;
+        simulator = std::make_unique<MarketSimulator>(simulated);
+        if (!simulator->start(s.dbPath, error)) {
+            logLine(LogLevel::Error, "cannot simulate: " + error);
+            server.stop();
+            return 1;
+        }
+        logLine(LogLevel::Info, "simulating a session: " + std::to_string(s.simulateRate) +
+                                    " changes a second, seed " + std::to_string(s.simulateSeed));
+    }
     int signal = 0;
     sigwait(&stopSignals, &signal);
     logLine(LogLevel::Info, std::string(signal == SIGINT ? "SIGINT" : "SIGTERM") + ", stopping");
+    if (simulator)
+        simulator->stop();
     server.stop();
     return 0;
 }

@@ -45,6 +45,12 @@ Outcome dispatch(CallContext& ctx) {
     case kFunctionHistoryOrders:
         handler = handleOrders;
         break;
+    case kFunctionRuleChanges:
+        handler = handleRuleChanges;
+        break;
+    case kFunctionOrderChanges:
+        handler = handleOrderChanges;
+        break;
     default:
         return fail(proto::kStatusUnknownFunction, "unknown function " + std::to_string(function));
     }

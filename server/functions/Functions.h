@@ -21,6 +21,8 @@ inline constexpr std::uint32_t kFunctionLinkGroups = 16425;
 inline constexpr std::uint32_t kFunctionLinkSubgroups = 16433;
 inline constexpr std::uint32_t kFunctionCurrentOrders = 16151;
 inline constexpr std::uint32_t kFunctionHistoryOrders = 16171;
+inline constexpr std::uint32_t kFunctionRuleChanges = 16500;
+inline constexpr std::uint32_t kFunctionOrderChanges = 16501;
 
 // Order categories (request and reply tag 1842).
 inline constexpr int kCategoryPriceTrigger = 2;
@@ -40,7 +42,12 @@ Outcome handlePermissions(CallContext& ctx);
 Outcome handleRules(CallContext& ctx);      // RuleFunctions.cpp
 Outcome handleLinkGroups(CallContext& ctx); // LinkGroupFunctions.cpp
 Outcome handleLinkSubgroups(CallContext& ctx);
-Outcome handleOrders(CallContext& ctx); // OrderFunctions.cpp
+Outcome handleOrders(CallContext& ctx);      // OrderFunctions.cpp
+Outcome handleRuleChanges(CallContext& ctx); // ChangeFunctions.cpp
+Outcome handleOrderChanges(CallContext& ctx);
+
+// The reply columns of a rule category's query (RuleFunctions.cpp); false for no such category.
+bool ruleColumnsOf(int category, std::span<const ReplyColumn>& columns);
 
 // The outcome of a streamed reply: ok, or status 9 on a database error or a lost connection, with the
 // rows already sent left as they are; status 5, and a log line naming the row, when a row was too large

@@ -138,6 +138,31 @@ bool kindOf(const Request& request, Kind& kind, std::string& error) {
 
 } // namespace
 
+bool ruleColumnsOf(int category, std::span<const ReplyColumn>& columns) {
+    switch (category) {
+    case kCategoryPriceTrigger:
+        columns = kPriceTrigger;
+        return true;
+    case kCategoryStopProfit:
+        columns = kStopProfit;
+        return true;
+    case kCategoryFillTrigger:
+        columns = kFillTrigger;
+        return true;
+    case kCategoryArbitrage:
+        columns = kArbitrage;
+        return true;
+    case kCategoryBatch:
+        columns = kBatch;
+        return true;
+    case kCategoryLinked:
+        columns = kLinked;
+        return true;
+    default:
+        return false;
+    }
+}
+
 Outcome handleRules(CallContext& ctx) {
     std::string error;
     Kind kind;

@@ -151,7 +151,19 @@ bool ReplyWriter::end(int status, std::string_view utf8Text) {
     m_ended = true;
     std::string text;
     toWire(utf8Text, text);
-    proto::AppendEnd(m_buffer, m_seq, status, text, m_rows);
+    if (m_endItems.empty() || status != proto::kStatusOk) {
+        proto::AppendEnd(m_buffer, m_seq, status, text, m_rows);
+    } else {
+        proto::FrameBuilder builder(m_buffer);
+        builder.Add(proto::kTagType, "E").Add(proto::kTagSeq, m_seq).Add(proto::kTagStatus, status);
+        if (!text.empty())
+            builder.Add(proto::kTagText, text);
+        builder.Add(proto::kTagRows, static_cast<long long>(m_rows));
+        for (const auto& [tag, value] : m_endItems)
+            builder.Add(tag, value);
+        if (builder.Finish() != proto::Error::None)
+            proto::AppendEnd(m_buffer, m_seq, status, text, m_rows);
+    }
     return flush();
 }
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 namespace orvo::server {
 
@@ -58,6 +60,8 @@ public:
 
     // The end frame (text UTF-8), then everything still buffered goes out.
     bool end(int status, std::string_view utf8Text);
+    // An item the end frame carries after the row count (ASCII values; a successful end only).
+    void addEndItem(std::uint32_t tag, std::string value) { m_endItems.emplace_back(tag, std::move(value)); }
 
     std::uint64_t rows() const { return m_rows; }
     bool failed() const { return m_failed; }
@@ -96,6 +100,7 @@ private:
     std::string m_refusedRowKey;
     bool m_failed = false;
     bool m_ended = false;
+    std::vector<std::pair<std::uint32_t, std::string>> m_endItems;
 };
 
 } // namespace orvo::server

@@ -150,6 +150,8 @@ constexpr std::array kRuleIndexes{
     // Covering: a kind's rules, or some customers' rules, listed with their revisions.
     IndexSpec{"rules_khh", "khh, kind, valid_date, rev", false, 3},
     IndexSpec{"rules_kind_rev", "kind, lsh, rev, valid_date", false, 3},
+    // A kind's rules written since a revision (changes since a revision).
+    IndexSpec{"rules_kind_changes", "kind, rev", false, 5},
 };
 
 constexpr std::array kOrders{
@@ -175,6 +177,7 @@ constexpr std::array kOrders{
     timeOfDay("sbsj").withDefault("''"),
     date("wtrq"),
     text("flag", kCodeBytes).withDefault("''"),
+    integer("rev").withDefault("0").addedIn(5).maintainedByDatabase(),
 };
 constexpr std::array kOrderIndexes{IndexSpec{"orders_rule", "khh, lsh, hist, wtrq"}};
 
@@ -240,13 +243,16 @@ const std::array<TableSpec, 19> kTables{{
      "Rule records of all six kinds; kind is the order category (2, 3, 4, 7, 6, 5). Columns that a kind "
      "does not use stay at their defaults. Dates are text \"YYYY.MM.DD\", times \"HH:MM:SS\".",
      kRules, kRuleIndexes, true, false,
-     "rev: drawn on every write of the rule, never smaller than any drawn before, not even after a restore "
+     "a deleted rule, or one moved to another kind or customer, leaves a tombstone (row_tombstones) with "
+     "its old kind and customer at a revision of its own; rev: drawn on every write of the rule, never smaller than any drawn before, not even after a restore "
      "(SQLite: the counter or the clock, whichever is larger; PostgreSQL: the writing transaction's id), so "
      "a server may tell from it and the names revision whether a rule it keeps encoded is current; a write "
      "that sets rev itself is taken as it is"},
     {"orders",
      "Orders produced by rules: hist 0 for the current orders (function 16151), 1 for history (16171).",
-     kOrders, kOrderIndexes, true, false, ""},
+     kOrders, kOrderIndexes, true, false,
+     "rev: drawn on every write of the order, as the rules' is; a deleted order leaves a tombstone "
+     "(row_tombstones) with its rule's serial"},
 }};
 
 } // namespace

@@ -33,6 +33,19 @@ struct RuleQuery {
     const Conditions* cond = nullptr;
     std::string_view today;           // "YYYY.MM.DD": the validity conditions compare with it
     bool contractOnEitherLeg = false; // the contract condition also matches the second leg
+    std::int64_t changedFrom = 0;     // > 0: only rules written at this revision or later
+};
+
+// Where the database stands for "changes since a revision" (see docs/data.md). Revisions of rules,
+// orders, tombstones, names and scope all come from one source, so they compare with each other.
+struct ChangeState {
+    // The revision to ask from next time: every write not visible now draws one at least this large.
+    std::int64_t next = 0;
+    std::int64_t names = 0; // the last change of a customer's number or name, or a customer's deletion
+    std::int64_t scope = 0; // the last change of a customer's branch, office or group (or a table emptied)
+    // True when no revision at or past `next` is visible now: nothing has changed since, up to the next
+    // write the back-end notices.
+    bool quiet = false;
 };
 
 struct OrderQuery {
@@ -79,6 +92,20 @@ public:
     // speculation kind, exchange, order time, report time, order date, flag, rule serial, category, code.
     virtual StreamEnd streamOrders(const OrderQuery& query, std::span<const std::uint32_t> tags,
                                    ReplyWriter& reply, std::string& error) = 0;
+
+    // Where the database stands now; answered from memory while the back-end has noticed no write since
+    // it last looked.
+    virtual bool readChangeState(ChangeState& state, std::string& error) = 0;
+    // Rules of the category written since `from` (as rows or tombstones), counted up to limit + 1.
+    virtual bool countRuleChanges(int category, std::int64_t from, std::int64_t limit, std::int64_t& count,
+                                  std::string& error) = 0;
+    // One row [797=serial][9103=1] per rule of query.category, written or gone since query.changedFrom,
+    // whose customer (the old one for a gone rule) the operator may see and that the query does not
+    // select now; in serial order.
+    virtual StreamEnd streamLeftRules(const RuleQuery& query, ReplyWriter& reply, std::string& error) = 0;
+    // Whether an order of the customer's rule was written or deleted at `from` or later.
+    virtual bool ordersChangedSince(std::string_view customer, std::int64_t ruleSerial, std::int64_t from,
+                                    bool& changed, std::string& error) = 0;
 
     // Linked-order groups by number. Columns: group number, name, account, state, branch, right, scope.
     virtual StreamEnd streamLinkGroups(const Operator& op, const Conditions& cond,

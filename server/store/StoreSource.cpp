@@ -1,5 +1,6 @@
 #include "server/store/StoreSource.h"
 
+#include "server/store/postgres/PgChangeFeed.h"
 #include "server/store/postgres/PgStore.h"
 #include "server/store/sqlite/SqliteStore.h"
 
@@ -26,14 +27,18 @@ private:
 class PostgresSource final : public StoreSource {
 public:
     PostgresSource(const std::string& conninfo, std::size_t poolSize, std::size_t rowCacheBytes)
-        : StoreSource(rowCacheBytes), m_pool(conninfo, poolSize) {}
-    // Connections open when a call first needs one, so opening a thread's store never fails.
+        : StoreSource(rowCacheBytes), m_pool(conninfo, poolSize), m_feed(conninfo) {}
+    // Connections open when a call first needs one, so opening a thread's store never fails. The feed
+    // starts listening with the first changes request.
     std::unique_ptr<Store> open(std::string&) override {
-        return std::make_unique<pg::PgStore>(m_pool, &rowCache());
+        auto store = std::make_unique<pg::PgStore>(m_pool, &rowCache());
+        store->setChangeFeed(&m_feed);
+        return store;
     }
 
 private:
     pg::PgPool m_pool;
+    pg::PgChangeFeed m_feed;
 };
 
 } // namespace

@@ -165,19 +165,27 @@ TEST_F(PgData, MigrateBringsTheFirstSchemaForwardAndBackupWritesADumpPgRestoreRe
         server::pg::PgConnection conn;
         ASSERT_TRUE(conn.open(old, error)) << error;
         ASSERT_EQ(counterd({"tables", "--db", old}).code, 0);
-        ASSERT_TRUE(
-            conn.exec("DROP TRIGGER rules_rev ON rules; DROP TRIGGER customers_names_update ON customers;"
-                      "DROP TRIGGER customers_names_delete ON customers;"
-                      "DROP TRIGGER customers_names_truncate ON customers;"
-                      "DROP FUNCTION rules_next_rev(); DROP FUNCTION customers_names_changed();"
-                      "DROP INDEX rules_khh, rules_kind_rev, customers_scope;"
-                      "ALTER TABLE rules DROP COLUMN rev; DROP TABLE rule_revision;"
-                      "CREATE INDEX rules_khh ON rules(khh, kind);"
-                      "ALTER TABLE operators DROP COLUMN enabled, DROP COLUMN last_login;"
-                      "UPDATE meta SET value = '1' WHERE key = 'schema_version';"
-                      "INSERT INTO operators(name, pwhash, branches, groups) VALUES('old', 'x', '9999', "
-                      "'9999')",
-                      error))
+        ASSERT_TRUE(conn.exec(
+            "DROP TRIGGER orders_rev ON orders; DROP TRIGGER rules_gone ON rules;"
+            "DROP TRIGGER rules_moved ON rules; DROP TRIGGER orders_gone ON orders;"
+            "DROP TRIGGER customers_scope_update ON customers; DROP TRIGGER rules_scope_truncate ON rules;"
+            "DROP TRIGGER orders_scope_truncate ON orders; DROP TRIGGER rules_notify ON rules;"
+            "DROP TRIGGER orders_notify ON orders; DROP TRIGGER customers_notify ON customers;"
+            "DROP FUNCTION rules_gone(); DROP FUNCTION orders_gone(); DROP FUNCTION scope_changed();"
+            "DROP FUNCTION notify_changes(); DROP TABLE row_tombstones; DROP INDEX rules_kind_changes;"
+            "ALTER TABLE orders DROP COLUMN rev;"
+            "DROP TRIGGER rules_rev ON rules; DROP TRIGGER customers_names_update ON customers;"
+            "DROP TRIGGER customers_names_delete ON customers;"
+            "DROP TRIGGER customers_names_truncate ON customers;"
+            "DROP FUNCTION rules_next_rev(); DROP FUNCTION customers_names_changed();"
+            "DROP INDEX rules_khh, rules_kind_rev, customers_scope;"
+            "ALTER TABLE rules DROP COLUMN rev; DROP TABLE rule_revision;"
+            "CREATE INDEX rules_khh ON rules(khh, kind);"
+            "ALTER TABLE operators DROP COLUMN enabled, DROP COLUMN last_login;"
+            "UPDATE meta SET value = '1' WHERE key = 'schema_version';"
+            "INSERT INTO operators(name, pwhash, branches, groups) VALUES('old', 'x', '9999', "
+            "'9999')",
+            error))
             << error;
     }
     ProgramRun run = counterd({"operator", "list", "--db", old});

@@ -101,9 +101,10 @@ TEST_F(PgStoreTest, SchemaHasTheSqliteTablesColumnsIndexesVersionAndDownloadColu
                 "(SELECT conname FROM pg_constraint)"))
         postgres.indexes.insert(name);
     // SQLite draws rule revisions from the counter in its one-row table; PostgreSQL takes transaction ids
-    // and keeps only the names revision there.
-    EXPECT_EQ(sqlite.columns.at("rule_revision"), (std::vector<std::string>{"id", "value", "names"}));
-    EXPECT_EQ(postgres.columns.at("rule_revision"), (std::vector<std::string>{"id", "names"}));
+    // and keeps only the names and scope revisions there.
+    EXPECT_EQ(sqlite.columns.at("rule_revision"),
+              (std::vector<std::string>{"id", "value", "names", "scope"}));
+    EXPECT_EQ(postgres.columns.at("rule_revision"), (std::vector<std::string>{"id", "names", "scope"}));
     sqlite.columns.erase("rule_revision");
     postgres.columns.erase("rule_revision");
     EXPECT_EQ(postgres.columns, sqlite.columns);

@@ -106,6 +106,9 @@ Reply RawClient::readReply() {
                 reply.status = header.status;
                 reply.text = std::string(header.text);
                 reply.rowCount = header.rows;
+                for (const proto::Item& item : frame.items)
+                    if (item.tag >= 100)
+                        reply.end.items.emplace_back(std::string(item.key), std::string(item.value));
                 return reply;
             }
             Row row;

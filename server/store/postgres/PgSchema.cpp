@@ -16,7 +16,7 @@ namespace {
 
 // Every change to the schema after the first version, in order: step i brings a database from version
 // i + 1 to version i + 2, as the SQLite schema's steps do. Both back-ends record the same version number.
-constexpr std::array<const char*, 3> kMigrationSteps{{
+constexpr std::array<const char*, 4> kMigrationSteps{{
     // 2: operators can be disabled, and a login notes its time.
     "ALTER TABLE operators ADD COLUMN enabled bigint NOT NULL DEFAULT 1;"
     "ALTER TABLE operators ADD COLUMN last_login gbk NOT NULL DEFAULT '';",
@@ -68,6 +68,50 @@ constexpr std::array<const char*, 3> kMigrationSteps{{
     " FOR EACH STATEMENT EXECUTE FUNCTION customers_names_changed();"
     "CREATE TRIGGER customers_names_truncate AFTER TRUNCATE ON customers"
     " FOR EACH STATEMENT EXECUTE FUNCTION customers_names_changed();",
+    // 5: changes since a revision, as the SQLite schema's step 5: orders carry revisions, deleted or moved
+    // rows leave tombstones, a customer's change of branch, office or group (or a table emptied at once)
+    // draws `scope`. Every statement that writes rules, orders or customers notifies channel
+    // orvo_changes, so servers learn of new revisions without asking.
+    "ALTER TABLE orders ADD COLUMN rev bigint NOT NULL DEFAULT 0;"
+    "ALTER TABLE rule_revision ADD COLUMN scope bigint NOT NULL DEFAULT 0;"
+    "CREATE TABLE row_tombstones(tbl gbk NOT NULL, serial bigint NOT NULL, kind bigint NOT NULL,"
+    " khh gbk NOT NULL, lsh bigint NOT NULL, rev bigint NOT NULL);"
+    "CREATE INDEX row_tombstones_rev ON row_tombstones(tbl, kind, rev);"
+    "CREATE INDEX row_tombstones_rule ON row_tombstones(lsh, rev);"
+    "CREATE INDEX rules_kind_changes ON rules(kind, rev);"
+    "CREATE TRIGGER orders_rev BEFORE INSERT OR UPDATE ON orders"
+    " FOR EACH ROW EXECUTE FUNCTION rules_next_rev();"
+    "CREATE FUNCTION rules_gone() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
+    " INSERT INTO row_tombstones VALUES('rules', OLD.lsh, OLD.kind, OLD.khh, OLD.lsh,"
+    "  4611686018427387904 + txid_current());"
+    " RETURN NULL; END $$;"
+    "CREATE TRIGGER rules_gone AFTER DELETE ON rules FOR EACH ROW EXECUTE FUNCTION rules_gone();"
+    "CREATE TRIGGER rules_moved AFTER UPDATE OF kind, khh ON rules FOR EACH ROW"
+    " WHEN (OLD.kind IS DISTINCT FROM NEW.kind OR OLD.khh IS DISTINCT FROM NEW.khh)"
+    " EXECUTE FUNCTION rules_gone();"
+    "CREATE FUNCTION orders_gone() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
+    " INSERT INTO row_tombstones VALUES('orders', OLD.id, OLD.kind, OLD.khh, OLD.lsh, 4611686018427387904 + txid_current());"
+    " RETURN NULL; END $$;"
+    "CREATE TRIGGER orders_gone AFTER DELETE ON orders FOR EACH ROW EXECUTE FUNCTION orders_gone();"
+    "CREATE FUNCTION scope_changed() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
+    " IF TG_OP = 'TRUNCATE' OR EXISTS (SELECT 1 FROM gone g WHERE NOT EXISTS (SELECT 1 FROM kept k"
+    "  WHERE k.khh = g.khh AND k.branch = g.branch AND k.yyb = g.yyb AND k.khqz = g.khqz)) THEN"
+    "  UPDATE rule_revision SET scope = 4611686018427387904 + txid_current() WHERE id = 1;"
+    " END IF; RETURN NULL; END $$;"
+    "CREATE TRIGGER customers_scope_update AFTER UPDATE ON customers REFERENCING OLD TABLE AS gone"
+    " NEW TABLE AS kept FOR EACH STATEMENT EXECUTE FUNCTION scope_changed();"
+    "CREATE TRIGGER rules_scope_truncate AFTER TRUNCATE ON rules"
+    " FOR EACH STATEMENT EXECUTE FUNCTION scope_changed();"
+    "CREATE TRIGGER orders_scope_truncate AFTER TRUNCATE ON orders"
+    " FOR EACH STATEMENT EXECUTE FUNCTION scope_changed();"
+    "CREATE FUNCTION notify_changes() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
+    " PERFORM pg_notify('orvo_changes', ''); RETURN NULL; END $$;"
+    "CREATE TRIGGER rules_notify AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE ON rules"
+    " FOR EACH STATEMENT EXECUTE FUNCTION notify_changes();"
+    "CREATE TRIGGER orders_notify AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE ON orders"
+    " FOR EACH STATEMENT EXECUTE FUNCTION notify_changes();"
+    "CREATE TRIGGER customers_notify AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE ON customers"
+    " FOR EACH STATEMENT EXECUTE FUNCTION notify_changes();",
 }};
 static_assert(kMigrationSteps.size() + 1 == kSchemaVersion,
               "the PostgreSQL schema needs the same versions as the SQLite schema");

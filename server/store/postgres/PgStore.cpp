@@ -5,6 +5,7 @@
 #include "server/common/Dates.h"
 #include "server/store/CachedRows.h"
 #include "server/store/LoginCost.h"
+#include "server/store/postgres/PgFilters.h"
 #include "server/store/postgres/PgQuery.h"
 #include "server/store/postgres/PgSchema.h"
 #include "server/store/postgres/PgTransaction.h"
@@ -69,35 +70,6 @@ bool isRuleField(std::string_view field) {
     return false;
 }
 
-void filterPermitted(PgQuery& q, const Operator& op) {
-    if (!op.allBranches) {
-        if (op.branches.empty())
-            q.sql(" AND false");
-        else
-            q.sql(" AND c.branch IN ").valueList(op.branches);
-    }
-    if (!op.allGroups) {
-        if (op.groups.empty())
-            q.sql(" AND false");
-        else
-            q.sql(" AND c.khqz IN ").valueList(op.groups);
-    }
-}
-
-// The operator's permissions, then the branch (the opening organisation or the branch above it), group
-// and customer conditions.
-void filterCustomers(PgQuery& q, const Operator& op, const Conditions& cond) {
-    filterPermitted(q, op);
-    if (!cond.branches.empty()) {
-        q.sql(" AND (c.yyb IN ").valueList(cond.branches);
-        q.sql(" OR c.branch IN ").valueList(cond.branches).sql(")");
-    }
-    if (!cond.group.empty())
-        q.sql(" AND c.khqz = ").value(cond.group);
-    if (!cond.customer.empty())
-        q.sql(" AND c.khh = ").value(cond.customer);
-}
-
 // The reply column's expression over rules r joined with customers c; the field is one of kRuleFields.
 std::string ruleColumn(const ReplyColumn& column) {
     if (column.field == kFieldCustomerName)
@@ -112,34 +84,6 @@ bool selectRuleColumns(std::span<const ReplyColumn> columns, std::string& error)
             return false;
         }
     return true;
-}
-
-// The rules' own conditions.
-void filterRules(PgQuery& q, const RuleQuery& query) {
-    const Conditions& cond = *query.cond;
-    if (!cond.exchange.empty())
-        q.sql(" AND r.jys = ").value(cond.exchange);
-    if (!cond.variety.empty())
-        q.sql(" AND r.zqlb = ").value(cond.variety);
-    if (!cond.contract.empty()) {
-        if (query.contractOnEitherLeg)
-            q.sql(" AND (r.hydm = ")
-                .value(cond.contract)
-                .sql(" OR r.src_hydm = ")
-                .value(cond.contract)
-                .sql(")");
-        else
-            q.sql(" AND r.hydm = ").value(cond.contract);
-    }
-    if (cond.validity == Validity::Valid) {
-        q.sql(" AND r.valid_date >= ").value(query.today);
-    } else if (cond.validity == Validity::Expired) {
-        q.sql(" AND r.valid_date < ").value(query.today);
-        if (!cond.beginDate.empty())
-            q.sql(" AND r.set_date >= ").value(cond.beginDate);
-        if (!cond.endDate.empty())
-            q.sql(" AND r.set_date <= ").value(cond.endDate);
-    }
 }
 
 // Streams the statement's rows into the reply, addItems(row) writing each row's items.

@@ -11,6 +11,8 @@
 
 namespace orvo::server::pg {
 
+class PgChangeFeed;
+
 class PgStore final : public Store {
 public:
     // wait: how long a call waits for a free connection before it fails.
@@ -31,6 +33,16 @@ public:
                           std::string& error) override;
     StreamEnd streamOrders(const OrderQuery& query, std::span<const std::uint32_t> tags, ReplyWriter& reply,
                            std::string& error) override;
+    bool readChangeState(ChangeState& state, std::string& error) override;
+    bool countRuleChanges(int category, std::int64_t from, std::int64_t limit, std::int64_t& count,
+                          std::string& error) override;
+    StreamEnd streamLeftRules(const RuleQuery& query, ReplyWriter& reply, std::string& error) override;
+    bool ordersChangedSince(std::string_view customer, std::int64_t ruleSerial, std::int64_t from,
+                            bool& changed, std::string& error) override;
+
+    // The server's change notifications (null: none; every change state is then read from the database).
+    void setChangeFeed(PgChangeFeed* feed) { m_feed = feed; }
+
     StreamEnd streamLinkGroups(const Operator& op, const Conditions& cond,
                                std::span<const std::uint32_t> tags, ReplyWriter& reply,
                                std::string& error) override;
@@ -46,6 +58,7 @@ private:
     PgPool& m_pool;
     RowCache* m_cache = nullptr;
     std::chrono::milliseconds m_wait;
+    PgChangeFeed* m_feed = nullptr;
 };
 
 } // namespace orvo::server::pg

@@ -38,7 +38,7 @@ namespace {
 // Every change to the schema after the first version, in order: step i brings a database from version
 // i + 1 to version i + 2. A new table, column or index is one more line here; a fresh database runs the
 // first version's text and then every step, so fresh and migrated databases are the same.
-constexpr std::array<const char*, 3> kMigrationSteps{{
+constexpr std::array<const char*, 4> kMigrationSteps{{
     // 2: operators can be disabled without losing their permissions, and show their last login.
     "ALTER TABLE operators ADD COLUMN enabled INTEGER NOT NULL DEFAULT 1;"
     "ALTER TABLE operators ADD COLUMN last_login TEXT NOT NULL DEFAULT '';",
@@ -98,6 +98,46 @@ constexpr std::array<const char*, 3> kMigrationSteps{{
     "END;"
     "CREATE TRIGGER customers_names_delete AFTER DELETE ON customers BEGIN"
     "  UPDATE rule_revision SET value = max(value + 1, CAST(ROUND((julianday('now') - 2440587.5) * 86400000.0) AS INTEGER) * 1000), names = max(value + 1, CAST(ROUND((julianday('now') - 2440587.5) * 86400000.0) AS INTEGER) * 1000) WHERE id = 1;"
+    "END;",
+    // 5: changes since a revision. Orders carry a revision drawn as the rules' are; a deleted rule or
+    // order, and a rule moved to another kind or customer, leaves a tombstone with its old kind and
+    // customer at a revision of its own, so a server can tell a client which rows left; a change of a
+    // customer's branch, office or group draws `scope` (who may see which rules changed). rules(kind, rev)
+    // finds a kind's rules written since a revision.
+    "ALTER TABLE orders ADD COLUMN rev INTEGER NOT NULL DEFAULT 0;"
+    "ALTER TABLE rule_revision ADD COLUMN scope INTEGER NOT NULL DEFAULT 0;"
+    "CREATE TABLE row_tombstones(tbl TEXT NOT NULL, serial INTEGER NOT NULL, kind INTEGER NOT NULL,"
+    "  khh TEXT NOT NULL, lsh INTEGER NOT NULL, rev INTEGER NOT NULL);"
+    "CREATE INDEX row_tombstones_rev ON row_tombstones(tbl, kind, rev);"
+    "CREATE INDEX row_tombstones_rule ON row_tombstones(lsh, rev);"
+    "CREATE INDEX rules_kind_changes ON rules(kind, rev);"
+    "CREATE TRIGGER orders_rev_insert AFTER INSERT ON orders BEGIN"
+    "  UPDATE rule_revision SET value = max(value + 1, CAST(ROUND((julianday('now') - 2440587.5) * 86400000.0) AS INTEGER) * 1000) WHERE id = 1;"
+    "  UPDATE orders SET rev = (SELECT value FROM rule_revision WHERE id = 1) WHERE id = NEW.id;"
+    "END;"
+    "CREATE TRIGGER orders_rev_update AFTER UPDATE ON orders WHEN NEW.rev = OLD.rev BEGIN"
+    "  UPDATE rule_revision SET value = max(value + 1, CAST(ROUND((julianday('now') - 2440587.5) * 86400000.0) AS INTEGER) * 1000) WHERE id = 1;"
+    "  UPDATE orders SET rev = (SELECT value FROM rule_revision WHERE id = 1) WHERE id = NEW.id;"
+    "END;"
+    "CREATE TRIGGER orders_gone AFTER DELETE ON orders BEGIN"
+    "  UPDATE rule_revision SET value = max(value + 1, CAST(ROUND((julianday('now') - 2440587.5) * 86400000.0) AS INTEGER) * 1000) WHERE id = 1;"
+    "  INSERT INTO row_tombstones SELECT 'orders', OLD.id, OLD.kind, OLD.khh, OLD.lsh, value"
+    "    FROM rule_revision WHERE id = 1;"
+    "END;"
+    "CREATE TRIGGER rules_gone AFTER DELETE ON rules BEGIN"
+    "  UPDATE rule_revision SET value = max(value + 1, CAST(ROUND((julianday('now') - 2440587.5) * 86400000.0) AS INTEGER) * 1000) WHERE id = 1;"
+    "  INSERT INTO row_tombstones SELECT 'rules', OLD.lsh, OLD.kind, OLD.khh, OLD.lsh, value"
+    "    FROM rule_revision WHERE id = 1;"
+    "END;"
+    "CREATE TRIGGER rules_moved AFTER UPDATE OF kind, khh ON rules"
+    "  WHEN OLD.kind IS NOT NEW.kind OR OLD.khh IS NOT NEW.khh BEGIN"
+    "  UPDATE rule_revision SET value = max(value + 1, CAST(ROUND((julianday('now') - 2440587.5) * 86400000.0) AS INTEGER) * 1000) WHERE id = 1;"
+    "  INSERT INTO row_tombstones SELECT 'rules', OLD.lsh, OLD.kind, OLD.khh, OLD.lsh, value"
+    "    FROM rule_revision WHERE id = 1;"
+    "END;"
+    "CREATE TRIGGER customers_scope_update AFTER UPDATE OF branch, yyb, khqz ON customers"
+    "  WHEN OLD.branch IS NOT NEW.branch OR OLD.yyb IS NOT NEW.yyb OR OLD.khqz IS NOT NEW.khqz BEGIN"
+    "  UPDATE rule_revision SET value = max(value + 1, CAST(ROUND((julianday('now') - 2440587.5) * 86400000.0) AS INTEGER) * 1000), scope = max(value + 1, CAST(ROUND((julianday('now') - 2440587.5) * 86400000.0) AS INTEGER) * 1000) WHERE id = 1;"
     "END;",
 }};
 static_assert(kMigrationSteps.size() + 1 == kSchemaVersion, "one migration step per version after the first");

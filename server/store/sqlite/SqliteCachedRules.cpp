@@ -192,7 +192,14 @@ StreamEnd SqliteStore::streamRulesCached(const RuleQuery& query, std::span<const
     // was deleted (the names revision), and a row read in full is read through the join.
     const bool restricted = restrictsCustomers(op, cond);
     SqlQuery q;
-    if (restricted) {
+    if (query.changedFrom > 0) {
+        // The rules written since a revision are few: found on (kind, rev), each checked against its
+        // customer. The planner would rather walk the kind in serial order, which costs the whole kind.
+        q.sql("SELECT r.lsh, r.rev FROM rules r INDEXED BY rules_kind_changes CROSS JOIN customers c "
+              "ON c.khh = r.khh WHERE r.kind = ")
+            .value(std::int64_t{query.category});
+        filterCustomers(q, op, cond);
+    } else if (restricted) {
         // The customers the filter picks (one row per account: it is their key), each followed into
         // its rules on the (khh, kind) index.
         q.sql("SELECT r.lsh, r.rev FROM customers c JOIN rules r ON r.khh = c.khh WHERE r.kind = ")
@@ -205,7 +212,7 @@ StreamEnd SqliteStore::streamRulesCached(const RuleQuery& query, std::span<const
     // A whole kind comes off its index in serial order. Some customers' rules come customer by
     // customer: their serials and revisions alone are gathered and sorted here, at a fraction of what
     // SQLite's sorter costs.
-    if (!restricted)
+    if (!restricted || query.changedFrom > 0)
         q.sql(" ORDER BY r.lsh");
     Statement listing;
     if (!q.prepare(m_db, listing, error))

@@ -71,6 +71,8 @@ void filterRuleConditions(SqlQuery& q, const RuleQuery& query, bool unindexed) {
         else
             q.sql(" AND r.hydm = ").value(cond.contract);
     }
+    if (query.changedFrom > 0)
+        q.sql(" AND r.rev >= ").value(query.changedFrom);
     // Within validity: the validity date is today or later. Expired: it has passed; the date range
     // then selects by the date the rule was set.
     const char* const validDate = unindexed ? " AND +r.valid_date" : " AND r.valid_date";

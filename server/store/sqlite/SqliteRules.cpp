@@ -70,9 +70,11 @@ StreamEnd SqliteStore::streamRulesUncached(const RuleQuery& query, std::span<con
 
     // Listing most of the table: read it in serial order ("+" keeps the planner off the kind's index).
     const bool restricted = restrictsCustomers(op, cond);
-    const bool bulk = !restricted && cond.exchange.empty() && cond.variety.empty() && cond.contract.empty() &&
-                      kindIsBulk(m_db, query.category);
-    q.sql(bulk ? " FROM rules r WHERE +r.kind = " : " FROM rules r WHERE r.kind = ")
+    const bool bulk = !restricted && query.changedFrom == 0 && cond.exchange.empty() &&
+                      cond.variety.empty() && cond.contract.empty() && kindIsBulk(m_db, query.category);
+    q.sql(bulk                    ? " FROM rules r WHERE +r.kind = "
+          : query.changedFrom > 0 ? " FROM rules r INDEXED BY rules_kind_changes WHERE r.kind = "
+                                  : " FROM rules r WHERE r.kind = ")
         .value(std::int64_t{query.category});
     if (restricted) {
         // The serials of the operator's customers' rules come from the (khh, kind) index alone; SQLite

@@ -40,6 +40,13 @@ public:
                                   std::span<const std::uint32_t> tags, ReplyWriter& reply,
                                   std::string& error) override;
 
+    bool readChangeState(ChangeState& state, std::string& error) override;
+    bool countRuleChanges(int category, std::int64_t from, std::int64_t limit, std::int64_t& count,
+                          std::string& error) override;
+    StreamEnd streamLeftRules(const RuleQuery& query, ReplyWriter& reply, std::string& error) override;
+    bool ordersChangedSince(std::string_view customer, std::int64_t ruleSerial, std::int64_t from,
+                            bool& changed, std::string& error) override;
+
     Db& db() { return m_db; }
 
 private:
@@ -55,6 +62,15 @@ private:
     Db& m_db;
     RowCache* m_cache = nullptr;
     std::uint64_t m_cacheGeneration = 0; // as the last request's file check began
+
+    // The change state as last read, and the connection's data version then: while another
+    // connection has committed nothing, it still holds (SqliteChanges.cpp).
+    struct KnownChanges {
+        sqlite3* connection = nullptr; // the statement's and the state's connection
+        Statement dataVersion;
+        std::int64_t version = -1;
+        ChangeState state;
+    } m_changes;
 };
 
 // Steps a prepared statement to its end; for each row, addItems(stmt) writes the row's items between

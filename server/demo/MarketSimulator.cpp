@@ -1,0 +1,282 @@
+#include "server/demo/MarketSimulator.h"
+
+#include "server/common/Dates.h"
+#include "server/common/ServerLog.h"
+
+#include <chrono>
+#include <cstdio>
+#include <iterator>
+#include <string_view>
+#include <type_traits>
+
+namespace orvo::server {
+namespace {
+
+void bindAll(Statement&, int) {}
+template <typename First, typename... Rest>
+void bindAll(Statement& stmt, int at, const First& first, const Rest&... rest) {
+    if constexpr (std::is_integral_v<First>)
+        stmt.bind(at, static_cast<std::int64_t>(first));
+    else
+        stmt.bind(at, std::string_view(first));
+    bindAll(stmt, at + 1, rest...);
+}
+
+// Runs one statement, its parameters ?1, ?2, ... in order; false (error set) on failure.
+template <typename... Args> bool exec(Db& db, std::string& error, const char* sql, const Args&... args) {
+    Statement stmt;
+    if (!db.prepare(sql, stmt, error))
+        return false;
+    bindAll(stmt, 1, args...);
+    if (!stmt.execute()) {
+        error = db.lastError();
+        return false;
+    }
+    return true;
+}
+
+constexpr const char* kWaiting = "cfzt = 0 AND valid_date >= ?1";
+
+} // namespace
+
+MarketSimulator::MarketSimulator(SimulatorOptions options)
+    : m_options(std::move(options)), m_state(m_options.seed ^ 0x5DEECE66DULL) {}
+
+MarketSimulator::~MarketSimulator() {
+    stop();
+}
+
+std::uint64_t MarketSimulator::next() {
+    std::uint64_t z = (m_state += 0x9E3779B97F4A7C15ULL); // splitmix64
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+}
+
+std::string MarketSimulator::clock() {
+    m_seconds = 9 * 3600 + (m_seconds - 9 * 3600 + 1) % (6 * 3600); // 09:00 to 15:00, then round again
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d", m_seconds / 3600, m_seconds / 60 % 60, m_seconds % 60);
+    return text;
+}
+
+bool MarketSimulator::pickRule(Db& db, const char* where, std::int64_t& serial, std::string& error) {
+    serial = 0;
+    Statement span;
+    if (!db.prepare("SELECT min(lsh), max(lsh) FROM rules", span, error))
+        return false;
+    if (span.step() != SQLITE_ROW || span.isNull(0))
+        return true;
+    // From a random serial onwards, wrapping round to the first.
+    const std::int64_t from = span.integer(0) + below(span.integer(1) - span.integer(0) + 1);
+    const std::string sql =
+        std::string("SELECT lsh FROM rules WHERE ") + where + " AND lsh >= ?2 ORDER BY lsh LIMIT 1";
+    for (const std::int64_t start : {from, std::int64_t{0}}) {
+        Statement pick;
+        if (!db.prepare(sql, pick, error))
+            return false;
+        bindAll(pick, 1, m_options.today, start);
+        if (pick.step() == SQLITE_ROW) {
+            serial = pick.integer(0);
+            return true;
+        }
+    }
+    return true;
+}
+
+bool MarketSimulator::moveAPrice(Db& db, bool& done, std::string& error) {
+    std::int64_t serial = 0;
+    if (!pickRule(db, "cfzt = 0 AND valid_date >= ?1 AND trig_price <> ''", serial, error))
+        return false;
+    if (serial == 0)
+        return true;
+    const std::int64_t ticks = below(7) - 3; // a few ticks up or down
+    done = exec(db, error,
+                "UPDATE rules SET trig_price = printf('%.2f', CAST(trig_price AS REAL) + ?1) "
+                "WHERE lsh = ?2",
+                ticks == 0 ? 1 : ticks, serial);
+    return done;
+}
+
+bool MarketSimulator::triggerARule(Db& db, bool& done, std::string& error) {
+    std::int64_t serial = 0;
+    if (!pickRule(db, kWaiting, serial, error))
+        return false;
+    if (serial == 0)
+        return true;
+    const std::string at = clock();
+    done =
+        exec(db, error, "UPDATE rules SET cfzt = 1, status_text = '已触发' WHERE lsh = ?1", serial) &&
+        exec(db, error,
+             "INSERT INTO orders(lsh, kind, khh, hist, wth, status_text, hydm, mmfx, kpfx, price, lots, jys, "
+             "jybm, wtsj, sbsj, wtrq) SELECT lsh, kind, khh, 0, (SELECT coalesce(max(wth), 0) + 1 FROM "
+             "orders), '已报', hydm, mmfx, kpfx, CASE WHEN price <> '' THEN price WHEN trig_price <> '' THEN "
+             "trig_price ELSE '0' END, max(lots, 1), jys, jybm, ?1, ?1, ?2 FROM rules WHERE lsh = ?3",
+             at, m_options.today, serial);
+    return done;
+}
+
+bool MarketSimulator::fillAnOrder(Db& db, bool& done, std::string& error) {
+    Statement pick;
+    if (!db.prepare("SELECT id, lots - filled - cancelled FROM orders WHERE hist = 0 AND "
+                    "filled + cancelled < lots AND id >= ?1 ORDER BY id LIMIT 1",
+                    pick, error))
+        return false;
+    Statement top;
+    if (!db.prepare("SELECT coalesce(max(id), 0) FROM orders", top, error) || top.step() != SQLITE_ROW)
+        return false;
+    const std::int64_t highest = top.integer(0);
+    if (highest == 0)
+        return true;
+    std::int64_t id = 0, open = 0;
+    for (const std::int64_t start : {1 + below(highest), std::int64_t{0}}) {
+        pick.reset();
+        bindAll(pick, 1, start);
+        if (pick.step() == SQLITE_ROW) {
+            id = pick.integer(0);
+            open = pick.integer(1);
+            break;
+        }
+    }
+    if (id == 0)
+        return true;
+    const std::int64_t lots = below(2) == 0 ? open : 1 + below(open); // whole or in part
+    done =
+        exec(
+            db, error,
+            "UPDATE orders SET filled = filled + ?1, fill_price = price, status_text = CASE WHEN filled + ?1 "
+            "+ cancelled >= lots THEN '全部成交' ELSE '部分成交' END WHERE id = ?2",
+            lots, id) &&
+        exec(db, error,
+             "UPDATE rules SET filled = filled + ?1 WHERE lsh = (SELECT lsh FROM orders WHERE id = ?2)", lots,
+             id);
+    return done;
+}
+
+bool MarketSimulator::endARule(Db& db, bool expire, bool& done, std::string& error) {
+    std::int64_t serial = 0;
+    if (!pickRule(db, kWaiting, serial, error))
+        return false;
+    if (serial == 0)
+        return true;
+    if (expire) {
+        long day = 0;
+        parseDate(m_options.today, day);
+        done = exec(db, error, "UPDATE rules SET valid_date = ?1, status_text = '已过期' WHERE lsh = ?2",
+                    formatDate(day - 1), serial);
+    } else {
+        done = exec(db, error, "UPDATE rules SET cfzt = 3, status_text = '已撤销' WHERE lsh = ?1", serial);
+    }
+    return done;
+}
+
+bool MarketSimulator::setARule(Db& db, bool& done, std::string& error) {
+    std::int64_t model = 0;
+    if (!pickRule(db, "valid_date >= ?1", model, error))
+        return false;
+    if (model == 0)
+        return true;
+    // A copy of a rule within validity, as a customer would set one like it: waiting, set now.
+    const std::string at = clock();
+    done = exec(db, error, "DROP TABLE IF EXISTS temp.simulated") &&
+           exec(db, error, "CREATE TEMP TABLE simulated AS SELECT * FROM rules WHERE lsh = ?1", model) &&
+           exec(db, error,
+                "UPDATE simulated SET lsh = (SELECT max(lsh) + 1 FROM main.rules), cfzt = 0, status_text = "
+                "'等待触发', filled = 0, cancelled = 0, set_date = ?1, set_time = ?2",
+                m_options.today, at) &&
+           exec(db, error, "INSERT INTO main.rules SELECT * FROM simulated") &&
+           exec(db, error, "DROP TABLE temp.simulated");
+    return done;
+}
+
+bool MarketSimulator::step(Db& db, SimulatedEvent& event, std::string& error) {
+    // Price moves are the most common; a session sets about as many rules as end.
+    static constexpr SimulatedEvent kMix[] = {
+        SimulatedEvent::PriceMoved,    SimulatedEvent::PriceMoved,    SimulatedEvent::PriceMoved,
+        SimulatedEvent::RuleTriggered, SimulatedEvent::RuleTriggered, SimulatedEvent::OrderFilled,
+        SimulatedEvent::OrderFilled,   SimulatedEvent::RuleCancelled, SimulatedEvent::RuleExpired,
+        SimulatedEvent::RuleSet,       SimulatedEvent::RuleSet};
+    const SimulatedEvent chosen = kMix[below(static_cast<std::int64_t>(std::size(kMix)))];
+    Transaction tx(db);
+    if (!tx.ok()) {
+        error = "cannot write the database: " + db.lastError();
+        return false;
+    }
+    bool done = false, ok = false;
+    switch (chosen) {
+    case SimulatedEvent::PriceMoved:
+        ok = moveAPrice(db, done, error);
+        break;
+    case SimulatedEvent::RuleTriggered:
+        ok = triggerARule(db, done, error);
+        break;
+    case SimulatedEvent::OrderFilled:
+        ok = fillAnOrder(db, done, error);
+        break;
+    case SimulatedEvent::RuleCancelled:
+    case SimulatedEvent::RuleExpired:
+        ok = endARule(db, chosen == SimulatedEvent::RuleExpired, done, error);
+        break;
+    case SimulatedEvent::RuleSet:
+    case SimulatedEvent::None:
+        ok = setARule(db, done, error);
+        break;
+    }
+    if (!ok || !tx.commit(error))
+        return false;
+    event = done ? chosen : SimulatedEvent::None;
+    if (done)
+        m_changes.fetch_add(1, std::memory_order_relaxed);
+    return true;
+}
+
+bool MarketSimulator::start(const std::string& dbPath, std::string& error) {
+    if (m_options.rate <= 0) {
+        error = "the simulated rate must be above 0";
+        return false;
+    }
+    Db db;
+    if (!db.open(dbPath, false, error))
+        return false;
+    m_thread = std::thread([this, db = std::move(db)]() mutable {
+        std::string failure;
+        if (!run(db, failure))
+            logLine(LogLevel::Error, "the simulated session stopped: " + failure);
+    });
+    return true;
+}
+
+bool MarketSimulator::run(Db& db, std::string& error) {
+    const auto interval = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(1.0 / m_options.rate));
+    auto due = std::chrono::steady_clock::now();
+    std::unique_lock lock(m_mutex);
+    while (!m_stop.load()) {
+        lock.unlock();
+        SimulatedEvent event = SimulatedEvent::None;
+        if (!step(db, event, error)) {
+            // Another writer holding the database is no reason to end the session.
+            logLine(LogLevel::Warn, "simulated change skipped: " + error);
+            error.clear();
+        }
+        lock.lock();
+        due += interval;
+        const auto now = std::chrono::steady_clock::now();
+        if (due < now - std::chrono::seconds(1))
+            due = now; // fallen far behind: do not race to catch up
+        m_wake.wait_until(lock, due, [this] { return m_stop.load(); });
+    }
+    return true;
+}
+
+void MarketSimulator::stop() {
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stop.store(true);
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+} // namespace orvo::server

@@ -1,0 +1,204 @@
+// Changes since a revision: 16500 a rule kind's rows written or gone since the revision a client last
+// received, 16501 a rule's orders when any changed. The revision handed out is bound to what it was
+// asked for (operator permissions, conditions, business date): a request that differs in any of these
+// is told to run the full query instead, so a list is never patched against rows it did not hold.
+#include "server/functions/ConditionItems.h"
+#include "server/functions/Functions.h"
+#include "server/store/Store.h"
+
+#include "protocol/Header.h"
+
+#include <charconv>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace orvo::server {
+namespace {
+
+constexpr std::uint32_t kTagFromRevision = 9101;
+constexpr std::uint32_t kTagNextRevision = 9102;
+constexpr std::uint32_t kTagRunFullQuery = 9104;
+constexpr std::uint32_t kTagReplacesList = 9105;
+constexpr std::uint32_t kTagOrderFunction = 9106;
+constexpr std::uint32_t kTagRuleSerial = 1855;
+constexpr std::size_t kMaxRevisionBytes = 64;
+
+// Past this many changed rules of a kind, the full query is the cheaper answer (and the changes need
+// not be held to be sorted).
+constexpr std::int64_t kMaxChangedRules = 10000;
+
+// FNV-1a over what a revision is bound to.
+class Fingerprint {
+public:
+    void add(std::string_view bytes) {
+        for (const char c : bytes) {
+            m_hash ^= static_cast<unsigned char>(c);
+            m_hash *= 0x100000001b3ull;
+        }
+        m_hash ^= 0xff; // a separator no text byte sequence can imitate by concatenation alone
+        m_hash *= 0x100000001b3ull;
+    }
+    // Every request item but the protocol's header and the revision itself, in order; the operator's
+    // permissions; and the business date when the answer depends on it.
+    static std::uint64_t of(const CallContext& ctx, bool withDate) {
+        Fingerprint f;
+        f.add(std::to_string(ctx.request.function));
+        for (const proto::Item& item : ctx.request.items) {
+            if (item.tag < 100 || item.tag == kTagFromRevision)
+                continue;
+            f.add(std::to_string(item.tag));
+            f.add(item.value);
+        }
+        const Operator& op = ctx.session.op;
+        f.add(op.allBranches ? "*" : op.branchesText());
+        f.add(op.allGroups ? "*" : op.groupsText());
+        if (withDate)
+            f.add(ctx.today);
+        return f.m_hash;
+    }
+
+private:
+    std::uint64_t m_hash = 0xcbf29ce484222325ull;
+};
+
+// "REVISION-FINGERPRINT": opaque to the client.
+std::string revisionText(std::int64_t revision, std::uint64_t fingerprint) {
+    char hex[17];
+    const auto [end, ec] = std::to_chars(hex, hex + 16, fingerprint, 16);
+    (void)ec;
+    return std::to_string(revision) + "-" + std::string(hex, end);
+}
+
+// The revision of a text this server would have handed out for the same fingerprint; 0 for none.
+std::int64_t revisionOf(std::string_view text, std::uint64_t fingerprint) {
+    const std::size_t dash = text.find('-');
+    if (dash == std::string_view::npos)
+        return 0;
+    std::int64_t revision = 0;
+    std::uint64_t hash = 0;
+    const char* first = text.data();
+    const char* const dashAt = text.data() + dash;
+    const char* const last = text.data() + text.size();
+    const auto [revEnd, revError] = std::from_chars(first, dashAt, revision);
+    const auto [hashEnd, hashError] = std::from_chars(dashAt + 1, last, hash, 16);
+    if (revError != std::errc() || revEnd != dashAt || hashError != std::errc() || hashEnd != last ||
+        revision <= 0 || hash != fingerprint)
+        return 0;
+    return revision;
+}
+
+// How a request's revision stands against the database.
+enum class Standing { RunFull, NothingChanged, Look };
+
+Standing standingOf(std::int64_t from, const ChangeState& state, bool namesMatter) {
+    // A revision past the database's own: not this database's, or one restored to an older state.
+    if (from <= 0 || from > state.next || state.scope >= from || (namesMatter && state.names >= from))
+        return Standing::RunFull;
+    if (state.quiet && from == state.next)
+        return Standing::NothingChanged;
+    return Standing::Look;
+}
+
+Outcome runFullQuery(CallContext& ctx, const ChangeState& state, std::uint64_t fingerprint) {
+    ctx.reply.addEndItem(kTagRunFullQuery, "1");
+    ctx.reply.addEndItem(kTagNextRevision, revisionText(state.next, fingerprint));
+    return ok();
+}
+
+bool readRevision(const Request& request, std::string& text, std::string& error) {
+    bool present = false;
+    return readText(request, kTagFromRevision, kMaxRevisionBytes, text, present, error);
+}
+
+} // namespace
+
+Outcome handleRuleChanges(CallContext& ctx) {
+    std::string error, revision;
+    long long category = 0;
+    bool present = false;
+    std::span<const ReplyColumn> columns;
+    if (!readInteger(ctx.request, kTagCategory, category, present, error))
+        return fail(proto::kStatusBadRequest, error);
+    if (!present || !ruleColumnsOf(static_cast<int>(category), columns))
+        return fail(proto::kStatusBadRequest, "item 1842 must be a rule category (2, 3, 4, 5, 6 or 7)");
+    Conditions cond;
+    if (!parseConditions(ctx.request, cond, error) || !readRevision(ctx.request, revision, error))
+        return fail(proto::kStatusBadRequest, error);
+
+    const std::uint64_t fingerprint = Fingerprint::of(ctx, true);
+    ChangeState state;
+    if (!ctx.store->readChangeState(state, error))
+        return fail(proto::kStatusInternal, "database error: " + error);
+    const std::int64_t from = revisionOf(revision, fingerprint);
+    switch (standingOf(from, state, true)) {
+    case Standing::RunFull:
+        return runFullQuery(ctx, state, fingerprint);
+    case Standing::NothingChanged:
+        ctx.reply.addEndItem(kTagNextRevision, revisionText(from, fingerprint));
+        return ok();
+    case Standing::Look:
+        break;
+    }
+    std::int64_t changed = 0;
+    if (!ctx.store->countRuleChanges(static_cast<int>(category), from, kMaxChangedRules, changed, error))
+        return fail(proto::kStatusInternal, "database error: " + error);
+    if (changed > kMaxChangedRules)
+        return runFullQuery(ctx, state, fingerprint);
+
+    RuleQuery query;
+    query.category = static_cast<int>(category);
+    query.op = &ctx.session.op;
+    query.cond = &cond;
+    query.today = ctx.today;
+    query.contractOnEitherLeg = category == kCategoryArbitrage;
+    query.changedFrom = from;
+    StreamEnd end = ctx.store->streamRules(query, columns, ctx.reply, error);
+    if (end == StreamEnd::Done)
+        end = ctx.store->streamLeftRules(query, ctx.reply, error);
+    ctx.reply.addEndItem(kTagNextRevision, revisionText(state.next, fingerprint));
+    return streamOutcome(ctx, end, error);
+}
+
+Outcome handleOrderChanges(CallContext& ctx) {
+    std::string error, revision, customer;
+    long long function = kFunctionCurrentOrders, serial = 0;
+    bool present = false;
+    if (!readInteger(ctx.request, kTagOrderFunction, function, present, error))
+        return fail(proto::kStatusBadRequest, error);
+    if (!present)
+        function = kFunctionCurrentOrders;
+    if (function != kFunctionCurrentOrders && function != kFunctionHistoryOrders)
+        return fail(proto::kStatusBadRequest, "item 9106 must be 16151 or 16171");
+    if (!readRevision(ctx.request, revision, error) ||
+        !readText(ctx.request, kTagCustomer, kMaxCodeBytes, customer, present, error) ||
+        !readInteger(ctx.request, kTagRuleSerial, serial, present, error))
+        return fail(proto::kStatusBadRequest, error);
+
+    const std::uint64_t fingerprint = Fingerprint::of(ctx, false);
+    ChangeState state;
+    if (!ctx.store->readChangeState(state, error))
+        return fail(proto::kStatusInternal, "database error: " + error);
+    const std::int64_t from = revisionOf(revision, fingerprint);
+    const Standing standing = standingOf(from, state, false);
+    bool changed = standing == Standing::RunFull;
+    if (standing == Standing::Look && !ctx.store->ordersChangedSince(customer, serial, from, changed, error))
+        return fail(proto::kStatusInternal, "database error: " + error);
+    if (!changed) {
+        ctx.reply.addEndItem(kTagNextRevision,
+                             revisionText(standing == Standing::Look ? state.next : from, fingerprint));
+        return ok();
+    }
+    // The order function's own reply, whole: its items are read from the same request.
+    Request inner = ctx.request;
+    inner.function = static_cast<std::uint32_t>(function);
+    CallContext innerCtx{StoreRef(*ctx.store), ctx.session, inner, ctx.reply, ctx.today};
+    const Outcome outcome = handleOrders(innerCtx);
+    if (outcome.status == proto::kStatusOk) {
+        ctx.reply.addEndItem(kTagReplacesList, "1");
+        ctx.reply.addEndItem(kTagNextRevision, revisionText(state.next, fingerprint));
+    }
+    return outcome;
+}
+
+} // namespace orvo::server

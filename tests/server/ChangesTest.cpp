@@ -1,0 +1,153 @@
+// Changes since a revision (16500, 16501) against a server of its own over a database the test writes.
+#include "ServerFixture.h"
+
+#include "server/CounterServer.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace orvo::test {
+namespace {
+
+struct LiveServer {
+    explicit LiveServer(const std::string& path) {
+        server::ServerOptions options;
+        options.dbPath = path;
+        options.today = kToday;
+        options.log = [](std::string_view) {};
+        options.loginGuard.enabled = false;
+        server = std::make_unique<server::CounterServer>(options);
+        std::string error;
+        port = server->start("127.0.0.1", 0, error);
+        EXPECT_GT(port, 0) << error;
+    }
+    std::unique_ptr<server::CounterServer> server;
+    int port = -1;
+};
+
+const Items kValidStopProfit = {{1842, "3"}, {697, ""}, {9020, "0"}};
+
+Reply changes(RawClient& c, const std::string& revision) {
+    Items items = kValidStopProfit;
+    items.emplace_back(9101, revision);
+    return c.call(16500, items);
+}
+
+std::map<long long, Row> bySerial(const Reply& r) {
+    std::map<long long, Row> rows;
+    for (const Row& row : r.rows)
+        rows[std::stoll(row.get(797))] = row;
+    return rows;
+}
+
+void exec(server::Db& db, const std::string& sql) {
+    std::string error;
+    ASSERT_TRUE(db.exec(sql.c_str(), error)) << sql << ": " << error;
+}
+
+long long serialWhere(server::Db& db, const std::string& where) {
+    server::Statement stmt;
+    std::string error;
+    EXPECT_TRUE(db.prepare("SELECT lsh FROM rules WHERE " + where + " ORDER BY lsh LIMIT 1", stmt, error));
+    return stmt.step() == SQLITE_ROW ? stmt.integer(0) : 0;
+}
+
+// Changed and new rows come byte for byte as the full query sends them; deleted rows and rows that no
+// longer match come as removals; nothing changed is one small end frame; a revision taken under other
+// permissions asks for the full query.
+TEST(Changes, RulesWrittenOrGoneSinceARevisionAreAllThatIsSent) {
+    WritableDemo own("live.db");
+    ASSERT_TRUE(own.ok);
+    LiveServer live(own.path);
+    RawClient c;
+    ASSERT_TRUE(c.connect(live.port));
+    ASSERT_TRUE(c.login("admin", "admin"));
+
+    Reply start = changes(c, "");
+    ASSERT_EQ(start.status, 0) << start.text;
+    EXPECT_EQ(start.end.get(9104), "1");
+    EXPECT_TRUE(start.rows.empty());
+    const std::string first = start.end.get(9102);
+    ASSERT_FALSE(first.empty());
+
+    Reply quiet = changes(c, first);
+    ASSERT_EQ(quiet.status, 0);
+    EXPECT_TRUE(quiet.rows.empty());
+    EXPECT_FALSE(quiet.end.has(9104));
+    EXPECT_EQ(quiet.end.get(9102), first);
+
+    const std::string valid = "kind = 3 AND valid_date >= '" + std::string(kToday) + "'";
+    const long long updated = serialWhere(own.writer, valid);
+    const long long deleted = serialWhere(own.writer, valid + " AND lsh > " + std::to_string(updated));
+    const long long expired = serialWhere(own.writer, valid + " AND lsh > " + std::to_string(deleted));
+    ASSERT_GT(expired, 0);
+    exec(own.writer, "UPDATE rules SET price = '4321.5' WHERE lsh = " + std::to_string(updated));
+    exec(own.writer, "DELETE FROM orders WHERE lsh = " + std::to_string(deleted));
+    exec(own.writer, "DELETE FROM rules WHERE lsh = " + std::to_string(deleted));
+    exec(own.writer, "UPDATE rules SET valid_date = '2001.01.01' WHERE lsh = " + std::to_string(expired));
+    exec(own.writer,
+         "CREATE TEMP TABLE copied AS SELECT * FROM rules WHERE lsh = " + std::to_string(updated) +
+             "; UPDATE copied SET lsh = (SELECT max(lsh) + 1 FROM rules); "
+             "INSERT INTO rules SELECT * FROM copied");
+    const long long inserted = serialWhere(own.writer, "lsh = (SELECT max(lsh) FROM rules)");
+
+    Reply changed = changes(c, first);
+    ASSERT_EQ(changed.status, 0) << changed.text;
+    EXPECT_FALSE(changed.end.has(9104));
+    EXPECT_EQ(changed.rowCount, changed.rows.size());
+    Items full = {{697, ""}, {9020, "0"}};
+    const auto now = bySerial(c.call(16477, full));
+    std::vector<long long> sent, removed;
+    for (const Row& row : changed.rows) {
+        const long long serial = std::stoll(row.get(797));
+        if (row.get(9103) == "1") {
+            EXPECT_EQ(row.items.size(), 2u);
+            removed.push_back(serial);
+            continue;
+        }
+        EXPECT_TRUE(removed.empty()) << "changed rows come before removals";
+        sent.push_back(serial);
+        ASSERT_TRUE(now.count(serial));
+        EXPECT_EQ(row.items, now.at(serial).items) << serial;
+    }
+    EXPECT_EQ(sent, (std::vector<long long>{updated, inserted}));
+    EXPECT_EQ(removed, (std::vector<long long>{deleted, expired}));
+    const std::string next = changed.end.get(9102);
+    EXPECT_NE(next, first);
+    EXPECT_TRUE(changes(c, next).rows.empty());
+
+    // A rule's orders: the whole list when one changed, else nothing.
+    const long long withOrders = serialWhere(own.writer, "lsh IN (SELECT lsh FROM orders WHERE hist = 0)");
+    ASSERT_GT(withOrders, 0);
+    const std::string khh = [&] {
+        server::Statement stmt;
+        std::string error;
+        EXPECT_TRUE(own.reader.prepare(
+            "SELECT khh, kind FROM rules WHERE lsh = " + std::to_string(withOrders), stmt, error));
+        EXPECT_EQ(stmt.step(), SQLITE_ROW);
+        return std::string(stmt.text(0)) + "/" + std::string(stmt.text(1));
+    }();
+    const Items order = {{605, khh.substr(0, khh.find('/'))},
+                         {1855, std::to_string(withOrders)},
+                         {1842, khh.substr(khh.find('/') + 1)}};
+    const Reply list = c.call(16151, order);
+    Items ask = order;
+    Reply whole = c.call(16501, ask);
+    ASSERT_EQ(whole.status, 0) << whole.text;
+    EXPECT_EQ(whole.end.get(9105), "1");
+    ASSERT_EQ(whole.rows.size(), list.rows.size());
+    ask.emplace_back(9101, whole.end.get(9102));
+    EXPECT_TRUE(c.call(16501, ask).rows.empty());
+    exec(own.writer, "UPDATE orders SET filled = filled + 1 WHERE lsh = " + std::to_string(withOrders));
+    EXPECT_EQ(c.call(16501, ask).end.get(9105), "1");
+
+    // The same revision under narrower permissions is not answered by changes.
+    RawClient teller;
+    ASSERT_TRUE(teller.connect(live.port));
+    ASSERT_TRUE(teller.login("teller", "teller"));
+    EXPECT_EQ(changes(teller, next).end.get(9104), "1");
+}
+
+} // namespace
+} // namespace orvo::test
