@@ -293,6 +293,11 @@ void Connection::runRequest(Store* store, const std::string& dbError) {
         asio::post(m_core.io(), [self = shared_from_this(), wait] { self->runAgainAfter(wait); });
         return;
     }
+    // The loop learns of a login before it sends the end frame (writes are posted after this), so a
+    // client that connects again at once never finds its address's share still taken.
+    if (request.function == proto::kFunctionLogin)
+        asio::post(m_core.io(),
+                   [self = shared_from_this(), in = m_session.loggedIn] { self->noteLogin(in); });
     reply.end(outcome.status, outcome.text);
     const auto elapsed =
         std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - started).count();
@@ -328,6 +333,18 @@ void Connection::workerDone(bool closeAfter) {
         endRequest(); // otherwise onWritten ends it with the last chunk
 }
 
+void Connection::noteLogin(bool loggedIn) {
+    if (loggedIn == m_loggedIn)
+        return;
+    m_loggedIn = loggedIn;
+    if (m_loggedIn) {
+        m_core.limits().loggedIn(m_address);
+    } else {
+        m_core.limits().loggedOut(m_address); // logged out by a failed login: the login clock starts again
+        m_loginDeadline = Clock::now() + ms(m_core.options().loginTimeoutMs);
+    }
+}
+
 void Connection::endRequest() {
     m_request.reset();
     m_sink.release(); // an idle connection keeps no send buffer
@@ -339,16 +356,7 @@ void Connection::endRequest() {
     }
     m_stage = Stage::Reading;
     const auto now = Clock::now();
-    if (m_session.loggedIn != m_loggedIn) {
-        m_loggedIn = m_session.loggedIn;
-        if (m_loggedIn) {
-            m_core.limits().loggedIn(m_address);
-        } else {
-            m_core.limits().loggedOut(
-                m_address); // logged out by a failed login: the login clock starts again
-            m_loginDeadline = now + ms(m_core.options().loginTimeoutMs);
-        }
-    }
+    noteLogin(m_session.loggedIn);
     // Only a logged-in operator's requests keep a connection alive.
     if (m_loggedIn)
         m_idleDeadline = now + ms(m_core.options().idleTimeoutMs);

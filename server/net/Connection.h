@@ -72,6 +72,7 @@ private:
     void runAgainAfter(std::chrono::milliseconds wait);        // a login waits out a short delay
     void workerDone(bool closeAfter);
     void endRequest();
+    void noteLogin(bool loggedIn); // loop: counts the connection as logged in or out
 
     // Worker thread: waits until the previous chunk is out, then hands this one to the loop.
     bool write(std::string_view bytes) override;
