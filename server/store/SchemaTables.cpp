@@ -187,6 +187,24 @@ constexpr std::array kLinkGroups{
     integer("qx").withDefault("0"),
     integer("fwxm").withDefault("0"),
 };
+// The logins the servers hold, so that an administrator may list and end them from anywhere, and a
+// change of an operator reaches its sessions on every server (see the step that adds it).
+constexpr std::array kSessions{
+    integer("id").key().addedIn(5),
+    text("server", kFreeTextBytes).addedIn(5),
+    text("operator", kNameBytes).addedIn(5),
+    text("address", kNameBytes).addedIn(5),
+    text("since", kStampBytes).addedIn(5),
+    text("last_request", kStampBytes).addedIn(5),
+    integer("operator_changes").withDefault("0").addedIn(5).maintainedByDatabase(),
+    text("ended", kStampBytes).withDefault("''").addedIn(5),
+    text("end_reason", kFreeTextBytes).withDefault("''").addedIn(5),
+};
+constexpr std::array kSessionIndexes{
+    IndexSpec{"sessions_server", "server, id", false, 5},
+    IndexSpec{"sessions_operator", "operator, ended", false, 5},
+};
+
 constexpr std::array kLinkGroupIndexes{IndexSpec{"link_groups_khh", "khh"}};
 constexpr std::array kLinkSubgroups{
     integer("xzbh").references("link_groups", "xzbh"),
@@ -200,7 +218,7 @@ constexpr std::array kLinkSubgroupIndexes{IndexSpec{"link_subgroups_xzbh", "xzbh
 
 constexpr std::string_view kCodeTable = "";
 
-const std::array<TableSpec, 19> kTables{{
+const std::array<TableSpec, 20> kTables{{
     {"meta", "", kMeta, {}, false, false, ""},
     {"YYB",
      "Host code tables. Column names are those the client reads; row order is insertion order.",
@@ -247,6 +265,14 @@ const std::array<TableSpec, 19> kTables{{
     {"orders",
      "Orders produced by rules: hist 0 for the current orders (function 16151), 1 for history (16171).",
      kOrders, kOrderIndexes, true, false, ""},
+    {"sessions",
+     "Sessions: the logins each server holds (server names the process), ended when the connection "
+     "closes or an administrator ends them.",
+     kSessions, kSessionIndexes, false, false,
+     "operator_changes: counted up on every change of the session's operator (its permissions, its "
+     "enabled flag, its row replaced or deleted) while the session is live, so that the server holding "
+     "it knows to read the operator again",
+     5},
 }};
 
 } // namespace
