@@ -2,11 +2,11 @@
 // reading the operators sees the row before or after, never half of it, and the sessions a new password
 // or a disabling ends are ended with it.
 #include "server/admin/OperatorStore.h"
+#include "server/common/Dates.h"
+#include "server/store/Store.h"
 #include "server/store/postgres/PgConnection.h"
 #include "server/store/postgres/PgSchema.h"
 #include "server/store/postgres/PgTransaction.h"
-#include "server/common/Dates.h"
-#include "server/store/Store.h"
 
 namespace orvo::server::admin {
 namespace {

@@ -69,9 +69,9 @@ int endSessions(const CommandContext& context, SessionArgs& args) {
     std::size_t ended = 0;
     std::string error;
     const std::int64_t ids[] = {args.id};
-    const bool done = args.id > 0
-                          ? store->endSessions(ids, kSessionEndedByAdministrator, ended, error)
-                          : store->endOperatorSessions(args.operatorName, kSessionEndedByAdministrator, ended, error);
+    const bool done = args.id > 0 ? store->endSessions(ids, kSessionEndedByAdministrator, ended, error)
+                                  : store->endOperatorSessions(args.operatorName,
+                                                               kSessionEndedByAdministrator, ended, error);
     if (!done) {
         printDbError(args.db, error);
         return kExitFailed;
@@ -100,7 +100,8 @@ void addSessionCommands(CLI::App& app, const CommandContext& context) {
     end->add_option("ID", args->id, "the session's id, as listed")->check(CLI::PositiveNumber);
     end->add_option("--operator", args->operatorName, "every session of this operator");
     addDbOption(*end, args->db);
-    end->callback([context, args] { *context.chosen = [context, args] { return endSessions(context, *args); }; });
+    end->callback(
+        [context, args] { *context.chosen = [context, args] { return endSessions(context, *args); }; });
 
     sessions->callback([context, args, end] {
         if (!end->parsed())

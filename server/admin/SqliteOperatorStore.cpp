@@ -40,7 +40,8 @@ public:
             return failed(error);
         put.bind(1, hash);
         put.bind(2, name);
-        return runChange(put, name, error) && endSessions(name, kSessionEndedPassword, error) && tx.commit(error);
+        return runChange(put, name, error) && endSessions(name, kSessionEndedPassword, error) &&
+               tx.commit(error);
     }
 
     bool setEnabled(std::string_view name, bool enabled, std::string& error) override {

@@ -391,8 +391,7 @@ void Connection::reviseOperator(std::int64_t id, const Operator& op) {
 void Connection::endSession(std::int64_t id, const std::string& why) {
     if (m_closed || !m_endedWhy.empty() || !m_watched || m_watched->id != id)
         return;
-    m_endedWhy = why;
-    m_session.loggedIn = false;
+    m_endedWhy = why; // no request runs after this one
     if (requestRunning())
         m_sink.fail(); // the reply stops at its next chunk; endRequest then says why
     else

@@ -110,8 +110,8 @@ private:
     bool m_closed = false;
 
     std::shared_ptr<SessionWatch::Watched> m_watched; // the session of the logged-in operator
-    std::string m_endedWhy;                            // the session was ended: no more requests
-    std::optional<Operator> m_revisedOperator;         // for m_watched, once the running request ends
+    std::string m_endedWhy;                           // the session was ended: no more requests
+    std::optional<Operator> m_revisedOperator;        // for m_watched, once the running request ends
 
     SocketSink m_sink;       // reply chunks, from the worker to the socket
     std::string m_lastWords; // a refusal's end frame

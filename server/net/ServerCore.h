@@ -91,7 +91,8 @@ private:
     std::unique_ptr<StoreSource> m_stores; // declared before the pools: it outlives their threads
     std::unique_ptr<WorkerPool> m_heavy;   // replies that may run long: every rule, order and table query
     std::unique_ptr<WorkerPool> m_light;   // login, heartbeat, permissions and one customer's queries
-    std::unique_ptr<SessionWatch> m_sessions; // after the stores: its thread reads through one
+    // After the stores: its thread reads through one.
+    std::unique_ptr<SessionWatch> m_sessions;
     LoginGuard m_guard;
     ConnectionLimits m_limits{m_options};
 

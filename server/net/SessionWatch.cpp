@@ -1,8 +1,8 @@
 #include "server/net/SessionWatch.h"
 
+#include "server/common/LogText.h"
 #include "server/net/Connection.h"
 #include "server/net/ServerCore.h"
-#include "server/common/LogText.h"
 
 #include <algorithm>
 #include <array>
@@ -154,7 +154,8 @@ void SessionWatch::round(Store& store, bool noteRequests) {
     for (Entry& entry : entries) {
         const auto found = std::lower_bound(states.begin(), states.end(), entry.watched->id,
                                             [](const SessionState& s, std::int64_t id) { return s.id < id; });
-        const SessionState* state = found != states.end() && found->id == entry.watched->id ? &*found : nullptr;
+        const SessionState* state =
+            found != states.end() && found->id == entry.watched->id ? &*found : nullptr;
         std::string reason;
         if (!check(store, entry, state, reason)) {
             endConnection(entry, reason);
@@ -217,11 +218,11 @@ bool SessionWatch::check(Store& store, Entry& entry, const SessionState* state, 
         return false;
     }
     entry.knownChanges = state->operatorChanges;
-    asio::post(m_core.io(),
-               [connection = entry.connection, id = entry.watched->id, op = operatorFrom(entry.operatorName, record)] {
-                   if (auto c = connection.lock())
-                       c->reviseOperator(id, op);
-               });
+    asio::post(m_core.io(), [connection = entry.connection, id = entry.watched->id,
+                             op = operatorFrom(entry.operatorName, record)] {
+        if (auto c = connection.lock())
+            c->reviseOperator(id, op);
+    });
     return true;
 }
 

@@ -52,7 +52,8 @@ public:
     void stop();
 
     // Loop thread: watches a recorded session of the connection's operator.
-    std::shared_ptr<Watched> track(std::int64_t id, std::string operatorName, std::weak_ptr<Connection> connection);
+    std::shared_ptr<Watched> track(std::int64_t id, std::string operatorName,
+                                   std::weak_ptr<Connection> connection);
     // Any thread: the connection closed or logged out; its session is ended in the database.
     void closed(const std::shared_ptr<Watched>& watched, std::string reason);
 

@@ -102,16 +102,16 @@ public:
     virtual bool openSession(std::string_view server, std::string_view operatorName, std::string_view address,
                              std::int64_t& id, std::string& error) = 0;
     // The server's sessions numbered fromId or higher, live and ended, by number.
-    virtual bool sessionStates(std::string_view server, std::int64_t fromId, std::vector<SessionState>& states,
-                               std::string& error) = 0;
+    virtual bool sessionStates(std::string_view server, std::int64_t fromId,
+                               std::vector<SessionState>& states, std::string& error) = 0;
     // Notes the last request of live sessions.
     virtual bool noteSessionRequests(std::span<const SessionTouch> touches, std::string& error) = 0;
     // Ends those of the sessions that are live, giving the reason; ended counts them.
     virtual bool endSessions(std::span<const std::int64_t> ids, std::string_view reason, std::size_t& ended,
                              std::string& error) = 0;
     // Ends every live session of the operator, giving the reason; ended counts them.
-    virtual bool endOperatorSessions(std::string_view operatorName, std::string_view reason, std::size_t& ended,
-                                     std::string& error) = 0;
+    virtual bool endOperatorSessions(std::string_view operatorName, std::string_view reason,
+                                     std::size_t& ended, std::string& error) = 0;
     // The live sessions by number, only the operator's when operatorName is not empty.
     virtual bool listSessions(std::string_view operatorName, std::vector<SessionRecord>& sessions,
                               std::string& error) = 0;

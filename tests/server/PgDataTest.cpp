@@ -166,7 +166,8 @@ TEST_F(PgData, MigrateBringsTheFirstSchemaForwardAndBackupWritesADumpPgRestoreRe
         ASSERT_TRUE(conn.open(old, error)) << error;
         ASSERT_EQ(counterd({"tables", "--db", old}).code, 0);
         ASSERT_TRUE(
-            conn.exec("DROP TRIGGER rules_rev ON rules; DROP TRIGGER customers_names_update ON customers;"
+            conn.exec("DROP TABLE sessions; DROP FUNCTION operators_touch_sessions() CASCADE;"
+                      "DROP TRIGGER rules_rev ON rules; DROP TRIGGER customers_names_update ON customers;"
                       "DROP TRIGGER customers_names_delete ON customers;"
                       "DROP TRIGGER customers_names_truncate ON customers;"
                       "DROP FUNCTION rules_next_rev(); DROP FUNCTION customers_names_changed();"

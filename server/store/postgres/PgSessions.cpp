@@ -74,9 +74,9 @@ bool PgStore::endSessions(std::span<const std::int64_t> ids, std::string_view re
     PgPool::Lease conn = m_pool.acquire(m_wait, error);
     if (!conn)
         return false;
-    const PgResult put =
-        conn->query("UPDATE sessions SET ended = $1, end_reason = $2 WHERE id = ANY($3::bigint[]) AND ended = ''",
-                    PgParams().add(localTimestamp()).add(reason).add(idArray(ids)), error);
+    const PgResult put = conn->query(
+        "UPDATE sessions SET ended = $1, end_reason = $2 WHERE id = ANY($3::bigint[]) AND ended = ''",
+        PgParams().add(localTimestamp()).add(reason).add(idArray(ids)), error);
     if (!put)
         return false;
     ended = static_cast<std::size_t>(put.affected());
@@ -103,9 +103,10 @@ bool PgStore::listSessions(std::string_view operatorName, std::vector<SessionRec
     PgPool::Lease conn = m_pool.acquire(m_wait, error);
     if (!conn)
         return false;
-    const PgResult got = conn->query("SELECT id, server, operator, address, since, last_request FROM sessions "
-                                     "WHERE ended = '' AND ($1 = '' OR operator = $1) ORDER BY id",
-                                     PgParams().add(operatorName), error);
+    const PgResult got =
+        conn->query("SELECT id, server, operator, address, since, last_request FROM sessions "
+                    "WHERE ended = '' AND ($1 = '' OR operator = $1) ORDER BY id",
+                    PgParams().add(operatorName), error);
     if (!got)
         return false;
     sessions.clear();

@@ -104,7 +104,7 @@ constexpr std::array<const char*, 4> kMigrationSteps{{
     // new hash of the same password) counts up operator_changes of its live sessions, which the
     // holding server watches to read the operator again. An operator row replaced by INSERT OR
     // REPLACE fires no delete trigger, hence the insert trigger.
-    "CREATE TABLE sessions(id INTEGER PRIMARY KEY AUTOINCREMENT, server TEXT NOT NULL,"
+    "CREATE TABLE sessions(id INTEGER PRIMARY KEY, server TEXT NOT NULL,"
     "  operator TEXT NOT NULL, address TEXT NOT NULL, since TEXT NOT NULL, last_request TEXT NOT NULL,"
     "  operator_changes INTEGER NOT NULL DEFAULT 0, ended TEXT NOT NULL DEFAULT '',"
     "  end_reason TEXT NOT NULL DEFAULT '');"

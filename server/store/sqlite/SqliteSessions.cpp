@@ -16,8 +16,9 @@ bool fail(Db& db, std::string& error) {
 bool openSession(Db& db, std::string_view server, std::string_view operatorName, std::string_view address,
                  std::int64_t& id, std::string& error) {
     Statement put;
-    if (!db.prepare("INSERT INTO sessions(server, operator, address, since, last_request) VALUES(?, ?, ?, ?, ?)",
-                    put, error))
+    if (!db.prepare(
+            "INSERT INTO sessions(server, operator, address, since, last_request) VALUES(?, ?, ?, ?, ?)", put,
+            error))
         return false;
     const std::string now = localTimestamp();
     put.bind(1, server);
@@ -145,14 +146,14 @@ Db* SqliteStore::writer(std::string& error) {
     return &*m_writer;
 }
 
-bool SqliteStore::openSession(std::string_view server, std::string_view operatorName, std::string_view address,
-                              std::int64_t& id, std::string& error) {
+bool SqliteStore::openSession(std::string_view server, std::string_view operatorName,
+                              std::string_view address, std::int64_t& id, std::string& error) {
     Db* db = writer(error);
     return db && sqlite::openSession(*db, server, operatorName, address, id, error);
 }
 
-bool SqliteStore::sessionStates(std::string_view server, std::int64_t fromId, std::vector<SessionState>& states,
-                                std::string& error) {
+bool SqliteStore::sessionStates(std::string_view server, std::int64_t fromId,
+                                std::vector<SessionState>& states, std::string& error) {
     return fileCurrent(error) && sqlite::sessionStates(m_db, server, fromId, states, error);
 }
 
