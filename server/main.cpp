@@ -287,6 +287,7 @@ int main(int argc, char** argv) {
     admin::addOperatorCommands(app, context);
     admin::addTableCommands(app, context);
     admin::addMaintenanceCommands(app, context);
+    admin::addSessionCommands(app, context);
 
     try {
         app.parse(argc, argv);

@@ -21,6 +21,7 @@ struct CommandContext {
 void addOperatorCommands(CLI::App& app, const CommandContext& context);
 void addTableCommands(CLI::App& app, const CommandContext& context);
 void addMaintenanceCommands(CLI::App& app, const CommandContext& context);
+void addSessionCommands(CLI::App& app, const CommandContext& context);
 
 // Exit codes of the subcommands.
 inline constexpr int kExitDone = 0;

@@ -1,8 +1,12 @@
-// The operator subcommands' SQL for a PostgreSQL database. Each change is one statement, so it is its
-// own transaction: a server reading the operators sees the row before or after, never half of it.
+// The operator subcommands' SQL for a PostgreSQL database. Each change is one transaction: a server
+// reading the operators sees the row before or after, never half of it, and the sessions a new password
+// or a disabling ends are ended with it.
 #include "server/admin/OperatorStore.h"
+#include "server/common/Dates.h"
+#include "server/store/Store.h"
 #include "server/store/postgres/PgConnection.h"
 #include "server/store/postgres/PgSchema.h"
+#include "server/store/postgres/PgTransaction.h"
 
 namespace orvo::server::admin {
 namespace {
@@ -37,13 +41,17 @@ public:
     bool setPassword(std::string_view name, std::string_view hash, std::string& error) override {
         PgParams params;
         params.add(hash).add(name);
-        return change("UPDATE operators SET pwhash = $1 WHERE name = $2", params, name, error);
+        pg::PgTransaction tx(m_conn, error);
+        return tx.ok() && change("UPDATE operators SET pwhash = $1 WHERE name = $2", params, name, error) &&
+               endSessions(name, kSessionEndedPassword, error) && tx.commit(error);
     }
 
     bool setEnabled(std::string_view name, bool enabled, std::string& error) override {
         PgParams params;
         params.add(static_cast<std::int64_t>(enabled ? 1 : 0)).add(name);
-        return change("UPDATE operators SET enabled = $1 WHERE name = $2", params, name, error);
+        pg::PgTransaction tx(m_conn, error);
+        return tx.ok() && change("UPDATE operators SET enabled = $1 WHERE name = $2", params, name, error) &&
+               (enabled || endSessions(name, kSessionEndedDisabled, error)) && tx.commit(error);
     }
 
     bool setPermissions(std::string_view name, std::string_view branches, std::string_view groups,
@@ -86,6 +94,15 @@ public:
     }
 
 private:
+    // The servers holding them close them within a second or so (SessionWatch).
+    bool endSessions(std::string_view name, std::string_view reason, std::string& error) {
+        PgParams params;
+        params.add(localTimestamp()).add(reason).add(name);
+        return static_cast<bool>(
+            m_conn.query("UPDATE sessions SET ended = $1, end_reason = $2 WHERE operator = $3 AND ended = ''",
+                         params, error));
+    }
+
     bool change(const char* sql, const PgParams& params, std::string_view name, std::string& error) {
         const PgResult result = m_conn.query(sql, params, error);
         if (!result)

@@ -2,6 +2,7 @@
 #include "server/admin/OperatorStore.h"
 #include "server/store/sqlite/Db.h"
 #include "server/store/sqlite/Schema.h"
+#include "server/store/sqlite/SqliteSessions.h"
 
 namespace orvo::server::admin {
 namespace {
@@ -33,21 +34,25 @@ public:
     }
 
     bool setPassword(std::string_view name, std::string_view hash, std::string& error) override {
+        Transaction tx(m_db);
         Statement put;
-        if (!m_db.prepare("UPDATE operators SET pwhash = ? WHERE name = ?", put, error))
-            return false;
+        if (!tx.ok() || !m_db.prepare("UPDATE operators SET pwhash = ? WHERE name = ?", put, error))
+            return failed(error);
         put.bind(1, hash);
         put.bind(2, name);
-        return runChange(put, name, error);
+        return runChange(put, name, error) && endSessions(name, kSessionEndedPassword, error) &&
+               tx.commit(error);
     }
 
     bool setEnabled(std::string_view name, bool enabled, std::string& error) override {
+        Transaction tx(m_db);
         Statement put;
-        if (!m_db.prepare("UPDATE operators SET enabled = ? WHERE name = ?", put, error))
-            return false;
+        if (!tx.ok() || !m_db.prepare("UPDATE operators SET enabled = ? WHERE name = ?", put, error))
+            return failed(error);
         put.bind(1, static_cast<std::int64_t>(enabled ? 1 : 0));
         put.bind(2, name);
-        return runChange(put, name, error);
+        return runChange(put, name, error) && (enabled || endSessions(name, kSessionEndedDisabled, error)) &&
+               tx.commit(error);
     }
 
     bool setPermissions(std::string_view name, std::string_view branches, std::string_view groups,
@@ -102,6 +107,19 @@ public:
     }
 
 private:
+    bool failed(std::string& error) {
+        if (error.empty())
+            error = m_db.lastError();
+        return false;
+    }
+
+    // The servers holding them close them within a second or so (SessionWatch); ended in the change's
+    // transaction.
+    bool endSessions(std::string_view name, std::string_view reason, std::string& error) {
+        std::size_t ended = 0;
+        return sqlite::endOperatorSessions(m_db, name, reason, ended, error);
+    }
+
     bool runChange(Statement& stmt, std::string_view name, std::string& error) {
         if (!stmt.execute()) {
             error = m_db.lastError();

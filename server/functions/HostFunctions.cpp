@@ -81,6 +81,11 @@ Outcome handleLogin(CallContext& ctx) {
     }
     if (guard)
         guard->settle(name, ctx.session.peerAddress, LoginGuard::Result::Accepted);
+    // Recorded before the login is answered: a session the database does not know could not be ended.
+    if (ctx.session.serverName &&
+        !ctx.store->openSession(*ctx.session.serverName, op.name, ctx.session.peerAddress,
+                                ctx.session.sessionId, error))
+        return fail(proto::kStatusInternal, "database error: the session cannot be recorded: " + error);
     ctx.session.op = std::move(op);
     ctx.session.loggedIn = true;
     ctx.session.failedLogins = 0;

@@ -25,6 +25,9 @@ struct Session {
     LoginGuard* guard = nullptr; // the server's defences against guessing; null: none
     std::string loginName;       // the name the last login tried (UTF-8), for the log
     bool loginWaited = false;    // the login being run again has waited its short delay
+    // This server's name in the sessions table; null: logins are not recorded as sessions.
+    const std::string* serverName = nullptr;
+    std::int64_t sessionId = 0; // the session the last successful login recorded
 };
 
 struct Request {

@@ -43,6 +43,7 @@ Connection::Connection(ServerCore& core, asio::ip::tcp::socket socket, std::stri
         m_tls.emplace(std::move(m_socket), *core.tls());
     m_session.peerAddress = m_address;
     m_session.guard = &core.guard();
+    m_session.serverName = &core.sessions().serverName();
     if (!m_refusal.empty())
         m_stage = Stage::Closing;
 }
@@ -175,13 +176,14 @@ void Connection::close(std::string_view why) {
     m_writeTimer.cancel();
     m_retryTimer.cancel();
     m_sink.fail();
+    m_core.sessions().closed(m_watched, std::string(kSessionClosed));
     if (m_refusal.empty())
         m_core.limits().closed(m_address, m_loggedIn);
     m_core.remove(self);
 }
 
 void Connection::processFrames() {
-    if (m_closed)
+    if (m_closed || !m_endedWhy.empty())
         return;
     if (m_core.stopping()) {
         close({});
@@ -251,6 +253,8 @@ void Connection::onReadTimer() {
 }
 
 void Connection::beginRequest() {
+    if (m_watched)
+        m_watched->noteRequest();
     m_readTimer.cancel();
     m_stage = Stage::Running;
     m_request.emplace(m_core);
@@ -350,6 +354,10 @@ void Connection::endRequest() {
     m_sink.release(); // an idle connection keeps no send buffer
     if (m_closed)
         return;
+    if (!m_endedWhy.empty()) {
+        sayEndedAndClose();
+        return;
+    }
     if (m_stage == Stage::Closing || m_core.stopping()) {
         close({});
         return;
@@ -357,6 +365,7 @@ void Connection::endRequest() {
     m_stage = Stage::Reading;
     const auto now = Clock::now();
     noteLogin(m_session.loggedIn);
+    followSession();
     // Only a logged-in operator's requests keep a connection alive.
     if (m_loggedIn)
         m_idleDeadline = now + ms(m_core.options().idleTimeoutMs);
@@ -365,6 +374,51 @@ void Connection::endRequest() {
         return;
     }
     processFrames();
+}
+
+void Connection::followSession() {
+    if (m_revisedOperator && m_watched && m_session.loggedIn && m_session.sessionId == m_watched->id)
+        m_session.op = std::move(*m_revisedOperator);
+    m_revisedOperator.reset();
+    const std::int64_t id = m_session.loggedIn ? m_session.sessionId : 0;
+    if ((m_watched ? m_watched->id : 0) == id)
+        return;
+    m_core.sessions().closed(m_watched, std::string(kSessionLoggedOut));
+    m_watched = id ? m_core.sessions().track(id, m_session.op.name, weak_from_this()) : nullptr;
+}
+
+void Connection::reviseOperator(std::int64_t id, const Operator& op) {
+    if (m_closed || !m_watched || m_watched->id != id)
+        return;
+    if (requestRunning())
+        m_revisedOperator = op;
+    else
+        m_session.op = op;
+}
+
+void Connection::endSession(std::int64_t id, const std::string& why) {
+    if (m_closed || !m_endedWhy.empty() || !m_watched || m_watched->id != id)
+        return;
+    m_endedWhy = why; // no request runs after this one
+    if (requestRunning())
+        m_sink.fail(); // the reply stops at its next chunk; endRequest then says why
+    else
+        sayEndedAndClose();
+}
+
+void Connection::sayEndedAndClose() {
+    m_stage = Stage::Closing;
+    m_readTimer.cancel();
+    m_lastWords.clear();
+    proto::AppendEnd(m_lastWords, 0, proto::kStatusNotLoggedIn, m_endedWhy, 0);
+    armWriteTimer("write time-out: the client stopped reading");
+    withStream([this](auto& stream) {
+        asio::async_write(stream, asio::buffer(m_lastWords),
+                          [self = shared_from_this()](const asio::error_code&, std::size_t) {
+                              self->disarmWriteTimer();
+                              self->close(self->m_endedWhy);
+                          });
+    });
 }
 
 bool Connection::write(std::string_view bytes) {

@@ -8,6 +8,7 @@
 #include "protocol/FrameReader.h"
 #include "server/functions/Request.h"
 #include "server/net/ServerCore.h"
+#include "server/net/SessionWatch.h"
 #include "server/net/SocketSink.h"
 #include "server/store/ReplyWriter.h"
 
@@ -33,6 +34,11 @@ public:
     void close(std::string_view why);
     // Between a request's dispatch and the last byte of its reply.
     bool requestRunning() const { return m_request.has_value(); }
+    // Loop thread, from the session watch, for the session it watches (any other is past): the session
+    // was ended, so the client is told why (status 2, sequence 0) and the connection closes, cutting a
+    // reply being written; or its operator was changed, which the next request sees.
+    void endSession(std::int64_t id, const std::string& why);
+    void reviseOperator(std::int64_t id, const Operator& op);
 
 private:
     // The life of a request on this connection; loop thread only.
@@ -73,6 +79,8 @@ private:
     void workerDone(bool closeAfter);
     void endRequest();
     void noteLogin(bool loggedIn); // loop: counts the connection as logged in or out
+    void followSession();          // after a request: the watch learns of a login, a new login or a logout
+    void sayEndedAndClose();
 
     // Worker thread: waits until the previous chunk is out, then hands this one to the loop.
     bool write(std::string_view bytes) override;
@@ -101,6 +109,10 @@ private:
     Session m_session;       // the worker's while a request runs, the loop's otherwise
     bool m_loggedIn = false; // as counted in the connection limits
     bool m_closed = false;
+
+    std::shared_ptr<SessionWatch::Watched> m_watched; // the session of the logged-in operator
+    std::string m_endedWhy;                           // the session was ended: no more requests
+    std::optional<Operator> m_revisedOperator;        // for m_watched, once the running request ends
 
     SocketSink m_sink;       // reply chunks, from the worker to the socket
     std::string m_lastWords; // a refusal's end frame

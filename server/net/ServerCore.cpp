@@ -24,9 +24,12 @@ std::string peerName(const asio::ip::tcp::endpoint& endpoint) {
 
 } // namespace
 
-ServerCore::ServerCore(const ServerOptions& options) : m_options(options), m_guard(options.loginGuard) {}
+ServerCore::ServerCore(const ServerOptions& options)
+    : m_options(options), m_sessions(std::make_unique<SessionWatch>(*this)), m_guard(options.loginGuard) {}
 
-ServerCore::~ServerCore() = default;
+ServerCore::~ServerCore() {
+    m_sessions->stop(); // its last round logs, and logging needs the members declared after it
+}
 
 template <typename Fn> void ServerCore::onLoop(Fn fn) {
     std::promise<void> done;
@@ -79,6 +82,7 @@ void ServerCore::startWorkers() {
                             static_cast<std::size_t>(std::max(0, m_options.rowCacheMb)) * 1024 * 1024);
     m_heavy = std::make_unique<WorkerPool>(workers, *m_stores, kHeavyNiceness);
     m_light = std::make_unique<WorkerPool>(workers, *m_stores);
+    m_sessions->start(*m_stores);
 }
 
 void ServerCore::acceptConnections() {
@@ -153,6 +157,7 @@ void ServerCore::closeAll() {
 }
 
 void ServerCore::stopLoop() {
+    m_sessions->stop(); // ends in the database the sessions still open
     m_heavy->stop();
     m_light->stop();
     m_io.stop();

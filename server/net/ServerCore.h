@@ -7,6 +7,7 @@
 #include "server/functions/LoginGuard.h"
 #include "server/net/ConnectionLimits.h"
 #include "server/net/ServerOptions.h"
+#include "server/net/SessionWatch.h"
 #include "server/net/WorkerPool.h"
 
 #include "protocol/Items.h"
@@ -56,6 +57,7 @@ public:
     asio::ssl::context* tls() { return m_tls.get(); } // null: the port speaks plain text
     LoginGuard& guard() { return m_guard; }
     ConnectionLimits& limits() { return m_limits; }
+    SessionWatch& sessions() { return *m_sessions; }
     bool stopping() const { return m_stopping; } // loop thread
     void log(std::string_view line);             // any thread
     // Hands a request to the light or the heavy workers (see RequestLane.h).
@@ -89,6 +91,8 @@ private:
     std::unique_ptr<StoreSource> m_stores; // declared before the pools: it outlives their threads
     std::unique_ptr<WorkerPool> m_heavy;   // replies that may run long: every rule, order and table query
     std::unique_ptr<WorkerPool> m_light;   // login, heartbeat, permissions and one customer's queries
+    // After the stores: its thread reads through one.
+    std::unique_ptr<SessionWatch> m_sessions;
     LoginGuard m_guard;
     ConnectionLimits m_limits{m_options};
 

@@ -51,6 +51,8 @@ std::string tablesSql(Dialect dialect, int version) {
     if (pg)
         sql += kPgPreamble;
     for (const TableSpec& table : tables()) {
+        if (table.since > version)
+            continue;
         if (!table.comment.empty())
             sql.append("\n-- ").append(table.comment).append("\n");
         sql.append("CREATE TABLE IF NOT EXISTS ").append(table.name).append("(");

@@ -190,6 +190,24 @@ constexpr std::array kLinkGroups{
     integer("qx").withDefault("0"),
     integer("fwxm").withDefault("0"),
 };
+// The logins the servers hold, so that an administrator may list and end them from anywhere, and a
+// change of an operator reaches its sessions on every server (see the step that adds it).
+constexpr std::array kSessions{
+    integer("id").key().addedIn(6),
+    text("server", kFreeTextBytes).addedIn(6),
+    text("operator", kNameBytes).addedIn(6),
+    text("address", kNameBytes).addedIn(6),
+    text("since", kStampBytes).addedIn(6),
+    text("last_request", kStampBytes).addedIn(6),
+    integer("operator_changes").withDefault("0").addedIn(6).maintainedByDatabase(),
+    text("ended", kStampBytes).withDefault("''").addedIn(6),
+    text("end_reason", kFreeTextBytes).withDefault("''").addedIn(6),
+};
+constexpr std::array kSessionIndexes{
+    IndexSpec{"sessions_server", "server, id", false, 6},
+    IndexSpec{"sessions_operator", "operator, ended", false, 6},
+};
+
 constexpr std::array kLinkGroupIndexes{IndexSpec{"link_groups_khh", "khh"}};
 constexpr std::array kLinkSubgroups{
     integer("xzbh").references("link_groups", "xzbh"),
@@ -203,7 +221,7 @@ constexpr std::array kLinkSubgroupIndexes{IndexSpec{"link_subgroups_xzbh", "xzbh
 
 constexpr std::string_view kCodeTable = "";
 
-const std::array<TableSpec, 19> kTables{{
+const std::array<TableSpec, 20> kTables{{
     {"meta", "", kMeta, {}, false, false, ""},
     {"YYB",
      "Host code tables. Column names are those the client reads; row order is insertion order.",
@@ -253,6 +271,14 @@ const std::array<TableSpec, 19> kTables{{
      kOrders, kOrderIndexes, true, false,
      "rev: drawn on every write of the order, as the rules' is; a deleted order leaves a tombstone "
      "(row_tombstones) with its rule's serial"},
+    {"sessions",
+     "Sessions: the logins each server holds (server names the process), ended when the connection "
+     "closes or an administrator ends them.",
+     kSessions, kSessionIndexes, false, false,
+     "operator_changes: counted up on every change of the session's operator (its permissions, its "
+     "enabled flag, its row replaced or deleted) while the session is live, so that the server holding "
+     "it knows to read the operator again",
+     5},
 }};
 
 } // namespace

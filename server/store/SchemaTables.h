@@ -13,7 +13,7 @@
 namespace orvo::server {
 
 // The schema version this program reads and writes: the first version plus one migration step each.
-constexpr int kSchemaVersion = 5;
+constexpr int kSchemaVersion = 6;
 
 namespace schema {
 
@@ -135,6 +135,7 @@ struct TableSpec {
     bool insertionOrder = false;
     // What the database's triggers keep up to date in this table, and why (empty: nothing).
     std::string_view maintained;
+    int since = 1; // the schema version that added the table (its step creates it)
 };
 
 // Every table, in an order in which each one's references come before it: importing the importable

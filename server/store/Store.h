@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orvo::server {
 
@@ -65,6 +66,35 @@ struct OperatorRecord {
     bool enabled = false;
 };
 
+// A live session as the database records it.
+struct SessionRecord {
+    std::int64_t id = 0;
+    std::string server, operatorName, address, since, lastRequest;
+};
+
+// What the server holding a session watches of it.
+struct SessionState {
+    std::int64_t id = 0;
+    std::int64_t operatorChanges = 0; // counted up by the database on every change of the operator
+    bool ended = false;
+    std::string endReason; // set when ended
+};
+
+// Why a session ended, as recorded; the first four are also what its client is told (status 2).
+inline constexpr std::string_view kSessionEndedByAdministrator = "session ended by an administrator";
+inline constexpr std::string_view kSessionEndedDisabled = "session ended: operator disabled";
+inline constexpr std::string_view kSessionEndedRemoved = "session ended: operator removed";
+inline constexpr std::string_view kSessionEndedPassword = "session ended: password changed";
+inline constexpr std::string_view kSessionClosed = "closed";
+inline constexpr std::string_view kSessionLoggedOut = "logged out";
+inline constexpr std::string_view kSessionServerStopped = "server stopped";
+
+// The time of a session's last request, to note in the database.
+struct SessionTouch {
+    std::int64_t id = 0;
+    std::string lastRequest;
+};
+
 class Store {
 public:
     virtual ~Store() = default;
@@ -76,6 +106,28 @@ public:
     virtual std::string dummyPasswordHash() = 0;
     // Notes a successful login; a failure to note it is ignored.
     virtual void recordLogin(std::string_view name) = 0;
+
+    // Sessions: the logins the servers hold, recorded in the database so that an administrator can list
+    // and end them whichever server holds them, and a change of an operator reaches its sessions (the
+    // server is a process's name, unique among the servers sharing the database). Each gives false with
+    // error set on a database error.
+    // Records a live session of that server; id is its number.
+    virtual bool openSession(std::string_view server, std::string_view operatorName, std::string_view address,
+                             std::int64_t& id, std::string& error) = 0;
+    // The server's sessions numbered fromId or higher, live and ended, by number.
+    virtual bool sessionStates(std::string_view server, std::int64_t fromId,
+                               std::vector<SessionState>& states, std::string& error) = 0;
+    // Notes the last request of live sessions.
+    virtual bool noteSessionRequests(std::span<const SessionTouch> touches, std::string& error) = 0;
+    // Ends those of the sessions that are live, giving the reason; ended counts them.
+    virtual bool endSessions(std::span<const std::int64_t> ids, std::string_view reason, std::size_t& ended,
+                             std::string& error) = 0;
+    // Ends every live session of the operator, giving the reason; ended counts them.
+    virtual bool endOperatorSessions(std::string_view operatorName, std::string_view reason,
+                                     std::size_t& ended, std::string& error) = 0;
+    // The live sessions by number, only the operator's when operatorName is not empty.
+    virtual bool listSessions(std::string_view operatorName, std::vector<SessionRecord>& sessions,
+                              std::string& error) = 0;
 
     // Whether a code table of that name can be downloaded.
     virtual bool hasCodeTable(std::string_view table) = 0;

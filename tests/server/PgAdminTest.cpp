@@ -2,6 +2,10 @@
 // share: what the command changes holds on both at once.
 #include "CounterdProcess.h"
 #include "ServerFixture.h"
+#include "SessionScenario.h"
+
+#include "server/demo/PgSeed.h"
+#include "server/demo/PrepareStore.h"
 
 #include "server/store/postgres/PgConnection.h"
 #include "tests/support/PgTestCluster.h"
@@ -66,6 +70,21 @@ TEST_F(PgAdmin, OperatorChangesHoldOnTwoServersSharingOneDatabase) {
         kill(server->pid, SIGTERM);
         EXPECT_EQ(server->exitCode(10000), 0) << server->output;
     }
+}
+
+TEST_F(PgAdmin, RevocationReachesOpenSessionsOnTwoServersSharingOneDatabase) {
+    std::string error;
+    {
+        server::pg::PgConnection admin;
+        ASSERT_TRUE(admin.open(cluster().conninfo(), error)) << error;
+        ASSERT_TRUE(admin.exec("DROP DATABASE IF EXISTS shared_sessions", error)) << error;
+        ASSERT_TRUE(admin.exec("CREATE DATABASE shared_sessions", error)) << error;
+    }
+    const std::string db = cluster().conninfo("shared_sessions");
+    server::DemoOptions demo;
+    demo.today = kToday;
+    ASSERT_TRUE(server::pg::preparePgStore(db, &demo, error)) << error;
+    revocationReachesSessionsOnTwoServers(db, {"--db-pool", "2"});
 }
 
 } // namespace

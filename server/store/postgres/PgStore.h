@@ -25,6 +25,19 @@ public:
     std::string dummyPasswordHash() override;
     void recordLogin(std::string_view name) override;
 
+    // PgSessions.cpp
+    bool openSession(std::string_view server, std::string_view operatorName, std::string_view address,
+                     std::int64_t& id, std::string& error) override;
+    bool sessionStates(std::string_view server, std::int64_t fromId, std::vector<SessionState>& states,
+                       std::string& error) override;
+    bool noteSessionRequests(std::span<const SessionTouch> touches, std::string& error) override;
+    bool endSessions(std::span<const std::int64_t> ids, std::string_view reason, std::size_t& ended,
+                     std::string& error) override;
+    bool endOperatorSessions(std::string_view operatorName, std::string_view reason, std::size_t& ended,
+                             std::string& error) override;
+    bool listSessions(std::string_view operatorName, std::vector<SessionRecord>& sessions,
+                      std::string& error) override;
+
     bool hasCodeTable(std::string_view table) override;
     StreamEnd streamCodeTable(std::string_view table, const Operator& op, ReplyWriter& reply,
                               std::string& error) override;

@@ -38,7 +38,7 @@ namespace {
 // Every change to the schema after the first version, in order: step i brings a database from version
 // i + 1 to version i + 2. A new table, column or index is one more line here; a fresh database runs the
 // first version's text and then every step, so fresh and migrated databases are the same.
-constexpr std::array<const char*, 4> kMigrationSteps{{
+constexpr std::array<const char*, 5> kMigrationSteps{{
     // 2: operators can be disabled without losing their permissions, and show their last login.
     "ALTER TABLE operators ADD COLUMN enabled INTEGER NOT NULL DEFAULT 1;"
     "ALTER TABLE operators ADD COLUMN last_login TEXT NOT NULL DEFAULT '';",
@@ -138,6 +138,28 @@ constexpr std::array<const char*, 4> kMigrationSteps{{
     "CREATE TRIGGER customers_scope_update AFTER UPDATE OF branch, yyb, khqz ON customers"
     "  WHEN OLD.branch IS NOT NEW.branch OR OLD.yyb IS NOT NEW.yyb OR OLD.khqz IS NOT NEW.khqz BEGIN"
     "  UPDATE rule_revision SET value = max(value + 1, CAST(ROUND((julianday('now') - 2440587.5) * 86400000.0) AS INTEGER) * 1000), scope = max(value + 1, CAST(ROUND((julianday('now') - 2440587.5) * 86400000.0) AS INTEGER) * 1000) WHERE id = 1;"
+    "END;",
+    // 6: servers record the sessions they hold, so that an administrator can list and end them on any
+    // server. Every change of an operator (permissions, enabled, the row replaced or deleted; not a
+    // new hash of the same password) counts up operator_changes of its live sessions, which the
+    // holding server watches to read the operator again. An operator row replaced by INSERT OR
+    // REPLACE fires no delete trigger, hence the insert trigger.
+    "CREATE TABLE sessions(id INTEGER PRIMARY KEY, server TEXT NOT NULL,"
+    "  operator TEXT NOT NULL, address TEXT NOT NULL, since TEXT NOT NULL, last_request TEXT NOT NULL,"
+    "  operator_changes INTEGER NOT NULL DEFAULT 0, ended TEXT NOT NULL DEFAULT '',"
+    "  end_reason TEXT NOT NULL DEFAULT '');"
+    "CREATE INDEX sessions_server ON sessions(server, id);"
+    "CREATE INDEX sessions_operator ON sessions(operator, ended);"
+    "CREATE TRIGGER operators_sessions_insert AFTER INSERT ON operators BEGIN"
+    "  UPDATE sessions SET operator_changes = operator_changes + 1 WHERE operator = NEW.name AND ended = '';"
+    "END;"
+    "CREATE TRIGGER operators_sessions_update AFTER UPDATE OF name, branches, groups, enabled ON operators"
+    "  BEGIN"
+    "  UPDATE sessions SET operator_changes = operator_changes + 1"
+    "    WHERE operator IN (OLD.name, NEW.name) AND ended = '';"
+    "END;"
+    "CREATE TRIGGER operators_sessions_delete AFTER DELETE ON operators BEGIN"
+    "  UPDATE sessions SET operator_changes = operator_changes + 1 WHERE operator = OLD.name AND ended = '';"
     "END;",
 }};
 static_assert(kMigrationSteps.size() + 1 == kSchemaVersion, "one migration step per version after the first");

@@ -25,6 +25,18 @@ public:
     std::string dummyPasswordHash() override;
     void recordLogin(std::string_view name) override;
 
+    bool openSession(std::string_view server, std::string_view operatorName, std::string_view address,
+                     std::int64_t& id, std::string& error) override;
+    bool sessionStates(std::string_view server, std::int64_t fromId, std::vector<SessionState>& states,
+                       std::string& error) override;
+    bool noteSessionRequests(std::span<const SessionTouch> touches, std::string& error) override;
+    bool endSessions(std::span<const std::int64_t> ids, std::string_view reason, std::size_t& ended,
+                     std::string& error) override;
+    bool endOperatorSessions(std::string_view operatorName, std::string_view reason, std::size_t& ended,
+                             std::string& error) override;
+    bool listSessions(std::string_view operatorName, std::vector<SessionRecord>& sessions,
+                      std::string& error) override;
+
     bool hasCodeTable(std::string_view table) override;
     StreamEnd streamCodeTable(std::string_view table, const Operator& op, ReplyWriter& reply,
                               std::string& error) override;
@@ -57,9 +69,13 @@ private:
     // Before each request on a connection of its own: a file replaced under the path is opened anew
     // (and the cache told), a file gone is refused. False, error set, when nothing can be read.
     bool fileCurrent(std::string& error);
+    // A connection that may write: the store's own, or (when that is read-only, as a server's are) one
+    // opened beside it on first need and kept (SqliteSessions.cpp).
+    Db* writer(std::string& error);
 
     std::optional<Db> m_owned;
     Db& m_db;
+    std::optional<Db> m_writer;
     RowCache* m_cache = nullptr;
     std::uint64_t m_cacheGeneration = 0; // as the last request's file check began
 

@@ -1,0 +1,161 @@
+#include "SessionScenario.h"
+
+#include "CounterdProcess.h"
+#include "ServerFixture.h"
+
+#include "protocol/Header.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <sstream>
+#include <thread>
+
+namespace orvo::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A revocation reaches its session within about a second; this only bounds a broken one.
+constexpr auto kReachWithin = 5s;
+
+struct Listed {
+    long long id = 0;
+    std::string server, operatorName, address;
+};
+
+std::vector<Listed> listSessions(const std::string& db, const std::string& operatorName = {}) {
+    std::vector<std::string> args{"sessions", "--db", db};
+    if (!operatorName.empty())
+        args.insert(args.end(), {"--operator", operatorName});
+    const ProgramRun run = counterd(args);
+    EXPECT_EQ(run.code, 0) << run.err;
+    std::vector<Listed> sessions;
+    std::istringstream lines(run.out);
+    std::string line;
+    std::getline(lines, line); // the heading
+    while (std::getline(lines, line)) {
+        Listed s;
+        std::istringstream fields(line);
+        fields >> s.id >> s.server >> s.operatorName >> s.address;
+        sessions.push_back(s);
+    }
+    return sessions;
+}
+
+std::vector<Listed> waitForSessionCount(const std::string& db, std::size_t count) {
+    const auto deadline = std::chrono::steady_clock::now() + kReachWithin;
+    std::vector<Listed> sessions = listSessions(db);
+    while (sessions.size() != count && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(100ms);
+        sessions = listSessions(db);
+    }
+    return sessions;
+}
+
+// Heartbeats until the server answers otherwise: the answer that ends the session, which comes
+// unasked (sequence 0) however busy the client keeps it.
+Reply heartbeatUntilEnded(RawClient& client) {
+    const auto deadline = std::chrono::steady_clock::now() + kReachWithin;
+    Reply reply = client.call(proto::kFunctionHeartbeat);
+    while (reply.complete && reply.status == 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(100ms);
+        reply = client.call(proto::kFunctionHeartbeat);
+    }
+    return reply;
+}
+
+void expectEnded(const Reply& said, RawClient& client, const std::string& why) {
+    EXPECT_TRUE(said.complete) << why;
+    EXPECT_EQ(said.seq, 0u) << why;
+    EXPECT_EQ(said.status, proto::kStatusNotLoggedIn) << why;
+    EXPECT_EQ(said.text, why);
+    EXPECT_TRUE(client.closedByPeer(3000)) << why;
+}
+
+} // namespace
+
+void revocationReachesSessionsOnTwoServers(const std::string& db, const std::vector<std::string>& extraArgs) {
+    std::vector<std::string> args{"--listen", "127.0.0.1:0", "--db", db, "--date", kToday};
+    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+    CounterdChild first(args), second(args);
+    const int port1 = first.loopbackPort(30000), port2 = second.loopbackPort(30000);
+    ASSERT_GT(port1, 0) << first.output;
+    ASSERT_GT(port2, 0) << second.output;
+
+    // Logged in in this order, so listed in it.
+    RawClient adminOn2, tellerOn2, adminOn1, tellerOn1;
+    ASSERT_TRUE(adminOn2.connect(port2) && adminOn2.login("admin", "admin"));
+    ASSERT_TRUE(tellerOn2.connect(port2) && tellerOn2.login("teller", "teller"));
+    ASSERT_TRUE(adminOn1.connect(port1) && adminOn1.login("admin", "admin"));
+    ASSERT_TRUE(tellerOn1.connect(port1) && tellerOn1.login("teller", "teller"));
+
+    const std::vector<Listed> all = listSessions(db);
+    ASSERT_EQ(all.size(), 4u);
+    EXPECT_EQ(all[0].operatorName, "admin");
+    EXPECT_EQ(all[0].address, "127.0.0.1");
+    EXPECT_EQ(all[0].server, all[1].server);
+    EXPECT_NE(all[0].server, all[2].server) << "each server records under a name of its own";
+    const std::vector<Listed> tellers = listSessions(db, "teller");
+    ASSERT_EQ(tellers.size(), 2u);
+    EXPECT_EQ(tellers[0].id, all[1].id);
+    EXPECT_EQ(tellers[1].id, all[3].id);
+
+    // A narrower grant narrows the next replies of the operator's open sessions on both servers.
+    const Items everyStopRule{{697, ""}, {9020, "0"}};
+    const std::size_t before = adminOn2.call(16477, everyStopRule).rows.size();
+    ASSERT_GT(before, 0u);
+    const ProgramRun grant =
+        counterd({"operator", "grant", "admin", "--db", db, "--branches", "0101", "--groups", "9999"});
+    ASSERT_EQ(grant.code, 0) << grant.err;
+    const auto deadline = std::chrono::steady_clock::now() + kReachWithin;
+    std::size_t after = before;
+    while (after == before && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(100ms);
+        const Reply narrowed = adminOn2.call(16477, everyStopRule);
+        ASSERT_EQ(narrowed.status, 0) << narrowed.text;
+        after = narrowed.rows.size();
+    }
+    EXPECT_LT(after, before);
+    // The other server's session too, once its own watch has run.
+    std::string branches;
+    while (branches != ",0101," && std::chrono::steady_clock::now() < deadline) {
+        const Reply permissions = adminOn1.call(15016);
+        ASSERT_EQ(permissions.rows.size(), 1u);
+        branches = permissions.rows[0].get(557);
+        if (branches != ",0101,")
+            std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_EQ(branches, ",0101,") << "the other server's session too";
+
+    // A disabled operator's sessions end on both servers, heartbeats or not.
+    ASSERT_EQ(counterd({"operator", "disable", "teller", "--db", db}).code, 0);
+    expectEnded(heartbeatUntilEnded(tellerOn1), tellerOn1, "session ended: operator disabled");
+    expectEnded(tellerOn2.readReply(), tellerOn2, "session ended: operator disabled");
+
+    // An administrator ends one session by its number, whichever server holds it.
+    const ProgramRun endOne = counterd({"sessions", "end", std::to_string(all[2].id), "--db", db});
+    ASSERT_EQ(endOne.code, 0) << endOne.err;
+    expectEnded(adminOn1.readReply(), adminOn1, "session ended by an administrator");
+    const ProgramRun endAgain = counterd({"sessions", "end", std::to_string(all[2].id), "--db", db});
+    EXPECT_EQ(endAgain.code, 1) << "no live session of that number any more";
+
+    // A new password ends the operator's sessions; a login with it starts a new one.
+    ASSERT_EQ(counterd({"operator", "passwd", "admin", "--db", db}, "second\n").code, 0);
+    expectEnded(adminOn2.readReply(), adminOn2, "session ended: password changed");
+    RawClient again;
+    ASSERT_TRUE(again.connect(port1) && again.login("admin", "second"));
+    const std::vector<Listed> left = waitForSessionCount(db, 1);
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_GT(left[0].id, all[3].id);
+
+    // A server that stops ends the sessions it held.
+    for (CounterdChild* server : {&first, &second}) {
+        kill(server->pid, SIGTERM);
+        EXPECT_EQ(server->exitCode(10000), 0) << server->output;
+    }
+    EXPECT_TRUE(listSessions(db).empty());
+}
+
+} // namespace orvo::test
