@@ -12,6 +12,10 @@ namespace {
 
 constexpr std::size_t kReadChunk = 4096;          // what an idle connection holds to receive into
 constexpr unsigned char kTlsHandshakeRecord = 22; // the first byte a TLS client sends
+// A client that has not taken the previous chunk within this time gets the rest of the reply kept aside.
+constexpr std::chrono::milliseconds kHandoffWait{100};
+// The minimum rate counts only after the client has had this long to take the reply.
+constexpr std::chrono::seconds kRateGrace{10};
 
 // Reads the sequence number of a frame whose header is broken, so the error still reaches the
 // request it answers when that much is readable.
@@ -33,12 +37,13 @@ Connection::Connection(ServerCore& core, asio::ip::tcp::socket socket, std::stri
                        std::string refusal)
     : m_core(core), m_socket(std::move(socket)), m_peer(std::move(peer)), m_address(std::move(address)),
       m_refusal(std::move(refusal)), m_readTimer(core.io()), m_writeTimer(core.io()), m_retryTimer(core.io()),
-      m_reader([&core] {
+      m_replyTimer(core.io()), m_reader([&core] {
           proto::Limits limits;
           limits.maxFrameSize = core.options().maxRequestBytes;
           limits.allowColumnNames = false; // requests carry tags only
           return limits;
-      }()) {
+      }()),
+      m_sink(core.spillBudget()) {
     if (core.tls())
         m_tls.emplace(std::move(m_socket), *core.tls());
     m_session.peerAddress = m_address;
@@ -174,6 +179,7 @@ void Connection::close(std::string_view why) {
     m_readTimer.cancel();
     m_writeTimer.cancel();
     m_retryTimer.cancel();
+    m_replyTimer.cancel();
     m_sink.fail();
     if (m_refusal.empty())
         m_core.limits().closed(m_address, m_loggedIn);
@@ -301,6 +307,8 @@ void Connection::runRequest(Store* store, const std::string& dbError) {
                        " ms=" + std::to_string(elapsed) + " status=" + std::to_string(outcome.status);
     if (outcome.status)
         line += " (" + escapeText(outcome.text) + ")";
+    if (const std::uint64_t kept = m_sink.keptBytes(); kept > 0)
+        line += " aside=" + std::to_string(kept) + (m_sink.usedFile() ? " (in a file)" : "");
     if (request.function == proto::kFunctionLogin && outcome.status)
         line += " peer=" + m_peer + " name=\"" + escapeText(m_session.loginName) + "\"";
     m_core.log(line);
@@ -330,6 +338,10 @@ void Connection::workerDone(bool closeAfter) {
 
 void Connection::endRequest() {
     m_request.reset();
+    m_replyTimer.cancel();
+    m_replyStart = m_chunkStart = {};
+    m_replyBytes = 0;
+    m_replySending = {};
     m_sink.release(); // an idle connection keeps no send buffer
     if (m_closed)
         return;
@@ -360,12 +372,18 @@ void Connection::endRequest() {
 }
 
 bool Connection::write(std::string_view bytes) {
-    // The loop ends every chunk within the write time-out (or closes), so this wait is bounded; the
-    // extra margin only guards against a stopped loop.
-    if (!m_sink.put(bytes, ms(m_core.options().writeTimeoutMs + 5000)))
-        return false;
-    asio::post(m_core.io(), [self = shared_from_this()] { self->startWrite(); });
-    return true;
+    switch (m_sink.put(bytes, kHandoffWait)) {
+    case SocketSink::Put::Handed:
+        asio::post(m_core.io(), [self = shared_from_this()] { self->startWrite(); });
+        return true;
+    case SocketSink::Put::Kept:
+        return true; // the loop sends it after the chunk it is sending
+    case SocketSink::Put::Failed:
+        break;
+    }
+    if (const std::string why = m_sink.error(); !why.empty())
+        m_core.log("connection " + m_peer + ": reply failed: " + why);
+    return false;
 }
 
 void Connection::startWrite() {
@@ -373,23 +391,71 @@ void Connection::startWrite() {
         onWritten(asio::error::operation_aborted);
         return;
     }
+    const auto now = Clock::now();
+    if (m_replyStart == Clock::time_point{}) {
+        m_replyStart = now;
+        watchReply();
+    }
+    m_chunkStart = now;
     // One deadline for the whole chunk: partial sends do not extend it.
     armWriteTimer("write time-out: the client stopped reading");
     const std::string_view chunk = m_sink.chunk();
     withStream([this, chunk](auto& stream) {
-        asio::async_write(
-            stream, asio::buffer(chunk.data(), chunk.size()),
-            [self = shared_from_this()](const asio::error_code& ec, std::size_t) { self->onWritten(ec); });
+        asio::async_write(stream, asio::buffer(chunk.data(), chunk.size()),
+                          [self = shared_from_this()](const asio::error_code& ec, std::size_t wrote) {
+                              self->m_replyBytes += wrote;
+                              self->onWritten(ec);
+                          });
     });
 }
 
 void Connection::onWritten(const asio::error_code& ec) {
     disarmWriteTimer();
-    m_sink.sent(!ec);
+    if (m_chunkStart != Clock::time_point{})
+        m_replySending += Clock::now() - m_chunkStart;
+    m_chunkStart = {};
+    const bool more = m_sink.sent(!ec);
     if (ec)
         close({});
+    else if (!more && !m_sink.error().empty())
+        close("reply failed: " + m_sink.error());
+    if (more && !m_closed) {
+        startWrite(); // the next part of a reply kept aside
+        return;
+    }
     if (m_stage == Stage::Replying || m_stage == Stage::Closing)
         endRequest();
+}
+
+void Connection::watchReply() {
+    m_replyTimer.expires_after(std::chrono::seconds(1));
+    m_replyTimer.async_wait([self = shared_from_this()](const asio::error_code& ec) {
+        if (!ec)
+            self->onReplyWatch();
+    });
+}
+
+void Connection::onReplyWatch() {
+    if (m_closed || m_replyStart == Clock::time_point{})
+        return;
+    const auto now = Clock::now();
+    auto sending = m_replySending;
+    if (m_chunkStart != Clock::time_point{})
+        sending += now - m_chunkStart;
+    const double seconds = std::chrono::duration<double>(sending).count();
+    const std::string taken = std::to_string(m_replyBytes) + " bytes taken, " +
+                              std::to_string(m_sink.keptBytes()) + " kept aside";
+    if (now - m_replyStart >= ms(m_core.options().replyTimeoutMs)) {
+        close("reply time-out: not taken within " + std::to_string(m_core.options().replyTimeoutMs / 1000) +
+              " s (" + taken + ")");
+    } else if (sending >= kRateGrace && m_core.options().replyMinRate > 0 &&
+               static_cast<double>(m_replyBytes) < seconds * m_core.options().replyMinRate) {
+        close("reply cut: taken at " + std::to_string(static_cast<long long>(m_replyBytes / seconds)) +
+              " bytes/s, below the minimum of " + std::to_string(m_core.options().replyMinRate) + " (" + taken +
+              ")");
+    } else {
+        watchReply();
+    }
 }
 
 } // namespace orvo::server

@@ -1,8 +1,9 @@
 // One client connection on the event loop. Reads frames without a thread of its own; a whole request
 // goes to a worker pool, whose thread streams the reply back through this connection one chunk at a
-// time (SocketSink), so a reply costs a fixed amount of memory however long it is. Every wait has a
-// deadline: the login, the idle time, a started frame, and each chunk written (a peer that stops
-// reading is dropped, however the chunk is split into sends).
+// time (SocketSink), so a reply costs a fixed amount of memory however long it is, unless its client
+// falls behind: then the rest is kept aside and the worker is free at once. Every wait has a deadline:
+// the login, the idle time, a started frame, each chunk written (a peer that stops reading is dropped,
+// however the chunk is split into sends), and a whole reply, which must also be taken at a minimum rate.
 #pragma once
 
 #include "protocol/FrameReader.h"
@@ -77,6 +78,9 @@ private:
     bool write(std::string_view bytes) override;
     void startWrite();
     void onWritten(const asio::error_code& ec);
+    // The reply's total deadline and minimum rate, checked each second while it goes out.
+    void watchReply();
+    void onReplyWatch();
 
     ServerCore& m_core;
     asio::ip::tcp::socket m_socket;
@@ -88,10 +92,16 @@ private:
     asio::steady_timer m_readTimer;
     asio::steady_timer m_writeTimer;
     asio::steady_timer m_retryTimer;
+    asio::steady_timer m_replyTimer;
     Clock::time_point m_loginDeadline;
     Clock::time_point m_idleDeadline;
     Clock::time_point m_frameDeadline = Clock::time_point::max();
     Clock::time_point m_writeDeadline = Clock::time_point::max(); // of the bytes being sent
+    // The reply going out: since its first chunk, bytes taken, and time spent waiting for the client.
+    Clock::time_point m_replyStart{};
+    Clock::time_point m_chunkStart{};
+    std::uint64_t m_replyBytes = 0;
+    Clock::duration m_replySending{};
 
     Stage m_stage = Stage::Reading;
     std::optional<ServerCore::RequestMark> m_request; // held from dispatch to the reply's last byte

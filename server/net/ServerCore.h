@@ -6,6 +6,7 @@
 
 #include "server/functions/LoginGuard.h"
 #include "server/net/ConnectionLimits.h"
+#include "server/net/ReplySpill.h"
 #include "server/net/ServerOptions.h"
 #include "server/net/WorkerPool.h"
 
@@ -14,6 +15,7 @@
 #include <asio.hpp>
 #include <asio/ssl.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -56,6 +58,7 @@ public:
     asio::ssl::context* tls() { return m_tls.get(); } // null: the port speaks plain text
     LoginGuard& guard() { return m_guard; }
     ConnectionLimits& limits() { return m_limits; }
+    SpillBudget& spillBudget() { return m_spillBudget; }
     bool stopping() const { return m_stopping; } // loop thread
     void log(std::string_view line);             // any thread
     // Hands a request to the light or the heavy workers (see RequestLane.h).
@@ -91,6 +94,7 @@ private:
     std::unique_ptr<WorkerPool> m_light;   // login, heartbeat, permissions and one customer's queries
     LoginGuard m_guard;
     ConnectionLimits m_limits{m_options};
+    SpillBudget m_spillBudget{static_cast<std::size_t>(std::max(0, m_options.replyBufferMb)) * 1024 * 1024};
 
     int m_busy = 0; // requests holding a RequestMark
     std::mutex m_busyMutex;

@@ -22,6 +22,9 @@ struct ServerOptions {
     int idleTimeoutMs = 300000;         // no request of a logged-in operator for this long: closed
     int readTimeoutMs = 30000;          // a started frame must be complete within this time
     int writeTimeoutMs = 30000;         // each reply chunk must be taken by the client within this time
+    int replyTimeoutMs = 120000;        // a reply's last byte must be taken within this time of its first
+    int replyMinRate = 8192;            // bytes/s a client must take a reply at, after its first 10 s
+    int replyBufferMb = 64;             // replies kept aside in memory (MiB, shared); beyond: temporary files
     int stopGraceMs = 5000;             // stop() lets running requests finish for this long
     int workers = 0;                    // threads for heavy requests (as many again for light ones); 0: cores
     std::uint32_t maxRequestBytes = 1024 * 1024;
