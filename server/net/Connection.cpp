@@ -31,6 +31,20 @@ std::chrono::milliseconds ms(int value) {
     return std::chrono::milliseconds(value);
 }
 
+// End-frame item of a busy refusal (status 5): when to try again, in milliseconds, decimal.
+constexpr std::uint32_t kTagRetryAfterMs = 61;
+
+// A status 5 end frame that says when to try again.
+std::string busyEnd(std::uint32_t seq, std::string_view text, std::chrono::milliseconds retry) {
+    std::string frame;
+    proto::FrameBuilder builder(frame);
+    builder.Add(proto::kTagType, "E").Add(proto::kTagSeq, seq).Add(proto::kTagStatus, proto::kStatusLimit);
+    builder.Add(proto::kTagText, text).Add(proto::kTagRows, 0LL);
+    builder.Add(kTagRetryAfterMs, static_cast<long long>(retry.count()));
+    builder.Finish();
+    return frame;
+}
+
 } // namespace
 
 Connection::Connection(ServerCore& core, asio::ip::tcp::socket socket, std::string peer, std::string address,
@@ -154,8 +168,12 @@ void Connection::afterHandshake() {
 }
 
 void Connection::refuseLimit() {
-    m_lastWords.clear();
-    proto::AppendEnd(m_lastWords, 0, proto::kStatusLimit, m_refusal, 0);
+    sayBusyAndClose(0, m_refusal);
+}
+
+void Connection::sayBusyAndClose(std::uint32_t seq, std::string_view text) {
+    m_stage = Stage::Closing;
+    m_lastWords = busyEnd(seq, text, m_core.retryHint());
     armWriteTimer("write time-out: the client stopped reading");
     withStream([this](auto& stream) {
         asio::async_write(stream, asio::buffer(m_lastWords),
@@ -260,9 +278,19 @@ void Connection::beginRequest() {
     m_readTimer.cancel();
     m_stage = Stage::Running;
     m_request.emplace(m_core);
-    m_core.runRequest(m_frame, [self = shared_from_this()](Store* store, const std::string& dbError) mutable {
-        self->runRequest(store, dbError);
-    });
+    handOver();
+}
+
+void Connection::handOver() {
+    const auto busy =
+        m_core.runRequest(m_frame, [self = shared_from_this()](Store* store, const std::string& dbError) {
+            self->runRequest(store, dbError);
+        });
+    if (busy.count() == 0)
+        return;
+    m_request.reset();
+    m_core.log("connection " + m_peer + ": login refused, too many logins waiting to be checked");
+    sayBusyAndClose(bestEffortSeq(m_frame), "server busy: too many logins waiting; try again");
 }
 
 void Connection::runRequest(Store* store, const std::string& dbError) {
@@ -275,6 +303,15 @@ void Connection::runRequest(Store* store, const std::string& dbError) {
     request.function = header.function;
     request.items = m_frame.items;
     m_session.loginName.clear();
+    if (headerError == proto::Error::None && header.function == proto::kFunctionLogin && !m_loggedIn &&
+        SteadyClock::now() >= m_loginDeadline) {
+        // It waited its turn past the connection's login time-out: the client is told to come back, and
+        // no worker checks a password nobody will be let in with.
+        m_core.log("connection " + m_peer + ": login refused, it waited past the login time-out");
+        write(busyEnd(request.seq, "server busy: the login waited too long; try again", m_core.retryHint()));
+        asio::post(m_core.io(), [self = shared_from_this()] { self->workerDone(true); });
+        return;
+    }
     ReplyWriter reply(*this, request.seq);
     Outcome outcome;
     if (headerError != proto::Error::None) {
@@ -324,9 +361,7 @@ void Connection::runAgainAfter(std::chrono::milliseconds wait) {
             self->workerDone(true);
             return;
         }
-        self->m_core.runRequest(self->m_frame, [self](Store* store, const std::string& dbError) {
-            self->runRequest(store, dbError);
-        });
+        self->handOver();
     });
 }
 
@@ -443,16 +478,16 @@ void Connection::onReplyWatch() {
     if (m_chunkStart != Clock::time_point{})
         sending += now - m_chunkStart;
     const double seconds = std::chrono::duration<double>(sending).count();
-    const std::string taken = std::to_string(m_replyBytes) + " bytes taken, " +
-                              std::to_string(m_sink.keptBytes()) + " kept aside";
+    const std::string taken =
+        std::to_string(m_replyBytes) + " bytes taken, " + std::to_string(m_sink.keptBytes()) + " kept aside";
     if (now - m_replyStart >= ms(m_core.options().replyTimeoutMs)) {
         close("reply time-out: not taken within " + std::to_string(m_core.options().replyTimeoutMs / 1000) +
               " s (" + taken + ")");
     } else if (sending >= kRateGrace && m_core.options().replyMinRate > 0 &&
                static_cast<double>(m_replyBytes) < seconds * m_core.options().replyMinRate) {
         close("reply cut: taken at " + std::to_string(static_cast<long long>(m_replyBytes / seconds)) +
-              " bytes/s, below the minimum of " + std::to_string(m_core.options().replyMinRate) + " (" + taken +
-              ")");
+              " bytes/s, below the minimum of " + std::to_string(m_core.options().replyMinRate) + " (" +
+              taken + ")");
     } else {
         watchReply();
     }

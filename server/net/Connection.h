@@ -55,7 +55,8 @@ private:
     // Before the first request.
     void startHandshake();
     void afterHandshake();
-    void refuseLimit();     // tells a refused client why (status 5), then closes
+    void refuseLimit(); // tells a refused client why (status 5), then closes
+    void sayBusyAndClose(std::uint32_t seq, std::string_view text); // status 5 with a retry hint
     void refusePlainText(); // answers a plain-text client on the TLS port, then closes
     void discardUntilClosed();
     void armWriteTimer(const char* why);
@@ -69,6 +70,7 @@ private:
 
     // The transitions of a request: Reading -> Running -> Replying -> Reading, or -> Closing.
     void beginRequest();
+    void handOver(); // to a worker, or refused as busy when the logins' queue is full
     void runRequest(Store* store, const std::string& dbError); // worker thread
     void runAgainAfter(std::chrono::milliseconds wait);        // a login waits out a short delay
     void workerDone(bool closeAfter);

@@ -95,14 +95,16 @@ bool ReplySpill::next(std::string& out, std::size_t maxBytes, std::string& error
     }
     if (m_fileRead == m_fileWrite)
         return false;
-    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(maxBytes, m_fileWrite - m_fileRead));
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(maxBytes, m_fileWrite - m_fileRead));
     out.resize(want);
     ssize_t got = -1;
     do
         got = ::pread(m_fd, out.data(), want, static_cast<off_t>(m_fileRead));
     while (got < 0 && errno == EINTR);
     if (got <= 0) {
-        error = std::string("cannot read the temporary file: ") + (got < 0 ? std::strerror(errno) : "it ended");
+        error =
+            std::string("cannot read the temporary file: ") + (got < 0 ? std::strerror(errno) : "it ended");
         out.clear();
         return false;
     }

@@ -52,9 +52,9 @@ private:
     std::string m_chunk;
     ReplySpill m_spill;
     std::string m_error;
-    bool m_sending = false;    // the loop has the chunk until it confirms, even after a failure
+    bool m_sending = false;      // the loop has the chunk until it confirms, even after a failure
     bool m_keepingAside = false; // this reply no longer waits for the client
-    bool m_failed = false;     // nothing more goes out
+    bool m_failed = false;       // nothing more goes out
 };
 
 } // namespace orvo::server

@@ -22,6 +22,8 @@ public:
     bool findOperator(std::string_view name, OperatorRecord& record, std::string& error) override;
     std::string dummyPasswordHash() override;
     void recordLogin(std::string_view name) override;
+    void replacePasswordHash(std::string_view name, std::string_view oldHash,
+                             std::string_view newHash) override;
 
     bool hasCodeTable(std::string_view table) override;
     StreamEnd streamCodeTable(std::string_view table, const Operator& op, ReplyWriter& reply,

@@ -24,6 +24,8 @@ public:
     bool findOperator(std::string_view name, OperatorRecord& record, std::string& error) override;
     std::string dummyPasswordHash() override;
     void recordLogin(std::string_view name) override;
+    void replacePasswordHash(std::string_view name, std::string_view oldHash,
+                             std::string_view newHash) override;
 
     bool hasCodeTable(std::string_view table) override;
     StreamEnd streamCodeTable(std::string_view table, const Operator& op, ReplyWriter& reply,
@@ -50,6 +52,8 @@ private:
     // Before each request on a connection of its own: a file replaced under the path is opened anew
     // (and the cache told), a file gone is refused. False, error set, when nothing can be read.
     bool fileCurrent(std::string& error);
+    // Runs one write statement on a writable connection (the serving one may be read-only); failures ignored.
+    template <typename Bind> void writeAside(const char* sql, Bind bind);
 
     std::optional<Db> m_owned;
     Db& m_db;
