@@ -114,6 +114,14 @@ void addLimitOptions(CLI::App& app, ServerOptions& options) {
                    "memory for replies kept aside for slow clients, in MiB (default 64; beyond: temporary "
                    "files)")
         ->check(CLI::Range(0, 65536));
+    app.add_option("--db-statement-timeout-ms", options.dbStatementTimeoutMs,
+                   "PostgreSQL: a query running longer is cancelled with an error (default 30000; 0: never)")
+        ->check(CLI::Range(0, 86400000));
+    app.add_option(
+           "--db-lock-timeout-ms", options.dbLockTimeoutMs,
+           "PostgreSQL: a query waiting longer for a lock is cancelled with an error (default 5000; 0: "
+           "never)")
+        ->check(CLI::Range(0, 86400000));
     app.add_option("--workers", options.workers,
                    "threads for heavy requests, as many again for light ones (default: cores)")
         ->check(CLI::Range(1, 1024));

@@ -101,7 +101,8 @@ void ServerCore::startWorkers() {
     workers = std::max(1, workers);
     m_stores =
         StoreSource::create(m_options.dbPath, static_cast<std::size_t>(std::max(1, m_options.dbPoolSize)),
-                            static_cast<std::size_t>(std::max(0, m_options.rowCacheMb)) * 1024 * 1024);
+                            static_cast<std::size_t>(std::max(0, m_options.rowCacheMb)) * 1024 * 1024,
+                            m_options.dbStatementTimeoutMs, m_options.dbLockTimeoutMs);
     m_heavy = std::make_unique<WorkerPool>(workers, *m_stores, kHeavyNiceness);
     m_light = std::make_unique<WorkerPool>(workers, *m_stores);
     m_loginThreads = cores();

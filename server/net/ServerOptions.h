@@ -11,12 +11,14 @@
 namespace orvo::server {
 
 struct ServerOptions {
-    std::string dbPath;         // an existing SQLite file or a PostgreSQL database (see StoreSource.h)
-    int dbPoolSize = 8;         // PostgreSQL: connections of this server, shared by all its workers
-    int rowCacheMb = 64;        // rule rows kept encoded between replies (MiB, shared); 0: none
-    std::string today;          // business date "YYYY.MM.DD"; empty: the local date of each request
-    int maxConnections = 1024;  // further clients get status 5 and are closed
-    int maxPendingLogins = 256; // of those, not logged in yet; further clients get status 5
+    std::string dbPath;               // an existing SQLite file or a PostgreSQL database (see StoreSource.h)
+    int dbPoolSize = 8;               // PostgreSQL: connections of this server, shared by all its workers
+    int rowCacheMb = 64;              // rule rows kept encoded between replies (MiB, shared); 0: none
+    int dbStatementTimeoutMs = 30000; // PostgreSQL: a statement running longer is cancelled (0: never)
+    int dbLockTimeoutMs = 5000;       // PostgreSQL: a statement waiting longer for a lock is cancelled
+    std::string today;                // business date "YYYY.MM.DD"; empty: the local date of each request
+    int maxConnections = 1024;        // further clients get status 5 and are closed
+    int maxPendingLogins = 256;       // of those, not logged in yet; further clients get status 5
     int maxPendingLoginsPerAddress = 8; // of those, from one client address
     int loginTimeoutMs = 10000;         // a connection not logged in by then is closed, whatever it sends
     int idleTimeoutMs = 300000;         // no request of a logged-in operator for this long: closed
