@@ -336,6 +336,12 @@ void Connection::runRequest(Store* store, const std::string& dbError) {
         asio::post(m_core.io(), [self = shared_from_this(), wait] { self->runAgainAfter(wait); });
         return;
     }
+    if (m_session.loggedIn != m_loggedIn) {
+        // Counted before the end frame can reach the client (the loop runs posts in order), so a client
+        // told it is logged in no longer takes a share of the room for logging in.
+        asio::post(m_core.io(),
+                   [self = shared_from_this(), now = m_session.loggedIn] { self->countLogin(now); });
+    }
     reply.end(outcome.status, outcome.text);
     const auto elapsed =
         std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - started).count();
@@ -386,16 +392,6 @@ void Connection::endRequest() {
     }
     m_stage = Stage::Reading;
     const auto now = Clock::now();
-    if (m_session.loggedIn != m_loggedIn) {
-        m_loggedIn = m_session.loggedIn;
-        if (m_loggedIn) {
-            m_core.limits().loggedIn(m_address);
-        } else {
-            m_core.limits().loggedOut(
-                m_address); // logged out by a failed login: the login clock starts again
-            m_loginDeadline = now + ms(m_core.options().loginTimeoutMs);
-        }
-    }
     // Only a logged-in operator's requests keep a connection alive.
     if (m_loggedIn)
         m_idleDeadline = now + ms(m_core.options().idleTimeoutMs);
@@ -404,6 +400,18 @@ void Connection::endRequest() {
         return;
     }
     processFrames();
+}
+
+void Connection::countLogin(bool loggedIn) {
+    if (m_closed || loggedIn == m_loggedIn)
+        return;
+    m_loggedIn = loggedIn;
+    if (m_loggedIn) {
+        m_core.limits().loggedIn(m_address);
+    } else {
+        m_core.limits().loggedOut(m_address); // logged out by a failed login: the login clock starts again
+        m_loginDeadline = Clock::now() + ms(m_core.options().loginTimeoutMs);
+    }
 }
 
 bool Connection::write(std::string_view bytes) {

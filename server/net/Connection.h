@@ -74,6 +74,7 @@ private:
     void runRequest(Store* store, const std::string& dbError); // worker thread
     void runAgainAfter(std::chrono::milliseconds wait);        // a login waits out a short delay
     void workerDone(bool closeAfter);
+    void countLogin(bool loggedIn); // loop thread: the request changed the session's login
     void endRequest();
 
     // Worker thread: waits until the previous chunk is out, then hands this one to the loop.
