@@ -99,7 +99,7 @@ void addLimitOptions(CLI::App& app, ServerOptions& options) {
     app.add_option("--max-connections", options.maxConnections, "clients served at once (default 1024)")
         ->check(CLI::Range(1, 1000000));
     app.add_option("--max-pending-logins", options.maxPendingLogins,
-                   "connections not logged in yet (default 32)")
+                   "connections not logged in yet (default 256)")
         ->check(CLI::Range(1, 1000000));
     app.add_option("--max-pending-logins-per-address", options.maxPendingLoginsPerAddress,
                    "of those, from one client address (default 8)")
@@ -112,6 +112,26 @@ void addLimitOptions(CLI::App& app, ServerOptions& options) {
            "--write-timeout", [&options](int s) { options.writeTimeoutMs = s * 1000; },
            "seconds a client has to take each part of a reply (default 30)")
         ->check(CLI::Range(1, 1000000));
+    app.add_option_function<int>(
+           "--reply-timeout", [&options](int s) { options.replyTimeoutMs = s * 1000; },
+           "seconds a client has to take a whole reply (default 120)")
+        ->check(CLI::Range(1, 1000000));
+    app.add_option("--reply-min-rate", options.replyMinRate,
+                   "bytes per second a client must take a reply at after its first 10 s (default 8192; 0: "
+                   "no minimum)")
+        ->check(CLI::Range(0, 1000000000));
+    app.add_option("--reply-buffer-mb", options.replyBufferMb,
+                   "memory for replies kept aside for slow clients, in MiB (default 64; beyond: temporary "
+                   "files)")
+        ->check(CLI::Range(0, 65536));
+    app.add_option("--db-statement-timeout-ms", options.dbStatementTimeoutMs,
+                   "PostgreSQL: a query running longer is cancelled with an error (default 30000; 0: never)")
+        ->check(CLI::Range(0, 86400000));
+    app.add_option(
+           "--db-lock-timeout-ms", options.dbLockTimeoutMs,
+           "PostgreSQL: a query waiting longer for a lock is cancelled with an error (default 5000; 0: "
+           "never)")
+        ->check(CLI::Range(0, 86400000));
     app.add_option("--workers", options.workers,
                    "threads for heavy requests, as many again for light ones (default: cores)")
         ->check(CLI::Range(1, 1024));

@@ -1,5 +1,8 @@
 #include "bench/server/LoadClient.h"
 
+#include <cstdlib>
+#include <string_view>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <openssl/ssl.h>
@@ -82,11 +85,10 @@ long LoadClient::receive(char* data, std::size_t size) {
     return recv(m_fd, data, size, 0);
 }
 
-CallResult LoadClient::call(std::uint32_t function,
-                            const std::vector<std::pair<std::uint32_t, std::string>>& items) {
-    CallResult result;
+bool LoadClient::sendOnly(std::uint32_t function,
+                          const std::vector<std::pair<std::uint32_t, std::string>>& items) {
     if (m_fd < 0)
-        return result;
+        return false;
     std::string out;
     proto::FrameBuilder b(out);
     proto::AddRequestHead(b, ++m_seq, function);
@@ -94,8 +96,16 @@ CallResult LoadClient::call(std::uint32_t function,
         b.Add(tag, value);
     if (b.Finish() != proto::Error::None || !sendAll(out)) {
         close();
-        return result;
+        return false;
     }
+    return true;
+}
+
+CallResult LoadClient::call(std::uint32_t function,
+                            const std::vector<std::pair<std::uint32_t, std::string>>& items) {
+    CallResult result;
+    if (!sendOnly(function, items))
+        return result;
     proto::Frame frame;
     for (;;) {
         const proto::ReadResult r = m_reader.Next(frame);
@@ -123,6 +133,9 @@ CallResult LoadClient::call(std::uint32_t function,
             result.complete = true;
             result.status = header.status;
             result.text = std::string(header.text);
+            const std::string_view retry = proto::ValueOf(frame.items, 61);
+            if (!retry.empty())
+                result.retryAfterMs = std::atol(std::string(retry).c_str());
             return result;
         }
         ++result.rows;

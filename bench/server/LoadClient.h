@@ -21,6 +21,7 @@ struct CallResult {
     std::string text;
     std::uint64_t rows = 0;
     std::uint64_t bytes = 0;
+    long retryAfterMs = -1; // a busy refusal's hint (item 61), when it has one
 };
 
 class LoadClient {
@@ -38,6 +39,8 @@ public:
     CallResult call(std::uint32_t function,
                     const std::vector<std::pair<std::uint32_t, std::string>>& items = {});
     bool login(const std::string& name, const std::string& password);
+    // Sends a request and reads nothing of its reply (a client that stops reading).
+    bool sendOnly(std::uint32_t function, const std::vector<std::pair<std::uint32_t, std::string>>& items);
 
 private:
     bool sendAll(const std::string& bytes);

@@ -12,6 +12,10 @@ namespace {
 
 constexpr std::size_t kReadChunk = 4096;          // what an idle connection holds to receive into
 constexpr unsigned char kTlsHandshakeRecord = 22; // the first byte a TLS client sends
+// A client that has not taken the previous chunk within this time gets the rest of the reply kept aside.
+constexpr std::chrono::milliseconds kHandoffWait{100};
+// The minimum rate counts only after the client has had this long to take the reply.
+constexpr std::chrono::seconds kRateGrace{10};
 
 // Reads the sequence number of a frame whose header is broken, so the error still reaches the
 // request it answers when that much is readable.
@@ -27,18 +31,33 @@ std::chrono::milliseconds ms(int value) {
     return std::chrono::milliseconds(value);
 }
 
+// End-frame item of a busy refusal (status 5): when to try again, in milliseconds, decimal.
+constexpr std::uint32_t kTagRetryAfterMs = 61;
+
+// A status 5 end frame that says when to try again.
+std::string busyEnd(std::uint32_t seq, std::string_view text, std::chrono::milliseconds retry) {
+    std::string frame;
+    proto::FrameBuilder builder(frame);
+    builder.Add(proto::kTagType, "E").Add(proto::kTagSeq, seq).Add(proto::kTagStatus, proto::kStatusLimit);
+    builder.Add(proto::kTagText, text).Add(proto::kTagRows, 0LL);
+    builder.Add(kTagRetryAfterMs, static_cast<long long>(retry.count()));
+    builder.Finish();
+    return frame;
+}
+
 } // namespace
 
 Connection::Connection(ServerCore& core, asio::ip::tcp::socket socket, std::string peer, std::string address,
                        std::string refusal)
     : m_core(core), m_socket(std::move(socket)), m_peer(std::move(peer)), m_address(std::move(address)),
       m_refusal(std::move(refusal)), m_readTimer(core.io()), m_writeTimer(core.io()), m_retryTimer(core.io()),
-      m_reader([&core] {
+      m_replyTimer(core.io()), m_reader([&core] {
           proto::Limits limits;
           limits.maxFrameSize = core.options().maxRequestBytes;
           limits.allowColumnNames = false; // requests carry tags only
           return limits;
-      }()) {
+      }()),
+      m_sink(core.spillBudget()) {
     if (core.tls())
         m_tls.emplace(std::move(m_socket), *core.tls());
     m_session.peerAddress = m_address;
@@ -150,8 +169,12 @@ void Connection::afterHandshake() {
 }
 
 void Connection::refuseLimit() {
-    m_lastWords.clear();
-    proto::AppendEnd(m_lastWords, 0, proto::kStatusLimit, m_refusal, 0);
+    sayBusyAndClose(0, m_refusal);
+}
+
+void Connection::sayBusyAndClose(std::uint32_t seq, std::string_view text) {
+    m_stage = Stage::Closing;
+    m_lastWords = busyEnd(seq, text, m_core.retryHint());
     armWriteTimer("write time-out: the client stopped reading");
     withStream([this](auto& stream) {
         asio::async_write(stream, asio::buffer(m_lastWords),
@@ -175,6 +198,7 @@ void Connection::close(std::string_view why) {
     m_readTimer.cancel();
     m_writeTimer.cancel();
     m_retryTimer.cancel();
+    m_replyTimer.cancel();
     m_sink.fail();
     m_core.sessions().closed(m_watched, std::string(kSessionClosed));
     if (m_refusal.empty())
@@ -258,9 +282,19 @@ void Connection::beginRequest() {
     m_readTimer.cancel();
     m_stage = Stage::Running;
     m_request.emplace(m_core);
-    m_core.runRequest(m_frame, [self = shared_from_this()](Store* store, const std::string& dbError) mutable {
-        self->runRequest(store, dbError);
-    });
+    handOver();
+}
+
+void Connection::handOver() {
+    const auto busy =
+        m_core.runRequest(m_frame, [self = shared_from_this()](Store* store, const std::string& dbError) {
+            self->runRequest(store, dbError);
+        });
+    if (busy.count() == 0)
+        return;
+    m_request.reset();
+    m_core.log("connection " + m_peer + ": login refused, too many logins waiting to be checked");
+    sayBusyAndClose(bestEffortSeq(m_frame), "server busy: too many logins waiting; try again");
 }
 
 void Connection::runRequest(Store* store, const std::string& dbError) {
@@ -273,6 +307,15 @@ void Connection::runRequest(Store* store, const std::string& dbError) {
     request.function = header.function;
     request.items = m_frame.items;
     m_session.loginName.clear();
+    if (headerError == proto::Error::None && header.function == proto::kFunctionLogin && !m_loggedIn &&
+        SteadyClock::now() >= m_loginDeadline) {
+        // It waited its turn past the connection's login time-out: the client is told to come back, and
+        // no worker checks a password nobody will be let in with.
+        m_core.log("connection " + m_peer + ": login refused, it waited past the login time-out");
+        write(busyEnd(request.seq, "server busy: the login waited too long; try again", m_core.retryHint()));
+        asio::post(m_core.io(), [self = shared_from_this()] { self->workerDone(true); });
+        return;
+    }
     ReplyWriter reply(*this, request.seq);
     Outcome outcome;
     if (headerError != proto::Error::None) {
@@ -297,11 +340,12 @@ void Connection::runRequest(Store* store, const std::string& dbError) {
         asio::post(m_core.io(), [self = shared_from_this(), wait] { self->runAgainAfter(wait); });
         return;
     }
-    // The loop learns of a login before it sends the end frame (writes are posted after this), so a
-    // client that connects again at once never finds its address's share still taken.
+    // Counted before the end frame can reach the client (the loop runs posts in order, and the reply's
+    // writes are posted after this), so a client told it is logged in no longer takes a share of the
+    // room for logging in. Only a login changes whether the connection is logged in.
     if (request.function == proto::kFunctionLogin)
         asio::post(m_core.io(),
-                   [self = shared_from_this(), in = m_session.loggedIn] { self->noteLogin(in); });
+                   [self = shared_from_this(), now = m_session.loggedIn] { self->countLogin(now); });
     reply.end(outcome.status, outcome.text);
     const auto elapsed =
         std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - started).count();
@@ -310,6 +354,8 @@ void Connection::runRequest(Store* store, const std::string& dbError) {
                        " ms=" + std::to_string(elapsed) + " status=" + std::to_string(outcome.status);
     if (outcome.status)
         line += " (" + escapeText(outcome.text) + ")";
+    if (const std::uint64_t kept = m_sink.keptBytes(); kept > 0)
+        line += " aside=" + std::to_string(kept) + (m_sink.usedFile() ? " (in a file)" : "");
     if (request.function == proto::kFunctionLogin && outcome.status)
         line += " peer=" + m_peer + " name=\"" + escapeText(m_session.loginName) + "\"";
     m_core.log(line);
@@ -325,9 +371,7 @@ void Connection::runAgainAfter(std::chrono::milliseconds wait) {
             self->workerDone(true);
             return;
         }
-        self->m_core.runRequest(self->m_frame, [self](Store* store, const std::string& dbError) {
-            self->runRequest(store, dbError);
-        });
+        self->handOver();
     });
 }
 
@@ -337,20 +381,12 @@ void Connection::workerDone(bool closeAfter) {
         endRequest(); // otherwise onWritten ends it with the last chunk
 }
 
-void Connection::noteLogin(bool loggedIn) {
-    if (loggedIn == m_loggedIn)
-        return;
-    m_loggedIn = loggedIn;
-    if (m_loggedIn) {
-        m_core.limits().loggedIn(m_address);
-    } else {
-        m_core.limits().loggedOut(m_address); // logged out by a failed login: the login clock starts again
-        m_loginDeadline = Clock::now() + ms(m_core.options().loginTimeoutMs);
-    }
-}
-
 void Connection::endRequest() {
     m_request.reset();
+    m_replyTimer.cancel();
+    m_replyStart = m_chunkStart = {};
+    m_replyBytes = 0;
+    m_replySending = {};
     m_sink.release(); // an idle connection keeps no send buffer
     if (m_closed)
         return;
@@ -364,7 +400,7 @@ void Connection::endRequest() {
     }
     m_stage = Stage::Reading;
     const auto now = Clock::now();
-    noteLogin(m_session.loggedIn);
+    countLogin(m_session.loggedIn);
     followSession();
     // Only a logged-in operator's requests keep a connection alive.
     if (m_loggedIn)
@@ -421,13 +457,31 @@ void Connection::sayEndedAndClose() {
     });
 }
 
+void Connection::countLogin(bool loggedIn) {
+    if (m_closed || loggedIn == m_loggedIn)
+        return;
+    m_loggedIn = loggedIn;
+    if (m_loggedIn) {
+        m_core.limits().loggedIn(m_address);
+    } else {
+        m_core.limits().loggedOut(m_address); // logged out by a failed login: the login clock starts again
+        m_loginDeadline = Clock::now() + ms(m_core.options().loginTimeoutMs);
+    }
+}
+
 bool Connection::write(std::string_view bytes) {
-    // The loop ends every chunk within the write time-out (or closes), so this wait is bounded; the
-    // extra margin only guards against a stopped loop.
-    if (!m_sink.put(bytes, ms(m_core.options().writeTimeoutMs + 5000)))
-        return false;
-    asio::post(m_core.io(), [self = shared_from_this()] { self->startWrite(); });
-    return true;
+    switch (m_sink.put(bytes, kHandoffWait)) {
+    case SocketSink::Put::Handed:
+        asio::post(m_core.io(), [self = shared_from_this()] { self->startWrite(); });
+        return true;
+    case SocketSink::Put::Kept:
+        return true; // the loop sends it after the chunk it is sending
+    case SocketSink::Put::Failed:
+        break;
+    }
+    if (const std::string why = m_sink.error(); !why.empty())
+        m_core.log("connection " + m_peer + ": reply failed: " + why);
+    return false;
 }
 
 void Connection::startWrite() {
@@ -435,23 +489,71 @@ void Connection::startWrite() {
         onWritten(asio::error::operation_aborted);
         return;
     }
+    const auto now = Clock::now();
+    if (m_replyStart == Clock::time_point{}) {
+        m_replyStart = now;
+        watchReply();
+    }
+    m_chunkStart = now;
     // One deadline for the whole chunk: partial sends do not extend it.
     armWriteTimer("write time-out: the client stopped reading");
     const std::string_view chunk = m_sink.chunk();
     withStream([this, chunk](auto& stream) {
-        asio::async_write(
-            stream, asio::buffer(chunk.data(), chunk.size()),
-            [self = shared_from_this()](const asio::error_code& ec, std::size_t) { self->onWritten(ec); });
+        asio::async_write(stream, asio::buffer(chunk.data(), chunk.size()),
+                          [self = shared_from_this()](const asio::error_code& ec, std::size_t wrote) {
+                              self->m_replyBytes += wrote;
+                              self->onWritten(ec);
+                          });
     });
 }
 
 void Connection::onWritten(const asio::error_code& ec) {
     disarmWriteTimer();
-    m_sink.sent(!ec);
+    if (m_chunkStart != Clock::time_point{})
+        m_replySending += Clock::now() - m_chunkStart;
+    m_chunkStart = {};
+    const bool more = m_sink.sent(!ec);
     if (ec)
         close({});
+    else if (!more && !m_sink.error().empty())
+        close("reply failed: " + m_sink.error());
+    if (more && !m_closed) {
+        startWrite(); // the next part of a reply kept aside
+        return;
+    }
     if (m_stage == Stage::Replying || m_stage == Stage::Closing)
         endRequest();
+}
+
+void Connection::watchReply() {
+    m_replyTimer.expires_after(std::chrono::seconds(1));
+    m_replyTimer.async_wait([self = shared_from_this()](const asio::error_code& ec) {
+        if (!ec)
+            self->onReplyWatch();
+    });
+}
+
+void Connection::onReplyWatch() {
+    if (m_closed || m_replyStart == Clock::time_point{})
+        return;
+    const auto now = Clock::now();
+    auto sending = m_replySending;
+    if (m_chunkStart != Clock::time_point{})
+        sending += now - m_chunkStart;
+    const double seconds = std::chrono::duration<double>(sending).count();
+    const std::string taken =
+        std::to_string(m_replyBytes) + " bytes taken, " + std::to_string(m_sink.keptBytes()) + " kept aside";
+    if (now - m_replyStart >= ms(m_core.options().replyTimeoutMs)) {
+        close("reply time-out: not taken within " + std::to_string(m_core.options().replyTimeoutMs / 1000) +
+              " s (" + taken + ")");
+    } else if (sending >= kRateGrace && m_core.options().replyMinRate > 0 &&
+               static_cast<double>(m_replyBytes) < seconds * m_core.options().replyMinRate) {
+        close("reply cut: taken at " + std::to_string(static_cast<long long>(m_replyBytes / seconds)) +
+              " bytes/s, below the minimum of " + std::to_string(m_core.options().replyMinRate) + " (" +
+              taken + ")");
+    } else {
+        watchReply();
+    }
 }
 
 } // namespace orvo::server

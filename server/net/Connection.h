@@ -1,8 +1,9 @@
 // One client connection on the event loop. Reads frames without a thread of its own; a whole request
 // goes to a worker pool, whose thread streams the reply back through this connection one chunk at a
-// time (SocketSink), so a reply costs a fixed amount of memory however long it is. Every wait has a
-// deadline: the login, the idle time, a started frame, and each chunk written (a peer that stops
-// reading is dropped, however the chunk is split into sends).
+// time (SocketSink), so a reply costs a fixed amount of memory however long it is, unless its client
+// falls behind: then the rest is kept aside and the worker is free at once. Every wait has a deadline:
+// the login, the idle time, a started frame, each chunk written (a peer that stops reading is dropped,
+// however the chunk is split into sends), and a whole reply, which must also be taken at a minimum rate.
 #pragma once
 
 #include "protocol/FrameReader.h"
@@ -60,7 +61,8 @@ private:
     // Before the first request.
     void startHandshake();
     void afterHandshake();
-    void refuseLimit();     // tells a refused client why (status 5), then closes
+    void refuseLimit(); // tells a refused client why (status 5), then closes
+    void sayBusyAndClose(std::uint32_t seq, std::string_view text); // status 5 with a retry hint
     void refusePlainText(); // answers a plain-text client on the TLS port, then closes
     void discardUntilClosed();
     void armWriteTimer(const char* why);
@@ -74,11 +76,12 @@ private:
 
     // The transitions of a request: Reading -> Running -> Replying -> Reading, or -> Closing.
     void beginRequest();
+    void handOver(); // to a worker, or refused as busy when the logins' queue is full
     void runRequest(Store* store, const std::string& dbError); // worker thread
     void runAgainAfter(std::chrono::milliseconds wait);        // a login waits out a short delay
     void workerDone(bool closeAfter);
+    void countLogin(bool loggedIn); // loop thread: the request changed the session's login
     void endRequest();
-    void noteLogin(bool loggedIn); // loop: counts the connection as logged in or out
     void followSession();          // after a request: the watch learns of a login, a new login or a logout
     void sayEndedAndClose();
 
@@ -86,6 +89,9 @@ private:
     bool write(std::string_view bytes) override;
     void startWrite();
     void onWritten(const asio::error_code& ec);
+    // The reply's total deadline and minimum rate, checked each second while it goes out.
+    void watchReply();
+    void onReplyWatch();
 
     ServerCore& m_core;
     asio::ip::tcp::socket m_socket;
@@ -97,10 +103,16 @@ private:
     asio::steady_timer m_readTimer;
     asio::steady_timer m_writeTimer;
     asio::steady_timer m_retryTimer;
+    asio::steady_timer m_replyTimer;
     Clock::time_point m_loginDeadline;
     Clock::time_point m_idleDeadline;
     Clock::time_point m_frameDeadline = Clock::time_point::max();
     Clock::time_point m_writeDeadline = Clock::time_point::max(); // of the bytes being sent
+    // The reply going out: since its first chunk, bytes taken, and time spent waiting for the client.
+    Clock::time_point m_replyStart{};
+    Clock::time_point m_chunkStart{};
+    std::uint64_t m_replyBytes = 0;
+    Clock::duration m_replySending{};
 
     Stage m_stage = Stage::Reading;
     std::optional<ServerCore::RequestMark> m_request; // held from dispatch to the reply's last byte

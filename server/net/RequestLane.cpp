@@ -6,6 +6,12 @@
 
 namespace orvo::server {
 
+bool isLoginRequest(const proto::Frame& frame) {
+    proto::Header header;
+    return proto::ReadHeader(frame.items, header) == proto::Error::None &&
+           header.function == proto::kFunctionLogin;
+}
+
 bool isLightRequest(const proto::Frame& frame) {
     proto::Header header;
     if (proto::ReadHeader(frame.items, header) != proto::Error::None)

@@ -8,5 +8,8 @@
 namespace orvo::server {
 
 bool isLightRequest(const proto::Frame& frame);
+// Logins have workers of their own: a password check takes tens of milliseconds of a core, and a rush
+// of them must neither wait behind nor hold up the light requests of operators already logged in.
+bool isLoginRequest(const proto::Frame& frame);
 
 } // namespace orvo::server

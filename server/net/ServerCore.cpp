@@ -3,6 +3,7 @@
 #include "server/net/Connection.h"
 #include "server/net/RequestLane.h"
 #include "server/net/TlsContext.h"
+#include "server/store/Operator.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -24,8 +25,32 @@ std::string peerName(const asio::ip::tcp::endpoint& endpoint) {
 
 } // namespace
 
+namespace {
+
+int cores() {
+    return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+}
+
+LoginGuardOptions guardOptions(LoginGuardOptions options) {
+    options.concurrentHashes = std::max(options.concurrentHashes, cores());
+    return options;
+}
+
+// What one password check costs on this machine, at the limits new hashes get.
+std::chrono::milliseconds measureHashCost() {
+    const auto started = std::chrono::steady_clock::now();
+    std::string hash;
+    if (!hashPassword("-", hash, false))
+        return std::chrono::milliseconds(50);
+    return std::max(std::chrono::milliseconds(1), std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                      std::chrono::steady_clock::now() - started));
+}
+
+} // namespace
+
 ServerCore::ServerCore(const ServerOptions& options)
-    : m_options(options), m_sessions(std::make_unique<SessionWatch>(*this)), m_guard(options.loginGuard) {}
+    : m_options(options), m_sessions(std::make_unique<SessionWatch>(*this)),
+      m_guard(guardOptions(options.loginGuard)) {}
 
 ServerCore::~ServerCore() {
     m_sessions->stop(); // its last round logs, and logging needs the members declared after it
@@ -79,9 +104,18 @@ void ServerCore::startWorkers() {
     workers = std::max(1, workers);
     m_stores =
         StoreSource::create(m_options.dbPath, static_cast<std::size_t>(std::max(1, m_options.dbPoolSize)),
-                            static_cast<std::size_t>(std::max(0, m_options.rowCacheMb)) * 1024 * 1024);
+                            static_cast<std::size_t>(std::max(0, m_options.rowCacheMb)) * 1024 * 1024,
+                            m_options.dbStatementTimeoutMs, m_options.dbLockTimeoutMs);
     m_heavy = std::make_unique<WorkerPool>(workers, *m_stores, kHeavyNiceness);
     m_light = std::make_unique<WorkerPool>(workers, *m_stores);
+    m_loginThreads = cores();
+    m_logins = std::make_unique<WorkerPool>(m_loginThreads, *m_stores);
+    // The queue holds what the login workers can check within three quarters of the login time-out, so a
+    // login let in line is answered before its connection's deadline.
+    m_hashCost = measureHashCost();
+    const long long checkable =
+        static_cast<long long>(m_loginThreads) * m_options.loginTimeoutMs * 3 / 4 / m_hashCost.count();
+    m_loginQueueBound = static_cast<std::size_t>(std::max<long long>(m_loginThreads, checkable));
     m_sessions->start(*m_stores);
 }
 
@@ -160,6 +194,7 @@ void ServerCore::stopLoop() {
     m_sessions->stop(); // ends in the database the sessions still open
     m_heavy->stop();
     m_light->stop();
+    m_logins->stop();
     m_io.stop();
 }
 
@@ -171,8 +206,23 @@ void ServerCore::log(std::string_view line) {
         std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
 }
 
-void ServerCore::runRequest(const proto::Frame& request, WorkerPool::Job job) {
-    (isLightRequest(request) ? *m_light : *m_heavy).post(std::move(job));
+std::chrono::milliseconds ServerCore::runRequest(const proto::Frame& request, WorkerPool::Job job) {
+    if (isLoginRequest(request)) {
+        if (m_logins->waiting() >= m_loginQueueBound)
+            return retryHint();
+        m_logins->post(std::move(job));
+    } else {
+        (isLightRequest(request) ? *m_light : *m_heavy).post(std::move(job));
+    }
+    return std::chrono::milliseconds(0);
+}
+
+std::chrono::milliseconds ServerCore::retryHint() {
+    // Long enough for the logins in line now to be checked, never less than half a second.
+    const auto waiting = static_cast<long long>(m_logins ? m_logins->waiting() : 0);
+    const auto drain =
+        std::chrono::duration_cast<std::chrono::milliseconds>(m_hashCost * (waiting / m_loginThreads + 1));
+    return std::max(std::chrono::milliseconds(500), drain);
 }
 
 void ServerCore::add(const std::shared_ptr<Connection>& connection) {

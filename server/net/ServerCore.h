@@ -6,6 +6,7 @@
 
 #include "server/functions/LoginGuard.h"
 #include "server/net/ConnectionLimits.h"
+#include "server/net/ReplySpill.h"
 #include "server/net/ServerOptions.h"
 #include "server/net/SessionWatch.h"
 #include "server/net/WorkerPool.h"
@@ -15,6 +16,7 @@
 #include <asio.hpp>
 #include <asio/ssl.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -58,10 +60,15 @@ public:
     LoginGuard& guard() { return m_guard; }
     ConnectionLimits& limits() { return m_limits; }
     SessionWatch& sessions() { return *m_sessions; }
+    SpillBudget& spillBudget() { return m_spillBudget; }
     bool stopping() const { return m_stopping; } // loop thread
     void log(std::string_view line);             // any thread
-    // Hands a request to the light or the heavy workers (see RequestLane.h).
-    void runRequest(const proto::Frame& request, WorkerPool::Job job);
+    // Hands a request to the login, light or heavy workers (see RequestLane.h). A login finds its
+    // workers' queue full (as many as they can check within the login time-out): nothing is run, and
+    // the answer is the wait to suggest before trying again; zero when the request was handed over.
+    std::chrono::milliseconds runRequest(const proto::Frame& request, WorkerPool::Job job);
+    // When a client refused as busy should try again: the time the login queue takes to drain.
+    std::chrono::milliseconds retryHint();
     // Loop thread: a connection joins the server, or leaves it for good.
     void add(const std::shared_ptr<Connection>& connection);
     void remove(const std::shared_ptr<Connection>& connection);
@@ -90,11 +97,16 @@ private:
     asio::steady_timer m_acceptRetry{m_io};
     std::unique_ptr<StoreSource> m_stores; // declared before the pools: it outlives their threads
     std::unique_ptr<WorkerPool> m_heavy;   // replies that may run long: every rule, order and table query
-    std::unique_ptr<WorkerPool> m_light;   // login, heartbeat, permissions and one customer's queries
+    std::unique_ptr<WorkerPool> m_light;   // heartbeat, permissions and one customer's queries
+    std::unique_ptr<WorkerPool> m_logins;  // logins: each checks a password, as many as the cores
+    int m_loginThreads = 1;
+    std::chrono::milliseconds m_hashCost{50}; // one password check, measured at start
+    std::size_t m_loginQueueBound = 1;        // logins waiting for a login worker
     // After the stores: its thread reads through one.
     std::unique_ptr<SessionWatch> m_sessions;
-    LoginGuard m_guard;
+    LoginGuard m_guard; // its password checks run at once: as many as the login workers
     ConnectionLimits m_limits{m_options};
+    SpillBudget m_spillBudget{static_cast<std::size_t>(std::max(0, m_options.replyBufferMb)) * 1024 * 1024};
 
     int m_busy = 0; // requests holding a RequestMark
     std::mutex m_busyMutex;

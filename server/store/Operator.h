@@ -31,13 +31,16 @@ std::vector<std::string> splitCodes(std::string_view text);
 // Parses the stored form ("9999" or "a,b,c") into the operator's branch or group set.
 void parsePermission(std::string_view stored, bool& all, std::vector<std::string>& codes);
 
-// Password hashing with libsodium's Argon2id string format, at the moderate limits for real operators. The
-// demo uses lower limits than the interactive ones so a login stays quick on a small machine; verification
-// reads the limits from the stored string, so stronger hashes can be stored at any time.
+// Password hashing with libsodium's Argon2id string format, at the login limits for real operators
+// (about 50 ms each). The demo seeds lower limits; verification reads the limits from the stored string,
+// and a successful login makes a hash at any other limits again at the login limits.
 bool hashPassword(std::string_view password, std::string& hash, bool demoLimits);
 bool verifyPassword(std::string_view hash, std::string_view password);
+// True when the hash was made at the login limits (a login need not make it again).
+bool hashAtLoginCost(std::string_view hash);
 
-// Looks up the operator and checks the password. Returns false for an unknown name or a wrong
+// Looks up the operator and checks the password; a right password whose hash is at other limits is hashed
+// again at the login limits and stored. Returns false for an unknown name or a wrong
 // password alike (error stays empty), or on a database error (error says which).
 bool authenticate(Store& store, std::string_view name, std::string_view password, Operator& op,
                   std::string& error);

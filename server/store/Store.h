@@ -106,6 +106,10 @@ public:
     virtual std::string dummyPasswordHash() = 0;
     // Notes a successful login; a failure to note it is ignored.
     virtual void recordLogin(std::string_view name) = 0;
+    // Stores a new hash of the operator's password in place of oldHash, unless the password has been
+    // changed meanwhile (the stored hash is no longer oldHash). A failure is ignored: the old hash works.
+    virtual void replacePasswordHash(std::string_view name, std::string_view oldHash,
+                                     std::string_view newHash) = 0;
 
     // Sessions: the logins the servers hold, recorded in the database so that an administrator can list
     // and end them whichever server holds them, and a change of an operator reaches its sessions (the

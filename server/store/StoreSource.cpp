@@ -26,8 +26,9 @@ private:
 
 class PostgresSource final : public StoreSource {
 public:
-    PostgresSource(const std::string& conninfo, std::size_t poolSize, std::size_t rowCacheBytes)
-        : StoreSource(rowCacheBytes), m_pool(conninfo, poolSize), m_feed(conninfo) {}
+    PostgresSource(const std::string& conninfo, std::size_t poolSize, std::size_t rowCacheBytes,
+                   pg::PgTimeouts timeouts)
+        : StoreSource(rowCacheBytes), m_pool(conninfo, poolSize, timeouts), m_feed(conninfo) {}
     // Connections open when a call first needs one, so opening a thread's store never fails. The feed
     // starts listening with the first changes request.
     std::unique_ptr<Store> open(std::string&) override {
@@ -81,9 +82,11 @@ std::string redactedTarget(std::string_view db) {
 }
 
 std::unique_ptr<StoreSource> StoreSource::create(const std::string& db, std::size_t poolSize,
-                                                 std::size_t rowCacheBytes) {
+                                                 std::size_t rowCacheBytes, int statementTimeoutMs,
+                                                 int lockTimeoutMs) {
     if (isPostgresTarget(db))
-        return std::make_unique<PostgresSource>(db, std::max<std::size_t>(1, poolSize), rowCacheBytes);
+        return std::make_unique<PostgresSource>(db, std::max<std::size_t>(1, poolSize), rowCacheBytes,
+                                                pg::PgTimeouts{statementTimeoutMs, lockTimeoutMs});
     return std::make_unique<SqliteSource>(db, rowCacheBytes);
 }
 

@@ -27,10 +27,12 @@ public:
     // A store for one thread; nullptr with the reason when the database cannot be opened.
     virtual std::unique_ptr<Store> open(std::string& error) = 0;
 
-    // The source for --db; poolSize bounds the PostgreSQL connections (at least 1). Its stores share one
-    // cache of encoded rule rows of rowCacheBytes (0: none).
+    // The source for --db; poolSize bounds the PostgreSQL connections (at least 1), each with the statement
+    // and lock time-outs (milliseconds, 0: none). Its stores share one cache of encoded rule rows of
+    // rowCacheBytes (0: none).
     static std::unique_ptr<StoreSource> create(const std::string& db, std::size_t poolSize,
-                                               std::size_t rowCacheBytes = 0);
+                                               std::size_t rowCacheBytes = 0, int statementTimeoutMs = 30000,
+                                               int lockTimeoutMs = 5000);
 
     // The rule rows this source's stores keep encoded.
     RowCache& rowCache() { return m_rowCache; }

@@ -258,6 +258,30 @@ TEST_F(PgStoreTest, StreamsOneHundredThousandRowsHoldingOneAtATimeAndStopsEarlyC
     EXPECT_NE(error.find("division by zero"), std::string::npos) << error;
 }
 
+TEST_F(PgStoreTest,
+       APooledStatementPastItsTimeOutOrWaitingPastItsLockTimeOutFailsSayingTheDatabaseTookTooLong) {
+    std::string error;
+    PgPool pool(conninfo(), 2, PgTimeouts{300, 200});
+    PgPool::Lease a = pool.acquire(5s, error);
+    PgPool::Lease b = pool.acquire(5s, error);
+    ASSERT_TRUE(a && b) << error;
+    EXPECT_FALSE(a->query("SELECT pg_sleep(2)", PgParams(), error));
+    EXPECT_NE(error.find("the database took too long"), std::string::npos) << error;
+    error.clear();
+    EXPECT_EQ(a->stream(
+                  "SELECT pg_sleep(2)", PgParams(), [](const PgRow&) { return true; }, error),
+              -1);
+    EXPECT_NE(error.find("the database took too long"), std::string::npos) << error;
+
+    ASSERT_TRUE(a->exec("CREATE TABLE IF NOT EXISTS held(x int)", error)) << error;
+    ASSERT_TRUE(a->exec("BEGIN; LOCK TABLE held", error)) << error;
+    error.clear();
+    EXPECT_FALSE(b->query("SELECT * FROM held", PgParams(), error));
+    EXPECT_NE(error.find("lock time-out"), std::string::npos) << error;
+    a->exec("ROLLBACK", error);
+    a->exec("DROP TABLE held", error);
+}
+
 TEST_F(PgStoreTest, PoolHoldsItsBoundTimesOutAndReplacesDeadOrDirtyConnections) {
     std::string error;
     PgPool pool(conninfo(), 2);

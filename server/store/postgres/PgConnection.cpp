@@ -19,6 +19,18 @@ std::string trimmed(const char* message) {
     return text;
 }
 
+// A statement the database cancelled for its time-out says so in words a user can act on.
+std::string resultError(const PGresult* result) {
+    std::string message = trimmed(PQresultErrorMessage(result));
+    const char* state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+    const std::string_view code = state ? state : "";
+    if (code == "57014" && message.find("statement timeout") != std::string::npos)
+        return "the database took too long: the query ran past its time-out (" + message + ")";
+    if (code == "55P03")
+        return "the database took too long: the query waited past its lock time-out (" + message + ")";
+    return message;
+}
+
 } // namespace
 
 PgParams& PgParams::add(std::string_view text) {
@@ -132,6 +144,12 @@ void PgConnection::close() {
     m_prepared.clear();
 }
 
+bool PgConnection::setTimeouts(const PgTimeouts& timeouts, std::string& error) {
+    const std::string sql = "SET statement_timeout = " + std::to_string(std::max(0, timeouts.statementMs)) +
+                            "; SET lock_timeout = " + std::to_string(std::max(0, timeouts.lockMs));
+    return exec(sql.c_str(), error);
+}
+
 bool PgConnection::isBroken() {
     if (!m_conn)
         return true;
@@ -157,7 +175,7 @@ PgResult PgConnection::finish(PGresult* raw, std::string& error) {
     const ExecStatusType status = raw ? PQresultStatus(raw) : PGRES_FATAL_ERROR;
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
         return result;
-    error = raw ? trimmed(PQresultErrorMessage(raw)) : lastError();
+    error = raw ? resultError(raw) : lastError();
     if (error.empty())
         error = lastError();
     return PgResult();
@@ -268,7 +286,7 @@ std::int64_t PgConnection::collect(const RowSink& onRow, std::string& error) {
             }
         } else if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK && !stopped && !failed) {
             failed = true;
-            error = trimmed(PQresultErrorMessage(raw));
+            error = resultError(raw);
         }
     }
     if (failed)

@@ -75,6 +75,13 @@ private:
     std::unique_ptr<PGresult, PgResultFree> m_result;
 };
 
+// How long a pooled session's statement may run, and wait for a lock, before the database cancels it
+// (milliseconds; 0: no limit). A cancelled statement fails with a text that says the database took too long.
+struct PgTimeouts {
+    int statementMs = 30000;
+    int lockMs = 5000;
+};
+
 class PgConnection {
 public:
     PgConnection() = default;
@@ -85,9 +92,12 @@ public:
     // conninfo is anything libpq accepts (a URI such as postgresql://user@host:5432/db, or key=value
     // pairs, or empty); libpq's PG* environment variables fill what it leaves out. Without a connect
     // time-out in either, connecting gives up after 10 seconds; TCP keepalives notice a vanished host
-    // within about 90 seconds. A statement time-out is the database's setting (or options=-c ...).
+    // within about 90 seconds. A server's pooled sessions get their statement and lock time-outs from
+    // setTimeouts(); others keep the database's settings (or options=-c ...).
     bool open(const std::string& conninfo, std::string& error);
     void close();
+    // Sets the session's statement and lock time-outs (they hold until the connection closes).
+    bool setTimeouts(const PgTimeouts& timeouts, std::string& error);
     bool isOpen() const { return m_conn != nullptr; }
     // Reads what the server sent while the connection sat idle: true when it has gone (terminated,
     // restarted, network lost). Never blocks.

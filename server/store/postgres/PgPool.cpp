@@ -23,8 +23,8 @@ void PgPool::Lease::release() {
     m_conn.reset();
 }
 
-PgPool::PgPool(std::string conninfo, std::size_t size)
-    : m_conninfo(std::move(conninfo)), m_size(size == 0 ? 1 : size) {}
+PgPool::PgPool(std::string conninfo, std::size_t size, PgTimeouts timeouts)
+    : m_conninfo(std::move(conninfo)), m_size(size == 0 ? 1 : size), m_timeouts(timeouts) {}
 
 PgPool::Lease PgPool::acquire(std::chrono::milliseconds timeout, std::string& error) {
     std::unique_ptr<PgConnection> conn;
@@ -50,7 +50,7 @@ PgPool::Lease PgPool::acquire(std::chrono::milliseconds timeout, std::string& er
     }
     if (!conn) {
         conn = std::make_unique<PgConnection>();
-        if (!conn->open(m_conninfo, error)) {
+        if (!conn->open(m_conninfo, error) || !conn->setTimeouts(m_timeouts, error)) {
             dropSlot();
             return Lease();
         }

@@ -41,7 +41,8 @@ public:
         std::unique_ptr<PgConnection> m_conn;
     };
 
-    PgPool(std::string conninfo, std::size_t size);
+    // Every connection gets the time-outs when it opens.
+    PgPool(std::string conninfo, std::size_t size, PgTimeouts timeouts = {});
     // Every lease must have ended before the pool is destroyed.
     ~PgPool() = default;
     PgPool(const PgPool&) = delete;
@@ -62,6 +63,7 @@ private:
 
     const std::string m_conninfo;
     const std::size_t m_size;
+    const PgTimeouts m_timeouts;
     mutable std::mutex m_mutex;
     std::condition_variable m_freed;
     std::vector<std::unique_ptr<PgConnection>> m_idle;

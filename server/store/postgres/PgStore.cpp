@@ -186,6 +186,16 @@ void PgStore::recordLogin(std::string_view name) {
     conn->query("UPDATE operators SET last_login = $1 WHERE name = $2", params, ignored);
 }
 
+void PgStore::replacePasswordHash(std::string_view name, std::string_view oldHash, std::string_view newHash) {
+    std::string ignored;
+    PgPool::Lease conn = m_pool.acquire(m_wait, ignored);
+    if (!conn)
+        return;
+    PgParams params;
+    params.add(newHash).add(name).add(oldHash);
+    conn->query("UPDATE operators SET pwhash = $1 WHERE name = $2 AND pwhash = $3", params, ignored);
+}
+
 bool PgStore::hasCodeTable(std::string_view table) {
     return pgDownloadQueryFor(table) != nullptr;
 }

@@ -24,6 +24,8 @@ public:
     bool findOperator(std::string_view name, OperatorRecord& record, std::string& error) override;
     std::string dummyPasswordHash() override;
     void recordLogin(std::string_view name) override;
+    void replacePasswordHash(std::string_view name, std::string_view oldHash,
+                             std::string_view newHash) override;
 
     // PgSessions.cpp
     bool openSession(std::string_view server, std::string_view operatorName, std::string_view address,

@@ -113,8 +113,8 @@ std::string SqliteStore::dummyPasswordHash() {
     return dummyHashLikeStored(m_db);
 }
 
-// The serving connections are read-only, so the note goes through a short-lived connection of its own.
-void SqliteStore::recordLogin(std::string_view name) {
+// The serving connections are read-only, so a write goes through a short-lived connection of its own.
+template <typename Bind> void SqliteStore::writeAside(const char* sql, Bind bind) {
     Db writer;
     Db* target = &m_db;
     std::string ignored;
@@ -124,16 +124,31 @@ void SqliteStore::recordLogin(std::string_view name) {
         const char* path = sqlite3_db_filename(m_db.handle(), "main");
         if (!path || !*path || !writer.open(path, false, ignored))
             return;
-        // A long write elsewhere (an import) must not hold up the login: the note is given up instead.
+        // A long write elsewhere (an import) must not hold up the login: the write is given up instead.
         sqlite3_busy_timeout(writer.handle(), 200);
         target = &writer;
     }
-    Statement note;
-    if (!target->prepare("UPDATE operators SET last_login = ? WHERE name = ?", note, ignored))
+    Statement statement;
+    if (!target->prepare(sql, statement, ignored))
         return;
-    note.bind(1, localTimestamp());
-    note.bind(2, name);
-    note.execute();
+    bind(statement);
+    statement.execute();
+}
+
+void SqliteStore::recordLogin(std::string_view name) {
+    writeAside("UPDATE operators SET last_login = ? WHERE name = ?", [&name](Statement& note) {
+        note.bind(1, localTimestamp());
+        note.bind(2, name);
+    });
+}
+
+void SqliteStore::replacePasswordHash(std::string_view name, std::string_view oldHash,
+                                      std::string_view newHash) {
+    writeAside("UPDATE operators SET pwhash = ? WHERE name = ? AND pwhash = ?", [&](Statement& put) {
+        put.bind(1, newHash);
+        put.bind(2, name);
+        put.bind(3, oldHash);
+    });
 }
 
 bool SqliteStore::hasCodeTable(std::string_view table) {

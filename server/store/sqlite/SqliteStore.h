@@ -24,6 +24,8 @@ public:
     bool findOperator(std::string_view name, OperatorRecord& record, std::string& error) override;
     std::string dummyPasswordHash() override;
     void recordLogin(std::string_view name) override;
+    void replacePasswordHash(std::string_view name, std::string_view oldHash,
+                             std::string_view newHash) override;
 
     bool openSession(std::string_view server, std::string_view operatorName, std::string_view address,
                      std::int64_t& id, std::string& error) override;
@@ -72,6 +74,8 @@ private:
     // A connection that may write: the store's own, or (when that is read-only, as a server's are) one
     // opened beside it on first need and kept (SqliteSessions.cpp).
     Db* writer(std::string& error);
+    // Runs one write statement on a writable connection (the serving one may be read-only); failures ignored.
+    template <typename Bind> void writeAside(const char* sql, Bind bind);
 
     std::optional<Db> m_owned;
     Db& m_db;
