@@ -45,7 +45,8 @@ std::string CExtOrderQueryDlg::AskRevision(int nKind) {
 
 void CExtOrderQueryDlg::RefreshLive(int nKind) {
     LiveState& live = m_live.at(static_cast<size_t>(nKind));
-    if (!IsLive() || !g_pFixComm || live.revision.empty() || GetListState(nKind).outcome != QueryOutcome::Ok) {
+    if (!IsLive() || !g_pFixComm || live.revision.empty() ||
+        GetListState(nKind).outcome != QueryOutcome::Ok) {
         RunRuleQuery(nKind, true);
         RefreshLiveDetail();
         return;

@@ -79,8 +79,8 @@ void ScriptRunner::waitIdleThenRun(std::size_t index, int waitedMs) {
         return;
     }
     if (waitedMs >= kIdleLimitMs) {
-        fail(m_commands[index], "the window was still busy with a query after " +
-                                    std::to_string(kIdleLimitMs / 1000) + " s");
+        fail(m_commands[index],
+             "the window was still busy with a query after " + std::to_string(kIdleLimitMs / 1000) + " s");
         return;
     }
     QTimer::singleShot(kIdlePollMs, this, [this, index, waitedMs] {
