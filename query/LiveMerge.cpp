@@ -34,9 +34,19 @@ LiveMergeResult MergeLiveRows(CMemRecord& held, const CMemRecord& incoming, int 
     std::vector<long> changedBefore; // record rows before the removal
     std::unordered_set<long> heldKeys;
     bool heldOneToOne = true;
-    // One pass over the held rows: a hash look-up each, no sort.
+    // The low bits of every key that comes or leaves: most held rows are passed over by one bit test,
+    // without a hash look-up.
+    constexpr long kSieveBits = 1L << 16;
+    std::vector<bool> sieve(static_cast<std::size_t>(kSieveBits), false);
+    for (const auto& entry : fresh)
+        sieve[static_cast<std::size_t>(entry.first & (kSieveBits - 1))] = true;
+    for (const long key : leftKeys)
+        sieve[static_cast<std::size_t>(key & (kSieveBits - 1))] = true;
+    // One pass over the held rows, no sort.
     for (long row = 0; row < heldCount; ++row) {
         const long key = held.GetCellLong(row, keyField);
+        if (!incomingIsWhole && !sieve[static_cast<std::size_t>(key & (kSieveBits - 1))])
+            continue;
         if (incomingIsWhole)
             heldOneToOne = heldOneToOne && key != 0 && heldKeys.insert(key).second;
         if (leaving.contains(key)) {
