@@ -281,6 +281,7 @@ HBRUSH CExtOrderQueryDlg::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor) {
 
 int CExtOrderQueryDlg::RefreshCurrentKind() {
     // No order rows of an earlier rule stay on screen.
+    RememberDetailRule(-1, false);
     m_recDetail.Zap();
     m_listDetail.SetEmptyText("");
     m_listDetail.Refresh(0);

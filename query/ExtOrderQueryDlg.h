@@ -18,6 +18,7 @@
 #include <array>
 
 #include <chrono>
+#include <string>
 
 // Asks the query window for the detail of the selected rule row (Enter in a rule list, a double-click on a
 // rule row, or posted to the tab control).
@@ -62,6 +63,9 @@ public:
     BOOL RefreshIfIdle();
     // Seconds between live refreshes (INI key RefreshSeconds of the module's section); 0: off.
     UINT GetRefreshSeconds() const { return m_nRefreshSeconds; }
+    // The live refresh asks only for changes (INI key Live, on unless "no" while RefreshSeconds is set)
+    // and the server answers them; otherwise each refresh runs the full query again.
+    bool IsLive() const { return m_nRefreshSeconds > 0 && m_bLive && !m_bLiveUnsupported; }
 
     CString m_strTitle;
     CSplitterBar m_wndSplitter;
@@ -108,7 +112,16 @@ private:
     void FitRuleLists(const CRect& rcTab, int nTopInset);
     // bKeepPlace: a live refresh, which leaves the focus where it is and keeps the selected rule and the
     // scroll position.
-    void RunRuleQuery(int nKind, bool bKeepPlace = false);
+    void RunRuleQuery(int nKind, bool bKeepPlace = false, const std::string* pRevision = nullptr);
+    // Live: the revision to ask changes from after a full query of the kind (16500 without one); "" when
+    // the server gives none.
+    std::string AskRevision(int nKind);
+    // Live: the changes of the kind since its revision merged into its list, or the full query when the
+    // server asks for one; then the detail list's orders when they changed.
+    void RefreshLive(int nKind);
+    void RefreshLiveDetail();
+    // The detail list now shows the orders of the current rule row of nKind (or none).
+    void RememberDetailRule(int nKind, bool bShown);
     // Refills the list from its record set after a query; bKeepPlace puts back the selected rules (by
     // serial number), the current one and the scroll position, and only widens the columns.
     void ShowQueriedRows(int nKind, bool bKeepPlace);
@@ -121,6 +134,20 @@ private:
     double m_dStartShare = 0.0;   // the saved split, kept while the window stays maximized; 0: none
     std::array<ListQueryState, ORDER_KIND_COUNT> m_listStates{};
     UINT m_nRefreshSeconds = 0;
+    bool m_bLive = true;
+    bool m_bLiveUnsupported = false; // the server answered a changes request "unknown function"
+    // Per rule list: the revision to ask changes from ("": a full query first), and the changes merged
+    // since its last full query.
+    struct LiveState {
+        std::string revision;
+        long changes = 0;
+        CString lastChangeTime;
+    };
+    std::array<LiveState, ORDER_KIND_COUNT> m_live{};
+    // The rule whose orders the detail list shows (one row of its kind's layout), and their revision.
+    int m_nDetailKind = -1;
+    CMemRecord m_recDetailRule;
+    std::string m_detailRevision;
     bool m_bQuerying = false;
     // A query's rows are going into its list: the list's own change notices leave the status line alone,
     // which the query writes once when the list is done (each writing sums the lots over every row).

@@ -71,7 +71,9 @@ void RestorePlace(COrvoListCtrl& list, const CMemRecord& record, const PlaceInLi
 
 } // namespace
 
-void CExtOrderQueryDlg::RunRuleQuery(int nKind, bool bKeepPlace) {
+void CExtOrderQueryDlg::RunRuleQuery(int nKind, bool bKeepPlace, const std::string* pRevision) {
+    // Live: the revision comes first, so that a change committed during the full query is asked again.
+    const std::string revision = !IsLive() ? std::string() : pRevision ? *pRevision : AskRevision(nKind);
     CMemRecord fresh;
     fresh.Create(GetRuleLayout(nKind), RULE_RECORD_FLAGS);
     BOOL bCancelled = FALSE;
@@ -107,6 +109,10 @@ void CExtOrderQueryDlg::RunRuleQuery(int nKind, bool bKeepPlace) {
         state.queryMs = nQueryMs;
         state.refreshTime = CTime::GetCurrentTime().Format("%H:%M:%S");
     }
+    LiveState& live = m_live.at(static_cast<size_t>(nKind));
+    live.revision = state.outcome == QueryOutcome::Ok ? revision : std::string();
+    live.changes = 0;
+    live.lastChangeTime.Empty();
     const PlaceInList place = bKeepPlace ? RememberPlace(RuleList(nKind), RuleRecord(nKind)) : PlaceInList{};
     RuleRecord(nKind).Swap(fresh); // the rows shown before go with `fresh`
     ShowQueriedRows(nKind, bKeepPlace);
@@ -134,6 +140,7 @@ LRESULT CExtOrderQueryDlg::OnQueryDetail(WPARAM /*wParam*/, LPARAM /*lParam*/) {
     m_listDetail.SetEmptyText("");
     m_listDetail.Refresh(0);
     m_listDetail.AdjustField(-2);
+    RememberDetailRule(-1, false);
 
     const int nKind = static_cast<int>(m_tabKinds.SendMessage(TCM_GETCURSEL));
     if (!IsValidOrderKind(nKind))
@@ -158,6 +165,7 @@ LRESULT CExtOrderQueryDlg::OnQueryDetail(WPARAM /*wParam*/, LPARAM /*lParam*/) {
     } else if (!RuleRecord(nKind).Eof()) {
         m_listDetail.SetEmptyText(CString::FromUtf8("该条件单尚无委托"));
     }
+    RememberDetailRule(nKind, !bCancelled && nSent != 0 && g_pFixComm && g_pFixComm->LastReplyOk());
     UpdateStatus();
     m_listDetail.Refresh(0);
     m_listDetail.AdjustField(-2);

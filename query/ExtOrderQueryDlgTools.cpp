@@ -29,6 +29,8 @@ constexpr UINT kLayoutSaveDelayMs = 1000;
 // The window's own INI section, and the key of the live refresh interval in seconds.
 constexpr const char* kIniSection = "EXTORDERQUERY";
 constexpr const char* kIniRefreshSeconds = "RefreshSeconds";
+// "no": every refresh runs the full query; anything else (or nothing) asks only for changes.
+constexpr const char* kIniLive = "Live";
 constexpr long kMaxRefreshSeconds = 24 * 3600;
 // A key pressed this recently counts as held (a held key repeats far faster than this).
 constexpr auto kKeyHeld = std::chrono::milliseconds(600);
@@ -67,6 +69,9 @@ void CExtOrderQueryDlg::SetUpWindowAdditions() {
     if (g_pIni) {
         const long nSeconds = orvo::TextToLong(g_pIni->GetValue(kIniSection, kIniRefreshSeconds, "0").str());
         m_nRefreshSeconds = static_cast<UINT>(std::clamp(nSeconds, 0L, kMaxRefreshSeconds));
+        CString live = g_pIni->GetValue(kIniSection, kIniLive, "yes");
+        live.Trim();
+        m_bLive = live.CompareNoCase("no") != 0 && live != "0";
     }
     if (m_nRefreshSeconds > 0)
         SetTimer(kRefreshTimer, m_nRefreshSeconds * 1000);
@@ -142,6 +147,12 @@ void CExtOrderQueryDlg::UpdateStatus() {
     figures.refreshTime = state.refreshTime;
     figures.outcome = state.outcome;
     figures.failureText = state.failureText;
+    if (IsLive()) {
+        const LiveState& live = m_live.at(static_cast<size_t>(m_tabKinds.GetCurSel()));
+        figures.live = true;
+        figures.liveChanges = live.changes;
+        figures.lastChangeTime = live.lastChangeTime;
+    }
     m_barBottom.SetStatus(FormatWindowStatus(figures));
     if (CWnd* pStatus = GetDlgItem(IDC_STATIC_STATUS))
         pStatus->Invalidate(); // its colour follows the outcome
@@ -238,6 +249,6 @@ BOOL CExtOrderQueryDlg::RefreshIfIdle() {
     const int nKind = m_tabKinds.GetCurSel();
     if (!IsValidOrderKind(nKind))
         return FALSE;
-    RunRuleQuery(nKind, true);
+    RefreshLive(nKind);
     return TRUE;
 }

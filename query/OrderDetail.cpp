@@ -3,6 +3,7 @@
 #include "host/com/FixComm.h"
 #include "host/dbm/MemRecord.h"
 #include "module/ModuleState.h"
+#include "query/LiveChanges.h"
 #include "query/RuleRecordLayouts.h"
 #include "query/TranslateCode.h"
 
@@ -35,7 +36,14 @@ int SendDetailRequest(int kind, const QueryConditions& cond, const RuleKeys& key
     CFixComm* fix = g_pFixComm;
     if (!fix)
         return 0;
-    fix->CreateHead(DetailFunction(cond), -1);
+    live::ChangesScope* changes = live::ChangesScope::Active();
+    if (changes) {
+        // The rule's order list only if it changed since the revision: the same items after the function.
+        fix->CreateHead(live::FUNC_ORDER_CHANGES, -1);
+        fix->SetItem(live::TAG_ORDER_FUNCTION, DetailFunction(cond));
+    } else {
+        fix->CreateHead(DetailFunction(cond), -1);
+    }
     fix->SetItem(TAG_CUSTOMER, keys.strCustomer.GetString());
     fix->SetItem(TAG_RULE_SERIAL, keys.nSerial);
     if (pBeginDate && pEndDate) {
@@ -43,6 +51,8 @@ int SendDetailRequest(int kind, const QueryConditions& cond, const RuleKeys& key
         fix->SetItem(TAG_END_DATE, pEndDate->GetString());
     }
     fix->SetItem(TAG_ORDER_CATEGORY, GetOrderCategory(kind));
+    if (changes && !changes->Revision().empty())
+        fix->SetItem(live::TAG_REVISION, changes->Revision().c_str());
     FillDetail(detail);
     return 1;
 }

@@ -46,8 +46,18 @@ private:
     bool& m_cancelled;
 };
 
+namespace {
+// The application's count of requests under way, for tools that must wait until the window is idle
+// (automation); an application property, so that it needs no link to the module.
+void CountQueryRunning(int step) {
+    if (QCoreApplication* app = QCoreApplication::instance())
+        app->setProperty(kQueryRunningProperty, app->property(kQueryRunningProperty).toInt() + step);
+}
+} // namespace
+
 CQueryProgress::CQueryProgress(CFixComm* pFixComm, std::function<void(const CString&)> show)
     : m_pFixComm(pFixComm), m_show(std::move(show)) {
+    CountQueryRunning(+1);
     if (m_pFixComm)
         m_pFixComm->SetWaitCallback([this](long rows) { return OnWait(rows); });
 }
@@ -55,6 +65,7 @@ CQueryProgress::CQueryProgress(CFixComm* pFixComm, std::function<void(const CStr
 CQueryProgress::~CQueryProgress() {
     if (m_pFixComm)
         m_pFixComm->SetWaitCallback(nullptr);
+    CountQueryRunning(-1);
 }
 
 long CQueryProgress::ElapsedMs() const {

@@ -12,6 +12,9 @@
 
 class CFixComm;
 
+// While any CQueryProgress lives, the application's property of this name is above 0.
+inline constexpr const char* kQueryRunningProperty = "orvoQueriesRunning";
+
 class CQueryProgress {
 public:
     // Installs itself as the channel's wait callback (when there is a channel) until destroyed; show

@@ -2,6 +2,7 @@
 
 #include "host/stock/DataDictionary.h"
 #include "module/ModuleState.h"
+#include "query/LiveChanges.h"
 #include "query/RuleQueries.h"
 
 namespace {
@@ -47,14 +48,28 @@ int RunRuleQuery(const Frame& frame, const QueryConditions& cond, CMemRecord& re
     if (!fix)
         return 0;
 
-    fix->CreateHead(frame.function, -1);
-    if (frame.categoryItem == CategoryItem::BeforeConditions)
-        fix->SetItem(TAG_ORDER_CATEGORY, frame.category);
-    AddConditionItems(*fix, cond);
-    if (frame.categoryItem == CategoryItem::AfterConditions)
-        fix->SetItem(TAG_ORDER_CATEGORY, frame.category);
+    live::ChangesScope* changes = live::ChangesScope::Active();
+    if (changes) {
+        // The kind's changes since the revision: the category first, then the same conditions.
+        fix->CreateHead(live::FUNC_RULE_CHANGES, -1);
+        fix->SetItem(TAG_ORDER_CATEGORY, changes->Category());
+        AddConditionItems(*fix, cond);
+        if (!changes->Revision().empty())
+            fix->SetItem(live::TAG_REVISION, changes->Revision().c_str());
+    } else {
+        fix->CreateHead(frame.function, -1);
+        if (frame.categoryItem == CategoryItem::BeforeConditions)
+            fix->SetItem(TAG_ORDER_CATEGORY, frame.category);
+        AddConditionItems(*fix, cond);
+        if (frame.categoryItem == CategoryItem::AfterConditions)
+            fix->SetItem(TAG_ORDER_CATEGORY, frame.category);
+    }
 
     while (fix->More(nullptr)) {
+        if (changes && fix->GetItemView(live::TAG_LEFT, -1) == "1") {
+            changes->NoteLeft(fix->GetLong(797, -1));
+            continue;
+        }
         rec.Append(nullptr, 1);
         fill(*fix, rec);
     }

@@ -54,5 +54,11 @@ CString FormatWindowStatus(const WindowStatusFigures& figures) {
     }
     if (!figures.refreshTime.IsEmpty())
         text += CString::FromUtf8("  刷新 ").str() + figures.refreshTime.str();
+    if (figures.live) {
+        text += CString::FromUtf8("  实时").str();
+        if (!figures.lastChangeTime.IsEmpty())
+            text += " " + figures.lastChangeTime.str() + CString::FromUtf8(" 变动 ").str() +
+                    std::to_string(figures.liveChanges);
+    }
     return CString(std::move(text));
 }

@@ -32,7 +32,10 @@ struct WindowStatusFigures {
     long queryMs = -1;                                  // -1: no query yet
     CString refreshTime; // "HH:MM:SS" of the last query, empty before the first
     QueryOutcome outcome = QueryOutcome::None;
-    CString failureText; // GBK; with Failed
+    CString failureText;    // GBK; with Failed
+    bool live = false;      // the list is kept up to date by changes
+    long liveChanges = 0;   // rows changed, added or removed since the last full query
+    CString lastChangeTime; // "HH:MM:SS" of the last of them, empty for none
 };
 
 // Lot columns: the integer display columns whose caption holds "手" (委手, 成手, 撤手, 触发手1...).
@@ -43,6 +46,7 @@ std::vector<std::pair<CString, long long>> SumLots(const CMemRecord& record, con
                                                    const std::vector<long>& rows);
 
 // "显示 2/3 行  委手 30  成手 10  查询 0.12 秒  刷新 11:52:03" (GBK); "选中 2 行" leads the sums of a
-// selection, "已取消" the whole line after a cancel. A failed query gives "查询失败: reason" alone: no
-// counts that could read as a query that found nothing.
+// selection, "已取消" the whole line; a live list ends in "实时 11:52:40 变动 12" (the time of the last
+// change and the changes since the full query; "实时" alone before the first); after a cancel. A failed query
+// gives "查询失败: reason" alone: no counts that could read as a query that found nothing.
 CString FormatWindowStatus(const WindowStatusFigures& figures);

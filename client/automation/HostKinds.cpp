@@ -107,6 +107,11 @@ void AddHostControlKinds(ControlKinds& kinds) {
             for (const long row : list->GetShownRecordRows())
                 json.Number(row);
             json.EndArray();
+            // Rows a live update changed or added whose tint still shows (indexes into "rows").
+            json.Key("changedRows").BeginArray();
+            for (const long row : list->GetMarkedRecordRows())
+                json.Number(row);
+            json.EndArray();
         };
         kind.exportTo = [](QWidget*, CWnd* wnd, const std::string& path, std::string& error) {
             const auto endsWith = [&](const char* tail) {

@@ -24,6 +24,17 @@ constexpr int kSettleTurns = 3;         // turns of the event loop between two c
 constexpr int kShutdownIntervalMs = 50; // between two attempts to close the innermost window
 constexpr int kShutdownLimitMs = 15000; // windows that will not close by then: give up
 constexpr int kExitFailure = 1;
+// A command waits for the window's query to end, polling this often, at most this long.
+constexpr int kIdlePollMs = 20;
+constexpr int kIdleLimitMs = 120000;
+// What the query window sets on the application while a request is under way.
+constexpr const char* kQueriesRunning = "orvoQueriesRunning";
+
+// A query (or a refresh) is under way: the window is not idle.
+bool windowBusy() {
+    const QCoreApplication* app = QCoreApplication::instance();
+    return app && app->property(kQueriesRunning).toInt() > 0;
+}
 
 int number(const std::string& text) {
     return std::stoi(text);
@@ -55,7 +66,26 @@ void ScriptRunner::schedule(std::size_t index, int delayMs, int settleTurns) {
         if (settleTurns > 0)
             schedule(index, 0, settleTurns - 1);
         else
-            runAt(index);
+            waitIdleThenRun(index, 0);
+    });
+}
+
+void ScriptRunner::waitIdleThenRun(std::size_t index, int waitedMs) {
+    // A command acts on the window as the query left it, not part-way through its rows: it waits for the
+    // query to end (the wait's own turns of the loop run it on). `wait` is time alone.
+    const bool isWait = index < m_commands.size() && m_commands[index].name == "wait";
+    if (isWait || index >= m_commands.size() || !windowBusy()) {
+        runAt(index);
+        return;
+    }
+    if (waitedMs >= kIdleLimitMs) {
+        fail(m_commands[index],
+             "the window was still busy with a query after " + std::to_string(kIdleLimitMs / 1000) + " s");
+        return;
+    }
+    QTimer::singleShot(kIdlePollMs, this, [this, index, waitedMs] {
+        if (!m_stopping)
+            waitIdleThenRun(index, waitedMs + kIdlePollMs);
     });
 }
 

@@ -1,7 +1,8 @@
 // Runs a parsed script inside the application's event loop, one command per turn of whichever loop is
 // running: when a command opens a modal window (open, click, ok...), the following commands run inside
 // that window's loop, exactly as a user's later input would. Between two commands the runner lets the
-// posted work of the previous one happen first (a few turns of the loop). When the script ends, or a
+// posted work of the previous one happen first (a few turns of the loop), and waits until no query is
+// under way, so that a command after a query acts on its whole answer. When the script ends, or a
 // command fails, it closes the open windows from the innermost out and reports the exit code.
 #pragma once
 
@@ -38,6 +39,8 @@ public:
 private:
     void schedule(std::size_t index, int delayMs, int settleTurns);
     void runAt(std::size_t index);
+    // Runs the command once no query of the window is under way (a time limit fails the script).
+    void waitIdleThenRun(std::size_t index, int waitedMs);
     bool execute(const ScriptCommand& command, std::string& error);
     void fail(const ScriptCommand& command, const std::string& reason);
     void beginShutdown(int code);

@@ -25,6 +25,11 @@ AwaitedFrame TakeAwaitedFrame(const proto::Frame& frame, std::uint32_t seq) {
         // The count is optional on the wire: only a count that was sent is held against the rows.
         if (taken.kind == AwaitedFrame::Kind::End && !proto::ValueOf(frame.items, proto::kTagRows).empty())
             taken.rowsSent = header.rows;
+        // An end frame may carry items of a function's own beside its status (a revision to ask from).
+        if (taken.kind == AwaitedFrame::Kind::End)
+            for (const proto::Item& item : frame.items)
+                if (item.tag >= proto::kFirstDataTag)
+                    taken.endItems.emplace_back(item.tag, std::string(item.value));
     }
     return taken;
 }

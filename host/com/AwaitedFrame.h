@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace orvo::com {
 
@@ -28,6 +30,8 @@ struct AwaitedFrame {
     proto::Header header; // Row, End, Refused: views into the frame
     std::string text;
     std::optional<std::uint64_t> rowsSent; // End: the rows the server says it sent (item 60), when it says
+    std::vector<std::pair<std::uint32_t, std::string>>
+        endItems{}; // End: its data items (tags from 100), copied
 };
 AwaitedFrame TakeAwaitedFrame(const proto::Frame& frame, std::uint32_t seq);
 

@@ -28,6 +28,7 @@ void CFixComm::CreateHead(long function, int /*flag: always -1, reserved*/) {
     d.items.clear();
     d.requestError.clear();
     d.rows = 0;
+    d.endItems.clear();
     if (function <= 0 || function > static_cast<long>(proto::kMaxTag))
         d.requestError = "function number " + std::to_string(function) + " out of range";
 }
@@ -51,6 +52,13 @@ CString CFixComm::GetItem(long tag, int index) {
 std::string_view CFixComm::GetRepeatedItemView(long tag, int index) {
     const proto::Item* item = m_row.Find(tag, index);
     return item ? item->value : std::string_view();
+}
+
+CString CFixComm::GetEndItem(long tag) const {
+    for (const auto& [itemTag, value] : m_impl->endItems)
+        if (static_cast<long>(itemTag) == tag)
+            return CString(value);
+    return CString();
 }
 
 BOOL CFixComm::LastReplyOk() const {

@@ -101,6 +101,9 @@ public:
     // Once More() has returned false: TRUE when the reply ended with status 0; FALSE for a refusal, a reply
     // cut off by a broken connection or frame, or a time-out, when the rows read are not the whole answer.
     BOOL LastReplyOk() const;
+    // Once More() has returned false on the reply's end frame: that frame's item of the tag ("" when it
+    // has none), for functions that answer with items beside the status (a revision to ask from).
+    CString GetEndItem(long tag) const;
 
     // --- What the host calls --------------------------------------------------------------------
     BOOL Login();                                        // function 1 with the configured operator

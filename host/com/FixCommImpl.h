@@ -83,7 +83,8 @@ struct CFixComm::Impl {
     int endStatus = 0;
     std::string endText;
     std::optional<std::uint64_t> endRowsSent; // the rows the end frame counts, when it counts them
-    bool lastOk = false;                      // the last request ended with status 0 and every row
+    std::vector<std::pair<std::uint32_t, std::string>> endItems; // the last end frame's data items
+    bool lastOk = false; // the last request ended with status 0 and every row
 
     FixCommFailure failure;
     std::function<void(const FixCommFailure&)> onFailure;

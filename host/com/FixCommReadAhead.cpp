@@ -53,6 +53,7 @@ auto CFixComm::Impl::NextRowFromReadAhead(long readFunction) -> Step {
                 endStatus = ending.status;
                 endText = ending.text;
                 endRowsSent = ending.rowsSent;
+                endItems = ending.endItems;
                 return Step::End;
             case Kind::Refused:
                 return ConnectionRefusal(readFunction, ending.status, ending.text);

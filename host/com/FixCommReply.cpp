@@ -89,6 +89,7 @@ auto CFixComm::Impl::NextFrameFromSocket(long readFunction) -> Step {
                 endStatus = taken.header.status;
                 endText.assign(taken.header.text);
                 endRowsSent = taken.rowsSent;
+                endItems = std::move(taken.endItems);
                 if (endStatus == proto::kStatusLimit)
                     NoteRetryAfter(frame);
                 return Step::End;

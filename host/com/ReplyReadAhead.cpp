@@ -100,8 +100,8 @@ void ReplyReadAhead::ReadReply() {
                 deadlineSet = false;
                 continue;
             case AwaitedFrame::Kind::End:
-                return EndReading(
-                    {Kind::End, taken.header.status, std::string(taken.header.text), taken.rowsSent});
+                return EndReading({Kind::End, taken.header.status, std::string(taken.header.text),
+                                   taken.rowsSent, std::move(taken.endItems)});
             case AwaitedFrame::Kind::Refused:
                 return EndReading({Kind::Refused, taken.header.status, std::string(taken.header.text), {}});
             case AwaitedFrame::Kind::Broken:

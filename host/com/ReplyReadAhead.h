@@ -45,6 +45,7 @@ public:
         int status = 0;   // End, Refused: the server's status
         std::string text; // End, Refused: the server's text (as sent); Broken: what went wrong
         std::optional<std::uint64_t> rowsSent; // End: the rows the server says it sent, when it says
+        std::vector<std::pair<std::uint32_t, std::string>> endItems{}; // End: the end frame's data items
     };
     enum class Arrival { Row, Waiting, Ended };
 

@@ -282,6 +282,31 @@ void CMemData::Zap() {
     m_impl->changed();
 }
 
+void CMemData::DeleteRows(std::span<const long> rows) {
+    Impl& d = *m_impl;
+    if (rows.empty())
+        return;
+    const std::size_t oldCursor = d.cursor;
+    std::size_t newCursor = d.rows.size();
+    std::size_t kept = 0;
+    auto next = rows.begin();
+    for (std::size_t r = 0; r < d.rows.size(); ++r) {
+        while (next != rows.end() && *next < static_cast<long>(r))
+            ++next;
+        if (next != rows.end() && *next == static_cast<long>(r)) {
+            d.freeRow(d.rows[r]);
+            continue;
+        }
+        if (r >= oldCursor && newCursor == d.rows.size())
+            newCursor = kept; // the current row, or the first after it that stays
+        d.rows[kept++] = d.rows[r];
+    }
+    d.rows.resize(kept);
+    d.cursor = std::min(newCursor, kept);
+    d.bof = d.rows.empty();
+    d.changed();
+}
+
 unsigned long long CMemData::GetChangeStamp() const {
     return m_impl->stamp;
 }
@@ -437,6 +462,46 @@ long long CMemRecord::SumCellLongs(int field, std::span<const long> rows) const 
             sum += longCell(d.rows[row], cell->offset);
     }
     return sum;
+}
+
+namespace {
+bool sameLayout(const RecordSchema& a, const RecordSchema& b) {
+    return a.FieldCount() == b.FieldCount() && a.RowSize() == b.RowSize() &&
+           a.TextOffsets() == b.TextOffsets();
+}
+} // namespace
+
+BOOL CMemRecord::CopyRow(long row, const CMemRecord& source, long sourceRow) {
+    Impl& d = *m_impl;
+    const Impl& s = *source.m_impl;
+    std::byte* target = row >= 0 ? d.rowAt(row) : nullptr;
+    const std::byte* from = sourceRow >= 0 ? s.rowAt(sourceRow) : nullptr;
+    if (!target || !from || !sameLayout(d.schema, s.schema))
+        return FALSE;
+    if (target == from)
+        return TRUE;
+    const std::size_t textBytes = d.schema.TextOffsets().size() * sizeof(TextCell);
+    std::memcpy(target + textBytes, from + textBytes, d.schema.RowSize() - textBytes); // the numbers
+    for (const std::size_t offset : d.schema.TextOffsets())
+        textCell(target, offset).Assign(textCell(from, offset));
+    d.changed();
+    return TRUE;
+}
+
+BOOL CMemRecord::SameRow(long row, const CMemRecord& other, long otherRow) const {
+    const Impl& d = *m_impl;
+    const Impl& o = *other.m_impl;
+    const std::byte* a = row >= 0 ? d.rowAt(row) : nullptr;
+    const std::byte* b = otherRow >= 0 ? o.rowAt(otherRow) : nullptr;
+    if (!a || !b || !sameLayout(d.schema, o.schema))
+        return FALSE;
+    const std::size_t textBytes = d.schema.TextOffsets().size() * sizeof(TextCell);
+    if (std::memcmp(a + textBytes, b + textBytes, d.schema.RowSize() - textBytes) != 0)
+        return FALSE;
+    for (const std::size_t offset : d.schema.TextOffsets())
+        if (textCell(a, offset) != textCell(b, offset))
+            return FALSE;
+    return TRUE;
 }
 
 std::string_view CMemRecord::GetCellText(long row, int field) const {

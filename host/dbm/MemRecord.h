@@ -58,6 +58,9 @@ public:
     void* Append(void* unused = nullptr, int count = 1); // adds empty rows; the last becomes current
     void Delete(); // removes the current row; the following row becomes current
     void Zap();    // removes every row
+    // Removes the given rows (0-based, ascending, each once; others are ignored) in one pass: the rows
+    // after them move up. The current row stays current (a removed one passes to the next that stays).
+    void DeleteRows(std::span<const long> rows);
     // Exchanges rows, columns and cursor with another set, without copying a row: a set filled aside
     // takes the place of the one shown. Each keeps its own change stamps, so readers see the change.
     void Swap(CMemData& other) noexcept;
@@ -118,6 +121,11 @@ public:
     double GetCellDouble(long row, int field) const;
     // The sum of GetCellLong(row, field) over `rows`, for totals over a whole list without a call per row.
     long long SumCellLongs(int field, std::span<const long> rows) const;
+    // Row `row` takes the cells of `source`'s row `sourceRow`; the two sets must have the same layout
+    // (FALSE, nothing written, otherwise or for a bad row).
+    BOOL CopyRow(long row, const CMemRecord& source, long sourceRow);
+    // Do the two rows hold the same cells? FALSE for other layouts or a bad row.
+    BOOL SameRow(long row, const CMemRecord& other, long otherRow) const;
     // The bytes of a text cell without a copy (empty for other columns and bad indexes); valid until the
     // cell or the set changes.
     std::string_view GetCellText(long row, int field) const;

@@ -197,6 +197,7 @@ bool ContainsGbkNoCase(std::string_view text, std::string_view needle) {
 
 void ListRowOrder::SetSort(int column, bool ascending) {
     m_keys.clear();
+    m_keyNumericText.clear(); // known again at the next Rebuild
     if (column >= 0)
         m_keys.push_back({column, ascending});
 }
@@ -208,9 +209,11 @@ void ListRowOrder::SetSortKeys(std::vector<SortKey> keys) {
     if (keys.size() == 2 && keys[0].column == keys[1].column)
         keys.pop_back();
     m_keys = std::move(keys);
+    m_keyNumericText.clear();
 }
 
-void ListRowOrder::SortBy(const CMemRecord& record, SortKey key) {
+void ListRowOrder::SortBy(const CMemRecord& record, std::size_t keyIndex) {
+    const SortKey key = m_keys[keyIndex];
     const int column = key.column;
     const bool ascending = key.ascending;
     switch (record.GetField(column).type) {
@@ -230,7 +233,8 @@ void ListRowOrder::SortBy(const CMemRecord& record, SortKey key) {
             });
         break;
     case FieldType::Text:
-        if (textColumnIsNumeric(record, column))
+        if (textColumnIsNumeric(record, column)) {
+            m_keyNumericText[keyIndex] = true;
             sortRows(
                 m_sorted, ascending,
                 [&](std::int32_t r) { return numberKey(textNumber(record.GetCellText(r, column)).value); },
@@ -238,7 +242,7 @@ void ListRowOrder::SortBy(const CMemRecord& record, SortKey key) {
                     return lessSignedNumber(textNumber(record.GetCellText(a, column)),
                                             textNumber(record.GetCellText(b, column)));
                 });
-        else // GBK orders its characters by their byte values; ASCII letters without case (codes)
+        } else // GBK orders its characters by their byte values; ASCII letters without case (codes)
             sortRows(
                 m_sorted, ascending, [&](std::int32_t r) { return textKey(record.GetCellText(r, column)); },
                 [&](std::int32_t a, std::int32_t b) {
@@ -252,13 +256,14 @@ void ListRowOrder::Rebuild(const CMemRecord& record) {
     m_rows = record.GetRecordCount();
     m_sorted.clear();
     std::erase_if(m_keys, [&](const SortKey& key) { return key.column >= record.GetFieldCount(); });
+    m_keyNumericText.assign(m_keys.size(), false);
     if (!m_keys.empty() && m_rows > 1) {
         m_sorted.resize(static_cast<std::size_t>(m_rows));
         std::iota(m_sorted.begin(), m_sorted.end(), 0);
         // Each pass is stable: sorting by the last key first leaves its order among the rows the earlier
         // keys find equal.
-        for (auto key = m_keys.rbegin(); key != m_keys.rend(); ++key)
-            SortBy(record, *key);
+        for (std::size_t key = m_keys.size(); key-- > 0;)
+            SortBy(record, key);
     }
     m_sorted.shrink_to_fit();
     ApplyFilter(record, false);
@@ -322,6 +327,121 @@ void ListRowOrder::ApplyFilter(const CMemRecord& record, bool narrowOnly) {
     if (m_shown.size() < m_shown.capacity() / 4) // a few rows kept: give the rest back
         m_shown.shrink_to_fit();
     m_filtered = true;
+}
+
+bool ListRowOrder::Before(const CMemRecord& record, std::int32_t a, std::int32_t b) const {
+    for (std::size_t k = 0; k < m_keys.size(); ++k) {
+        const int column = m_keys[k].column;
+        // Each comparison as the key's sort makes it, the direction applied to the cells only.
+        const auto less = [&](std::int32_t x, std::int32_t y) {
+            switch (record.GetField(column).type) {
+            case FieldType::Integer:
+                return record.GetCellLong(x, column) < record.GetCellLong(y, column);
+            case FieldType::Real:
+                return lessNumber(record.GetCellDouble(x, column), record.GetCellDouble(y, column));
+            case FieldType::Text:
+                break;
+            }
+            if (m_keyNumericText[k])
+                return lessSignedNumber(textNumber(record.GetCellText(x, column)),
+                                        textNumber(record.GetCellText(y, column)));
+            return lessTextNoCase(record.GetCellText(x, column), record.GetCellText(y, column));
+        };
+        const bool aFirst = m_keys[k].ascending ? less(a, b) : less(b, a);
+        if (aFirst)
+            return true;
+        if (m_keys[k].ascending ? less(b, a) : less(a, b))
+            return false;
+    }
+    return a < b;
+}
+
+std::vector<std::int32_t> ListRowOrder::RowsAfterRemoval(long oldCount, const std::vector<long>& removed) {
+    std::vector<std::int32_t> remap(static_cast<std::size_t>(std::max(oldCount, 0L)));
+    std::int32_t gone = 0;
+    auto next = removed.begin();
+    for (std::size_t r = 0; r < remap.size(); ++r) {
+        while (next != removed.end() && *next < static_cast<long>(r))
+            ++next;
+        if (next != removed.end() && *next == static_cast<long>(r)) {
+            remap[r] = -1;
+            ++gone;
+        } else {
+            remap[r] = static_cast<std::int32_t>(r) - gone;
+        }
+    }
+    return remap;
+}
+
+void ListRowOrder::MergeInto(const CMemRecord& record, std::vector<std::int32_t>& order,
+                             const std::vector<std::int32_t>& remap,
+                             const std::vector<std::int32_t>& added) const {
+    std::erase_if(order, [&](std::int32_t& row) {
+        row = row >= 0 && static_cast<std::size_t>(row) < remap.size() ? remap[static_cast<std::size_t>(row)]
+                                                                       : -1;
+        return row < 0;
+    });
+    if (added.empty())
+        return;
+    // Each new row's place by a binary search over the rows that stay: k log n comparisons of cells, not
+    // n; then one pass puts them in.
+    std::vector<std::size_t> places(added.size());
+    for (std::size_t i = 0; i < added.size(); ++i)
+        places[i] = static_cast<std::size_t>(
+            std::upper_bound(order.begin(), order.end(), added[i],
+                             [&](std::int32_t x, std::int32_t y) { return Before(record, x, y); }) -
+            order.begin());
+    std::vector<std::int32_t> merged;
+    merged.reserve(order.size() + added.size());
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < added.size(); ++i) {
+        merged.insert(merged.end(), order.begin() + static_cast<std::ptrdiff_t>(from),
+                      order.begin() + static_cast<std::ptrdiff_t>(places[i]));
+        merged.push_back(added[i]);
+        from = places[i];
+    }
+    merged.insert(merged.end(), order.begin() + static_cast<std::ptrdiff_t>(from), order.end());
+    order = std::move(merged);
+}
+
+void ListRowOrder::ApplyChanges(const CMemRecord& record, const RowChanges& changes) {
+    const long newRows = record.GetRecordCount();
+    const bool sorted = !m_keys.empty();
+    // A sort that held no rows, or a text key whose cells stop being all numbers: as a Rebuild would.
+    bool rebuild = sorted && (m_sorted.empty() || m_keyNumericText.size() != m_keys.size());
+    std::vector<std::int32_t> remap = RowsAfterRemoval(m_rows, changes.removed);
+    std::vector<std::int32_t> added;
+    added.reserve(changes.changed.size() + static_cast<std::size_t>(std::max(changes.appended, 0L)));
+    for (const long row : changes.changed)
+        if (row >= 0 && row < m_rows && remap[static_cast<std::size_t>(row)] >= 0) {
+            added.push_back(remap[static_cast<std::size_t>(row)]);
+            remap[static_cast<std::size_t>(row)] = -1; // leaves its place, to be put where it now sorts
+        }
+    for (long row = newRows - std::max(changes.appended, 0L); row < newRows; ++row)
+        added.push_back(static_cast<std::int32_t>(row));
+    for (std::size_t k = 0; k < m_keys.size() && !rebuild; ++k)
+        if (m_keyNumericText[k])
+            for (const std::int32_t row : added) {
+                const std::string_view cell = record.GetCellText(row, m_keys[k].column);
+                SignedNumber number;
+                if (!cell.empty() && !ParseSignedNumber(cell, number)) {
+                    rebuild = true;
+                    break;
+                }
+            }
+    if (rebuild) {
+        Rebuild(record);
+        return;
+    }
+    std::sort(added.begin(), added.end(),
+              [&](std::int32_t a, std::int32_t b) { return Before(record, a, b); });
+    if (sorted)
+        MergeInto(record, m_sorted, remap, added);
+    m_rows = newRows;
+    if (!m_filtered)
+        return;
+    std::erase_if(added, [&](std::int32_t row) { return !RowMatches(record, row); });
+    MergeInto(record, m_shown, remap, added);
 }
 
 long ListRowOrder::Count() const {

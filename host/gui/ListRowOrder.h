@@ -54,6 +54,23 @@ public:
     // Sorts and filters the record set's rows afresh (after a refill, or a new sort column).
     void Rebuild(const CMemRecord& record);
 
+    // What changed in the record set since the last build, in the order it was done: rows rewritten in
+    // place (`changed`, record rows before the removal), then rows removed (`removed`, ascending, record
+    // rows before the removal), then `appended` rows added at the end.
+    struct RowChanges {
+        std::vector<long> changed;
+        std::vector<long> removed;
+        long appended = 0;
+    };
+    // Brings the order up to date with the record set after `changes`, without sorting every row again:
+    // the rows that stay keep their places, changed and new rows go where the sort and the filter put
+    // them. Lines end up exactly as a Rebuild would give them.
+    void ApplyChanges(const CMemRecord& record, const RowChanges& changes);
+    // The record row each record row before `removed` becomes (-1: removed), for `oldCount` rows.
+    static std::vector<std::int32_t> RowsAfterRemoval(long oldCount, const std::vector<long>& removed);
+
+    // Record rows at the last build or change.
+    long RecordRowCount() const { return m_rows; }
     // Lines shown, and the record row of each.
     long Count() const;
     long RecordRow(long line) const;
@@ -68,9 +85,15 @@ private:
     void ApplyFilter(const CMemRecord& record, bool narrowOnly);
     bool RowMatches(const CMemRecord& record, long row) const;
 
-    void SortBy(const CMemRecord& record, SortKey key);
+    void SortBy(const CMemRecord& record, std::size_t keyIndex);
+    // Is row a before row b in the sort (ties: the record set's order)?
+    bool Before(const CMemRecord& record, std::int32_t a, std::int32_t b) const;
+    // Drops rows (remap -1) from `order`, renumbers the others, and puts `added` (in sort order) in place.
+    void MergeInto(const CMemRecord& record, std::vector<std::int32_t>& order,
+                   const std::vector<std::int32_t>& remap, const std::vector<std::int32_t>& added) const;
 
-    std::vector<SortKey> m_keys; // first key first; empty: the record set's order
+    std::vector<SortKey> m_keys;        // first key first; empty: the record set's order
+    std::vector<bool> m_keyNumericText; // per key at the last build: a text column sorted by its numbers
     std::string m_needle;
     bool m_numericNeedle = true; // could match the text of a number
     std::vector<int> m_filterColumns;

@@ -168,6 +168,7 @@ void COrvoListCtrl::SetRecord(CMemRecord* record) {
 void COrvoListCtrl::Refresh(int /*mode*/) {
     if (!m_pModel)
         return;
+    m_pModel->ClearMarks(); // the rows are new: no mark names a row any more
     m_pModel->Reset(m_pRecord);
     ApplyColumnsShown();
     // A refill leaves the cursor on its last appended row or past the end, neither of them the user's

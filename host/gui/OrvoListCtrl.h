@@ -9,6 +9,7 @@
 // menu hides and shows columns; widths the user set are kept by later fitting.
 #pragma once
 
+#include "host/gui/ListRowOrder.h"
 #include "host/gui/ListText.h"
 #include "platform/Wnd.h"
 
@@ -62,6 +63,13 @@ public:
     // Selects the lines of the record rows (those shown) and makes the line of currentRow current, else
     // the first of them; with none of them shown the selection stays as it is.
     void SelectRecordRows(const std::vector<long>& rows, long currentRow);
+    // The record set was changed in place as `changes` says (a live update): the lines follow without a
+    // new sort or filter pass, the selected rows, the current row and the scroll position stay, and
+    // `changedRows` / `addedRows` (record rows after the change) are tinted, the tint fading over 5 s.
+    void ApplyRowChanges(const orvo::ListRowOrder::RowChanges& changes, const std::vector<long>& changedRows,
+                         const std::vector<long>& addedRows);
+    // Record rows whose tint still shows, ascending.
+    std::vector<long> GetMarkedRecordRows() const;
     // A line of text over the list while its record set has no row, saying why it is empty ("" for none);
     // alert draws it red.
     void SetEmptyText(const CString& text, bool alert = false);

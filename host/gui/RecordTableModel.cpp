@@ -3,6 +3,9 @@
 #include "host/dbm/MemRecord.h"
 #include "platform/QtText.h"
 
+#include <QBrush>
+#include <QColor>
+
 namespace orvo {
 
 RecordTableModel::RecordTableModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -24,6 +27,24 @@ void RecordTableModel::Reset(const CMemRecord* record) {
             m_numeric.push_back(field.type != FieldType::Text);
         }
     }
+    endResetModel();
+}
+
+void RecordTableModel::ApplyChanges(const ListRowOrder::RowChanges& changes,
+                                    const std::vector<long>& changedRows,
+                                    const std::vector<long>& addedRows) {
+    if (!m_record)
+        return;
+    beginResetModel();
+    if (!changes.removed.empty())
+        m_marks.Renumber(ListRowOrder::RowsAfterRemoval(m_order.RecordRowCount(), changes.removed));
+    m_order.ApplyChanges(*m_record, changes);
+    m_rows = static_cast<int>(m_order.Count());
+    const auto now = RowMarks::Clock::now();
+    for (const long row : changedRows)
+        m_marks.Mark(row, RowMarks::Kind::Changed, now);
+    for (const long row : addedRows)
+        m_marks.Mark(row, RowMarks::Kind::Added, now);
     endResetModel();
 }
 
@@ -76,6 +97,19 @@ QVariant RecordTableModel::data(const QModelIndex& index, int role) const {
             return {};
         const QString text = CellText(index.row(), index.column());
         return text.isEmpty() ? QVariant() : QVariant(text);
+    }
+    case Qt::BackgroundRole: {
+        if (m_marks.Empty())
+            return {};
+        RowMarks::Kind kind = RowMarks::Kind::Changed;
+        const double strength =
+            m_marks.Strength(m_order.RecordRow(index.row()), RowMarks::Clock::now(), &kind);
+        if (strength <= 0.0)
+            return {};
+        // A changed row amber, a new one green, over the list's own background as the tint fades.
+        QColor tint = kind == RowMarks::Kind::Added ? QColor(150, 220, 150) : QColor(255, 214, 110);
+        tint.setAlphaF(static_cast<float>(strength));
+        return QBrush(tint);
     }
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "host/gui/ListRowOrder.h"
+#include "host/gui/RowMarks.h"
 
 #include <QAbstractTableModel>
 #include <QString>
@@ -40,6 +41,15 @@ public:
     }
     void SetFilter(const std::string& gbkText, std::vector<int> columns);
     const ListRowOrder& Order() const { return m_order; }
+
+    // The record set changed as `changes` says (see ListRowOrder): the lines follow without a new sort.
+    // `changedRows` and `addedRows` (record rows after the change) are marked, the tint fading out.
+    void ApplyChanges(const ListRowOrder::RowChanges& changes, const std::vector<long>& changedRows,
+                      const std::vector<long>& addedRows);
+    // Record rows whose mark still shows, ascending; ClearMarks forgets them (a full refill).
+    std::vector<long> MarkedRecordRows() { return m_marks.Rows(RowMarks::Clock::now()); }
+    bool HasMarks() const { return !m_marks.Empty(); }
+    void ClearMarks() { m_marks.Clear(); }
     // The record row a line shows (-1 for none) and the line of a record row (-1 when filtered out).
     long RecordRow(int line) const { return m_order.RecordRow(line); }
     std::vector<long> RecordRows() const { return m_order.RecordRows(); }
@@ -52,6 +62,7 @@ private:
     std::vector<bool> m_numeric;
     bool m_tips = true;
     ListRowOrder m_order;
+    RowMarks m_marks;
 };
 
 } // namespace orvo

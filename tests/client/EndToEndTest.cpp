@@ -175,7 +175,7 @@ TEST_F(EndToEndTest, TheHostsOwnTextsFollowAChineseLocale) {
 TEST_F(EndToEndTest, TheLiveRefreshKeyQueriesTheCurrentTabAgain) {
     QFile config(m_work.filePath("client.ini"));
     ASSERT_TRUE(config.open(QIODevice::WriteOnly));
-    config.write("[EXTORDERQUERY]\nRefreshSeconds = 1\n");
+    config.write("[EXTORDERQUERY]\nRefreshSeconds = 1\nLive = no\n");
     config.close();
     const ClientRun run =
         runClient(serverArgs() + QStringList{"--config", config.fileName(), "--trace", "trace.jsonl"},

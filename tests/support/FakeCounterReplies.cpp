@@ -152,9 +152,20 @@ void FakeCounterServer::TopUp(Connection& connection) {
         return; // more once the client has read some
     connection.replying = false;
     switch (reply.fault) {
-    case FakeReply::Fault::None:
-        proto::AppendEnd(connection.out, connection.seq, reply.status, reply.text, connection.nextRow);
+    case FakeReply::Fault::None: {
+        proto::FrameBuilder builder(connection.out);
+        builder.Add(proto::kTagType, "E")
+            .Add(proto::kTagSeq, connection.seq)
+            .Add(proto::kTagStatus, reply.status);
+        if (!reply.text.empty())
+            builder.Add(proto::kTagText, reply.text);
+        builder.Add(proto::kTagRows, static_cast<long long>(connection.nextRow));
+        for (const auto& [key, value] : reply.endItems)
+            AddKey(builder, key, value);
+        if (builder.Finish() != proto::Error::None)
+            std::fprintf(stderr, "FakeCounterServer: the scripted end of reply is not a valid frame\n");
         break;
+    }
     case FakeReply::Fault::Close:
         connection.closeAfterFlush = true;
         break;

@@ -66,8 +66,9 @@ struct FakeReply {
     // Optional generated rows, sent after `rows`: generate(i) for i in [0, generatedRows).
     std::size_t generatedRows = 0;
     std::function<FakeItems(std::size_t)> generate;
-    int status = 0;   // 39 of the end of reply
-    std::string text; // 58 of the end of reply (GBK)
+    int status = 0;     // 39 of the end of reply
+    std::string text;   // 58 of the end of reply (GBK)
+    FakeItems endItems; // further items of the end of reply, after 60 (a revision, a flag)
     Fault fault = Fault::None;
     std::size_t faultAfterRows = 0;
 };
