@@ -84,6 +84,14 @@ void CounterServer::stop() {
     logLine("stopped");
 }
 
+bool CounterServer::reload(const ServerOptions& fresh, std::string& error) {
+    if (!m_core) {
+        error = "not serving";
+        return false;
+    }
+    return m_core->reload(fresh, error);
+}
+
 int CounterServer::activeConnections() {
     return m_core ? m_core->limits().active() : 0;
 }

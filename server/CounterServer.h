@@ -33,6 +33,8 @@ public:
     bool running() const { return m_running; }
     int port() const { return m_port; }
     int activeConnections();
+    // Takes the limits, time-outs and TLS files of fresh while serving (see ServerCore::reload).
+    bool reload(const ServerOptions& fresh, std::string& error);
 
 private:
     void logLine(std::string_view line);

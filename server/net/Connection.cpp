@@ -362,7 +362,7 @@ void Connection::endRequest() {
 bool Connection::write(std::string_view bytes) {
     // The loop ends every chunk within the write time-out (or closes), so this wait is bounded; the
     // extra margin only guards against a stopped loop.
-    if (!m_sink.put(bytes, ms(m_core.options().writeTimeoutMs + 5000)))
+    if (!m_sink.put(bytes, ms(m_core.writeTimeoutMs() + 5000)))
         return false;
     asio::post(m_core.io(), [self = shared_from_this()] { self->startWrite(); });
     return true;

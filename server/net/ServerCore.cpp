@@ -24,7 +24,8 @@ std::string peerName(const asio::ip::tcp::endpoint& endpoint) {
 
 } // namespace
 
-ServerCore::ServerCore(const ServerOptions& options) : m_options(options), m_guard(options.loginGuard) {}
+ServerCore::ServerCore(const ServerOptions& options)
+    : m_options(options), m_writeTimeoutMs(options.writeTimeoutMs), m_guard(options.loginGuard) {}
 
 ServerCore::~ServerCore() = default;
 
@@ -164,6 +165,34 @@ void ServerCore::log(std::string_view line) {
         m_options.log(line);
     else
         std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
+}
+
+bool ServerCore::reload(const ServerOptions& fresh, std::string& error) {
+    std::unique_ptr<asio::ssl::context> tls;
+    const bool wantTls = !fresh.tlsCertFile.empty() || !fresh.tlsKeyFile.empty();
+    if (wantTls != (m_tls != nullptr)) {
+        error = wantTls ? "turning TLS on needs a restart" : "turning TLS off needs a restart";
+        return false;
+    }
+    if (wantTls && !(tls = makeTlsContext(fresh.tlsCertFile, fresh.tlsKeyFile, error)))
+        return false;
+    onLoop([&] {
+        m_options.maxConnections = fresh.maxConnections;
+        m_options.maxPendingLogins = fresh.maxPendingLogins;
+        m_options.maxPendingLoginsPerAddress = fresh.maxPendingLoginsPerAddress;
+        m_options.loginTimeoutMs = fresh.loginTimeoutMs;
+        m_options.idleTimeoutMs = fresh.idleTimeoutMs;
+        m_options.readTimeoutMs = fresh.readTimeoutMs;
+        m_options.writeTimeoutMs = fresh.writeTimeoutMs;
+        m_writeTimeoutMs = fresh.writeTimeoutMs;
+        if (tls) {
+            m_options.tlsCertFile = fresh.tlsCertFile;
+            m_options.tlsKeyFile = fresh.tlsKeyFile;
+            m_retiredTls.push_back(std::move(m_tls));
+            m_tls = std::move(tls);
+        }
+    });
+    return true;
 }
 
 void ServerCore::runRequest(const proto::Frame& request, WorkerPool::Job job) {

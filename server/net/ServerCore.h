@@ -14,6 +14,7 @@
 #include <asio.hpp>
 #include <asio/ssl.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -21,6 +22,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <vector>
 
 namespace orvo::server {
 
@@ -58,6 +60,11 @@ public:
     ConnectionLimits& limits() { return m_limits; }
     bool stopping() const { return m_stopping; } // loop thread
     void log(std::string_view line);             // any thread
+    // Any thread: the limits and time-outs of fresh hold from now on, and the TLS context is made anew
+    // from its files (new handshakes use it; running sessions keep theirs). False with the reason, and
+    // nothing changed, when the files do not load or TLS would be turned on or off.
+    bool reload(const ServerOptions& fresh, std::string& error);
+    int writeTimeoutMs() const { return m_writeTimeoutMs; } // any thread
     // Hands a request to the light or the heavy workers (see RequestLane.h).
     void runRequest(const proto::Frame& request, WorkerPool::Job job);
     // Loop thread: a connection joins the server, or leaves it for good.
@@ -81,9 +88,12 @@ private:
     // Runs fn on the loop thread and waits for it.
     template <typename Fn> void onLoop(Fn fn);
 
-    const ServerOptions m_options;
+    ServerOptions m_options; // changed by reload() on the loop thread only
+    std::atomic<int> m_writeTimeoutMs;
     asio::io_context m_io{1};
     std::unique_ptr<asio::ssl::context> m_tls;
+    // Contexts replaced by a reload: kept until the server ends, as sessions made with them may live on.
+    std::vector<std::unique_ptr<asio::ssl::context>> m_retiredTls;
     asio::ip::tcp::acceptor m_acceptor{m_io};
     asio::steady_timer m_acceptRetry{m_io};
     std::unique_ptr<StoreSource> m_stores; // declared before the pools: it outlives their threads
