@@ -192,9 +192,12 @@ int serve(Settings s, const std::vector<std::string>& commandLine) {
     logLine(LogLevel::Info, "orvo-counterd " ORVO_VERSION " serving " +
                                 (isPostgresTarget(s.dbPath) ? redactedTarget(s.dbPath) : s.dbPath));
     for (;;) {
-        int signal = 0;
-        sigwait(&signals, &signal);
-        if (signal == SIGHUP) {
+        // Woken once a second without a signal: counts of folded log lines whose minute is over.
+        const timespec tick{1, 0};
+        const int signal = sigtimedwait(&signals, nullptr, &tick);
+        if (signal < 0) {
+            flushLogRepeats();
+        } else if (signal == SIGHUP) {
             reload(server, s, commandLine);
         } else if (signal == SIGUSR1) {
             logLine(LogLevel::Info, "SIGUSR1 ignored (SIGHUP reloads the configuration)");
@@ -263,6 +266,9 @@ int main(int argc, char** argv) {
         return code == 0 ? 0 : 2;
     }
     applyLogSettings(settings);
+    const bool journal =
+        settings.logFormat == "journal" || (settings.logFormat == "auto" && stderrIsJournal());
+    setLogFormat(journal ? LogFormat::Journal : LogFormat::Plain);
     config::resolveCredentials(settings, problems);
     if (checkOnly)
         return checkConfig(settings, problems);

@@ -280,9 +280,8 @@ void Connection::runRequest(Store* store, const std::string& dbError) {
         outcome = fail(proto::kStatusLimit, "too many items in one request (limit " +
                                                 std::to_string(proto::kMaxItemsPerRequest) + ")");
     } else if (!store) {
-        outcome = fail(proto::kStatusInternal, "database unavailable");
+        outcome = databaseFailure(dbError);
         outcome.closeAfter = true;
-        m_core.log("connection " + m_peer + ": cannot open database: " + dbError);
     } else {
         CallContext ctx{*store, m_session, request, reply,
                         m_core.options().today.empty() ? localDate() : m_core.options().today};
@@ -301,6 +300,8 @@ void Connection::runRequest(Store* store, const std::string& dbError) {
                        " ms=" + std::to_string(elapsed) + " status=" + std::to_string(outcome.status);
     if (outcome.status)
         line += " (" + escapeText(outcome.text) + ")";
+    if (!outcome.logDetail.empty())
+        line += " [" + escapeText(outcome.logDetail) + "]";
     if (request.function == proto::kFunctionLogin && outcome.status)
         line += " peer=" + m_peer + " name=\"" + escapeText(m_session.loginName) + "\"";
     m_core.log(line);

@@ -7,6 +7,8 @@
 #include "server/admin/AdminStore.h"
 #include "server/admin/TableTransfer.h"
 #include "server/common/Dates.h"
+#include "server/common/LogRepeats.h"
+#include "server/common/LogText.h"
 #include "server/common/ServerLog.h"
 #include "server/demo/PrepareStore.h"
 #include "server/store/SchemaTables.h"
@@ -368,9 +370,34 @@ TEST(Admin, LogLinesCarryTimeAndLevelAndNeverRawControlBytes) {
         server::formatLogLine(server::LogLevel::Warn, "op=a\nfake 2026 ERROR \x1b[31m\\");
     EXPECT_EQ(line.find('\n'), std::string::npos);
     EXPECT_EQ(line.find('\x1b'), std::string::npos);
-    EXPECT_NE(line.find(" WARN  op=a\\x0afake 2026 ERROR \\x1b[31m\\\\"), std::string::npos) << line;
+    EXPECT_NE(line.find(" WARN  op=a\\x0afake 2026 ERROR \\x1b[31m\\"), std::string::npos) << line;
     EXPECT_EQ(line[4], '-');
     EXPECT_EQ(line[10], 'T');
+    // Text from the wire, escaped where it joins the line, is not escaped twice.
+    const std::string wire = server::escapeText("name\n");
+    EXPECT_NE(server::formatLogLine(server::LogLevel::Warn, wire).find("name\\x0A"), std::string::npos);
+    // For the journal: the syslog priority, no time.
+    server::setLogFormat(server::LogFormat::Journal);
+    EXPECT_EQ(server::formatLogLine(server::LogLevel::Error, "db down"), "<3>db down");
+    EXPECT_EQ(server::formatLogLine(server::LogLevel::Warn, "x"), "<4>x");
+    server::setLogFormat(server::LogFormat::Plain);
+}
+
+TEST(Admin, RepeatedWarningsAreFoldedPerAddressAndMinute) {
+    using Clock = server::LogRepeats::Clock;
+    server::LogRepeats repeats;
+    std::vector<std::string> due;
+    const Clock::time_point t0 = Clock::now();
+    EXPECT_TRUE(repeats.admit("connection 10.0.0.1:5000 closed: login time-out", t0, due));
+    EXPECT_FALSE(repeats.admit("connection 10.0.0.1:5001 closed: login time-out", t0, due));
+    EXPECT_FALSE(repeats.admit("connection 10.0.0.1:5002 closed: login time-out", t0, due));
+    EXPECT_TRUE(repeats.admit("connection 10.0.0.2:5000 closed: login time-out", t0, due));
+    EXPECT_TRUE(due.empty());
+    repeats.expire(t0 + std::chrono::seconds(61), due);
+    ASSERT_EQ(due.size(), 1u);
+    EXPECT_EQ(due[0], "connection 10.0.0.1:5000 closed: login time-out (2 more like it in the last minute)");
+    EXPECT_TRUE(
+        repeats.admit("connection 10.0.0.1:5003 closed: login time-out", t0 + std::chrono::seconds(62), due));
 }
 
 } // namespace
