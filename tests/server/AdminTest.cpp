@@ -46,8 +46,13 @@ TEST(Admin, OperatorRoundTripThroughTheProgramAndARunningServer) {
     options.dbPath = db;
     options.log = [](std::string_view) {};
 
-    ProgramRun add = counterd(
-        {"operator", "add", "alice", "--db", db, "--branches", "9999", "--groups", "9999"}, "first\n");
+    // A database that is not there is refused, naming it; migrate makes it.
+    ProgramRun add = counterd({"operator", "add", "alice", "--db", db}, "first\n");
+    EXPECT_EQ(add.code, 1);
+    EXPECT_NE(add.err.find(db + ": no such database"), std::string::npos) << add.err;
+    ASSERT_EQ(counterd({"migrate", "--if-needed", "--db", db}).code, 0);
+    add = counterd({"operator", "add", "alice", "--db", db, "--branches", "9999", "--groups", "9999"},
+                   "first\n");
     ASSERT_EQ(add.code, 0) << add.err;
     EXPECT_NE(counterd({"operator", "add", "alice", "--db", db}, "again\n").code, 0) << "an existing name";
     EXPECT_NE(
@@ -352,6 +357,7 @@ TEST(Admin, TheShippedConfigurationIsReadAndTheCommandLineWins) {
     TempDir dir;
     // Every key of the installed example is an option (an unknown key would be refused).
     const std::string given = dir.path + "/given.db";
+    ASSERT_EQ(counterd({"migrate", "--db", given}).code, 0);
     ProgramRun run = counterd(
         {"--config", ORVO_SOURCE_DIR "/packaging/orvo-counterd.conf", "--db", given, "operator", "list"});
     EXPECT_EQ(run.code, 0) << run.err;
@@ -359,7 +365,7 @@ TEST(Admin, TheShippedConfigurationIsReadAndTheCommandLineWins) {
     // A database named only by the file is the one used.
     const std::string config =
         file(dir, "c.toml", "# comment\ndb = \"" + dir.path + "/from-file.db\"\nlog-level = \"warn\"\n");
-    run = counterd({"--config", config, "tables"});
+    run = counterd({"--config", config, "migrate"});
     EXPECT_EQ(run.code, 0) << run.err;
     EXPECT_TRUE(std::filesystem::exists(dir.path + "/from-file.db"));
     EXPECT_NE(counterd({"--config", file(dir, "bad.ini", "no-such-option = 1\n"), "tables"}).code, 0);

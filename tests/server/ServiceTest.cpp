@@ -124,5 +124,35 @@ TEST(Service, SighupSwapsTheCertificateForNewHandshakesAndRefusesABadFile) {
     EXPECT_EQ(child.exitCode(10000), 0) << child.output;
 }
 
+TEST(Service, BackupsAndExportsArePrivateAndATypoMakesNoDatabase) {
+    TempDir dir;
+    const std::string db = dir.path + "/c.db";
+    // migrate alone makes a database; --if-needed is quiet on a current one.
+    ASSERT_EQ(counterd({"migrate", "--db", db}).code, 0);
+    ProgramRun run = counterd({"migrate", "--if-needed", "--db", db});
+    EXPECT_EQ(run.code, 0);
+    EXPECT_TRUE(run.err.empty()) << run.err;
+
+    for (const std::vector<std::string>& command : {std::vector<std::string>{"backup", dir.path + "/b.db"},
+                                                    {"export", "YYB", dir.path + "/x.csv"},
+                                                    {"tables"},
+                                                    {"operator", "list"}}) {
+        std::vector<std::string> args = command;
+        args.insert(args.end(), {"--db", dir.path + "/typo.db"});
+        run = counterd(args);
+        EXPECT_EQ(run.code, 1) << command[0];
+        EXPECT_NE(run.err.find("typo.db: no such database"), std::string::npos) << run.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.path + "/typo.db"));
+
+    ASSERT_EQ(counterd({"backup", dir.path + "/b.db", "--db", db}).code, 0);
+    ASSERT_EQ(counterd({"export", "YYB", dir.path + "/x.csv", "--db", db}).code, 0);
+    for (const char* name : {"/b.db", "/x.csv"}) {
+        struct stat info {};
+        ASSERT_EQ(stat((dir.path + name).c_str(), &info), 0) << name;
+        EXPECT_EQ(info.st_mode & 0777, 0600u) << name;
+    }
+}
+
 } // namespace
 } // namespace orvo::test
