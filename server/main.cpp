@@ -9,6 +9,7 @@
 #include "server/admin/Commands.h"
 #include "server/common/ServerLog.h"
 #include "server/config/ServerSettings.h"
+#include "server/config/ServiceNotify.h"
 #include "server/config/SettingChanges.h"
 #include "server/demo/PgSeed.h"
 #include "server/demo/PrepareStore.h"
@@ -178,6 +179,12 @@ int serve(Settings s, const std::vector<std::string>& commandLine) {
         return 1;
 
     ServerOptions options = s.options;
+    if (!s.metricsListen.empty() &&
+        !config::splitListen(s.metricsListen, options.metricsAddress, options.metricsPort)) {
+        std::fprintf(stderr, "orvo-counterd: --metrics-listen wants ADDRESS:PORT, got '%s'\n",
+                     s.metricsListen.c_str());
+        return 2;
+    }
     options.dbPath = s.dbPath;
     options.dbPoolSize = s.dbPool;
     options.rowCacheMb = s.rowCacheMb;
@@ -191,18 +198,30 @@ int serve(Settings s, const std::vector<std::string>& commandLine) {
     }
     logLine(LogLevel::Info, "orvo-counterd " ORVO_VERSION " serving " +
                                 (isPostgresTarget(s.dbPath) ? redactedTarget(s.dbPath) : s.dbPath));
+    config::notifyService("READY=1\nSTATUS=serving on " + s.listen + "\nMAINPID=" + std::to_string(getpid()));
+    // The watchdog hears from the server as long as its event loop runs what it is given.
+    const auto watchdog = config::watchdogInterval() / 2;
+    const std::chrono::microseconds tick =
+        watchdog.count() > 0 ? std::min<std::chrono::microseconds>(watchdog, std::chrono::seconds(1))
+                             : std::chrono::seconds(1);
     for (;;) {
-        // Woken once a second without a signal: counts of folded log lines whose minute is over.
-        const timespec tick{1, 0};
-        const int signal = sigtimedwait(&signals, nullptr, &tick);
+        // Woken at least once a second: counts of folded log lines whose minute is over, the watchdog.
+        const timespec wait{static_cast<time_t>(tick.count() / 1000000),
+                            static_cast<long>(tick.count() % 1000000) * 1000};
+        const int signal = sigtimedwait(&signals, nullptr, &wait);
         if (signal < 0) {
             flushLogRepeats();
+            if (watchdog.count() > 0 && server.loopAnswers(std::chrono::seconds(1)))
+                config::notifyService("WATCHDOG=1");
         } else if (signal == SIGHUP) {
+            config::notifyService("RELOADING=1");
             reload(server, s, commandLine);
+            config::notifyService("READY=1");
         } else if (signal == SIGUSR1) {
             logLine(LogLevel::Info, "SIGUSR1 ignored (SIGHUP reloads the configuration)");
         } else {
             logLine(LogLevel::Info, std::string(signal == SIGINT ? "SIGINT" : "SIGTERM") + ", stopping");
+            config::notifyService("STOPPING=1");
             break;
         }
     }

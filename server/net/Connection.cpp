@@ -1,5 +1,7 @@
 #include "server/net/Connection.h"
 
+#include "server/common/Metrics.h"
+
 #include "protocol/Header.h"
 #include "server/common/Dates.h"
 #include "server/common/LogText.h"
@@ -305,6 +307,7 @@ void Connection::runRequest(Store* store, const std::string& dbError) {
     if (request.function == proto::kFunctionLogin && outcome.status)
         line += " peer=" + m_peer + " name=\"" + escapeText(m_session.loginName) + "\"";
     m_core.log(line);
+    metrics().countRequest(request.function, outcome.status, SteadyClock::now() - started, reply.rows());
     const bool closeAfter = reply.failed() || outcome.closeAfter;
     asio::post(m_core.io(), [self = shared_from_this(), closeAfter] { self->workerDone(closeAfter); });
 }

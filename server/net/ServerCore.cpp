@@ -1,6 +1,7 @@
 #include "server/net/ServerCore.h"
 
 #include "server/net/Connection.h"
+#include "server/net/MetricsListener.h"
 #include "server/net/RequestLane.h"
 #include "server/net/TlsContext.h"
 
@@ -71,6 +72,46 @@ int ServerCore::port() {
     return ec ? -1 : endpoint.port();
 }
 
+bool ServerCore::listenMetrics(const asio::ip::tcp::endpoint& endpoint, std::string& error) {
+    m_metrics = std::make_unique<MetricsListener>(*this);
+    return m_metrics->listen(endpoint, error);
+}
+
+int ServerCore::metricsPort() {
+    return m_metrics ? m_metrics->port() : -1;
+}
+
+Metrics::Gauges ServerCore::gauges() {
+    Metrics::Gauges gauges;
+    gauges.sessions = m_limits.active();
+    if (m_heavy)
+        gauges.heavyQueue = m_heavy->waiting();
+    if (m_stores) {
+        gauges.rowCacheBytes = m_stores->rowCache().bytes();
+        gauges.rowCacheEntries = m_stores->rowCache().entries();
+    }
+    return gauges;
+}
+
+void ServerCore::probeDatabase(std::function<void(bool)> done) {
+    m_light->post([this, done = std::move(done)](Store* store, const std::string&) {
+        bool healthy = false;
+        if (store) {
+            OperatorRecord record;
+            std::string error;
+            healthy = store->findOperator("", record, error) || error.empty();
+        }
+        asio::post(m_io, [done, healthy] { done(healthy); });
+    });
+}
+
+bool ServerCore::loopAnswers(std::chrono::milliseconds within) {
+    auto answered = std::make_shared<std::promise<void>>();
+    auto future = answered->get_future();
+    asio::post(m_io, [answered] { answered->set_value(); });
+    return future.wait_for(within) == std::future_status::ready;
+}
+
 void ServerCore::startWorkers() {
     int workers =
         m_options.workers > 0 ? m_options.workers : static_cast<int>(std::thread::hardware_concurrency());
@@ -84,6 +125,8 @@ void ServerCore::startWorkers() {
 
 void ServerCore::acceptConnections() {
     acceptNext();
+    if (m_metrics)
+        m_metrics->start();
 }
 
 void ServerCore::run() {
@@ -132,6 +175,8 @@ void ServerCore::stopAccepting() {
         asio::error_code ignored;
         m_acceptor.close(ignored);
         m_acceptRetry.cancel();
+        if (m_metrics)
+            m_metrics->stop();
         auto all = m_connections;
         for (const auto& c : all)
             if (!c->requestRunning())

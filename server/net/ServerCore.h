@@ -4,6 +4,7 @@
 // Asio.
 #pragma once
 
+#include "server/common/Metrics.h"
 #include "server/functions/LoginGuard.h"
 #include "server/net/ConnectionLimits.h"
 #include "server/net/ServerOptions.h"
@@ -17,6 +18,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -27,6 +29,7 @@
 namespace orvo::server {
 
 class Connection;
+class MetricsListener;
 
 class ServerCore {
 public:
@@ -39,6 +42,9 @@ public:
     bool enableTls(std::string& error); // when the options name a certificate or a key
     bool listen(const asio::ip::tcp::endpoint& endpoint, std::string& error);
     int port();
+    // The monitoring port (see MetricsListener.h); its port, or -1 when there is none.
+    bool listenMetrics(const asio::ip::tcp::endpoint& endpoint, std::string& error);
+    int metricsPort();
     void startWorkers();
     void acceptConnections();
     // The loop thread: serves until stopLoop().
@@ -65,6 +71,12 @@ public:
     // nothing changed, when the files do not load or TLS would be turned on or off.
     bool reload(const ServerOptions& fresh, std::string& error);
     int writeTimeoutMs() const { return m_writeTimeoutMs; } // any thread
+    // Loop thread: what the metrics page reads rather than counts.
+    Metrics::Gauges gauges();
+    // Asks the database for one lookup on a light worker; done(ok) runs on the loop thread.
+    void probeDatabase(std::function<void(bool)> done);
+    // Any thread: whether the loop runs a posted task within the time (the watchdog's question).
+    bool loopAnswers(std::chrono::milliseconds within);
     // Hands a request to the light or the heavy workers (see RequestLane.h).
     void runRequest(const proto::Frame& request, WorkerPool::Job job);
     // Loop thread: a connection joins the server, or leaves it for good.
@@ -108,6 +120,7 @@ private:
     bool m_stopping = false; // loop thread only
 
     std::mutex m_logMutex;
+    std::unique_ptr<MetricsListener> m_metrics; // after the loop: gone before it
     // Loop thread only. Declared last: connections go before the loop they belong to.
     std::unordered_set<std::shared_ptr<Connection>> m_connections;
 };

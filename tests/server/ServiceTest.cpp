@@ -16,6 +16,7 @@
 #include <openssl/x509.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace orvo::test {
@@ -94,14 +95,40 @@ TEST(Service, CheckConfigPassesAGoodFileAndNamesEachBadLine) {
     EXPECT_EQ(run.err.find("listening"), std::string::npos) << run.err;
 }
 
+// The service manager's side of the notification socket.
+struct NotifySocket {
+    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    explicit NotifySocket(const std::string& path) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path.copy(address.sun_path, sizeof address.sun_path - 1);
+        bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        timeval tv{10, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    }
+    ~NotifySocket() { ::close(fd); }
+    std::string next() {
+        char buffer[512];
+        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+    }
+};
+
 TEST(Service, SighupSwapsTheCertificateForNewHandshakesAndRefusesABadFile) {
     TempDir dir;
     const std::string cert = dir.path + "/cert.pem", key = dir.path + "/key.pem";
     ASSERT_TRUE(makeCertificate(cert, key, "first"));
     const std::string conf = write(dir, "c.conf", "tls-cert = " + cert + "\ntls-key = " + key + "\n");
+    NotifySocket manager(dir.path + "/notify");
+    setenv("NOTIFY_SOCKET", (dir.path + "/notify").c_str(), 1);
+    setenv("WATCHDOG_USEC", "1000000", 1);
     CounterdChild child({"--config", conf, "--listen", "127.0.0.1:0", "--db", dir.path + "/c.db"});
+    unsetenv("NOTIFY_SOCKET");
+    unsetenv("WATCHDOG_USEC");
     const int port = child.loopbackPort(20000);
     ASSERT_GT(port, 0) << child.output;
+    EXPECT_EQ(manager.next().rfind("READY=1\n", 0), 0u);
+    EXPECT_EQ(manager.next(), "WATCHDOG=1");
     EXPECT_EQ(handshakeName(port), "first");
 
     // SIGUSR1 is no longer fatal.
