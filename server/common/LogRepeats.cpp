@@ -26,6 +26,15 @@ std::string LogRepeats::kindOf(std::string_view text) {
             i = end - 1;
             continue;
         }
+        // "ms=12": a request's time differs from one repeat to the next.
+        if (text.substr(i, 3) == "ms=" && (i == 0 || text[i - 1] == ' ')) {
+            kind += "ms=";
+            i += 3;
+            while (i < text.size() && isDigit(text[i]))
+                ++i;
+            --i;
+            continue;
+        }
         kind += text[i];
     }
     return kind;

@@ -1,6 +1,7 @@
 // Folding repeated log lines: the first of a kind in a minute is written, the others only counted, and
-// the count is written when the minute is over. "Of a kind": the same text once a client's port is taken
-// out, so that a client reconnecting again and again is one kind.
+// the count is written when the minute is over. "Of a kind": the same text once a client's port and a
+// request's time (ms=) are taken out, so that a client reconnecting or guessing again and again is one
+// kind.
 #pragma once
 
 #include <chrono>
@@ -24,7 +25,7 @@ public:
     // Summaries of the windows that are over.
     void expire(Clock::time_point now, std::vector<std::string>& due);
 
-    // The text with the ":PORT" after an address removed.
+    // The text with the ":PORT" after an address and the digits of "ms=" removed.
     static std::string kindOf(std::string_view text);
 
 private:

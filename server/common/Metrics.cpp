@@ -111,7 +111,7 @@ std::string Metrics::render(const Gauges& gauges) const {
                            "\"}",
                        n);
     }
-    add(out, "orvo_request_duration_seconds", "Time from dispatch to a reply's last byte, by function.",
+    add(out, "orvo_request_duration_seconds", "Time from dispatch to the end of a reply, by function.",
         "histogram");
     for (std::size_t i = 0; i <= kMaxFunctions; ++i) {
         const FunctionSeries& series = m_functions[i];

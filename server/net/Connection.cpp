@@ -294,6 +294,8 @@ void Connection::runRequest(Store* store, const std::string& dbError) {
         asio::post(m_core.io(), [self = shared_from_this(), wait] { self->runAgainAfter(wait); });
         return;
     }
+    // Counted before the end frame goes: a client that has its answer finds it counted.
+    metrics().countRequest(request.function, outcome.status, SteadyClock::now() - started, reply.rows());
     reply.end(outcome.status, outcome.text);
     const auto elapsed =
         std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - started).count();
@@ -307,7 +309,6 @@ void Connection::runRequest(Store* store, const std::string& dbError) {
     if (request.function == proto::kFunctionLogin && outcome.status)
         line += " peer=" + m_peer + " name=\"" + escapeText(m_session.loginName) + "\"";
     m_core.log(line);
-    metrics().countRequest(request.function, outcome.status, SteadyClock::now() - started, reply.rows());
     const bool closeAfter = reply.failed() || outcome.closeAfter;
     asio::post(m_core.io(), [self = shared_from_this(), closeAfter] { self->workerDone(closeAfter); });
 }
