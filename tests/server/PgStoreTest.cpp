@@ -159,8 +159,8 @@ TEST_F(PgStoreTest, GbkBytesComeBackUnchangedInSqliteByteOrderAndOtherEncodingsA
     // A UTF8 database (createdb's default) takes the UTF-8 text unconverted, even when the environment
     // asks for another client encoding; a database in another encoding would convert it: refused.
     ASSERT_TRUE(m_conn.exec("DROP DATABASE IF EXISTS utf8_db", error)) << error;
-    ASSERT_TRUE(m_conn.exec("CREATE DATABASE utf8_db ENCODING 'UTF8' TEMPLATE template0 LOCALE 'C.UTF-8'",
-                            error))
+    ASSERT_TRUE(
+        m_conn.exec("CREATE DATABASE utf8_db ENCODING 'UTF8' TEMPLATE template0 LOCALE 'C.UTF-8'", error))
         << error;
     setenv("PGCLIENTENCODING", "LATIN1", 1);
     PgConnection utf8;
