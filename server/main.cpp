@@ -226,6 +226,7 @@ int serve(Settings s, const std::vector<std::string>& commandLine) {
         }
     }
     server.stop();
+    flushLogRepeats(true);
     return 0;
 }
 

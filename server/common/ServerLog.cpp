@@ -124,10 +124,11 @@ void logLine(LogLevel level, std::string_view text) {
         write(formatLogLine(level, text) + "\n");
 }
 
-void flushLogRepeats() {
+void flushLogRepeats(bool everything) {
     std::vector<std::string> due;
     std::lock_guard lock(g_writeMutex);
-    g_repeats.expire(LogRepeats::Clock::now(), due);
+    const auto now = LogRepeats::Clock::now();
+    g_repeats.expire(everything ? now + LogRepeats::kWindow + std::chrono::seconds(1) : now, due);
     for (const std::string& summary : due)
         write(formatLogLine(LogLevel::Warn, summary) + "\n");
 }

@@ -27,7 +27,8 @@ bool stderrIsJournal();
 std::string formatLogLine(LogLevel level, std::string_view text);
 void logLine(LogLevel level, std::string_view text);
 // Writes the counts of repeats whose minute is over; called now and then (logLine does so as well).
-void flushLogRepeats();
+// With everything, the counts of minutes still running too (before the process ends).
+void flushLogRepeats(bool everything = false);
 
 // The level of a line the counter server reports: a database failure is an error; connection trouble and
 // refused logins are warnings; the rest information.
