@@ -250,10 +250,14 @@ void resolveCredentials(Settings& settings, std::vector<std::string>& problems) 
 void checkSettings(const Settings& s, std::vector<std::string>& problems) {
     std::string address, error;
     int port = 0;
-    if (!s.listen.empty() && !splitListen(s.listen, address, port))
+    if (s.listen.empty())
+        problems.push_back("listen: not set; serving needs an address and port");
+    else if (!splitListen(s.listen, address, port))
         problems.push_back("listen: wants ADDRESS:PORT, got '" + s.listen + "'");
     if (!s.metricsListen.empty() && !splitListen(s.metricsListen, address, port))
         problems.push_back("metrics-listen: wants ADDRESS:PORT, got '" + s.metricsListen + "'");
+    if (s.dbPath.empty())
+        problems.push_back("db: not set; serving needs a database");
     const std::string& cert = s.options.tlsCertFile;
     const std::string& key = s.options.tlsKeyFile;
     if (cert.empty() != key.empty())

@@ -47,8 +47,8 @@ bool loadSettings(const std::vector<std::string>& commandLine, const std::string
 // systemd credentials ($CREDENTIALS_DIRECTORY); rewritten here to its path.
 void resolveCredentials(Settings& settings, std::vector<std::string>& problems);
 
-// What serving needs beyond single values: the listen address, TLS files that load and match, a readable
-// password file. Appends a line per problem.
+// What serving needs beyond single values: a listen address and a database, TLS files that load and
+// match, a readable password file. Appends a line per problem.
 void checkSettings(const Settings& settings, std::vector<std::string>& problems);
 
 // The PostgreSQL password from db-password-file, for libpq and pg_dump (PGPASSWORD of this process).
