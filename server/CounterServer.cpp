@@ -59,6 +59,20 @@ int CounterServer::start(const std::string& address, int port, std::string& erro
         return -1;
     }
     m_port = core->port();
+    if (m_options.metricsPort >= 0) {
+        const asio::ip::address metricsIp = asio::ip::make_address(m_options.metricsAddress, ec);
+        if (ec || m_options.metricsPort > 65535) {
+            error = "bad metrics address '" + m_options.metricsAddress + "'";
+            return -1;
+        }
+        if (!core->listenMetrics(
+                asio::ip::tcp::endpoint(metricsIp, static_cast<unsigned short>(m_options.metricsPort)),
+                error)) {
+            error = "cannot listen for metrics on " + m_options.metricsAddress + ":" +
+                    std::to_string(m_options.metricsPort) + ": " + error;
+            return -1;
+        }
+    }
     raiseDescriptorLimit();
     core->startWorkers();
     m_core = std::move(core);
@@ -66,6 +80,9 @@ int CounterServer::start(const std::string& address, int port, std::string& erro
     m_core->acceptConnections();
     m_loop = std::thread([core = m_core.get()] { core->run(); });
     logLine("listening on " + address + ":" + std::to_string(m_port) + (m_core->tls() ? " (TLS)" : ""));
+    if (m_core->metricsPort() >= 0)
+        logLine("metrics and health on http://" + m_options.metricsAddress + ":" +
+                std::to_string(m_core->metricsPort()) + "/metrics and /healthz");
     return m_port;
 }
 
@@ -82,6 +99,18 @@ void CounterServer::stop() {
     m_core.reset();
     m_running = false;
     logLine("stopped");
+}
+
+bool CounterServer::reload(const ServerOptions& fresh, std::string& error) {
+    if (!m_core) {
+        error = "not serving";
+        return false;
+    }
+    return m_core->reload(fresh, error);
+}
+
+bool CounterServer::loopAnswers(std::chrono::milliseconds within) {
+    return m_core && m_core->loopAnswers(within);
 }
 
 int CounterServer::activeConnections() {

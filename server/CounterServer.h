@@ -7,6 +7,7 @@
 #include "server/net/ServerOptions.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -33,6 +34,10 @@ public:
     bool running() const { return m_running; }
     int port() const { return m_port; }
     int activeConnections();
+    // Takes the limits, time-outs and TLS files of fresh while serving (see ServerCore::reload).
+    bool reload(const ServerOptions& fresh, std::string& error);
+    // Whether the event loop still runs what is handed to it (for the service manager's watchdog).
+    bool loopAnswers(std::chrono::milliseconds within);
 
 private:
     void logLine(std::string_view line);

@@ -2,7 +2,12 @@
 #include "server/admin/Commands.h"
 #include "server/store/StoreSource.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace orvo::server::admin {
 
@@ -26,7 +31,33 @@ void printDbError(const std::string& target, const std::string& error) {
     std::fprintf(stderr, "orvo-counterd: %s: %s\n", redactedTarget(target).c_str(), error.c_str());
 }
 
+bool requireExistingDb(const std::string& target) {
+    struct stat info {};
+    if (isPostgresTarget(target) || stat(target.c_str(), &info) == 0)
+        return true;
+    std::fprintf(stderr,
+                 "orvo-counterd: %s: no such database (serving or 'orvo-counterd migrate --db %s' creates "
+                 "one)\n",
+                 target.c_str(), target.c_str());
+    return false;
+}
+
+bool createPrivateFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0 || fchmod(fd, 0600) != 0) {
+        std::fprintf(stderr, "orvo-counterd: %s: %s\n", path.c_str(), std::strerror(errno));
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
 std::unique_ptr<AdminStore> openForCommand(const std::string& target, bool prepare) {
+    // migrate opens without preparing: it alone may make a new database.
+    if (prepare && !requireExistingDb(target))
+        return nullptr;
     std::string error;
     std::unique_ptr<AdminStore> store = openAdminStore(target, prepare, error);
     if (!store)

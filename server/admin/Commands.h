@@ -32,6 +32,12 @@ inline constexpr int kExitUsage = 2;
 void addDbOption(CLI::App& command, std::string& path);
 // The subcommand's database: its own --db, else the serving one; prints why not and returns false.
 bool resolveDb(const CommandContext& context, std::string& path);
+// A SQLite file that is not there is a typo more often than a wish: every command but migrate refuses it,
+// naming the path. Prints why and returns false. (A PostgreSQL database must exist anyway.)
+bool requireExistingDb(const std::string& target);
+// Creates a new file readable by its owner only (backups and exports hold password hashes and
+// customers); an existing file is made so as well. Prints why not and returns false.
+bool createPrivateFile(const std::string& path);
 // Prints "orvo-counterd: TARGET: error", any password in the target hidden.
 void printDbError(const std::string& target, const std::string& error);
 // Opens the database for a table or maintenance subcommand (see openAdminStore); prints the reason

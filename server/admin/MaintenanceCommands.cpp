@@ -12,6 +12,7 @@ namespace {
 
 struct MaintenanceArgs {
     std::string db, file;
+    bool ifNeeded = false;
 };
 
 int backupCommand(const CommandContext& context, MaintenanceArgs& args) {
@@ -26,9 +27,14 @@ int backupCommand(const CommandContext& context, MaintenanceArgs& args) {
     const std::unique_ptr<AdminStore> store = openForCommand(args.db);
     if (!store)
         return kExitFailed;
+    // SQLite copies into an empty file made private first (the copy holds password hashes); pg_dump
+    // writes a private file of its own and links it to the name.
+    if (!isPostgresTarget(args.db) && !createPrivateFile(args.file))
+        return kExitFailed;
     std::string error;
     if (!store->backupTo(args.file, error)) {
         std::fprintf(stderr, "orvo-counterd: backup to %s: %s\n", args.file.c_str(), error.c_str());
+        std::remove(args.file.c_str());
         return kExitFailed;
     }
     return kExitDone;
@@ -47,11 +53,13 @@ int migrateCommand(const CommandContext& context, MaintenanceArgs& args) {
         return kExitFailed;
     }
     const std::string target = redactedTarget(args.db);
-    if (from == kSchemaVersion)
-        std::fprintf(stderr, "orvo-counterd: %s is at schema version %d already\n", target.c_str(), from);
-    else if (from != 0)
+    if (from == kSchemaVersion) {
+        if (!args.ifNeeded)
+            std::fprintf(stderr, "orvo-counterd: %s is at schema version %d already\n", target.c_str(), from);
+    } else if (from != 0) {
         std::fprintf(stderr, "orvo-counterd: %s migrated from schema version %d to %d\n", target.c_str(),
                      from, kSchemaVersion);
+    }
     return kExitDone;
 }
 
@@ -68,6 +76,8 @@ void addMaintenanceCommands(CLI::App& app, const CommandContext& context) {
 
     CLI::App* migrate = app.add_subcommand("migrate", "bring an older database to this program's schema");
     addDbOption(*migrate, args->db);
+    migrate->add_flag("--if-needed", args->ifNeeded,
+                      "say nothing when the schema is current (for a service's start; exit 0 either way)");
     migrate->callback(
         [context, args] { *context.chosen = [context, args] { return migrateCommand(context, *args); }; });
 }

@@ -87,6 +87,8 @@ int finish(bool ok, const std::string& error) {
 
 // Opens --db, a SQLite file or a PostgreSQL database; prints the reason when it cannot.
 std::unique_ptr<OperatorStore> openOperatorStore(const std::string& db) {
+    if (!requireExistingDb(db))
+        return nullptr;
     std::string error;
     const bool postgres = isPostgresTarget(db);
     auto store = postgres ? openPgOperatorStore(db, error) : openSqliteOperatorStore(db, error);

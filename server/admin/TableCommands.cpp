@@ -44,6 +44,8 @@ bool readFile(const std::string& path, std::string& text) {
 // Writes to FILE.tmp and renames, so a failed export never leaves half a file under the name.
 bool writeFile(const std::string& path, const std::string& text) {
     const std::string temp = path + ".tmp";
+    if (!createPrivateFile(temp))
+        return false;
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
         out << text;

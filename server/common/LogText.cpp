@@ -9,10 +9,11 @@ std::string escapeText(std::string_view text, bool asciiOnly) {
     return out;
 }
 
-void appendEscaped(std::string& out, std::string_view text, bool asciiOnly, const char* hexDigits) {
+void appendEscaped(std::string& out, std::string_view text, bool asciiOnly, const char* hexDigits,
+                   bool escapeBackslash) {
     for (char ch : text) {
         const auto byte = static_cast<unsigned char>(ch);
-        if (byte == '\\') {
+        if (byte == '\\' && escapeBackslash) {
             out += "\\\\";
         } else if (byte < 0x20 || byte == 0x7F || (asciiOnly && byte >= 0x80)) {
             out += "\\x";

@@ -13,7 +13,9 @@ namespace orvo::server {
 std::string escapeText(std::string_view text, bool asciiOnly = false);
 
 // The same escapes appended to out, with the hex digits of \xNN taken from hexDigits (16 characters):
-// the log file writes them in lower case, status texts in upper case.
-void appendEscaped(std::string& out, std::string_view text, bool asciiOnly, const char* hexDigits);
+// the log file writes them in lower case, status texts in upper case. Without escapeBackslash the
+// backslash stays as it is (text whose wire parts were escaped already).
+void appendEscaped(std::string& out, std::string_view text, bool asciiOnly, const char* hexDigits,
+                   bool escapeBackslash = true);
 
 } // namespace orvo::server

@@ -76,7 +76,7 @@ Outcome streamOutcome(const CallContext& ctx, StreamEnd end, const std::string& 
     case StreamEnd::Done:
         return ok();
     case StreamEnd::DatabaseError:
-        return fail(proto::kStatusInternal, "database error: " + error);
+        return databaseFailure(error);
     case StreamEnd::SinkFailed:
         break;
     }

@@ -73,7 +73,7 @@ Outcome handleLogin(CallContext& ctx) {
         if (!error.empty()) {
             if (guard)
                 guard->settle(name, ctx.session.peerAddress, LoginGuard::Result::NotChecked);
-            return fail(proto::kStatusInternal, "database error: " + error);
+            return databaseFailure(error);
         }
         if (guard)
             guard->settle(name, ctx.session.peerAddress, LoginGuard::Result::Rejected);
@@ -92,7 +92,12 @@ Outcome handleLogin(CallContext& ctx) {
     return ok("logged in");
 }
 
-Outcome handleHeartbeat(CallContext&) {
+Outcome handleHeartbeat(CallContext& ctx) {
+    // The answer says whether requests can be served: the database is asked (one indexed lookup).
+    OperatorRecord record;
+    std::string error;
+    if (!ctx.store->findOperator(ctx.session.op.name, record, error) && !error.empty())
+        return databaseFailure(error);
     return ok();
 }
 

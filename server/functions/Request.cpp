@@ -1,5 +1,7 @@
 #include "server/functions/Request.h"
 
+#include "protocol/Header.h"
+
 #include "server/common/Gbk.h"
 
 #include <charconv>
@@ -19,6 +21,12 @@ Outcome ok(std::string text) {
 
 Outcome fail(int status, std::string text) {
     return Outcome{status, std::move(text), false};
+}
+
+Outcome databaseFailure(const std::string& error) {
+    Outcome outcome = fail(proto::kStatusInternal, "database unavailable");
+    outcome.logDetail = "database error: " + error;
+    return outcome;
 }
 
 bool readText(const Request& request, std::uint32_t tag, std::size_t maxBytes, std::string& out,

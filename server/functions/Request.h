@@ -43,6 +43,7 @@ struct Outcome {
     int status = 0;
     std::string text;        // UTF-8; sent as GBK in tag 58
     bool closeAfter = false; // end the connection once the reply is out
+    std::string logDetail{}; // for the log only (a database's own message), never sent to the client
     // > 0: nothing was sent; run the request again after this wait, without holding a worker.
     std::chrono::milliseconds runAgainAfter{0};
 };
@@ -57,6 +58,8 @@ struct CallContext {
 
 Outcome ok(std::string text = {});
 Outcome fail(int status, std::string text);
+// Status 9 "database unavailable" for the client; the database's message goes to the log only.
+Outcome databaseFailure(const std::string& error);
 
 // Reads a request value as UTF-8 text of at most maxBytes. Missing items give "" (present = false).
 // A value that is too long or not GBK gives false and a reason in error.

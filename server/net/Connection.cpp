@@ -1,5 +1,7 @@
 #include "server/net/Connection.h"
 
+#include "server/common/Metrics.h"
+
 #include "protocol/Header.h"
 #include "server/common/Dates.h"
 #include "server/common/LogText.h"
@@ -327,9 +329,8 @@ void Connection::runRequest(Store* store, const std::string& dbError) {
         outcome = fail(proto::kStatusLimit, "too many items in one request (limit " +
                                                 std::to_string(proto::kMaxItemsPerRequest) + ")");
     } else if (!store) {
-        outcome = fail(proto::kStatusInternal, "database unavailable");
+        outcome = databaseFailure(dbError);
         outcome.closeAfter = true;
-        m_core.log("connection " + m_peer + ": cannot open database: " + dbError);
     } else {
         CallContext ctx{*store, m_session, request, reply,
                         m_core.options().today.empty() ? localDate() : m_core.options().today};
@@ -346,6 +347,8 @@ void Connection::runRequest(Store* store, const std::string& dbError) {
     if (request.function == proto::kFunctionLogin)
         asio::post(m_core.io(),
                    [self = shared_from_this(), now = m_session.loggedIn] { self->countLogin(now); });
+    // Counted before the end frame goes: a client that has its answer finds it counted.
+    metrics().countRequest(request.function, outcome.status, SteadyClock::now() - started, reply.rows());
     reply.end(outcome.status, outcome.text);
     const auto elapsed =
         std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - started).count();
@@ -356,6 +359,8 @@ void Connection::runRequest(Store* store, const std::string& dbError) {
         line += " (" + escapeText(outcome.text) + ")";
     if (const std::uint64_t kept = m_sink.keptBytes(); kept > 0)
         line += " aside=" + std::to_string(kept) + (m_sink.usedFile() ? " (in a file)" : "");
+    if (!outcome.logDetail.empty())
+        line += " [" + escapeText(outcome.logDetail) + "]";
     if (request.function == proto::kFunctionLogin && outcome.status)
         line += " peer=" + m_peer + " name=\"" + escapeText(m_session.loginName) + "\"";
     m_core.log(line);

@@ -1,6 +1,7 @@
 #include "server/net/ServerCore.h"
 
 #include "server/net/Connection.h"
+#include "server/net/MetricsListener.h"
 #include "server/net/RequestLane.h"
 #include "server/net/TlsContext.h"
 #include "server/store/Operator.h"
@@ -49,8 +50,8 @@ std::chrono::milliseconds measureHashCost() {
 } // namespace
 
 ServerCore::ServerCore(const ServerOptions& options)
-    : m_options(options), m_sessions(std::make_unique<SessionWatch>(*this)),
-      m_guard(guardOptions(options.loginGuard)) {}
+    : m_options(options), m_writeTimeoutMs(options.writeTimeoutMs),
+      m_sessions(std::make_unique<SessionWatch>(*this)), m_guard(guardOptions(options.loginGuard)) {}
 
 ServerCore::~ServerCore() {
     m_sessions->stop(); // its last round logs, and logging needs the members declared after it
@@ -98,6 +99,46 @@ int ServerCore::port() {
     return ec ? -1 : endpoint.port();
 }
 
+bool ServerCore::listenMetrics(const asio::ip::tcp::endpoint& endpoint, std::string& error) {
+    m_metrics = std::make_unique<MetricsListener>(*this);
+    return m_metrics->listen(endpoint, error);
+}
+
+int ServerCore::metricsPort() {
+    return m_metrics ? m_metrics->port() : -1;
+}
+
+Metrics::Gauges ServerCore::gauges() {
+    Metrics::Gauges gauges;
+    gauges.sessions = m_limits.active();
+    if (m_heavy)
+        gauges.heavyQueue = m_heavy->waiting();
+    if (m_stores) {
+        gauges.rowCacheBytes = m_stores->rowCache().bytes();
+        gauges.rowCacheEntries = m_stores->rowCache().entries();
+    }
+    return gauges;
+}
+
+void ServerCore::probeDatabase(std::function<void(bool)> done) {
+    m_light->post([this, done = std::move(done)](Store* store, const std::string&) {
+        bool healthy = false;
+        if (store) {
+            OperatorRecord record;
+            std::string error;
+            healthy = store->findOperator("", record, error) || error.empty();
+        }
+        asio::post(m_io, [done, healthy] { done(healthy); });
+    });
+}
+
+bool ServerCore::loopAnswers(std::chrono::milliseconds within) {
+    auto answered = std::make_shared<std::promise<void>>();
+    auto future = answered->get_future();
+    asio::post(m_io, [answered] { answered->set_value(); });
+    return future.wait_for(within) == std::future_status::ready;
+}
+
 void ServerCore::startWorkers() {
     int workers =
         m_options.workers > 0 ? m_options.workers : static_cast<int>(std::thread::hardware_concurrency());
@@ -121,6 +162,8 @@ void ServerCore::startWorkers() {
 
 void ServerCore::acceptConnections() {
     acceptNext();
+    if (m_metrics)
+        m_metrics->start();
 }
 
 void ServerCore::run() {
@@ -169,6 +212,8 @@ void ServerCore::stopAccepting() {
         asio::error_code ignored;
         m_acceptor.close(ignored);
         m_acceptRetry.cancel();
+        if (m_metrics)
+            m_metrics->stop();
         auto all = m_connections;
         for (const auto& c : all)
             if (!c->requestRunning())
@@ -204,6 +249,34 @@ void ServerCore::log(std::string_view line) {
         m_options.log(line);
     else
         std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
+}
+
+bool ServerCore::reload(const ServerOptions& fresh, std::string& error) {
+    std::unique_ptr<asio::ssl::context> tls;
+    const bool wantTls = !fresh.tlsCertFile.empty() || !fresh.tlsKeyFile.empty();
+    if (wantTls != (m_tls != nullptr)) {
+        error = wantTls ? "turning TLS on needs a restart" : "turning TLS off needs a restart";
+        return false;
+    }
+    if (wantTls && !(tls = makeTlsContext(fresh.tlsCertFile, fresh.tlsKeyFile, error)))
+        return false;
+    onLoop([&] {
+        m_options.maxConnections = fresh.maxConnections;
+        m_options.maxPendingLogins = fresh.maxPendingLogins;
+        m_options.maxPendingLoginsPerAddress = fresh.maxPendingLoginsPerAddress;
+        m_options.loginTimeoutMs = fresh.loginTimeoutMs;
+        m_options.idleTimeoutMs = fresh.idleTimeoutMs;
+        m_options.readTimeoutMs = fresh.readTimeoutMs;
+        m_options.writeTimeoutMs = fresh.writeTimeoutMs;
+        m_writeTimeoutMs = fresh.writeTimeoutMs;
+        if (tls) {
+            m_options.tlsCertFile = fresh.tlsCertFile;
+            m_options.tlsKeyFile = fresh.tlsKeyFile;
+            m_retiredTls.push_back(std::move(m_tls));
+            m_tls = std::move(tls);
+        }
+    });
+    return true;
 }
 
 std::chrono::milliseconds ServerCore::runRequest(const proto::Frame& request, WorkerPool::Job job) {

@@ -4,6 +4,7 @@
 // Asio.
 #pragma once
 
+#include "server/common/Metrics.h"
 #include "server/functions/LoginGuard.h"
 #include "server/net/ConnectionLimits.h"
 #include "server/net/ReplySpill.h"
@@ -17,17 +18,21 @@
 #include <asio/ssl.hpp>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <vector>
 
 namespace orvo::server {
 
 class Connection;
+class MetricsListener;
 
 class ServerCore {
 public:
@@ -40,6 +45,9 @@ public:
     bool enableTls(std::string& error); // when the options name a certificate or a key
     bool listen(const asio::ip::tcp::endpoint& endpoint, std::string& error);
     int port();
+    // The monitoring port (see MetricsListener.h); its port, or -1 when there is none.
+    bool listenMetrics(const asio::ip::tcp::endpoint& endpoint, std::string& error);
+    int metricsPort();
     void startWorkers();
     void acceptConnections();
     // The loop thread: serves until stopLoop().
@@ -63,6 +71,17 @@ public:
     SpillBudget& spillBudget() { return m_spillBudget; }
     bool stopping() const { return m_stopping; } // loop thread
     void log(std::string_view line);             // any thread
+    // Any thread: the limits and time-outs of fresh hold from now on, and the TLS context is made anew
+    // from its files (new handshakes use it; running sessions keep theirs). False with the reason, and
+    // nothing changed, when the files do not load or TLS would be turned on or off.
+    bool reload(const ServerOptions& fresh, std::string& error);
+    int writeTimeoutMs() const { return m_writeTimeoutMs; } // any thread
+    // Loop thread: what the metrics page reads rather than counts.
+    Metrics::Gauges gauges();
+    // Asks the database for one lookup on a light worker; done(ok) runs on the loop thread.
+    void probeDatabase(std::function<void(bool)> done);
+    // Any thread: whether the loop runs a posted task within the time (the watchdog's question).
+    bool loopAnswers(std::chrono::milliseconds within);
     // Hands a request to the login, light or heavy workers (see RequestLane.h). A login finds its
     // workers' queue full (as many as they can check within the login time-out): nothing is run, and
     // the answer is the wait to suggest before trying again; zero when the request was handed over.
@@ -90,9 +109,12 @@ private:
     // Runs fn on the loop thread and waits for it.
     template <typename Fn> void onLoop(Fn fn);
 
-    const ServerOptions m_options;
+    ServerOptions m_options; // changed by reload() on the loop thread only
+    std::atomic<int> m_writeTimeoutMs;
     asio::io_context m_io{1};
     std::unique_ptr<asio::ssl::context> m_tls;
+    // Contexts replaced by a reload: kept until the server ends, as sessions made with them may live on.
+    std::vector<std::unique_ptr<asio::ssl::context>> m_retiredTls;
     asio::ip::tcp::acceptor m_acceptor{m_io};
     asio::steady_timer m_acceptRetry{m_io};
     std::unique_ptr<StoreSource> m_stores; // declared before the pools: it outlives their threads
@@ -114,6 +136,7 @@ private:
     bool m_stopping = false; // loop thread only
 
     std::mutex m_logMutex;
+    std::unique_ptr<MetricsListener> m_metrics; // after the loop: gone before it
     // Loop thread only. Declared last: connections go before the loop they belong to.
     std::unordered_set<std::shared_ptr<Connection>> m_connections;
 };

@@ -32,6 +32,8 @@ struct ServerOptions {
     std::uint32_t maxRequestBytes = 1024 * 1024;
     std::string tlsCertFile; // both set: the port speaks TLS only (PEM files)
     std::string tlsKeyFile;
+    std::string metricsAddress; // with metricsPort >= 0: /healthz and /metrics over HTTP (0: any port)
+    int metricsPort = -1;
     LoginGuardOptions loginGuard;
     // One line per request and per connection event; default: standard error.
     std::function<void(std::string_view)> log;

@@ -1,4 +1,5 @@
 #include "server/net/TlsContext.h"
+#include "server/net/TlsFiles.h"
 
 #include <openssl/ssl.h>
 
@@ -30,6 +31,14 @@ std::unique_ptr<asio::ssl::context> makeTlsContext(const std::string& certFile, 
         return nullptr;
     }
     return context;
+}
+
+} // namespace orvo::server
+
+namespace orvo::server {
+
+bool checkTlsFiles(const std::string& certFile, const std::string& keyFile, std::string& error) {
+    return makeTlsContext(certFile, keyFile, error) != nullptr;
 }
 
 } // namespace orvo::server

@@ -10,6 +10,8 @@
 // lock per row; a row stored takes it alone, only while its bytes are copied.
 #pragma once
 
+#include "server/common/Metrics.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
@@ -152,7 +154,8 @@ void RowCache::readBatch(int category, std::span<const ListedRow> rows, Found&& 
         return;
     const std::shared_lock guard(m_lock);
     if (m_index.empty())
-        return;
+        return metrics().countRowCache(0, rows.size());
+    std::size_t hitCount = 0;
     const Entry* hits[kGroup];
     for (std::size_t at = 0; at < rows.size(); at += kGroup) {
         const std::size_t n = std::min(kGroup, rows.size() - at);
@@ -174,8 +177,10 @@ void RowCache::readBatch(int category, std::span<const ListedRow> rows, Found&& 
             if (flag.load(std::memory_order_relaxed) == 0)
                 flag.store(1, std::memory_order_relaxed);
             found(at + i, hits[i]->items());
+            ++hitCount;
         }
     }
+    metrics().countRowCache(hitCount, rows.size() - hitCount);
 }
 
 inline const RowCache::Entry* RowCache::current(std::int32_t category, const ListedRow& row,

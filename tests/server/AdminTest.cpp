@@ -7,6 +7,8 @@
 #include "server/admin/AdminStore.h"
 #include "server/admin/TableTransfer.h"
 #include "server/common/Dates.h"
+#include "server/common/LogRepeats.h"
+#include "server/common/LogText.h"
 #include "server/common/ServerLog.h"
 #include "server/demo/PrepareStore.h"
 #include "server/store/SchemaTables.h"
@@ -44,8 +46,13 @@ TEST(Admin, OperatorRoundTripThroughTheProgramAndARunningServer) {
     options.dbPath = db;
     options.log = [](std::string_view) {};
 
-    ProgramRun add = counterd(
-        {"operator", "add", "alice", "--db", db, "--branches", "9999", "--groups", "9999"}, "first\n");
+    // A database that is not there is refused, naming it; migrate makes it.
+    ProgramRun add = counterd({"operator", "add", "alice", "--db", db}, "first\n");
+    EXPECT_EQ(add.code, 1);
+    EXPECT_NE(add.err.find(db + ": no such database"), std::string::npos) << add.err;
+    ASSERT_EQ(counterd({"migrate", "--if-needed", "--db", db}).code, 0);
+    add = counterd({"operator", "add", "alice", "--db", db, "--branches", "9999", "--groups", "9999"},
+                   "first\n");
     ASSERT_EQ(add.code, 0) << add.err;
     EXPECT_NE(counterd({"operator", "add", "alice", "--db", db}, "again\n").code, 0) << "an existing name";
     EXPECT_NE(
@@ -350,6 +357,7 @@ TEST(Admin, TheShippedConfigurationIsReadAndTheCommandLineWins) {
     TempDir dir;
     // Every key of the installed example is an option (an unknown key would be refused).
     const std::string given = dir.path + "/given.db";
+    ASSERT_EQ(counterd({"migrate", "--db", given}).code, 0);
     ProgramRun run = counterd(
         {"--config", ORVO_SOURCE_DIR "/packaging/orvo-counterd.conf", "--db", given, "operator", "list"});
     EXPECT_EQ(run.code, 0) << run.err;
@@ -357,7 +365,7 @@ TEST(Admin, TheShippedConfigurationIsReadAndTheCommandLineWins) {
     // A database named only by the file is the one used.
     const std::string config =
         file(dir, "c.toml", "# comment\ndb = \"" + dir.path + "/from-file.db\"\nlog-level = \"warn\"\n");
-    run = counterd({"--config", config, "tables"});
+    run = counterd({"--config", config, "migrate"});
     EXPECT_EQ(run.code, 0) << run.err;
     EXPECT_TRUE(std::filesystem::exists(dir.path + "/from-file.db"));
     EXPECT_NE(counterd({"--config", file(dir, "bad.ini", "no-such-option = 1\n"), "tables"}).code, 0);
@@ -368,9 +376,39 @@ TEST(Admin, LogLinesCarryTimeAndLevelAndNeverRawControlBytes) {
         server::formatLogLine(server::LogLevel::Warn, "op=a\nfake 2026 ERROR \x1b[31m\\");
     EXPECT_EQ(line.find('\n'), std::string::npos);
     EXPECT_EQ(line.find('\x1b'), std::string::npos);
-    EXPECT_NE(line.find(" WARN  op=a\\x0afake 2026 ERROR \\x1b[31m\\\\"), std::string::npos) << line;
+    EXPECT_NE(line.find(" WARN  op=a\\x0afake 2026 ERROR \\x1b[31m\\"), std::string::npos) << line;
     EXPECT_EQ(line[4], '-');
     EXPECT_EQ(line[10], 'T');
+    // Text from the wire, escaped where it joins the line, is not escaped twice.
+    const std::string wire = server::escapeText("name\n");
+    EXPECT_NE(server::formatLogLine(server::LogLevel::Warn, wire).find("name\\x0A"), std::string::npos);
+    // For the journal: the syslog priority, no time.
+    server::setLogFormat(server::LogFormat::Journal);
+    EXPECT_EQ(server::formatLogLine(server::LogLevel::Error, "db down"), "<3>db down");
+    EXPECT_EQ(server::formatLogLine(server::LogLevel::Warn, "x"), "<4>x");
+    server::setLogFormat(server::LogFormat::Plain);
+}
+
+TEST(Admin, RepeatedWarningsAreFoldedPerAddressAndMinute) {
+    using Clock = server::LogRepeats::Clock;
+    server::LogRepeats repeats;
+    std::vector<std::string> due;
+    const Clock::time_point t0 = Clock::now();
+    EXPECT_TRUE(repeats.admit("connection 10.0.0.1:5000 closed: login time-out", t0, due));
+    EXPECT_FALSE(repeats.admit("connection 10.0.0.1:5001 closed: login time-out", t0, due));
+    EXPECT_FALSE(repeats.admit("connection 10.0.0.1:5002 closed: login time-out", t0, due));
+    EXPECT_TRUE(repeats.admit("connection 10.0.0.2:5000 closed: login time-out", t0, due));
+    EXPECT_TRUE(
+        repeats.admit("op=- fn=1 rows=0 ms=3 status=1 (refused) peer=10.0.0.1:7 name=\"a\"", t0, due));
+    EXPECT_FALSE(
+        repeats.admit("op=- fn=1 rows=0 ms=14 status=1 (refused) peer=10.0.0.1:8 name=\"a\"", t0, due));
+    EXPECT_TRUE(due.empty());
+    repeats.expire(t0 + std::chrono::seconds(61), due);
+    ASSERT_EQ(due.size(), 2u);
+    std::sort(due.begin(), due.end());
+    EXPECT_EQ(due[0], "connection 10.0.0.1:5000 closed: login time-out (2 more like it in the last minute)");
+    EXPECT_TRUE(
+        repeats.admit("connection 10.0.0.1:5003 closed: login time-out", t0 + std::chrono::seconds(62), due));
 }
 
 } // namespace

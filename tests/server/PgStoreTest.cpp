@@ -157,14 +157,29 @@ TEST_F(PgStoreTest, GbkBytesComeBackUnchangedInSqliteByteOrderAndOtherEncodingsA
     EXPECT_EQ(column("SELECT BZMC FROM BZ WHERE BZ = $1", PgParams().add("\x95\x5C")),
               std::vector<std::string>{"4"});
 
-    // A database in another encoding would reject or convert the bytes: the store will not use one.
+    // A UTF8 database (createdb's default) takes the UTF-8 text unconverted, even when the environment
+    // asks for another client encoding; a database in another encoding would convert it: refused.
     ASSERT_TRUE(m_conn.exec("DROP DATABASE IF EXISTS utf8_db", error)) << error;
-    ASSERT_TRUE(m_conn.exec("CREATE DATABASE utf8_db ENCODING 'UTF8' TEMPLATE template0 LOCALE 'C'", error))
+    ASSERT_TRUE(
+        m_conn.exec("CREATE DATABASE utf8_db ENCODING 'UTF8' TEMPLATE template0 LOCALE 'C.UTF-8'", error))
         << error;
+    setenv("PGCLIENTENCODING", "LATIN1", 1);
     PgConnection utf8;
-    EXPECT_FALSE(utf8.open(cluster().conninfo("utf8_db"), error));
-    EXPECT_NE(error.find("SQL_ASCII"), std::string::npos) << error;
-    EXPECT_FALSE(utf8.isOpen());
+    EXPECT_TRUE(utf8.open(cluster().conninfo("utf8_db"), error)) << error;
+    unsetenv("PGCLIENTENCODING");
+    ASSERT_TRUE(createPgSchema(utf8, error)) << error;
+    const PgResult bytes = utf8.query("SELECT octet_length($1::gbk) || ',' || ('B'::gbk < 'a'::gbk)",
+                                      PgParams().add("\xE6\xAC\xA7\xE9\x98\xB3\xE5\x85\xB0"), error);
+    ASSERT_EQ(bytes.rows(), 1) << error;
+    EXPECT_EQ(std::string(bytes.row(0).text(0)), "9,true") << "UTF-8 bytes kept, compared byte by byte";
+    ASSERT_TRUE(m_conn.exec("DROP DATABASE IF EXISTS latin1_db", error)) << error;
+    ASSERT_TRUE(
+        m_conn.exec("CREATE DATABASE latin1_db ENCODING 'LATIN1' TEMPLATE template0 LOCALE 'C'", error))
+        << error;
+    PgConnection latin1;
+    EXPECT_FALSE(latin1.open(cluster().conninfo("latin1_db"), error));
+    EXPECT_NE(error.find("UTF8"), std::string::npos) << error;
+    EXPECT_FALSE(latin1.isOpen());
 }
 
 TEST_F(PgStoreTest, HostileTextMatchesNothingAndTransactionsRollBackUnlessCommitted) {

@@ -77,7 +77,9 @@ TEST(ReplyFailure, ARowTooLargeForAFrameFailsTheReplyAndNamesItsSerial) {
         const std::string key = "797=" + std::to_string(serial);
         EXPECT_EQ(outcome.status, proto::kStatusLimit) << outcome.text;
         EXPECT_NE(outcome.text.find(key), std::string::npos) << outcome.text;
-        EXPECT_NE(log.find(key), std::string::npos) << log;
+        if (!kept) { // the same error again within the minute is only counted (see ServerLog.h)
+            EXPECT_NE(log.find(key), std::string::npos) << log;
+        }
 
         proto::FrameReader reader;
         reader.Feed(sink.all);

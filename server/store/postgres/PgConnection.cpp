@@ -111,8 +111,6 @@ bool PgConnection::open(const std::string& conninfo, std::string& error) {
     values.push_back("orvo-counterd");
     keys.push_back("dbname");
     values.push_back(conninfo.c_str());
-    keys.push_back("client_encoding");
-    values.push_back("SQL_ASCII");
     keys.push_back(nullptr);
     values.push_back(nullptr);
     m_conn = PQconnectdbParams(keys.data(), values.data(), 1);
@@ -127,10 +125,17 @@ bool PgConnection::open(const std::string& conninfo, std::string& error) {
     }
     PQsetNoticeProcessor(m_conn, ignoreNotice, nullptr);
     const char* encoding = PQparameterStatus(m_conn, "server_encoding");
-    if (!encoding || std::string_view(encoding) != "SQL_ASCII") {
-        error = std::string("database '") + PQdb(m_conn) + "' has encoding " + (encoding ? encoding : "?") +
-                "; the counter store keeps GBK bytes and needs a SQL_ASCII database "
-                "(createdb -E SQL_ASCII -T template0 --locale=C)";
+    const std::string_view name = encoding ? encoding : "?";
+    if (name != "UTF8" && name != "SQL_ASCII") {
+        error = std::string("database '") + PQdb(m_conn) + "' has encoding " + std::string(name) +
+                "; the counter store keeps UTF-8 text and needs a UTF8 (or SQL_ASCII) database "
+                "(createdb -E UTF8 -T template0 DBNAME)";
+        close();
+        return false;
+    }
+    // The database's own encoding on the wire: text passes unconverted, whatever PGCLIENTENCODING says.
+    if (PQsetClientEncoding(m_conn, encoding) != 0) {
+        error = "cannot set the client encoding to " + std::string(name) + ": " + lastError();
         close();
         return false;
     }

@@ -1,10 +1,10 @@
 // Thin RAII layer over libpq: one connection, statements with bound parameters only (text format), and
 // large results streamed one row at a time.
 //
-// Text is GBK bytes throughout the server. The store keeps it unconverted: the database must be created
-// with the SQL_ASCII encoding (bytes in, the same bytes out, no validation) and every text column collates
-// "C" (byte order, as SQLite compares). open() forces client_encoding SQL_ASCII and refuses a database with
-// another encoding, where GBK bytes would be rejected or converted.
+// The store keeps text as UTF-8 and every text column collates "C" (byte order, as SQLite compares), so
+// the database may be UTF8 (createdb's default) or SQL_ASCII (bytes in, the same bytes out). open() sets
+// the client encoding to the database's own, so that no byte is ever converted, and refuses a database
+// in any other encoding, where UTF-8 text would be converted or rejected.
 #pragma once
 
 #include <libpq-fe.h>

@@ -1,5 +1,7 @@
 #include "server/store/postgres/PgPool.h"
 
+#include "server/common/Metrics.h"
+
 #include <utility>
 
 namespace orvo::server::pg {
@@ -30,6 +32,8 @@ PgPool::Lease PgPool::acquire(std::chrono::milliseconds timeout, std::string& er
     std::unique_ptr<PgConnection> conn;
     {
         std::unique_lock lock(m_mutex);
+        if (m_idle.empty() && m_onLoan >= m_size)
+            metrics().countPoolWait();
         const bool free =
             m_freed.wait_for(lock, timeout, [&] { return !m_idle.empty() || m_onLoan < m_size; });
         if (!free) {
