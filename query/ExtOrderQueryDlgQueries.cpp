@@ -113,6 +113,7 @@ void CExtOrderQueryDlg::RunRuleQuery(int nKind, bool bKeepPlace) {
     if (bKeepPlace)
         RestorePlace(RuleList(nKind), RuleRecord(nKind), place);
     UpdateStatus();
+    m_retiredRows.Retire(fresh);
 }
 
 void CExtOrderQueryDlg::ShowQueriedRows(int nKind, bool bKeepPlace) {

@@ -7,7 +7,25 @@
 #include <cstring>
 #include <new>
 
+#include <sys/mman.h>
+
 namespace orvo::dbm {
+
+std::unique_ptr<std::byte[], RowPool::ChunkFree> RowPool::AllocateChunk(std::size_t bytes) {
+    if (bytes < kMappedChunkBytes)
+        return {new std::byte[bytes], ChunkFree{0}};
+    void* pages = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (pages == MAP_FAILED)
+        throw std::bad_alloc();
+    return {static_cast<std::byte*>(pages), ChunkFree{bytes}};
+}
+
+void RowPool::ChunkFree::operator()(std::byte* data) const {
+    if (bytes == 0)
+        delete[] data;
+    else
+        ::munmap(data, bytes);
+}
 
 void RowPool::Release() {
     if (m_schema)
@@ -34,7 +52,7 @@ std::byte* RowPool::Take() {
         const std::size_t previous = m_chunks.empty() ? 0 : m_chunks.back().rows;
         const std::size_t limit = std::max<std::size_t>(kMaxChunkBytes / m_rowSize, 1);
         const std::size_t rows = std::clamp<std::size_t>(previous * 2, kFirstChunkRows, limit);
-        m_chunks.push_back(Chunk{std::make_unique_for_overwrite<std::byte[]>(rows * m_rowSize), rows, 0});
+        m_chunks.push_back(Chunk{AllocateChunk(rows * m_rowSize), rows, 0});
     }
     Chunk& chunk = m_chunks[m_chunk];
     std::byte* row = chunk.data.get() + m_rowSize * m_used;
