@@ -16,7 +16,8 @@ namespace orvo::dbm {
 // set, or deleting a row, only hands the row back, and handing it out again empties its cells in place.
 // A query that refills its set thus neither destroys the old rows one by one, nor asks the heap row by
 // row, nor faults in fresh pages. Large chunks are mapped from the system on their own, so the memory of a
-// set that goes is given back at once: from the heap it would stay with the process, in holes.
+// set that goes can be given back (from the heap it would stay with the process, in holes): such chunks
+// wait for the next set until ReleaseSpareRowChunks().
 class RowPool {
 public:
     RowPool() = default;
@@ -72,5 +73,8 @@ private:
     std::size_t m_rowSize = 8;
     std::size_t m_textBytes = 0;
 };
+
+// Unmaps the chunks kept from sets that went.
+void ReleaseSpareRowChunks();
 
 } // namespace orvo::dbm
