@@ -34,7 +34,17 @@ std::string JsonQuote(const std::string& utf8) {
     return out + "\"";
 }
 
+void JsonWriter::Flush() {
+    if (m_sink && !m_out.empty()) {
+        m_sink(m_out);
+        m_out.clear();
+    }
+}
+
 void JsonWriter::beforeValue() {
+    constexpr std::size_t kSinkPiece = 64 * 1024;
+    if (m_sink && m_out.size() >= kSinkPiece)
+        Flush();
     if (m_afterKey) {
         m_afterKey = false;
         return;

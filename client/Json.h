@@ -2,6 +2,7 @@
 // and the trace; a stable, meaningful order helps both). Texts go in as UTF-8.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,6 +12,12 @@ std::string JsonQuote(const std::string& utf8);
 
 class JsonWriter {
 public:
+    JsonWriter() = default;
+    // A writer that hands its text to `sink` in pieces of about 64 KiB as it goes, and the rest at Flush():
+    // a document of many rows never sits in memory whole. Text() holds only what is not handed on yet.
+    explicit JsonWriter(std::function<void(std::string_view)> sink) : m_sink(std::move(sink)) {}
+    void Flush();
+
     JsonWriter& BeginObject();
     JsonWriter& EndObject();
     JsonWriter& BeginArray();
@@ -35,6 +42,7 @@ public:
 private:
     void beforeValue();
     std::string m_out;
+    std::function<void(std::string_view)> m_sink;
     std::vector<bool> m_first; // per open container: no element written yet
     bool m_afterKey = false;
 };

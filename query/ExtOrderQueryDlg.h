@@ -11,6 +11,7 @@
 #include "platform/Controls.h"
 #include "platform/Gdi.h"
 #include "query/QueryConditions.h"
+#include "query/RetiredRows.h"
 #include "query/RuleRecordLayouts.h"
 #include "query/WindowBottomBar.h"
 #include "query/WindowStatus.h"
@@ -153,6 +154,8 @@ private:
     // which the query writes once when the list is done (each writing sums the lots over every row).
     bool m_bFillingList = false;
     std::chrono::steady_clock::time_point m_lastKeyDown{};
+    // The rows a query replaced, freed after the new ones are painted.
+    CRetiredRows m_retiredRows;
 
     // The splitter bar's background; one brush for the life of the window.
     CBrush m_brSplitter;

@@ -85,7 +85,15 @@ void CExtOrderQueryDlg::RunRuleQuery(int nKind, bool bKeepPlace, const std::stri
         CQueryProgress progress(g_pFixComm, [this](const CString& text) { m_barBottom.SetStatus(text); });
         nSent = QueryRules(nKind, ConfirmedConditions(), fresh);
         nQueryMs = progress.ElapsedMs();
+        // The keys typed meanwhile are read before the rows change; a paint of the rows about to go would
+        // only hold up the paint of the new ones.
+        QTableView* pView = RuleList(nKind).View();
+        const bool bViewUpdates = pView && pView->updatesEnabled();
+        if (bViewUpdates)
+            pView->setUpdatesEnabled(false);
         bCancelled = progress.Finish();
+        if (bViewUpdates)
+            pView->setUpdatesEnabled(true);
     }
     m_bQuerying = false;
 
@@ -119,6 +127,7 @@ void CExtOrderQueryDlg::RunRuleQuery(int nKind, bool bKeepPlace, const std::stri
     if (bKeepPlace)
         RestorePlace(RuleList(nKind), RuleRecord(nKind), place);
     UpdateStatus();
+    m_retiredRows.Retire(fresh);
 }
 
 void CExtOrderQueryDlg::ShowQueriedRows(int nKind, bool bKeepPlace) {

@@ -226,6 +226,7 @@ void CExtOrderQueryDlg::OnDestroy() {
     KillTimer(kRefreshTimer);
     KillTimer(kLayoutSaveTimer);
     SaveLayouts();
+    m_retiredRows.FreeNow();
     COrvoDialog::OnDestroy();
 }
 

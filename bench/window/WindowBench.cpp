@@ -1,7 +1,8 @@
 // The whole road of one tab's query in the real query window: 100,000 stop-loss / take-profit rows
 // replayed by a fake counter server in this process, through CFixComm into the record set, the list refreshed
 // and fitted and the window painted once; beside decoding the same reply bytes alone, the query without the
-// window, and the list's own part (model reset, column fitting, first paint) over rows already in the set.
+// window, the list's own part (model reset, column fitting, first paint) over rows already in the set, and
+// F2 pressed on a warm window until the new rows are painted.
 #include "QueryTestData.h"
 #include "bench/support/StopProfitReply.h"
 
@@ -9,6 +10,7 @@
 #include "host/dbm/MemRecord.h"
 #include "host/gui/OrvoListCtrl.h"
 #include "module/ModuleState.h"
+#include "platform/ModalLoop.h"
 #include "platform/Resources.h"
 #include "protocol/FrameReader.h"
 #include "protocol/Header.h"
@@ -19,7 +21,9 @@
 #include "res/Resource.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QTableView>
 #include <QTimer>
 #include <QWidget>
@@ -31,12 +35,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -60,18 +67,39 @@ QApplication& App() {
     return *app;
 }
 
-// Resident set size in KiB, from /proc.
-long ResidentKiB() {
+// A line of /proc/self/status in KiB ("VmRSS:", the resident set; "VmHWM:", its peak).
+long StatusKiB(const char* key) {
     FILE* status = std::fopen("/proc/self/status", "r");
     if (!status)
         return 0;
     char line[256];
     long kib = 0;
+    const std::size_t keyLength = std::strlen(key);
     while (std::fgets(line, sizeof line, status))
-        if (std::strncmp(line, "VmRSS:", 6) == 0)
-            kib = std::strtol(line + 6, nullptr, 10);
+        if (std::strncmp(line, key, keyLength) == 0)
+            kib = std::strtol(line + keyLength, nullptr, 10);
     std::fclose(status);
     return kib;
+}
+
+long ResidentKiB() {
+    return StatusKiB("VmRSS:");
+}
+
+// Starts the peak over again at the resident size of now (false where the kernel cannot).
+bool ResetPeakResident() {
+    FILE* refs = std::fopen("/proc/self/clear_refs", "w");
+    if (!refs)
+        return false;
+    const bool reset = std::fputs("5", refs) >= 0;
+    return std::fclose(refs) == 0 && reset;
+}
+
+// Runs the event loop for a while, as a window the user leaves alone.
+void StayIdle(std::chrono::steady_clock::duration duration) {
+    const auto until = std::chrono::steady_clock::now() + duration;
+    while (std::chrono::steady_clock::now() < until)
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
 }
 
 // A counter server reduced to replaying one reply: every request on its one connection is answered with
@@ -164,11 +192,15 @@ private:
     std::thread m_thread;
 };
 
-// Notes the first paint of a widget after Arm().
+// Notes the first paint of a widget after Arm(), or the first once `ready` holds (a paint of the rows
+// shown before the query does not count).
 class PaintWatch : public QObject {
 public:
     explicit PaintWatch(QWidget* widget) { widget->installEventFilter(this); }
-    void Arm() { m_painted = false; }
+    void Arm(std::function<bool()> ready = nullptr) {
+        m_painted = false;
+        m_ready = std::move(ready);
+    }
     // Runs the event loop until the widget has painted; false if it has not within ten seconds.
     bool WaitForPaint() {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -176,16 +208,23 @@ public:
             QApplication::processEvents(QEventLoop::AllEvents, 10);
         return m_painted;
     }
+    std::optional<std::chrono::steady_clock::time_point> PaintedAt() const {
+        return m_painted ? m_paintedAt : std::nullopt;
+    }
 
 protected:
     bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint)
+        if (event->type() == QEvent::Paint && !m_painted && (!m_ready || m_ready())) {
             m_painted = true;
+            m_paintedAt = std::chrono::steady_clock::now();
+        }
         return false;
     }
 
 private:
     bool m_painted = false;
+    std::optional<std::chrono::steady_clock::time_point> m_paintedAt;
+    std::function<bool()> m_ready;
 };
 
 // The replaying server, the channel and the code tables behind the module's globals.
@@ -246,6 +285,106 @@ void BM_StopProfitTabToFirstPaint(benchmark::State& state) {
             break;
         }
     }
+    if (dlg.m_recStopProfit.GetRecordCount() != static_cast<long>(rows) ||
+        dlg.m_listStopProfit.View()->model()->rowCount() != static_cast<int>(rows))
+        state.SkipWithError("wrong row count");
+    SetMsPer1000Rows(state, rows, clock.Total());
+}
+
+// Types keys into a widget's window through the X server: the window is given the input focus, and each
+// key goes by the X test extension, so it arrives as a key from the keyboard does. Notes when the
+// application has the key: the time xdotool takes to start and end is not the window's.
+class XdotoolTypist : public QObject {
+public:
+    explicit XdotoolTypist(QWidget* widget) : m_window(std::to_string(widget->window()->winId())) {
+        widget->window()->activateWindow();
+        Run("xdotool windowfocus --sync " + m_window);
+        QApplication::processEvents();
+        qApp->installEventFilter(this);
+    }
+    ~XdotoolTypist() override { qApp->removeEventFilter(this); }
+    void Type(const std::string& key) {
+        m_keyAt.reset();
+        Run("xdotool key " + key);
+    }
+    // When the key reached the application (empty before it has).
+    std::optional<std::chrono::steady_clock::time_point> KeyAt() const { return m_keyAt; }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress && !m_keyAt)
+            m_keyAt = std::chrono::steady_clock::now();
+        return false;
+    }
+
+private:
+    static void Run(const std::string& command) {
+        if (std::system(command.c_str()) != 0) {
+            std::fprintf(stderr, "window-bench: '%s' failed\n", command.c_str());
+            std::exit(1);
+        }
+    }
+    std::string m_window;
+    std::optional<std::chrono::steady_clock::time_point> m_keyAt;
+};
+
+// What the user waits for: F2 pressed on the stop-loss list until its viewport has painted the new rows.
+// The key goes through the application's event queue as a typed key does; the paint that counts is the
+// first after the query's rows took the list's place (a paint of the old rows during the query does not).
+void BM_StopProfitKeyToPaint(benchmark::State& state) {
+    App();
+    const auto rows = static_cast<std::size_t>(state.range(0));
+    Road road(rows);
+    OpenWindow window;
+    CExtOrderQueryDlg& dlg = window.dlg;
+    dlg.m_tabKinds.SetCurSel(KIND_STOP_PROFIT);
+    dlg.RefreshCurrentKind(); // warm: the rows of a first query are on screen
+    QTableView* list = dlg.m_listStopProfit.View();
+    // Keys reach the window's PreTranslateMessage as they do while it runs modal in the client.
+    orvo::ScopedMessageHook keys([](MSG& msg) { return orvo::WalkPreTranslateTree(msg); });
+    PaintWatch watch(list->viewport());
+    // On an X display with ORVO_BENCH_XDOTOOL set, the key comes from the X server (xdotool), as a typed
+    // key does; else it is posted to the application's queue.
+    std::unique_ptr<XdotoolTypist> typist;
+    if (std::getenv("ORVO_BENCH_XDOTOOL") && QApplication::platformName() == QLatin1String("xcb"))
+        typist = std::make_unique<XdotoolTypist>(list);
+    StayIdle(std::chrono::seconds(3)); // the first query's replaced rows freed and their memory returned
+    const long residentBefore = ResidentKiB();
+    long peakGrowthKiB = 0;
+    LoopClock clock;
+    std::chrono::steady_clock::duration typedKeyToPaint{}; // from the key's arrival, with xdotool
+    for (auto _ : state) {
+        const long steady = ResidentKiB();
+        const bool peakReset = ResetPeakResident();
+        const unsigned long long shownBefore = dlg.m_recStopProfit.GetChangeStamp();
+        watch.Arm([&] { return dlg.m_recStopProfit.GetChangeStamp() != shownBefore; });
+        clock.Start();
+        if (typist)
+            typist->Type("F2");
+        else
+            QCoreApplication::postEvent(list, new QKeyEvent(QEvent::KeyPress, Qt::Key_F2, Qt::NoModifier));
+        const bool painted = watch.WaitForPaint();
+        clock.Stop();
+        if (typist && typist->KeyAt() && watch.PaintedAt())
+            typedKeyToPaint += *watch.PaintedAt() - *typist->KeyAt();
+        if (!typist)
+            QCoreApplication::postEvent(list, new QKeyEvent(QEvent::KeyRelease, Qt::Key_F2, Qt::NoModifier));
+        QApplication::processEvents(); // the rows replaced are freed once the event queue is empty
+        if (peakReset)
+            peakGrowthKiB = std::max(peakGrowthKiB, StatusKiB("VmHWM:") - steady);
+        if (!painted) {
+            state.SkipWithError("no paint of the new rows within ten seconds");
+            break;
+        }
+    }
+    // What a refresh costs in memory: its peak over the resident size before it, and what stays once the
+    // window has been idle long enough to give the memory of the rows replaced back.
+    StayIdle(std::chrono::seconds(3));
+    state.counters["rss_growth_MiB"] = static_cast<double>(ResidentKiB() - residentBefore) / 1024.0;
+    state.counters["refresh_peak_MiB"] = static_cast<double>(peakGrowthKiB) / 1024.0;
+    state.counters["key_to_paint_ms"] =
+        std::chrono::duration<double, std::milli>(typist ? typedKeyToPaint : clock.Total()).count() /
+        static_cast<double>(std::max<benchmark::IterationCount>(state.iterations(), 1));
     if (dlg.m_recStopProfit.GetRecordCount() != static_cast<long>(rows) ||
         dlg.m_listStopProfit.View()->model()->rowCount() != static_cast<int>(rows))
         state.SkipWithError("wrong row count");
@@ -314,3 +453,4 @@ BENCHMARK(BM_DecodeSameBytesOnly)->Arg(100000)->Unit(benchmark::kMillisecond)->U
 BENCHMARK(BM_StopProfitQueryOnly)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_StopProfitListOnly)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_StopProfitTabToFirstPaint)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_StopProfitKeyToPaint)->Arg(100040)->Unit(benchmark::kMillisecond)->UseRealTime();

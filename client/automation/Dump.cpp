@@ -76,13 +76,19 @@ std::size_t displayWidth(const std::string& utf8) {
 
 } // namespace
 
-std::string DumpWindows(HostWindowInfo* host) {
-    JsonWriter json;
+void DumpWindows(HostWindowInfo* host, const std::function<void(std::string_view)>& sink) {
+    JsonWriter json(sink);
     json.BeginObject().Key("windows").BeginArray();
     for (QWidget* window : VisibleTopLevelWindows())
         dumpWindow(window, host, json);
     json.EndArray().EndObject();
-    return json.Text();
+    json.Flush();
+}
+
+std::string DumpWindows(HostWindowInfo* host) {
+    std::string text;
+    DumpWindows(host, [&text](std::string_view piece) { text += piece; });
+    return text;
 }
 
 bool ReadTable(QWidget* control, std::vector<std::string>& columns,

@@ -1,7 +1,9 @@
 // The JSON state of every visible top-level window: its controls by ID with what each kind shows.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class JsonWriter;
@@ -17,6 +19,8 @@ public:
 };
 
 std::string DumpWindows(HostWindowInfo* host);
+// The same text handed to `sink` in pieces as it is written (a dump of a long list is tens of MiB).
+void DumpWindows(HostWindowInfo* host, const std::function<void(std::string_view)>& sink);
 
 // A list control's rows as text, for printing; false when the control is not a list.
 bool ReadTable(QWidget* control, std::vector<std::string>& columns,

@@ -50,6 +50,30 @@ void recordTable(COrvoListCtrl* list, bool shownOnly, std::vector<std::string>& 
     }
 }
 
+// What WriteTable writes of recordTable(list, false, ...), cell by cell into the JSON as it is read: a list
+// of 100,000 rows is never held as text twice over (a string per cell, then the document).
+void writeRecordTable(const COrvoListCtrl& list, JsonWriter& json) {
+    const orvo::RecordTableModel* model = list.Model();
+    const int current = model ? static_cast<int>(model->RecordRow(list.GetCurSel())) : -1;
+    const CMemRecord* record = list.GetRecord();
+    std::vector<int> fields; // by name, as recordTable reads them
+    json.Key("columns").BeginArray();
+    for (int c = 0; record && c < record->GetFieldCount(); ++c) {
+        json.String(record->GetField(c).name.ToUtf8());
+        fields.push_back(record->FindField(record->GetField(c).name));
+    }
+    json.EndArray();
+    json.Key("rows").BeginArray();
+    for (long r = 0; record && r < record->GetRecordCount(); ++r) {
+        json.BeginArray();
+        for (const int field : fields)
+            json.String(record->GetCellString(r, field).ToUtf8());
+        json.EndArray();
+    }
+    json.EndArray();
+    json.Field("current", current);
+}
+
 #ifdef ORVO_CLIENT_HAVE_COMBOS
 int findEntry(QWidget* widget, const orvo::ComboState& state, const std::string& keyOrText) {
     const CString wanted = CString::FromUtf8(keyOrText);
@@ -87,12 +111,10 @@ void AddHostControlKinds(ControlKinds& kinds) {
         kind.name = "list";
         kind.matches = [](QWidget*, CWnd* wnd) { return listOf(wnd) != nullptr; };
         kind.dump = [](QWidget*, CWnd* wnd, JsonWriter& json) {
-            std::vector<std::string> columns;
-            std::vector<std::vector<std::string>> rows;
-            int current = -1;
-            recordTable(listOf(wnd), false, columns, rows, current);
-            WriteTable(json, columns, rows, current);
             COrvoListCtrl* list = listOf(wnd);
+            if (!list)
+                return; // matched as a list, so never
+            writeRecordTable(*list, json);
             json.Field("shownColumns", list->GetShownColumnCount());
             const int sortColumn = list->GetSortColumn();
             if (sortColumn >= 0 && list->GetRecord()) {

@@ -40,10 +40,28 @@ int number(const std::string& text) {
     return std::stoi(text);
 }
 
-bool writeFile(const std::string& path, const std::string& text, std::string& error) {
+bool dumpToStdout(HostWindowInfo* host) {
+    DumpWindows(host, [](std::string_view piece) { std::fwrite(piece.data(), 1, piece.size(), stdout); });
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+    return true;
+}
+
+// The dump goes to the file as it is written, not built whole first.
+bool dumpToFile(HostWindowInfo* host, const std::string& path, std::string& error) {
     QFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size())) {
+    bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    const auto write = [&](std::string_view piece) {
+        written = written && file.write(piece.data(), static_cast<qint64>(piece.size())) ==
+                                 static_cast<qint64>(piece.size());
+    };
+    if (written) {
+        DumpWindows(host, write);
+        write("\n");
+    }
+    if (written)
+        written = file.flush();
+    if (!written) {
         error = "cannot write " + path + ": " + file.errorString().toStdString();
         return false;
     }
@@ -131,15 +149,8 @@ bool ScriptRunner::execute(const ScriptCommand& command, std::string& error) {
     if (name == "open")
         return m_host.open(number(args[0]), error);
 
-    if (name == "dump") {
-        const std::string json = DumpWindows(m_host.info) + "\n";
-        if (args.empty()) {
-            std::fwrite(json.data(), 1, json.size(), stdout);
-            std::fflush(stdout);
-            return true;
-        }
-        return writeFile(args[0], json, error);
-    }
+    if (name == "dump")
+        return args.empty() ? dumpToStdout(m_host.info) : dumpToFile(m_host.info, args[0], error);
 
     QWidget* window = ActiveWindow();
     if (!window) {

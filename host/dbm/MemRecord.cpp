@@ -192,6 +192,10 @@ template <class SetImpl> BOOL setLongAt(SetImpl& d, int index, long value, int r
 
 } // namespace
 
+void ReleaseSpareRecordMemory() {
+    orvo::dbm::ReleaseSpareRowChunks();
+}
+
 // ---- CMemData ----------------------------------------------------------------------------------------
 
 CMemData::CMemData() : m_impl(std::make_unique<Impl>()) {}

@@ -38,6 +38,10 @@ struct FieldWrite {
 // decimals look exactly as without the flag.
 constexpr int MEMRECORD_KEEP_PRICE_DECIMALS = 0x1;
 
+// Record sets that go keep their row memory for the sets filled next (a refilled list then writes into
+// pages already there); this gives it back to the system. Call it when no set is about to be filled.
+void ReleaseSpareRecordMemory();
+
 class CMemData {
 public:
     CMemData();

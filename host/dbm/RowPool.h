@@ -15,7 +15,9 @@ namespace orvo::dbm {
 // built stays built (its text cells constructed) until the columns change or the set goes: emptying the
 // set, or deleting a row, only hands the row back, and handing it out again empties its cells in place.
 // A query that refills its set thus neither destroys the old rows one by one, nor asks the heap row by
-// row, nor faults in fresh pages.
+// row, nor faults in fresh pages. Large chunks are mapped from the system on their own, so the memory of a
+// set that goes can be given back (from the heap it would stay with the process, in holes): such chunks
+// wait for the next set until ReleaseSpareRowChunks().
 class RowPool {
 public:
     RowPool() = default;
@@ -47,8 +49,16 @@ public:
 private:
     static constexpr std::size_t kFirstChunkRows = 8;
     static constexpr std::size_t kMaxChunkBytes = 256 * 1024;
+    // A chunk's memory: mapped pages from kMappedChunkBytes on, the heap below.
+    struct ChunkFree {
+        std::size_t bytes = 0;
+        void operator()(std::byte* data) const;
+    };
+    static constexpr std::size_t kMappedChunkBytes = 128 * 1024;
+    static std::unique_ptr<std::byte[], ChunkFree> AllocateChunk(std::size_t bytes);
+
     struct Chunk {
-        std::unique_ptr<std::byte[]> data;
+        std::unique_ptr<std::byte[], ChunkFree> data;
         std::size_t rows = 0;  // room for
         std::size_t built = 0; // rows at the front whose text cells are constructed
     };
@@ -63,5 +73,8 @@ private:
     std::size_t m_rowSize = 8;
     std::size_t m_textBytes = 0;
 };
+
+// Unmaps the chunks kept from sets that went.
+void ReleaseSpareRowChunks();
 
 } // namespace orvo::dbm

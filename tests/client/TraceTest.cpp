@@ -34,4 +34,26 @@ TEST(JsonTest, TextIsEscaped) {
     EXPECT_EQ(json.Text(), R"({"k": "v", "list": [1, false, null], "rect": [1, 2, 3, 4]})");
 }
 
+// A dump of a long list goes to its file in pieces: together they are the text a whole-document writer
+// builds, commas between pieces included, and nothing is held back once flushed.
+TEST(JsonTest, AStreamedDocumentIsTheWholeDocumentInPieces) {
+    std::string streamed;
+    int pieces = 0;
+    JsonWriter whole;
+    JsonWriter stream([&](std::string_view piece) {
+        streamed += piece;
+        ++pieces;
+    });
+    for (JsonWriter* json : {&whole, &stream}) {
+        json->BeginObject().Key("rows").BeginArray();
+        for (int r = 0; r < 20000; ++r)
+            json->BeginArray().String("row").Number(r).EndArray();
+        json->EndArray().EndObject();
+    }
+    stream.Flush();
+    EXPECT_GT(pieces, 1);
+    EXPECT_TRUE(stream.Text().empty());
+    EXPECT_EQ(streamed, whole.Text());
+}
+
 } // namespace
