@@ -69,11 +69,11 @@ bool SqliteStore::countRuleChanges(int category, std::int64_t from, std::int64_t
 StreamEnd SqliteStore::streamLeftRules(const RuleQuery& query, ReplyWriter& reply, std::string& error) {
     const std::int64_t category = query.category;
     // Rules written since the revision, and rules gone since (by their old kind and customer), of the
-    // customers the operator may see; less those the query selects now.
+    // customers the operator may see; less those the query selects now, each looked up by its serial.
     // Each part starts from the few rows written since the revision (the planner would otherwise walk
-    // the kind in serial order).
-    SqlQuery q("SELECT r.lsh FROM rules r INDEXED BY rules_kind_changes CROSS JOIN customers c "
-               "ON c.khh = r.khh WHERE r.kind = ");
+    // the kind in serial order, and a set difference would walk the whole kind the query selects).
+    SqlQuery q("SELECT s.serial FROM (SELECT r.lsh AS serial FROM rules r INDEXED BY rules_kind_changes "
+               "CROSS JOIN customers c ON c.khh = r.khh WHERE r.kind = ");
     q.value(category).sql(" AND r.rev >= ").value(query.changedFrom);
     filterPermitted(q, *query.op);
     q.sql(" UNION SELECT t.serial FROM row_tombstones t CROSS JOIN customers c ON c.khh = t.khh "
@@ -82,11 +82,12 @@ StreamEnd SqliteStore::streamLeftRules(const RuleQuery& query, ReplyWriter& repl
         .sql(" AND t.rev >= ")
         .value(query.changedFrom);
     filterPermitted(q, *query.op);
-    q.sql(" EXCEPT SELECT r.lsh FROM rules r JOIN customers c ON c.khh = r.khh WHERE r.kind = ")
+    q.sql(") s WHERE NOT EXISTS (SELECT 1 FROM rules r JOIN customers c ON c.khh = r.khh WHERE r.lsh = "
+          "s.serial AND r.kind = ")
         .value(category);
     filterCustomers(q, *query.op, *query.cond);
     filterRuleConditions(q, query, false);
-    q.sql(" ORDER BY 1");
+    q.sql(") ORDER BY 1");
     Statement stmt;
     if (!q.prepare(m_db, stmt, error))
         return StreamEnd::DatabaseError;
