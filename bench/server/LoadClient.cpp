@@ -123,6 +123,9 @@ CallResult LoadClient::call(std::uint32_t function,
             result.complete = true;
             result.status = header.status;
             result.text = std::string(header.text);
+            for (const proto::Item& item : frame.items)
+                if (item.tag >= 100)
+                    result.endItems.emplace_back(item.tag, std::string(item.value));
             return result;
         }
         ++result.rows;

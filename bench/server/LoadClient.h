@@ -21,6 +21,7 @@ struct CallResult {
     std::string text;
     std::uint64_t rows = 0;
     std::uint64_t bytes = 0;
+    std::vector<std::pair<std::uint32_t, std::string>> endItems; // the E frame's, past the protocol's own
 };
 
 class LoadClient {
