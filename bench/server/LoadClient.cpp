@@ -136,6 +136,9 @@ CallResult LoadClient::call(std::uint32_t function,
             const std::string_view retry = proto::ValueOf(frame.items, 61);
             if (!retry.empty())
                 result.retryAfterMs = std::atol(std::string(retry).c_str());
+            for (const proto::Item& item : frame.items)
+                if (item.tag >= 100)
+                    result.endItems.emplace_back(item.tag, std::string(item.value));
             return result;
         }
         ++result.rows;

@@ -31,8 +31,10 @@ SqlQuery& SqlQuery::valueList(const std::vector<std::string>& values) {
 }
 
 bool SqlQuery::prepare(Db& db, Statement& stmt, std::string& error) const {
-    if (!db.prepare(m_sql, stmt, error))
-        return false;
+    return db.prepare(m_sql, stmt, error) && bind(db, stmt, error);
+}
+
+bool SqlQuery::bind(Db& db, Statement& stmt, std::string& error) const {
     for (size_t i = 0; i < m_values.size(); ++i) {
         int index = static_cast<int>(i + 1);
         bool ok = std::holds_alternative<std::string>(m_values[i])

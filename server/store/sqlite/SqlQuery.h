@@ -25,6 +25,8 @@ public:
     SqlQuery& valueList(const std::vector<std::string>& values);
 
     bool prepare(Db& db, Statement& stmt, std::string& error) const;
+    // Binds the values to a statement prepared from text() (on db's connection).
+    bool bind(Db& db, Statement& stmt, std::string& error) const;
     const std::string& text() const { return m_sql; }
 
 private:

@@ -151,20 +151,22 @@ private:
 // be kept. They may when the revision counter is behind the clock (as the schema's triggers read it):
 // every revision drawn later, even after a backup is restored over the database, is then larger than
 // any this reply sees, so a kept row's revision never comes back with other contents.
-bool readStamp(Db& db, std::uint64_t generation, ReplyStamp& stamp, std::string& error) {
-    Statement counter;
-    if (!db.prepare(
-            "SELECT value, names, CAST(ROUND((julianday('now') - 2440587.5) * 86400000.0) AS INTEGER) "
-            "* 1000 FROM rule_revision WHERE id = 1",
-            counter, error))
+bool readStamp(Db& db, StatementCache& statements, std::uint64_t generation, ReplyStamp& stamp,
+               std::string& error) {
+    StatementCache::Lease counter = statements.acquire(
+        db,
+        "SELECT value, names, CAST(ROUND((julianday('now') - 2440587.5) * 86400000.0) AS INTEGER) * 1000 "
+        "FROM rule_revision WHERE id = 1",
+        error);
+    if (!counter)
         return false;
-    if (counter.step() != SQLITE_ROW) {
+    if (counter->step() != SQLITE_ROW) {
         error = "the revision counter is missing";
         return false;
     }
-    stamp.names = counter.integer(1);
+    stamp.names = counter->integer(1);
     stamp.generation = generation;
-    stamp.mayStore = counter.integer(0) < counter.integer(2);
+    stamp.mayStore = counter->integer(0) < counter->integer(2);
     return true;
 }
 
@@ -185,7 +187,7 @@ StreamEnd SqliteStore::streamRulesCached(const RuleQuery& query, std::span<const
 
     const ReadSnapshot snapshot(m_db);
     ReplyStamp stamp;
-    if (!readStamp(m_db, m_cacheGeneration, stamp, error))
+    if (!readStamp(m_db, m_statements, m_cacheGeneration, stamp, error))
         return StreamEnd::DatabaseError;
     // A rule whose account has no customer is not listed, as a join would leave it out. The listing
     // need not look: a kept row is current only while no customer's name or key has changed and none
@@ -214,9 +216,10 @@ StreamEnd SqliteStore::streamRulesCached(const RuleQuery& query, std::span<const
     // SQLite's sorter costs.
     if (!restricted || query.changedFrom > 0)
         q.sql(" ORDER BY r.lsh");
-    Statement listing;
-    if (!q.prepare(m_db, listing, error))
+    StatementCache::Lease lease = m_statements.acquire(m_db, q, error);
+    if (!lease)
         return StreamEnd::DatabaseError;
+    Statement& listing = *lease;
 
     const FetchRows fetchRows = [&](std::span<const std::int64_t> serials, const RowDelivery& deliver,
                                     std::string& fetchError) {

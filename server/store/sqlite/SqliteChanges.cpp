@@ -31,16 +31,17 @@ bool SqliteStore::readChangeState(ChangeState& state, std::string& error) {
         state = known.state;
         return true;
     }
-    Statement counter;
-    if (!m_db.prepare("SELECT value, names, scope FROM rule_revision WHERE id = 1", counter, error))
+    StatementCache::Lease counter =
+        m_statements.acquire(m_db, "SELECT value, names, scope FROM rule_revision WHERE id = 1", error);
+    if (!counter)
         return false;
-    if (counter.step() != SQLITE_ROW) {
+    if (counter->step() != SQLITE_ROW) {
         error = "the revision counter is missing";
         return false;
     }
-    state.next = counter.integer(0) + 1;
-    state.names = counter.integer(1);
-    state.scope = counter.integer(2);
+    state.next = counter->integer(0) + 1;
+    state.names = counter->integer(1);
+    state.scope = counter->integer(2);
     state.quiet = true; // no row can carry a revision past the counter
     known.state = state;
     known.version = version;
@@ -49,31 +50,33 @@ bool SqliteStore::readChangeState(ChangeState& state, std::string& error) {
 
 bool SqliteStore::countRuleChanges(int category, std::int64_t from, std::int64_t limit, std::int64_t& count,
                                    std::string& error) {
-    Statement stmt;
-    if (!m_db.prepare("SELECT (SELECT count(*) FROM (SELECT 1 FROM rules WHERE kind = ?1 AND rev >= ?2 "
-                      "LIMIT ?3)) + (SELECT count(*) FROM (SELECT 1 FROM row_tombstones WHERE tbl = 'rules' "
-                      "AND kind = ?1 AND rev >= ?2 LIMIT ?3))",
-                      stmt, error))
+    StatementCache::Lease stmt = m_statements.acquire(
+        m_db,
+        "SELECT (SELECT count(*) FROM (SELECT 1 FROM rules WHERE kind = ?1 AND rev >= ?2 LIMIT ?3)) + "
+        "(SELECT count(*) FROM (SELECT 1 FROM row_tombstones WHERE tbl = 'rules' AND kind = ?1 AND rev >= ?2 "
+        "LIMIT ?3))",
+        error);
+    if (!stmt)
         return false;
-    stmt.bind(1, std::int64_t{category});
-    stmt.bind(2, from);
-    stmt.bind(3, limit + 1);
-    if (stmt.step() != SQLITE_ROW) {
+    stmt->bind(1, std::int64_t{category});
+    stmt->bind(2, from);
+    stmt->bind(3, limit + 1);
+    if (stmt->step() != SQLITE_ROW) {
         error = m_db.lastError();
         return false;
     }
-    count = stmt.integer(0);
+    count = stmt->integer(0);
     return true;
 }
 
 StreamEnd SqliteStore::streamLeftRules(const RuleQuery& query, ReplyWriter& reply, std::string& error) {
     const std::int64_t category = query.category;
     // Rules written since the revision, and rules gone since (by their old kind and customer), of the
-    // customers the operator may see; less those the query selects now.
+    // customers the operator may see; less those the query selects now, each looked up by its serial.
     // Each part starts from the few rows written since the revision (the planner would otherwise walk
-    // the kind in serial order).
-    SqlQuery q("SELECT r.lsh FROM rules r INDEXED BY rules_kind_changes CROSS JOIN customers c "
-               "ON c.khh = r.khh WHERE r.kind = ");
+    // the kind in serial order, and a set difference would walk the whole kind the query selects).
+    SqlQuery q("SELECT s.serial FROM (SELECT r.lsh AS serial FROM rules r INDEXED BY rules_kind_changes "
+               "CROSS JOIN customers c ON c.khh = r.khh WHERE r.kind = ");
     q.value(category).sql(" AND r.rev >= ").value(query.changedFrom);
     filterPermitted(q, *query.op);
     q.sql(" UNION SELECT t.serial FROM row_tombstones t CROSS JOIN customers c ON c.khh = t.khh "
@@ -82,15 +85,16 @@ StreamEnd SqliteStore::streamLeftRules(const RuleQuery& query, ReplyWriter& repl
         .sql(" AND t.rev >= ")
         .value(query.changedFrom);
     filterPermitted(q, *query.op);
-    q.sql(" EXCEPT SELECT r.lsh FROM rules r JOIN customers c ON c.khh = r.khh WHERE r.kind = ")
+    q.sql(") s WHERE NOT EXISTS (SELECT 1 FROM rules r JOIN customers c ON c.khh = r.khh WHERE r.lsh = "
+          "s.serial AND r.kind = ")
         .value(category);
     filterCustomers(q, *query.op, *query.cond);
     filterRuleConditions(q, query, false);
-    q.sql(" ORDER BY 1");
-    Statement stmt;
-    if (!q.prepare(m_db, stmt, error))
+    q.sql(") ORDER BY 1");
+    StatementCache::Lease stmt = m_statements.acquire(m_db, q, error);
+    if (!stmt)
         return StreamEnd::DatabaseError;
-    return streamEachRow(stmt, reply, error, [&reply](const Statement& row) {
+    return streamEachRow(*stmt, reply, error, [&reply](const Statement& row) {
         reply.addInteger("797", row.integer(0));
         reply.addInteger("9103", 1);
     });
@@ -98,20 +102,22 @@ StreamEnd SqliteStore::streamLeftRules(const RuleQuery& query, ReplyWriter& repl
 
 bool SqliteStore::ordersChangedSince(std::string_view customer, std::int64_t ruleSerial, std::int64_t from,
                                      bool& changed, std::string& error) {
-    Statement stmt;
-    if (!m_db.prepare("SELECT EXISTS(SELECT 1 FROM orders WHERE khh = ?1 AND lsh = ?2 AND rev >= ?3) OR "
-                      "EXISTS(SELECT 1 FROM row_tombstones WHERE lsh = ?2 AND rev >= ?3 AND tbl = 'orders' "
-                      "AND khh = ?1)",
-                      stmt, error))
+    StatementCache::Lease stmt = m_statements.acquire(
+        m_db,
+        "SELECT EXISTS(SELECT 1 FROM orders WHERE khh = ?1 AND lsh = ?2 AND rev >= ?3) OR "
+        "EXISTS(SELECT 1 FROM row_tombstones WHERE lsh = ?2 AND rev >= ?3 AND tbl = "
+        "'orders' AND khh = ?1)",
+        error);
+    if (!stmt)
         return false;
-    stmt.bind(1, customer);
-    stmt.bind(2, ruleSerial);
-    stmt.bind(3, from);
-    if (stmt.step() != SQLITE_ROW) {
+    stmt->bind(1, customer);
+    stmt->bind(2, ruleSerial);
+    stmt->bind(3, from);
+    if (stmt->step() != SQLITE_ROW) {
         error = m_db.lastError();
         return false;
     }
-    changed = stmt.integer(0) != 0;
+    changed = stmt->integer(0) != 0;
     return true;
 }
 

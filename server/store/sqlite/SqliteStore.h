@@ -5,6 +5,7 @@
 #include "server/store/RowCache.h"
 #include "server/store/Store.h"
 #include "server/store/sqlite/Db.h"
+#include "server/store/sqlite/StatementCache.h"
 
 #include <optional>
 
@@ -91,6 +92,7 @@ private:
         std::int64_t version = -1;
         ChangeState state;
     } m_changes;
+    StatementCache m_statements; // the statements a request runs again and again (changes, listings)
 };
 
 // Steps a prepared statement to its end; for each row, addItems(stmt) writes the row's items between

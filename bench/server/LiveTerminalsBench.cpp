@@ -1,0 +1,288 @@
+// Live terminals against one server, nothing changing: orvo-counterd on the large demo, N logged-in
+// connections each asking 16500 (changes since its revision, stop-loss rules within validity) once every
+// refresh period, spread evenly over the period. The server's CPU (user + system of its process, from
+// /proc) is measured over the run, and over as long a run with the same sessions connected and silent.
+// Target: 300 terminals refreshing every second cost the server at most 5 % of one core.
+// usage: bench_server_live [--terminals 300] [--seconds 10] [--refresh-ms 1000] [--size large|small]
+#include "bench/server/LoadClient.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <poll.h>
+#include <sstream>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace orvo;
+using Clock = std::chrono::steady_clock;
+using Items = std::vector<std::pair<std::uint32_t, std::string>>;
+
+constexpr const char* kToday = "2026.12.07";
+constexpr int kClientThreads = 8;
+
+Items changesFrom(const std::string& revision) {
+    return {{1842, "3"}, {697, ""}, {9020, "0"}, {9101, revision}};
+}
+
+// orvo-counterd as a child process; its port read from the log line saying where it listens.
+struct Counterd {
+    pid_t pid = -1;
+    int port = -1;
+
+    bool start(const std::vector<std::string>& args, int timeoutMs) {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0)
+            return false;
+        pid = fork();
+        if (pid == 0) {
+            dup2(fds[1], 2);
+            std::vector<char*> argv{const_cast<char*>(ORVO_COUNTERD)};
+            for (const std::string& a : args)
+                argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(ORVO_COUNTERD, argv.data());
+            _exit(127);
+        }
+        ::close(fds[1]);
+        const int errFd = fds[0];
+        std::string seen;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (Clock::now() < deadline) {
+            pollfd p{errFd, POLLIN, 0};
+            if (poll(&p, 1, 1000) <= 0)
+                continue;
+            char buf[512];
+            const ssize_t n = read(errFd, buf, sizeof buf);
+            if (n <= 0)
+                break;
+            seen.append(buf, static_cast<std::size_t>(n));
+            const std::size_t at = seen.find("listening on 127.0.0.1:");
+            if (at != std::string::npos && seen.find('\n', at) != std::string::npos) {
+                port = std::atoi(seen.c_str() + at + 23);
+                // The request log goes on; drain it so the server never blocks on a full pipe.
+                std::thread([errFd] {
+                    char sink[4096];
+                    while (read(errFd, sink, sizeof sink) > 0) {
+                    }
+                    ::close(errFd);
+                }).detach();
+                return true;
+            }
+        }
+        std::fprintf(stderr, "orvo-counterd did not start: %s\n", seen.c_str());
+        return false;
+    }
+    // User + system CPU of the process so far, in seconds.
+    double cpuSeconds() const {
+        std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+        std::string line;
+        std::getline(in, line);
+        // Fields after the command (which may hold spaces) start past the last ')': state is field 3,
+        // utime and stime are fields 14 and 15.
+        std::istringstream rest(line.substr(line.rfind(')') + 2));
+        std::string field;
+        unsigned long long utime = 0, stime = 0;
+        for (int i = 3; i <= 15 && rest >> field; ++i) {
+            if (i == 14)
+                utime = std::stoull(field);
+            if (i == 15)
+                stime = std::stoull(field);
+        }
+        return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    }
+    void stop() {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+        pid = -1;
+    }
+    ~Counterd() { stop(); }
+};
+
+struct Terminal {
+    std::unique_ptr<bench::LoadClient> client;
+    std::string revision;
+};
+
+// Connected, logged in as admin and holding a first revision, a few at a time (the server limits
+// connections not logged in yet).
+bool openTerminals(std::vector<Terminal>& terminals, int port) {
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> failed{false};
+    std::vector<std::thread> openers;
+    for (int t = 0; t < kClientThreads; ++t)
+        openers.emplace_back([&] {
+            for (std::size_t i = next++; i < terminals.size() && !failed; i = next++) {
+                auto c = std::make_unique<bench::LoadClient>();
+                if (!c->connect(port) || !c->login("admin", "admin")) {
+                    failed = true;
+                    return;
+                }
+                // The first answer says to run the full query and gives the revision to ask from.
+                const bench::CallResult r = c->call(16500, changesFrom(""));
+                for (const auto& [tag, value] : r.endItems)
+                    if (tag == 9102)
+                        terminals[i].revision = value;
+                if (r.status != 0 || terminals[i].revision.empty()) {
+                    failed = true;
+                    return;
+                }
+                terminals[i].client = std::move(c);
+            }
+        });
+    for (auto& t : openers)
+        t.join();
+    return !failed;
+}
+
+double percentile(std::vector<double> v, double p) {
+    if (v.empty())
+        return -1;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
+}
+
+struct RunResult {
+    long requests = 0;
+    long failures = 0;
+    long rows = 0;
+    std::vector<double> latencyMs;
+};
+
+// Each terminal asks once every period, terminal i at i/N of the period, until the run ends.
+RunResult poll(std::vector<Terminal>& terminals, std::chrono::milliseconds period, std::chrono::seconds run) {
+    RunResult total;
+    std::mutex totalMutex;
+    const auto start = Clock::now();
+    const auto end = start + run;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kClientThreads; ++t)
+        threads.emplace_back([&, t] {
+            RunResult mine;
+            const std::size_t n = terminals.size();
+            for (long round = 0;; ++round) {
+                for (std::size_t i = static_cast<std::size_t>(t); i < n; i += kClientThreads) {
+                    const auto due =
+                        start + round * period + period * static_cast<long>(i) / static_cast<long>(n);
+                    if (due >= end) {
+                        const std::lock_guard lock(totalMutex);
+                        total.requests += mine.requests;
+                        total.failures += mine.failures;
+                        total.rows += mine.rows;
+                        total.latencyMs.insert(total.latencyMs.end(), mine.latencyMs.begin(),
+                                               mine.latencyMs.end());
+                        return;
+                    }
+                    std::this_thread::sleep_until(due);
+                    // The revision is the first one handed out: while nothing changes, every answer is
+                    // the small "nothing changed" frame.
+                    const auto asked = Clock::now();
+                    const bench::CallResult r =
+                        terminals[i].client->call(16500, changesFrom(terminals[i].revision));
+                    mine.latencyMs.push_back(
+                        std::chrono::duration<double, std::milli>(Clock::now() - asked).count());
+                    ++mine.requests;
+                    mine.rows += static_cast<long>(r.rows);
+                    if (!r.complete || r.status != 0)
+                        ++mine.failures;
+                }
+            }
+        });
+    for (auto& t : threads)
+        t.join();
+    return total;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::size_t terminalCount = 300;
+    int seconds = 10, refreshMs = 1000;
+    std::string size = "large";
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string flag = argv[i];
+        if (flag == "--terminals")
+            terminalCount = static_cast<std::size_t>(std::max(1, std::atoi(argv[i + 1])));
+        else if (flag == "--seconds")
+            seconds = std::max(1, std::atoi(argv[i + 1]));
+        else if (flag == "--refresh-ms")
+            refreshMs = std::max(10, std::atoi(argv[i + 1]));
+        else if (flag == "--size")
+            size = argv[i + 1];
+    }
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    std::string pattern = (std::filesystem::temp_directory_path() / "orvo-live-XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+        return 1;
+    const std::string dir = pattern, db = dir + "/demo.db";
+    std::printf("seeding the %s demo in %s ...\n", size.c_str(), dir.c_str());
+    std::fflush(stdout);
+    int status = 0;
+    {
+        Counterd server;
+        if (!server.start({"--listen", "127.0.0.1:0", "--db", db, "--demo", "--size", size, "--date", kToday,
+                           "--max-connections", std::to_string(terminalCount + 64)},
+                          900000))
+            return 1;
+        std::vector<Terminal> terminals(terminalCount);
+        if (!openTerminals(terminals, server.port)) {
+            std::fprintf(stderr, "could not open %zu logged-in terminals\n", terminalCount);
+            status = 1;
+        } else {
+            // Settle after the logins, then the same time with the sessions connected and silent.
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+            double cpu = server.cpuSeconds();
+            auto t0 = Clock::now();
+            std::this_thread::sleep_for(std::chrono::seconds(seconds));
+            const double idleCpu = server.cpuSeconds() - cpu;
+            const double idleWall = std::chrono::duration<double>(Clock::now() - t0).count();
+
+            cpu = server.cpuSeconds();
+            t0 = Clock::now();
+            const RunResult r =
+                poll(terminals, std::chrono::milliseconds(refreshMs), std::chrono::seconds(seconds));
+            const double pollCpu = server.cpuSeconds() - cpu;
+            const double pollWall = std::chrono::duration<double>(Clock::now() - t0).count();
+
+            std::printf("%zu terminals, 16500 every %d ms each, %d s; server CPU (user + system, /proc, "
+                        "%ld ticks/s)\n",
+                        terminalCount, refreshMs, seconds, sysconf(_SC_CLK_TCK));
+            std::printf("  silent:  %.3f s CPU in %.2f s = %.2f %% of one core\n", idleCpu, idleWall,
+                        100.0 * idleCpu / idleWall);
+            std::printf("  live:    %.3f s CPU in %.2f s = %.2f %% of one core (target <= 5 %%)\n", pollCpu,
+                        pollWall, 100.0 * pollCpu / pollWall);
+            std::printf("  requests %ld (%.0f/s), failed %ld, rows %ld; latency p50 %.3f ms, p99 %.3f ms; "
+                        "server CPU per request %.1f us\n",
+                        r.requests, static_cast<double>(r.requests) / pollWall, r.failures, r.rows,
+                        percentile(r.latencyMs, 0.5), percentile(r.latencyMs, 0.99),
+                        r.requests ? 1e6 * pollCpu / static_cast<double>(r.requests) : 0.0);
+            if (r.failures > 0 || r.rows > 0)
+                status = 1;
+        }
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+    return status;
+}

@@ -1,0 +1,181 @@
+// Changes since a revision (16500, 16501) on PostgreSQL, with two servers on one database: each learns of
+// a change committed by another process from the database's notifications, and a revision handed out by
+// one is good on the other.
+#include "RawClient.h"
+#include "server/CounterServer.h"
+#include "server/demo/PgSeed.h"
+#include "server/store/postgres/PgConnection.h"
+#include "tests/support/PgTestCluster.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace orvo::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kToday = "2026.12.07";
+const Items kValidStopProfit = {{697, ""}, {9020, "0"}};
+
+Reply changes(RawClient& c, const std::string& revision) {
+    Items items = {{1842, "3"}};
+    items.insert(items.end(), kValidStopProfit.begin(), kValidStopProfit.end());
+    items.emplace_back(9101, revision);
+    return c.call(16500, items);
+}
+
+class PgChanges : public PgClusterTest {
+protected:
+    void SetUp() override {
+        PgClusterTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        std::string error;
+        server::pg::PgConnection admin;
+        ASSERT_TRUE(admin.open(cluster().conninfo(), error)) << error;
+        ASSERT_TRUE(admin.exec("DROP DATABASE IF EXISTS changes_test", error)) << error;
+        ASSERT_TRUE(admin.exec("CREATE DATABASE changes_test", error)) << error;
+        m_conninfo = cluster().conninfo("changes_test");
+        server::DemoOptions demo;
+        demo.today = kToday;
+        ASSERT_TRUE(server::pg::preparePgStore(m_conninfo, &demo, error)) << error;
+        ASSERT_TRUE(m_writer.open(m_conninfo, error)) << error;
+    }
+
+    std::unique_ptr<server::CounterServer> serve() {
+        server::ServerOptions options;
+        options.dbPath = m_conninfo;
+        options.dbPoolSize = 2;
+        options.today = kToday;
+        options.workers = 1;
+        options.log = [](std::string_view) {};
+        options.loginGuard.enabled = false;
+        auto server = std::make_unique<server::CounterServer>(options);
+        std::string error;
+        EXPECT_GT(server->start("127.0.0.1", 0, error), 0) << error;
+        return server;
+    }
+
+    void exec(const std::string& sql) {
+        std::string error;
+        ASSERT_TRUE(m_writer.exec(sql.c_str(), error)) << sql << ": " << error;
+    }
+    std::string first(const std::string& sql) {
+        std::string error;
+        server::pg::PgResult got = m_writer.query(sql.c_str(), server::pg::PgParams(), error);
+        EXPECT_TRUE(got && got.rows() == 1) << sql << ": " << error;
+        return got && got.rows() == 1 ? std::string(got.row(0).text(0)) : std::string();
+    }
+
+    std::string m_conninfo;
+    server::pg::PgConnection m_writer;
+};
+
+// Changed and new rows as the full query sends them, then the serials that left, on both servers within a
+// second of the commit; nothing changed is the small end frame with the revision asked from.
+TEST_F(PgChanges, TwoServersOnOneDatabaseEachSeeEveryCommittedChangeWithinASecond) {
+    const auto one = serve();
+    const auto other = serve();
+    RawClient a, b;
+    ASSERT_TRUE(a.connect(one->port()));
+    ASSERT_TRUE(b.connect(other->port()));
+    ASSERT_TRUE(a.login("admin", "admin"));
+    ASSERT_TRUE(b.login("admin", "admin"));
+
+    const Reply start = changes(a, "");
+    ASSERT_EQ(start.status, 0) << start.text;
+    EXPECT_EQ(start.end.get(9104), "1");
+    const std::string from = start.end.get(9102);
+    // Twice, the second time once the servers' feeds listen (each starts with its first changes request),
+    // so that the state "nothing changed" is held when the writes come.
+    for (int round = 0; round < 2; ++round) {
+        std::this_thread::sleep_for(round * 300ms);
+        for (RawClient* c : {&a, &b}) {
+            const Reply quiet = changes(*c, from);
+            ASSERT_EQ(quiet.status, 0) << quiet.text;
+            EXPECT_TRUE(quiet.rows.empty());
+            EXPECT_FALSE(quiet.end.has(9104)) << "a revision from one server is good on the other";
+            EXPECT_EQ(quiet.end.get(9102), from);
+        }
+    }
+
+    const std::string valid = "kind = 3 AND valid_date >= '" + std::string(kToday) + "'";
+    const std::string updated = first("SELECT lsh FROM rules WHERE " + valid + " ORDER BY lsh LIMIT 1");
+    const std::string deleted =
+        first("SELECT lsh FROM rules WHERE " + valid + " AND lsh > " + updated + " ORDER BY lsh LIMIT 1");
+    const std::string expired =
+        first("SELECT lsh FROM rules WHERE " + valid + " AND lsh > " + deleted + " ORDER BY lsh LIMIT 1");
+    const std::string inserted = first("SELECT max(lsh) + 1 FROM rules");
+    ASSERT_FALSE(expired.empty());
+    exec("UPDATE rules SET price = '4321.5' WHERE lsh = " + updated);
+    exec("DELETE FROM orders WHERE lsh = " + deleted);
+    exec("DELETE FROM rules WHERE lsh = " + deleted);
+    exec("UPDATE rules SET valid_date = '2001.01.01' WHERE lsh = " + expired);
+    exec("INSERT INTO rules(lsh, kind, khh, hydm, set_date, valid_date) SELECT " + inserted +
+         ", 3, khh, 'zz2612', '2026.12.01', '2026.12.31' FROM rules WHERE lsh = " + updated);
+
+    for (RawClient* c : {&a, &b}) {
+        SCOPED_TRACE(c == &a ? "first server" : "second server");
+        Reply changed;
+        const auto deadline = std::chrono::steady_clock::now() + 1s;
+        do {
+            changed = changes(*c, from);
+            ASSERT_EQ(changed.status, 0) << changed.text;
+        } while (changed.rows.empty() && std::chrono::steady_clock::now() < deadline &&
+                 (std::this_thread::sleep_for(20ms), true));
+        EXPECT_FALSE(changed.end.has(9104));
+        std::map<std::string, Row> now;
+        for (const Row& row : c->call(16477, kValidStopProfit).rows)
+            now[row.get(797)] = row;
+        std::vector<std::string> sent, removed;
+        for (const Row& row : changed.rows) {
+            if (row.get(9103) == "1") {
+                removed.push_back(row.get(797));
+                continue;
+            }
+            sent.push_back(row.get(797));
+            ASSERT_TRUE(now.count(row.get(797))) << row.get(797);
+            EXPECT_EQ(row.items, now.at(row.get(797)).items);
+        }
+        EXPECT_EQ(sent, (std::vector<std::string>{updated, inserted}));
+        EXPECT_EQ(removed, (std::vector<std::string>{deleted, expired}));
+        const std::string next = changed.end.get(9102);
+        EXPECT_NE(next, from);
+        const Reply after = changes(*c, next);
+        EXPECT_TRUE(after.rows.empty());
+        EXPECT_FALSE(after.end.has(9104));
+    }
+
+    // A rule's orders on the other server: nothing, then the whole list once one is written.
+    const std::string rule = first("SELECT lsh FROM orders WHERE hist = 0 ORDER BY lsh LIMIT 1");
+    ASSERT_FALSE(rule.empty());
+    const Items order = {{605, first("SELECT khh FROM rules WHERE lsh = " + rule)},
+                         {1855, rule},
+                         {1842, first("SELECT kind FROM rules WHERE lsh = " + rule)}};
+    Items ask = order;
+    const Reply whole = b.call(16501, ask);
+    ASSERT_EQ(whole.status, 0) << whole.text;
+    EXPECT_EQ(whole.end.get(9105), "1");
+    EXPECT_FALSE(whole.rows.empty());
+    ask.emplace_back(9101, whole.end.get(9102));
+    EXPECT_TRUE(b.call(16501, ask).rows.empty());
+    exec("UPDATE orders SET filled = filled + 1 WHERE lsh = " + rule);
+    Reply list;
+    const auto deadline = std::chrono::steady_clock::now() + 1s;
+    do
+        list = b.call(16501, ask);
+    while (!list.end.has(9105) && std::chrono::steady_clock::now() < deadline &&
+           (std::this_thread::sleep_for(20ms), true));
+    EXPECT_EQ(list.end.get(9105), "1");
+    EXPECT_EQ(list.rows.size(), whole.rows.size());
+}
+
+} // namespace
+} // namespace orvo::test
