@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <system_error>
 
 namespace {
@@ -62,10 +63,12 @@ bool migrateDemo(const std::string& path, std::string& error) {
     return db.open(path, false, error) && orvo::server::migrateSchema(db, from, error);
 }
 
-// "demo.db" -> "demo-simulated.db", beside it.
+// "demo.db" -> "demo-simulated-<pid>.db", beside it: each client that simulates plays on its own copy.
 std::string simulatedCopyPath(const std::string& databasePath) {
     const std::filesystem::path path(databasePath);
-    return (path.parent_path() / (path.stem().string() + "-simulated" + path.extension().string())).string();
+    return (path.parent_path() /
+            (path.stem().string() + "-simulated-" + std::to_string(::getpid()) + path.extension().string()))
+        .string();
 }
 
 void removeDatabaseFiles(const std::string& path) {
@@ -172,8 +175,9 @@ bool EmbeddedServer::Start(const std::string& databasePath, std::string& error,
             return false;
         }
         if (m_log)
-            m_log("simulating a session on " + servedPath + ": " + std::to_string(simulation.rate) +
-                  " changes a second, seed " + std::to_string(simulation.seed));
+            m_log("simulating a session on " + servedPath + ": " +
+                  (std::ostringstream() << simulation.rate).str() + " changes a second, seed " +
+                  std::to_string(simulation.seed));
     }
     return true;
 }

@@ -27,7 +27,7 @@ public:
 
     // Creates (and seeds) the database when it is new, then serves on 127.0.0.1. False with the reason.
     // With a simulation the server and the session play on a copy made for this run (beside the
-    // database, removed by Stop), so that the demo data itself stays as seeded.
+    // database, one for each client, removed by Stop), so that the demo data itself stays as seeded.
     bool Start(const std::string& databasePath, std::string& error,
                const EmbeddedSimulation& simulation = {});
     void Stop();
