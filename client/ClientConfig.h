@@ -50,6 +50,9 @@ const char* ConfigTemplate();
 // The settings key through which the host adds a note to the module window's title (GBK text).
 inline constexpr const char* kIniSystemSection = "SYSTEM";
 inline constexpr const char* kIniTitleNoteKey = "TITLENOTE";
+// The module's own section and its live refresh interval, which --refresh sets.
+inline constexpr const char* kIniModuleSection = "EXTORDERQUERY";
+inline constexpr const char* kIniRefreshSecondsKey = "RefreshSeconds";
 
 inline constexpr const char* kDemoOperator = "admin";
 inline constexpr const char* kDemoPassword = "admin";

@@ -21,6 +21,19 @@ bool parseLong(std::string_view text, long minimum, long maximum, long& value) {
     return true;
 }
 
+// A decimal number without sign or exponent ("20", "0.5"), within the bounds.
+bool parseRate(std::string_view text, double minimum, double maximum, double& value) {
+    if (text.empty() || text.size() > 12 || text.find_first_not_of("0123456789.") != std::string_view::npos)
+        return false;
+    const std::string copy(text);
+    char* end = nullptr;
+    const double v = std::strtod(copy.c_str(), &end);
+    if (end != copy.c_str() + copy.size() || !(v >= minimum && v <= maximum))
+        return false;
+    value = v;
+    return true;
+}
+
 } // namespace
 
 const char* ClientUsage() {
@@ -35,6 +48,13 @@ const char* ClientUsage() {
            "  --tls-ca FILE      TLS to the counter server, whose certificate these authorities (PEM) "
            "signed\n"
            "  --open FUNC        open function FUNC (e.g. 893) at once\n"
+           "  --refresh SECONDS  the query window's live refresh interval (RefreshSeconds of "
+           "[EXTORDERQUERY];\n"
+           "                     0: off)\n"
+           "  --simulate RATE    the embedded demo server plays a trading session, RATE changes a second, "
+           "on\n"
+           "                     a copy of the demo database made for this run\n"
+           "  --seed N           the simulated session to play (default 1): the same seed, the same session\n"
            "  --script FILE      run an automation script (- for standard input); the password comes from\n"
            "                     the environment variable ORVO_PASSWORD\n"
            "  --trace FILE       write a JSON line for every request sent and every reply received\n"
@@ -146,6 +166,30 @@ std::optional<ClientOptions> ParseClientOptions(int argc, const char* const* arg
                 error = "--open wants a function number, got '" + text + "'";
                 return std::nullopt;
             }
+        } else if (arg == "--refresh") {
+            if (!value(text))
+                return std::nullopt;
+            if (!parseLong(text, 0, kMaxRefreshSeconds, options.refreshSeconds)) {
+                error = "--refresh wants seconds from 0 to " + std::to_string(kMaxRefreshSeconds) +
+                        ", got '" + text + "'";
+                return std::nullopt;
+            }
+        } else if (arg == "--simulate") {
+            if (!value(text))
+                return std::nullopt;
+            if (!parseRate(text, kMinSimulateRate, kMaxSimulateRate, options.simulateRate)) {
+                error = "--simulate wants changes per second from 0.01 to 100000, got '" + text + "'";
+                return std::nullopt;
+            }
+        } else if (arg == "--seed") {
+            if (!value(text))
+                return std::nullopt;
+            long seed = 0;
+            if (!parseLong(text, 0, 2147483647L, seed)) {
+                error = "--seed wants a number from 0 to 2147483647, got '" + text + "'";
+                return std::nullopt;
+            }
+            options.simulateSeed = static_cast<unsigned long>(seed);
         } else if (arg == "-v" || arg == "--verbose") {
             ++options.verbosity;
         } else if (arg == "-vv") {

@@ -16,12 +16,21 @@ struct ClientOptions {
     std::string modulePath;   // --module FILE
     std::string tlsCaFile;    // --tls-ca FILE: TLS to the counter server, trusting these authorities
     long openFunction = 0;    // --open FUNC
-    int verbosity = 0;        // each -v adds one
+    // The embedded demo server only: a simulated trading session on a copy of the demo database.
+    double simulateRate = 0;        // --simulate RATE, changes per second; 0: none
+    unsigned long simulateSeed = 1; // --seed N, the session played
+    long refreshSeconds = -1;       // --refresh SECONDS: the query window's live refresh; -1: as configured
+    int verbosity = 0;              // each -v adds one
     bool help = false;
     bool version = false;    // --version
     bool moduleInfo = false; // --module-info [MODULE]
     std::string printDump;   // --print-dump FILE: the lists of a dump as text tables
 };
+
+// Bounds of --refresh and --simulate (the window's own limit on the interval, the server's on the rate).
+inline constexpr long kMaxRefreshSeconds = 24 * 3600;
+inline constexpr double kMinSimulateRate = 0.01;
+inline constexpr double kMaxSimulateRate = 100000;
 
 // Parses argv; on a bad command line returns nothing and says why in error.
 std::optional<ClientOptions> ParseClientOptions(int argc, const char* const* argv, std::string& error);

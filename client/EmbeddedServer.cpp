@@ -2,6 +2,7 @@
 
 #include "server/CounterServer.h"
 #include "server/common/Dates.h"
+#include "server/demo/MarketSimulator.h"
 #include "server/demo/PrepareStore.h"
 #include "server/store/sqlite/Schema.h"
 
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <system_error>
 
 namespace {
@@ -61,6 +63,37 @@ bool migrateDemo(const std::string& path, std::string& error) {
     return db.open(path, false, error) && orvo::server::migrateSchema(db, from, error);
 }
 
+// "demo.db" -> "demo-simulated-<pid>.db", beside it: each client that simulates plays on its own copy.
+std::string simulatedCopyPath(const std::string& databasePath) {
+    const std::filesystem::path path(databasePath);
+    return (path.parent_path() /
+            (path.stem().string() + "-simulated-" + std::to_string(::getpid()) + path.extension().string()))
+        .string();
+}
+
+void removeDatabaseFiles(const std::string& path) {
+    std::error_code ignored;
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"})
+        std::filesystem::remove(path + suffix, ignored);
+}
+
+// A fresh private copy of the database as it is now: VACUUM INTO fills the empty file made owner-only.
+bool copyDatabase(const std::string& from, const std::string& to, std::string& error) {
+    removeDatabaseFiles(to);
+    if (!makePrivate(to, true, error))
+        return false;
+    orvo::server::Db db;
+    orvo::server::Statement copy;
+    if (!db.open(from, false, error) || !db.prepare("VACUUM INTO ?", copy, error))
+        return false;
+    copy.bind(1, to);
+    if (!copy.execute()) {
+        error = "cannot copy the demo database to " + to + ": " + db.lastError();
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 EmbeddedServer::EmbeddedServer(Logger log) : m_log(std::move(log)) {}
@@ -69,7 +102,8 @@ EmbeddedServer::~EmbeddedServer() {
     Stop();
 }
 
-bool EmbeddedServer::Start(const std::string& databasePath, std::string& error) {
+bool EmbeddedServer::Start(const std::string& databasePath, std::string& error,
+                           const EmbeddedSimulation& simulation) {
     Stop();
     std::error_code fsError;
     const std::filesystem::path folder = std::filesystem::path(databasePath).parent_path();
@@ -105,8 +139,18 @@ bool EmbeddedServer::Start(const std::string& databasePath, std::string& error) 
     if (fresh)
         std::ofstream(demoDatePath(databasePath)) << businessDate << "\n";
 
+    std::string servedPath = databasePath;
+    if (simulation.rate > 0) {
+        m_copyPath = simulatedCopyPath(databasePath);
+        if (!copyDatabase(databasePath, m_copyPath, error)) {
+            Stop();
+            return false;
+        }
+        servedPath = m_copyPath;
+    }
+
     orvo::server::ServerOptions options;
-    options.dbPath = databasePath;
+    options.dbPath = servedPath;
     options.today = businessDate; // empty (an older database without its date): the local date
     Logger log = m_log;
     options.log = [log](std::string_view line) {
@@ -116,16 +160,37 @@ bool EmbeddedServer::Start(const std::string& databasePath, std::string& error) 
     m_server = std::make_unique<orvo::server::CounterServer>(options);
     m_port = m_server->start("127.0.0.1", 0, error);
     if (m_port < 0) {
-        m_server.reset();
-        m_port = 0;
+        Stop();
         return false;
+    }
+    if (simulation.rate > 0) {
+        orvo::server::SimulatorOptions simulated;
+        simulated.rate = simulation.rate;
+        simulated.seed = simulation.seed;
+        simulated.today = businessDate.empty() ? orvo::server::localDate() : businessDate;
+        m_simulator = std::make_unique<orvo::server::MarketSimulator>(simulated);
+        if (!m_simulator->start(servedPath, error)) {
+            error = "cannot simulate a session: " + error;
+            Stop();
+            return false;
+        }
+        if (m_log)
+            m_log("simulating a session on " + servedPath + ": " +
+                  (std::ostringstream() << simulation.rate).str() + " changes a second, seed " +
+                  std::to_string(simulation.seed));
     }
     return true;
 }
 
 void EmbeddedServer::Stop() {
+    if (m_simulator)
+        m_simulator->stop(); // before the server: no change lands on a server going away
+    m_simulator.reset();
     if (m_server)
         m_server->stop();
     m_server.reset();
     m_port = 0;
+    if (!m_copyPath.empty())
+        removeDatabaseFiles(m_copyPath);
+    m_copyPath.clear();
 }

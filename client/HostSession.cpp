@@ -16,6 +16,16 @@ constexpr int kStatusBusy = 5;
 // What the channel reports when the caller's wait callback gave up a reply: in this client only the query
 // window does that, when the user presses Escape. The module says so itself; it is no failure to show.
 constexpr const char* kCancelledByCallerText = "the request was cancelled";
+// The live window's changes requests. A server older than them answers "unknown function" (status 4),
+// and the window falls back to the full query on its own: an expected answer, not a failure to show.
+constexpr long kRuleChangesFunction = 16500;
+constexpr long kOrderChangesFunction = 16501;
+constexpr int kStatusUnknownFunction = 4;
+
+bool isChangesFallback(const FixCommFailure& failure) {
+    return failure.status == kStatusUnknownFunction &&
+           (failure.function == kRuleChangesFunction || failure.function == kOrderChangesFunction);
+}
 
 } // namespace
 
@@ -27,6 +37,11 @@ HostSession::HostSession(Logger log)
     m_channel->SetFailureCallback([this](const FixCommFailure& failure) {
         if (failure.status == kTransportFailure && failure.text == kCancelledByCallerText) {
             m_log(1, "request " + std::to_string(failure.function) + " cancelled by the user");
+            return;
+        }
+        if (isChangesFallback(failure)) {
+            m_log(1, "the server does not answer function " + std::to_string(failure.function) +
+                         " (changes since a revision); the live refresh runs the full query");
             return;
         }
         m_log(0, "request " + std::to_string(failure.function) + " failed (status " +
@@ -65,7 +80,16 @@ HostSession::~HostSession() {
 
 bool HostSession::Configure(const std::string& iniPath, const ClientOptions& options, std::string& error) {
     m_ini->Load(iniPath); // a missing file is an empty configuration
-    return ResolveClientConfig(*m_ini, options, m_config, error);
+    if (!ResolveClientConfig(*m_ini, options, m_config, error))
+        return false;
+    // The module reads its refresh interval from the settings; the command line's goes there, in memory.
+    if (options.refreshSeconds >= 0)
+        m_ini->SetValue(kIniModuleSection, kIniRefreshSecondsKey,
+                        std::to_string(options.refreshSeconds).c_str());
+    m_simulation = {options.simulateRate, options.simulateSeed};
+    if (m_simulation.rate > 0 && !m_config.embedded)
+        m_log(0, "--simulate plays on the embedded demo server only; the configured server is left as it is");
+    return true;
 }
 
 bool HostSession::OpenTrace(const std::string& path, std::string& error) {
@@ -75,7 +99,7 @@ bool HostSession::OpenTrace(const std::string& path, std::string& error) {
 bool HostSession::StartServerIfEmbedded(const std::string& databasePath, std::string& error) {
     if (!m_config.embedded)
         return true;
-    if (!m_server.Start(databasePath, error))
+    if (!m_server.Start(databasePath, error, m_simulation))
         return false;
     m_config.host = "127.0.0.1";
     m_config.port = m_server.Port();

@@ -72,6 +72,7 @@ private:
     std::unique_ptr<CFixComm> m_channel;
     std::unique_ptr<CDataDictionary> m_dictionary;
     EmbeddedServer m_server;
+    EmbeddedSimulation m_simulation; // --simulate and --seed, for the embedded server only
     HostTables m_tables;
     HostTables::Outcome m_tablesOutcome;
     TraceLog m_trace;

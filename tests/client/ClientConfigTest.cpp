@@ -39,8 +39,10 @@ public:
 
 TEST(ClientOptionsTest, EveryOptionIsRead) {
     std::string error;
-    const auto options = parse({"--config", "a.ini", "--server", "10.0.0.5:7001", "--operator", "teller",
-                                "--script", "-", "--trace", "t.jsonl", "--open", "893", "-v", "-v"},
+    const auto options = parse({"--config",  "a.ini", "--server",   "10.0.0.5:7001", "--operator", "teller",
+                                "--script",  "-",     "--trace",    "t.jsonl",       "--open",     "893",
+                                "-v",        "-v",    "--simulate", "2.5",           "--seed",     "7",
+                                "--refresh", "0"},
                                error);
     ASSERT_TRUE(options) << error;
     EXPECT_EQ(options->configPath, "a.ini");
@@ -50,6 +52,9 @@ TEST(ClientOptionsTest, EveryOptionIsRead) {
     EXPECT_EQ(options->tracePath, "t.jsonl");
     EXPECT_EQ(options->openFunction, 893);
     EXPECT_EQ(options->verbosity, 2);
+    EXPECT_EQ(options->simulateRate, 2.5);
+    EXPECT_EQ(options->simulateSeed, 7u);
+    EXPECT_EQ(options->refreshSeconds, 0) << "0 turns a configured refresh off";
 }
 
 TEST(ClientOptionsTest, BadCommandLinesAreRefusedWithTheReason) {
@@ -62,6 +67,11 @@ TEST(ClientOptionsTest, BadCommandLinesAreRefusedWithTheReason) {
         {{"--open"}, "needs a value"},
         {{"--config", ""}, "non-empty"},
         {{"--frobnicate"}, "unknown argument"},
+        {{"--simulate", "0"}, "changes per second"},
+        {{"--simulate", "1e9"}, "changes per second"},
+        {{"--simulate", "-3"}, "changes per second"},
+        {{"--refresh", "86401"}, "seconds from 0"},
+        {{"--seed", "x"}, "--seed wants"},
     };
     for (const auto& [args, reason] : cases) {
         std::string error;
