@@ -32,8 +32,18 @@ endforeach()
 # Man pages, gzipped without name or time stamp so that a rebuild gives the same bytes.
 set(ORVO_CONFIG_PATH ${CMAKE_INSTALL_FULL_SYSCONFDIR}/orvo/orvo-counterd.conf)
 set(ORVO_COUNTERD_PATH ${CMAKE_INSTALL_FULL_BINDIR}/orvo-counterd)
+# The server's OPTIONS section comes from the program itself (--print-man-options prints its option
+# table, the one --help shows), put into the hand-written page after each build of the program.
+configure_file(packaging/orvo-counterd.1.in ${CMAKE_BINARY_DIR}/packaging/orvo-counterd.1.page @ONLY)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/orvo-counterd.1
+  COMMAND orvo-counterd --print-man-options > ${CMAKE_BINARY_DIR}/packaging/orvo-counterd.options
+  COMMAND ${CMAKE_COMMAND} -DPAGE=${CMAKE_BINARY_DIR}/packaging/orvo-counterd.1.page
+          -DOPTIONS=${CMAKE_BINARY_DIR}/packaging/orvo-counterd.options
+          -DOUTPUT=${CMAKE_BINARY_DIR}/packaging/orvo-counterd.1 -P ${PROJECT_SOURCE_DIR}/packaging/ManPage.cmake
+  DEPENDS orvo-counterd ${CMAKE_BINARY_DIR}/packaging/orvo-counterd.1.page ${PROJECT_SOURCE_DIR}/packaging/ManPage.cmake
+  VERBATIM)
+configure_file(packaging/orvo-client.1.in ${CMAKE_BINARY_DIR}/packaging/orvo-client.1 @ONLY)
 foreach(page orvo-counterd orvo-client)
-  configure_file(packaging/${page}.1.in ${CMAKE_BINARY_DIR}/packaging/${page}.1 @ONLY)
   add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/${page}.1.gz
     COMMAND gzip -9nc ${CMAKE_BINARY_DIR}/packaging/${page}.1 > ${CMAKE_BINARY_DIR}/packaging/${page}.1.gz
     DEPENDS ${CMAKE_BINARY_DIR}/packaging/${page}.1 VERBATIM)

@@ -9,6 +9,7 @@
 #include "server/admin/Commands.h"
 #include "server/common/Dates.h"
 #include "server/common/ServerLog.h"
+#include "server/config/ManPage.h"
 #include "server/config/ServerSettings.h"
 #include "server/config/ServiceNotify.h"
 #include "server/config/SettingChanges.h"
@@ -292,8 +293,13 @@ int main(int argc, char** argv) {
     admin::addMaintenanceCommands(app, context);
     admin::addSessionCommands(app, context);
 
-    // The file's options go first, so that the command line's come later and win.
     const std::vector<std::string> commandLine(argv + 1, argv + argc);
+    // Hidden, for the build: the manual page's OPTIONS section from this very table, no file read.
+    if (commandLine.size() == 1 && commandLine[0] == "--print-man-options") {
+        std::fputs(config::manOptions(app).c_str(), stdout);
+        return 0;
+    }
+    // The file's options go first, so that the command line's come later and win.
     std::vector<std::string> problems, args;
     bool named = false;
     const std::string path = config::configPathOf(commandLine, kDefaultConfig, named);

@@ -43,9 +43,25 @@ if readelf -d "$client/bin/orvo-client" "$client/$libdir/libext_order_query.so" 
 fi
 
 "$server/bin/orvo-counterd" --version | grep -qx "orvo-counterd $version" || fail "orvo-counterd --version"
-# The shipped configuration is one the server accepts.
-"$server/bin/orvo-counterd" --config "$config" tables --help >/dev/null ||
+# The shipped configuration is one the server accepts, and so is every option it shows commented out
+# (but the files it names, which exist only on a configured machine).
+"$server/bin/orvo-counterd" check-config --config "$config" >/dev/null ||
   fail "the server refuses its shipped configuration"
+sed -n 's/^#\([a-z][a-z-]*\) = /\1 = /p' "$config" | grep -v -e '^tls-' -e '^db-password-file' >"$stage/all.conf"
+[ "$(wc -l <"$stage/all.conf")" -ge 10 ] || fail "the shipped configuration shows few options"
+"$server/bin/orvo-counterd" check-config --config "$stage/all.conf" --listen 127.0.0.1:7001 --db x.db >/dev/null ||
+  fail "an option the shipped configuration shows is refused"
+# The man page: its sections, and every option --help lists.
+page=$(gzip -dc "$server/share/man/man1/orvo-counterd.1.gz")
+for section in OPTIONS COMMANDS 'EXIT STATUS' ENVIRONMENT FILES; do
+  printf '%s\n' "$page" | grep -q "^\.SH \"\{0,1\}$section" || fail "the man page has no $section section"
+done
+options=$("$server/bin/orvo-counterd" --help | grep -o -e '--[a-z][a-z-]*' | sort -u)
+[ -n "$options" ] || fail "orvo-counterd --help lists no options"
+for option in $options; do
+  printf '%s\n' "$page" | sed 's/\\-/-/g; s/\\f[BIR]//g' | grep -q -e "$option\([^a-z-]\|\$\)" ||
+    fail "the man page does not mention $option"
+done
 "$client/bin/orvo-client" --version | grep -qx "orvo-client $version" || fail "orvo-client --version"
 "$client/bin/orvo-client" --module-info | grep -q "扩展委托查询" || fail "the installed client does not find its module"
 
