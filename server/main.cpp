@@ -147,6 +147,13 @@ void reload(CounterServer& server, Settings& running, const std::vector<std::str
     running.size = before.size;
     running.metricsListen = before.metricsListen;
     running.logFormat = before.logFormat;
+    running.simulateRate = before.simulateRate;
+    running.simulateSeed = before.simulateSeed;
+    running.options.replyTimeoutMs = before.options.replyTimeoutMs;
+    running.options.replyMinRate = before.options.replyMinRate;
+    running.options.replyBufferMb = before.options.replyBufferMb;
+    running.options.dbStatementTimeoutMs = before.options.dbStatementTimeoutMs;
+    running.options.dbLockTimeoutMs = before.options.dbLockTimeoutMs;
 }
 
 int serve(Settings s, const std::vector<std::string>& commandLine) {

@@ -49,6 +49,13 @@ SettingChanges compareSettings(const Settings& running, const Settings& fresh) {
     restartOnly(later, "demo", running.demo != fresh.demo || running.size != fresh.size);
     restartOnly(later, "metrics-listen", running.metricsListen != fresh.metricsListen);
     restartOnly(later, "log-format", running.logFormat != fresh.logFormat);
+    restartOnly(later, "reply-timeout", a.replyTimeoutMs != b.replyTimeoutMs);
+    restartOnly(later, "reply-min-rate", a.replyMinRate != b.replyMinRate);
+    restartOnly(later, "reply-buffer-mb", a.replyBufferMb != b.replyBufferMb);
+    restartOnly(later, "db-statement-timeout-ms", a.dbStatementTimeoutMs != b.dbStatementTimeoutMs);
+    restartOnly(later, "db-lock-timeout-ms", a.dbLockTimeoutMs != b.dbLockTimeoutMs);
+    restartOnly(later, "simulate",
+                running.simulateRate != fresh.simulateRate || running.simulateSeed != fresh.simulateSeed);
     return changes;
 }
 
