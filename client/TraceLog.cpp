@@ -6,6 +6,15 @@
 #include <cerrno>
 #include <cstring>
 
+namespace {
+
+// A login's password (554) and session ticket (62) never reach the file, whoever made the event.
+bool IsLoginSecret(long function, const std::string& tag) {
+    return function == 1 && (tag == "554" || tag == "62");
+}
+
+} // namespace
+
 std::string TraceLine(const FixCommTraceEvent& event) {
     JsonWriter json;
     json.BeginObject();
@@ -13,7 +22,10 @@ std::string TraceLine(const FixCommTraceEvent& event) {
         json.Field("request", event.function);
         json.Key("items").BeginArray();
         for (const auto& [tag, value] : event.items)
-            json.BeginArray().String(tag).String(value.ToUtf8()).EndArray();
+            json.BeginArray()
+                .String(tag)
+                .String(IsLoginSecret(event.function, tag) ? std::string("***") : value.ToUtf8())
+                .EndArray();
         json.EndArray();
     } else {
         json.Field("reply", event.function).Field("rows", event.rows).Field("status", event.status);

@@ -16,6 +16,7 @@ CFixComm::~CFixComm() = default;
 void CFixComm::Configure(FixCommSettings settings) {
     m_impl->settings = std::move(settings);
     m_impl->current = 0;
+    m_impl->ForgetTicket(); // issued under the settings replaced
 }
 
 void CFixComm::CreateHead(long function, int /*flag: always -1, reserved*/) {

@@ -49,6 +49,9 @@ constexpr long kReadAheadAfterRows = 1024;
 
 // A busy answer's hint (an optional item of a status-5 end frame): milliseconds before trying again.
 constexpr std::uint32_t kTagRetryAfter = 61;
+// A session ticket: in the end frame of a successful password login, and in a login in place of the
+// password (554) when the channel logs in again.
+constexpr std::uint32_t kTagSessionTicket = 62;
 
 enum class Step { Row, End, Failed };
 
@@ -93,6 +96,11 @@ struct CFixComm::Impl {
     std::function<void(const FixCommBusy&)> onBusy;
     std::function<void(const std::string&, const std::string&, const std::string&)> onServerChange;
 
+    // The session ticket of the last password login and the operator it was issued to: a login again
+    // (after a lost connection, or on the next server) presents it before the password. Never traced.
+    std::string ticket;
+    std::string ticketOperator;
+
     std::size_t current = 0;         // the server in use: 0 settings.host, then settings.moreServers
     std::optional<int> retryAfterMs; // the last busy answer's hint
     bool holdFailures = false;       // failures are recorded, not yet reported: a retry may follow
@@ -115,7 +123,13 @@ struct CFixComm::Impl {
     // One try at the server in use: connects if needed and logs in.
     enum class Attempt { Ok, Busy, ServerFailed, Refused };
     Attempt TryServer(long forFunction);
-    bool RunLogin();
+    // Logs in on the open connection: with the session ticket first when mayUseTicket and one is held
+    // for the operator, with the password when there is none or the server refuses it.
+    bool RunLogin(bool mayUseTicket);
+    // Sends one login and reads its end: true with the end status in endStatus, false on a failure of
+    // the transport (recorded).
+    bool ExchangeLogin(const RequestItems& login);
+    void ForgetTicket();
     void TraceReply(long tracedFunction, long replyRows, int status);
 
     // --- FixCommFailover.cpp ---

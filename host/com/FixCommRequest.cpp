@@ -37,7 +37,8 @@ void CFixComm::Impl::TraceRequest(long tracedFunction, const RequestItems& sent)
     event.kind = FixCommTraceEvent::Request;
     event.function = tracedFunction;
     for (const auto& [tag, value] : sent) {
-        const bool secret = tracedFunction == proto::kFunctionLogin && tag == proto::kTagPassword;
+        const bool secret = tracedFunction == proto::kFunctionLogin &&
+                            (tag == proto::kTagPassword || tag == orvo::com::kTagSessionTicket);
         event.items.emplace_back(std::to_string(tag), CString(secret ? std::string("***") : value));
     }
     onTrace(event);

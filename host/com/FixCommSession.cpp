@@ -4,6 +4,13 @@
 
 #include <cassert>
 
+namespace {
+
+// A server's ticket is 128 characters; anything much longer is not kept.
+constexpr std::size_t kLongestTicket = 256;
+
+} // namespace
+
 void CFixComm::Impl::Fail(long failedFunction, int status, const std::string& text) {
     // Every failure text may carry text from the wire (a server's status text, a table name).
     failure.function = failedFunction;
@@ -61,7 +68,7 @@ auto CFixComm::Impl::TryServer(long forFunction) -> Attempt {
             return Attempt::ServerFailed;
         }
     }
-    if (RunLogin())
+    if (RunLogin(forFunction != proto::kFunctionLogin))
         return Attempt::Ok;
     if (failure.status == proto::kStatusLimit)
         return Attempt::Busy;
@@ -70,9 +77,7 @@ auto CFixComm::Impl::TryServer(long forFunction) -> Attempt {
     return socket.IsOpen() ? Attempt::Refused : Attempt::ServerFailed;
 }
 
-bool CFixComm::Impl::RunLogin() {
-    const RequestItems login = {{proto::kTagOperator, settings.operatorName.str()},
-                                {proto::kTagPassword, settings.password.str()}};
+bool CFixComm::Impl::ExchangeLogin(const RequestItems& login) {
     if (!Send(proto::kFunctionLogin, login))
         return false;
     for (;;) {
@@ -84,14 +89,47 @@ bool CFixComm::Impl::RunLogin() {
             return false;
         case Step::End:
             TraceReply(proto::kFunctionLogin, 0, endStatus);
-            if (endStatus == proto::kStatusOk) {
-                loggedIn = true;
-                return true;
-            }
+            return true;
+        }
+    }
+}
+
+void CFixComm::Impl::ForgetTicket() {
+    ticket.clear();
+    ticketOperator.clear();
+}
+
+bool CFixComm::Impl::RunLogin(bool mayUseTicket) {
+    const std::string operatorName = settings.operatorName.str();
+    if (mayUseTicket && !ticket.empty() && ticketOperator == operatorName) {
+        if (!ExchangeLogin({{proto::kTagOperator, operatorName}, {orvo::com::kTagSessionTicket, ticket}}))
+            return false;
+        if (endStatus == proto::kStatusOk) {
+            loggedIn = true;
+            return true;
+        }
+        if (endStatus != proto::kStatusNotPermitted) {
             Fail(proto::kFunctionLogin, endStatus, endText.empty() ? "login refused" : endText);
             return false;
         }
+        // Out of date (a new day, a new password) or not this server's database: the password will do.
+        ForgetTicket();
     }
+    if (!ExchangeLogin({{proto::kTagOperator, operatorName}, {proto::kTagPassword, settings.password.str()}}))
+        return false;
+    if (endStatus != proto::kStatusOk) {
+        Fail(proto::kFunctionLogin, endStatus, endText.empty() ? "login refused" : endText);
+        return false;
+    }
+    loggedIn = true;
+    ForgetTicket();
+    // The end frame read last is still in hand.
+    const std::string_view issued = proto::ValueOf(frame.items, orvo::com::kTagSessionTicket);
+    if (!issued.empty() && issued.size() <= kLongestTicket) {
+        ticket.assign(issued);
+        ticketOperator = operatorName;
+    }
+    return true;
 }
 
 void CFixComm::Impl::TraceReply(long tracedFunction, long replyRows, int status) {

@@ -2,6 +2,7 @@
 #include "server/common/LogText.h"
 #include "server/functions/Functions.h"
 #include "server/functions/LoginGuard.h"
+#include "server/functions/SessionTickets.h"
 
 #include "protocol/Header.h"
 
@@ -20,6 +21,17 @@ constexpr std::size_t kMaxPasswordBytes = 256;
 constexpr std::size_t kMaxTableNameBytes = 32;
 constexpr int kMaxFailedLogins = 5;
 
+// The ticket of a password login just accepted, bound to the hash stored now (the login may have just
+// made it again at the login cost). A ticket that cannot be made is left out: the client then logs in
+// with its password again, as it would without tickets.
+void addTicket(CallContext& ctx, const std::string& name) {
+    OperatorRecord record;
+    std::string error, ticket;
+    if (ctx.store->findOperator(name, record, error) &&
+        issueTicket(*ctx.store, name, ctx.today, record.passwordHash, ticket, error))
+        ctx.reply.addEndItem(kTagSessionTicket, std::move(ticket));
+}
+
 } // namespace
 
 Outcome handleLogin(CallContext& ctx) {
@@ -30,6 +42,8 @@ Outcome handleLogin(CallContext& ctx) {
         return fail(proto::kStatusBadRequest, error);
     if (name.empty())
         return fail(proto::kStatusBadRequest, "item 553 (operator) is required");
+    // A ticket stands in for the password only when no password is given.
+    const proto::Item* ticket = havePassword ? nullptr : ctx.request.find(kTagSessionTicket);
 
     ctx.session.loggedIn = false; // a new login replaces the old one, also when it fails
     ctx.session.loginName = name;
@@ -63,7 +77,11 @@ Outcome handleLogin(CallContext& ctx) {
     }
     Operator op;
     bool accepted = false;
-    {
+    if (ticket) {
+        // No hash: a ticket login takes none of the password checks' turns. A ticket that does not hold is
+        // counted by the guard like a wrong password.
+        accepted = checkTicket(*ctx.store, name, ctx.today, ticket->value, op, error) == TicketCheck::Valid;
+    } else {
         std::optional<LoginGuard::HashSlot> slot;
         if (guard)
             slot.emplace(*guard);
@@ -89,6 +107,9 @@ Outcome handleLogin(CallContext& ctx) {
     ctx.session.op = std::move(op);
     ctx.session.loggedIn = true;
     ctx.session.failedLogins = 0;
+    if (ticket)
+        return ok("logged in with a session ticket");
+    addTicket(ctx, name);
     return ok("logged in");
 }
 

@@ -3,13 +3,17 @@
 #include "protocol/Header.h"
 #include "server/functions/ConditionItems.h"
 #include "server/functions/Functions.h"
+#include "server/functions/SessionTickets.h"
 
 namespace orvo::server {
 
 bool isLoginRequest(const proto::Frame& frame) {
     proto::Header header;
-    return proto::ReadHeader(frame.items, header) == proto::Error::None &&
-           header.function == proto::kFunctionLogin;
+    if (proto::ReadHeader(frame.items, header) != proto::Error::None ||
+        header.function != proto::kFunctionLogin)
+        return false;
+    // A ticket without a password is checked without a hash (see handleLogin): a light request.
+    return frame.Find(proto::kTagPassword) || !frame.Find(kTagSessionTicket);
 }
 
 bool isLightRequest(const proto::Frame& frame) {

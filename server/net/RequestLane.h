@@ -8,8 +8,9 @@
 namespace orvo::server {
 
 bool isLightRequest(const proto::Frame& frame);
-// Logins have workers of their own: a password check takes tens of milliseconds of a core, and a rush
-// of them must neither wait behind nor hold up the light requests of operators already logged in.
+// Logins with a password have workers of their own: a password check takes tens of milliseconds of a
+// core, and a rush of them must neither wait behind nor hold up the light requests of operators already
+// logged in. A login with a session ticket instead costs no hash and is a light request.
 bool isLoginRequest(const proto::Frame& frame);
 
 } // namespace orvo::server

@@ -111,6 +111,11 @@ public:
     virtual void replacePasswordHash(std::string_view name, std::string_view oldHash,
                                      std::string_view newHash) = 0;
 
+    // The key of the session tickets, shared by every server on the database (hex text, kept in meta):
+    // the stored one, or candidate, stored now, when there is none yet. False with error set on a
+    // database error.
+    virtual bool sessionTicketKey(std::string_view candidate, std::string& key, std::string& error) = 0;
+
     // Sessions: the logins the servers hold, recorded in the database so that an administrator can list
     // and end them whichever server holds them, and a change of an operator reaches its sessions (the
     // server is a process's name, unique among the servers sharing the database). Each gives false with

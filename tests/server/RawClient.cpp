@@ -107,7 +107,9 @@ Reply RawClient::readReply() {
                 reply.text = std::string(header.text);
                 reply.rowCount = header.rows;
                 for (const proto::Item& item : frame.items)
-                    if (item.tag >= 100)
+                    if (item.tag != proto::kTagType && item.tag != proto::kTagSeq &&
+                        item.tag != proto::kTagStatus && item.tag != proto::kTagText &&
+                        item.tag != proto::kTagRows)
                         reply.end.items.emplace_back(std::string(item.key), std::string(item.value));
                 return reply;
             }

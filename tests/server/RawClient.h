@@ -28,7 +28,7 @@ struct Reply {
     std::uint64_t rowCount = 0; // tag 60
     std::uint32_t seq = 0;
     std::vector<Row> rows;
-    Row end; // the E frame's items past the protocol's own
+    Row end; // the E frame's items but its type, sequence, status, text and row count
 };
 
 using Items = std::vector<std::pair<std::uint32_t, std::string>>;

@@ -150,6 +150,16 @@ void revocationReachesSessionsOnTwoServers(const std::string& db, const std::vec
     ASSERT_EQ(left.size(), 1u);
     EXPECT_GT(left[0].id, all[3].id);
 
+    // A session ticket of one server logs in on the other: the key is the database's, on either back-end.
+    const Reply issued =
+        again.call(proto::kFunctionLogin, {{proto::kTagOperator, "admin"}, {proto::kTagPassword, "second"}});
+    ASSERT_EQ(issued.end.get(62).size(), 128u) << issued.text;
+    RawClient byTicket;
+    ASSERT_TRUE(byTicket.connect(port2));
+    const Reply taken =
+        byTicket.call(proto::kFunctionLogin, {{proto::kTagOperator, "admin"}, {62, issued.end.get(62)}});
+    EXPECT_EQ(taken.status, 0) << taken.text;
+
     // A server that stops ends the sessions it held.
     for (CounterdChild* server : {&first, &second}) {
         kill(server->pid, SIGTERM);
