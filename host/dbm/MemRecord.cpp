@@ -1,5 +1,7 @@
 #include "host/dbm/MemRecord.h"
 
+#include "host/dbm/MemDataImpl.h"
+
 #include "host/dbm/RecordSchema.h"
 #include "host/dbm/RowCells.h"
 #include "host/dbm/RowPool.h"
@@ -28,69 +30,6 @@ using orvo::dbm::TextCell;
 using orvo::dbm::textCell;
 
 } // namespace
-
-// Rows are blocks of RowSize() bytes from the row pool: text cells are TextCell objects built in
-// place, integer cells long, real cells double, each at the offset the schema gives. The vector holds one
-// pointer per row, so Append and Delete move pointers, never cells.
-struct CMemData::Impl {
-    orvo::dbm::RecordSchema schema;
-    RowPool pool; // after the schema: its rows are destroyed while the schema still describes them
-    std::vector<std::byte*> rows;
-    std::size_t cursor = 0; // rows.size() is Eof
-    bool bof = true;
-    // Each Impl starts its change stamps in a range of its own, so that a set replaced by assignment
-    // never shows a stamp it had before.
-    unsigned long long stamp = newStampRange();
-
-    static unsigned long long newStampRange() {
-        static std::atomic<unsigned long long> next{0};
-        return next.fetch_add(1ull << 32, std::memory_order_relaxed) + (1ull << 32);
-    }
-    void changed() { ++stamp; }
-
-    Impl() { pool.Adopt(schema); }
-    Impl(const Impl& other) : schema(other.schema), cursor(other.cursor), bof(other.bof) {
-        pool.Adopt(schema);
-        rows.reserve(other.rows.size());
-        for (std::byte* row : other.rows)
-            rows.push_back(copyRow(row));
-    }
-    Impl& operator=(const Impl&) = delete;
-
-    // New columns: every row goes, with the storage built for the old ones.
-    bool redefine(std::string_view layout) {
-        clearRows();
-        pool.Release(); // while `schema` still describes the rows built
-        const bool parsed = schema.Parse(layout);
-        pool.Adopt(schema);
-        return parsed;
-    }
-
-    std::byte* newRow() { return pool.Take(); }
-    std::byte* copyRow(const std::byte* source) {
-        std::byte* row = pool.Take();
-        const std::size_t textBytes = schema.TextOffsets().size() * sizeof(TextCell);
-        std::memcpy(row + textBytes, source + textBytes, schema.RowSize() - textBytes); // the numbers
-        for (const std::size_t offset : schema.TextOffsets())
-            textCell(row, offset).Assign(textCell(source, offset));
-        return row;
-    }
-    void freeRow(std::byte* row) { pool.Give(row); }
-    void clearRows() {
-        rows.clear();
-        pool.Recycle();
-        cursor = 0;
-        bof = true;
-    }
-    std::byte* current() const { return cursor < rows.size() ? rows[cursor] : nullptr; }
-    // -1: the current row; 0..n-1: that row; anything else: none.
-    std::byte* rowAt(long row) const {
-        if (row == -1)
-            return current();
-        return row >= 0 && static_cast<std::size_t>(row) < rows.size() ? rows[static_cast<std::size_t>(row)]
-                                                                       : nullptr;
-    }
-};
 
 namespace {
 
@@ -191,129 +130,6 @@ template <class SetImpl> BOOL setLongAt(SetImpl& d, int index, long value, int r
 }
 
 } // namespace
-
-void ReleaseSpareRecordMemory() {
-    orvo::dbm::ReleaseSpareRowChunks();
-}
-
-// ---- CMemData ----------------------------------------------------------------------------------------
-
-CMemData::CMemData() : m_impl(std::make_unique<Impl>()) {}
-CMemData::~CMemData() = default;
-CMemData::CMemData(const CMemData& other) : m_impl(std::make_unique<Impl>(*other.m_impl)) {}
-
-CMemData& CMemData::operator=(const CMemData& other) {
-    if (this != &other)
-        m_impl = std::make_unique<Impl>(*other.m_impl);
-    return *this;
-}
-
-void CMemData::Swap(CMemData& other) noexcept {
-    m_impl.swap(other.m_impl);
-}
-
-void* CMemData::GoTop() {
-    m_impl->cursor = 0;
-    m_impl->bof = m_impl->rows.empty();
-    return m_impl->current();
-}
-
-void* CMemData::GoBottom() {
-    m_impl->cursor = m_impl->rows.empty() ? 0 : m_impl->rows.size() - 1;
-    m_impl->bof = m_impl->rows.empty();
-    return m_impl->current();
-}
-
-void* CMemData::Skip(int count) {
-    Impl& d = *m_impl;
-    const long target = static_cast<long>(d.cursor) + count;
-    if (d.rows.empty() || target < 0) {
-        d.cursor = 0; // on the first row (if any), flagged as having tried to move before it
-        d.bof = true;
-    } else {
-        d.cursor = static_cast<std::size_t>(target) >= d.rows.size() ? d.rows.size()
-                                                                     : static_cast<std::size_t>(target);
-        d.bof = false;
-    }
-    return d.current();
-}
-
-void* CMemData::Go(long row) {
-    Impl& d = *m_impl;
-    d.cursor = row >= 0 && static_cast<std::size_t>(row) < d.rows.size() ? static_cast<std::size_t>(row)
-                                                                         : d.rows.size();
-    d.bof = d.rows.empty();
-    return d.current();
-}
-
-BOOL CMemData::Eof() const {
-    return m_impl->cursor >= m_impl->rows.size();
-}
-BOOL CMemData::Bof() const {
-    return m_impl->bof || m_impl->rows.empty();
-}
-long CMemData::GetRecNo() const {
-    return static_cast<long>(m_impl->cursor);
-}
-long CMemData::GetRecordCount() const {
-    return static_cast<long>(m_impl->rows.size());
-}
-
-void* CMemData::Append(void* /*unused*/, int count) {
-    Impl& d = *m_impl;
-    if (count <= 0)
-        return d.current();
-    for (int i = 0; i < count; ++i)
-        d.rows.push_back(d.newRow());
-    d.changed();
-    d.cursor = d.rows.size() - 1;
-    d.bof = false;
-    return d.current();
-}
-
-void CMemData::Delete() {
-    Impl& d = *m_impl;
-    if (d.cursor >= d.rows.size())
-        return;
-    d.freeRow(d.rows[d.cursor]);
-    d.rows.erase(d.rows.begin() + static_cast<std::ptrdiff_t>(d.cursor));
-    d.changed();
-    d.bof = d.rows.empty(); // the cursor index now names the following row, or Eof
-}
-
-void CMemData::Zap() {
-    m_impl->clearRows();
-    m_impl->changed();
-}
-
-void CMemData::DeleteRows(std::span<const long> rows) {
-    Impl& d = *m_impl;
-    if (rows.empty())
-        return;
-    const std::size_t oldCursor = d.cursor;
-    std::size_t newCursor = d.rows.size();
-    std::size_t kept = 0;
-    auto next = rows.begin();
-    for (std::size_t r = 0; r < d.rows.size(); ++r) {
-        while (next != rows.end() && *next < static_cast<long>(r))
-            ++next;
-        if (next != rows.end() && *next == static_cast<long>(r)) {
-            d.freeRow(d.rows[r]);
-            continue;
-        }
-        if (r >= oldCursor && newCursor == d.rows.size())
-            newCursor = kept; // the current row, or the first after it that stays
-        d.rows[kept++] = d.rows[r];
-    }
-    d.rows.resize(kept);
-    d.cursor = std::min(newCursor, kept);
-    d.bof = d.rows.empty();
-    d.changed();
-}
-
-unsigned long long CMemData::GetChangeStamp() const {
-    return m_impl->stamp;
-}
 
 // ---- CMemRecord --------------------------------------------------------------------------------------
 
