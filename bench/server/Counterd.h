@@ -1,5 +1,5 @@
 // orvo-counterd as a child process for the load benchmarks: started with arguments, its port read from
-// its first log line, its memory read from /proc, stopped with SIGTERM.
+// its first log line, its memory and CPU time read from /proc, stopped with SIGTERM.
 #pragma once
 
 #include <chrono>
@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -76,6 +77,24 @@ struct Counterd {
             if (line.rfind(key, 0) == 0)
                 return std::atof(line.c_str() + key.size()) / 1024.0;
         return -1;
+    }
+    // User + system CPU of the process so far, in seconds.
+    double cpuSeconds() const {
+        std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+        std::string line;
+        std::getline(in, line);
+        // Fields after the command (which may hold spaces) start past the last ')': state is field 3,
+        // utime and stime are fields 14 and 15.
+        std::istringstream rest(line.substr(line.rfind(')') + 2));
+        std::string field;
+        unsigned long long utime = 0, stime = 0;
+        for (int i = 3; i <= 15 && rest >> field; ++i) {
+            if (i == 14)
+                utime = std::stoull(field);
+            if (i == 15)
+                stime = std::stoull(field);
+        }
+        return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
     }
     void stop() {
         if (pid > 0) {

@@ -4,6 +4,7 @@
 // /proc) is measured over the run, and over as long a run with the same sessions connected and silent.
 // Target: 300 terminals refreshing every second cost the server at most 5 % of one core.
 // usage: bench_server_live [--terminals 300] [--seconds 10] [--refresh-ms 1000] [--size large|small]
+#include "bench/server/Counterd.h"
 #include "bench/server/LoadClient.h"
 
 #include <algorithm>
@@ -30,6 +31,7 @@
 namespace {
 
 using namespace orvo;
+using bench::Counterd;
 using Clock = std::chrono::steady_clock;
 using Items = std::vector<std::pair<std::uint32_t, std::string>>;
 
@@ -39,82 +41,6 @@ constexpr int kClientThreads = 8;
 Items changesFrom(const std::string& revision) {
     return {{1842, "3"}, {697, ""}, {9020, "0"}, {9101, revision}};
 }
-
-// orvo-counterd as a child process; its port read from the log line saying where it listens.
-struct Counterd {
-    pid_t pid = -1;
-    int port = -1;
-
-    bool start(const std::vector<std::string>& args, int timeoutMs) {
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0)
-            return false;
-        pid = fork();
-        if (pid == 0) {
-            dup2(fds[1], 2);
-            std::vector<char*> argv{const_cast<char*>(ORVO_COUNTERD)};
-            for (const std::string& a : args)
-                argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(ORVO_COUNTERD, argv.data());
-            _exit(127);
-        }
-        ::close(fds[1]);
-        const int errFd = fds[0];
-        std::string seen;
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (Clock::now() < deadline) {
-            pollfd p{errFd, POLLIN, 0};
-            if (poll(&p, 1, 1000) <= 0)
-                continue;
-            char buf[512];
-            const ssize_t n = read(errFd, buf, sizeof buf);
-            if (n <= 0)
-                break;
-            seen.append(buf, static_cast<std::size_t>(n));
-            const std::size_t at = seen.find("listening on 127.0.0.1:");
-            if (at != std::string::npos && seen.find('\n', at) != std::string::npos) {
-                port = std::atoi(seen.c_str() + at + 23);
-                // The request log goes on; drain it so the server never blocks on a full pipe.
-                std::thread([errFd] {
-                    char sink[4096];
-                    while (read(errFd, sink, sizeof sink) > 0) {
-                    }
-                    ::close(errFd);
-                }).detach();
-                return true;
-            }
-        }
-        std::fprintf(stderr, "orvo-counterd did not start: %s\n", seen.c_str());
-        return false;
-    }
-    // User + system CPU of the process so far, in seconds.
-    double cpuSeconds() const {
-        std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-        std::string line;
-        std::getline(in, line);
-        // Fields after the command (which may hold spaces) start past the last ')': state is field 3,
-        // utime and stime are fields 14 and 15.
-        std::istringstream rest(line.substr(line.rfind(')') + 2));
-        std::string field;
-        unsigned long long utime = 0, stime = 0;
-        for (int i = 3; i <= 15 && rest >> field; ++i) {
-            if (i == 14)
-                utime = std::stoull(field);
-            if (i == 15)
-                stime = std::stoull(field);
-        }
-        return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-    }
-    void stop() {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-        }
-        pid = -1;
-    }
-    ~Counterd() { stop(); }
-};
 
 struct Terminal {
     std::unique_ptr<bench::LoadClient> client;
