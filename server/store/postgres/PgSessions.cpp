@@ -8,9 +8,13 @@ namespace {
 // The ids as a bigint[] parameter's text: "{1,2,3}".
 std::string idArray(std::span<const std::int64_t> ids) {
     std::string text = "{";
-    for (const std::int64_t id : ids)
-        text += (text.size() > 1 ? "," : "") + std::to_string(id);
-    return text + "}";
+    for (const std::int64_t id : ids) {
+        if (text.size() > 1)
+            text += ',';
+        text += std::to_string(id);
+    }
+    text += '}';
+    return text;
 }
 
 } // namespace
@@ -57,8 +61,14 @@ bool PgStore::noteSessionRequests(std::span<const SessionTouch> touches, std::st
     // One statement for all: the pairs as two arrays taken apart side by side.
     std::string ids = "{", stamps = "{";
     for (const SessionTouch& touch : touches) {
-        ids += (ids.size() > 1 ? "," : "") + std::to_string(touch.id);
-        stamps += (stamps.size() > 1 ? ",\"" : "\"") + touch.lastRequest + "\""; // digits, '.', ':', ' '
+        if (ids.size() > 1) {
+            ids += ',';
+            stamps += ',';
+        }
+        ids += std::to_string(touch.id);
+        stamps += '"'; // the stamps hold digits, '.', ':' and ' ' only
+        stamps += touch.lastRequest;
+        stamps += '"';
     }
     ids += "}";
     stamps += "}";
