@@ -1,7 +1,8 @@
 // The rule query on SQLite through the row cache. The rows selected are listed by serial and revision
 // only, off covering indexes ((kind, lsh, rev, valid_date) for a whole kind, (khh, kind, valid_date,
 // rev) for some customers' rules); only rows the cache lacks at that revision are read in full, with
-// their customer's name, in the listing's snapshot.
+// their customer's name, in the listing's snapshot. When the cache lacks most of the first batch listed,
+// the listing is dropped and every row is read straight off the table, sent and kept as it passes.
 #include "server/common/CustomerNames.h"
 #include "server/store/CachedRows.h"
 #include "server/store/sqlite/SqlQuery.h"
@@ -11,15 +12,25 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace orvo::server::sqlite {
 namespace {
 
+// A row's items encoded ahead, as the reply would write them (see writeRuleItems).
+struct Encoder {
+    ReplyWriter& reply;
+    std::string& items;
+    void integer(std::string_view tag, std::int64_t value) { ReplyWriter::encodeInteger(items, tag, value); }
+    void text(std::string_view tag, std::string_view value) { reply.encodeText(items, tag, value); }
+    void wire(std::string_view tag, std::string_view value) { ReplyWriter::encodeWire(items, tag, value); }
+};
+
 // Reads rules in full by serial, two ways. A few scattered rows: one statement through the customers'
-// join, the serials bound as one JSON array. Many rows close together (the first reply after a start,
-// a change to many rules): the table's stretch from the first serial to the last read in order, the
+// join, the serials bound as one JSON array. Many rows close together (a stretch of rules changed, or
+// pushed out of the cache): the table's stretch from the first serial to the last read in order, the
 // rows not asked for skipped, and the names from a table of every customer's, read once per reply (as
 // the direct path does). Either way a rule whose account has no customer is not delivered.
 class RuleFetch {
@@ -56,18 +67,6 @@ private:
         m_prepared = scattered.prepare(m_db, m_scattered, error) && stretch.prepare(m_db, m_stretch, error);
         return m_prepared;
     }
-
-    struct Encoder {
-        ReplyWriter& reply;
-        std::string& items;
-        void integer(std::string_view tag, std::int64_t value) {
-            ReplyWriter::encodeInteger(items, tag, value);
-        }
-        void text(std::string_view tag, std::string_view value) { reply.encodeText(items, tag, value); }
-        void wire(std::string_view tag, std::string_view value) {
-            ReplyWriter::encodeWire(items, tag, value);
-        }
-    };
 
     bool fetchScattered(ReplyWriter& reply, std::span<const std::int64_t> serials, const RowDelivery& deliver,
                         std::string& error) {
@@ -168,6 +167,65 @@ bool readStamp(Db& db, std::uint64_t generation, ReplyStamp& stamp, std::string&
     return true;
 }
 
+// How many of the rows the cache holds current.
+std::size_t countHeld(RowCache& cache, int category, std::span<const ListedRow> rows, std::int64_t names) {
+    std::size_t held = 0;
+    cache.readBatch(
+        category, rows, [&held](std::size_t, std::string_view) { ++held; }, names);
+    return held;
+}
+
+// A reply the cache can hardly help (the first after a start, or after most rules changed): the rows are
+// read straight off the table as the uncached reply reads them, each encoded once, sent, and kept a batch
+// at a time. Listing them first and reading them afterwards would cost a pass over an index and a seek
+// per batch more than the uncached reply.
+StreamEnd streamAndKeep(Db& db, RowCache& cache, const RuleQuery& query, std::span<const ReplyColumn> columns,
+                        const ReplyStamp& stamp, ReplyWriter& reply, std::string& error) {
+    RuleScan scan;
+    if (!prepareRuleScan(db, query, columns, true, scan, error))
+        return StreamEnd::DatabaseError;
+    struct Pending {
+        std::int64_t serial, rev;
+        std::size_t at, size; // the row's items in `bytes`
+    };
+    std::vector<Pending> pending;
+    std::vector<KeptRow> kept;
+    std::string bytes;
+    const auto keep = [&] {
+        kept.clear();
+        for (const Pending& row : pending)
+            kept.push_back({row.serial, row.rev, std::string_view(bytes).substr(row.at, row.size)});
+        cache.storeBatch(query.category, kept, stamp);
+        pending.clear();
+        bytes.clear();
+    };
+    pending.reserve(kListedBatchRows);
+    kept.reserve(kListedBatchRows);
+    Encoder encoder{reply, bytes};
+    for (;;) {
+        const int rc = scan.rows.step();
+        if (rc == SQLITE_DONE) {
+            keep();
+            return StreamEnd::Done;
+        }
+        if (rc != SQLITE_ROW) {
+            error = sqlite3_errstr(rc);
+            return StreamEnd::DatabaseError;
+        }
+        std::string_view name;
+        if (!scan.names.find(scan.rows.text(0), name))
+            continue;
+        const std::size_t at = bytes.size();
+        writeRuleItems(scan.rows.handle(), scan.output, name, encoder);
+        reply.addEncodedRow(std::string_view(bytes).substr(at));
+        if (!reply.flushIfFull())
+            return StreamEnd::SinkFailed;
+        pending.push_back({scan.rows.integer(1), scan.rows.integer(2), at, bytes.size() - at});
+        if (pending.size() == kListedBatchRows)
+            keep();
+    }
+}
+
 } // namespace
 
 StreamEnd SqliteStore::streamRulesCached(const RuleQuery& query, std::span<const ReplyColumn> columns,
@@ -222,15 +280,30 @@ StreamEnd SqliteStore::streamRulesCached(const RuleQuery& query, std::span<const
                                     std::string& fetchError) {
         return fetch.fetch(reply, serials, deliver, fetchError);
     };
+    // Steps the listing until `listed` holds `limit` rows or the listing ends (rc SQLITE_DONE).
     std::vector<ListedRow> listed;
-    if (restricted) {
-        int rc = SQLITE_ROW;
-        while ((rc = listing.step()) == SQLITE_ROW)
+    int rc = SQLITE_ROW;
+    const auto listUpTo = [&](std::size_t limit) {
+        while (listed.size() < limit && (rc = listing.step()) == SQLITE_ROW)
             listed.push_back({listing.integer(0), listing.integer(1)});
-        if (rc != SQLITE_DONE) {
-            error = sqlite3_errstr(rc);
+        if (rc == SQLITE_ROW || rc == SQLITE_DONE)
+            return true;
+        error = sqlite3_errstr(rc);
+        return false;
+    };
+    // The first batch tells whether the cache can help: when it holds fewer than half of its rows, the
+    // rows are read straight off the table instead.
+    listed.reserve(kListedBatchRows);
+    if (!listUpTo(kListedBatchRows))
+        return StreamEnd::DatabaseError;
+    if (countHeld(*m_cache, query.category, listed, stamp.names) * 2 < listed.size()) {
+        listing.reset();
+        return streamAndKeep(m_db, *m_cache, query, columns, stamp, reply, error);
+    }
+
+    if (restricted) {
+        if (rc == SQLITE_ROW && !listUpTo(SIZE_MAX))
             return StreamEnd::DatabaseError;
-        }
         sortBySerial(listed);
         for (std::size_t at = 0; at < listed.size(); at += kListedBatchRows) {
             const std::size_t count = std::min(kListedBatchRows, listed.size() - at);
@@ -242,24 +315,14 @@ StreamEnd SqliteStore::streamRulesCached(const RuleQuery& query, std::span<const
         }
         return StreamEnd::Done;
     }
-    listed.reserve(kListedBatchRows);
     for (;;) {
-        const int rc = listing.step();
-        if (rc == SQLITE_ROW) {
-            listed.push_back({listing.integer(0), listing.integer(1)});
-            if (listed.size() < kListedBatchRows)
-                continue;
-        } else if (rc != SQLITE_DONE) {
-            error = sqlite3_errstr(rc);
-            return StreamEnd::DatabaseError;
-        }
         const StreamEnd end =
             sendListedRows(*m_cache, query.category, listed, stamp, reply, fetchRows, error);
-        if (end != StreamEnd::Done)
+        if (end != StreamEnd::Done || rc == SQLITE_DONE)
             return end;
         listed.clear();
-        if (rc == SQLITE_DONE)
-            return StreamEnd::Done;
+        if (!listUpTo(kListedBatchRows))
+            return StreamEnd::DatabaseError;
     }
 }
 

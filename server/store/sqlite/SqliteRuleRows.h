@@ -63,6 +63,19 @@ void writeRuleItems(sqlite3_stmt* row, std::span<const OutputColumn> output, std
     }
 }
 
+// The rules a query selects, read in serial order straight off the table (no join). Columns: 0 the rule's
+// account, then (withKey) 1 its serial and 2 its revision, then the reply's. `names` holds the names of the
+// customers the query may list: a rule whose account is not there is not listed, as a join would leave it
+// out.
+struct RuleScan {
+    Statement rows;
+    CustomerNames names;
+    std::vector<OutputColumn> output;
+};
+// Reads the names and prepares the statement, in the caller's snapshot; false (error set) on failure.
+bool prepareRuleScan(Db& db, const RuleQuery& query, std::span<const ReplyColumn> columns, bool withKey,
+                     RuleScan& scan, std::string& error);
+
 // A read snapshot over a query's statements, where the connection is not already in one.
 class ReadSnapshot {
 public:
