@@ -19,15 +19,6 @@
 namespace orvo::server::sqlite {
 namespace {
 
-// A row's items encoded ahead, as the reply would write them (see writeRuleItems).
-struct Encoder {
-    ReplyWriter& reply;
-    std::string& items;
-    void integer(std::string_view tag, std::int64_t value) { ReplyWriter::encodeInteger(items, tag, value); }
-    void text(std::string_view tag, std::string_view value) { reply.encodeText(items, tag, value); }
-    void wire(std::string_view tag, std::string_view value) { ReplyWriter::encodeWire(items, tag, value); }
-};
-
 // Reads rules in full by serial, two ways. A few scattered rows: one statement through the customers'
 // join, the serials bound as one JSON array. Many rows close together (a stretch of rules changed, or
 // pushed out of the cache): the table's stretch from the first serial to the last read in order, the
@@ -36,18 +27,18 @@ struct Encoder {
 class RuleFetch {
 public:
     // The statements are prepared on the first fetch: a reply the cache answers whole needs none.
-    RuleFetch(Db& db, std::span<const ReplyColumn> columns) : m_db(db), m_columns(columns) {}
+    RuleFetch(Db& db, std::span<const ReplyColumn> columns, ReplyWriter& reply)
+        : m_db(db), m_columns(columns), m_items(reply) {}
 
-    bool fetch(ReplyWriter& reply, std::span<const std::int64_t> serials, const RowDelivery& deliver,
-               std::string& error) {
+    bool fetch(std::span<const std::int64_t> serials, const RowDelivery& deliver, std::string& error) {
         if (serials.empty())
             return true;
         if (!m_prepared && !prepare(error))
             return false;
         const auto span = static_cast<std::uint64_t>(serials.back() - serials.front());
         if (serials.size() >= kStretchRows && span < 2 * serials.size())
-            return fetchStretch(reply, serials, deliver, error);
-        return fetchScattered(reply, serials, deliver, error);
+            return fetchStretch(serials, deliver, error);
+        return fetchScattered(serials, deliver, error);
     }
 
 private:
@@ -68,7 +59,7 @@ private:
         return m_prepared;
     }
 
-    bool fetchScattered(ReplyWriter& reply, std::span<const std::int64_t> serials, const RowDelivery& deliver,
+    bool fetchScattered(std::span<const std::int64_t> serials, const RowDelivery& deliver,
                         std::string& error) {
         m_list.assign(1, '[');
         for (const std::int64_t serial : serials) {
@@ -82,7 +73,6 @@ private:
         m_list += ']';
         m_scattered.reset();
         m_scattered.bind(1, std::string_view(m_list));
-        Encoder encoder{reply, m_items};
         for (;;) {
             const int rc = m_scattered.step();
             if (rc == SQLITE_DONE)
@@ -93,13 +83,12 @@ private:
             }
             wireName(m_scattered.text(2), m_name);
             m_items.clear();
-            writeRuleItems(m_scattered.handle(), m_output, m_name, encoder);
-            deliver(m_scattered.integer(0), m_scattered.integer(1), m_items);
+            writeRuleItems(m_scattered.handle(), m_output, m_name, m_items);
+            deliver(m_scattered.integer(0), m_scattered.integer(1), m_items.from(0));
         }
     }
 
-    bool fetchStretch(ReplyWriter& reply, std::span<const std::int64_t> serials, const RowDelivery& deliver,
-                      std::string& error) {
+    bool fetchStretch(std::span<const std::int64_t> serials, const RowDelivery& deliver, std::string& error) {
         if (!m_namesLoaded) {
             if (!loadNames(error))
                 return false;
@@ -108,7 +97,6 @@ private:
         m_stretch.reset();
         m_stretch.bind(1, serials.front());
         m_stretch.bind(2, serials.back());
-        Encoder encoder{reply, m_items};
         std::size_t next = 0; // the first serial asked for and not yet passed
         for (;;) {
             const int rc = m_stretch.step();
@@ -125,8 +113,8 @@ private:
             if (next == serials.size() || serials[next] != serial || !m_names.find(m_stretch.text(2), name))
                 continue;
             m_items.clear();
-            writeRuleItems(m_stretch.handle(), m_output, name, encoder);
-            deliver(serial, m_stretch.integer(1), m_items);
+            writeRuleItems(m_stretch.handle(), m_output, name, m_items);
+            deliver(serial, m_stretch.integer(1), m_items.from(0));
         }
     }
 
@@ -143,7 +131,8 @@ private:
     std::vector<OutputColumn> m_output; // the same for both statements
     CustomerNames m_names;
     bool m_namesLoaded = false;
-    std::string m_list, m_name, m_items;
+    std::string m_list, m_name;
+    EncodedItems m_items;
 };
 
 // What the snapshot says beside each row's revision: the names revision, and whether rows read now may
@@ -190,18 +179,17 @@ StreamEnd streamAndKeep(Db& db, RowCache& cache, const RuleQuery& query, std::sp
     };
     std::vector<Pending> pending;
     std::vector<KeptRow> kept;
-    std::string bytes;
+    EncodedItems bytes(reply);
     const auto keep = [&] {
         kept.clear();
         for (const Pending& row : pending)
-            kept.push_back({row.serial, row.rev, std::string_view(bytes).substr(row.at, row.size)});
+            kept.push_back({row.serial, row.rev, bytes.slice(row.at, row.size)});
         cache.storeBatch(query.category, kept, stamp);
         pending.clear();
         bytes.clear();
     };
     pending.reserve(kListedBatchRows);
     kept.reserve(kListedBatchRows);
-    Encoder encoder{reply, bytes};
     for (;;) {
         const int rc = scan.rows.step();
         if (rc == SQLITE_DONE) {
@@ -216,8 +204,8 @@ StreamEnd streamAndKeep(Db& db, RowCache& cache, const RuleQuery& query, std::sp
         if (!scan.names.find(scan.rows.text(0), name))
             continue;
         const std::size_t at = bytes.size();
-        writeRuleItems(scan.rows.handle(), scan.output, name, encoder);
-        reply.addEncodedRow(std::string_view(bytes).substr(at));
+        writeRuleItems(scan.rows.handle(), scan.output, name, bytes);
+        reply.addEncodedRow(bytes.from(at));
         if (!reply.flushIfFull())
             return StreamEnd::SinkFailed;
         pending.push_back({scan.rows.integer(1), scan.rows.integer(2), at, bytes.size() - at});
@@ -239,7 +227,7 @@ StreamEnd SqliteStore::streamRulesCached(const RuleQuery& query, std::span<const
         if (!selectRuleColumns(columns, probe, 0, output, error))
             return StreamEnd::DatabaseError;
     }
-    RuleFetch fetch(m_db, columns);
+    RuleFetch fetch(m_db, columns, reply);
 
     const ReadSnapshot snapshot(m_db);
     ReplyStamp stamp;
@@ -278,7 +266,7 @@ StreamEnd SqliteStore::streamRulesCached(const RuleQuery& query, std::span<const
 
     const FetchRows fetchRows = [&](std::span<const std::int64_t> serials, const RowDelivery& deliver,
                                     std::string& fetchError) {
-        return fetch.fetch(reply, serials, deliver, fetchError);
+        return fetch.fetch(serials, deliver, fetchError);
     };
     // Steps the listing until `listed` holds `limit` rows or the listing ends (rc SQLITE_DONE).
     std::vector<ListedRow> listed;
