@@ -5,6 +5,7 @@
 // the listing is dropped and every row is read straight off the table, sent and kept as it passes.
 #include "server/common/CustomerNames.h"
 #include "server/store/CachedRows.h"
+#include "server/store/RowKeeper.h"
 #include "server/store/sqlite/SqlQuery.h"
 #include "server/store/sqlite/SqliteFilters.h"
 #include "server/store/sqlite/SqliteRuleRows.h"
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -166,30 +168,27 @@ std::size_t countHeld(RowCache& cache, int category, std::span<const ListedRow> 
 
 // A reply the cache can hardly help (the first after a start, or after most rules changed): the rows are
 // read straight off the table as the uncached reply reads them, each encoded once, sent, and kept a batch
-// at a time. Listing them first and reading them afterwards would cost a pass over an index and a seek
-// per batch more than the uncached reply.
+// at a time by a keeper beside the reply. Listing them first and reading them afterwards would cost a pass
+// over an index and a seek per batch more than the uncached reply.
 StreamEnd streamAndKeep(Db& db, RowCache& cache, const RuleQuery& query, std::span<const ReplyColumn> columns,
                         const ReplyStamp& stamp, ReplyWriter& reply, std::string& error) {
     RuleScan scan;
     if (!prepareRuleScan(db, query, columns, true, scan, error))
         return StreamEnd::DatabaseError;
-    struct Pending {
-        std::int64_t serial, rev;
-        std::size_t at, size; // the row's items in `bytes`
-    };
-    std::vector<Pending> pending;
-    std::vector<KeptRow> kept;
+    // Rows are kept a batch at a time beside the reply, on the keeper's thread.
+    std::vector<RowKeeper::Row> pending;
     EncodedItems bytes(reply);
+    std::optional<RowKeeper> keeper;
+    if (stamp.mayStore)
+        keeper.emplace(cache, query.category, stamp);
     const auto keep = [&] {
-        kept.clear();
-        for (const Pending& row : pending)
-            kept.push_back({row.serial, row.rev, bytes.slice(row.at, row.size)});
-        cache.storeBatch(query.category, kept, stamp);
-        pending.clear();
+        if (keeper && !pending.empty())
+            bytes.reuse(keeper->hand(bytes.takeBytes(), std::move(pending)));
         bytes.clear();
+        pending.clear();
+        pending.reserve(kListedBatchRows);
     };
     pending.reserve(kListedBatchRows);
-    kept.reserve(kListedBatchRows);
     for (;;) {
         const int rc = scan.rows.step();
         if (rc == SQLITE_DONE) {

@@ -130,12 +130,22 @@ void EncodedItems::text(std::string_view tag, std::string_view utf8Value) {
 }
 
 void EncodedItems::grow(std::size_t need) {
-    const std::size_t capacity = std::max({std::size_t{4096}, 2 * m_capacity, m_size + need});
-    auto data = std::make_unique_for_overwrite<char[]>(capacity);
-    if (m_size > 0)
-        std::memcpy(data.get(), m_data.get(), m_size);
-    m_data = std::move(data);
-    m_capacity = capacity;
+    m_capacity = std::max({std::size_t{4096}, 2 * m_capacity, m_size + need});
+    m_data.resize(m_capacity);
+}
+
+std::string EncodedItems::takeBytes() {
+    std::string storage = std::move(m_data);
+    m_data = std::string();
+    m_size = 0;
+    m_capacity = 0;
+    return storage;
+}
+
+void EncodedItems::reuse(std::string storage) {
+    m_data = std::move(storage);
+    m_size = 0;
+    m_capacity = m_data.size();
 }
 
 ReadSnapshot::ReadSnapshot(Db& db) : m_db(db) {

@@ -50,9 +50,13 @@ public:
 
     std::size_t size() const { return m_size; }
     // The bytes from `at` on.
-    std::string_view from(std::size_t at) const { return {m_data.get() + at, m_size - at}; }
-    std::string_view slice(std::size_t at, std::size_t size) const { return {m_data.get() + at, size}; }
+    std::string_view from(std::size_t at) const { return {m_data.data() + at, m_size - at}; }
+    std::string_view slice(std::size_t at, std::size_t size) const { return {m_data.data() + at, size}; }
     void clear() { m_size = 0; }
+    // The bytes written (the storage whole, its first size() bytes written), this left empty.
+    std::string takeBytes();
+    // Writes from the start of storage given back (its capacity reused).
+    void reuse(std::string storage);
 
     // The writeRuleItems interface.
     void integer(std::string_view tag, std::int64_t value);
@@ -64,7 +68,7 @@ private:
         const std::size_t need = tag.size() + value.size() + 2;
         if (m_capacity - m_size < need)
             grow(need);
-        char* out = m_data.get() + m_size;
+        char* out = m_data.data() + m_size;
         std::memcpy(out, tag.data(), tag.size());
         out[tag.size()] = '=';
         if (!value.empty())
@@ -75,7 +79,7 @@ private:
     void grow(std::size_t need);
 
     ReplyWriter& m_reply;
-    std::unique_ptr<char[]> m_data;
+    std::string m_data; // storage: its size is the capacity, the first m_size bytes written
     std::size_t m_size = 0, m_capacity = 0;
     std::string m_scratch; // a text that needs converting, as the reply encodes it
 };
