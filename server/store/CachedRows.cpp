@@ -81,19 +81,32 @@ StreamEnd sendListedRows(RowCache& cache, int category, std::span<const ListedRo
             missingAt.push_back(i);
         }
     }
+    // Rows fetched are kept together once the fetch is done, their items read where `bytes` holds them.
+    struct Fetched {
+        std::int64_t serial, rev;
+        Held items;
+    };
+    std::vector<Fetched> fetchedRows;
+    fetchedRows.reserve(missing.size());
     const bool fetched = fetch(
         missing,
         [&](std::int64_t serial, std::int64_t rev, std::string_view items) {
             const auto it = std::lower_bound(missing.begin(), missing.end(), serial);
             if (it == missing.end() || *it != serial)
                 return;
-            held[missingAt[static_cast<std::size_t>(it - missing.begin())]] = {bytes.size(), items.size()};
+            const Held at{bytes.size(), items.size()};
+            held[missingAt[static_cast<std::size_t>(it - missing.begin())]] = at;
+            fetchedRows.push_back({serial, rev, at});
             bytes.append(items);
-            cache.store({category, serial}, rev, items, stamp);
         },
         error);
     if (!fetched)
         return StreamEnd::DatabaseError;
+    std::vector<KeptRow> kept;
+    kept.reserve(fetchedRows.size());
+    for (const Fetched& row : fetchedRows)
+        kept.push_back({row.serial, row.rev, std::string_view(bytes).substr(row.items.at, row.items.size)});
+    cache.storeBatch(category, kept, stamp);
     // A row gone between listing and fetch (not within one snapshot) is left out, as if never listed.
     for (const Held& row : held) {
         if (row.at == kAbsent)

@@ -1,5 +1,6 @@
 #include "server/store/RowCache.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <mutex>
@@ -20,17 +21,23 @@ WriterFirstLock::~WriterFirstLock() {
 
 RowCache::RowCache(std::size_t limitBytes) : m_limit(limitBytes) {}
 
+void RowCache::reserveFor(std::size_t more) {
+    const std::size_t wanted = std::bit_ceil(std::max<std::size_t>(4096, (m_count + more) * 2));
+    if (wanted <= m_index.size())
+        return;
+    std::vector<Entry> old = std::move(m_index);
+    m_index = std::vector<Entry>(wanted);
+    m_shift = static_cast<unsigned>(64 - std::countr_zero(m_index.size()));
+    m_count = 0;
+    m_hand = 0;
+    for (Entry& kept : old)
+        if (kept.block)
+            insert(std::move(kept));
+}
+
 void RowCache::insert(Entry entry) {
-    if ((m_count + 1) * 2 > m_index.size()) {
-        std::vector<Entry> old = std::move(m_index);
-        m_index = std::vector<Entry>(old.empty() ? 4096 : old.size() * 2);
-        m_shift = static_cast<unsigned>(64 - std::countr_zero(m_index.size()));
-        m_count = 0;
-        m_hand = 0;
-        for (Entry& kept : old)
-            if (kept.block)
-                insert(std::move(kept));
-    }
+    if ((m_count + 1) * 2 > m_index.size())
+        reserveFor(std::max<std::size_t>(1, m_count + 1));
     const std::size_t mask = m_index.size() - 1;
     std::size_t i = homeOf(entry.category, entry.serial);
     while (m_index[i].block)
@@ -77,25 +84,40 @@ bool RowCache::makeRoom(std::size_t needed) {
 }
 
 void RowCache::store(const RowKey& key, std::int64_t rev, std::string_view items, const ReplyStamp& stamp) {
-    if (m_limit == 0 || items.size() > UINT32_MAX || !stamp.mayStore)
+    const KeptRow row{key.serial, rev, items};
+    storeBatch(key.category, std::span<const KeptRow>(&row, 1), stamp);
+}
+
+void RowCache::storeBatch(int category, std::span<const KeptRow> rows, const ReplyStamp& stamp) {
+    if (m_limit == 0 || !stamp.mayStore || rows.empty())
         return;
-    const std::size_t cost = costOf(items.size());
-    Entry entry{key.serial,   rev,
-                stamp.names,  std::make_unique_for_overwrite<char[]>(items.size() + 1),
-                key.category, static_cast<std::uint32_t>(items.size())};
-    entry.block[0] = 0;
-    std::memcpy(entry.block.get() + 1, items.data(), items.size());
+    // The blocks are made and filled before the lock is taken: readers wait only for the index's work.
+    std::vector<Entry> made;
+    made.reserve(rows.size());
+    for (const KeptRow& row : rows) {
+        if (row.items.size() > UINT32_MAX)
+            continue;
+        Entry& entry = made.emplace_back(Entry{row.serial, row.rev, stamp.names,
+                                               std::make_unique_for_overwrite<char[]>(row.items.size() + 1),
+                                               category, static_cast<std::uint32_t>(row.items.size())});
+        entry.block[0] = 0;
+        std::memcpy(entry.block.get() + 1, row.items.data(), row.items.size());
+    }
 
     const std::unique_lock guard(m_lock);
     // Emptied since the reply began: its rows may come from the database that was left.
     if (stamp.generation != m_generation.load(std::memory_order_relaxed))
         return;
-    if (const std::size_t position = find(key); position != m_index.size())
-        release(position);
-    if (!makeRoom(cost))
-        return;
-    insert(std::move(entry));
-    m_bytes += cost;
+    reserveFor(made.size());
+    for (Entry& entry : made) {
+        if (const std::size_t position = find({entry.category, entry.serial}); position != m_index.size())
+            release(position);
+        const std::size_t cost = costOf(entry.size);
+        if (!makeRoom(cost))
+            continue;
+        insert(std::move(entry));
+        m_bytes += cost;
+    }
 }
 
 void RowCache::adopt(std::string_view database) {

@@ -7,7 +7,7 @@
 //
 // Bounded by a byte limit; when full, entries not used since the clock hand last passed them make room
 // (second chance). Readers share one lock, taken once per batch of rows, so a long reply pays for no
-// lock per row; a row stored takes it alone, only while its bytes are copied.
+// lock per row; rows stored take it alone, once per batch, their bytes copied before it is taken.
 #pragma once
 
 #include "server/common/Metrics.h"
@@ -36,6 +36,13 @@ struct RowKey {
 struct ListedRow {
     std::int64_t serial = 0;
     std::int64_t rev = 0;
+};
+
+// A row to keep: its key's serial, its revision and its encoded items.
+struct KeptRow {
+    std::int64_t serial = 0;
+    std::int64_t rev = 0;
+    std::string_view items;
 };
 
 // What a reply's snapshot says beside each row's own revision, and the cache's generation when the reply
@@ -88,6 +95,8 @@ public:
     // Keeps the row's encoded items at this revision, replacing what the key held; nothing when the
     // cache was emptied since the stamp's generation, or the stamp forbids it.
     void store(const RowKey& key, std::int64_t rev, std::string_view items, const ReplyStamp& stamp = {});
+    // Keeps a batch of rows of the category as store() keeps each, under one taking of the lock.
+    void storeBatch(int category, std::span<const KeptRow> rows, const ReplyStamp& stamp);
 
     // Bumped whenever the cache is emptied; read it before looking at the database.
     std::uint64_t generation() const { return m_generation.load(std::memory_order_acquire); }
@@ -131,6 +140,8 @@ private:
     const Entry* current(std::int32_t category, const ListedRow& row, std::int64_t names) const;
     std::size_t find(const RowKey& key) const; // the index position, or m_index.size()
     void insert(Entry entry);
+    // Grows the index, once, so that `more` entries fit it at most half full.
+    void reserveFor(std::size_t more);
     void release(std::size_t position);
     // Frees entries until `needed` more bytes fit the limit; false when they cannot.
     bool makeRoom(std::size_t needed);

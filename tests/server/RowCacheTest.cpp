@@ -124,6 +124,44 @@ void setPrice(server::Db& db, long long serial, const char* price) {
     ASSERT_TRUE(update.execute()) << db.lastError();
 }
 
+// A cache holding most of a reply: a stretch of a hundred rules changed together is read afresh in one
+// pass and goes out in its place among the kept rows, which it replaces.
+TEST(RowCache, ChangedRowsAmongKeptOnesGoOutInOrder) {
+    WritableDemo own("partly.db");
+    ASSERT_TRUE(own.ok);
+    std::string error;
+    // Three hundred more rules with serials in a row, so that a hundred of them changed make a stretch.
+    ASSERT_TRUE(own.writer.exec(
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300) "
+        "INSERT INTO rules(lsh, kind, khh, hydm, set_date, valid_date) SELECT (SELECT max(lsh) FROM rules) + "
+        "i, "
+        "3, (SELECT khh FROM rules WHERE kind = 3 LIMIT 1), 'zz2612', '2026.12.01', '2026.12.31' FROM n",
+        error))
+        << error;
+    server::RowCache cache(4 * 1024 * 1024);
+    const auto before = rowsOf(replyBytes(own.reader, &cache));
+    std::vector<long long> serials;
+    for (const auto& [serial, row] : before)
+        serials.push_back(serial);
+    ASSERT_GE(serials.size(), 300u);
+    const std::size_t from = serials.size() - 200;
+    server::Statement stretch;
+    ASSERT_TRUE(
+        own.writer.prepare("UPDATE rules SET price = '77.25' WHERE lsh BETWEEN ? AND ?", stretch, error))
+        << error;
+    stretch.bind(1, std::int64_t{serials[from]});
+    stretch.bind(2, std::int64_t{serials[from + 99]});
+    ASSERT_TRUE(stretch.execute()) << own.writer.lastError();
+
+    const std::string kept = replyBytes(own.reader, &cache);
+    EXPECT_EQ(kept, replyBytes(own.reader, nullptr));
+    const auto after = rowsOf(kept);
+    EXPECT_EQ(after.at(serials[from + 50]).at(682), "77.25");
+    EXPECT_EQ(after.at(serials[from + 100]).at(682), before.at(serials[from + 100]).at(682));
+    EXPECT_EQ(after.at(serials.back()).at(682), before.at(serials.back()).at(682));
+    EXPECT_EQ(cache.entries(), before.size());
+}
+
 // A backup restored into the live database takes the revision counter back with it; the next write must
 // still not give a kept row's revision to other contents. Backup, change rule L, read it through the
 // cache, restore, change L again: the reply shows the second change.

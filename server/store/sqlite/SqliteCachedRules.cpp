@@ -1,9 +1,11 @@
 // The rule query on SQLite through the row cache. The rows selected are listed by serial and revision
 // only, off covering indexes ((kind, lsh, rev, valid_date) for a whole kind, (khh, kind, valid_date,
 // rev) for some customers' rules); only rows the cache lacks at that revision are read in full, with
-// their customer's name, in the listing's snapshot.
+// their customer's name, in the listing's snapshot. When the cache lacks most of the first batch listed,
+// the listing is dropped and every row is read straight off the table, sent and kept as it passes.
 #include "server/common/CustomerNames.h"
 #include "server/store/CachedRows.h"
+#include "server/store/RowKeeper.h"
 #include "server/store/sqlite/SqlQuery.h"
 #include "server/store/sqlite/SqliteFilters.h"
 #include "server/store/sqlite/SqliteRuleRows.h"
@@ -11,6 +13,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,25 +22,25 @@ namespace orvo::server::sqlite {
 namespace {
 
 // Reads rules in full by serial, two ways. A few scattered rows: one statement through the customers'
-// join, the serials bound as one JSON array. Many rows close together (the first reply after a start,
-// a change to many rules): the table's stretch from the first serial to the last read in order, the
+// join, the serials bound as one JSON array. Many rows close together (a stretch of rules changed, or
+// pushed out of the cache): the table's stretch from the first serial to the last read in order, the
 // rows not asked for skipped, and the names from a table of every customer's, read once per reply (as
 // the direct path does). Either way a rule whose account has no customer is not delivered.
 class RuleFetch {
 public:
     // The statements are prepared on the first fetch: a reply the cache answers whole needs none.
-    RuleFetch(Db& db, std::span<const ReplyColumn> columns) : m_db(db), m_columns(columns) {}
+    RuleFetch(Db& db, std::span<const ReplyColumn> columns, ReplyWriter& reply)
+        : m_db(db), m_columns(columns), m_items(reply) {}
 
-    bool fetch(ReplyWriter& reply, std::span<const std::int64_t> serials, const RowDelivery& deliver,
-               std::string& error) {
+    bool fetch(std::span<const std::int64_t> serials, const RowDelivery& deliver, std::string& error) {
         if (serials.empty())
             return true;
         if (!m_prepared && !prepare(error))
             return false;
         const auto span = static_cast<std::uint64_t>(serials.back() - serials.front());
         if (serials.size() >= kStretchRows && span < 2 * serials.size())
-            return fetchStretch(reply, serials, deliver, error);
-        return fetchScattered(reply, serials, deliver, error);
+            return fetchStretch(serials, deliver, error);
+        return fetchScattered(serials, deliver, error);
     }
 
 private:
@@ -57,19 +61,7 @@ private:
         return m_prepared;
     }
 
-    struct Encoder {
-        ReplyWriter& reply;
-        std::string& items;
-        void integer(std::string_view tag, std::int64_t value) {
-            ReplyWriter::encodeInteger(items, tag, value);
-        }
-        void text(std::string_view tag, std::string_view value) { reply.encodeText(items, tag, value); }
-        void wire(std::string_view tag, std::string_view value) {
-            ReplyWriter::encodeWire(items, tag, value);
-        }
-    };
-
-    bool fetchScattered(ReplyWriter& reply, std::span<const std::int64_t> serials, const RowDelivery& deliver,
+    bool fetchScattered(std::span<const std::int64_t> serials, const RowDelivery& deliver,
                         std::string& error) {
         m_list.assign(1, '[');
         for (const std::int64_t serial : serials) {
@@ -83,7 +75,6 @@ private:
         m_list += ']';
         m_scattered.reset();
         m_scattered.bind(1, std::string_view(m_list));
-        Encoder encoder{reply, m_items};
         for (;;) {
             const int rc = m_scattered.step();
             if (rc == SQLITE_DONE)
@@ -94,13 +85,12 @@ private:
             }
             wireName(m_scattered.text(2), m_name);
             m_items.clear();
-            writeRuleItems(m_scattered.handle(), m_output, m_name, encoder);
-            deliver(m_scattered.integer(0), m_scattered.integer(1), m_items);
+            writeRuleItems(m_scattered.handle(), m_output, m_name, m_items);
+            deliver(m_scattered.integer(0), m_scattered.integer(1), m_items.from(0));
         }
     }
 
-    bool fetchStretch(ReplyWriter& reply, std::span<const std::int64_t> serials, const RowDelivery& deliver,
-                      std::string& error) {
+    bool fetchStretch(std::span<const std::int64_t> serials, const RowDelivery& deliver, std::string& error) {
         if (!m_namesLoaded) {
             if (!loadNames(error))
                 return false;
@@ -109,7 +99,6 @@ private:
         m_stretch.reset();
         m_stretch.bind(1, serials.front());
         m_stretch.bind(2, serials.back());
-        Encoder encoder{reply, m_items};
         std::size_t next = 0; // the first serial asked for and not yet passed
         for (;;) {
             const int rc = m_stretch.step();
@@ -126,8 +115,8 @@ private:
             if (next == serials.size() || serials[next] != serial || !m_names.find(m_stretch.text(2), name))
                 continue;
             m_items.clear();
-            writeRuleItems(m_stretch.handle(), m_output, name, encoder);
-            deliver(serial, m_stretch.integer(1), m_items);
+            writeRuleItems(m_stretch.handle(), m_output, name, m_items);
+            deliver(serial, m_stretch.integer(1), m_items.from(0));
         }
     }
 
@@ -144,7 +133,8 @@ private:
     std::vector<OutputColumn> m_output; // the same for both statements
     CustomerNames m_names;
     bool m_namesLoaded = false;
-    std::string m_list, m_name, m_items;
+    std::string m_list, m_name;
+    EncodedItems m_items;
 };
 
 // What the snapshot says beside each row's revision: the names revision, and whether rows read now may
@@ -170,6 +160,61 @@ bool readStamp(Db& db, StatementCache& statements, std::uint64_t generation, Rep
     return true;
 }
 
+// How many of the rows the cache holds current.
+std::size_t countHeld(RowCache& cache, int category, std::span<const ListedRow> rows, std::int64_t names) {
+    std::size_t held = 0;
+    cache.readBatch(
+        category, rows, [&held](std::size_t, std::string_view) { ++held; }, names);
+    return held;
+}
+
+// A reply the cache can hardly help (the first after a start, or after most rules changed): the rows are
+// read straight off the table as the uncached reply reads them, each encoded once, sent, and kept a batch
+// at a time by a keeper beside the reply. Listing them first and reading them afterwards would cost a pass
+// over an index and a seek per batch more than the uncached reply.
+StreamEnd streamAndKeep(Db& db, RowCache& cache, const RuleQuery& query, std::span<const ReplyColumn> columns,
+                        const ReplyStamp& stamp, ReplyWriter& reply, std::string& error) {
+    RuleScan scan;
+    if (!prepareRuleScan(db, query, columns, true, scan, error))
+        return StreamEnd::DatabaseError;
+    // Rows are kept a batch at a time beside the reply, on the keeper's thread.
+    std::vector<RowKeeper::Row> pending;
+    EncodedItems bytes(reply);
+    std::optional<RowKeeper> keeper;
+    if (stamp.mayStore)
+        keeper.emplace(cache, query.category, stamp);
+    const auto keep = [&] {
+        if (keeper && !pending.empty())
+            bytes.reuse(keeper->hand(bytes.takeBytes(), std::move(pending)));
+        bytes.clear();
+        pending.clear();
+        pending.reserve(kListedBatchRows);
+    };
+    pending.reserve(kListedBatchRows);
+    for (;;) {
+        const int rc = scan.rows.step();
+        if (rc == SQLITE_DONE) {
+            keep();
+            return StreamEnd::Done;
+        }
+        if (rc != SQLITE_ROW) {
+            error = sqlite3_errstr(rc);
+            return StreamEnd::DatabaseError;
+        }
+        std::string_view name;
+        if (!scan.names.find(scan.rows.text(0), name))
+            continue;
+        const std::size_t at = bytes.size();
+        writeRuleItems(scan.rows.handle(), scan.output, name, bytes);
+        reply.addEncodedRow(bytes.from(at));
+        if (!reply.flushIfFull())
+            return StreamEnd::SinkFailed;
+        pending.push_back({scan.rows.integer(1), scan.rows.integer(2), at, bytes.size() - at});
+        if (pending.size() == kListedBatchRows)
+            keep();
+    }
+}
+
 } // namespace
 
 StreamEnd SqliteStore::streamRulesCached(const RuleQuery& query, std::span<const ReplyColumn> columns,
@@ -183,7 +228,7 @@ StreamEnd SqliteStore::streamRulesCached(const RuleQuery& query, std::span<const
         if (!selectRuleColumns(columns, probe, 0, output, error))
             return StreamEnd::DatabaseError;
     }
-    RuleFetch fetch(m_db, columns);
+    RuleFetch fetch(m_db, columns, reply);
 
     const ReadSnapshot snapshot(m_db);
     ReplyStamp stamp;
@@ -223,17 +268,32 @@ StreamEnd SqliteStore::streamRulesCached(const RuleQuery& query, std::span<const
 
     const FetchRows fetchRows = [&](std::span<const std::int64_t> serials, const RowDelivery& deliver,
                                     std::string& fetchError) {
-        return fetch.fetch(reply, serials, deliver, fetchError);
+        return fetch.fetch(serials, deliver, fetchError);
     };
+    // Steps the listing until `listed` holds `limit` rows or the listing ends (rc SQLITE_DONE).
     std::vector<ListedRow> listed;
-    if (restricted) {
-        int rc = SQLITE_ROW;
-        while ((rc = listing.step()) == SQLITE_ROW)
+    int rc = SQLITE_ROW;
+    const auto listUpTo = [&](std::size_t limit) {
+        while (listed.size() < limit && (rc = listing.step()) == SQLITE_ROW)
             listed.push_back({listing.integer(0), listing.integer(1)});
-        if (rc != SQLITE_DONE) {
-            error = sqlite3_errstr(rc);
+        if (rc == SQLITE_ROW || rc == SQLITE_DONE)
+            return true;
+        error = sqlite3_errstr(rc);
+        return false;
+    };
+    // The first batch tells whether the cache can help: when it holds fewer than half of its rows, the
+    // rows are read straight off the table instead.
+    listed.reserve(kListedBatchRows);
+    if (!listUpTo(kListedBatchRows))
+        return StreamEnd::DatabaseError;
+    if (countHeld(*m_cache, query.category, listed, stamp.names) * 2 < listed.size()) {
+        listing.reset();
+        return streamAndKeep(m_db, *m_cache, query, columns, stamp, reply, error);
+    }
+
+    if (restricted) {
+        if (rc == SQLITE_ROW && !listUpTo(SIZE_MAX))
             return StreamEnd::DatabaseError;
-        }
         sortBySerial(listed);
         for (std::size_t at = 0; at < listed.size(); at += kListedBatchRows) {
             const std::size_t count = std::min(kListedBatchRows, listed.size() - at);
@@ -245,24 +305,14 @@ StreamEnd SqliteStore::streamRulesCached(const RuleQuery& query, std::span<const
         }
         return StreamEnd::Done;
     }
-    listed.reserve(kListedBatchRows);
     for (;;) {
-        const int rc = listing.step();
-        if (rc == SQLITE_ROW) {
-            listed.push_back({listing.integer(0), listing.integer(1)});
-            if (listed.size() < kListedBatchRows)
-                continue;
-        } else if (rc != SQLITE_DONE) {
-            error = sqlite3_errstr(rc);
-            return StreamEnd::DatabaseError;
-        }
         const StreamEnd end =
             sendListedRows(*m_cache, query.category, listed, stamp, reply, fetchRows, error);
-        if (end != StreamEnd::Done)
+        if (end != StreamEnd::Done || rc == SQLITE_DONE)
             return end;
         listed.clear();
-        if (rc == SQLITE_DONE)
-            return StreamEnd::Done;
+        if (!listUpTo(kListedBatchRows))
+            return StreamEnd::DatabaseError;
     }
 }
 

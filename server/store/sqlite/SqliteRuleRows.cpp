@@ -1,5 +1,6 @@
 #include "server/store/sqlite/SqliteRuleRows.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace orvo::server::sqlite {
@@ -107,6 +108,44 @@ bool readCustomerNames(Statement& stmt, CustomerNames& names, std::string& error
         wireName(stmt.text(1), wire);
         names.add(stmt.text(0), wire);
     }
+}
+
+void EncodedItems::integer(std::string_view tag, std::int64_t value) {
+    char digits[24];
+    const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
+    (void)ec; // an int64 always fits
+    put(tag, std::string_view(digits, static_cast<std::size_t>(end - digits)));
+}
+
+void EncodedItems::text(std::string_view tag, std::string_view utf8Value) {
+    if (ReplyWriter::isPlainWire(utf8Value)) {
+        put(tag, utf8Value);
+        return;
+    }
+    m_scratch.clear();
+    m_reply.encodeText(m_scratch, tag, utf8Value);
+    // The item whole: tag, '=', the converted value, the separator.
+    const std::string_view item(m_scratch);
+    put(tag, item.substr(tag.size() + 1, item.size() - tag.size() - 2));
+}
+
+void EncodedItems::grow(std::size_t need) {
+    m_capacity = std::max({std::size_t{4096}, 2 * m_capacity, m_size + need});
+    m_data.resize(m_capacity);
+}
+
+std::string EncodedItems::takeBytes() {
+    std::string storage = std::move(m_data);
+    m_data = std::string();
+    m_size = 0;
+    m_capacity = 0;
+    return storage;
+}
+
+void EncodedItems::reuse(std::string storage) {
+    m_data = std::move(storage);
+    m_size = 0;
+    m_capacity = m_data.size();
 }
 
 ReadSnapshot::ReadSnapshot(Db& db) : m_db(db) {

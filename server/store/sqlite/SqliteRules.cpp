@@ -1,5 +1,5 @@
-// The rule query on SQLite. The customers' names are read first into a flat table, in the same snapshot
-// as the rules, so the rules are read alone (no join) and in serial order straight off the table.
+// The rule query on SQLite straight off the table. The customers' names are read first into a flat table,
+// in the same snapshot as the rules, so the rules are read alone (no join) and in serial order.
 #include "server/common/CustomerNames.h"
 #include "server/store/sqlite/SqlQuery.h"
 #include "server/store/sqlite/SqliteFilters.h"
@@ -52,26 +52,19 @@ bool kindIsBulk(Db& db, int category) {
 
 } // namespace
 
-// Straight from the table: every row read and encoded afresh.
-StreamEnd SqliteStore::streamRulesUncached(const RuleQuery& query, std::span<const ReplyColumn> columns,
-                                           ReplyWriter& reply, std::string& error) {
+bool prepareRuleScan(Db& db, const RuleQuery& query, std::span<const ReplyColumn> columns, bool withKey,
+                     RuleScan& scan, std::string& error) {
     const Operator& op = *query.op;
     const Conditions& cond = *query.cond;
-    // Column 0 is the rule's account (for its customer's name); the reply's items follow.
-    SqlQuery q("SELECT r.khh");
-    std::vector<OutputColumn> output;
-    if (!selectRuleColumns(columns, q, 1, output, error))
-        return StreamEnd::DatabaseError;
-
-    const ReadSnapshot snapshot(m_db);
-    CustomerNames names;
-    if (!loadCustomerNames(m_db, op, cond, names, error))
-        return StreamEnd::DatabaseError;
+    SqlQuery q(withKey ? "SELECT r.khh, r.lsh, r.rev" : "SELECT r.khh");
+    if (!selectRuleColumns(columns, q, withKey ? 3 : 1, scan.output, error) ||
+        !loadCustomerNames(db, op, cond, scan.names, error))
+        return false;
 
     // Listing most of the table: read it in serial order ("+" keeps the planner off the kind's index).
     const bool restricted = restrictsCustomers(op, cond);
     const bool bulk = !restricted && query.changedFrom == 0 && cond.exchange.empty() &&
-                      cond.variety.empty() && cond.contract.empty() && kindIsBulk(m_db, query.category);
+                      cond.variety.empty() && cond.contract.empty() && kindIsBulk(db, query.category);
     q.sql(bulk                    ? " FROM rules r WHERE +r.kind = "
           : query.changedFrom > 0 ? " FROM rules r INDEXED BY rules_kind_changes WHERE r.kind = "
                                   : " FROM rules r WHERE r.kind = ")
@@ -87,9 +80,15 @@ StreamEnd SqliteStore::streamRulesUncached(const RuleQuery& query, std::span<con
     }
     filterRuleConditions(q, query, bulk);
     q.sql(" ORDER BY r.lsh");
+    return q.prepare(db, scan.rows, error);
+}
 
-    Statement stmt;
-    if (!q.prepare(m_db, stmt, error))
+// Straight from the table: every row read and encoded afresh.
+StreamEnd SqliteStore::streamRulesUncached(const RuleQuery& query, std::span<const ReplyColumn> columns,
+                                           ReplyWriter& reply, std::string& error) {
+    const ReadSnapshot snapshot(m_db);
+    RuleScan scan;
+    if (!prepareRuleScan(m_db, query, columns, false, scan, error))
         return StreamEnd::DatabaseError;
     struct RowItems {
         ReplyWriter& reply;
@@ -98,7 +97,7 @@ StreamEnd SqliteStore::streamRulesUncached(const RuleQuery& query, std::span<con
         void wire(std::string_view tag, std::string_view value) { reply.addWire(tag, value); }
     } items{reply};
     for (;;) {
-        const int rc = stmt.step();
+        const int rc = scan.rows.step();
         if (rc == SQLITE_DONE)
             return StreamEnd::Done;
         if (rc != SQLITE_ROW) {
@@ -106,10 +105,10 @@ StreamEnd SqliteStore::streamRulesUncached(const RuleQuery& query, std::span<con
             return StreamEnd::DatabaseError;
         }
         std::string_view name;
-        if (!names.find(stmt.text(0), name))
+        if (!scan.names.find(scan.rows.text(0), name))
             continue;
         reply.beginRow();
-        writeRuleItems(stmt.handle(), output, name, items);
+        writeRuleItems(scan.rows.handle(), scan.output, name, items);
         if (!reply.endRow())
             return StreamEnd::SinkFailed;
     }
