@@ -9,9 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <string_view>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <regex>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -47,9 +49,17 @@ std::string httpGet(int port, const std::string& path) {
 int metricsPort(CounterdChild& child) {
     if (!child.waitFor("/metrics and /healthz", 60000))
         return -1;
-    std::smatch match;
-    static const std::regex kPort("http://127\\.0\\.0\\.1:([0-9]+)/metrics");
-    return std::regex_search(child.output, match, kPort) ? std::stoi(match[1]) : -1;
+    // The line reads "... http://127.0.0.1:PORT/metrics ...".
+    constexpr std::string_view kAt = "http://127.0.0.1:";
+    const std::size_t at = child.output.find(kAt);
+    if (at == std::string::npos)
+        return -1;
+    const std::size_t digits = at + kAt.size();
+    const std::size_t end = child.output.find("/metrics", digits);
+    if (end == std::string::npos || end == digits)
+        return -1;
+    const std::string port = child.output.substr(digits, end - digits);
+    return port.find_first_not_of("0123456789") == std::string::npos ? std::stoi(port) : -1;
 }
 
 TEST_F(PgService, HealthAndMetricsSeeTheDatabaseGoAway) {
