@@ -92,8 +92,10 @@ std::int64_t revisionOf(std::string_view text, std::uint64_t fingerprint) {
 enum class Standing { RunFull, NothingChanged, Look };
 
 Standing standingOf(std::int64_t from, const ChangeState& state, bool namesMatter) {
-    // A revision past the database's own: not this database's, or one restored to an older state.
-    if (from <= 0 || from > state.next || state.scope >= from || (namesMatter && state.names >= from))
+    // A revision past the database's own: not this database's, or one restored to an older state. One
+    // from before the tombstones kept could miss rows that left.
+    if (from <= 0 || from > state.next || from < state.keptFrom || state.scope >= from ||
+        (namesMatter && state.names >= from))
         return Standing::RunFull;
     if (state.quiet && from == state.next)
         return Standing::NothingChanged;

@@ -18,6 +18,11 @@ namespace {
 constexpr std::chrono::milliseconds kRoundEvery{1000};
 // Last requests are noted at most this often (one statement for all the sessions that had one).
 constexpr int kNoteEveryRounds = 5;
+// Tombstones of changes are pruned once an hour, the first time a minute after the start; those of the
+// last day at least are kept, which a client that asks every few seconds never reaches back to.
+constexpr int kPruneEveryRounds = 3600;
+constexpr int kFirstPruneRound = 60;
+constexpr std::int64_t kKeepTombstoneSeconds = 24 * 3600;
 
 std::string stampOf(std::time_t when) {
     std::tm tm{};
@@ -127,7 +132,18 @@ void SessionWatch::run() {
         round(*store, stopping || rounds % kNoteEveryRounds == 0);
         if (stopping)
             return;
+        if (rounds % kPruneEveryRounds == kFirstPruneRound)
+            pruneTombstones(*store);
     }
+}
+
+void SessionWatch::pruneTombstones(Store& store) {
+    std::int64_t pruned = 0;
+    std::string error;
+    if (!store.pruneTombstones(std::time(nullptr), kKeepTombstoneSeconds, pruned, error))
+        m_core.log("changes: cannot prune the tombstones: " + error);
+    else if (pruned > 0)
+        m_core.log("changes: pruned " + std::to_string(pruned) + " tombstones over a day old");
 }
 
 void SessionWatch::round(Store& store, bool noteRequests) {

@@ -6,7 +6,8 @@
 //  - reads the operator again when the database counted a change of it, closing the session of an
 //    operator disabled or removed and giving the others their new permissions before their next request;
 // and every few seconds notes the sessions' last requests. A connection that closes ends its session in
-// the database at the next round. Requests never wait for any of it.
+// the database at the next round. Requests never wait for any of it. Once an hour the same thread (the
+// server's one background user of the database) prunes the tombstones of changes.
 #pragma once
 
 #include "server/store/StoreSource.h"
@@ -72,6 +73,7 @@ private:
 
     void run();
     void round(Store& store, bool noteRequests);
+    void pruneTombstones(Store& store);
     // Checks one session against its recorded state; false when the session is to be ended (reason set).
     bool check(Store& store, Entry& entry, const SessionState* state, std::string& reason);
     void endConnection(const Entry& entry, const std::string& reason);

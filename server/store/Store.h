@@ -44,6 +44,9 @@ struct ChangeState {
     std::int64_t next = 0;
     std::int64_t names = 0; // the last change of a customer's number or name, or a customer's deletion
     std::int64_t scope = 0; // the last change of a customer's branch, office or group (or a table emptied)
+    // Tombstones of revisions below this one may have been pruned: a client asking from before it runs
+    // the full query.
+    std::int64_t keptFrom = 0;
     // True when no revision at or past `next` is visible now: nothing has changed since, up to the next
     // write the back-end notices.
     bool quiet = false;
@@ -167,6 +170,12 @@ public:
     // Whether an order of the customer's rule was written or deleted at `from` or later.
     virtual bool ordersChangedSince(std::string_view customer, std::int64_t ruleSerial, std::int64_t from,
                                     bool& changed, std::string& error) = 0;
+    // Tombstones are kept for at least keepSeconds. The database holds a mark (a time and the revision to
+    // ask from then); a call made keepSeconds or more after the mark deletes the tombstones written
+    // before it, raises ChangeState::keptFrom to its revision and sets a new mark. The first call only
+    // sets the mark. `now` is in seconds since the epoch; pruned counts the tombstones deleted.
+    virtual bool pruneTombstones(std::int64_t now, std::int64_t keepSeconds, std::int64_t& pruned,
+                                 std::string& error) = 0;
 
     // Linked-order groups by number. Columns: group number, name, account, state, branch, right, scope.
     virtual StreamEnd streamLinkGroups(const Operator& op, const Conditions& cond,

@@ -2,6 +2,7 @@
 #include "ServerFixture.h"
 
 #include "server/CounterServer.h"
+#include "server/store/sqlite/SqliteStore.h"
 
 #include <gtest/gtest.h>
 
@@ -147,6 +148,22 @@ TEST(Changes, RulesWrittenOrGoneSinceARevisionAreAllThatIsSent) {
     ASSERT_TRUE(teller.connect(live.port));
     ASSERT_TRUE(teller.login("teller", "teller"));
     EXPECT_EQ(changes(teller, next).end.get(9104), "1");
+
+    // Tombstones over a day old are pruned: a revision from before those kept is sent to the full query,
+    // one from after is answered with changes.
+    server::sqlite::SqliteStore store(own.writer);
+    std::int64_t pruned = -1;
+    std::string error;
+    const std::int64_t day = 24 * 3600, markedAt = 1'800'000'000;
+    ASSERT_TRUE(store.pruneTombstones(markedAt, day, pruned, error)) << error;
+    EXPECT_EQ(pruned, 0) << "the first call only marks";
+    ASSERT_TRUE(store.pruneTombstones(markedAt + day - 1, day, pruned, error)) << error;
+    EXPECT_EQ(pruned, 0);
+    ASSERT_TRUE(store.pruneTombstones(markedAt + day, day, pruned, error)) << error;
+    EXPECT_GT(pruned, 0) << "the deleted rule's and orders' tombstones";
+    const Reply stale = changes(c, next);
+    EXPECT_EQ(stale.end.get(9104), "1");
+    EXPECT_FALSE(changes(c, stale.end.get(9102)).end.has(9104));
 }
 
 } // namespace

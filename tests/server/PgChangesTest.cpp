@@ -5,6 +5,7 @@
 #include "server/CounterServer.h"
 #include "server/demo/PgSeed.h"
 #include "server/store/postgres/PgConnection.h"
+#include "server/store/postgres/PgStore.h"
 #include "tests/support/PgTestCluster.h"
 
 #include <gtest/gtest.h>
@@ -175,6 +176,31 @@ TEST_F(PgChanges, TwoServersOnOneDatabaseEachSeeEveryCommittedChangeWithinASecon
            (std::this_thread::sleep_for(20ms), true));
     EXPECT_EQ(list.end.get(9105), "1");
     EXPECT_EQ(list.rows.size(), whole.rows.size());
+
+    // Tombstones over a day old, pruned through a third connection: within a second both servers send a
+    // client asking from before them to the full query, and answer one asking from after.
+    {
+        server::pg::PgPool pool(m_conninfo, 1);
+        server::pg::PgStore store(pool);
+        std::int64_t pruned = -1;
+        std::string error;
+        const std::int64_t day = 24 * 3600, markedAt = 1'800'000'000;
+        ASSERT_TRUE(store.pruneTombstones(markedAt, day, pruned, error)) << error;
+        EXPECT_EQ(pruned, 0) << "the first call only marks";
+        ASSERT_TRUE(store.pruneTombstones(markedAt + day, day, pruned, error)) << error;
+        EXPECT_GT(pruned, 0);
+    }
+    for (RawClient* c : {&a, &b}) {
+        Reply stale;
+        const auto until = std::chrono::steady_clock::now() + 1s;
+        do
+            stale = changes(*c, from);
+        while (!stale.end.has(9104) && std::chrono::steady_clock::now() < until &&
+               (std::this_thread::sleep_for(20ms), true));
+        EXPECT_EQ(stale.end.get(9104), "1");
+        const std::string fresh = stale.end.get(9102);
+        EXPECT_FALSE(changes(*c, fresh).end.has(9104));
+    }
 }
 
 } // namespace

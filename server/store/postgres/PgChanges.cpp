@@ -26,7 +26,8 @@ bool PgStore::readChangeState(ChangeState& state, std::string& error) {
     // Asked every second by every live window: prepared once per connection.
     if (!conn->prepare("orvo_change_state",
                        "SELECT r.names, r.scope, 4611686018427387904 + txid_snapshot_xmin(s), "
-                       "(txid_snapshot_xmin(s) = txid_snapshot_xmax(s))::int FROM rule_revision r, "
+                       "(txid_snapshot_xmin(s) = txid_snapshot_xmax(s))::int, coalesce((SELECT value::bigint "
+                       "FROM meta WHERE key = 'tombstones_kept_from'), 0) FROM rule_revision r, "
                        "txid_current_snapshot() s WHERE r.id = 1",
                        error))
         return false;
@@ -41,6 +42,7 @@ bool PgStore::readChangeState(ChangeState& state, std::string& error) {
     state.scope = got.row(0).integer(1);
     state.next = got.row(0).integer(2);
     state.quiet = got.row(0).integer(3) != 0;
+    state.keptFrom = got.row(0).integer(4);
     if (m_feed && state.quiet)
         m_feed->remember(generation, state);
     return true;

@@ -31,8 +31,11 @@ bool SqliteStore::readChangeState(ChangeState& state, std::string& error) {
         state = known.state;
         return true;
     }
-    StatementCache::Lease counter =
-        m_statements.acquire(m_db, "SELECT value, names, scope FROM rule_revision WHERE id = 1", error);
+    StatementCache::Lease counter = m_statements.acquire(
+        m_db,
+        "SELECT value, names, scope, coalesce((SELECT CAST(value AS INTEGER) FROM meta WHERE key = "
+        "'tombstones_kept_from'), 0) FROM rule_revision WHERE id = 1",
+        error);
     if (!counter)
         return false;
     if (counter->step() != SQLITE_ROW) {
@@ -42,6 +45,7 @@ bool SqliteStore::readChangeState(ChangeState& state, std::string& error) {
     state.next = counter->integer(0) + 1;
     state.names = counter->integer(1);
     state.scope = counter->integer(2);
+    state.keptFrom = counter->integer(3);
     state.quiet = true; // no row can carry a revision past the counter
     known.state = state;
     known.version = version;

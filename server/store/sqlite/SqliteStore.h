@@ -63,6 +63,8 @@ public:
     StreamEnd streamLeftRules(const RuleQuery& query, ReplyWriter& reply, std::string& error) override;
     bool ordersChangedSince(std::string_view customer, std::int64_t ruleSerial, std::int64_t from,
                             bool& changed, std::string& error) override;
+    bool pruneTombstones(std::int64_t now, std::int64_t keepSeconds, std::int64_t& pruned,
+                         std::string& error) override;
 
     Db& db() { return m_db; }
 
