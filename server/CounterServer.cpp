@@ -1,6 +1,8 @@
 #include "server/CounterServer.h"
 
+#include "server/functions/Functions.h"
 #include "server/net/ServerCore.h"
+#include "server/store/RowCacheWarmup.h"
 
 #include <chrono>
 #include <iostream>
@@ -83,12 +85,38 @@ int CounterServer::start(const std::string& address, int port, std::string& erro
     if (m_core->metricsPort() >= 0)
         logLine("metrics and health on http://" + m_options.metricsAddress + ":" +
                 std::to_string(m_core->metricsPort()) + "/metrics and /healthz");
+    startWarmup();
     return m_port;
+}
+
+void CounterServer::startWarmup() {
+    if (!m_options.warmRowCache || !m_core->stores().rowCache().enabled())
+        return;
+    RowCacheWarmup::Setup setup;
+    // The order of the query window's tabs: with a cache too small for every kind, the first ones win.
+    for (const int category : {kCategoryPriceTrigger, kCategoryStopProfit, kCategoryFillTrigger,
+                               kCategoryArbitrage, kCategoryBatch, kCategoryLinked}) {
+        WarmKind kind{category, {}};
+        if (ruleColumnsOf(category, kind.columns))
+            setup.kinds.push_back(kind);
+    }
+    setup.today = m_options.today;
+    setup.waitForRequests = [core = m_core.get()](std::chrono::milliseconds most) {
+        core->waitForRequests(most);
+    };
+    setup.log = [core = m_core.get()](std::string_view line) { core->log(line); };
+    m_warmup = std::make_unique<RowCacheWarmup>(m_core->stores(), std::move(setup));
+}
+
+bool CounterServer::waitForWarmup(std::chrono::milliseconds within) {
+    WarmupReport ignored;
+    return !m_warmup || m_warmup->waitDone(within, ignored);
 }
 
 void CounterServer::stop() {
     if (!m_running)
         return;
+    m_warmup.reset();
     // No new connections; those waiting for a request are closed now, the others after their reply.
     m_core->stopAccepting();
     m_core->waitForRequests(std::chrono::milliseconds(m_options.stopGraceMs));

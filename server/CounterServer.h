@@ -17,6 +17,7 @@
 
 namespace orvo::server {
 
+class RowCacheWarmup;
 class ServerCore;
 
 class CounterServer {
@@ -38,13 +39,17 @@ public:
     bool reload(const ServerOptions& fresh, std::string& error);
     // Whether the event loop still runs what is handed to it (for the service manager's watchdog).
     bool loopAnswers(std::chrono::milliseconds within);
+    // Waits up to `within` for the row cache's warm-up to end; true when it has (or there is none).
+    bool waitForWarmup(std::chrono::milliseconds within);
 
 private:
     void logLine(std::string_view line);
+    void startWarmup();
 
     ServerOptions m_options;
     std::unique_ptr<ServerCore> m_core;
     std::thread m_loop;
+    std::unique_ptr<RowCacheWarmup> m_warmup; // reads through the core's stores: stopped before it goes
     int m_port = -1;
     std::atomic<bool> m_running{false};
 };

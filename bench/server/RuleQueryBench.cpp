@@ -3,7 +3,8 @@
 //              with the server's row cache warm (as after the first reply), empty (Cold: the first reply
 //              after a start) and turned off (Uncached)
 //   RawClient  over loopback to the embedded server, frames split but items not looked at; First: the
-//              first query of a server just started
+//              first query of a server just started, without the row cache's warm-up, after it and
+//              during it; RowCacheWarmup: the warm-up's own time
 //   CFixComm   over loopback through the request channel: More plus GetItem of every tag of every row
 // The server's own time per request, from its log line, is reported as server_ms. Beside the handler:
 // the teller's share of the same query, and the client's decoding of exactly the handler's reply bytes
@@ -28,6 +29,7 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -80,6 +82,8 @@ struct Setup {
             std::fprintf(stderr, "server failed: %s\n", error.c_str());
             std::exit(1);
         }
+        // The benchmarks start on a quiet machine.
+        server->waitForWarmup(std::chrono::seconds(30));
     }
     ~Setup() {
         server->stop();
@@ -327,16 +331,22 @@ void BM_RawClient16477(benchmark::State& state) {
     state.counters["server_ms"] = serverMs / static_cast<double>(state.iterations());
 }
 
-// The first query a client makes of a server just started on the database (its row cache empty), to set
-// beside BM_RawClient16477's warm ones. The server's start and the login are not timed.
+// The first query a client makes of a server just started on the database, to set beside
+// BM_RawClient16477's warm ones; the server's start and the login are not timed. Argument: 0 the
+// warm-up turned off (the row cache empty: the reply fills it), 1 asked once the warm-up has ended,
+// 2 asked at once, while the warm-up runs.
 void BM_RawClient16477First(benchmark::State& state) {
     Setup& s = setup();
+    const auto mode = state.range(0);
     std::uint64_t rows = 0;
+    int during = 0;
     for (auto _ : state) {
         state.PauseTiming();
         server::ServerOptions options;
         options.dbPath = s.dbPath;
         options.today = kToday;
+        options.warmRowCache = mode != 0;
+        options.log = [](std::string_view) {};
         auto fresh = std::make_unique<server::CounterServer>(options);
         std::string error;
         const int port = fresh->start("127.0.0.1", 0, error);
@@ -345,6 +355,12 @@ void BM_RawClient16477First(benchmark::State& state) {
             state.SkipWithError(("fresh server: " + error).c_str());
             break;
         }
+        if (mode == 1 && !fresh->waitForWarmup(std::chrono::seconds(30))) {
+            state.SkipWithError("the warm-up did not end");
+            break;
+        }
+        // Mode 2: counts the queries sent before the warm-up had ended.
+        during += mode == 2 && !fresh->waitForWarmup(std::chrono::milliseconds(0)) ? 1 : 0;
         state.ResumeTiming();
         const bool answered = session->query(rows);
         state.PauseTiming();
@@ -358,6 +374,43 @@ void BM_RawClient16477First(benchmark::State& state) {
         }
     }
     state.counters["rows"] = static_cast<double>(rows) / static_cast<double>(state.iterations());
+    if (mode == 2)
+        state.counters["during"] = during;
+}
+
+// The warm-up of a server just started, nothing else asked: from the start to its end, and the
+// process's processor time meanwhile (the warm-up and the keeper beside it; the rest is idle). Its log
+// line is shown once.
+void BM_RowCacheWarmup(benchmark::State& state) {
+    Setup& s = setup();
+    std::mutex lineMutex;
+    std::string warmLine;
+    double cpuMs = 0;
+    for (auto _ : state) {
+        server::ServerOptions options;
+        options.dbPath = s.dbPath;
+        options.today = kToday;
+        options.log = [&](std::string_view line) {
+            if (line.starts_with("row cache")) {
+                const std::lock_guard lock(lineMutex);
+                warmLine = line;
+            }
+        };
+        auto fresh = std::make_unique<server::CounterServer>(options);
+        std::string error;
+        const std::clock_t cpuStart = std::clock();
+        if (fresh->start("127.0.0.1", 0, error) <= 0 || !fresh->waitForWarmup(std::chrono::seconds(30))) {
+            state.SkipWithError(("fresh server: " + error).c_str());
+            break;
+        }
+        cpuMs += 1000.0 * static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+        state.PauseTiming();
+        fresh->stop();
+        fresh.reset();
+        state.ResumeTiming();
+    }
+    state.counters["cpu_ms"] = cpuMs / static_cast<double>(state.iterations());
+    std::fprintf(stderr, "%s\n", warmLine.c_str());
 }
 
 // The channel's settings for the demo's admin operator on the benchmark's server.
@@ -421,7 +474,14 @@ BENCHMARK(BM_Handler16477Teller)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Handler16477Cold)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Handler16477Uncached)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_RawClient16477)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
-BENCHMARK(BM_RawClient16477First)->Unit(benchmark::kMillisecond)->Iterations(8)->UseRealTime();
+BENCHMARK(BM_RawClient16477First)
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(8)
+    ->UseRealTime();
+BENCHMARK(BM_RowCacheWarmup)->Unit(benchmark::kMillisecond)->Iterations(8)->UseRealTime();
 BENCHMARK(BM_CFixComm16477)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 BENCHMARK(BM_CFixCommDownloadContracts)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
 

@@ -32,6 +32,10 @@ void addServeOptions(CLI::App& app, Settings& s) {
     app.add_option("--row-cache-mb", s.rowCacheMb,
                    "memory for rule rows kept encoded between replies, in MiB (default 64; 0: none)")
         ->check(CLI::Range(0, 65536));
+    app.add_option("--row-cache-warmup", s.options.warmRowCache,
+                   "fill the row cache in the background once serving, so the first queries after a start "
+                   "are answered as fast as later ones (default true; false: the first query of each kind "
+                   "fills it)");
     app.add_flag("--demo", s.demo,
                  "seed demo data into an empty database (demo operators admin/admin, teller/teller)");
     app.add_option("--simulate", s.simulateRate,

@@ -43,6 +43,7 @@ SettingChanges compareSettings(const Settings& running, const Settings& fresh) {
     restartOnly(later, "db-password-file", running.dbPasswordFile != fresh.dbPasswordFile);
     restartOnly(later, "db-pool", running.dbPool != fresh.dbPool);
     restartOnly(later, "row-cache-mb", running.rowCacheMb != fresh.rowCacheMb);
+    restartOnly(later, "row-cache-warmup", a.warmRowCache != b.warmRowCache);
     restartOnly(later, "workers", a.workers != b.workers);
     restartOnly(later, "date", running.date != fresh.date);
     restartOnly(later, "read-only", running.readOnly != fresh.readOnly);

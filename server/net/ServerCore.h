@@ -49,6 +49,8 @@ public:
     bool listenMetrics(const asio::ip::tcp::endpoint& endpoint, std::string& error);
     int metricsPort();
     void startWorkers();
+    // Where the workers' stores come from (after startWorkers()).
+    StoreSource& stores() { return *m_stores; }
     void acceptConnections();
     // The loop thread: serves until stopLoop().
     void run();

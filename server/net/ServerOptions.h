@@ -14,6 +14,7 @@ struct ServerOptions {
     std::string dbPath;               // an existing SQLite file or a PostgreSQL database (see StoreSource.h)
     int dbPoolSize = 8;               // PostgreSQL: connections of this server, shared by all its workers
     int rowCacheMb = 64;              // rule rows kept encoded between replies (MiB, shared); 0: none
+    bool warmRowCache = true;         // fill the row cache in the background once serving
     int dbStatementTimeoutMs = 30000; // PostgreSQL: a statement running longer is cancelled (0: never)
     int dbLockTimeoutMs = 5000;       // PostgreSQL: a statement waiting longer for a lock is cancelled
     std::string today;                // business date "YYYY.MM.DD"; empty: the local date of each request

@@ -82,6 +82,7 @@ public:
     RowCache& operator=(const RowCache&) = delete;
 
     bool enabled() const { return m_limit > 0; }
+    std::size_t limitBytes() const { return m_limit; }
 
     // Calls found(i, items), in the order of `rows`, for every row i of the category that the cache holds
     // at exactly its listed revision; the others are skipped. The items are valid only during the call,

@@ -7,6 +7,8 @@
 #include "server/functions/Functions.h"
 #include "server/store/CachedRows.h"
 #include "server/store/RowCache.h"
+#include "server/store/RowCacheWarmup.h"
+#include "server/store/StoreSource.h"
 #include "server/store/sqlite/SqliteStore.h"
 
 #include <gtest/gtest.h>
@@ -160,6 +162,96 @@ TEST(RowCache, ChangedRowsAmongKeptOnesGoOutInOrder) {
     EXPECT_EQ(after.at(serials[from + 100]).at(682), before.at(serials[from + 100]).at(682));
     EXPECT_EQ(after.at(serials.back()).at(682), before.at(serials.back()).at(682));
     EXPECT_EQ(cache.entries(), before.size());
+}
+
+// The rows of a kind within validity, as a query lists them, and whether the cache holds each current.
+std::size_t heldOfListed(server::Db& db, server::RowCache& cache, int category, std::size_t& listedCount) {
+    std::string error;
+    server::Statement names, listing;
+    EXPECT_TRUE(db.prepare("SELECT names FROM rule_revision WHERE id = 1", names, error)) << error;
+    EXPECT_EQ(names.step(), SQLITE_ROW);
+    EXPECT_TRUE(
+        db.prepare("SELECT r.lsh, r.rev FROM rules r JOIN customers c ON c.khh = r.khh WHERE r.kind = ? "
+                   "AND r.valid_date >= ? ORDER BY r.lsh",
+                   listing, error))
+        << error;
+    listing.bind(1, std::int64_t{category});
+    listing.bind(2, std::string_view(kToday));
+    std::vector<server::ListedRow> listed;
+    while (listing.step() == SQLITE_ROW)
+        listed.push_back({listing.integer(0), listing.integer(1)});
+    listedCount = listed.size();
+    std::size_t held = 0;
+    cache.readBatch(
+        category, listed, [&held](std::size_t, std::string_view) { ++held; }, names.integer(0));
+    return held;
+}
+
+// The warm-up at a server's start keeps what a query of the kind keeps: afterwards a query finds every
+// row it lists kept, except rows changed while the warm-up read (kept at the revision its snapshot saw,
+// so passed over), and the reply is byte for byte the one read afresh. Once the cache is emptied (another
+// file or cluster) the warm-up ends and keeps nothing more.
+TEST(RowCache, WarmupKeepsWhatAQueryWouldAndStopsWhenTheCacheIsEmptied) {
+    WritableDemo own("warm.db");
+    ASSERT_TRUE(own.ok);
+    std::string error;
+    // Enough rules that the warm-up's reading comes by its checks between batches a few times.
+    ASSERT_TRUE(own.writer.exec(
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 600) "
+        "INSERT INTO rules(lsh, kind, khh, hydm, set_date, valid_date) SELECT (SELECT max(lsh) FROM rules) + "
+        "i, 3, (SELECT khh FROM rules WHERE kind = 3 LIMIT 1), 'zz2612', '2026.12.01', '2026.12.31' FROM n",
+        error))
+        << error;
+    server::RowCacheWarmup::Setup setup;
+    setup.today = kToday;
+    setup.kinds.push_back({server::kCategoryStopProfit, {}});
+    ASSERT_TRUE(server::ruleColumnsOf(server::kCategoryStopProfit, setup.kinds[0].columns));
+    int checks = 0;
+    setup.waitForRequests = [&](std::chrono::milliseconds) {
+        if (checks++ > 0)
+            return;
+        EXPECT_TRUE(own.writer.exec(
+            "UPDATE rules SET price = '66.5' WHERE lsh IN ((SELECT min(lsh) FROM rules WHERE kind = 3 "
+            "AND valid_date >= '2026.12.07'), (SELECT max(lsh) FROM rules WHERE kind = 3))",
+            error))
+            << error;
+    };
+    const auto source = server::StoreSource::create(own.path, 1, 8 * 1024 * 1024);
+    server::WarmupReport report;
+    {
+        server::RowCacheWarmup warmup(*source, setup);
+        ASSERT_TRUE(warmup.waitDone(std::chrono::seconds(20), report));
+    }
+    EXPECT_EQ(report.ended, "done");
+    EXPECT_GE(checks, 1); // the change came while the warm-up read
+    std::size_t listed = 0;
+    const std::size_t held =
+        heldOfListed(own.reader, source->rowCache(), server::kCategoryStopProfit, listed);
+    EXPECT_EQ(held + 2, listed);
+    EXPECT_GE(listed, 600u);
+    const std::string kept = replyBytes(own.reader, &source->rowCache());
+    EXPECT_EQ(kept, replyBytes(own.reader, nullptr));
+    EXPECT_EQ(rowsOf(kept).rbegin()->second.at(682), "66.5");
+
+    // Every kind, and the cache emptied at the first check.
+    setup.kinds.clear();
+    for (const int category : {2, 3, 4, 5, 6, 7}) {
+        setup.kinds.push_back({category, {}});
+        ASSERT_TRUE(server::ruleColumnsOf(category, setup.kinds.back().columns));
+    }
+    const auto emptied = server::StoreSource::create(own.path, 1, 8 * 1024 * 1024);
+    checks = 0;
+    setup.waitForRequests = [&](std::chrono::milliseconds) {
+        if (checks++ == 0)
+            emptied->rowCache().clear();
+    };
+    {
+        server::RowCacheWarmup warmup(*emptied, setup);
+        ASSERT_TRUE(warmup.waitDone(std::chrono::seconds(20), report));
+    }
+    EXPECT_EQ(report.ended, "the cache was emptied");
+    EXPECT_EQ(checks, 1);
+    EXPECT_EQ(emptied->rowCache().entries(), 0u);
 }
 
 // A backup restored into the live database takes the revision counter back with it; the next write must
