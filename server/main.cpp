@@ -140,6 +140,7 @@ void reload(CounterServer& server, Settings& running, const std::vector<std::str
     running.dbPasswordFile = before.dbPasswordFile;
     running.dbPool = before.dbPool;
     running.rowCacheMb = before.rowCacheMb;
+    running.options.warmRowCache = before.options.warmRowCache;
     running.options.workers = before.options.workers;
     running.date = before.date;
     running.readOnly = before.readOnly;
