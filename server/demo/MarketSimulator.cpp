@@ -3,9 +3,11 @@
 #include "server/common/Dates.h"
 #include "server/common/ServerLog.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <iterator>
+#include <pthread.h>
 #include <string_view>
 #include <type_traits>
 
@@ -63,7 +65,8 @@ std::string MarketSimulator::clock() {
 bool MarketSimulator::pickRule(Db& db, const char* where, std::int64_t& serial, std::string& error) {
     serial = 0;
     Statement span;
-    if (!db.prepare("SELECT min(lsh), max(lsh) FROM rules", span, error))
+    // Two look-ups in the key (min and max in one aggregate would read the whole table).
+    if (!db.prepare("SELECT (SELECT min(lsh) FROM rules), (SELECT max(lsh) FROM rules)", span, error))
         return false;
     if (span.step() != SQLITE_ROW || span.isNull(0))
         return true;
@@ -104,16 +107,38 @@ bool MarketSimulator::triggerARule(Db& db, bool& done, std::string& error) {
         return false;
     if (serial == 0)
         return true;
+    std::int64_t orderNo = 0;
+    if (!nextOrderNo(db, orderNo, error))
+        return false;
     const std::string at = clock();
     done =
         exec(db, error, "UPDATE rules SET cfzt = 1, status_text = '已触发' WHERE lsh = ?1", serial) &&
-        exec(db, error,
-             "INSERT INTO orders(lsh, kind, khh, hist, wth, status_text, hydm, mmfx, kpfx, price, lots, jys, "
-             "jybm, wtsj, sbsj, wtrq) SELECT lsh, kind, khh, 0, (SELECT coalesce(max(wth), 0) + 1 FROM "
-             "orders), '已报', hydm, mmfx, kpfx, CASE WHEN price <> '' THEN price WHEN trig_price <> '' THEN "
-             "trig_price ELSE '0' END, max(lots, 1), jys, jybm, ?1, ?1, ?2 FROM rules WHERE lsh = ?3",
-             at, m_options.today, serial);
+        exec(
+            db, error,
+            "INSERT INTO orders(lsh, kind, khh, hist, wth, status_text, hydm, mmfx, kpfx, price, lots, jys, "
+            "jybm, wtsj, sbsj, wtrq) SELECT lsh, kind, khh, 0, ?4, '已报', hydm, mmfx, kpfx, CASE WHEN price "
+            "<> '' THEN price WHEN trig_price <> '' THEN trig_price ELSE '0' END, max(lots, 1), jys, jybm, "
+            "?1, ?1, ?2 FROM rules WHERE lsh = ?3",
+            at, m_options.today, serial, orderNo);
     return done;
+}
+
+bool MarketSimulator::nextOrderNo(Db& db, std::int64_t& orderNo, std::string& error) {
+    // wth has no index: the highest is read over the whole table once, then over the orders added since
+    // (by this session or by anyone else), which the key finds at its end.
+    Statement top;
+    if (!db.prepare("SELECT coalesce(max(wth), 0), coalesce(max(id), 0) FROM orders WHERE id > ?1", top,
+                    error))
+        return false;
+    bindAll(top, 1, m_ordersSeen);
+    if (top.step() != SQLITE_ROW) {
+        error = db.lastError();
+        return false;
+    }
+    m_highestOrderNo = std::max(m_highestOrderNo, top.integer(0));
+    m_ordersSeen = std::max(m_ordersSeen, top.integer(1));
+    orderNo = ++m_highestOrderNo;
+    return true;
 }
 
 bool MarketSimulator::fillAnOrder(Db& db, bool& done, std::string& error) {
@@ -189,7 +214,7 @@ bool MarketSimulator::setARule(Db& db, bool& done, std::string& error) {
     return done;
 }
 
-bool MarketSimulator::step(Db& db, SimulatedEvent& event, std::string& error) {
+bool MarketSimulator::change(Db& db, SimulatedEvent& event, std::string& error) {
     // Price moves are the most common; a session sets about as many rules as end.
     static constexpr SimulatedEvent kMix[] = {
         SimulatedEvent::PriceMoved,    SimulatedEvent::PriceMoved,    SimulatedEvent::PriceMoved,
@@ -197,11 +222,6 @@ bool MarketSimulator::step(Db& db, SimulatedEvent& event, std::string& error) {
         SimulatedEvent::OrderFilled,   SimulatedEvent::RuleCancelled, SimulatedEvent::RuleExpired,
         SimulatedEvent::RuleSet,       SimulatedEvent::RuleSet};
     const SimulatedEvent chosen = kMix[below(static_cast<std::int64_t>(std::size(kMix)))];
-    Transaction tx(db);
-    if (!tx.ok()) {
-        error = "cannot write the database: " + db.lastError();
-        return false;
-    }
     bool done = false, ok = false;
     switch (chosen) {
     case SimulatedEvent::PriceMoved:
@@ -222,11 +242,41 @@ bool MarketSimulator::step(Db& db, SimulatedEvent& event, std::string& error) {
         ok = setARule(db, done, error);
         break;
     }
-    if (!ok || !tx.commit(error))
-        return false;
     event = done ? chosen : SimulatedEvent::None;
-    if (done)
-        m_changes.fetch_add(1, std::memory_order_relaxed);
+    return ok;
+}
+
+bool MarketSimulator::step(Db& db, SimulatedEvent& event, std::string& error) {
+    std::uint64_t played = 0;
+    return play(db, 1, played, event, error);
+}
+
+bool MarketSimulator::play(Db& db, std::uint64_t count, std::uint64_t& played, SimulatedEvent& last,
+                           std::string& error) {
+    played = 0;
+    Transaction tx(db);
+    if (!tx.ok()) {
+        error = "cannot write the database: " + tx.error();
+        return false;
+    }
+    const auto began = std::chrono::steady_clock::now();
+    // Order numbers drawn for orders a rollback takes back are drawn again.
+    const std::int64_t highestOrderNo = m_highestOrderNo, ordersSeen = m_ordersSeen;
+    std::uint64_t done = 0;
+    // The file's other writers (a login recording its session) wait for the commit: the batch ends
+    // once it has held the file for kMaxHold, and what is left is played after their turn.
+    bool ok = true;
+    while (ok && played < count && (played == 0 || std::chrono::steady_clock::now() - began < kMaxHold)) {
+        ok = change(db, last, error);
+        ++played;
+        done += last != SimulatedEvent::None ? 1 : 0;
+    }
+    if (!ok || !tx.commit(error)) {
+        m_highestOrderNo = highestOrderNo;
+        m_ordersSeen = ordersSeen;
+        return false;
+    }
+    m_changes.fetch_add(done, std::memory_order_relaxed);
     return true;
 }
 
@@ -243,28 +293,44 @@ bool MarketSimulator::start(const std::string& dbPath, std::string& error) {
         if (!run(db, failure))
             logLine(LogLevel::Error, "the simulated session stopped: " + failure);
     });
+    // Named, so that its share of the server's CPU can be read apart (/proc/PID/task/*/comm).
+    pthread_setname_np(m_thread.native_handle(), "orvo-simulator");
     return true;
 }
 
 bool MarketSimulator::run(Db& db, std::string& error) {
-    const auto interval = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-        std::chrono::duration<double>(1.0 / m_options.rate));
-    auto due = std::chrono::steady_clock::now();
+    using Clock = std::chrono::steady_clock;
+    const double rate = m_options.rate;
+    const auto began = Clock::now();
+    std::uint64_t played = 0; // changes due so far that were played (or given up)
     std::unique_lock lock(m_mutex);
     while (!m_stop.load()) {
         lock.unlock();
-        SimulatedEvent event = SimulatedEvent::None;
-        if (!step(db, event, error)) {
-            // Another writer holding the database is no reason to end the session.
-            logLine(LogLevel::Warn, "simulated change skipped: " + error);
-            error.clear();
+        const auto now = Clock::now();
+        const auto due =
+            static_cast<std::uint64_t>(std::chrono::duration<double>(now - began).count() * rate);
+        // Fallen far behind: do not race to catch up.
+        played = std::max(played, due - std::min(due, static_cast<std::uint64_t>(rate) + 1));
+        // In transactions of a few changes each rather than one apiece, and between them the file's
+        // other writers take their turn.
+        while (played < due && !m_stop.load()) {
+            std::uint64_t batch = 0;
+            SimulatedEvent last = SimulatedEvent::None;
+            if (!play(db, due - played, batch, last, error)) {
+                // Another writer holding the database is no reason to end the session: what is due
+                // now is given up, and the session goes on at the next tick.
+                logLine(LogLevel::Warn, "simulated changes skipped: " + error);
+                error.clear();
+                played = due;
+                break;
+            }
+            played += batch;
         }
         lock.lock();
-        due += interval;
-        const auto now = std::chrono::steady_clock::now();
-        if (due < now - std::chrono::seconds(1))
-            due = now; // fallen far behind: do not race to catch up
-        m_wake.wait_until(lock, due, [this] { return m_stop.load(); });
+        // The next change, but no sooner than a tick: at high rates the changes go in small batches.
+        const auto next = began + std::chrono::duration_cast<Clock::duration>(
+                                      std::chrono::duration<double>(static_cast<double>(played + 1) / rate));
+        m_wake.wait_until(lock, std::max(next, Clock::now() + kTick), [this] { return m_stop.load(); });
     }
     return true;
 }
