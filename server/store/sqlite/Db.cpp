@@ -242,6 +242,10 @@ Transaction::Transaction(Db& db) : m_db(db) {
         m_error = "database not open";
         return;
     }
+    if (sqlite3_get_autocommit(m_db.handle()) == 0) {
+        m_open = m_joined = true;
+        return;
+    }
     const auto began = steady_clock::now();
     const milliseconds patience(m_db.busyTimeoutMs());
     m_gate = m_db.writeGate();
@@ -261,7 +265,7 @@ Transaction::Transaction(Db& db) : m_db(db) {
 }
 
 Transaction::~Transaction() {
-    if (m_open) {
+    if (m_open && !m_joined) {
         std::string ignored;
         m_db.exec("ROLLBACK", ignored);
     }
@@ -279,6 +283,8 @@ bool Transaction::commit(std::string& error) {
         return false;
     }
     m_open = false;
+    if (m_joined)
+        return true;
     bool committed = m_db.exec("COMMIT", error);
     if (!committed) {
         // A COMMIT refused (a deferred constraint) leaves the transaction open: end it here, changing

@@ -97,7 +97,8 @@ private:
 
 // A write transaction (BEGIN IMMEDIATE) taken in turn with the process's other writers of the file:
 // commits on commit(), rolls back on destruction otherwise. The wait for the turn and for the file
-// together last at most the connection's busy time-out.
+// together last at most the connection's busy time-out. On a connection already inside a transaction
+// it joins that one: the outer transaction commits or rolls back the whole.
 class Transaction {
 public:
     explicit Transaction(Db& db);
@@ -115,6 +116,7 @@ private:
     Db& m_db;
     std::shared_ptr<WriteGate> m_gate; // entered, until the transaction ends
     bool m_open = false;
+    bool m_joined = false; // part of a transaction begun before
     std::string m_error;
 };
 
