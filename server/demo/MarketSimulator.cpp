@@ -327,7 +327,7 @@ bool MarketSimulator::run(Db& db, std::string& error) {
             played += batch;
         }
         lock.lock();
-        // The next change, but no sooner than a tick: at high rates the changes go in small batches.
+        // The next change, but no sooner than a tick: at high rates the changes go in batches.
         const auto next = began + std::chrono::duration_cast<Clock::duration>(
                                       std::chrono::duration<double>(static_cast<double>(played + 1) / rate));
         m_wake.wait_until(lock, std::max(next, Clock::now() + kTick), [this] { return m_stop.load(); });

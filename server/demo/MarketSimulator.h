@@ -69,8 +69,10 @@ private:
     bool setARule(Db& db, bool& done, std::string& error);
     std::string clock(); // the session's time of day, moving on with every change
 
-    static constexpr std::chrono::milliseconds kMaxHold{2}; // the longest a batch keeps the file
-    static constexpr std::chrono::milliseconds kTick{10};   // the shortest sleep between batches
+    // Each commit makes the server's readers drop the pages they hold, so changes go in few, larger
+    // transactions (about 10 a second); each is kept short enough for a login waiting its turn.
+    static constexpr std::chrono::milliseconds kMaxHold{25}; // the longest a batch keeps the file
+    static constexpr std::chrono::milliseconds kTick{100};   // the shortest sleep between batches
 
     SimulatorOptions m_options;
     std::uint64_t m_state;
