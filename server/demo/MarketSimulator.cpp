@@ -2,6 +2,7 @@
 
 #include "server/common/Dates.h"
 #include "server/common/ServerLog.h"
+#include "server/store/sqlite/StatementCache.h"
 
 #include <algorithm>
 #include <chrono>
@@ -24,13 +25,15 @@ void bindAll(Statement& stmt, int at, const First& first, const Rest&... rest) {
     bindAll(stmt, at + 1, rest...);
 }
 
-// Runs one statement, its parameters ?1, ?2, ... in order; false (error set) on failure.
-template <typename... Args> bool exec(Db& db, std::string& error, const char* sql, const Args&... args) {
-    Statement stmt;
-    if (!db.prepare(sql, stmt, error))
+// Runs one statement (prepared once, then kept), its parameters ?1, ?2, ... in order; false (error set)
+// on failure.
+template <typename... Args>
+bool exec(StatementCache& statements, Db& db, std::string& error, std::string_view sql, const Args&... args) {
+    StatementCache::Lease stmt = statements.acquire(db, sql, error);
+    if (!stmt)
         return false;
-    bindAll(stmt, 1, args...);
-    if (!stmt.execute()) {
+    bindAll(*stmt, 1, args...);
+    if (stmt->step() != SQLITE_DONE) {
         error = db.lastError();
         return false;
     }
@@ -64,23 +67,27 @@ std::string MarketSimulator::clock() {
 
 bool MarketSimulator::pickRule(Db& db, const char* where, std::int64_t& serial, std::string& error) {
     serial = 0;
-    Statement span;
-    // Two look-ups in the key (min and max in one aggregate would read the whole table).
-    if (!db.prepare("SELECT (SELECT min(lsh) FROM rules), (SELECT max(lsh) FROM rules)", span, error))
-        return false;
-    if (span.step() != SQLITE_ROW || span.isNull(0))
-        return true;
-    // From a random serial onwards, wrapping round to the first.
-    const std::int64_t from = span.integer(0) + below(span.integer(1) - span.integer(0) + 1);
+    std::int64_t from = 0;
+    {
+        // Two look-ups in the key (min and max in one aggregate would read the whole table).
+        StatementCache::Lease span = m_statements.acquire(
+            db, "SELECT (SELECT min(lsh) FROM rules), (SELECT max(lsh) FROM rules)", error);
+        if (!span)
+            return false;
+        if (span->step() != SQLITE_ROW || span->isNull(0))
+            return true;
+        // From a random serial onwards, wrapping round to the first.
+        from = span->integer(0) + below(span->integer(1) - span->integer(0) + 1);
+    }
     const std::string sql =
         std::string("SELECT lsh FROM rules WHERE ") + where + " AND lsh >= ?2 ORDER BY lsh LIMIT 1";
     for (const std::int64_t start : {from, std::int64_t{0}}) {
-        Statement pick;
-        if (!db.prepare(sql, pick, error))
+        StatementCache::Lease pick = m_statements.acquire(db, sql, error);
+        if (!pick)
             return false;
-        bindAll(pick, 1, m_options.today, start);
-        if (pick.step() == SQLITE_ROW) {
-            serial = pick.integer(0);
+        bindAll(*pick, 1, m_options.today, start);
+        if (pick->step() == SQLITE_ROW) {
+            serial = pick->integer(0);
             return true;
         }
     }
@@ -94,7 +101,7 @@ bool MarketSimulator::moveAPrice(Db& db, bool& done, std::string& error) {
     if (serial == 0)
         return true;
     const std::int64_t ticks = below(7) - 3; // a few ticks up or down
-    done = exec(db, error,
+    done = exec(m_statements, db, error,
                 "UPDATE rules SET trig_price = printf('%.2f', CAST(trig_price AS REAL) + ?1) "
                 "WHERE lsh = ?2",
                 ticks == 0 ? 1 : ticks, serial);
@@ -112,9 +119,10 @@ bool MarketSimulator::triggerARule(Db& db, bool& done, std::string& error) {
         return false;
     const std::string at = clock();
     done =
-        exec(db, error, "UPDATE rules SET cfzt = 1, status_text = '已触发' WHERE lsh = ?1", serial) &&
+        exec(m_statements, db, error, "UPDATE rules SET cfzt = 1, status_text = '已触发' WHERE lsh = ?1",
+             serial) &&
         exec(
-            db, error,
+            m_statements, db, error,
             "INSERT INTO orders(lsh, kind, khh, hist, wth, status_text, hydm, mmfx, kpfx, price, lots, jys, "
             "jybm, wtsj, sbsj, wtrq) SELECT lsh, kind, khh, 0, ?4, '已报', hydm, mmfx, kpfx, CASE WHEN price "
             "<> '' THEN price WHEN trig_price <> '' THEN trig_price ELSE '0' END, max(lots, 1), jys, jybm, "
@@ -126,40 +134,46 @@ bool MarketSimulator::triggerARule(Db& db, bool& done, std::string& error) {
 bool MarketSimulator::nextOrderNo(Db& db, std::int64_t& orderNo, std::string& error) {
     // wth has no index: the highest is read over the whole table once, then over the orders added since
     // (by this session or by anyone else), which the key finds at its end.
-    Statement top;
-    if (!db.prepare("SELECT coalesce(max(wth), 0), coalesce(max(id), 0) FROM orders WHERE id > ?1", top,
-                    error))
+    StatementCache::Lease top = m_statements.acquire(
+        db, "SELECT coalesce(max(wth), 0), coalesce(max(id), 0) FROM orders WHERE id > ?1", error);
+    if (!top)
         return false;
-    bindAll(top, 1, m_ordersSeen);
-    if (top.step() != SQLITE_ROW) {
+    bindAll(*top, 1, m_ordersSeen);
+    if (top->step() != SQLITE_ROW) {
         error = db.lastError();
         return false;
     }
-    m_highestOrderNo = std::max(m_highestOrderNo, top.integer(0));
-    m_ordersSeen = std::max(m_ordersSeen, top.integer(1));
+    m_highestOrderNo = std::max(m_highestOrderNo, top->integer(0));
+    m_ordersSeen = std::max(m_ordersSeen, top->integer(1));
     orderNo = ++m_highestOrderNo;
     return true;
 }
 
 bool MarketSimulator::fillAnOrder(Db& db, bool& done, std::string& error) {
-    Statement pick;
-    if (!db.prepare("SELECT id, lots - filled - cancelled FROM orders WHERE hist = 0 AND "
-                    "filled + cancelled < lots AND id >= ?1 ORDER BY id LIMIT 1",
-                    pick, error))
-        return false;
-    Statement top;
-    if (!db.prepare("SELECT coalesce(max(id), 0) FROM orders", top, error) || top.step() != SQLITE_ROW)
-        return false;
-    const std::int64_t highest = top.integer(0);
+    std::int64_t highest = 0;
+    {
+        StatementCache::Lease top =
+            m_statements.acquire(db, "SELECT coalesce(max(id), 0) FROM orders", error);
+        if (!top || top->step() != SQLITE_ROW)
+            return false;
+        highest = top->integer(0);
+    }
     if (highest == 0)
         return true;
     std::int64_t id = 0, open = 0;
     for (const std::int64_t start : {1 + below(highest), std::int64_t{0}}) {
-        pick.reset();
-        bindAll(pick, 1, start);
-        if (pick.step() == SQLITE_ROW) {
-            id = pick.integer(0);
-            open = pick.integer(1);
+        StatementCache::Lease pick =
+            m_statements.acquire(db,
+                                 "SELECT id, lots - filled - cancelled FROM orders WHERE "
+                                 "hist = 0 AND filled + cancelled < lots AND id >= ?1 "
+                                 "ORDER BY id LIMIT 1",
+                                 error);
+        if (!pick)
+            return false;
+        bindAll(*pick, 1, start);
+        if (pick->step() == SQLITE_ROW) {
+            id = pick->integer(0);
+            open = pick->integer(1);
             break;
         }
     }
@@ -168,11 +182,11 @@ bool MarketSimulator::fillAnOrder(Db& db, bool& done, std::string& error) {
     const std::int64_t lots = below(2) == 0 ? open : 1 + below(open); // whole or in part
     done =
         exec(
-            db, error,
+            m_statements, db, error,
             "UPDATE orders SET filled = filled + ?1, fill_price = price, status_text = CASE WHEN filled + ?1 "
             "+ cancelled >= lots THEN '全部成交' ELSE '部分成交' END WHERE id = ?2",
             lots, id) &&
-        exec(db, error,
+        exec(m_statements, db, error,
              "UPDATE rules SET filled = filled + ?1 WHERE lsh = (SELECT lsh FROM orders WHERE id = ?2)", lots,
              id);
     return done;
@@ -187,10 +201,12 @@ bool MarketSimulator::endARule(Db& db, bool expire, bool& done, std::string& err
     if (expire) {
         long day = 0;
         parseDate(m_options.today, day);
-        done = exec(db, error, "UPDATE rules SET valid_date = ?1, status_text = '已过期' WHERE lsh = ?2",
+        done = exec(m_statements, db, error,
+                    "UPDATE rules SET valid_date = ?1, status_text = '已过期' WHERE lsh = ?2",
                     formatDate(day - 1), serial);
     } else {
-        done = exec(db, error, "UPDATE rules SET cfzt = 3, status_text = '已撤销' WHERE lsh = ?1", serial);
+        done = exec(m_statements, db, error,
+                    "UPDATE rules SET cfzt = 3, status_text = '已撤销' WHERE lsh = ?1", serial);
     }
     return done;
 }
@@ -201,17 +217,44 @@ bool MarketSimulator::setARule(Db& db, bool& done, std::string& error) {
         return false;
     if (model == 0)
         return true;
+    if (m_copyRule.empty() && !prepareCopyRule(db, error))
+        return false;
     // A copy of a rule within validity, as a customer would set one like it: waiting, set now.
     const std::string at = clock();
-    done = exec(db, error, "DROP TABLE IF EXISTS temp.simulated") &&
-           exec(db, error, "CREATE TEMP TABLE simulated AS SELECT * FROM rules WHERE lsh = ?1", model) &&
-           exec(db, error,
-                "UPDATE simulated SET lsh = (SELECT max(lsh) + 1 FROM main.rules), cfzt = 0, status_text = "
-                "'等待触发', filled = 0, cancelled = 0, set_date = ?1, set_time = ?2",
-                m_options.today, at) &&
-           exec(db, error, "INSERT INTO main.rules SELECT * FROM simulated") &&
-           exec(db, error, "DROP TABLE temp.simulated");
+    done = exec(m_statements, db, error, m_copyRule, m_options.today, at, model);
     return done;
+}
+
+bool MarketSimulator::prepareCopyRule(Db& db, std::string& error) {
+    // Every column of the model but those a new rule sets afresh, named one by one (whatever columns
+    // the table has), so that no table is created for the copy: that would make every kept statement
+    // of the connection be prepared again.
+    Statement columns;
+    if (!db.prepare("SELECT name FROM pragma_table_info('rules') ORDER BY cid", columns, error))
+        return false;
+    std::string names, values;
+    while (columns.step() == SQLITE_ROW) {
+        const std::string name(columns.text(0));
+        std::string value = name;
+        if (name == "lsh")
+            value = "(SELECT max(lsh) + 1 FROM rules)";
+        else if (name == "cfzt" || name == "filled" || name == "cancelled")
+            value = "0";
+        else if (name == "status_text")
+            value = "'等待触发'";
+        else if (name == "set_date")
+            value = "?1";
+        else if (name == "set_time")
+            value = "?2";
+        names += (names.empty() ? "" : ", ") + name;
+        values += (values.empty() ? "" : ", ") + value;
+    }
+    if (names.empty()) {
+        error = "the rules table has no columns";
+        return false;
+    }
+    m_copyRule = "INSERT INTO rules(" + names + ") SELECT " + values + " FROM rules WHERE lsh = ?3";
+    return true;
 }
 
 bool MarketSimulator::change(Db& db, SimulatedEvent& event, std::string& error) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "server/store/sqlite/Db.h"
+#include "server/store/sqlite/StatementCache.h"
 
 #include <atomic>
 #include <chrono>
@@ -61,6 +62,7 @@ private:
     bool play(Db& db, std::uint64_t count, std::uint64_t& played, SimulatedEvent& last, std::string& error);
     bool change(Db& db, SimulatedEvent& event, std::string& error); // inside the caller's transaction
     bool nextOrderNo(Db& db, std::int64_t& orderNo, std::string& error);
+    bool prepareCopyRule(Db& db, std::string& error);
     bool pickRule(Db& db, const char* where, std::int64_t& serial, std::string& error);
     bool moveAPrice(Db& db, bool& done, std::string& error);
     bool triggerARule(Db& db, bool& done, std::string& error);
@@ -78,6 +80,8 @@ private:
     std::uint64_t m_state;
     int m_seconds = 9 * 3600;                            // 09:00:00
     std::int64_t m_highestOrderNo = 0, m_ordersSeen = 0; // wth and id of the orders read so far
+    StatementCache m_statements{32}; // the few statements the session runs, on its one connection
+    std::string m_copyRule;          // the INSERT that sets a rule like another
     std::atomic<std::uint64_t> m_changes{0};
     std::atomic<bool> m_stop{false};
     std::mutex m_mutex;
