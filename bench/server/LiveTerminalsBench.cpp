@@ -133,7 +133,8 @@ RunResult poll(std::vector<Terminal>& terminals, std::chrono::milliseconds perio
                     const auto answered = Clock::now();
                     mine.latencyMs.push_back(
                         std::chrono::duration<double, std::milli>(answered - asked).count());
-                    if (round > 0)
+                    // From the second answer: the first catches up on the silent period before the run.
+                    if (round > 1)
                         mine.longestGapMs = std::max(
                             mine.longestGapMs,
                             std::chrono::duration<double, std::milli>(answered - terminals[i].lastAnswer)
