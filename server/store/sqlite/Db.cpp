@@ -254,7 +254,7 @@ Transaction::Transaction(Db& db) : m_db(db) {
     m_gate = m_db.writeGate();
     if (m_gate && !m_gate->enter(patience)) {
         m_gate.reset();
-        m_error = "database is locked: this server's other writers held it for " +
+        m_error = "database is locked: other writers of this process held it for " +
                   std::to_string(patience.count()) + " ms";
         return;
     }
