@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -79,10 +80,25 @@ struct Counterd {
         return -1;
     }
     // User + system CPU of the process so far, in seconds.
-    double cpuSeconds() const {
-        std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    double cpuSeconds() const { return cpuSecondsOf("/proc/" + std::to_string(pid) + "/stat"); }
+    // CPU time of the server's threads named so (/proc/PID/task/*/comm), e.g. "orvo-simulator".
+    double threadCpuSeconds(const std::string& name) const {
+        double total = 0;
+        std::error_code ec;
+        for (const auto& task :
+             std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+            std::ifstream comm(task.path() / "comm");
+            std::string taskName;
+            if (std::getline(comm, taskName) && taskName == name)
+                total += cpuSecondsOf((task.path() / "stat").string());
+        }
+        return total;
+    }
+    static double cpuSecondsOf(const std::string& statPath) {
+        std::ifstream in(statPath);
         std::string line;
-        std::getline(in, line);
+        if (!std::getline(in, line) || line.rfind(')') == std::string::npos)
+            return 0;
         // Fields after the command (which may hold spaces) start past the last ')': state is field 3,
         // utime and stime are fields 14 and 15.
         std::istringstream rest(line.substr(line.rfind(')') + 2));

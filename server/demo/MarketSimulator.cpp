@@ -2,10 +2,13 @@
 
 #include "server/common/Dates.h"
 #include "server/common/ServerLog.h"
+#include "server/store/sqlite/StatementCache.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <iterator>
+#include <pthread.h>
 #include <string_view>
 #include <type_traits>
 
@@ -22,13 +25,15 @@ void bindAll(Statement& stmt, int at, const First& first, const Rest&... rest) {
     bindAll(stmt, at + 1, rest...);
 }
 
-// Runs one statement, its parameters ?1, ?2, ... in order; false (error set) on failure.
-template <typename... Args> bool exec(Db& db, std::string& error, const char* sql, const Args&... args) {
-    Statement stmt;
-    if (!db.prepare(sql, stmt, error))
+// Runs one statement (prepared once, then kept), its parameters ?1, ?2, ... in order; false (error set)
+// on failure.
+template <typename... Args>
+bool exec(StatementCache& statements, Db& db, std::string& error, std::string_view sql, const Args&... args) {
+    StatementCache::Lease stmt = statements.acquire(db, sql, error);
+    if (!stmt)
         return false;
-    bindAll(stmt, 1, args...);
-    if (!stmt.execute()) {
+    bindAll(*stmt, 1, args...);
+    if (stmt->step() != SQLITE_DONE) {
         error = db.lastError();
         return false;
     }
@@ -62,22 +67,27 @@ std::string MarketSimulator::clock() {
 
 bool MarketSimulator::pickRule(Db& db, const char* where, std::int64_t& serial, std::string& error) {
     serial = 0;
-    Statement span;
-    if (!db.prepare("SELECT min(lsh), max(lsh) FROM rules", span, error))
-        return false;
-    if (span.step() != SQLITE_ROW || span.isNull(0))
-        return true;
-    // From a random serial onwards, wrapping round to the first.
-    const std::int64_t from = span.integer(0) + below(span.integer(1) - span.integer(0) + 1);
+    std::int64_t from = 0;
+    {
+        // Two look-ups in the key (min and max in one aggregate would read the whole table).
+        StatementCache::Lease span = m_statements.acquire(
+            db, "SELECT (SELECT min(lsh) FROM rules), (SELECT max(lsh) FROM rules)", error);
+        if (!span)
+            return false;
+        if (span->step() != SQLITE_ROW || span->isNull(0))
+            return true;
+        // From a random serial onwards, wrapping round to the first.
+        from = span->integer(0) + below(span->integer(1) - span->integer(0) + 1);
+    }
     const std::string sql =
         std::string("SELECT lsh FROM rules WHERE ") + where + " AND lsh >= ?2 ORDER BY lsh LIMIT 1";
     for (const std::int64_t start : {from, std::int64_t{0}}) {
-        Statement pick;
-        if (!db.prepare(sql, pick, error))
+        StatementCache::Lease pick = m_statements.acquire(db, sql, error);
+        if (!pick)
             return false;
-        bindAll(pick, 1, m_options.today, start);
-        if (pick.step() == SQLITE_ROW) {
-            serial = pick.integer(0);
+        bindAll(*pick, 1, m_options.today, start);
+        if (pick->step() == SQLITE_ROW) {
+            serial = pick->integer(0);
             return true;
         }
     }
@@ -91,7 +101,7 @@ bool MarketSimulator::moveAPrice(Db& db, bool& done, std::string& error) {
     if (serial == 0)
         return true;
     const std::int64_t ticks = below(7) - 3; // a few ticks up or down
-    done = exec(db, error,
+    done = exec(m_statements, db, error,
                 "UPDATE rules SET trig_price = printf('%.2f', CAST(trig_price AS REAL) + ?1) "
                 "WHERE lsh = ?2",
                 ticks == 0 ? 1 : ticks, serial);
@@ -104,37 +114,66 @@ bool MarketSimulator::triggerARule(Db& db, bool& done, std::string& error) {
         return false;
     if (serial == 0)
         return true;
+    std::int64_t orderNo = 0;
+    if (!nextOrderNo(db, orderNo, error))
+        return false;
     const std::string at = clock();
     done =
-        exec(db, error, "UPDATE rules SET cfzt = 1, status_text = '已触发' WHERE lsh = ?1", serial) &&
-        exec(db, error,
-             "INSERT INTO orders(lsh, kind, khh, hist, wth, status_text, hydm, mmfx, kpfx, price, lots, jys, "
-             "jybm, wtsj, sbsj, wtrq) SELECT lsh, kind, khh, 0, (SELECT coalesce(max(wth), 0) + 1 FROM "
-             "orders), '已报', hydm, mmfx, kpfx, CASE WHEN price <> '' THEN price WHEN trig_price <> '' THEN "
-             "trig_price ELSE '0' END, max(lots, 1), jys, jybm, ?1, ?1, ?2 FROM rules WHERE lsh = ?3",
-             at, m_options.today, serial);
+        exec(m_statements, db, error, "UPDATE rules SET cfzt = 1, status_text = '已触发' WHERE lsh = ?1",
+             serial) &&
+        exec(
+            m_statements, db, error,
+            "INSERT INTO orders(lsh, kind, khh, hist, wth, status_text, hydm, mmfx, kpfx, price, lots, jys, "
+            "jybm, wtsj, sbsj, wtrq) SELECT lsh, kind, khh, 0, ?4, '已报', hydm, mmfx, kpfx, CASE WHEN price "
+            "<> '' THEN price WHEN trig_price <> '' THEN trig_price ELSE '0' END, max(lots, 1), jys, jybm, "
+            "?1, ?1, ?2 FROM rules WHERE lsh = ?3",
+            at, m_options.today, serial, orderNo);
     return done;
 }
 
+bool MarketSimulator::nextOrderNo(Db& db, std::int64_t& orderNo, std::string& error) {
+    // wth has no index: the highest is read over the whole table once, then over the orders added since
+    // (by this session or by anyone else), which the key finds at its end.
+    StatementCache::Lease top = m_statements.acquire(
+        db, "SELECT coalesce(max(wth), 0), coalesce(max(id), 0) FROM orders WHERE id > ?1", error);
+    if (!top)
+        return false;
+    bindAll(*top, 1, m_ordersSeen);
+    if (top->step() != SQLITE_ROW) {
+        error = db.lastError();
+        return false;
+    }
+    m_highestOrderNo = std::max(m_highestOrderNo, top->integer(0));
+    m_ordersSeen = std::max(m_ordersSeen, top->integer(1));
+    orderNo = ++m_highestOrderNo;
+    return true;
+}
+
 bool MarketSimulator::fillAnOrder(Db& db, bool& done, std::string& error) {
-    Statement pick;
-    if (!db.prepare("SELECT id, lots - filled - cancelled FROM orders WHERE hist = 0 AND "
-                    "filled + cancelled < lots AND id >= ?1 ORDER BY id LIMIT 1",
-                    pick, error))
-        return false;
-    Statement top;
-    if (!db.prepare("SELECT coalesce(max(id), 0) FROM orders", top, error) || top.step() != SQLITE_ROW)
-        return false;
-    const std::int64_t highest = top.integer(0);
+    std::int64_t highest = 0;
+    {
+        StatementCache::Lease top =
+            m_statements.acquire(db, "SELECT coalesce(max(id), 0) FROM orders", error);
+        if (!top || top->step() != SQLITE_ROW)
+            return false;
+        highest = top->integer(0);
+    }
     if (highest == 0)
         return true;
     std::int64_t id = 0, open = 0;
     for (const std::int64_t start : {1 + below(highest), std::int64_t{0}}) {
-        pick.reset();
-        bindAll(pick, 1, start);
-        if (pick.step() == SQLITE_ROW) {
-            id = pick.integer(0);
-            open = pick.integer(1);
+        StatementCache::Lease pick =
+            m_statements.acquire(db,
+                                 "SELECT id, lots - filled - cancelled FROM orders WHERE "
+                                 "hist = 0 AND filled + cancelled < lots AND id >= ?1 "
+                                 "ORDER BY id LIMIT 1",
+                                 error);
+        if (!pick)
+            return false;
+        bindAll(*pick, 1, start);
+        if (pick->step() == SQLITE_ROW) {
+            id = pick->integer(0);
+            open = pick->integer(1);
             break;
         }
     }
@@ -143,11 +182,11 @@ bool MarketSimulator::fillAnOrder(Db& db, bool& done, std::string& error) {
     const std::int64_t lots = below(2) == 0 ? open : 1 + below(open); // whole or in part
     done =
         exec(
-            db, error,
+            m_statements, db, error,
             "UPDATE orders SET filled = filled + ?1, fill_price = price, status_text = CASE WHEN filled + ?1 "
             "+ cancelled >= lots THEN '全部成交' ELSE '部分成交' END WHERE id = ?2",
             lots, id) &&
-        exec(db, error,
+        exec(m_statements, db, error,
              "UPDATE rules SET filled = filled + ?1 WHERE lsh = (SELECT lsh FROM orders WHERE id = ?2)", lots,
              id);
     return done;
@@ -162,10 +201,12 @@ bool MarketSimulator::endARule(Db& db, bool expire, bool& done, std::string& err
     if (expire) {
         long day = 0;
         parseDate(m_options.today, day);
-        done = exec(db, error, "UPDATE rules SET valid_date = ?1, status_text = '已过期' WHERE lsh = ?2",
+        done = exec(m_statements, db, error,
+                    "UPDATE rules SET valid_date = ?1, status_text = '已过期' WHERE lsh = ?2",
                     formatDate(day - 1), serial);
     } else {
-        done = exec(db, error, "UPDATE rules SET cfzt = 3, status_text = '已撤销' WHERE lsh = ?1", serial);
+        done = exec(m_statements, db, error,
+                    "UPDATE rules SET cfzt = 3, status_text = '已撤销' WHERE lsh = ?1", serial);
     }
     return done;
 }
@@ -176,20 +217,47 @@ bool MarketSimulator::setARule(Db& db, bool& done, std::string& error) {
         return false;
     if (model == 0)
         return true;
+    if (m_copyRule.empty() && !prepareCopyRule(db, error))
+        return false;
     // A copy of a rule within validity, as a customer would set one like it: waiting, set now.
     const std::string at = clock();
-    done = exec(db, error, "DROP TABLE IF EXISTS temp.simulated") &&
-           exec(db, error, "CREATE TEMP TABLE simulated AS SELECT * FROM rules WHERE lsh = ?1", model) &&
-           exec(db, error,
-                "UPDATE simulated SET lsh = (SELECT max(lsh) + 1 FROM main.rules), cfzt = 0, status_text = "
-                "'等待触发', filled = 0, cancelled = 0, set_date = ?1, set_time = ?2",
-                m_options.today, at) &&
-           exec(db, error, "INSERT INTO main.rules SELECT * FROM simulated") &&
-           exec(db, error, "DROP TABLE temp.simulated");
+    done = exec(m_statements, db, error, m_copyRule, m_options.today, at, model);
     return done;
 }
 
-bool MarketSimulator::step(Db& db, SimulatedEvent& event, std::string& error) {
+bool MarketSimulator::prepareCopyRule(Db& db, std::string& error) {
+    // Every column of the model but those a new rule sets afresh, named one by one (whatever columns
+    // the table has), so that no table is created for the copy: that would make every kept statement
+    // of the connection be prepared again.
+    Statement columns;
+    if (!db.prepare("SELECT name FROM pragma_table_info('rules') ORDER BY cid", columns, error))
+        return false;
+    std::string names, values;
+    while (columns.step() == SQLITE_ROW) {
+        const std::string name(columns.text(0));
+        std::string value = name;
+        if (name == "lsh")
+            value = "(SELECT max(lsh) + 1 FROM rules)";
+        else if (name == "cfzt" || name == "filled" || name == "cancelled")
+            value = "0";
+        else if (name == "status_text")
+            value = "'等待触发'";
+        else if (name == "set_date")
+            value = "?1";
+        else if (name == "set_time")
+            value = "?2";
+        names += (names.empty() ? "" : ", ") + name;
+        values += (values.empty() ? "" : ", ") + value;
+    }
+    if (names.empty()) {
+        error = "the rules table has no columns";
+        return false;
+    }
+    m_copyRule = "INSERT INTO rules(" + names + ") SELECT " + values + " FROM rules WHERE lsh = ?3";
+    return true;
+}
+
+bool MarketSimulator::change(Db& db, SimulatedEvent& event, std::string& error) {
     // Price moves are the most common; a session sets about as many rules as end.
     static constexpr SimulatedEvent kMix[] = {
         SimulatedEvent::PriceMoved,    SimulatedEvent::PriceMoved,    SimulatedEvent::PriceMoved,
@@ -197,11 +265,6 @@ bool MarketSimulator::step(Db& db, SimulatedEvent& event, std::string& error) {
         SimulatedEvent::OrderFilled,   SimulatedEvent::RuleCancelled, SimulatedEvent::RuleExpired,
         SimulatedEvent::RuleSet,       SimulatedEvent::RuleSet};
     const SimulatedEvent chosen = kMix[below(static_cast<std::int64_t>(std::size(kMix)))];
-    Transaction tx(db);
-    if (!tx.ok()) {
-        error = "cannot write the database: " + db.lastError();
-        return false;
-    }
     bool done = false, ok = false;
     switch (chosen) {
     case SimulatedEvent::PriceMoved:
@@ -222,11 +285,41 @@ bool MarketSimulator::step(Db& db, SimulatedEvent& event, std::string& error) {
         ok = setARule(db, done, error);
         break;
     }
-    if (!ok || !tx.commit(error))
-        return false;
     event = done ? chosen : SimulatedEvent::None;
-    if (done)
-        m_changes.fetch_add(1, std::memory_order_relaxed);
+    return ok;
+}
+
+bool MarketSimulator::step(Db& db, SimulatedEvent& event, std::string& error) {
+    std::uint64_t played = 0;
+    return play(db, 1, played, event, error);
+}
+
+bool MarketSimulator::play(Db& db, std::uint64_t count, std::uint64_t& played, SimulatedEvent& last,
+                           std::string& error) {
+    played = 0;
+    Transaction tx(db);
+    if (!tx.ok()) {
+        error = "cannot write the database: " + tx.error();
+        return false;
+    }
+    const auto began = std::chrono::steady_clock::now();
+    // Order numbers drawn for orders a rollback takes back are drawn again.
+    const std::int64_t highestOrderNo = m_highestOrderNo, ordersSeen = m_ordersSeen;
+    std::uint64_t done = 0;
+    // The file's other writers (a login recording its session) wait for the commit: the batch ends
+    // once it has held the file for kMaxHold, and what is left is played after their turn.
+    bool ok = true;
+    while (ok && played < count && (played == 0 || std::chrono::steady_clock::now() - began < kMaxHold)) {
+        ok = change(db, last, error);
+        ++played;
+        done += last != SimulatedEvent::None ? 1 : 0;
+    }
+    if (!ok || !tx.commit(error)) {
+        m_highestOrderNo = highestOrderNo;
+        m_ordersSeen = ordersSeen;
+        return false;
+    }
+    m_changes.fetch_add(done, std::memory_order_relaxed);
     return true;
 }
 
@@ -243,28 +336,44 @@ bool MarketSimulator::start(const std::string& dbPath, std::string& error) {
         if (!run(db, failure))
             logLine(LogLevel::Error, "the simulated session stopped: " + failure);
     });
+    // Named, so that its share of the server's CPU can be read apart (/proc/PID/task/*/comm).
+    pthread_setname_np(m_thread.native_handle(), "orvo-simulator");
     return true;
 }
 
 bool MarketSimulator::run(Db& db, std::string& error) {
-    const auto interval = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-        std::chrono::duration<double>(1.0 / m_options.rate));
-    auto due = std::chrono::steady_clock::now();
+    using Clock = std::chrono::steady_clock;
+    const double rate = m_options.rate;
+    const auto began = Clock::now();
+    std::uint64_t played = 0; // changes due so far that were played (or given up)
     std::unique_lock lock(m_mutex);
     while (!m_stop.load()) {
         lock.unlock();
-        SimulatedEvent event = SimulatedEvent::None;
-        if (!step(db, event, error)) {
-            // Another writer holding the database is no reason to end the session.
-            logLine(LogLevel::Warn, "simulated change skipped: " + error);
-            error.clear();
+        const auto now = Clock::now();
+        const auto due =
+            static_cast<std::uint64_t>(std::chrono::duration<double>(now - began).count() * rate);
+        // Fallen far behind: do not race to catch up.
+        played = std::max(played, due - std::min(due, static_cast<std::uint64_t>(rate) + 1));
+        // In transactions of a few changes each rather than one apiece, and between them the file's
+        // other writers take their turn.
+        while (played < due && !m_stop.load()) {
+            std::uint64_t batch = 0;
+            SimulatedEvent last = SimulatedEvent::None;
+            if (!play(db, due - played, batch, last, error)) {
+                // Another writer holding the database is no reason to end the session: what is due
+                // now is given up, and the session goes on at the next tick.
+                logLine(LogLevel::Warn, "simulated changes skipped: " + error);
+                error.clear();
+                played = due;
+                break;
+            }
+            played += batch;
         }
         lock.lock();
-        due += interval;
-        const auto now = std::chrono::steady_clock::now();
-        if (due < now - std::chrono::seconds(1))
-            due = now; // fallen far behind: do not race to catch up
-        m_wake.wait_until(lock, due, [this] { return m_stop.load(); });
+        // The next change, but no sooner than a tick: at high rates the changes go in batches.
+        const auto next = began + std::chrono::duration_cast<Clock::duration>(
+                                      std::chrono::duration<double>(static_cast<double>(played + 1) / rate));
+        m_wake.wait_until(lock, std::max(next, Clock::now() + kTick), [this] { return m_stop.load(); });
     }
     return true;
 }

@@ -6,8 +6,10 @@
 #pragma once
 
 #include "server/store/sqlite/Db.h"
+#include "server/store/sqlite/StatementCache.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -44,7 +46,7 @@ public:
     bool start(const std::string& dbPath, std::string& error);
     void stop();
 
-    // One change on db (each one transaction). None when nothing fitted (an empty book).
+    // One change on db, in a transaction of its own. None when nothing fitted (an empty book).
     bool step(Db& db, SimulatedEvent& event, std::string& error);
 
     std::uint64_t changes() const { return m_changes.load(std::memory_order_relaxed); }
@@ -55,6 +57,12 @@ private:
         return static_cast<std::int64_t>(next() % static_cast<std::uint64_t>(bound));
     }
     bool run(Db& db, std::string& error);
+    // Up to count changes in one transaction, fewer when they hold the file longer than kMaxHold;
+    // played says how many were tried, last what the last one did.
+    bool play(Db& db, std::uint64_t count, std::uint64_t& played, SimulatedEvent& last, std::string& error);
+    bool change(Db& db, SimulatedEvent& event, std::string& error); // inside the caller's transaction
+    bool nextOrderNo(Db& db, std::int64_t& orderNo, std::string& error);
+    bool prepareCopyRule(Db& db, std::string& error);
     bool pickRule(Db& db, const char* where, std::int64_t& serial, std::string& error);
     bool moveAPrice(Db& db, bool& done, std::string& error);
     bool triggerARule(Db& db, bool& done, std::string& error);
@@ -63,9 +71,17 @@ private:
     bool setARule(Db& db, bool& done, std::string& error);
     std::string clock(); // the session's time of day, moving on with every change
 
+    // Each commit makes the server's readers drop the pages they hold, so changes go in few, larger
+    // transactions (about 10 a second); each is kept short enough for a login waiting its turn.
+    static constexpr std::chrono::milliseconds kMaxHold{25}; // the longest a batch keeps the file
+    static constexpr std::chrono::milliseconds kTick{100};   // the shortest sleep between batches
+
     SimulatorOptions m_options;
     std::uint64_t m_state;
-    int m_seconds = 9 * 3600; // 09:00:00
+    int m_seconds = 9 * 3600;                            // 09:00:00
+    std::int64_t m_highestOrderNo = 0, m_ordersSeen = 0; // wth and id of the orders read so far
+    StatementCache m_statements{32}; // the few statements the session runs, on its one connection
+    std::string m_copyRule;          // the INSERT that sets a rule like another
     std::atomic<std::uint64_t> m_changes{0};
     std::atomic<bool> m_stop{false};
     std::mutex m_mutex;

@@ -1,5 +1,9 @@
 #include "server/store/sqlite/Db.h"
 
+#include "server/store/sqlite/WriteGate.h"
+
+#include <algorithm>
+#include <chrono>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,6 +28,8 @@ Db& Db::operator=(Db&& other) noexcept {
         m_onDisk = std::exchange(other.m_onDisk, false);
         m_device = other.m_device;
         m_inode = other.m_inode;
+        m_busyMs = other.m_busyMs;
+        m_gate = std::move(other.m_gate);
     }
     return *this;
 }
@@ -97,10 +103,13 @@ bool Db::openOnce(std::string& error) {
         close();
         return false;
     }
-    sqlite3_busy_timeout(m_db, 5000);
+    sqlite3_busy_timeout(m_db, m_busyMs);
     sqlite3_extended_result_codes(m_db, 1);
+    // A reading connection maps the file: each commit elsewhere makes it drop the pages it holds, and
+    // mapped pages are read again without a copy (a server's connections beside a busy writer spent
+    // most of their time in read calls). Writers keep reading through calls.
     const char* pragmas = readOnly
-                              ? "PRAGMA foreign_keys=ON;"
+                              ? "PRAGMA foreign_keys=ON; PRAGMA mmap_size=268435456;"
                               : "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;";
     if (!exec(pragmas, error)) {
         close();
@@ -115,6 +124,19 @@ void Db::close() {
         m_db = nullptr;
     }
     m_onDisk = false;
+    m_gate.reset(); // opened again, the path may name another file
+}
+
+void Db::setBusyTimeout(int ms) {
+    m_busyMs = std::max(ms, 0);
+    if (m_db)
+        sqlite3_busy_timeout(m_db, m_busyMs);
+}
+
+std::shared_ptr<WriteGate> Db::writeGate() {
+    if (!m_gate && m_onDisk)
+        m_gate = WriteGate::forFile(fileIdentity());
+    return m_gate;
 }
 
 bool Db::exec(const char* sql, std::string& error) {
@@ -218,29 +240,63 @@ bool Statement::isNull(int col) const {
 }
 
 Transaction::Transaction(Db& db) : m_db(db) {
-    std::string ignored;
-    m_open = m_db.exec("BEGIN IMMEDIATE", ignored);
+    using namespace std::chrono;
+    if (!m_db.isOpen()) {
+        m_error = "database not open";
+        return;
+    }
+    if (sqlite3_get_autocommit(m_db.handle()) == 0) {
+        m_open = m_joined = true;
+        return;
+    }
+    const auto began = steady_clock::now();
+    const milliseconds patience(m_db.busyTimeoutMs());
+    m_gate = m_db.writeGate();
+    if (m_gate && !m_gate->enter(patience)) {
+        m_gate.reset();
+        m_error = "database is locked: other writers of this process held it for " +
+                  std::to_string(patience.count()) + " ms";
+        return;
+    }
+    // What is left of the wait goes to writers in other processes.
+    const auto left = duration_cast<milliseconds>(patience - (steady_clock::now() - began)).count();
+    sqlite3_busy_timeout(m_db.handle(), static_cast<int>(std::max<std::int64_t>(left, 1)));
+    m_open = m_db.exec("BEGIN IMMEDIATE", m_error);
+    sqlite3_busy_timeout(m_db.handle(), m_db.busyTimeoutMs());
+    if (!m_open)
+        leaveGate();
 }
 
 Transaction::~Transaction() {
-    if (m_open) {
+    if (m_open && !m_joined) {
         std::string ignored;
         m_db.exec("ROLLBACK", ignored);
     }
+    leaveGate();
+}
+
+void Transaction::leaveGate() {
+    if (m_gate)
+        std::exchange(m_gate, nullptr)->leave();
 }
 
 bool Transaction::commit(std::string& error) {
     if (!m_open) {
-        error = "no open transaction";
+        error = m_error.empty() ? "no open transaction" : m_error;
         return false;
     }
     m_open = false;
-    if (m_db.exec("COMMIT", error))
+    if (m_joined)
         return true;
-    // A COMMIT refused (a deferred constraint) leaves the transaction open: end it here, changing nothing.
-    std::string ignored;
-    m_db.exec("ROLLBACK", ignored);
-    return false;
+    bool committed = m_db.exec("COMMIT", error);
+    if (!committed) {
+        // A COMMIT refused (a deferred constraint) leaves the transaction open: end it here, changing
+        // nothing.
+        std::string ignored;
+        m_db.exec("ROLLBACK", ignored);
+    }
+    leaveGate();
+    return committed;
 }
 
 } // namespace orvo::server

@@ -4,12 +4,14 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
 namespace orvo::server {
 
 class Statement;
+class WriteGate;
 
 class Db {
 public:
@@ -36,6 +38,13 @@ public:
     // Closes and opens the path again, as it was opened.
     bool reopen(std::string& error);
 
+    // How long a write waits for the file: for this process's other writers, then for other processes.
+    void setBusyTimeout(int ms);
+    int busyTimeoutMs() const { return m_busyMs; }
+    // The queue of this process's writers to the opened file; null for a memory database, which is
+    // the connection's own.
+    std::shared_ptr<WriteGate> writeGate();
+
     bool exec(const char* sql, std::string& error);
     bool prepare(std::string_view sql, Statement& stmt, std::string& error);
     std::string lastError() const;
@@ -49,6 +58,8 @@ private:
     bool m_readOnly = false;
     bool m_onDisk = false; // the identity below is known
     std::uint64_t m_device = 0, m_inode = 0;
+    int m_busyMs = 5000;
+    std::shared_ptr<WriteGate> m_gate; // taken on first write
 };
 
 class Statement {
@@ -84,7 +95,10 @@ private:
     sqlite3_stmt* m_stmt = nullptr;
 };
 
-// Commits on commit(), rolls back on destruction otherwise.
+// A write transaction (BEGIN IMMEDIATE) taken in turn with the process's other writers of the file:
+// commits on commit(), rolls back on destruction otherwise. The wait for the turn and for the file
+// together last at most the connection's busy time-out. On a connection already inside a transaction
+// it joins that one: the outer transaction commits or rolls back the whole.
 class Transaction {
 public:
     explicit Transaction(Db& db);
@@ -92,11 +106,18 @@ public:
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
     bool ok() const { return m_open; }
+    // Why it could not begin ("database is locked" when the wait ran out).
+    const std::string& error() const { return m_error; }
     bool commit(std::string& error);
 
 private:
+    void leaveGate();
+
     Db& m_db;
+    std::shared_ptr<WriteGate> m_gate; // entered, until the transaction ends
     bool m_open = false;
+    bool m_joined = false; // part of a transaction begun before
+    std::string m_error;
 };
 
 } // namespace orvo::server

@@ -36,6 +36,11 @@ bool SqliteStore::sessionTicketKey(std::string_view candidate, std::string& key,
     Db* db = writer(error);
     if (!db)
         return false;
+    Transaction tx(*db);
+    if (!tx.ok()) {
+        error = tx.error();
+        return false;
+    }
     Statement put;
     if (!db->prepare("INSERT OR IGNORE INTO meta(key, value) VALUES(?, ?)", put, error))
         return false;
@@ -45,6 +50,8 @@ bool SqliteStore::sessionTicketKey(std::string_view candidate, std::string& key,
         error = db->lastError();
         return false;
     }
+    if (!tx.commit(error))
+        return false;
     if (readEntry(*db, kTicketKeyEntry, key, error))
         return true;
     if (error.empty())

@@ -15,6 +15,11 @@ bool fail(Db& db, std::string& error) {
 
 bool openSession(Db& db, std::string_view server, std::string_view operatorName, std::string_view address,
                  std::int64_t& id, std::string& error) {
+    Transaction tx(db); // one statement, but taken in turn with the process's other writers
+    if (!tx.ok()) {
+        error = tx.error();
+        return false;
+    }
     Statement put;
     if (!db.prepare(
             "INSERT INTO sessions(server, operator, address, since, last_request) VALUES(?, ?, ?, ?, ?)", put,
@@ -29,7 +34,7 @@ bool openSession(Db& db, std::string_view server, std::string_view operatorName,
     if (!put.execute())
         return fail(db, error);
     id = sqlite3_last_insert_rowid(db.handle());
-    return true;
+    return tx.commit(error);
 }
 
 bool sessionStates(Db& db, std::string_view server, std::int64_t fromId, std::vector<SessionState>& states,
@@ -50,8 +55,10 @@ bool sessionStates(Db& db, std::string_view server, std::int64_t fromId, std::ve
 
 bool noteSessionRequests(Db& db, std::span<const SessionTouch> touches, std::string& error) {
     Transaction tx(db);
-    if (!tx.ok())
-        return fail(db, error);
+    if (!tx.ok()) {
+        error = tx.error();
+        return false;
+    }
     Statement put;
     if (!db.prepare("UPDATE sessions SET last_request = ? WHERE id = ? AND ended = ''", put, error))
         return false;
@@ -68,8 +75,10 @@ bool endSessions(Db& db, std::span<const std::int64_t> ids, std::string_view rea
                  std::string& error) {
     ended = 0;
     Transaction tx(db);
-    if (!tx.ok())
-        return fail(db, error);
+    if (!tx.ok()) {
+        error = tx.error();
+        return false;
+    }
     Statement put;
     if (!db.prepare("UPDATE sessions SET ended = ?, end_reason = ? WHERE id = ? AND ended = ''", put, error))
         return false;
@@ -87,6 +96,11 @@ bool endSessions(Db& db, std::span<const std::int64_t> ids, std::string_view rea
 
 bool endOperatorSessions(Db& db, std::string_view operatorName, std::string_view reason, std::size_t& ended,
                          std::string& error) {
+    Transaction tx(db);
+    if (!tx.ok()) {
+        error = tx.error();
+        return false;
+    }
     Statement put;
     if (!db.prepare("UPDATE sessions SET ended = ?, end_reason = ? WHERE operator = ? AND ended = ''", put,
                     error))
@@ -97,7 +111,7 @@ bool endOperatorSessions(Db& db, std::string_view operatorName, std::string_view
     if (!put.execute())
         return fail(db, error);
     ended = static_cast<std::size_t>(sqlite3_changes(db.handle()));
-    return true;
+    return tx.commit(error);
 }
 
 bool listSessions(Db& db, std::string_view operatorName, std::vector<SessionRecord>& sessions,
@@ -122,8 +136,9 @@ bool listSessions(Db& db, std::string_view operatorName, std::vector<SessionReco
 namespace orvo::server::sqlite {
 namespace {
 
-// A session write waits this long for another writer (an import) before it is given up: a login then
-// fails rather than hang, and the watch tries again at its next round.
+// A session write waits this long for other writers (its turn among this server's, then an import in
+// another process) before it is given up: a login then fails rather than hang, and the watch tries
+// again at its next round.
 constexpr int kSessionBusyMs = 2000;
 
 } // namespace
@@ -140,7 +155,7 @@ Db* SqliteStore::writer(std::string& error) {
         Db db;
         if (!path || !*path || !db.open(path, false, error))
             return nullptr;
-        sqlite3_busy_timeout(db.handle(), kSessionBusyMs);
+        db.setBusyTimeout(kSessionBusyMs);
         m_writer.emplace(std::move(db));
     }
     return &*m_writer;

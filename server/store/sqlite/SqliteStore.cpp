@@ -125,14 +125,16 @@ template <typename Bind> void SqliteStore::writeAside(const char* sql, Bind bind
         if (!path || !*path || !writer.open(path, false, ignored))
             return;
         // A long write elsewhere (an import) must not hold up the login: the write is given up instead.
-        sqlite3_busy_timeout(writer.handle(), 200);
+        writer.setBusyTimeout(200);
         target = &writer;
     }
+    Transaction tx(*target);
     Statement statement;
-    if (!target->prepare(sql, statement, ignored))
+    if (!tx.ok() || !target->prepare(sql, statement, ignored))
         return;
     bind(statement);
-    statement.execute();
+    if (statement.execute())
+        tx.commit(ignored);
 }
 
 void SqliteStore::recordLogin(std::string_view name) {
