@@ -2,6 +2,7 @@
 // received, 16501 a rule's orders when any changed. The revision handed out is bound to what it was
 // asked for (operator permissions, conditions, business date): a request that differs in any of these
 // is told to run the full query instead, so a list is never patched against rows it did not hold.
+#include "server/functions/ChangeReplyMemo.h"
 #include "server/functions/ConditionItems.h"
 #include "server/functions/Functions.h"
 #include "server/store/Store.h"
@@ -61,6 +62,28 @@ public:
 private:
     std::uint64_t m_hash = 0xcbf29ce484222325ull;
 };
+
+// What an answer of changes depends on besides the database, each part behind its length: the items
+// the fingerprint covers, the permissions, the business date and the revision asked from.
+std::string questionOf(const CallContext& ctx, std::int64_t from) {
+    std::string question;
+    const auto add = [&question](std::string_view bytes) {
+        question.append(std::to_string(bytes.size())).append(":").append(bytes);
+    };
+    add(std::to_string(ctx.request.function));
+    for (const proto::Item& item : ctx.request.items) {
+        if (item.tag < 100 || item.tag == kTagFromRevision)
+            continue;
+        add(std::to_string(item.tag));
+        add(item.value);
+    }
+    const Operator& op = ctx.session.op;
+    add(op.allBranches ? "*" : op.branchesText());
+    add(op.allGroups ? "*" : op.groupsText());
+    add(ctx.today);
+    add(std::to_string(from));
+    return question;
+}
 
 // "REVISION-FINGERPRINT": opaque to the client.
 std::string revisionText(std::int64_t revision, std::uint64_t fingerprint) {
@@ -142,6 +165,17 @@ Outcome handleRuleChanges(CallContext& ctx) {
     case Standing::Look:
         break;
     }
+    // Another client with the same list and revision may have asked since the database last changed.
+    ChangeReplyMemo* const memo = state.quiet ? ctx.session.changeMemo : nullptr;
+    std::string question;
+    if (memo) {
+        question = questionOf(ctx, from);
+        if (const ChangeReplyMemo::Rows rows = memo->find(question, state.next)) {
+            const bool sent = ctx.reply.addRecordedRows(*rows);
+            ctx.reply.addEndItem(kTagNextRevision, revisionText(state.next, fingerprint));
+            return streamOutcome(ctx, sent ? StreamEnd::Done : StreamEnd::SinkFailed, error);
+        }
+    }
     std::int64_t changed = 0;
     if (!ctx.store->countRuleChanges(static_cast<int>(category), from, kMaxChangedRules, changed, error))
         return fail(proto::kStatusInternal, "database error: " + error);
@@ -155,9 +189,14 @@ Outcome handleRuleChanges(CallContext& ctx) {
     query.today = ctx.today;
     query.contractOnEitherLeg = category == kCategoryArbitrage;
     query.changedFrom = from;
+    auto recorded = memo ? std::make_shared<std::string>() : nullptr;
+    ctx.reply.recordRows(recorded.get());
     StreamEnd end = ctx.store->streamRules(query, columns, ctx.reply, error);
     if (end == StreamEnd::Done)
         end = ctx.store->streamLeftRules(query, ctx.reply, error);
+    ctx.reply.recordRows(nullptr);
+    if (memo && end == StreamEnd::Done && !ctx.reply.failed() && ctx.reply.refusedRows() == 0)
+        memo->keep(question, state.next, std::move(recorded));
     ctx.reply.addEndItem(kTagNextRevision, revisionText(state.next, fingerprint));
     return streamOutcome(ctx, end, error);
 }

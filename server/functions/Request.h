@@ -15,6 +15,7 @@
 
 namespace orvo::server {
 
+class ChangeReplyMemo;
 class LoginGuard;
 
 struct Session {
@@ -27,7 +28,8 @@ struct Session {
     bool loginWaited = false;    // the login being run again has waited its short delay
     // This server's name in the sessions table; null: logins are not recorded as sessions.
     const std::string* serverName = nullptr;
-    std::int64_t sessionId = 0; // the session the last successful login recorded
+    std::int64_t sessionId = 0;            // the session the last successful login recorded
+    ChangeReplyMemo* changeMemo = nullptr; // the server's answers to "changes since"; null: none
 };
 
 struct Request {

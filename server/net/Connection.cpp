@@ -60,6 +60,7 @@ Connection::Connection(ServerCore& core, asio::ip::tcp::socket socket, std::stri
         m_tls.emplace(std::move(m_socket), *core.tls());
     m_session.peerAddress = m_address;
     m_session.guard = &core.guard();
+    m_session.changeMemo = &core.changeMemo();
     m_session.serverName = &core.sessions().serverName();
     if (!m_refusal.empty())
         m_stage = Stage::Closing;

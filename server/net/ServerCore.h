@@ -5,6 +5,7 @@
 #pragma once
 
 #include "server/common/Metrics.h"
+#include "server/functions/ChangeReplyMemo.h"
 #include "server/functions/LoginGuard.h"
 #include "server/net/ConnectionLimits.h"
 #include "server/net/ReplySpill.h"
@@ -68,6 +69,7 @@ public:
     asio::io_context& io() { return m_io; }
     asio::ssl::context* tls() { return m_tls.get(); } // null: the port speaks plain text
     LoginGuard& guard() { return m_guard; }
+    ChangeReplyMemo& changeMemo() { return m_changeMemo; }
     ConnectionLimits& limits() { return m_limits; }
     SessionWatch& sessions() { return *m_sessions; }
     SpillBudget& spillBudget() { return m_spillBudget; }
@@ -129,6 +131,7 @@ private:
     // After the stores: its thread reads through one.
     std::unique_ptr<SessionWatch> m_sessions;
     LoginGuard m_guard; // its password checks run at once: as many as the login workers
+    ChangeReplyMemo m_changeMemo;
     ConnectionLimits m_limits{m_options};
     SpillBudget m_spillBudget{static_cast<std::size_t>(std::max(0, m_options.replyBufferMb)) * 1024 * 1024};
 

@@ -121,6 +121,31 @@ void ReplyWriter::addEncodedRow(std::string_view items) {
         static_cast<unsigned char>(length >> 8), static_cast<unsigned char>(length)};
     m_buffer.append(reinterpret_cast<const char*>(prefix), sizeof prefix).append(m_rowHead).append(items);
     ++m_rows;
+    if (m_record)
+        record(items);
+}
+
+void ReplyWriter::record(std::string_view items) {
+    const std::size_t length = items.size();
+    const char prefix[proto::kLengthPrefixSize] = {static_cast<char>(length >> 24),
+                                                   static_cast<char>(length >> 16),
+                                                   static_cast<char>(length >> 8), static_cast<char>(length)};
+    m_record->append(prefix, sizeof prefix).append(items);
+}
+
+bool ReplyWriter::addRecordedRows(std::string_view recorded) {
+    while (recorded.size() >= proto::kLengthPrefixSize) {
+        const auto byte = [&](std::size_t i) {
+            return static_cast<std::size_t>(static_cast<unsigned char>(recorded[i]));
+        };
+        const std::size_t length = byte(0) << 24 | byte(1) << 16 | byte(2) << 8 | byte(3);
+        recorded.remove_prefix(proto::kLengthPrefixSize);
+        addEncodedRow(recorded.substr(0, length));
+        recorded.remove_prefix(std::min(length, recorded.size()));
+        if (!flushIfFull())
+            return false;
+    }
+    return true;
 }
 
 bool ReplyWriter::flushIfFull() {
@@ -140,8 +165,12 @@ bool ReplyWriter::endRow() {
         refuseRow(itemsAt < m_buffer.size() ? std::string_view(m_buffer).substr(itemsAt)
                                             : std::string_view());
     }
-    if (m_row->Finish() == proto::Error::None)
+    if (m_row->Finish() == proto::Error::None) {
         ++m_rows;
+        if (m_record) // the items follow the row's length and head
+            record(
+                std::string_view(m_buffer).substr(m_rowStart + proto::kLengthPrefixSize + rowHead().size()));
+    }
     m_row.reset();
     return flushIfFull();
 }

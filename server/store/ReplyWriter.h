@@ -50,6 +50,11 @@ public:
     // A whole row of such items. It never goes to the sink by itself (a caller may hold a lock meanwhile):
     // flushIfFull() after it. A row over the frame limit is refused, as endRow() refuses it.
     void addEncodedRow(std::string_view items);
+    // From now on every row sent is also appended to *into (null: no more), as its length (4 bytes, most
+    // significant first) and its items, for addRecordedRows to send the same rows in another reply.
+    void recordRows(std::string* into) { m_record = into; }
+    // Rows recorded so, added as addEncodedRow adds them; false as flushIfFull gives false.
+    bool addRecordedRows(std::string_view recorded);
     // Sends the buffer when it has filled; false once the sink has failed or a row was refused.
     bool flushIfFull();
 
@@ -101,6 +106,8 @@ private:
     bool m_failed = false;
     bool m_ended = false;
     std::vector<std::pair<std::uint32_t, std::string>> m_endItems;
+    std::string* m_record = nullptr;
+    void record(std::string_view items);
 };
 
 } // namespace orvo::server

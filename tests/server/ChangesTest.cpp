@@ -166,5 +166,42 @@ TEST(Changes, RulesWrittenOrGoneSinceARevisionAreAllThatIsSent) {
     EXPECT_FALSE(changes(c, stale.end.get(9102)).end.has(9104));
 }
 
+// Clients holding the same list at the same revision get one answer, looked up once and sent to each;
+// a client whose permissions differ never gets another's answer, even at the same revision.
+TEST(Changes, AnAnswerIsSharedOnlyByClientsThatAskedTheSameQuestion) {
+    WritableDemo own("shared.db");
+    ASSERT_TRUE(own.ok);
+    LiveServer live(own.path);
+    RawClient first, second, teller;
+    for (RawClient* c : {&first, &second, &teller})
+        ASSERT_TRUE(c->connect(live.port));
+    ASSERT_TRUE(first.login("admin", "admin"));
+    ASSERT_TRUE(second.login("admin", "admin"));
+    ASSERT_TRUE(teller.login("teller", "teller"));
+    const std::string adminRevision = changes(first, "").end.get(9102);
+    const std::string tellerRevision = changes(teller, "").end.get(9102);
+    ASSERT_EQ(adminRevision.substr(0, adminRevision.find('-')),
+              tellerRevision.substr(0, tellerRevision.find('-')))
+        << "both at the same revision";
+
+    exec(own.writer, "UPDATE rules SET price = '4321.5' WHERE kind = 3");
+    const Reply one = changes(first, adminRevision);
+    const Reply two = changes(second, adminRevision);
+    const Reply narrower = changes(teller, tellerRevision);
+    ASSERT_EQ(one.status, 0) << one.text;
+    ASSERT_FALSE(one.rows.empty());
+    ASSERT_EQ(two.rows.size(), one.rows.size());
+    EXPECT_EQ(two.rowCount, two.rows.size());
+    for (std::size_t i = 0; i < one.rows.size(); ++i)
+        EXPECT_EQ(two.rows[i].items, one.rows[i].items) << i;
+    EXPECT_EQ(two.end.get(9102), one.end.get(9102));
+    ASSERT_EQ(narrower.status, 0) << narrower.text;
+    EXPECT_FALSE(narrower.rows.empty());
+    EXPECT_LT(narrower.rows.size(), one.rows.size()) << "the teller sees fewer customers";
+    const auto full = bySerial(teller.call(16477, kValidStopProfit));
+    for (const Row& row : narrower.rows)
+        EXPECT_TRUE(full.count(std::stoll(row.get(797)))) << row.get(797) << " is not the teller's";
+}
+
 } // namespace
 } // namespace orvo::test
