@@ -13,6 +13,8 @@
 
 #include "protocol/Protocol.h"
 
+#include "bench/support/WarmupBench.h"
+
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -138,34 +140,7 @@ void BM_PgRowCacheWarmup(benchmark::State& state) {
         state.SkipWithError("no PostgreSQL");
         return;
     }
-    std::mutex lineMutex;
-    std::string warmLine;
-    double cpuMs = 0;
-    for (auto _ : state) {
-        server::ServerOptions options;
-        options.dbPath = s.cluster.conninfo();
-        options.today = kToday;
-        options.log = [&](std::string_view line) {
-            if (line.starts_with("row cache")) {
-                const std::lock_guard lock(lineMutex);
-                warmLine = line;
-            }
-        };
-        auto fresh = std::make_unique<server::CounterServer>(options);
-        std::string error;
-        const std::clock_t cpuStart = std::clock();
-        if (fresh->start("127.0.0.1", 0, error) <= 0 || !fresh->waitForWarmup(std::chrono::seconds(60))) {
-            state.SkipWithError(("fresh server: " + error).c_str());
-            break;
-        }
-        cpuMs += 1000.0 * static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
-        state.PauseTiming();
-        fresh->stop();
-        fresh.reset();
-        state.ResumeTiming();
-    }
-    state.counters["cpu_ms"] = cpuMs / static_cast<double>(state.iterations());
-    std::fprintf(stderr, "%s\n", warmLine.c_str());
+    bench::TimeRowCacheWarmup(state, s.cluster.conninfo(), kToday, std::chrono::seconds(60));
 }
 
 BENCHMARK(BM_PgHandler16477)->Unit(benchmark::kMillisecond)->MinTime(2.0);

@@ -20,6 +20,8 @@
 #include "server/store/sqlite/SqliteOperators.h"
 #include "server/store/sqlite/SqliteStore.h"
 
+#include "bench/support/WarmupBench.h"
+
 #include <benchmark/benchmark.h>
 
 #include <arpa/inet.h>
@@ -383,34 +385,7 @@ void BM_RawClient16477First(benchmark::State& state) {
 // line is shown once.
 void BM_RowCacheWarmup(benchmark::State& state) {
     Setup& s = setup();
-    std::mutex lineMutex;
-    std::string warmLine;
-    double cpuMs = 0;
-    for (auto _ : state) {
-        server::ServerOptions options;
-        options.dbPath = s.dbPath;
-        options.today = kToday;
-        options.log = [&](std::string_view line) {
-            if (line.starts_with("row cache")) {
-                const std::lock_guard lock(lineMutex);
-                warmLine = line;
-            }
-        };
-        auto fresh = std::make_unique<server::CounterServer>(options);
-        std::string error;
-        const std::clock_t cpuStart = std::clock();
-        if (fresh->start("127.0.0.1", 0, error) <= 0 || !fresh->waitForWarmup(std::chrono::seconds(30))) {
-            state.SkipWithError(("fresh server: " + error).c_str());
-            break;
-        }
-        cpuMs += 1000.0 * static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
-        state.PauseTiming();
-        fresh->stop();
-        fresh.reset();
-        state.ResumeTiming();
-    }
-    state.counters["cpu_ms"] = cpuMs / static_cast<double>(state.iterations());
-    std::fprintf(stderr, "%s\n", warmLine.c_str());
+    bench::TimeRowCacheWarmup(state, s.dbPath, kToday, std::chrono::seconds(30));
 }
 
 // The channel's settings for the demo's admin operator on the benchmark's server.
