@@ -29,47 +29,10 @@ constexpr std::size_t kMaxRevisionBytes = 64;
 // not be held to be sorted).
 constexpr std::int64_t kMaxChangedRules = 10000;
 
-// FNV-1a over what a revision is bound to.
-class Fingerprint {
-public:
-    void add(std::string_view bytes) {
-        for (const char c : bytes) {
-            m_hash ^= static_cast<unsigned char>(c);
-            m_hash *= 0x100000001b3ull;
-        }
-        m_hash ^= 0xff; // a separator no text byte sequence can imitate by concatenation alone
-        m_hash *= 0x100000001b3ull;
-    }
-    // Every request item but the protocol's header and the revision itself, in order; the operator's
-    // permissions; and the business date when the answer depends on it.
-    static std::uint64_t of(const CallContext& ctx, bool withDate) {
-        Fingerprint f;
-        f.add(std::to_string(ctx.request.function));
-        for (const proto::Item& item : ctx.request.items) {
-            if (item.tag < 100 || item.tag == kTagFromRevision)
-                continue;
-            f.add(std::to_string(item.tag));
-            f.add(item.value);
-        }
-        const Operator& op = ctx.session.op;
-        f.add(op.allBranches ? "*" : op.branchesText());
-        f.add(op.allGroups ? "*" : op.groupsText());
-        if (withDate)
-            f.add(ctx.today);
-        return f.m_hash;
-    }
-
-private:
-    std::uint64_t m_hash = 0xcbf29ce484222325ull;
-};
-
-// What an answer of changes depends on besides the database, each part behind its length: the items
-// the fingerprint covers, the permissions, the business date and the revision asked from.
-std::string questionOf(const CallContext& ctx, std::int64_t from) {
-    std::string question;
-    const auto add = [&question](std::string_view bytes) {
-        question.append(std::to_string(bytes.size())).append(":").append(bytes);
-    };
+// What a revision and an answer are bound to besides the database, part by part: every request item but
+// the protocol's header and the revision itself, in order; the operator's permissions; and the business
+// date when the answer depends on it.
+template <typename Add> void identityParts(const CallContext& ctx, bool withDate, Add add) {
     add(std::to_string(ctx.request.function));
     for (const proto::Item& item : ctx.request.items) {
         if (item.tag < 100 || item.tag == kTagFromRevision)
@@ -80,7 +43,39 @@ std::string questionOf(const CallContext& ctx, std::int64_t from) {
     const Operator& op = ctx.session.op;
     add(op.allBranches ? "*" : op.branchesText());
     add(op.allGroups ? "*" : op.groupsText());
-    add(ctx.today);
+    if (withDate)
+        add(ctx.today);
+}
+
+// FNV-1a over the parts.
+class Fingerprint {
+public:
+    void add(std::string_view bytes) {
+        for (const char c : bytes) {
+            m_hash ^= static_cast<unsigned char>(c);
+            m_hash *= 0x100000001b3ull;
+        }
+        m_hash ^= 0xff; // a separator no text byte sequence can imitate by concatenation alone
+        m_hash *= 0x100000001b3ull;
+    }
+    static std::uint64_t of(const CallContext& ctx, bool withDate) {
+        Fingerprint f;
+        identityParts(ctx, withDate, [&f](std::string_view part) { f.add(part); });
+        return f.m_hash;
+    }
+
+private:
+    std::uint64_t m_hash = 0xcbf29ce484222325ull;
+};
+
+// A question for the shared answers: the parts (with the date) and the revision asked from, exactly, each
+// behind its length.
+std::string questionOf(const CallContext& ctx, std::int64_t from) {
+    std::string question;
+    const auto add = [&question](std::string_view part) {
+        question.append(std::to_string(part.size())).append(":").append(part);
+    };
+    identityParts(ctx, true, add);
     add(std::to_string(from));
     return question;
 }

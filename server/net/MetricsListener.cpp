@@ -1,6 +1,7 @@
 #include "server/net/MetricsListener.h"
 
 #include "server/common/Metrics.h"
+#include "server/net/AcceptRetry.h"
 #include "server/net/ServerCore.h"
 
 #include <memory>
@@ -160,12 +161,8 @@ void MetricsListener::acceptNext() {
         if (m_stopped)
             return;
         if (ec) {
-            // Out of descriptors for a moment: try again shortly rather than spin.
-            m_acceptRetry.expires_after(std::chrono::milliseconds(100));
-            m_acceptRetry.async_wait([this](const asio::error_code& waitError) {
-                if (!waitError && !m_stopped)
-                    acceptNext();
-            });
+            acceptAgainSoon(
+                m_acceptRetry, [this] { return m_stopped; }, [this] { acceptNext(); });
             return;
         }
         // Beyond the bound the socket just closes.

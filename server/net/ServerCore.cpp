@@ -1,5 +1,6 @@
 #include "server/net/ServerCore.h"
 
+#include "server/net/AcceptRetry.h"
 #include "server/net/Connection.h"
 #include "server/net/MetricsListener.h"
 #include "server/net/RequestLane.h"
@@ -176,12 +177,8 @@ void ServerCore::acceptNext() {
         if (m_stopping)
             return;
         if (ec) {
-            // Out of descriptors for a moment, or a client that gave up before we took it.
-            m_acceptRetry.expires_after(std::chrono::milliseconds(100));
-            m_acceptRetry.async_wait([this](const asio::error_code& waitError) {
-                if (!waitError && !m_stopping)
-                    acceptNext();
-            });
+            acceptAgainSoon(
+                m_acceptRetry, [this] { return m_stopping; }, [this] { acceptNext(); });
             return;
         }
         asio::error_code ignored;

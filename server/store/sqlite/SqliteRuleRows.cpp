@@ -1,5 +1,7 @@
 #include "server/store/sqlite/SqliteRuleRows.h"
 
+#include "server/store/QueryFilters.h"
+
 #include <algorithm>
 #include <charconv>
 
@@ -57,35 +59,8 @@ bool selectRuleColumns(std::span<const ReplyColumn> columns, SqlQuery& q, int fi
 }
 
 void filterRuleConditions(SqlQuery& q, const RuleQuery& query, bool unindexed) {
-    const Conditions& cond = *query.cond;
-    if (!cond.exchange.empty())
-        q.sql(" AND r.jys = ").value(cond.exchange);
-    if (!cond.variety.empty())
-        q.sql(" AND r.zqlb = ").value(cond.variety);
-    if (!cond.contract.empty()) {
-        if (query.contractOnEitherLeg)
-            q.sql(" AND (r.hydm = ")
-                .value(cond.contract)
-                .sql(" OR r.src_hydm = ")
-                .value(cond.contract)
-                .sql(")");
-        else
-            q.sql(" AND r.hydm = ").value(cond.contract);
-    }
-    if (query.changedFrom > 0)
-        q.sql(" AND r.rev >= ").value(query.changedFrom);
-    // Within validity: the validity date is today or later. Expired: it has passed; the date range
-    // then selects by the date the rule was set.
-    const char* const validDate = unindexed ? " AND +r.valid_date" : " AND r.valid_date";
-    if (cond.validity == Validity::Valid) {
-        q.sql(validDate).sql(" >= ").value(query.today);
-    } else if (cond.validity == Validity::Expired) {
-        q.sql(validDate).sql(" < ").value(query.today);
-        if (!cond.beginDate.empty())
-            q.sql(" AND r.set_date >= ").value(cond.beginDate);
-        if (!cond.endDate.empty())
-            q.sql(" AND r.set_date <= ").value(cond.endDate);
-    }
+    // "+r.valid_date" is not an indexed column to SQLite's planner.
+    appendRuleConditions(q, query, unindexed ? " AND +r.valid_date" : " AND r.valid_date");
 }
 
 void wireName(std::string_view utf8Name, std::string& wire) {

@@ -1,0 +1,81 @@
+// The SQL filters of the rule queries, written once for both back-ends' query builders (a Query has
+// sql(fragment), value(v) and valueList(values), which bind the values): an operator's permissions and a
+// request's customer conditions over the customers (alias c), the rules' own conditions over the rules
+// (alias r). Every filter is a fixed fragment with bound values; the dialects differ only in the few
+// words given as arguments.
+#pragma once
+
+#include "server/store/Conditions.h"
+#include "server/store/Operator.h"
+#include "server/store/Store.h"
+
+#include <string_view>
+
+namespace orvo::server {
+
+// " AND ..." terms of the operator's branches and groups; `never` is the dialect's always-false term.
+template <typename Query> void appendPermitted(Query& q, const Operator& op, std::string_view never) {
+    if (!op.allBranches) {
+        if (op.branches.empty())
+            q.sql(never);
+        else
+            q.sql(" AND c.branch IN ").valueList(op.branches);
+    }
+    if (!op.allGroups) {
+        if (op.groups.empty())
+            q.sql(never);
+        else
+            q.sql(" AND c.khqz IN ").valueList(op.groups);
+    }
+}
+
+// The operator's permissions, then the branch, group and customer conditions. A branch code selects the
+// accounts opened at that organisation and, for a branch, those of the offices under it.
+template <typename Query>
+void appendCustomerConditions(Query& q, const Operator& op, const Conditions& cond, std::string_view never) {
+    appendPermitted(q, op, never);
+    if (!cond.branches.empty()) {
+        q.sql(" AND (c.yyb IN ").valueList(cond.branches);
+        q.sql(" OR c.branch IN ").valueList(cond.branches).sql(")");
+    }
+    if (!cond.group.empty())
+        q.sql(" AND c.khqz = ").value(cond.group);
+    if (!cond.customer.empty())
+        q.sql(" AND c.khh = ").value(cond.customer);
+}
+
+// The exchange, variety, contract, validity and date conditions, and the revision a change query starts
+// from. Within validity: the validity date is today or later. Expired: it has passed; the date range then
+// selects by the date the rule was set. `validDate` is the validity column as the dialect should read it.
+template <typename Query>
+void appendRuleConditions(Query& q, const RuleQuery& query,
+                          std::string_view validDate = " AND r.valid_date") {
+    const Conditions& cond = *query.cond;
+    if (!cond.exchange.empty())
+        q.sql(" AND r.jys = ").value(cond.exchange);
+    if (!cond.variety.empty())
+        q.sql(" AND r.zqlb = ").value(cond.variety);
+    if (!cond.contract.empty()) {
+        if (query.contractOnEitherLeg)
+            q.sql(" AND (r.hydm = ")
+                .value(cond.contract)
+                .sql(" OR r.src_hydm = ")
+                .value(cond.contract)
+                .sql(")");
+        else
+            q.sql(" AND r.hydm = ").value(cond.contract);
+    }
+    if (query.changedFrom > 0)
+        q.sql(" AND r.rev >= ").value(query.changedFrom);
+    if (cond.validity == Validity::Valid) {
+        q.sql(validDate).sql(" >= ").value(query.today);
+    } else if (cond.validity == Validity::Expired) {
+        q.sql(validDate).sql(" < ").value(query.today);
+        if (!cond.beginDate.empty())
+            q.sql(" AND r.set_date >= ").value(cond.beginDate);
+        if (!cond.endDate.empty())
+            q.sql(" AND r.set_date <= ").value(cond.endDate);
+    }
+}
+
+} // namespace orvo::server
