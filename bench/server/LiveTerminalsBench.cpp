@@ -35,7 +35,9 @@ namespace {
 
 using namespace orvo;
 using bench::Counterd;
-using Clock = std::chrono::steady_clock;
+using bench::msSince;
+using bench::percentile;
+using Clock = bench::LoadClock;
 using Items = std::vector<std::pair<std::uint32_t, std::string>>;
 
 constexpr const char* kToday = "2026.12.07";
@@ -81,13 +83,6 @@ std::size_t openTerminals(std::vector<Terminal>& terminals, int port) {
         t.join();
     std::erase_if(terminals, [](const Terminal& t) { return !t.client; });
     return failed;
-}
-
-double percentile(std::vector<double> v, double p) {
-    if (v.empty())
-        return -1;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
 }
 
 struct RunResult {
@@ -177,16 +172,12 @@ int main(int argc, char** argv) {
         else if (flag == "--simulate")
             simulate = argv[i + 1];
     }
-    rlimit limit{};
-    getrlimit(RLIMIT_NOFILE, &limit);
-    limit.rlim_cur = limit.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &limit);
-    std::signal(SIGPIPE, SIG_IGN);
+    bench::prepareForManyConnections();
 
-    std::string pattern = (std::filesystem::temp_directory_path() / "orvo-live-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
+    const std::string dir = bench::makeScratchFolder("orvo-live");
+    if (dir.empty())
         return 1;
-    const std::string dir = pattern, db = dir + "/demo.db";
+    const std::string db = dir + "/demo.db";
     std::printf("seeding the %s demo in %s ...\n", size.c_str(), dir.c_str());
     std::fflush(stdout);
     int status = 0;

@@ -1,11 +1,15 @@
 #include "bench/server/LoadClient.h"
 
+#include <algorithm>
+#include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <string_view>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <openssl/ssl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -149,6 +153,31 @@ bool LoadClient::login(const std::string& name, const std::string& password) {
     const CallResult r =
         call(proto::kFunctionLogin, {{proto::kTagOperator, name}, {proto::kTagPassword, password}});
     return r.complete && r.status == 0;
+}
+
+double msSince(LoadClock::time_point t) {
+    return std::chrono::duration<double, std::milli>(LoadClock::now() - t).count();
+}
+
+double percentile(std::vector<double> values, double p) {
+    if (values.empty())
+        return -1;
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1,
+                           static_cast<std::size_t>(p * static_cast<double>(values.size())))];
+}
+
+void prepareForManyConnections() {
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+std::string makeScratchFolder(const std::string& prefix) {
+    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+    return mkdtemp(pattern.data()) ? pattern : std::string();
 }
 
 } // namespace orvo::bench

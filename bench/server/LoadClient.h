@@ -5,6 +5,7 @@
 
 #include "protocol/Protocol.h"
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -52,5 +53,16 @@ private:
     std::uint32_t m_seq = 0;
     proto::FrameReader m_reader;
 };
+
+// What the load tools share besides the client.
+using LoadClock = std::chrono::steady_clock;
+double msSince(LoadClock::time_point t);
+// The p-quantile (0..1) of the values; -1 for none.
+double percentile(std::vector<double> values, double p);
+// Ready for hundreds of connections: the open-files limit raised to the hard limit, and a peer that
+// goes away (SIGPIPE) an error of the write rather than the end of the process.
+void prepareForManyConnections();
+// A new folder under the temporary directory named from the prefix ("orvo-load"); empty on failure.
+std::string makeScratchFolder(const std::string& prefix);
 
 } // namespace orvo::bench

@@ -37,22 +37,13 @@ namespace {
 
 using namespace orvo;
 using bench::Counterd;
-using Clock = std::chrono::steady_clock;
+using bench::msSince;
+using bench::percentile;
+using Clock = bench::LoadClock;
 using Items = std::vector<std::pair<std::uint32_t, std::string>>;
 
 constexpr const char* kToday = "2026.12.07";
 const Items kWholeTable = {{697, ""}, {9020, "0"}};
-
-double msSince(Clock::time_point t) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
-}
-
-double percentile(std::vector<double> v, double p) {
-    if (v.empty())
-        return -1;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
-}
 
 std::string smallCustomer(const std::string& dbPath) {
     server::Db db;
@@ -260,16 +251,12 @@ int main(int argc, char** argv) {
         else if (!std::strcmp(argv[i], "--heavy"))
             heavyClients = std::atoi(argv[i + 1]);
     }
-    rlimit limit{};
-    getrlimit(RLIMIT_NOFILE, &limit);
-    limit.rlim_cur = limit.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &limit);
-    std::signal(SIGPIPE, SIG_IGN);
+    bench::prepareForManyConnections();
 
-    std::string pattern = (std::filesystem::temp_directory_path() / "orvo-load-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
+    const std::string dir = bench::makeScratchFolder("orvo-load");
+    if (dir.empty())
         return 1;
-    const std::string dir = pattern, db = dir + "/large.db";
+    const std::string db = dir + "/large.db";
     std::printf("seeding the large demo in %s ...\n", dir.c_str());
     std::fflush(stdout);
     const std::string maxConnections =

@@ -25,22 +25,13 @@
 namespace {
 
 using namespace orvo;
-using Clock = std::chrono::steady_clock;
+using bench::msSince;
+using bench::percentile;
+using Clock = bench::LoadClock;
 using Items = std::vector<std::pair<std::uint32_t, std::string>>;
 
 constexpr const char* kToday = "2026.12.07";
 const Items kWholeTable = {{697, ""}, {9020, "0"}};
-
-double msSince(Clock::time_point t) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
-}
-
-double percentile(std::vector<double> v, double p) {
-    if (v.empty())
-        return -1;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
-}
 
 // Median of seven whole-table replies on one logged-in connection.
 double wholeReplyMs(int port, std::uint64_t& rows, std::uint64_t& bytes) {
@@ -163,16 +154,12 @@ int main(int argc, char** argv) {
         else if (!std::strcmp(argv[i], "--spread-ms"))
             spreadMs = std::atoi(argv[i + 1]);
     }
-    rlimit limit{};
-    getrlimit(RLIMIT_NOFILE, &limit);
-    limit.rlim_cur = limit.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &limit);
-    std::signal(SIGPIPE, SIG_IGN);
+    bench::prepareForManyConnections();
 
-    std::string pattern = (std::filesystem::temp_directory_path() / "orvo-morning-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
+    const std::string dir = bench::makeScratchFolder("orvo-morning");
+    if (dir.empty())
         return 1;
-    const std::string dir = pattern, db = dir + "/large.db";
+    const std::string db = dir + "/large.db";
     std::printf("seeding the large demo in %s ...\n", dir.c_str());
     std::fflush(stdout);
     {
