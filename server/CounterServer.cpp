@@ -54,7 +54,7 @@ int CounterServer::start(const std::string& address, int port, std::string& erro
         return -1;
     }
     auto core = std::make_unique<ServerCore>(m_options);
-    if (!core->enableTls(error))
+    if (!core->enableTls(error) || !core->openTicketKeys(error))
         return -1;
     if (!core->listen(asio::ip::tcp::endpoint(ip, static_cast<unsigned short>(port)), error)) {
         error = "cannot listen on " + address + ":" + std::to_string(port) + ": " + error;

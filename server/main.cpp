@@ -295,11 +295,12 @@ int main(int argc, char** argv) {
     bool checkOnly = false;
     app.add_subcommand("check-config", "check the configuration file and the options without serving")
         ->callback([&checkOnly] { checkOnly = true; });
-    const admin::CommandContext context{&settings.dbPath, &chosen};
+    const admin::CommandContext context{&settings.dbPath, &chosen, &settings.options.ticketKeyFile};
     admin::addOperatorCommands(app, context);
     admin::addTableCommands(app, context);
     admin::addMaintenanceCommands(app, context);
     admin::addSessionCommands(app, context);
+    admin::addTicketCommands(app, context);
 
     const std::vector<std::string> commandLine(argv + 1, argv + argc);
     // Hidden, for the build: the manual page's OPTIONS section from this very table, no file read.

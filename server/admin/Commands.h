@@ -16,12 +16,14 @@ namespace orvo::server::admin {
 struct CommandContext {
     const std::string* defaultDb = nullptr; // the serving --db, used when a subcommand has none
     std::function<int()>* chosen = nullptr;
+    const std::string* defaultTicketKey = nullptr; // the serving --ticket-key, when one is set
 };
 
 void addOperatorCommands(CLI::App& app, const CommandContext& context);
 void addTableCommands(CLI::App& app, const CommandContext& context);
 void addMaintenanceCommands(CLI::App& app, const CommandContext& context);
 void addSessionCommands(CLI::App& app, const CommandContext& context);
+void addTicketCommands(CLI::App& app, const CommandContext& context);
 
 // Exit codes of the subcommands.
 inline constexpr int kExitDone = 0;

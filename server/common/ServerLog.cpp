@@ -137,7 +137,7 @@ LogLevel levelOfServerLine(std::string_view text) {
     if (text.find("cannot open database") != std::string_view::npos ||
         text.find(" status=9 (database") != std::string_view::npos)
         return LogLevel::Error;
-    if (text.starts_with("connection ") || text.starts_with("refused "))
+    if (text.starts_with("connection ") || text.starts_with("refused ") || text.starts_with("warning: "))
         return LogLevel::Warn;
     // A login that did not succeed: "op=- fn=1 rows=0 ms=T status=S (...)".
     if (text.find(" fn=1 ") != std::string_view::npos && text.find(" status=0") == std::string_view::npos)

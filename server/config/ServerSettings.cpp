@@ -110,6 +110,11 @@ void addSecurityAndLogOptions(CLI::App& app, Settings& s) {
                    "PEM certificate: with --tls-key the port speaks TLS only (1.2 or later)");
     app.add_option("--tls-key", s.options.tlsKeyFile,
                    "PEM private key of --tls-cert (\"@credential:NAME\": a systemd credential)");
+    app.add_option("--ticket-key", s.options.ticketKeyFile,
+                   "file of the keys session tickets are signed with, the same for every server of the "
+                   "database, made when missing (\"@credential:NAME\": a systemd credential; default: the "
+                   "credential ticket-key, else FILE.ticket-key beside a SQLite database, else ticket-key in "
+                   "the service's state directory)");
     app.add_flag("--read-only", s.readOnly,
                  "never change the database: open it read-only, no schema step (it must exist)");
     app.add_option("--log-level", s.logLevel, "error, warn, info (default) or debug")
@@ -260,7 +265,8 @@ bool loadSettings(const std::vector<std::string>& commandLine, const std::string
 void resolveCredentials(Settings& settings, std::vector<std::string>& problems) {
     const char* directory = std::getenv("CREDENTIALS_DIRECTORY");
     for (std::string* value :
-         {&settings.options.tlsCertFile, &settings.options.tlsKeyFile, &settings.dbPasswordFile}) {
+         {&settings.options.tlsCertFile, &settings.options.tlsKeyFile, &settings.dbPasswordFile,
+          &settings.options.ticketKeyFile}) {
         if (value->rfind(kCredentialPrefix, 0) != 0)
             continue;
         const std::string name = value->substr(kCredentialPrefix.size());

@@ -28,6 +28,9 @@ constexpr std::size_t kMaxRevisionBytes = 64;
 // Past this many changed rules of a kind, the full query is the cheaper answer (and the changes need
 // not be held to be sorted).
 constexpr std::int64_t kMaxChangedRules = 10000;
+// Past this many, the answer is sent by a heavy worker: the light ones stay free for heartbeats and one
+// customer's queries, however far behind a client asks from.
+constexpr std::int64_t kMaxLightChangedRules = 500;
 
 // What a revision and an answer are bound to besides the database, part by part: every request item but
 // the protocol's header and the revision itself, in order; the operator's permissions; and the business
@@ -171,11 +174,18 @@ Outcome handleRuleChanges(CallContext& ctx) {
             return streamOutcome(ctx, sent ? StreamEnd::Done : StreamEnd::SinkFailed, error);
         }
     }
+    // On a light worker only as far as a light answer goes, so that even the count stays short.
+    const std::int64_t countUpTo = ctx.request.lightLane ? kMaxLightChangedRules : kMaxChangedRules;
     std::int64_t changed = 0;
-    if (!ctx.store->countRuleChanges(static_cast<int>(category), from, kMaxChangedRules, changed, error))
+    if (!ctx.store->countRuleChanges(static_cast<int>(category), from, countUpTo, changed, error))
         return fail(proto::kStatusInternal, "database error: " + error);
-    if (changed > kMaxChangedRules)
-        return runFullQuery(ctx, state, fingerprint);
+    if (changed > countUpTo) {
+        if (!ctx.request.lightLane)
+            return runFullQuery(ctx, state, fingerprint);
+        Outcome later;
+        later.heavyLane = true;
+        return later;
+    }
 
     RuleQuery query;
     query.category = static_cast<int>(category);

@@ -27,14 +27,20 @@ constexpr int kMaxFailedLogins = 5;
 void addTicket(CallContext& ctx, const std::string& name) {
     OperatorRecord record;
     std::string error, ticket;
-    if (ctx.store->findOperator(name, record, error) &&
-        issueTicket(*ctx.store, name, ctx.today, record.passwordHash, ticket, error))
+    if (ctx.session.ticketKeys && ctx.store->findOperator(name, record, error) &&
+        issueTicket(*ctx.session.ticketKeys, name, ctx.today, record, ticket, error))
         ctx.reply.addEndItem(kTagSessionTicket, std::move(ticket));
 }
 
 } // namespace
 
 Outcome handleLogin(CallContext& ctx) {
+    // A new login replaces the old one, also when it fails, even for being malformed; the log names what
+    // was sent (as bytes, escaped there).
+    ctx.session.loggedIn = false;
+    const proto::Item* sentName = ctx.request.find(proto::kTagOperator);
+    ctx.session.loginName =
+        sentName ? std::string(sentName->value.substr(0, kMaxNameBytes + 1)) : std::string("(none)");
     std::string name, password, error;
     bool present = false, havePassword = false;
     if (!readText(ctx.request, proto::kTagOperator, kMaxNameBytes, name, present, error) ||
@@ -44,8 +50,6 @@ Outcome handleLogin(CallContext& ctx) {
         return fail(proto::kStatusBadRequest, "item 553 (operator) is required");
     // A ticket stands in for the password only when no password is given.
     const proto::Item* ticket = havePassword ? nullptr : ctx.request.find(kTagSessionTicket);
-
-    ctx.session.loggedIn = false; // a new login replaces the old one, also when it fails
     ctx.session.loginName = name;
     auto refuse = [&ctx](std::string text) {
         Outcome refused = fail(proto::kStatusNotPermitted, std::move(text));
@@ -80,7 +84,8 @@ Outcome handleLogin(CallContext& ctx) {
     if (ticket) {
         // No hash: a ticket login takes none of the password checks' turns. A ticket that does not hold is
         // counted by the guard like a wrong password.
-        accepted = checkTicket(*ctx.store, name, ctx.today, ticket->value, op, error) == TicketCheck::Valid;
+        accepted = ctx.session.ticketKeys && checkTicket(*ctx.store, *ctx.session.ticketKeys, name, ctx.today,
+                                                         ticket->value, op, error) == TicketCheck::Valid;
     } else {
         std::optional<LoginGuard::HashSlot> slot;
         if (guard)

@@ -17,15 +17,17 @@ namespace orvo::server {
 
 class ChangeReplyMemo;
 class LoginGuard;
+class TicketKeys;
 
 struct Session {
     bool loggedIn = false;
     Operator op;
-    int failedLogins = 0;        // on this connection
-    std::string peerAddress;     // the client's address, without the port
-    LoginGuard* guard = nullptr; // the server's defences against guessing; null: none
-    std::string loginName;       // the name the last login tried (UTF-8), for the log
-    bool loginWaited = false;    // the login being run again has waited its short delay
+    int failedLogins = 0;             // on this connection
+    std::string peerAddress;          // the client's address, without the port
+    LoginGuard* guard = nullptr;      // the server's defences against guessing; null: none
+    TicketKeys* ticketKeys = nullptr; // what session tickets are signed with; null: no tickets
+    std::string loginName;            // the name the last login tried (UTF-8), for the log
+    bool loginWaited = false;         // the login being run again has waited its short delay
     // This server's name in the sessions table; null: logins are not recorded as sessions.
     const std::string* serverName = nullptr;
     std::int64_t sessionId = 0;            // the session the last successful login recorded
@@ -36,6 +38,7 @@ struct Request {
     std::uint32_t seq = 0;
     std::uint32_t function = 0;
     std::span<const proto::Item> items; // every item of the frame, header included
+    bool lightLane = false;             // run by the workers kept for small answers
 
     // The first item with the tag, or nullptr.
     const proto::Item* find(std::uint32_t tag) const;
@@ -48,6 +51,8 @@ struct Outcome {
     std::string logDetail{}; // for the log only (a database's own message), never sent to the client
     // > 0: nothing was sent; run the request again after this wait, without holding a worker.
     std::chrono::milliseconds runAgainAfter{0};
+    // Nothing was sent: the answer is larger than the light workers take; run it again on a heavy one.
+    bool heavyLane = false;
 };
 
 struct CallContext {

@@ -7,18 +7,13 @@
 namespace orvo::server {
 namespace {
 
-constexpr std::size_t kRandomBytes = 32;
-constexpr std::size_t kKeyBytes = crypto_auth_hmacsha256_KEYBYTES;
-static_assert(crypto_auth_hmacsha256_BYTES == 32 && kTicketChars == 2 * (kRandomBytes + 32));
+// The ticket's first half: key id (4 bytes), operator epoch (8), random (20); big-endian numbers.
+constexpr std::size_t kHeadBytes = 32;
+constexpr std::size_t kRandomBytes = 20;
+static_assert(crypto_auth_hmacsha256_BYTES == 32 && kTicketChars == 2 * (kHeadBytes + 32));
 
-using Key = std::array<unsigned char, kKeyBytes>;
+using Head = std::array<unsigned char, kHeadBytes>;
 using Mac = std::array<unsigned char, crypto_auth_hmacsha256_BYTES>;
-using Random = std::array<unsigned char, kRandomBytes>;
-
-bool sodiumReady() {
-    static const bool ready = sodium_init() >= 0;
-    return ready;
-}
 
 std::string toHex(const unsigned char* bytes, std::size_t size) {
     std::string hex(2 * size + 1, '\0');
@@ -35,21 +30,16 @@ bool fromHex(std::string_view hex, unsigned char* bytes, std::size_t size) {
            length == size;
 }
 
-// The database's key, made on first need by whichever server needs it first (every other then reads
-// that one).
-bool ticketKey(Store& store, Key& key, std::string& error) {
-    Key candidate;
-    randombytes_buf(candidate.data(), candidate.size());
-    std::string stored;
-    const bool read = store.sessionTicketKey(toHex(candidate.data(), candidate.size()), stored, error);
-    sodium_memzero(candidate.data(), candidate.size());
-    if (!read)
-        return false;
-    const bool parsed = fromHex(stored, key.data(), key.size());
-    sodium_memzero(stored.data(), stored.size());
-    if (!parsed)
-        error = "the session ticket key stored in the database is damaged";
-    return parsed;
+void putNumber(unsigned char* at, std::uint64_t value, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i, value >>= 8)
+        at[i] = static_cast<unsigned char>(value);
+}
+
+std::uint64_t getNumber(const unsigned char* at, int bytes) {
+    std::uint64_t value = 0;
+    for (int i = 0; i < bytes; ++i)
+        value = value << 8 | at[i];
+    return value;
 }
 
 // Each field is preceded by its length, so that no two different (name, day, hash) give the same input.
@@ -62,60 +52,59 @@ void addField(crypto_auth_hmacsha256_state& state, std::string_view field) {
     crypto_auth_hmacsha256_update(&state, reinterpret_cast<const unsigned char*>(field.data()), field.size());
 }
 
-Mac macOf(const Key& key, const Random& random, std::string_view operatorName, std::string_view day,
-          std::string_view passwordHash) {
+Mac macOf(const TicketKeys::Secret& secret, const Head& head, std::string_view operatorName,
+          std::string_view day, std::string_view passwordHash) {
     crypto_auth_hmacsha256_state state;
-    crypto_auth_hmacsha256_init(&state, key.data(), key.size());
-    addField(state, "session ticket 1");
-    addField(state, std::string_view(reinterpret_cast<const char*>(random.data()), random.size()));
+    crypto_auth_hmacsha256_init(&state, secret.data(), secret.size());
+    addField(state, "session ticket 2");
+    addField(state, std::string_view(reinterpret_cast<const char*>(head.data()), head.size()));
     addField(state, operatorName);
     addField(state, day);
     addField(state, passwordHash);
     Mac mac;
     crypto_auth_hmacsha256_final(&state, mac.data());
+    sodium_memzero(&state, sizeof state);
     return mac;
 }
 
 } // namespace
 
-bool issueTicket(Store& store, std::string_view operatorName, std::string_view day,
-                 std::string_view passwordHash, std::string& ticket, std::string& error) {
-    Key key;
-    if (!sodiumReady()) {
-        error = "the cryptography library cannot start";
+bool issueTicket(TicketKeys& keys, std::string_view operatorName, std::string_view day,
+                 const OperatorRecord& record, std::string& ticket, std::string& error) {
+    TicketKeys::Key key;
+    if (!keys.signingKey(key, error))
         return false;
-    }
-    if (!ticketKey(store, key, error))
-        return false;
-    Random random;
-    randombytes_buf(random.data(), random.size());
-    const Mac mac = macOf(key, random, operatorName, day, passwordHash);
-    sodium_memzero(key.data(), key.size());
-    ticket = toHex(random.data(), random.size()) + toHex(mac.data(), mac.size());
+    Head head;
+    putNumber(head.data(), key.id, 4);
+    putNumber(head.data() + 4, static_cast<std::uint64_t>(record.ticketEpoch), 8);
+    randombytes_buf(head.data() + 12, kRandomBytes);
+    const Mac mac = macOf(key.secret, head, operatorName, day, record.passwordHash);
+    sodium_memzero(key.secret.data(), key.secret.size());
+    ticket = toHex(head.data(), head.size()) + toHex(mac.data(), mac.size());
     return true;
 }
 
-TicketCheck checkTicket(Store& store, std::string_view operatorName, std::string_view day,
+TicketCheck checkTicket(Store& store, TicketKeys& keys, std::string_view operatorName, std::string_view day,
                         std::string_view ticket, Operator& op, std::string& error) {
-    Random random;
+    Head head;
     Mac presented;
-    if (!fromHex(ticket.substr(0, 2 * kRandomBytes), random.data(), random.size()) ||
-        ticket.size() != kTicketChars ||
-        !fromHex(ticket.substr(2 * kRandomBytes), presented.data(), presented.size()))
+    if (ticket.size() != kTicketChars ||
+        !fromHex(ticket.substr(0, 2 * kHeadBytes), head.data(), head.size()) ||
+        !fromHex(ticket.substr(2 * kHeadBytes), presented.data(), presented.size()))
         return TicketCheck::Invalid;
-    if (!sodiumReady()) {
-        error = "the cryptography library cannot start";
-        return TicketCheck::DatabaseError;
-    }
+    TicketKeys::Key key;
+    std::string keyProblem; // a key file gone unreadable: the keys read before still check
+    if (!keys.acceptedKey(static_cast<std::uint32_t>(getNumber(head.data(), 4)), key, keyProblem))
+        return TicketCheck::Invalid; // a key rotated out, or never ours
     OperatorRecord record;
-    if (!store.findOperator(operatorName, record, error))
+    if (!store.findOperator(operatorName, record, error)) {
+        sodium_memzero(key.secret.data(), key.secret.size());
         return error.empty() ? TicketCheck::Invalid : TicketCheck::DatabaseError;
-    Key key;
-    if (!ticketKey(store, key, error))
-        return TicketCheck::DatabaseError;
-    const Mac expected = macOf(key, random, operatorName, day, record.passwordHash);
-    sodium_memzero(key.data(), key.size());
-    if (sodium_memcmp(expected.data(), presented.data(), expected.size()) != 0 || !record.enabled)
+    }
+    const Mac expected = macOf(key.secret, head, operatorName, day, record.passwordHash);
+    sodium_memzero(key.secret.data(), key.secret.size());
+    if (sodium_memcmp(expected.data(), presented.data(), expected.size()) != 0 || !record.enabled ||
+        getNumber(head.data() + 4, 8) != static_cast<std::uint64_t>(record.ticketEpoch))
         return TicketCheck::Invalid;
     store.recordLogin(operatorName);
     op = Operator{};

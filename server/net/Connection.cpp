@@ -60,6 +60,7 @@ Connection::Connection(ServerCore& core, asio::ip::tcp::socket socket, std::stri
         m_tls.emplace(std::move(m_socket), *core.tls());
     m_session.peerAddress = m_address;
     m_session.guard = &core.guard();
+    m_session.ticketKeys = &core.ticketKeys();
     m_session.changeMemo = &core.changeMemo();
     m_session.serverName = &core.sessions().serverName();
     if (!m_refusal.empty())
@@ -265,12 +266,13 @@ void Connection::beginRequest() {
     m_readTimer.cancel();
     m_stage = Stage::Running;
     m_request.emplace(m_core);
+    m_lane = laneOf(m_frame);
     handOver();
 }
 
 void Connection::handOver() {
     const auto busy =
-        m_core.runRequest(m_frame, [self = shared_from_this()](Store* store, const std::string& dbError) {
+        m_core.runRequest(m_lane, [self = shared_from_this()](Store* store, const std::string& dbError) {
             self->runRequest(store, dbError);
         });
     if (busy.count() == 0)
@@ -289,6 +291,7 @@ void Connection::runRequest(Store* store, const std::string& dbError) {
     request.seq = headerError == proto::Error::None ? header.seq : bestEffortSeq(m_frame);
     request.function = header.function;
     request.items = m_frame.items;
+    request.lightLane = m_lane == Lane::Light;
     m_session.loginName.clear();
     if (headerError == proto::Error::None && header.function == proto::kFunctionLogin && !m_loggedIn &&
         SteadyClock::now() >= m_loginDeadline) {
@@ -320,6 +323,12 @@ void Connection::runRequest(Store* store, const std::string& dbError) {
     if (outcome.runAgainAfter.count() > 0 && reply.rows() == 0 && !reply.failed()) {
         const auto wait = outcome.runAgainAfter;
         asio::post(m_core.io(), [self = shared_from_this(), wait] { self->runAgainAfter(wait); });
+        return;
+    }
+    if (outcome.heavyLane && m_lane == Lane::Light && reply.rows() == 0 && !reply.failed()) {
+        // Found too large for the light workers: it waits its turn among the long replies instead.
+        m_lane = Lane::Heavy;
+        asio::post(m_core.io(), [self = shared_from_this()] { self->handOver(); });
         return;
     }
     // Counted before the end frame can reach the client (the loop runs posts in order, and the reply's

@@ -115,6 +115,7 @@ private:
     Clock::duration m_replySending{};
 
     Stage m_stage = Stage::Reading;
+    Lane m_lane = Lane::Light; // of the request being run
     std::optional<ServerCore::RequestMark> m_request; // held from dispatch to the reply's last byte
     proto::FrameReader m_reader;
     proto::Frame m_frame;

@@ -6,23 +6,27 @@
 #include "server/functions/SessionTickets.h"
 
 namespace orvo::server {
+namespace {
 
-bool isLoginRequest(const proto::Frame& frame) {
-    proto::Header header;
-    if (proto::ReadHeader(frame.items, header) != proto::Error::None ||
-        header.function != proto::kFunctionLogin)
-        return false;
-    // A ticket without a password is checked without a hash (see handleLogin): a light request.
-    return frame.Find(proto::kTagPassword) || !frame.Find(kTagSessionTicket);
+constexpr std::uint32_t kTagRuleSerial = 1855;
+
+bool hasValue(const proto::Frame& frame, std::uint32_t tag) {
+    const proto::Item* item = frame.Find(tag);
+    return item && !item->value.empty();
 }
 
-bool isLightRequest(const proto::Frame& frame) {
+} // namespace
+
+Lane laneOf(const proto::Frame& frame) {
     proto::Header header;
     if (proto::ReadHeader(frame.items, header) != proto::Error::None)
-        return true; // answered with an error at once
+        return Lane::Light; // answered with an error at once
     switch (header.function) {
+    case proto::kFunctionLogin:
+        // A ticket without a password is checked without a hash (see handleLogin).
+        return frame.Find(proto::kTagPassword) || !frame.Find(kTagSessionTicket) ? Lane::Login : Lane::Light;
     case proto::kFunctionDownloadTable:
-        return false;
+        return Lane::Heavy;
     case kFunctionPriceTrigger:
     case kFunctionStopProfit:
     case kFunctionFillTrigger:
@@ -31,12 +35,13 @@ bool isLightRequest(const proto::Frame& frame) {
     case kFunctionLinkGroups:
     case kFunctionLinkSubgroups:
     case kFunctionCurrentOrders:
-    case kFunctionHistoryOrders: {
-        const proto::Item* customer = frame.Find(kTagCustomer);
-        return customer && !customer->value.empty();
-    }
+    case kFunctionHistoryOrders:
+        return hasValue(frame, kTagCustomer) ? Lane::Light : Lane::Heavy;
+    case kFunctionOrderChanges:
+        // A changed list is answered whole: one rule's or one customer's orders, else every order.
+        return hasValue(frame, kTagCustomer) || hasValue(frame, kTagRuleSerial) ? Lane::Light : Lane::Heavy;
     default:
-        return true;
+        return Lane::Light;
     }
 }
 

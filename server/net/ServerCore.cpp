@@ -12,6 +12,8 @@
 #include <future>
 #include <thread>
 
+#include <unistd.h>
+
 namespace orvo::server {
 namespace {
 
@@ -76,6 +78,28 @@ bool ServerCore::enableTls(std::string& error) {
     }
     m_tls = makeTlsContext(m_options.tlsCertFile, m_options.tlsKeyFile, error);
     return m_tls != nullptr;
+}
+
+bool ServerCore::openTicketKeys(std::string& error) {
+    const std::string& named = m_options.ticketKeyFile;
+    const std::string path = named.empty() ? defaultTicketKeyPath(m_options.dbPath) : named;
+    if (path.empty()) {
+        m_ticketKeys.useProcessKey();
+        log("session tickets: no key file (--ticket-key), so only this server takes the tickets it issues");
+        return true;
+    }
+    const bool existed = access(path.c_str(), F_OK) == 0;
+    if (m_ticketKeys.open(path, true, error))
+        return true;
+    if (!named.empty() || existed) {
+        error = "session ticket keys: " + error;
+        return false;
+    }
+    // The default place cannot take a new file (a read-only folder, say): tickets still work here.
+    m_ticketKeys.useProcessKey();
+    log("warning: session tickets: " + error + "; only this server takes the tickets it issues");
+    error.clear();
+    return true;
 }
 
 bool ServerCore::listen(const asio::ip::tcp::endpoint& endpoint, std::string& error) {
@@ -276,13 +300,19 @@ bool ServerCore::reload(const ServerOptions& fresh, std::string& error) {
     return true;
 }
 
-std::chrono::milliseconds ServerCore::runRequest(const proto::Frame& request, WorkerPool::Job job) {
-    if (isLoginRequest(request)) {
+std::chrono::milliseconds ServerCore::runRequest(Lane lane, WorkerPool::Job job) {
+    switch (lane) {
+    case Lane::Login:
         if (m_logins->waiting() >= m_loginQueueBound)
             return retryHint();
         m_logins->post(std::move(job));
-    } else {
-        (isLightRequest(request) ? *m_light : *m_heavy).post(std::move(job));
+        break;
+    case Lane::Light:
+        m_light->post(std::move(job));
+        break;
+    case Lane::Heavy:
+        m_heavy->post(std::move(job));
+        break;
     }
     return std::chrono::milliseconds(0);
 }

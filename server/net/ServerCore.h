@@ -7,8 +7,10 @@
 #include "server/common/Metrics.h"
 #include "server/functions/ChangeReplyMemo.h"
 #include "server/functions/LoginGuard.h"
+#include "server/functions/TicketKeys.h"
 #include "server/net/ConnectionLimits.h"
 #include "server/net/ReplySpill.h"
+#include "server/net/RequestLane.h"
 #include "server/net/ServerOptions.h"
 #include "server/net/SessionWatch.h"
 #include "server/net/WorkerPool.h"
@@ -43,7 +45,10 @@ public:
     ServerCore& operator=(const ServerCore&) = delete;
 
     // Start-up, before run(). Each gives false with the reason in error.
-    bool enableTls(std::string& error); // when the options name a certificate or a key
+    bool enableTls(std::string& error);
+    // The session ticket keys: the file named, or the default one (made when missing). A server with
+    // neither signs with a key of its own, and says so. False with the reason when a file cannot be used.
+    bool openTicketKeys(std::string& error); // when the options name a certificate or a key
     bool listen(const asio::ip::tcp::endpoint& endpoint, std::string& error);
     int port();
     // The monitoring port (see MetricsListener.h); its port, or -1 when there is none.
@@ -69,6 +74,7 @@ public:
     asio::io_context& io() { return m_io; }
     asio::ssl::context* tls() { return m_tls.get(); } // null: the port speaks plain text
     LoginGuard& guard() { return m_guard; }
+    TicketKeys& ticketKeys() { return m_ticketKeys; }
     ChangeReplyMemo& changeMemo() { return m_changeMemo; }
     ConnectionLimits& limits() { return m_limits; }
     SessionWatch& sessions() { return *m_sessions; }
@@ -89,7 +95,7 @@ public:
     // Hands a request to the login, light or heavy workers (see RequestLane.h). A login finds its
     // workers' queue full (as many as they can check within the login time-out): nothing is run, and
     // the answer is the wait to suggest before trying again; zero when the request was handed over.
-    std::chrono::milliseconds runRequest(const proto::Frame& request, WorkerPool::Job job);
+    std::chrono::milliseconds runRequest(Lane lane, WorkerPool::Job job);
     // When a client refused as busy should try again: the time the login queue takes to drain.
     std::chrono::milliseconds retryHint();
     // Loop thread: a connection joins the server, or leaves it for good.
@@ -131,6 +137,7 @@ private:
     // After the stores: its thread reads through one.
     std::unique_ptr<SessionWatch> m_sessions;
     LoginGuard m_guard; // its password checks run at once: as many as the login workers
+    TicketKeys m_ticketKeys;
     ChangeReplyMemo m_changeMemo;
     ConnectionLimits m_limits{m_options};
     SpillBudget m_spillBudget{static_cast<std::size_t>(std::max(0, m_options.replyBufferMb)) * 1024 * 1024};

@@ -36,6 +36,9 @@ struct ServerOptions {
     std::string metricsAddress; // with metricsPort >= 0: /healthz and /metrics over HTTP (0: any port)
     int metricsPort = -1;
     LoginGuardOptions loginGuard;
+    // The session ticket keys (TicketKeys.h); empty: defaultTicketKeyPath(dbPath), else a key of this
+    // process alone.
+    std::string ticketKeyFile;
     // One line per request and per connection event; default: standard error.
     std::function<void(std::string_view)> log;
 };

@@ -74,6 +74,7 @@ constexpr std::array kOperators{
     text("groups", kPermissionBytes),
     integer("enabled").withDefault("1").addedIn(2),
     text("last_login", kStampBytes).withDefault("''").addedIn(2),
+    integer("ticket_epoch").withDefault("0").addedIn(7).maintainedByDatabase(),
 };
 
 constexpr std::array kCustomers{

@@ -67,6 +67,8 @@ struct OperatorRecord {
     std::string passwordHash;
     std::string branches, groups; // the stored permission texts
     bool enabled = false;
+    // Counted up by the database on every disable, enable and password change: tickets carry it.
+    std::int64_t ticketEpoch = 0;
 };
 
 // A live session as the database records it.
@@ -113,11 +115,6 @@ public:
     // changed meanwhile (the stored hash is no longer oldHash). A failure is ignored: the old hash works.
     virtual void replacePasswordHash(std::string_view name, std::string_view oldHash,
                                      std::string_view newHash) = 0;
-
-    // The key of the session tickets, shared by every server on the database (hex text, kept in meta):
-    // the stored one, or candidate, stored now, when there is none yet. False with error set on a
-    // database error.
-    virtual bool sessionTicketKey(std::string_view candidate, std::string& key, std::string& error) = 0;
 
     // Sessions: the logins the servers hold, recorded in the database so that an administrator can list
     // and end them whichever server holds them, and a change of an operator reaches its sessions (the

@@ -173,6 +173,13 @@ TEST(WireText, IsEscapedInTheLogAndInStatusTexts) {
     for (const std::string& line : s.log())
         EXPECT_EQ(line.find('\n'), std::string::npos) << line;
     EXPECT_TRUE(s.logHas("name=\"x\\x0Aop=admin fn=1\""));
+
+    // A malformed login ends the login before it too, and the log names what it sent.
+    const std::string tooLong(65, 'n');
+    EXPECT_EQ(c.call(1, {{553, tooLong}, {554, "y"}}).status, 1);
+    EXPECT_EQ(c.call(15016).status, 2) << "still logged in as admin after a malformed login";
+    EXPECT_TRUE(s.logHas("status=1")) << "no line for the malformed login";
+    EXPECT_TRUE(s.logHas("name=\"" + tooLong)) << "the line names the previous operator, not what was sent";
 }
 
 TEST(Deadlines, LoginTimeoutAndTheLimitOfConnectionsNotLoggedIn) {

@@ -84,7 +84,9 @@ TEST_F(PgAdmin, RevocationReachesOpenSessionsOnTwoServersSharingOneDatabase) {
     server::DemoOptions demo;
     demo.today = kToday;
     ASSERT_TRUE(server::pg::preparePgStore(db, &demo, error)) << error;
-    revocationReachesSessionsOnTwoServers(db, {"--db-pool", "2"});
+    // The servers of a PostgreSQL database are given one ticket key file, as an administrator does.
+    TempDir keys;
+    revocationReachesSessionsOnTwoServers(db, {"--db-pool", "2", "--ticket-key", keys.path + "/ticket-key"});
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <sys/stat.h>
 #include <thread>
 
 namespace orvo::test {
@@ -147,6 +148,83 @@ TEST(SessionTickets, AreIssuedByOneServerTakenByAnotherWithoutAHashAndRevokedWit
     }
     EXPECT_EQ(tracedLogins(trace), (std::vector<std::string>{"553=admin", "62=***", "553=admin", "554=***"}));
     EXPECT_EQ(comm.LastFailure().status, proto::kStatusNotPermitted) << comm.LastFailure().text.str();
+}
+
+} // namespace
+} // namespace orvo::test
+
+namespace orvo::test {
+namespace {
+
+// True once a ticket login gives the status, asked again for a few seconds (a rotated key file is read
+// again within a second).
+bool ticketLoginComesTo(int port, const std::string& name, const std::string& ticket, int status) {
+    for (int i = 0; i < 40; ++i) {
+        if (ticketLogin(port, name, ticket).status == status)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+TEST(SessionTickets, CannotBeMadeFromACopyOfTheDatabaseAndOnceRevokedStayRevoked) {
+    TempDir dir;
+    const std::string db = dir.path + "/live.db", copy = dir.path + "/staging.db";
+    server::DemoOptions demo;
+    demo.today = kToday;
+    std::string error;
+    ASSERT_TRUE(server::prepareStore(db, &demo, error)) << error;
+    CounterdChild live({"--listen", "127.0.0.1:0", "--db", db, "--date", kToday});
+    const int port = live.loopbackPort(30000);
+    ASSERT_GT(port, 0) << live.output;
+    const std::string key = db + ".ticket-key";
+    struct stat info {};
+    ASSERT_EQ(stat(key.c_str(), &info), 0) << "the key file is made beside the database";
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    // Everything a copy of the database holds is not enough: a server on the copy signs with a key of
+    // its own, and the live server refuses what it signs.
+    ASSERT_EQ(counterd({"backup", copy, "--db", db}).code, 0);
+    {
+        CounterdChild staging({"--listen", "127.0.0.1:0", "--db", copy, "--date", kToday});
+        const int stagingPort = staging.loopbackPort(30000);
+        ASSERT_GT(stagingPort, 0) << staging.output;
+        const std::string forged = passwordLogin(stagingPort, "admin", "admin");
+        ASSERT_EQ(ticketLogin(stagingPort, "admin", forged).status, 0);
+        EXPECT_EQ(ticketLogin(port, "admin", forged).status, proto::kStatusNotPermitted);
+    }
+
+    // Disabling and enabling an operator again does not bring its tickets back.
+    const std::string tellerTicket = passwordLogin(port, "teller", "teller");
+    ASSERT_EQ(ticketLogin(port, "teller", tellerTicket).status, 0);
+    ASSERT_EQ(counterd({"operator", "disable", "teller", "--db", db}).code, 0);
+    ASSERT_EQ(counterd({"operator", "enable", "teller", "--db", db}).code, 0);
+    EXPECT_EQ(ticketLogin(port, "teller", tellerTicket).status, proto::kStatusNotPermitted);
+    EXPECT_EQ(ticketLogin(port, "teller", passwordLogin(port, "teller", "teller")).status, 0);
+
+    // A rotation: the tickets of the key before are taken for the grace period, then refused; new ones
+    // are signed with the new key.
+    const std::string before = passwordLogin(port, "admin", "admin");
+    ProgramRun rotated = counterd({"tickets", "rotate", "--grace", "600", "--db", db});
+    ASSERT_EQ(rotated.code, 0) << rotated.err;
+    EXPECT_NE(rotated.out.find("new session ticket key 2"), std::string::npos) << rotated.out;
+    std::string after;
+    for (int i = 0; i < 40 && after.substr(0, 8) != "00000002"; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        after = passwordLogin(port, "admin", "admin");
+    }
+    EXPECT_EQ(after.substr(0, 8), "00000002") << "new tickets name the new key";
+    EXPECT_EQ(ticketLogin(port, "admin", before).status, 0) << "within the grace period";
+    rotated = counterd({"tickets", "rotate", "--grace", "0", "--db", db});
+    ASSERT_EQ(rotated.code, 0) << rotated.err;
+    EXPECT_TRUE(ticketLoginComesTo(port, "admin", before, proto::kStatusNotPermitted));
+    EXPECT_TRUE(ticketLoginComesTo(port, "admin", after, proto::kStatusNotPermitted));
+
+    // A key file others may read is refused, naming the cure.
+    ASSERT_EQ(chmod(key.c_str(), 0644), 0);
+    CounterdChild careless({"--listen", "127.0.0.1:0", "--db", db, "--date", kToday});
+    EXPECT_LT(careless.loopbackPort(30000), 0);
+    EXPECT_NE(careless.output.find("chmod 600"), std::string::npos) << careless.output;
 }
 
 } // namespace

@@ -16,7 +16,7 @@ namespace {
 
 // Every change to the schema after the first version, in order: step i brings a database from version
 // i + 1 to version i + 2, as the SQLite schema's steps do. Both back-ends record the same version number.
-constexpr std::array<const char*, 5> kMigrationSteps{{
+constexpr std::array<const char*, 6> kMigrationSteps{{
     // 2: operators can be disabled, and a login notes its time.
     "ALTER TABLE operators ADD COLUMN enabled bigint NOT NULL DEFAULT 1;"
     "ALTER TABLE operators ADD COLUMN last_login gbk NOT NULL DEFAULT '';",
@@ -132,6 +132,16 @@ constexpr std::array<const char*, 5> kMigrationSteps{{
     " FOR EACH ROW EXECUTE FUNCTION operators_touch_sessions();"
     "CREATE TRIGGER operators_sessions_change AFTER UPDATE OF name, branches, groups, enabled ON operators"
     " FOR EACH ROW EXECUTE FUNCTION operators_touch_sessions();",
+    // 7: session tickets are signed with a key kept outside the database, and carry the operator's
+    // ticket epoch, which every disable, enable and password change counts up: a ticket revoked once
+    // stays revoked. The key the database used to keep is dropped with every ticket it signed.
+    "ALTER TABLE operators ADD COLUMN ticket_epoch bigint NOT NULL DEFAULT 0;"
+    "CREATE FUNCTION operators_ticket_epoch() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
+    " NEW.ticket_epoch := OLD.ticket_epoch + 1; RETURN NEW; END $$;"
+    "CREATE TRIGGER operators_ticket_epoch BEFORE UPDATE OF pwhash, enabled ON operators FOR EACH ROW"
+    " WHEN (OLD.pwhash IS DISTINCT FROM NEW.pwhash OR OLD.enabled IS DISTINCT FROM NEW.enabled)"
+    " EXECUTE FUNCTION operators_ticket_epoch();"
+    "DELETE FROM meta WHERE key = 'session_ticket_key';",
 }};
 static_assert(kMigrationSteps.size() + 1 == kSchemaVersion,
               "the PostgreSQL schema needs the same versions as the SQLite schema");

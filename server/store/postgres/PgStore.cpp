@@ -152,7 +152,7 @@ bool PgStore::findOperator(std::string_view name, OperatorRecord& record, std::s
     PgParams params;
     params.add(name);
     const PgResult result =
-        conn->query("SELECT pwhash, branches, groups, enabled FROM operators WHERE name = $1", params, error);
+        conn->query("SELECT pwhash, branches, groups, enabled, ticket_epoch FROM operators WHERE name = $1", params, error);
     if (!result)
         return false;
     if (result.rows() == 0)
@@ -162,6 +162,7 @@ bool PgStore::findOperator(std::string_view name, OperatorRecord& record, std::s
     record.branches = row.text(1);
     record.groups = row.text(2);
     record.enabled = row.integer(3) != 0;
+    record.ticketEpoch = row.integer(4);
     return true;
 }
 

@@ -26,8 +26,6 @@ public:
     void recordLogin(std::string_view name) override;
     void replacePasswordHash(std::string_view name, std::string_view oldHash,
                              std::string_view newHash) override;
-    // PgMeta.cpp
-    bool sessionTicketKey(std::string_view candidate, std::string& key, std::string& error) override;
 
     // PgSessions.cpp
     bool openSession(std::string_view server, std::string_view operatorName, std::string_view address,

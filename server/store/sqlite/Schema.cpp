@@ -38,7 +38,7 @@ namespace {
 // Every change to the schema after the first version, in order: step i brings a database from version
 // i + 1 to version i + 2. A new table, column or index is one more line here; a fresh database runs the
 // first version's text and then every step, so fresh and migrated databases are the same.
-constexpr std::array<const char*, 5> kMigrationSteps{{
+constexpr std::array<const char*, 6> kMigrationSteps{{
     // 2: operators can be disabled without losing their permissions, and show their last login.
     "ALTER TABLE operators ADD COLUMN enabled INTEGER NOT NULL DEFAULT 1;"
     "ALTER TABLE operators ADD COLUMN last_login TEXT NOT NULL DEFAULT '';",
@@ -161,6 +161,15 @@ constexpr std::array<const char*, 5> kMigrationSteps{{
     "CREATE TRIGGER operators_sessions_delete AFTER DELETE ON operators BEGIN"
     "  UPDATE sessions SET operator_changes = operator_changes + 1 WHERE operator = OLD.name AND ended = '';"
     "END;",
+    // 7: session tickets are signed with a key kept outside the database, and carry the operator's
+    // ticket epoch, which every disable, enable and password change counts up: a ticket revoked once
+    // stays revoked. The key the database used to keep is dropped with every ticket it signed.
+    "ALTER TABLE operators ADD COLUMN ticket_epoch INTEGER NOT NULL DEFAULT 0;"
+    "CREATE TRIGGER operators_ticket_epoch AFTER UPDATE OF pwhash, enabled ON operators"
+    "  WHEN OLD.pwhash IS NOT NEW.pwhash OR OLD.enabled IS NOT NEW.enabled BEGIN"
+    "  UPDATE operators SET ticket_epoch = OLD.ticket_epoch + 1 WHERE name = NEW.name;"
+    "END;"
+    "DELETE FROM meta WHERE key = 'session_ticket_key';",
 }};
 static_assert(kMigrationSteps.size() + 1 == kSchemaVersion, "one migration step per version after the first");
 

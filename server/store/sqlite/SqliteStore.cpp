@@ -90,7 +90,7 @@ bool SqliteStore::findOperator(std::string_view name, OperatorRecord& record, st
     if (!fileCurrent(error))
         return false;
     Statement find;
-    if (!m_db.prepare("SELECT pwhash, branches, groups, enabled FROM operators WHERE name = ?", find, error))
+    if (!m_db.prepare("SELECT pwhash, branches, groups, enabled, ticket_epoch FROM operators WHERE name = ?", find, error))
         return false;
     find.bind(1, name);
     const int rc = find.step();
@@ -104,6 +104,7 @@ bool SqliteStore::findOperator(std::string_view name, OperatorRecord& record, st
     record.branches = find.text(1);
     record.groups = find.text(2);
     record.enabled = find.integer(3) != 0;
+    record.ticketEpoch = find.integer(4);
     return true;
 }
 

@@ -27,8 +27,6 @@ public:
     void recordLogin(std::string_view name) override;
     void replacePasswordHash(std::string_view name, std::string_view oldHash,
                              std::string_view newHash) override;
-    // SqliteMeta.cpp
-    bool sessionTicketKey(std::string_view candidate, std::string& key, std::string& error) override;
 
     bool openSession(std::string_view server, std::string_view operatorName, std::string_view address,
                      std::int64_t& id, std::string& error) override;
