@@ -5,8 +5,10 @@
 //   2. a 100,000-row reply over TLS against plain TCP;
 //   3. server memory with 31 connections guessing passwords, and what the guessing achieves;
 //   4. the login attempts a single guesser gets per second with the login defences off and on (an
-//      in-process server, since the program has no switch to turn them off).
-// usage: bench_server_load [--sessions 1000] [--heavy 32]
+//      in-process server, since the program has no switch to turn them off);
+//   5. heartbeat latency while four clients keep asking for every change since the first revision of
+//      the price-trigger rules (target: p50 <= 2 ms; such answers belong on the heavy workers).
+// usage: bench_server_load [--sessions 1000] [--heavy 32] [--only 5]
 #include "bench/server/Counterd.h"
 #include "bench/server/LoadClient.h"
 #include "server/CounterServer.h"
@@ -240,16 +242,83 @@ void guessRate(const std::string& dbPath, bool defences) {
     s.stop();
 }
 
+// The revision text of an answer with its number replaced by 1: what a client that asks for every
+// change there ever was sends. Empty when the answer had none.
+std::string firstRevisionOf(const bench::CallResult& answer) {
+    for (const auto& [tag, value] : answer.endItems)
+        if (tag == 9102) {
+            const std::size_t dash = value.find('-');
+            return dash == std::string::npos ? std::string() : "1" + value.substr(dash);
+        }
+    return {};
+}
+
+void heartbeatBesideChangesFromTheStart(Counterd& server, int askers) {
+    std::printf(
+        "\n5. Heartbeat (function 3) while %d clients ask 16500 from revision 1, price-trigger rules\n",
+        askers);
+    const Items kinds = {{1842, "2"}, {697, ""}, {9020, "0"}};
+    std::atomic<bool> stop{false};
+    std::atomic<long> answers{0}, answerRows{0};
+    std::vector<std::unique_ptr<bench::LoadClient>> clients(static_cast<std::size_t>(askers));
+    std::vector<std::thread> threads;
+    for (auto& c : clients) {
+        c = std::make_unique<bench::LoadClient>();
+        threads.emplace_back([&, client = c.get()] {
+            if (!client->connect(server.port, nullptr, nullptr, 120000) || !client->login("admin", "admin"))
+                return;
+            Items ask = kinds;
+            ask.emplace_back(9101, "");
+            ask.back().second = firstRevisionOf(client->call(16500, ask));
+            while (!stop && !ask.back().second.empty()) {
+                const bench::CallResult r = client->call(16500, ask);
+                if (!r.complete)
+                    return;
+                ++answers;
+                answerRows += static_cast<long>(r.rows);
+            }
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    bench::LoadClient probe;
+    std::vector<double> latencies;
+    if (probe.connect(server.port) && probe.login("teller", "teller")) {
+        const auto end = Clock::now() + std::chrono::seconds(10);
+        while (Clock::now() < end) {
+            const auto t = Clock::now();
+            if (!probe.call(3).complete)
+                break;
+            latencies.push_back(msSince(t));
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    stop = true;
+    for (auto& c : clients)
+        c->abort();
+    for (auto& t : threads)
+        t.join();
+    std::printf(
+        "   heartbeats %zu: p50 %.2f ms, p99 %.2f ms, max %.2f ms; changes answers %ld (%ld rows, %.0f an "
+        "answer)\n",
+        latencies.size(), percentile(latencies, 0.5), percentile(latencies, 0.99),
+        latencies.empty() ? -1.0 : *std::max_element(latencies.begin(), latencies.end()), answers.load(),
+        answerRows.load(), answers ? static_cast<double>(answerRows) / static_cast<double>(answers) : 0.0);
+    std::printf("heartbeat_beside_changes_from_start: p50_ms=%.2f p99_ms=%.2f\n", percentile(latencies, 0.5),
+                percentile(latencies, 0.99));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     std::size_t maxSessions = 1000;
-    int heavyClients = 32;
+    int heavyClients = 32, only = 0;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--sessions"))
             maxSessions = static_cast<std::size_t>(std::atol(argv[i + 1]));
         else if (!std::strcmp(argv[i], "--heavy"))
             heavyClients = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--only"))
+            only = std::atoi(argv[i + 1]);
     }
     bench::prepareForManyConnections();
 
@@ -270,11 +339,20 @@ int main(int argc, char** argv) {
             return 1;
         std::printf("seeded and listening after %.1f s; %u cores\n", msSince(t) / 1000.0,
                     std::thread::hardware_concurrency());
-        const std::string customer = smallCustomer(db);
-        std::vector<std::size_t> counts{1, 32};
-        if (maxSessions > 32)
-            counts.push_back(maxSessions);
-        sessionsUnderLoad(server, customer, heavyClients, counts);
+        if (only == 0 || only == 1) {
+            const std::string customer = smallCustomer(db);
+            std::vector<std::size_t> counts{1, 32};
+            if (maxSessions > 32)
+                counts.push_back(maxSessions);
+            sessionsUnderLoad(server, customer, heavyClients, counts);
+        }
+        if (only == 0 || only == 5)
+            heartbeatBesideChangesFromTheStart(server, 4);
+    }
+    if (only != 0) {
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+        return 0;
     }
 
     std::printf("\n2. One whole-table reply (16477), median of 7, plain TCP against TLS\n");
