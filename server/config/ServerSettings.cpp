@@ -64,6 +64,11 @@ void addLimitOptions(CLI::App& app, ServerOptions& options) {
     app.add_option("--max-pending-logins-per-address", options.maxPendingLoginsPerAddress,
                    "of those, from one client address (default 8)")
         ->check(CLI::Range(1, 1000000));
+    app.add_option("--login-address-failures", options.loginGuard.addressFailuresAllowed,
+                   "failed logins from one address within 10 minutes, over all names, past which its "
+                   "further logins wait a second before the check (default 50; one name's failures from an "
+                   "address refuse only that name there)")
+        ->check(CLI::Range(1, 1000000));
     app.add_option_function<int>(
            "--login-timeout", [&options](int s) { options.loginTimeoutMs = s * 1000; },
            "seconds a connection has to log in (default 10)")

@@ -41,6 +41,8 @@ SettingChanges compareSettings(const Settings& running, const Settings& fresh) {
     restartOnly(later, "listen", running.listen != fresh.listen);
     restartOnly(later, "db", running.dbPath != fresh.dbPath);
     restartOnly(later, "ticket-key", a.ticketKeyFile != b.ticketKeyFile);
+    restartOnly(later, "login-address-failures",
+                a.loginGuard.addressFailuresAllowed != b.loginGuard.addressFailuresAllowed);
     restartOnly(later, "db-password-file", running.dbPasswordFile != fresh.dbPasswordFile);
     restartOnly(later, "db-pool", running.dbPool != fresh.dbPool);
     restartOnly(later, "row-cache-mb", running.rowCacheMb != fresh.rowCacheMb);

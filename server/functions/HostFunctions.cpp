@@ -27,9 +27,28 @@ constexpr int kMaxFailedLogins = 5;
 void addTicket(CallContext& ctx, const std::string& name) {
     OperatorRecord record;
     std::string error, ticket;
+    const std::int64_t session = ctx.session.serverName ? ctx.session.sessionId : 0;
     if (ctx.session.ticketKeys && ctx.store->findOperator(name, record, error) &&
-        issueTicket(*ctx.session.ticketKeys, name, ctx.today, record, ticket, error))
+        issueTicket(*ctx.session.ticketKeys, name, ctx.today, record, session, ticket, error))
         ctx.reply.addEndItem(kTagSessionTicket, std::move(ticket));
+}
+
+// A login accepted: its session recorded (before the answer: a session the database does not know could
+// not be ended), and a password login's ticket issued. ticketSession: the session a ticket named.
+Outcome loggedIn(CallContext& ctx, Operator op, std::int64_t ticketSession, bool byTicket,
+                 std::string& error) {
+    if (ctx.session.serverName &&
+        !ctx.store->openSession(*ctx.session.serverName, op.name, ctx.session.peerAddress, ticketSession,
+                                ctx.session.sessionId, error))
+        return fail(proto::kStatusInternal, "database error: the session cannot be recorded: " + error);
+    const std::string name = op.name;
+    ctx.session.op = std::move(op);
+    ctx.session.loggedIn = true;
+    ctx.session.failedLogins = 0;
+    if (byTicket)
+        return ok("logged in with a session ticket");
+    addTicket(ctx, name);
+    return ok("logged in");
 }
 
 } // namespace
@@ -61,31 +80,52 @@ Outcome handleLogin(CallContext& ctx) {
     };
     LoginGuard* guard = ctx.session.guard;
     const bool waited = std::exchange(ctx.session.loginWaited, false);
+    LoginGuard::Admission admission;
     if (guard) {
-        // Checked and counted in one step: simultaneous guesses cannot all pass before one is recorded.
-        const LoginGuard::Admission admission = guard->admit(name, ctx.session.peerAddress, waited);
-        if (admission.refusedFor.count() > 0) {
-            // Too many failures for this name from this address, or from this address: the password is
-            // not even looked at.
+        // Checked and counted in one step: simultaneous guesses cannot all pass before one is recorded. A
+        // ticket never waits the delay of a name attacked elsewhere: checking it reveals no password.
+        admission = guard->admit(name, ctx.session.peerAddress, waited || ticket != nullptr);
+        if (admission.refusedFor.count() > 0 && !ticket) {
+            // Too many failures for this name from this address: the password is not even looked at.
             const auto seconds = (admission.refusedFor.count() + 999) / 1000;
-            return refuse("login refused: too many failed logins for this operator or from this address; try "
+            return refuse("login refused: too many failed logins for this operator from this address; try "
                           "again in " +
                           std::to_string(seconds) + " s");
         }
-        if (admission.waitFirst.count() > 0) {
+        if (admission.waitFirst.count() > 0 && !ticket) {
             ctx.session.loginWaited = true;
             Outcome later;
             later.runAgainAfter = admission.waitFirst;
             return later;
         }
     }
+    const bool counted = guard && admission.admitted(); // the attempt stays counted unless settled
     Operator op;
     bool accepted = false;
+    std::int64_t ticketSession = 0;
     if (ticket) {
-        // No hash: a ticket login takes none of the password checks' turns. A ticket that does not hold is
-        // counted by the guard like a wrong password.
-        accepted = ctx.session.ticketKeys && checkTicket(*ctx.store, *ctx.session.ticketKeys, name, ctx.today,
-                                                         ticket->value, op, error) == TicketCheck::Valid;
+        // No hash, and it tells nothing about a password: a ticket login takes none of the password
+        // checks' turns and is checked whatever the guard says. Only a forged or altered ticket counts as
+        // a failure; one of ours that no longer holds is told so, and the client uses its password.
+        std::string outdated;
+        const TicketCheck check = ctx.session.ticketKeys
+                                      ? checkTicket(*ctx.store, *ctx.session.ticketKeys, name, ctx.today,
+                                                    ticket->value, op, ticketSession, outdated, error)
+                                      : TicketCheck::Forged;
+        if (check == TicketCheck::OutOfDate) {
+            if (counted)
+                guard->settle(name, ctx.session.peerAddress, LoginGuard::Result::NotChecked);
+            ctx.reply.addFailureItem(kTagTicketOutOfDate, "1");
+            return fail(proto::kStatusNotPermitted, "login refused: session ticket out of date (" + outdated +
+                                                        "); log in with the password");
+        }
+        if (check == TicketCheck::Valid) {
+            if (counted)
+                guard->settle(name, ctx.session.peerAddress, LoginGuard::Result::NotChecked);
+            return loggedIn(ctx, std::move(op), ticketSession, true, error);
+        }
+        if (check == TicketCheck::Forged && !counted && guard)
+            return refuse("login refused: too many failed logins for this operator from this address");
     } else {
         std::optional<LoginGuard::HashSlot> slot;
         if (guard)
@@ -104,18 +144,7 @@ Outcome handleLogin(CallContext& ctx) {
     }
     if (guard)
         guard->settle(name, ctx.session.peerAddress, LoginGuard::Result::Accepted);
-    // Recorded before the login is answered: a session the database does not know could not be ended.
-    if (ctx.session.serverName &&
-        !ctx.store->openSession(*ctx.session.serverName, op.name, ctx.session.peerAddress,
-                                ctx.session.sessionId, error))
-        return fail(proto::kStatusInternal, "database error: the session cannot be recorded: " + error);
-    ctx.session.op = std::move(op);
-    ctx.session.loggedIn = true;
-    ctx.session.failedLogins = 0;
-    if (ticket)
-        return ok("logged in with a session ticket");
-    addTicket(ctx, name);
-    return ok("logged in");
+    return loggedIn(ctx, std::move(op), 0, false, error);
 }
 
 Outcome handleHeartbeat(CallContext& ctx) {

@@ -40,10 +40,10 @@ std::chrono::milliseconds LoginGuard::waitFor(const Table& table, const std::str
     return std::chrono::ceil<std::chrono::milliseconds>(until - now);
 }
 
-bool LoginGuard::failedOften(const Table& table, const std::string& key, Clock::time_point now) const {
+bool LoginGuard::failedOften(const Table& table, const std::string& key, Clock::time_point now, int allowed,
+                             std::chrono::milliseconds window) const {
     auto it = table.find(key);
-    return it != table.end() && it->second.failures >= m_options.failuresAllowed &&
-           now - it->second.windowStart <= m_options.window;
+    return it != table.end() && it->second.failures >= allowed && now - it->second.windowStart <= window;
 }
 
 LoginGuard::Admission LoginGuard::admit(std::string_view name, std::string_view address, bool delayServed) {
@@ -54,17 +54,19 @@ LoginGuard::Admission LoginGuard::admit(std::string_view name, std::string_view 
     const std::string pair = pairKey(name, address);
     const std::string addressKey(address), nameKey(name);
     std::lock_guard lock(m_mutex);
-    admission.refusedFor = std::max(waitFor(m_pairs, pair, now), waitFor(m_addresses, addressKey, now));
+    admission.refusedFor = waitFor(m_pairs, pair, now);
     if (admission.refusedFor.count() > 0)
         return admission;
-    if (!delayServed && failedOften(m_names, nameKey, now)) {
+    if (!delayServed && (failedOften(m_names, nameKey, now, m_options.failuresAllowed, m_options.window) ||
+                         failedOften(m_addresses, addressKey, now, m_options.addressFailuresAllowed,
+                                     m_options.addressWindow))) {
         admission.waitFirst = m_options.attackedNameDelay;
         if (admission.waitFirst.count() > 0)
             return admission;
     }
-    fail(m_pairs, pair, now);
-    fail(m_addresses, addressKey, now);
-    fail(m_names, nameKey, now);
+    fail(m_pairs, pair, now, m_options.window);
+    fail(m_addresses, addressKey, now, m_options.addressWindow);
+    fail(m_names, nameKey, now, m_options.window);
     return admission;
 }
 
@@ -112,7 +114,8 @@ void LoginGuard::makeRoom(Table& table, Clock::time_point now) {
         table.erase(oldest);
 }
 
-void LoginGuard::fail(Table& table, const std::string& key, Clock::time_point now) {
+void LoginGuard::fail(Table& table, const std::string& key, Clock::time_point now,
+                      std::chrono::milliseconds window) {
     auto it = table.find(key);
     if (it == table.end()) {
         makeRoom(table, now);
@@ -120,7 +123,7 @@ void LoginGuard::fail(Table& table, const std::string& key, Clock::time_point no
     }
     Record& r = it->second;
     // A window that has passed with no refusal pending starts the count again.
-    if (now - r.windowStart > m_options.window && r.lastFailure + delayAfter(r.failures) <= now) {
+    if (now - r.windowStart > window && r.lastFailure + delayAfter(r.failures) <= now) {
         r.failures = 0;
         r.windowStart = now;
     }

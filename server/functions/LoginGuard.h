@@ -1,12 +1,15 @@
 // Defences of the login against password guessing, shared by every connection of a server. Failures
-// are counted per (operator name, client address) and per client address: once either has too many
-// within the window, attempts for it are refused without looking at the password, for a delay that
-// doubles with every further failure. An attempt is counted when it is admitted, in the same step as
-// the check, so simultaneous guesses cannot all pass the check before any is recorded; a correct
-// password withdraws it. A name that fails from many places is only slowed down (a short delay before
-// the check) from an address that has not failed for it, so an attacker elsewhere can never lock the
-// real operator out. Password checks run under a small concurrency bound, so many guessing connections
-// cannot make the server hash (and allocate) for all of them at once.
+// are counted per (operator name, client address): once a pair has too many within the window, attempts
+// for it are refused without looking at the password, for a delay that doubles with every further
+// failure. Offices reach the server through one address (a NAT router, a terminal server), so an address
+// as a whole is never refused: only many failures from it within its own window (over many names, by
+// default 50 in 10 minutes) slow its other logins by a short delay before the check; one operator's typing
+// errors cost nobody else anything. An attempt is counted when it is admitted, in the same step as the
+// check, so simultaneous guesses cannot all pass the check before any is recorded; a correct password
+// withdraws it. A name that fails from many places is likewise only slowed down from an address that has
+// not failed for it, so an attacker elsewhere can never lock the real operator out. Password checks run
+// under a small concurrency bound, so many guessing connections cannot make the server hash (and
+// allocate) for all of them at once.
 #pragma once
 
 #include <chrono>
@@ -21,8 +24,10 @@ namespace orvo::server {
 
 struct LoginGuardOptions {
     bool enabled = true;
-    int failuresAllowed = 5; // within the window, per name and address and per address; the next waits
+    int failuresAllowed = 5; // within the window, per name and address; the next waits
     std::chrono::milliseconds window{15 * 60 * 1000};
+    int addressFailuresAllowed = 50; // within addressWindow, per address; the next are slowed down
+    std::chrono::milliseconds addressWindow{10 * 60 * 1000};
     std::chrono::milliseconds firstDelay{2000}; // after failuresAllowed failures; doubles per failure
     std::chrono::milliseconds maxDelay{15 * 60 * 1000};
     std::chrono::milliseconds attackedNameDelay{1000}; // at most 2 s: never a lock-out
@@ -40,8 +45,8 @@ public:
     struct Admission {
         // > 0: refused for this long; nothing was recorded.
         std::chrono::milliseconds refusedFor{0};
-        // > 0: the name fails from elsewhere; ask again after this wait (with delayServed), nothing was
-        // recorded.
+        // > 0: the name fails from elsewhere, or the address fails for many names; ask again after this
+        // wait (with delayServed), nothing was recorded.
         std::chrono::milliseconds waitFirst{0};
         bool admitted() const { return refusedFor.count() == 0 && waitFirst.count() == 0; }
     };
@@ -82,17 +87,18 @@ private:
 
     std::chrono::milliseconds waitFor(const Table& table, const std::string& key,
                                       Clock::time_point now) const;
-    bool failedOften(const Table& table, const std::string& key, Clock::time_point now) const;
-    void fail(Table& table, const std::string& key, Clock::time_point now);
+    bool failedOften(const Table& table, const std::string& key, Clock::time_point now, int allowed,
+                     std::chrono::milliseconds window) const;
+    void fail(Table& table, const std::string& key, Clock::time_point now, std::chrono::milliseconds window);
     void withdraw(Table& table, const std::string& key);
     void touch(Table& table, const std::string& key, Clock::time_point now);
     void makeRoom(Table& table, Clock::time_point now);
 
     LoginGuardOptions m_options;
     std::mutex m_mutex;
-    Table m_pairs; // name and address, joined by a zero byte
-    Table m_addresses;
-    Table m_names; // across addresses: only ever a short delay
+    Table m_pairs;     // name and address, joined by a zero byte
+    Table m_addresses; // across names: only ever a short delay
+    Table m_names;     // across addresses: only ever a short delay
     std::mutex m_hashMutex;
     std::condition_variable m_hashFree;
     int m_hashing = 0;

@@ -275,7 +275,7 @@ bool TicketKeys::signingKey(Key& key, std::string& error) {
     return true;
 }
 
-bool TicketKeys::acceptedKey(std::uint32_t id, Key& key, std::string& error) {
+TicketKeys::Lookup TicketKeys::acceptedKey(std::uint32_t id, Key& key, std::string& error) {
     std::lock_guard lock(m_mutex);
     std::string problem;
     if (!refresh(problem))
@@ -284,9 +284,9 @@ bool TicketKeys::acceptedKey(std::uint32_t id, Key& key, std::string& error) {
     for (const Key& candidate : m_keys)
         if (candidate.id == id && (candidate.acceptedUntil == 0 || now < candidate.acceptedUntil)) {
             key = candidate;
-            return true;
+            return Lookup::Taken;
         }
-    return false;
+    return !m_keys.empty() && id < m_keys.front().id ? Lookup::Retired : Lookup::Unknown;
 }
 
 bool TicketKeys::rotate(const std::string& path, std::int64_t graceSeconds, std::string& report,
@@ -313,17 +313,19 @@ bool TicketKeys::rotate(const std::string& path, std::int64_t graceSeconds, std:
     }
     const std::int64_t now = unixNow();
     std::uint32_t nextId = 1;
-    std::vector<Key> kept;
-    for (Key& key : keys) {
+    for (const Key& key : keys)
         nextId = std::max(nextId, key.id + 1);
+    std::vector<Key> kept;
+    kept.reserve(kMaxKeys);
+    kept.push_back(newKey(nextId)); // the signing key comes first
+    for (Key& key : keys) {
         // The grace is the most any key before the new one is taken for, however long it had left.
         if (key.acceptedUntil == 0 || key.acceptedUntil > now + graceSeconds)
             key.acceptedUntil = now + graceSeconds;
-        if (key.acceptedUntil > now && kept.size() + 1 < kMaxKeys)
+        if (key.acceptedUntil > now && kept.size() < kMaxKeys)
             kept.push_back(key);
         sodium_memzero(key.secret.data(), key.secret.size());
     }
-    kept.insert(kept.begin(), newKey(nextId));
     const bool written = writeKeyFile(path, kept, error);
     for (Key& key : kept)
         sodium_memzero(key.secret.data(), key.secret.size());

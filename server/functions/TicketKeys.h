@@ -49,13 +49,14 @@ public:
 
     // The signing key now, and the key of an id while it is still taken. The file is looked at again at
     // most once a second, so that a rotation reaches running servers without a reload; a file that has
-    // become unreadable keeps the keys read last (and says so once in error).
+    // become unreadable keeps the keys read last (and says so in error).
     bool signingKey(Key& key, std::string& error);
-    bool acceptedKey(std::uint32_t id, Key& key, std::string& error);
+    enum class Lookup { Taken, Retired, Unknown }; // Retired: an older id than the signing key's
+    Lookup acceptedKey(std::uint32_t id, Key& key, std::string& error);
 
     // Writes a new signing key into the file (made when missing); the keys before it stay taken for
-    // graceSeconds at most, and keys past their time are dropped. The file is replaced whole, so a server reading
-    // it meanwhile sees the old or the new one. report says what was done.
+    // graceSeconds at most, and keys past their time are dropped. The file is replaced whole, so a server
+    // reading it meanwhile sees the old or the new one. report says what was done.
     static bool rotate(const std::string& path, std::int64_t graceSeconds, std::string& report,
                        std::string& error);
 

@@ -383,8 +383,13 @@ void Connection::endRequest() {
     m_replyBytes = 0;
     m_replySending = {};
     m_sink.release(); // an idle connection keeps no send buffer
-    if (m_closed)
+    if (m_closed) {
+        // A login answered into a connection already gone: its session was recorded, never watched.
+        if (m_session.loggedIn && m_session.serverName && m_session.sessionId != 0 &&
+            (!m_watched || m_watched->id != m_session.sessionId))
+            m_core.sessions().closedUnwatched(m_session.sessionId, std::string(kSessionClosed));
         return;
+    }
     if (!m_endedWhy.empty()) {
         sayEndedAndClose();
         return;

@@ -3,8 +3,28 @@
 #include "server/net/Connection.h"
 
 #include "protocol/Header.h"
+#include "protocol/Protocol.h"
+#include "server/functions/SessionTickets.h"
 
 namespace orvo::server {
+namespace {
+
+// Why a session ended, as the number a client shows in its own words (0: none of these).
+long long sessionEndCode(std::string_view reason) {
+    if (reason == kSessionEndedByAdministrator)
+        return 1;
+    if (reason == kSessionEndedDisabled)
+        return 2;
+    if (reason == kSessionEndedPassword)
+        return 3;
+    if (reason == kSessionEndedRemoved)
+        return 4;
+    if (reason == kSessionServerStopped)
+        return 5;
+    return 0;
+}
+
+} // namespace
 
 void Connection::followSession() {
     if (m_revisedOperator && m_watched && m_session.loggedIn && m_session.sessionId == m_watched->id)
@@ -40,7 +60,14 @@ void Connection::sayEndedAndClose() {
     m_stage = Stage::Closing;
     m_readTimer.cancel();
     m_lastWords.clear();
-    proto::AppendEnd(m_lastWords, 0, proto::kStatusNotLoggedIn, m_endedWhy, 0);
+    proto::FrameBuilder builder(m_lastWords);
+    builder.Add(proto::kTagType, "E")
+        .Add(proto::kTagSeq, 0LL)
+        .Add(proto::kTagStatus, proto::kStatusNotLoggedIn);
+    builder.Add(proto::kTagText, m_endedWhy).Add(proto::kTagRows, 0LL);
+    if (const long long code = sessionEndCode(m_endedWhy))
+        builder.Add(kTagSessionEndCode, code);
+    builder.Finish();
     armWriteTimer("write time-out: the client stopped reading");
     withStream([this](auto& stream) {
         asio::async_write(stream, asio::buffer(m_lastWords),

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <csignal>
 #include <new>
 #include <system_error>
 
@@ -23,6 +25,15 @@ constexpr int kNoteEveryRounds = 5;
 constexpr int kPruneEveryRounds = 3600;
 constexpr int kFirstPruneRound = 60;
 constexpr std::int64_t kKeepTombstoneSeconds = 24 * 3600;
+// Ended sessions are kept this long for `sessions --ended`.
+constexpr std::time_t kKeepEndedSessionSeconds = 7 * 24 * 3600;
+// A session ended this lately is still read with its reason, for the connection it ends.
+constexpr std::time_t kEndedLatelySeconds = 60;
+// The server notes itself every few rounds; one silent for two minutes is gone, which is looked for
+// every half minute (not before every server has had the time to note itself once).
+constexpr int kAliveEveryRounds = 5;
+constexpr int kSweepEveryRounds = 30;
+constexpr std::int64_t kSilentSeconds = 120;
 
 std::string stampOf(std::time_t when) {
     std::tm tm{};
@@ -32,16 +43,38 @@ std::string stampOf(std::time_t when) {
     return text;
 }
 
-std::string processName() {
+std::string hostName() {
     std::array<char, 256> host{};
     if (gethostname(host.data(), host.size() - 1) != 0)
         host[0] = '\0';
+    return host.data();
+}
+
+// A server of this host, named as processName() names one, whose process is no longer there.
+bool goneFromThisHost(const std::string& server, const std::string& host) {
+    if (server.size() <= host.size() + 1 || server.compare(0, host.size(), host) != 0 ||
+        server[host.size()] != ':')
+        return false;
+    const std::size_t pidAt = host.size() + 1, colon = server.find(':', pidAt);
+    if (colon == std::string::npos || colon == pidAt)
+        return false;
+    long pid = 0;
+    for (std::size_t i = pidAt; i < colon; ++i) {
+        if (server[i] < '0' || server[i] > '9' || pid > 4194304)
+            return false;
+        pid = pid * 10 + (server[i] - '0');
+    }
+    return pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
+std::string processName() {
+    const std::string host = hostName();
     const std::time_t now = std::time(nullptr);
     std::tm tm{};
     localtime_r(&now, &tm);
     char started[32];
     std::strftime(started, sizeof started, "%Y%m%dT%H%M%S", &tm);
-    return std::string(host.data()) + ":" + std::to_string(getpid()) + ":" + started;
+    return host + ":" + std::to_string(getpid()) + ":" + started;
 }
 
 Operator operatorFrom(const std::string& name, const OperatorRecord& record) {
@@ -99,6 +132,11 @@ void SessionWatch::closed(const std::shared_ptr<Watched>& watched, std::string r
         m_endings.push_back({watched->id, std::move(reason)});
 }
 
+void SessionWatch::closedUnwatched(std::int64_t id, std::string reason) {
+    std::lock_guard lock(m_mutex);
+    m_endings.push_back({id, std::move(reason)});
+}
+
 void SessionWatch::run() {
     std::unique_ptr<Store> store;
     std::string error, reported;
@@ -129,11 +167,24 @@ void SessionWatch::run() {
                 continue;
             }
         }
+        if (rounds % kAliveEveryRounds == 0 && !stopping &&
+            !store->noteServerAlive(m_serverName, std::time(nullptr), error))
+            m_core.log("sessions: cannot note this server alive: " + error);
+        if (rounds == 0 || (rounds % kSweepEveryRounds == 0 && !stopping))
+            endSessionsOfGoneServers(*store, rounds == 0);
         round(*store, stopping || rounds % kNoteEveryRounds == 0);
-        if (stopping)
+        if (stopping) {
+            // Whatever is still live of ours (a login answered into a closed connection) ends with us.
+            std::size_t ended = 0;
+            const std::string self[] = {m_serverName};
+            if (!store->endServerSessions(self, kSessionServerStopped, ended, error))
+                m_core.log("sessions: cannot end this server's sessions: " + error);
             return;
-        if (rounds % kPruneEveryRounds == kFirstPruneRound)
+        }
+        if (rounds % kPruneEveryRounds == kFirstPruneRound) {
             pruneTombstones(*store);
+            deleteOldSessions(*store);
+        }
     }
 }
 
@@ -144,6 +195,47 @@ void SessionWatch::pruneTombstones(Store& store) {
         m_core.log("changes: cannot prune the tombstones: " + error);
     else if (pruned > 0)
         m_core.log("changes: pruned " + std::to_string(pruned) + " tombstones over a day old");
+}
+
+void SessionWatch::deleteOldSessions(Store& store) {
+    std::size_t deleted = 0;
+    std::string error;
+    if (!store.deleteEndedSessions(stampOf(std::time(nullptr) - kKeepEndedSessionSeconds), deleted, error))
+        m_core.log("sessions: cannot delete those ended over a week ago: " + error);
+    else if (deleted > 0)
+        m_core.log("sessions: deleted " + std::to_string(deleted) + " ended over a week ago");
+}
+
+void SessionWatch::endSessionsOfGoneServers(Store& store, bool atStart) {
+    std::vector<std::pair<std::string, std::int64_t>> servers;
+    std::string error;
+    if (!store.listServers(servers, error)) {
+        m_core.log("sessions: cannot read the servers: " + error);
+        return;
+    }
+    const std::string host = hostName();
+    const std::int64_t now = std::time(nullptr);
+    std::vector<std::string> stopped, lost;
+    for (const auto& [name, seen] : servers) {
+        if (name == m_serverName)
+            continue;
+        if (goneFromThisHost(name, host))
+            stopped.push_back(name);
+        else if (!atStart && now - seen > kSilentSeconds)
+            lost.push_back(name);
+    }
+    for (const auto& [gone, reason] :
+         {std::pair{&stopped, kSessionServerStopped}, std::pair{&lost, kSessionServerLost}}) {
+        std::size_t ended = 0;
+        if (gone->empty())
+            continue;
+        if (!store.endServerSessions(*gone, reason, ended, error))
+            m_core.log("sessions: cannot end the sessions of servers gone: " + error);
+        else
+            for (const std::string& name : *gone)
+                m_core.log("sessions: server " + escapeText(name) + " is gone (" + std::string(reason) +
+                           "); its live sessions ended (" + std::to_string(ended) + " in all)");
+    }
 }
 
 void SessionWatch::round(Store& store, bool noteRequests) {
@@ -162,7 +254,8 @@ void SessionWatch::round(Store& store, bool noteRequests) {
 
     std::string error;
     std::vector<SessionState> states;
-    if (!store.sessionStates(m_serverName, entries.front().watched->id, states, error)) {
+    if (!store.sessionStates(m_serverName, entries.front().watched->id,
+                             stampOf(std::time(nullptr) - kEndedLatelySeconds), states, error)) {
         m_core.log("sessions: cannot read their state: " + error);
         return;
     }

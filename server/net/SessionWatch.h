@@ -6,8 +6,12 @@
 //  - reads the operator again when the database counted a change of it, closing the session of an
 //    operator disabled or removed and giving the others their new permissions before their next request;
 // and every few seconds notes the sessions' last requests. A connection that closes ends its session in
-// the database at the next round. Requests never wait for any of it. Once an hour the same thread (the
-// server's one background user of the database) prunes the tombstones of changes.
+// the database at the next round. Requests never wait for any of it.
+// Nothing is left behind: the server notes itself in the database every few seconds; at its start it
+// ends the sessions of its earlier processes on this host that are gone, and every half minute those of
+// any server not heard of for two minutes (killed, or its machine lost); at a clean stop it ends its own.
+// Once an hour the same thread (the server's one background user of the database) prunes the tombstones
+// of changes and deletes sessions ended over a week ago.
 #pragma once
 
 #include "server/store/StoreSource.h"
@@ -57,6 +61,8 @@ public:
                                    std::weak_ptr<Connection> connection);
     // Any thread: the connection closed or logged out; its session is ended in the database.
     void closed(const std::shared_ptr<Watched>& watched, std::string reason);
+    // Any thread: a session recorded by a login whose connection was gone before it could be watched.
+    void closedUnwatched(std::int64_t id, std::string reason);
 
 private:
     struct Entry {
@@ -74,6 +80,10 @@ private:
     void run();
     void round(Store& store, bool noteRequests);
     void pruneTombstones(Store& store);
+    void deleteOldSessions(Store& store);
+    // Ends the sessions of servers gone: earlier processes of this host (atStart), or any server silent
+    // for too long.
+    void endSessionsOfGoneServers(Store& store, bool atStart);
     // Checks one session against its recorded state; false when the session is to be ended (reason set).
     bool check(Store& store, Entry& entry, const SessionState* state, std::string& reason);
     void endConnection(const Entry& entry, const std::string& reason);

@@ -180,7 +180,9 @@ bool ReplyWriter::end(int status, std::string_view utf8Text) {
     m_ended = true;
     std::string text;
     toWire(utf8Text, text);
-    if (m_endItems.empty() || status != proto::kStatusOk) {
+    const bool ok = status == proto::kStatusOk;
+    if (std::none_of(m_endItems.begin(), m_endItems.end(),
+                     [ok](const EndItem& item) { return ok || item.onFailure; })) {
         proto::AppendEnd(m_buffer, m_seq, status, text, m_rows);
     } else {
         proto::FrameBuilder builder(m_buffer);
@@ -188,8 +190,9 @@ bool ReplyWriter::end(int status, std::string_view utf8Text) {
         if (!text.empty())
             builder.Add(proto::kTagText, text);
         builder.Add(proto::kTagRows, static_cast<long long>(m_rows));
-        for (const auto& [tag, value] : m_endItems)
-            builder.Add(tag, value);
+        for (const EndItem& item : m_endItems)
+            if (ok || item.onFailure)
+                builder.Add(item.tag, item.value);
         if (builder.Finish() != proto::Error::None)
             proto::AppendEnd(m_buffer, m_seq, status, text, m_rows);
     }

@@ -66,7 +66,13 @@ public:
     // The end frame (text UTF-8), then everything still buffered goes out.
     bool end(int status, std::string_view utf8Text);
     // An item the end frame carries after the row count (ASCII values; a successful end only).
-    void addEndItem(std::uint32_t tag, std::string value) { m_endItems.emplace_back(tag, std::move(value)); }
+    void addEndItem(std::uint32_t tag, std::string value) {
+        m_endItems.push_back({tag, std::move(value), false});
+    }
+    // One that explains a failure: carried whatever the status.
+    void addFailureItem(std::uint32_t tag, std::string value) {
+        m_endItems.push_back({tag, std::move(value), true});
+    }
 
     std::uint64_t rows() const { return m_rows; }
     bool failed() const { return m_failed; }
@@ -105,7 +111,12 @@ private:
     std::string m_refusedRowKey;
     bool m_failed = false;
     bool m_ended = false;
-    std::vector<std::pair<std::uint32_t, std::string>> m_endItems;
+    struct EndItem {
+        std::uint32_t tag;
+        std::string value;
+        bool onFailure;
+    };
+    std::vector<EndItem> m_endItems;
     std::string* m_record = nullptr;
     void record(std::string_view items);
 };

@@ -203,10 +203,21 @@ constexpr std::array kSessions{
     integer("operator_changes").withDefault("0").addedIn(6).maintainedByDatabase(),
     text("ended", kStampBytes).withDefault("''").addedIn(6),
     text("end_reason", kFreeTextBytes).withDefault("''").addedIn(6),
+    integer("ticket_session").withDefault("0").addedIn(7),
+    text("ticket_revoked", kFreeTextBytes).withDefault("''").addedIn(7),
+    text("ended_by", kFreeTextBytes).withDefault("''").addedIn(7),
 };
 constexpr std::array kSessionIndexes{
-    IndexSpec{"sessions_server", "server, id", false, 6},
+    IndexSpec{"sessions_server", "server, id", false, 6, 7},
     IndexSpec{"sessions_operator", "operator, ended", false, 6},
+    IndexSpec{"sessions_server_ended", "server, ended, id", false, 7},
+    IndexSpec{"sessions_ended", "ended", false, 7},
+};
+// The servers that record sessions, each noting itself every few seconds, so that the sessions of a
+// server that died without a word are ended by the others.
+constexpr std::array kServers{
+    text("name", kFreeTextBytes).key().addedIn(7),
+    integer("seen").addedIn(7),
 };
 
 constexpr std::array kLinkGroupIndexes{IndexSpec{"link_groups_khh", "khh"}};
@@ -222,7 +233,7 @@ constexpr std::array kLinkSubgroupIndexes{IndexSpec{"link_subgroups_xzbh", "xzbh
 
 constexpr std::string_view kCodeTable = "";
 
-const std::array<TableSpec, 20> kTables{{
+const std::array<TableSpec, 21> kTables{{
     {"meta", "", kMeta, {}, false, false, ""},
     {"YYB",
      "Host code tables. Column names are those the client reads; row order is insertion order.",
@@ -280,6 +291,8 @@ const std::array<TableSpec, 20> kTables{{
      "enabled flag, its row replaced or deleted) while the session is live, so that the server holding "
      "it knows to read the operator again",
      5},
+    {"servers", "Servers: the processes recording sessions, and when each last noted itself (Unix seconds).",
+     kServers, {}, false, false, "", 7},
 }};
 
 } // namespace

@@ -71,10 +71,18 @@ struct OperatorRecord {
     std::int64_t ticketEpoch = 0;
 };
 
-// A live session as the database records it.
+// A session as the database records it; ended, endReason and endedBy empty while it is live.
 struct SessionRecord {
     std::int64_t id = 0;
     std::string server, operatorName, address, since, lastRequest;
+    std::string ended, endReason, endedBy;
+};
+
+// The session a ticket names, as a ticket login checks it.
+struct TicketSession {
+    bool found = false;
+    std::string operatorName;
+    std::string revoked; // why its tickets are refused; empty: they hold
 };
 
 // What the server holding a session watches of it.
@@ -93,6 +101,7 @@ inline constexpr std::string_view kSessionEndedPassword = "session ended: passwo
 inline constexpr std::string_view kSessionClosed = "closed";
 inline constexpr std::string_view kSessionLoggedOut = "logged out";
 inline constexpr std::string_view kSessionServerStopped = "server stopped";
+inline constexpr std::string_view kSessionServerLost = "server lost: not heard of for 2 minutes";
 
 // The time of a session's last request, to note in the database.
 struct SessionTouch {
@@ -120,12 +129,33 @@ public:
     // and end them whichever server holds them, and a change of an operator reaches its sessions (the
     // server is a process's name, unique among the servers sharing the database). Each gives false with
     // error set on a database error.
-    // Records a live session of that server; id is its number.
+    // Records a live session of that server; id is its number. ticketSession: the session whose ticket
+    // the login presented (0 for a password login, whose ticket names the session itself).
     virtual bool openSession(std::string_view server, std::string_view operatorName, std::string_view address,
-                             std::int64_t& id, std::string& error) = 0;
-    // The server's sessions numbered fromId or higher, live and ended, by number.
-    virtual bool sessionStates(std::string_view server, std::int64_t fromId,
+                             std::int64_t ticketSession, std::int64_t& id, std::string& error) = 0;
+    // The server's sessions numbered fromId or higher that are live or ended at endedSince or later
+    // ("YYYY.MM.DD HH:MM:SS"), by number: read by index, whatever the number of sessions ended before.
+    virtual bool sessionStates(std::string_view server, std::int64_t fromId, std::string_view endedSince,
                                std::vector<SessionState>& states, std::string& error) = 0;
+    // The session a presented ticket names.
+    virtual bool ticketSession(std::int64_t id, TicketSession& session, std::string& error) = 0;
+    // From now on refuses the tickets that the sessions (or, with ids empty, every session of the
+    // operator) were issued or logged in with, giving the reason and who asked; revoked counts the
+    // sessions whose tickets were refused.
+    virtual bool revokeSessionTickets(std::span<const std::int64_t> ids, std::string_view operatorName,
+                                      std::string_view reason, std::string_view by, std::size_t& revoked,
+                                      std::string& error) = 0;
+    // Notes that the server is alive now (Unix seconds).
+    virtual bool noteServerAlive(std::string_view server, std::int64_t now, std::string& error) = 0;
+    // The servers noted, with when each last noted itself.
+    virtual bool listServers(std::vector<std::pair<std::string, std::int64_t>>& servers,
+                             std::string& error) = 0;
+    // Ends every live session of those servers, giving the reason, and forgets the servers.
+    virtual bool endServerSessions(std::span<const std::string> servers, std::string_view reason,
+                                   std::size_t& ended, std::string& error) = 0;
+    // Deletes the sessions ended before the stamp ("YYYY.MM.DD HH:MM:SS").
+    virtual bool deleteEndedSessions(std::string_view endedBefore, std::size_t& deleted,
+                                     std::string& error) = 0;
     // Notes the last request of live sessions.
     virtual bool noteSessionRequests(std::span<const SessionTouch> touches, std::string& error) = 0;
     // Ends those of the sessions that are live, giving the reason; ended counts them.
@@ -134,9 +164,10 @@ public:
     // Ends every live session of the operator, giving the reason; ended counts them.
     virtual bool endOperatorSessions(std::string_view operatorName, std::string_view reason,
                                      std::size_t& ended, std::string& error) = 0;
-    // The live sessions by number, only the operator's when operatorName is not empty.
-    virtual bool listSessions(std::string_view operatorName, std::vector<SessionRecord>& sessions,
-                              std::string& error) = 0;
+    // The live sessions by number (with ended ones too when withEnded), only the operator's when
+    // operatorName is not empty.
+    virtual bool listSessions(std::string_view operatorName, bool withEnded,
+                              std::vector<SessionRecord>& sessions, std::string& error) = 0;
 
     // Whether a code table of that name can be downloaded.
     virtual bool hasCodeTable(std::string_view table) = 0;

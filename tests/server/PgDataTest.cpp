@@ -167,7 +167,7 @@ TEST_F(PgData, MigrateBringsTheFirstSchemaForwardAndBackupWritesADumpPgRestoreRe
         ASSERT_EQ(counterd({"tables", "--db", old}).code, 0);
         ASSERT_TRUE(conn.exec(
             "DROP FUNCTION operators_ticket_epoch() CASCADE; ALTER TABLE operators DROP COLUMN ticket_epoch;"
-            "DROP TABLE sessions; DROP FUNCTION operators_touch_sessions() CASCADE;"
+            "DROP TABLE sessions, servers; DROP FUNCTION operators_touch_sessions() CASCADE;"
             "DROP TRIGGER orders_rev ON orders; DROP TRIGGER rules_gone ON rules;"
             "DROP TRIGGER rules_moved ON rules; DROP TRIGGER orders_gone ON orders;"
             "DROP TRIGGER customers_scope_update ON customers; DROP TRIGGER rules_scope_truncate ON rules;"

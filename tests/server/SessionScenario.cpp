@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -160,12 +161,62 @@ void revocationReachesSessionsOnTwoServers(const std::string& db, const std::vec
         byTicket.call(proto::kFunctionLogin, {{proto::kTagOperator, "admin"}, {62, issued.end.get(62)}});
     EXPECT_EQ(taken.status, 0) << taken.text;
 
+    // Ending a session ends its ticket, on every server: the client cannot come back with it, and is
+    // told that the ticket is out of date rather than wrong; the listing says who ended it and why.
+    const std::vector<Listed> live = waitForSessionCount(db, 3);
+    ASSERT_EQ(live.size(), 3u);
+    const ProgramRun endByTicket = counterd({"sessions", "end", std::to_string(live.back().id), "--db", db});
+    ASSERT_EQ(endByTicket.code, 0) << endByTicket.err;
+    const Reply said = byTicket.readReply();
+    expectEnded(said, byTicket, "session ended by an administrator");
+    EXPECT_EQ(said.end.get(64), "1") << "the reason as a code too";
+    for (const int port : {port1, port2}) {
+        RawClient back;
+        ASSERT_TRUE(back.connect(port));
+        const Reply refused =
+            back.call(proto::kFunctionLogin, {{proto::kTagOperator, "admin"}, {62, issued.end.get(62)}});
+        EXPECT_EQ(refused.status, proto::kStatusNotPermitted);
+        EXPECT_EQ(refused.end.get(63), "1") << refused.text;
+        EXPECT_NE(refused.text.find("session ended by an administrator"), std::string::npos) << refused.text;
+    }
+    const ProgramRun ended = counterd({"sessions", "--ended", "--db", db});
+    EXPECT_NE(ended.out.find(std::to_string(live.back().id)), std::string::npos) << ended.out;
+    EXPECT_NE(ended.out.find("session ended by an administrator"), std::string::npos) << ended.out;
+
     // A server that stops ends the sessions it held.
     for (CounterdChild* server : {&first, &second}) {
         kill(server->pid, SIGTERM);
         EXPECT_EQ(server->exitCode(10000), 0) << server->output;
     }
     EXPECT_TRUE(listSessions(db).empty());
+}
+
+void nothingIsLeftLiveOfDroppedLoginsAndKilledServers(const std::string& db) {
+    const std::vector<std::string> args{"--listen", "127.0.0.1:0", "--db", db, "--date", kToday};
+    auto first = std::make_unique<CounterdChild>(args);
+    const int port = first->loopbackPort(30000);
+    ASSERT_GT(port, 0) << first->output;
+
+    // Logins whose connections are gone before their answers: their sessions end all the same.
+    for (int i = 0; i < 3; ++i) {
+        RawClient dropped;
+        ASSERT_TRUE(dropped.connect(port));
+        ASSERT_TRUE(dropped.sendRequest(proto::kFunctionLogin,
+                                        {{proto::kTagOperator, "admin"}, {proto::kTagPassword, "admin"}}));
+    }
+    std::this_thread::sleep_for(1500ms); // answered, then a round of the watch
+    EXPECT_TRUE(waitForSessionCount(db, 0).empty());
+
+    // A server killed outright: the next one started on this host ends what it left live.
+    RawClient live;
+    ASSERT_TRUE(live.connect(port) && live.login("teller", "teller"));
+    ASSERT_EQ(waitForSessionCount(db, 1).size(), 1u);
+    kill(first->pid, SIGKILL);
+    first.reset();
+    CounterdChild next(args);
+    ASSERT_GT(next.loopbackPort(30000), 0) << next.output;
+    EXPECT_TRUE(waitForSessionCount(db, 0).empty());
+    EXPECT_TRUE(next.waitFor("is gone (server stopped)", 5000)) << next.output;
 }
 
 } // namespace orvo::test

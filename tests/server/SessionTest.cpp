@@ -24,6 +24,16 @@ TEST(Sessions, RevocationReachesOpenSessionsOnTwoServersSharingOneFile) {
     revocationReachesSessionsOnTwoServers(path, {});
 }
 
+TEST(Sessions, NothingIsLeftLiveOfDroppedLoginsAndKilledServers) {
+    TempDir dir;
+    const std::string path = dir.path + "/left.db";
+    server::DemoOptions demo;
+    demo.today = kToday;
+    std::string error;
+    ASSERT_TRUE(server::prepareStore(path, &demo, error)) << error;
+    nothingIsLeftLiveOfDroppedLoginsAndKilledServers(path);
+}
+
 // A writer of the same server that begins again as soon as it commits (as the simulated market does)
 // would win every one of SQLite's busy retries, and each login would fail after its 2 s: each session
 // write takes its turn instead. A writer that keeps the file past the wait makes the login fail with the
@@ -48,7 +58,7 @@ TEST(Sessions, AreRecordedInTurnBesideAWriterOfTheSameServerThatNeverPauses) {
     });
     for (int login = 0; login < 5; ++login) {
         std::int64_t id = 0;
-        EXPECT_TRUE(store.openSession("s1", "admin", "127.0.0.1", id, error)) << login << ": " << error;
+        EXPECT_TRUE(store.openSession("s1", "admin", "127.0.0.1", 0, id, error)) << login << ": " << error;
         EXPECT_GT(id, 0);
     }
     stop = true;
@@ -58,10 +68,10 @@ TEST(Sessions, AreRecordedInTurnBesideAWriterOfTheSameServerThatNeverPauses) {
     {
         server::Transaction held(demo.writer);
         ASSERT_TRUE(held.ok()) << held.error();
-        EXPECT_FALSE(store.openSession("s1", "admin", "127.0.0.1", id, error));
+        EXPECT_FALSE(store.openSession("s1", "admin", "127.0.0.1", 0, id, error));
         EXPECT_NE(error.find("database is locked"), std::string::npos) << error;
     }
-    EXPECT_TRUE(store.openSession("s1", "admin", "127.0.0.1", id, error)) << error;
+    EXPECT_TRUE(store.openSession("s1", "admin", "127.0.0.1", 0, id, error)) << error;
 }
 
 } // namespace

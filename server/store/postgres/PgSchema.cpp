@@ -134,7 +134,16 @@ constexpr std::array<const char*, 6> kMigrationSteps{{
     " FOR EACH ROW EXECUTE FUNCTION operators_touch_sessions();",
     // 7: session tickets are signed with a key kept outside the database, and carry the operator's
     // ticket epoch, which every disable, enable and password change counts up: a ticket revoked once
-    // stays revoked. The key the database used to keep is dropped with every ticket it signed.
+    // stays revoked. The key the database used to keep is dropped with every ticket it signed. A ticket
+    // names the session it was issued in (ticket_session of the sessions logged in with it), which an
+    // administrator revokes with the session. Servers note themselves in `servers`, so that the sessions
+    // of one that died are ended by the others; the watch reads a server's live sessions by index.
+    "ALTER TABLE sessions ADD COLUMN ticket_session bigint NOT NULL DEFAULT 0,"
+    " ADD COLUMN ticket_revoked gbk NOT NULL DEFAULT '', ADD COLUMN ended_by gbk NOT NULL DEFAULT '';"
+    "DROP INDEX sessions_server;"
+    "CREATE INDEX sessions_server_ended ON sessions(server, ended, id);"
+    "CREATE INDEX sessions_ended ON sessions(ended);"
+    "CREATE TABLE servers(name gbk PRIMARY KEY, seen bigint NOT NULL);"
     "ALTER TABLE operators ADD COLUMN ticket_epoch bigint NOT NULL DEFAULT 0;"
     "CREATE FUNCTION operators_ticket_epoch() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
     " NEW.ticket_epoch := OLD.ticket_epoch + 1; RETURN NEW; END $$;"

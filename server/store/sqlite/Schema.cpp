@@ -163,7 +163,17 @@ constexpr std::array<const char*, 6> kMigrationSteps{{
     "END;",
     // 7: session tickets are signed with a key kept outside the database, and carry the operator's
     // ticket epoch, which every disable, enable and password change counts up: a ticket revoked once
-    // stays revoked. The key the database used to keep is dropped with every ticket it signed.
+    // stays revoked. The key the database used to keep is dropped with every ticket it signed. A ticket
+    // names the session it was issued in (ticket_session of the sessions logged in with it), which an
+    // administrator revokes with the session. Servers note themselves in `servers`, so that the sessions
+    // of one that died are ended by the others; the watch reads a server's live sessions by index.
+    "ALTER TABLE sessions ADD COLUMN ticket_session INTEGER NOT NULL DEFAULT 0;"
+    "ALTER TABLE sessions ADD COLUMN ticket_revoked TEXT NOT NULL DEFAULT '';"
+    "ALTER TABLE sessions ADD COLUMN ended_by TEXT NOT NULL DEFAULT '';"
+    "DROP INDEX sessions_server;"
+    "CREATE INDEX sessions_server_ended ON sessions(server, ended, id);"
+    "CREATE INDEX sessions_ended ON sessions(ended);"
+    "CREATE TABLE servers(name TEXT PRIMARY KEY, seen INTEGER NOT NULL);"
     "ALTER TABLE operators ADD COLUMN ticket_epoch INTEGER NOT NULL DEFAULT 0;"
     "CREATE TRIGGER operators_ticket_epoch AFTER UPDATE OF pwhash, enabled ON operators"
     "  WHEN OLD.pwhash IS NOT NEW.pwhash OR OLD.enabled IS NOT NEW.enabled BEGIN"

@@ -29,15 +29,24 @@ public:
                              std::string_view newHash) override;
 
     bool openSession(std::string_view server, std::string_view operatorName, std::string_view address,
-                     std::int64_t& id, std::string& error) override;
-    bool sessionStates(std::string_view server, std::int64_t fromId, std::vector<SessionState>& states,
-                       std::string& error) override;
+                     std::int64_t ticketSession, std::int64_t& id, std::string& error) override;
+    bool sessionStates(std::string_view server, std::int64_t fromId, std::string_view endedSince,
+                       std::vector<SessionState>& states, std::string& error) override;
+    bool ticketSession(std::int64_t id, TicketSession& session, std::string& error) override;
+    bool revokeSessionTickets(std::span<const std::int64_t> ids, std::string_view operatorName,
+                              std::string_view reason, std::string_view by, std::size_t& revoked,
+                              std::string& error) override;
+    bool noteServerAlive(std::string_view server, std::int64_t now, std::string& error) override;
+    bool listServers(std::vector<std::pair<std::string, std::int64_t>>& servers, std::string& error) override;
+    bool endServerSessions(std::span<const std::string> servers, std::string_view reason, std::size_t& ended,
+                           std::string& error) override;
+    bool deleteEndedSessions(std::string_view endedBefore, std::size_t& deleted, std::string& error) override;
     bool noteSessionRequests(std::span<const SessionTouch> touches, std::string& error) override;
     bool endSessions(std::span<const std::int64_t> ids, std::string_view reason, std::size_t& ended,
                      std::string& error) override;
     bool endOperatorSessions(std::string_view operatorName, std::string_view reason, std::size_t& ended,
                              std::string& error) override;
-    bool listSessions(std::string_view operatorName, std::vector<SessionRecord>& sessions,
+    bool listSessions(std::string_view operatorName, bool withEnded, std::vector<SessionRecord>& sessions,
                       std::string& error) override;
 
     bool hasCodeTable(std::string_view table) override;
