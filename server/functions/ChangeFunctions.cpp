@@ -29,8 +29,17 @@ constexpr std::size_t kMaxRevisionBytes = 64;
 // not be held to be sorted).
 constexpr std::int64_t kMaxChangedRules = 10000;
 // Past this many, the answer is sent by a heavy worker: the light ones stay free for heartbeats and one
-// customer's queries, however far behind a client asks from.
+// customer's queries, however far behind a client asks from. A shared answer is sent by a light worker
+// up to about as many bytes.
 constexpr std::int64_t kMaxLightChangedRules = 500;
+constexpr std::size_t kMaxLightAnswerBytes = 64 * 1024;
+
+// Nothing sent: the request runs again on a heavy worker.
+Outcome onHeavyLane() {
+    Outcome later;
+    later.heavyLane = true;
+    return later;
+}
 
 // What a revision and an answer are bound to besides the database, part by part: every request item but
 // the protocol's header and the revision itself, in order; the operator's permissions; and the business
@@ -169,6 +178,8 @@ Outcome handleRuleChanges(CallContext& ctx) {
     if (memo) {
         question = questionOf(ctx, from);
         if (const ChangeReplyMemo::Rows rows = memo->find(question, state.next)) {
+            if (ctx.request.lightLane && rows->size() > kMaxLightAnswerBytes)
+                return onHeavyLane();
             const bool sent = ctx.reply.addRecordedRows(*rows);
             ctx.reply.addEndItem(kTagNextRevision, revisionText(state.next, fingerprint));
             return streamOutcome(ctx, sent ? StreamEnd::Done : StreamEnd::SinkFailed, error);
@@ -179,13 +190,8 @@ Outcome handleRuleChanges(CallContext& ctx) {
     std::int64_t changed = 0;
     if (!ctx.store->countRuleChanges(static_cast<int>(category), from, countUpTo, changed, error))
         return fail(proto::kStatusInternal, "database error: " + error);
-    if (changed > countUpTo) {
-        if (!ctx.request.lightLane)
-            return runFullQuery(ctx, state, fingerprint);
-        Outcome later;
-        later.heavyLane = true;
-        return later;
-    }
+    if (changed > countUpTo)
+        return ctx.request.lightLane ? onHeavyLane() : runFullQuery(ctx, state, fingerprint);
 
     RuleQuery query;
     query.category = static_cast<int>(category);
