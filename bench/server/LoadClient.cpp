@@ -140,8 +140,9 @@ CallResult LoadClient::call(std::uint32_t function,
             const std::string_view retry = proto::ValueOf(frame.items, 61);
             if (!retry.empty())
                 result.retryAfterMs = std::atol(std::string(retry).c_str());
+            // The function's own items, and the protocol's that a login's answer carries (its ticket).
             for (const proto::Item& item : frame.items)
-                if (item.tag >= 100)
+                if (item.tag >= 100 || item.tag == 62 || item.tag == 63)
                     result.endItems.emplace_back(item.tag, std::string(item.value));
             return result;
         }

@@ -23,7 +23,8 @@ struct CallResult {
     std::uint64_t rows = 0;
     std::uint64_t bytes = 0;
     long retryAfterMs = -1; // a busy refusal's hint (item 61), when it has one
-    std::vector<std::pair<std::uint32_t, std::string>> endItems; // the E frame's, past the protocol's own
+    // The E frame's, past the protocol's own but a login's ticket (62) and its out-of-date mark (63).
+    std::vector<std::pair<std::uint32_t, std::string>> endItems;
 };
 
 class LoadClient {
