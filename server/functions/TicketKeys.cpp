@@ -340,7 +340,7 @@ bool TicketKeys::rotate(const std::string& path, std::int64_t graceSeconds, std:
 std::string defaultTicketKeyPath(const std::string& database) {
     const char* credentials = std::getenv("CREDENTIALS_DIRECTORY");
     if (credentials && *credentials) {
-        const std::string credential = std::string(credentials) + "/ticket-key";
+        std::string credential = std::string(credentials) + "/ticket-key";
         if (access(credential.c_str(), F_OK) == 0)
             return credential;
     }
