@@ -138,6 +138,10 @@ bool writeKeyFile(const std::string& path, const std::vector<TicketKeys::Key>& k
     }
     std::string text = keysText(keys);
     bool written = fchmod(fd, 0600) == 0;
+    // Rotated by root, the file stays the service's: the new one takes the old one's owner.
+    struct stat old {};
+    if (written && stat(path.c_str(), &old) == 0 && geteuid() == 0)
+        written = fchown(fd, old.st_uid, old.st_gid) == 0;
     for (std::size_t done = 0; written && done < text.size();) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR)
