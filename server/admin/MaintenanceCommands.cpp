@@ -2,6 +2,7 @@
 #include "server/admin/Commands.h"
 #include "server/store/SchemaTables.h"
 #include "server/store/StoreSource.h"
+#include "server/store/sqlite/WalFiles.h"
 
 #include <cstdio>
 #include <memory>
@@ -24,7 +25,7 @@ int backupCommand(const CommandContext& context, MaintenanceArgs& args) {
                      args.file.c_str());
         return kExitFailed;
     }
-    const std::unique_ptr<AdminStore> store = openForCommand(args.db);
+    std::unique_ptr<AdminStore> store = openForCommand(args.db);
     if (!store)
         return kExitFailed;
     // SQLite copies into an empty file made private first (the copy holds password hashes); pg_dump
@@ -37,13 +38,30 @@ int backupCommand(const CommandContext& context, MaintenanceArgs& args) {
         std::remove(args.file.c_str());
         return kExitFailed;
     }
+    store.reset();
+    foldWriteAhead(args.db);
     return kExitDone;
 }
 
 int migrateCommand(const CommandContext& context, MaintenanceArgs& args) {
     if (!resolveDb(context, args.db))
         return kExitUsage;
-    const std::unique_ptr<AdminStore> store = openForCommand(args.db, false);
+    // Steps taken under a server that has the file open would change the schema beneath its statements
+    // (an upgrade that did not stop the old server first). PostgreSQL takes its advisory lock instead.
+    if (!isPostgresTarget(args.db)) {
+        bool opened = false;
+        std::string error;
+        if (!openedByAnotherProcess(args.db, opened, error)) {
+            printDbError(args.db, error);
+            return kExitFailed;
+        }
+        if (opened) {
+            printDbError(args.db, "another process has the database open (a server still running?); stop it "
+                                  "and run migrate again; nothing changed");
+            return kExitFailed;
+        }
+    }
+    std::unique_ptr<AdminStore> store = openForCommand(args.db, false);
     if (!store)
         return kExitFailed;
     std::string error;
@@ -52,14 +70,17 @@ int migrateCommand(const CommandContext& context, MaintenanceArgs& args) {
         printDbError(args.db, error + "; nothing changed");
         return kExitFailed;
     }
+    store.reset();
+    foldWriteAhead(args.db);
     const std::string target = redactedTarget(args.db);
-    if (from == kSchemaVersion) {
-        if (!args.ifNeeded)
-            std::fprintf(stderr, "orvo-counterd: %s is at schema version %d already\n", target.c_str(), from);
-    } else if (from != 0) {
+    if (from == 0)
+        std::fprintf(stderr, "orvo-counterd: created schema version %d in %s\n", kSchemaVersion,
+                     target.c_str());
+    else if (from != kSchemaVersion)
         std::fprintf(stderr, "orvo-counterd: %s migrated from schema version %d to %d\n", target.c_str(),
                      from, kSchemaVersion);
-    }
+    else if (!args.ifNeeded)
+        std::fprintf(stderr, "orvo-counterd: %s is at schema version %d already\n", target.c_str(), from);
     return kExitDone;
 }
 

@@ -50,7 +50,16 @@ TEST(Admin, OperatorRoundTripThroughTheProgramAndARunningServer) {
     ProgramRun add = counterd({"operator", "add", "alice", "--db", db}, "first\n");
     EXPECT_EQ(add.code, 1);
     EXPECT_NE(add.err.find(db + ": no such database"), std::string::npos) << add.err;
-    ASSERT_EQ(counterd({"migrate", "--if-needed", "--db", db}).code, 0);
+    const ProgramRun created = counterd({"migrate", "--if-needed", "--db", db});
+    ASSERT_EQ(created.code, 0);
+    EXPECT_NE(
+        created.err.find("created schema version " + std::to_string(server::kSchemaVersion) + " in " + db),
+        std::string::npos)
+        << "said also with --if-needed: " << created.err;
+    EXPECT_EQ(counterd({"migrate", "--if-needed", "--db", db}).err, "") << "quiet when current";
+    EXPECT_NE(counterd({"migrate", "--db", db})
+                  .err.find("at schema version " + std::to_string(server::kSchemaVersion) + " already"),
+              std::string::npos);
     add = counterd({"operator", "add", "alice", "--db", db, "--branches", "9999", "--groups", "9999"},
                    "first\n");
     ASSERT_EQ(add.code, 0) << add.err;
@@ -305,8 +314,12 @@ TEST(Admin, ADatabaseOfTheFirstSchemaIsRefusedUntilMigratedAndKeepsItsData) {
     EXPECT_FALSE(server::prepareStore(path, nullptr, error));
     EXPECT_NE(error.find("migrate"), std::string::npos) << error;
 
-    ProgramRun run = counterd({"migrate", "--db", path});
+    ProgramRun run = counterd({"migrate", "--if-needed", "--db", path});
     ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_NE(run.err.find("migrated from schema version 1 to " + std::to_string(server::kSchemaVersion)),
+              std::string::npos)
+        << run.err;
+    EXPECT_FALSE(std::filesystem::exists(path + "-wal")) << "the steps are in the file itself";
     ASSERT_TRUE(server::prepareStore(path, nullptr, error)) << error;
     server::Db db;
     ASSERT_TRUE(db.open(path, false, error));
@@ -328,6 +341,7 @@ TEST(Admin, ADatabaseOfTheFirstSchemaIsRefusedUntilMigratedAndKeepsItsData) {
         "pragma_table_info(m.name, 'fresh') p WHERE m.type = 'table'";
     EXPECT_EQ(count(db, "SELECT COUNT(*) FROM (" + mine + " EXCEPT " + theirs + ")"), 0);
     EXPECT_EQ(count(db, "SELECT COUNT(*) FROM (" + theirs + " EXCEPT " + mine + ")"), 0);
+    db.close();
     EXPECT_EQ(counterd({"migrate", "--db", path}).code, 0) << "a current database is left as it is";
 }
 
