@@ -289,6 +289,11 @@ int checkConfig(const Settings& s, std::vector<std::string> problems) {
         std::fprintf(stderr, "orvo-counterd: %s\n", problem.c_str());
     if (!problems.empty())
         return 1;
+    // Root reads every file: a key or password file the service's dynamic user cannot open passes here.
+    if (geteuid() == 0)
+        std::fprintf(stderr, "orvo-counterd: note: checked as root, so that the service's user may read the "
+                             "files named is not proven; run the check as the service runs (operations.md, "
+                             "\"check-config as the service runs it\")\n");
     std::printf("%s: ok\n",
                 s.configFile.empty() ? "command line (no configuration file)" : s.configFile.c_str());
     return 0;

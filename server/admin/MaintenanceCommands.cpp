@@ -1,10 +1,12 @@
-// backup FILE | migrate
+// backup FILE|FOLDER [--keep N] | migrate
+#include "server/admin/BackupRotation.h"
 #include "server/admin/Commands.h"
 #include "server/store/SchemaTables.h"
 #include "server/store/StoreSource.h"
 #include "server/store/sqlite/WalFiles.h"
 
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <sys/stat.h>
 
@@ -13,13 +15,24 @@ namespace {
 
 struct MaintenanceArgs {
     std::string db, file;
+    std::size_t keep = 0;
     bool ifNeeded = false;
 };
 
 int backupCommand(const CommandContext& context, MaintenanceArgs& args) {
     if (!resolveDb(context, args.db))
         return kExitUsage;
+    // A folder gets a file named after the moment, and with --keep loses its oldest such files.
     struct stat info {};
+    const bool intoFolder = stat(args.file.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    const std::string folder = args.file;
+    if (args.keep > 0 && !intoFolder) {
+        std::fprintf(stderr, "orvo-counterd: --keep wants a folder to back up into, %s is none\n",
+                     args.file.c_str());
+        return kExitUsage;
+    }
+    if (intoFolder)
+        args.file = folder + "/" + timedBackupName(isPostgresTarget(args.db), std::time(nullptr));
     if (stat(args.file.c_str(), &info) == 0) {
         std::fprintf(stderr, "orvo-counterd: %s exists already; a backup never overwrites a file\n",
                      args.file.c_str());
@@ -40,6 +53,17 @@ int backupCommand(const CommandContext& context, MaintenanceArgs& args) {
     }
     store.reset();
     foldWriteAhead(args.db);
+    std::fprintf(stderr, "orvo-counterd: backed up to %s\n", args.file.c_str());
+    if (args.keep > 0) {
+        std::vector<std::string> removed;
+        const bool pruned = pruneTimedBackups(folder, args.keep, removed, error);
+        for (const std::string& path : removed)
+            std::fprintf(stderr, "orvo-counterd: removed the older backup %s\n", path.c_str());
+        if (!pruned) {
+            std::fprintf(stderr, "orvo-counterd: %s\n", error.c_str());
+            return kExitFailed;
+        }
+    }
     return kExitDone;
 }
 
@@ -90,7 +114,14 @@ void addMaintenanceCommands(CLI::App& app, const CommandContext& context) {
     auto args = std::make_shared<MaintenanceArgs>();
     CLI::App* backup =
         app.add_subcommand("backup", "copy the database consistently, also while the server runs");
-    backup->add_option("FILE", args->file, "new file to write")->required();
+    backup
+        ->add_option("FILE", args->file,
+                     "new file to write, or a folder to write counter-TIME.db (.dump on PostgreSQL) into")
+        ->required();
+    backup
+        ->add_option("--keep", args->keep,
+                     "with a folder: keep this many timed backups there, removing the oldest")
+        ->check(CLI::Range(1, 100000));
     addDbOption(*backup, args->db);
     backup->callback(
         [context, args] { *context.chosen = [context, args] { return backupCommand(context, *args); }; });
