@@ -49,8 +49,13 @@ int openDescriptors() {
 std::string renderProcessMetrics() {
     std::string out;
     // /proc/self/stat: fields after the command's closing parenthesis, numbered from 3 (state).
-    std::ifstream statFile("/proc/self/stat");
-    std::string stat((std::istreambuf_iterator<char>(statFile)), std::istreambuf_iterator<char>());
+    char line[1024] = {};
+    if (FILE* file = std::fopen("/proc/self/stat", "re")) {
+        if (!std::fgets(line, sizeof line, file))
+            line[0] = '\0';
+        std::fclose(file);
+    }
+    const std::string stat(line);
     const std::size_t close = stat.rfind(')');
     if (close != std::string::npos) {
         std::istringstream fields(stat.substr(close + 2));
