@@ -406,7 +406,7 @@ TEST(Admin, LogLinesCarryTimeAndLevelAndNeverRawControlBytes) {
 TEST(Admin, RepeatedWarningsAreFoldedPerAddressAndMinute) {
     using Clock = server::LogRepeats::Clock;
     server::LogRepeats repeats;
-    std::vector<std::string> due;
+    std::vector<server::LogRepeats::Summary> due;
     const Clock::time_point t0 = Clock::now();
     EXPECT_TRUE(repeats.admit("connection 10.0.0.1:5000 closed: login time-out", t0, due));
     EXPECT_FALSE(repeats.admit("connection 10.0.0.1:5001 closed: login time-out", t0, due));
@@ -416,11 +416,18 @@ TEST(Admin, RepeatedWarningsAreFoldedPerAddressAndMinute) {
         repeats.admit("op=- fn=1 rows=0 ms=3 status=1 (refused) peer=10.0.0.1:7 name=\"a\"", t0, due));
     EXPECT_FALSE(
         repeats.admit("op=- fn=1 rows=0 ms=14 status=1 (refused) peer=10.0.0.1:8 name=\"a\"", t0, due));
+    const server::LogLevel error = server::LogLevel::Error;
+    EXPECT_TRUE(repeats.admit("database unavailable: connection refused", t0, due, error));
+    EXPECT_FALSE(repeats.admit("database unavailable: connection refused", t0, due, error));
     EXPECT_TRUE(due.empty());
     repeats.expire(t0 + std::chrono::seconds(61), due);
-    ASSERT_EQ(due.size(), 2u);
-    std::sort(due.begin(), due.end());
-    EXPECT_EQ(due[0], "connection 10.0.0.1:5000 closed: login time-out (2 more like it in the last minute)");
+    ASSERT_EQ(due.size(), 3u);
+    std::sort(due.begin(), due.end(), [](const auto& a, const auto& b) { return a.text < b.text; });
+    EXPECT_EQ(due[0].text,
+              "connection 10.0.0.1:5000 closed: login time-out (2 more like it in the last minute)");
+    EXPECT_EQ(due[0].level, server::LogLevel::Warn);
+    EXPECT_EQ(due[1].level, error) << "an error's count is an error too (journalctl -p err sees it): "
+                                   << due[1].text;
     EXPECT_TRUE(
         repeats.admit("connection 10.0.0.1:5003 closed: login time-out", t0 + std::chrono::seconds(62), due));
 }
