@@ -104,6 +104,11 @@ getent group orvo >/dev/null || fail "no group orvo after the install"
 [[ $(stat -c '%a %U' /var/backups/orvo-counterd) == "700 root" ]] || fail "/var/backups/orvo-counterd is not 0700 root"
 [[ -L /var/lib/orvo-counterd && -d $state ]] || fail "the state directory is not laid out"
 [[ -f /usr/share/doc/orvo-counterd/README.Debian ]] || fail "no README.Debian"
+if command -v systemd-analyze >/dev/null; then
+  out=$(cd /usr/lib/systemd/system && SYSTEMD_LOG_LEVEL=warning systemd-analyze verify --man=no \
+    ./orvo-counterd.service ./orvo-counterd-backup.service ./orvo-counterd-backup.timer 2>&1) || fail "systemd-analyze verify: $out"
+  [[ -z $out ]] || fail "systemd-analyze verify: $out"
+fi
 out=$(orvo-counterd operator list 2>&1) && fail "a command before migrate made a database: $out"
 [[ $out == *"no such database"*"migrate"* ]] || fail "before migrate: $out"
 out=$(orvo-counterd migrate 2>&1) || fail "migrate: $out"
