@@ -13,8 +13,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
@@ -168,6 +170,19 @@ TEST_F(PgAdmin, TheAdministratorsProcedureRunsAsWritten) {
         counterd({"operator", "list", "--db", cluster().conninfo("counter_restored") + " user=counterd"});
     EXPECT_EQ(list.code, 0) << list.err;
     EXPECT_NE(list.out.find("\nadmin "), std::string::npos) << list.out;
+
+    // The backup timer's command on PostgreSQL: a dump named after the moment, the older ones beyond
+    // --keep removed.
+    const ProgramRun timed = counterd(
+        {"backup", backups, "--keep", "1", "--db", cluster().conninfo("counter") + " user=counterd"});
+    ASSERT_EQ(timed.code, 0) << timed.err;
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(backups))
+        left.push_back(entry.path().filename().string());
+    ASSERT_EQ(left.size(), 2u) << timed.err;
+    std::sort(left.begin(), left.end());
+    EXPECT_TRUE(left[0].starts_with("counter-20") && left[0].ends_with("Z.dump")) << left[0];
+    EXPECT_EQ(left[1], "counter-before.dump") << "not a timed backup: left alone";
 }
 
 } // namespace
