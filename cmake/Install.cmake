@@ -49,7 +49,14 @@ foreach(page orvo-counterd orvo-client)
     DEPENDS ${CMAKE_BINARY_DIR}/packaging/${page}.1 VERBATIM)
   list(APPEND ORVO_MAN_PAGES ${CMAKE_BINARY_DIR}/packaging/${page}.1.gz)
 endforeach()
-# Debian's changelog of each package, gzipped the same way.
+# Debian's changelog of each package, gzipped the same way. Its newest entry must be this release's:
+# a new VERSION without one stops the configuration.
+file(STRINGS packaging/changelog.in ORVO_CHANGELOG_TOP LIMIT_COUNT 1)
+if(NOT ORVO_CHANGELOG_TOP MATCHES "^@ORVO_DEB_PACKAGE@ \\(${ORVO_DEB_VERSION}\\) ")
+  message(FATAL_ERROR "packaging/changelog.in: the newest entry is not ${ORVO_DEB_VERSION} (VERSION); "
+                      "add one for the release (docs/releasing.md)")
+endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog.in)
 foreach(package orvo-counterd orvo-client)
   set(ORVO_DEB_PACKAGE ${package})
   configure_file(packaging/changelog.in ${CMAKE_BINARY_DIR}/packaging/${package}/changelog.Debian @ONLY)
@@ -80,10 +87,17 @@ install(FILES ${CMAKE_BINARY_DIR}/packaging/orvo-counterd.service DESTINATION li
         COMPONENT server)
 install(FILES packaging/orvo-counterd.tmpfiles DESTINATION lib/tmpfiles.d RENAME orvo-counterd.conf
         COMPONENT server)
+install(FILES packaging/orvo-counterd.sysusers DESTINATION lib/sysusers.d RENAME orvo-counterd.conf
+        COMPONENT server)
+# The backup service and its timer, shipped disabled (README.Debian says how to enable it).
+configure_file(packaging/orvo-counterd-backup.service.in ${CMAKE_BINARY_DIR}/packaging/orvo-counterd-backup.service
+               @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/orvo-counterd-backup.service packaging/orvo-counterd-backup.timer
+        DESTINATION lib/systemd/system COMPONENT server)
 install(FILES server/README.md DESTINATION ${ORVO_SERVER_DOCDIR} COMPONENT server)
 install(FILES docs/operations.md docs/postgres.md docs/data.md docs/protocol.md DESTINATION ${ORVO_SERVER_DOCDIR}
         COMPONENT server)
-install(FILES packaging/copyright ${CMAKE_BINARY_DIR}/packaging/orvo-counterd/changelog.Debian.gz
+install(FILES packaging/copyright packaging/README.Debian ${CMAKE_BINARY_DIR}/packaging/orvo-counterd/changelog.Debian.gz
         DESTINATION ${ORVO_SERVER_DOCDIR} COMPONENT server)
 
 # The client package.
@@ -91,6 +105,15 @@ install(FILES ${CMAKE_BINARY_DIR}/packaging/orvo-client.1.gz DESTINATION ${CMAKE
         COMPONENT client)
 install(FILES README.md docs/automation.md docs/data.md DESTINATION ${ORVO_CLIENT_DOCDIR} COMPONENT client)
 install(FILES tools/tour.script DESTINATION ${ORVO_CLIENT_DOCDIR}/examples COMPONENT client)
+# The desktop's menu entry, its icon and the software centres' description.
+install(FILES packaging/client/orvo-client.desktop DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications
+        COMPONENT client)
+install(FILES packaging/client/orvo-client.svg DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps
+        COMPONENT client)
+configure_file(packaging/client/orvo-client.metainfo.xml.in
+               ${CMAKE_BINARY_DIR}/packaging/org.example.orvo.client.metainfo.xml @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/org.example.orvo.client.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/metainfo COMPONENT client)
 install(FILES packaging/copyright ${CMAKE_BINARY_DIR}/packaging/orvo-client/changelog.Debian.gz
         DESTINATION ${ORVO_CLIENT_DOCDIR} COMPONENT client)
 
@@ -132,8 +155,13 @@ table import and export, backup, schema migration).
 The package runs it as the systemd service orvo-counterd.service under a
 dynamic user, with its state in /var/lib/orvo-counterd.")
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
-    ${PROJECT_SOURCE_DIR}/packaging/postinst ${PROJECT_SOURCE_DIR}/packaging/prerm
-    ${PROJECT_SOURCE_DIR}/packaging/postrm)
+    ${PROJECT_SOURCE_DIR}/packaging/preinst ${PROJECT_SOURCE_DIR}/packaging/postinst
+    ${PROJECT_SOURCE_DIR}/packaging/prerm ${PROJECT_SOURCE_DIR}/packaging/postrm)
+# 1.0.0 was one package, orvo, holding both programs, the unit and the configuration: each package
+# takes its files over, and apt removes orvo (which stops nothing: preinst stops its server).
+set(ORVO_DEB_REPLACES_OLD "orvo (<< ${PROJECT_VERSION}~)")
+set(CPACK_DEBIAN_SERVER_PACKAGE_REPLACES ${ORVO_DEB_REPLACES_OLD})
+set(CPACK_DEBIAN_SERVER_PACKAGE_BREAKS ${ORVO_DEB_REPLACES_OLD})
 # The configuration under /etc is the administrator's: an upgrade keeps their changes.
 if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
   list(APPEND CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/conffiles)
@@ -143,6 +171,8 @@ set(CPACK_DEBIAN_CLIENT_PACKAGE_NAME orvo-client)
 set(CPACK_DEBIAN_CLIENT_PACKAGE_SECTION misc)
 # The windows' own texts are built in; Qt's standard dialogs take theirs from Qt's translations.
 set(CPACK_DEBIAN_CLIENT_PACKAGE_RECOMMENDS qt6-translations-l10n)
+set(CPACK_DEBIAN_CLIENT_PACKAGE_REPLACES ${ORVO_DEB_REPLACES_OLD})
+set(CPACK_DEBIAN_CLIENT_PACKAGE_BREAKS ${ORVO_DEB_REPLACES_OLD})
 set(CPACK_DEBIAN_CLIENT_DESCRIPTION "futures counter client with the extended order query module
 orvo-client is the host application of the counter client: it logs in to an
 orvo-counterd server, downloads the code tables and opens the extended order

@@ -16,9 +16,11 @@
 #include "server/demo/MarketSimulator.h"
 #include "server/demo/PgSeed.h"
 #include "server/demo/PrepareStore.h"
+#include "server/store/SchemaTables.h"
 #include "server/store/StoreSource.h"
 #include "server/store/sqlite/Db.h"
 #include "server/store/sqlite/Schema.h"
+#include "server/store/sqlite/WalFiles.h"
 
 #include "orvo/Version.h"
 
@@ -195,6 +197,17 @@ int serve(Settings s, const std::vector<std::string>& commandLine) {
     if (!prepareDatabase(s))
         return 1;
 
+    // A connection kept open for the whole run holds the database's shared-memory lock, which is how
+    // migrate (an upgrade's ExecStartPre, an administrator) sees that a server is using the file even
+    // while no request is running.
+    Db presence;
+    std::string error;
+    if (!s.readOnly && !isPostgresTarget(s.dbPath) &&
+        !(presence.open(s.dbPath, false, error) && presence.exec("PRAGMA schema_version", error))) {
+        logLine(LogLevel::Error, s.dbPath + ": " + error);
+        return 1;
+    }
+
     ServerOptions options = s.options;
     if (!s.metricsListen.empty() &&
         !config::splitListen(s.metricsListen, options.metricsAddress, options.metricsPort)) {
@@ -208,12 +221,12 @@ int serve(Settings s, const std::vector<std::string>& commandLine) {
     options.today = s.date;
     options.log = [](std::string_view line) { logLine(levelOfServerLine(line), line); };
     CounterServer server(options);
-    std::string error;
     if (server.start(address, port, error) < 0) {
         logLine(LogLevel::Error, error);
         return 1;
     }
-    logLine(LogLevel::Info, "orvo-counterd " ORVO_VERSION " serving " +
+    logLine(LogLevel::Info, "orvo-counterd " ORVO_VERSION " (database schema " +
+                                std::to_string(kSchemaVersion) + ") serving " +
                                 (isPostgresTarget(s.dbPath) ? redactedTarget(s.dbPath) : s.dbPath));
     std::unique_ptr<MarketSimulator> simulator;
     if (s.simulateRate > 0) {
@@ -260,6 +273,11 @@ int serve(Settings s, const std::vector<std::string>& commandLine) {
         }
     }
     server.stop();
+    presence.close();
+    // Every commit into the database file itself, the write-ahead log emptied: a copy of the file
+    // taken while the service is stopped is then complete.
+    if (!s.readOnly && !isPostgresTarget(s.dbPath) && !foldWriteAheadLog(s.dbPath, 2000, error))
+        logLine(LogLevel::Warn, s.dbPath + ": the write-ahead log stays beside the database (" + error + ")");
     flushLogRepeats(true);
     return 0;
 }
@@ -271,6 +289,11 @@ int checkConfig(const Settings& s, std::vector<std::string> problems) {
         std::fprintf(stderr, "orvo-counterd: %s\n", problem.c_str());
     if (!problems.empty())
         return 1;
+    // Root reads every file: a key or password file the service's dynamic user cannot open passes here.
+    if (geteuid() == 0)
+        std::fprintf(stderr, "orvo-counterd: note: checked as root, so that the service's user may read the "
+                             "files named is not proven; run the check as the service runs (operations.md, "
+                             "\"check-config as the service runs it\")\n");
     std::printf("%s: ok\n",
                 s.configFile.empty() ? "command line (no configuration file)" : s.configFile.c_str());
     return 0;
@@ -280,7 +303,8 @@ int checkConfig(const Settings& s, std::vector<std::string> problems) {
 
 int main(int argc, char** argv) {
     CLI::App app{"orvo-counterd: the counter server and the administration of its database", "orvo-counterd"};
-    app.set_version_flag("--version", "orvo-counterd " ORVO_VERSION);
+    app.set_version_flag("--version", "orvo-counterd " ORVO_VERSION " (database schema " +
+                                          std::to_string(kSchemaVersion) + ")");
     app.require_subcommand(0, 1);
     app.fallthrough(); // --config and the other top-level options may also follow a subcommand
 

@@ -7,6 +7,7 @@ packages=(
   libsqlite3-dev libsodium-dev libssl-dev libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libasio-dev openssl file dpkg-dev libxlsxwriter-dev qt6-l10n-tools qt6-tools-dev qt6-translations-l10n zlib1g-dev
   libpq-dev postgresql postgresql-client
+  lintian sqlite3 curl
   fonts-wqy-microhei
 )
 missing=()

@@ -24,3 +24,13 @@ fi
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$(nproc)"
 ctest --preset asan -j "$(nproc)"
+
+# The Debian packages of a release build, installed, upgraded from 1.0.0 and purged on this machine as
+# the documentation says (root only: it installs packages; it leaves none behind).
+if [[ $(id -u) -eq 0 ]]; then
+  cmake --preset package >/dev/null
+  cmake --build --preset package -j "$(nproc)"
+  tests/install/package_test.sh build/package
+else
+  echo "package test: not root, skipped"
+fi

@@ -1,6 +1,7 @@
 #include "server/admin/AdminStore.h"
 #include "server/admin/Commands.h"
 #include "server/store/StoreSource.h"
+#include "server/store/sqlite/WalFiles.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -40,6 +41,13 @@ bool requireExistingDb(const std::string& target) {
                  "one)\n",
                  target.c_str(), target.c_str());
     return false;
+}
+
+void foldWriteAhead(const std::string& target) {
+    constexpr int kReaderWaitMs = 2000;
+    std::string ignored;
+    if (!isPostgresTarget(target))
+        foldWriteAheadLog(target, kReaderWaitMs, ignored);
 }
 
 bool createPrivateFile(const std::string& path) {

@@ -40,6 +40,10 @@ bool requireExistingDb(const std::string& target);
 // Creates a new file readable by its owner only (backups and exports hold password hashes and
 // customers); an existing file is made so as well. Prints why not and returns false.
 bool createPrivateFile(const std::string& path);
+// After a command that wrote a SQLite database: its write-ahead log folded into the file, so that a copy
+// of the file alone holds the change. A reader that does not let go in time leaves the rest in the log,
+// which is as safe; nothing to do on PostgreSQL.
+void foldWriteAhead(const std::string& target);
 // Prints "orvo-counterd: TARGET: error", any password in the target hidden.
 void printDbError(const std::string& target, const std::string& error);
 // Opens the database for a table or maintenance subcommand (see openAdminStore); prints the reason

@@ -87,7 +87,7 @@ int importCommand(const CommandContext& context, TableArgs& args) {
     std::string csv, error;
     if (!readFile(args.file, csv))
         return kExitFailed;
-    const std::unique_ptr<AdminStore> store = openForCommand(args.db);
+    std::unique_ptr<AdminStore> store = openForCommand(args.db);
     if (!store)
         return kExitFailed;
     const auto start = std::chrono::steady_clock::now();
@@ -102,6 +102,8 @@ int importCommand(const CommandContext& context, TableArgs& args) {
         return kExitFailed;
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    store.reset();
+    foldWriteAhead(args.db);
     std::fprintf(stderr, "orvo-counterd: %zu rows imported into %s in %.2f s\n", rows, args.table.c_str(),
                  seconds);
     return kExitDone;

@@ -40,7 +40,8 @@ std::string LogRepeats::kindOf(std::string_view text) {
     return kind;
 }
 
-bool LogRepeats::admit(std::string_view text, Clock::time_point now, std::vector<std::string>& due) {
+bool LogRepeats::admit(std::string_view text, Clock::time_point now, std::vector<Summary>& due,
+                       LogLevel level) {
     expire(now, due);
     std::string kind = kindOf(text);
     auto it = m_kinds.find(kind);
@@ -50,11 +51,11 @@ bool LogRepeats::admit(std::string_view text, Clock::time_point now, std::vector
     }
     // Beyond the bound every line is written: counting is a saving, not a filter.
     if (m_kinds.size() < kMaxKinds)
-        m_kinds.emplace(std::move(kind), Kind{now + kWindow, std::string(text), 0});
+        m_kinds.emplace(std::move(kind), Kind{now + kWindow, std::string(text), 0, level});
     return true;
 }
 
-void LogRepeats::expire(Clock::time_point now, std::vector<std::string>& due) {
+void LogRepeats::expire(Clock::time_point now, std::vector<Summary>& due) {
     if (now < m_nextSweep)
         return;
     m_nextSweep = now + std::chrono::seconds(1);
@@ -64,7 +65,7 @@ void LogRepeats::expire(Clock::time_point now, std::vector<std::string>& due) {
             continue;
         }
         if (it->second.suppressed > 0)
-            due.push_back(summary(it->second.text, it->second.suppressed));
+            due.push_back({summary(it->second.text, it->second.suppressed), it->second.level});
         it = m_kinds.erase(it);
     }
 }

@@ -114,23 +114,24 @@ std::string formatLogLine(LogLevel level, std::string_view text) {
 void logLine(LogLevel level, std::string_view text) {
     if (!logEnabled(level))
         return;
-    std::vector<std::string> due;
+    std::vector<LogRepeats::Summary> due;
     std::lock_guard lock(g_writeMutex);
     // Information lines are the request log, one per request: never folded.
-    const bool admitted = level > LogLevel::Warn || g_repeats.admit(text, LogRepeats::Clock::now(), due);
-    for (const std::string& summary : due)
-        write(formatLogLine(LogLevel::Warn, summary) + "\n");
+    const bool admitted =
+        level > LogLevel::Warn || g_repeats.admit(text, LogRepeats::Clock::now(), due, level);
+    for (const LogRepeats::Summary& summary : due)
+        write(formatLogLine(summary.level, summary.text) + "\n");
     if (admitted)
         write(formatLogLine(level, text) + "\n");
 }
 
 void flushLogRepeats(bool everything) {
-    std::vector<std::string> due;
+    std::vector<LogRepeats::Summary> due;
     std::lock_guard lock(g_writeMutex);
     const auto now = LogRepeats::Clock::now();
     g_repeats.expire(everything ? now + LogRepeats::kWindow + std::chrono::seconds(1) : now, due);
-    for (const std::string& summary : due)
-        write(formatLogLine(LogLevel::Warn, summary) + "\n");
+    for (const LogRepeats::Summary& summary : due)
+        write(formatLogLine(summary.level, summary.text) + "\n");
 }
 
 LogLevel levelOfServerLine(std::string_view text) {

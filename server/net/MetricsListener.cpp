@@ -1,13 +1,31 @@
 #include "server/net/MetricsListener.h"
 
 #include "server/common/Metrics.h"
+#include "server/common/ProcessMetrics.h"
 #include "server/net/AcceptRetry.h"
 #include "server/net/ServerCore.h"
+#include "server/store/SchemaTables.h"
+
+#include "orvo/Version.h"
 
 #include <memory>
 
 namespace orvo::server {
 namespace {
+
+// What the service adds to the counters: whether the database answered the last probe (left out until
+// the first answer) and which build serves.
+std::string serviceMetrics(int databaseUp) {
+    std::string out;
+    if (databaseUp >= 0)
+        out += "# HELP orvo_database_up Whether the database answered the last probe (every 5 s, 1 s to "
+               "answer).\n# TYPE orvo_database_up gauge\norvo_database_up " +
+               std::to_string(databaseUp) + "\n";
+    out += "# HELP orvo_build_info The program's version and the database schema it uses.\n"
+           "# TYPE orvo_build_info gauge\norvo_build_info{version=\"" ORVO_VERSION "\",schema=\"" +
+           std::to_string(kSchemaVersion) + "\"} 1\n";
+    return out + renderProcessMetrics();
+}
 
 std::string response(const char* status, const char* type, const std::string& body) {
     return std::string("HTTP/1.0 ") + status + "\r\nContent-Type: " + type +
@@ -63,7 +81,8 @@ private:
             return send(response("405 Method Not Allowed", "text/plain", "GET only\n"));
         if (target == "/metrics")
             return send(response("200 OK", "text/plain; version=0.0.4; charset=utf-8",
-                                 metrics().render(m_listener.core().gauges())));
+                                 metrics().render(m_listener.core().gauges()) +
+                                     serviceMetrics(m_listener.probe().up())));
         if (target == "/healthz")
             return checkHealth();
         send(response("404 Not Found", "text/plain", "/metrics or /healthz\n"));
@@ -78,7 +97,7 @@ private:
             if (!ec)
                 self->health(false, "database did not answer within 1 s\n");
         });
-        m_listener.core().probeDatabase([self = shared_from_this()](bool healthy) {
+        m_listener.probe().check([self = shared_from_this()](bool healthy) {
             self->health(healthy, healthy ? "ok\n" : "database unavailable\n");
         });
     }
@@ -123,7 +142,9 @@ private:
 } // namespace
 
 MetricsListener::MetricsListener(ServerCore& core)
-    : m_core(core), m_acceptor(core.io()), m_acceptRetry(core.io()) {}
+    : m_core(core), m_acceptor(core.io()), m_acceptRetry(core.io()),
+      m_probe(std::make_shared<DatabaseProbe>(
+          core.io(), [&core](std::function<void(bool)> done) { core.probeDatabase(std::move(done)); })) {}
 
 bool MetricsListener::listen(const asio::ip::tcp::endpoint& endpoint, std::string& error) {
     asio::error_code ec;
@@ -147,6 +168,7 @@ int MetricsListener::port() {
 
 void MetricsListener::start() {
     acceptNext();
+    m_probe->start();
 }
 
 void MetricsListener::stop() {
@@ -154,6 +176,7 @@ void MetricsListener::stop() {
     asio::error_code ignored;
     m_acceptor.close(ignored);
     m_acceptRetry.cancel();
+    m_probe->stop();
 }
 
 void MetricsListener::acceptNext() {

@@ -19,11 +19,15 @@ if [ "$prefix" = /usr ]; then config=$stage/server/etc/orvo/orvo-counterd.conf; 
 for f in bin/orvo-counterd lib/systemd/system/orvo-counterd.service \
          lib/tmpfiles.d/orvo-counterd.conf share/man/man1/orvo-counterd.1.gz \
          share/doc/orvo-counterd/copyright share/doc/orvo-counterd/changelog.Debian.gz \
-         share/doc/orvo-counterd/operations.md; do
+         share/doc/orvo-counterd/operations.md share/doc/orvo-counterd/README.Debian \
+         lib/systemd/system/orvo-counterd-backup.service lib/systemd/system/orvo-counterd-backup.timer \
+         lib/sysusers.d/orvo-counterd.conf; do
   [ -e "$server/$f" ] || fail "$f is not in the server component"
 done
 for f in bin/orvo-client "$libdir/libext_order_query.so" "$libdir/libOvCom15.so" share/man/man1/orvo-client.1.gz \
-         share/doc/orvo-client/copyright share/doc/orvo-client/examples/tour.script; do
+         share/doc/orvo-client/copyright share/doc/orvo-client/examples/tour.script \
+         share/applications/orvo-client.desktop share/icons/hicolor/scalable/apps/orvo-client.svg \
+         share/metainfo/org.example.orvo.client.metainfo.xml; do
   [ -e "$client/$f" ] || fail "$f is not in the client component"
 done
 
@@ -42,7 +46,7 @@ if readelf -d "$client/bin/orvo-client" "$client/$libdir/libext_order_query.so" 
   fail "an installed file's RUNPATH names the build tree"
 fi
 
-"$server/bin/orvo-counterd" --version | grep -qx "orvo-counterd $version" || fail "orvo-counterd --version"
+"$server/bin/orvo-counterd" --version | grep -qx "orvo-counterd $version (database schema [0-9]*)" || fail "orvo-counterd --version"
 # The shipped configuration is one the server accepts, and so is every option it shows commented out
 # (but the files it names, which exist only on a configured machine).
 "$server/bin/orvo-counterd" check-config --config "$config" >/dev/null ||

@@ -50,7 +50,16 @@ TEST(Admin, OperatorRoundTripThroughTheProgramAndARunningServer) {
     ProgramRun add = counterd({"operator", "add", "alice", "--db", db}, "first\n");
     EXPECT_EQ(add.code, 1);
     EXPECT_NE(add.err.find(db + ": no such database"), std::string::npos) << add.err;
-    ASSERT_EQ(counterd({"migrate", "--if-needed", "--db", db}).code, 0);
+    const ProgramRun created = counterd({"migrate", "--if-needed", "--db", db});
+    ASSERT_EQ(created.code, 0);
+    EXPECT_NE(
+        created.err.find("created schema version " + std::to_string(server::kSchemaVersion) + " in " + db),
+        std::string::npos)
+        << "said also with --if-needed: " << created.err;
+    EXPECT_EQ(counterd({"migrate", "--if-needed", "--db", db}).err, "") << "quiet when current";
+    EXPECT_NE(counterd({"migrate", "--db", db})
+                  .err.find("at schema version " + std::to_string(server::kSchemaVersion) + " already"),
+              std::string::npos);
     add = counterd({"operator", "add", "alice", "--db", db, "--branches", "9999", "--groups", "9999"},
                    "first\n");
     ASSERT_EQ(add.code, 0) << add.err;
@@ -305,8 +314,12 @@ TEST(Admin, ADatabaseOfTheFirstSchemaIsRefusedUntilMigratedAndKeepsItsData) {
     EXPECT_FALSE(server::prepareStore(path, nullptr, error));
     EXPECT_NE(error.find("migrate"), std::string::npos) << error;
 
-    ProgramRun run = counterd({"migrate", "--db", path});
+    ProgramRun run = counterd({"migrate", "--if-needed", "--db", path});
     ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_NE(run.err.find("migrated from schema version 1 to " + std::to_string(server::kSchemaVersion)),
+              std::string::npos)
+        << run.err;
+    EXPECT_FALSE(std::filesystem::exists(path + "-wal")) << "the steps are in the file itself";
     ASSERT_TRUE(server::prepareStore(path, nullptr, error)) << error;
     server::Db db;
     ASSERT_TRUE(db.open(path, false, error));
@@ -328,6 +341,7 @@ TEST(Admin, ADatabaseOfTheFirstSchemaIsRefusedUntilMigratedAndKeepsItsData) {
         "pragma_table_info(m.name, 'fresh') p WHERE m.type = 'table'";
     EXPECT_EQ(count(db, "SELECT COUNT(*) FROM (" + mine + " EXCEPT " + theirs + ")"), 0);
     EXPECT_EQ(count(db, "SELECT COUNT(*) FROM (" + theirs + " EXCEPT " + mine + ")"), 0);
+    db.close();
     EXPECT_EQ(counterd({"migrate", "--db", path}).code, 0) << "a current database is left as it is";
 }
 
@@ -392,7 +406,7 @@ TEST(Admin, LogLinesCarryTimeAndLevelAndNeverRawControlBytes) {
 TEST(Admin, RepeatedWarningsAreFoldedPerAddressAndMinute) {
     using Clock = server::LogRepeats::Clock;
     server::LogRepeats repeats;
-    std::vector<std::string> due;
+    std::vector<server::LogRepeats::Summary> due;
     const Clock::time_point t0 = Clock::now();
     EXPECT_TRUE(repeats.admit("connection 10.0.0.1:5000 closed: login time-out", t0, due));
     EXPECT_FALSE(repeats.admit("connection 10.0.0.1:5001 closed: login time-out", t0, due));
@@ -402,11 +416,18 @@ TEST(Admin, RepeatedWarningsAreFoldedPerAddressAndMinute) {
         repeats.admit("op=- fn=1 rows=0 ms=3 status=1 (refused) peer=10.0.0.1:7 name=\"a\"", t0, due));
     EXPECT_FALSE(
         repeats.admit("op=- fn=1 rows=0 ms=14 status=1 (refused) peer=10.0.0.1:8 name=\"a\"", t0, due));
+    const server::LogLevel error = server::LogLevel::Error;
+    EXPECT_TRUE(repeats.admit("database unavailable: connection refused", t0, due, error));
+    EXPECT_FALSE(repeats.admit("database unavailable: connection refused", t0, due, error));
     EXPECT_TRUE(due.empty());
     repeats.expire(t0 + std::chrono::seconds(61), due);
-    ASSERT_EQ(due.size(), 2u);
-    std::sort(due.begin(), due.end());
-    EXPECT_EQ(due[0], "connection 10.0.0.1:5000 closed: login time-out (2 more like it in the last minute)");
+    ASSERT_EQ(due.size(), 3u);
+    std::sort(due.begin(), due.end(), [](const auto& a, const auto& b) { return a.text < b.text; });
+    EXPECT_EQ(due[0].text,
+              "connection 10.0.0.1:5000 closed: login time-out (2 more like it in the last minute)");
+    EXPECT_EQ(due[0].level, server::LogLevel::Warn);
+    EXPECT_EQ(due[1].level, error) << "an error's count is an error too (journalctl -p err sees it): "
+                                   << due[1].text;
     EXPECT_TRUE(
         repeats.admit("connection 10.0.0.1:5003 closed: login time-out", t0 + std::chrono::seconds(62), due));
 }

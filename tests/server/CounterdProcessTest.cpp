@@ -52,10 +52,18 @@ TEST(Counterd, ServesTheDemoAndStopsOnSigterm) {
     // One log line per request with operator, function, rows and time.
     EXPECT_TRUE(server.waitFor("op=teller fn=16477 rows=" + std::to_string(r.rows.size()) + " ms=", 2000))
         << server.output;
+    // Migrating under a running server would change the schema beneath it: refused, nothing changed.
+    const ProgramRun migrate = counterd({"migrate", "--if-needed", "--db", dir.path + "/demo.db"});
+    EXPECT_EQ(migrate.code, 1);
+    EXPECT_NE(migrate.err.find("another process has the database open"), std::string::npos) << migrate.err;
 
     kill(server.pid, SIGTERM);
     EXPECT_EQ(server.exitCode(10000), 0);
     EXPECT_TRUE(c.closedByPeer(1000));
+    // The login's session record is in the database file itself: a copy of the file alone is complete.
+    const std::string wal = dir.path + "/demo.db-wal";
+    EXPECT_TRUE(!std::filesystem::exists(wal) || std::filesystem::file_size(wal) == 0)
+        << "a clean stop leaves the write-ahead log empty or gone";
 }
 
 TEST(Counterd, AnExistingDatabaseIsKeptAsItIs) {

@@ -1,5 +1,6 @@
 // Operators administered through the real program on a PostgreSQL database that two running servers
-// share: what the command changes holds on both at once.
+// share: what the command changes holds on both at once. The administrator's set-up of docs/postgres.md,
+// run as written.
 #include "CounterdProcess.h"
 #include "ServerFixture.h"
 #include "SessionScenario.h"
@@ -12,7 +13,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace orvo::test {
 namespace {
@@ -87,6 +95,96 @@ TEST_F(PgAdmin, RevocationReachesOpenSessionsOnTwoServersSharingOneDatabase) {
     // The servers of a PostgreSQL database are given one ticket key file, as an administrator does.
     TempDir keys;
     revocationReachesSessionsOnTwoServers(db, {"--db-pool", "2", "--ticket-key", keys.path + "/ticket-key"});
+}
+
+// The lines between the procedure's markers in docs/postgres.md.
+std::vector<std::string> documentedProcedure() {
+    std::ifstream file(ORVO_SOURCE_DIR "/docs/postgres.md");
+    std::vector<std::string> lines;
+    std::string line;
+    bool inside = false;
+    while (std::getline(file, line)) {
+        if (line == "<!-- procedure -->" || line == "<!-- end of procedure -->")
+            inside = line == "<!-- procedure -->";
+        else if (inside && !line.starts_with("```"))
+            lines.push_back(line);
+    }
+    return lines;
+}
+
+void replaceAll(std::string& text, const std::string& from, const std::string& to) {
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+}
+
+// As root, "postgres" is the cluster's owner (nobody), which cannot open the root-only backup by its
+// path: the restore has to read it as the procedure says, through the shell's redirection.
+TEST_F(PgAdmin, TheAdministratorsProcedureRunsAsWritten) {
+    const std::vector<std::string> procedure = documentedProcedure();
+    ASSERT_GE(procedure.size(), 5u) << "docs/postgres.md lost its procedure";
+    std::string error;
+    server::pg::PgConnection admin;
+    ASSERT_TRUE(admin.open(cluster().conninfo(), error)) << error;
+    for (const char* sql : {"DROP DATABASE IF EXISTS counter_restored", "DROP DATABASE IF EXISTS counter",
+                            "DROP ROLE IF EXISTS counterd"})
+        ASSERT_TRUE(admin.exec(sql, error)) << error;
+
+    TempDir dir;
+    const std::string backups = dir.path + "/backups";
+    ASSERT_EQ(mkdir(backups.c_str(), 0700), 0);
+    const std::string config = dir.path + "/orvo-counterd.conf";
+    std::ofstream(config) << "db = \"dbname=counter user=counterd\"\n";
+    // The cluster's socket, port and superuser stand for the machine's.
+    const std::string conninfo = cluster().conninfo();
+    auto value = [&](const std::string& key) {
+        const std::size_t at = conninfo.find(key + "=") + key.size() + 1;
+        return conninfo.substr(at, conninfo.find(' ', at) - at);
+    };
+    const std::string environment = "PGHOST='" + value("host") + "' PGPORT=" + value("port") +
+                                    " PGUSER=" + value("user") + " PATH='" + PgCluster::binDir() + ":" +
+                                    std::getenv("PATH") + "' ";
+    for (std::string line : procedure) {
+        replaceAll(line, "runuser -u postgres -- ",
+                   geteuid() == 0 ? "runuser -u nobody -- env " + environment : "");
+        replaceAll(line, "orvo-counterd ", std::string(ORVO_COUNTERD) + " --config " + config + " ");
+        replaceAll(line, "/var/backups/orvo-counterd", backups);
+        const std::string command = "export " + environment + "; " + line + " 2>&1";
+        FILE* pipe = popen(command.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        std::string output;
+        char chunk[512];
+        while (const std::size_t n = fread(chunk, 1, sizeof chunk, pipe))
+            output.append(chunk, n);
+        EXPECT_EQ(pclose(pipe), 0) << line << "\n" << output;
+    }
+
+    // The restored database is the service role's, whole, and serves.
+    server::pg::PgConnection restored;
+    ASSERT_TRUE(restored.open(cluster().conninfo("counter_restored"), error)) << error;
+    server::pg::PgResult owners =
+        restored.query("SELECT count(*), count(*) FILTER (WHERE tableowner = 'counterd') FROM pg_tables "
+                       "WHERE schemaname = 'public'",
+                       server::pg::PgParams(), error);
+    ASSERT_TRUE(owners && owners.rows() == 1) << error;
+    EXPECT_GT(owners.row(0).integer(0), 10);
+    EXPECT_EQ(owners.row(0).integer(0), owners.row(0).integer(1)) << "tables that are not the role's";
+    const ProgramRun list =
+        counterd({"operator", "list", "--db", cluster().conninfo("counter_restored") + " user=counterd"});
+    EXPECT_EQ(list.code, 0) << list.err;
+    EXPECT_NE(list.out.find("\nadmin "), std::string::npos) << list.out;
+
+    // The backup timer's command on PostgreSQL: a dump named after the moment, the older ones beyond
+    // --keep removed.
+    const ProgramRun timed = counterd(
+        {"backup", backups, "--keep", "1", "--db", cluster().conninfo("counter") + " user=counterd"});
+    ASSERT_EQ(timed.code, 0) << timed.err;
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(backups))
+        left.push_back(entry.path().filename().string());
+    ASSERT_EQ(left.size(), 2u) << timed.err;
+    std::sort(left.begin(), left.end());
+    EXPECT_TRUE(left[0].starts_with("counter-20") && left[0].ends_with("Z.dump")) << left[0];
+    EXPECT_EQ(left[1], "counter-before.dump") << "not a timed backup: left alone";
 }
 
 } // namespace

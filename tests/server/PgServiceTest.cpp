@@ -4,13 +4,18 @@
 #include "RawClient.h"
 #include "ServerFixture.h"
 
+#include "server/store/SchemaTables.h"
 #include "server/store/postgres/PgConnection.h"
+
+#include "orvo/Version.h"
 #include "tests/support/PgTestCluster.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -91,9 +96,23 @@ TEST_F(PgService, HealthAndMetricsSeeTheDatabaseGoAway) {
     EXPECT_NE(page.find("\norvo_sessions 2\n"), std::string::npos) << page;
     EXPECT_NE(page.find("orvo_request_duration_seconds_count{function=\"1\"} 2\n"), std::string::npos)
         << page;
+    EXPECT_NE(page.find("\norvo_database_up 1\n"), std::string::npos) << page;
+    EXPECT_NE(page.find("\norvo_build_info{version=\"" ORVO_VERSION "\",schema=\"" +
+                        std::to_string(server::kSchemaVersion) + "\"} 1\n"),
+              std::string::npos)
+        << page;
+    EXPECT_NE(page.find("\nprocess_resident_memory_bytes "), std::string::npos) << page;
 
     // The database goes: its sessions are ended and it cannot be reached again.
     ASSERT_TRUE(admin.exec("DROP DATABASE going_away WITH (FORCE)", error)) << error;
+    // Scrapes alone see it: the background probe turns the gauge to 0 within its interval.
+    const auto seen = std::chrono::steady_clock::now() + std::chrono::seconds(8);
+    while ((page = httpGet(metrics, "/metrics")).find("\norvo_database_up 0\n") == std::string::npos &&
+           std::chrono::steady_clock::now() < seen)
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_NE(page.find("\norvo_database_up 0\n"), std::string::npos) << page;
+    EXPECT_NE(page.find("\norvo_health_checks_total{result=\"unhealthy\"} 0\n"), std::string::npos)
+        << "without a single /healthz: " << page;
     EXPECT_EQ(httpGet(metrics, "/healthz").rfind("HTTP/1.0 503 ", 0), 0u);
     const Reply beat = client.call(3);
     EXPECT_EQ(beat.status, 9);

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <csignal>
 #include <cstdlib>
@@ -74,6 +75,10 @@ TEST(Service, CheckConfigPassesAGoodFileAndNamesEachBadLine) {
     ProgramRun run = counterd({"check-config", "--config", good});
     EXPECT_EQ(run.code, 0) << run.err;
     EXPECT_NE(run.out.find("ok"), std::string::npos) << run.out;
+    EXPECT_EQ(run.err.find("readable") == std::string::npos &&
+                  run.err.find("not proven") == std::string::npos,
+              geteuid() != 0)
+        << "as root, the check says what it cannot prove: " << run.err;
     unsetenv("CREDENTIALS_DIRECTORY");
     run = counterd({"check-config", "--config", good});
     EXPECT_EQ(run.code, 1);
@@ -179,6 +184,29 @@ TEST(Service, BackupsAndExportsArePrivateAndATypoMakesNoDatabase) {
         ASSERT_EQ(stat((dir.path + name).c_str(), &info), 0) << name;
         EXPECT_EQ(info.st_mode & 0777, 0600u) << name;
     }
+
+    // Into a folder, as the backup timer does: timed names, the oldest beyond --keep removed, files of
+    // other names left alone.
+    const std::string folder = dir.path + "/backups";
+    std::filesystem::create_directory(folder);
+    for (const char* name : {"/counter-20200101T000000Z.db", "/counter-20200102T000000Z.db", "/notes.txt"})
+        std::ofstream(folder + name) << "x";
+    run = counterd({"backup", folder, "--keep", "2", "--db", db});
+    ASSERT_EQ(run.code, 0) << run.err;
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    ASSERT_EQ(left.size(), 3u) << run.err;
+    EXPECT_EQ(left[0], "counter-20200102T000000Z.db");
+    EXPECT_EQ(left[1].substr(0, 10), "counter-20") << "today's";
+    EXPECT_NE(left[1], left[0]);
+    EXPECT_EQ(left[2], "notes.txt");
+    EXPECT_NE(run.err.find("removed the older backup " + folder + "/counter-20200101T000000Z.db"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(counterd({"backup", dir.path + "/b2.db", "--keep", "2", "--db", db}).code, 2)
+        << "--keep without a folder";
 }
 
 } // namespace
