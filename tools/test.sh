@@ -21,10 +21,6 @@ if command -v clang++ >/dev/null; then
   echo "fuzz: $(tail -n 1 "$fuzz_log")"
 fi
 
-cmake --preset asan >/dev/null
-cmake --build --preset asan -j "$(nproc)"
-ctest --preset asan -j "$(nproc)"
-
 # The Debian packages of a release build, installed, upgraded from 1.0.0 and purged on this machine as
 # the documentation says (root only: it installs packages; it leaves none behind).
 if [[ $(id -u) -eq 0 ]]; then
@@ -34,3 +30,8 @@ if [[ $(id -u) -eq 0 ]]; then
 else
   echo "package test: not root, skipped"
 fi
+
+# The sanitizer build and every test last, so that the test summary ends the output.
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j "$(nproc)"
+ctest --preset asan -j "$(nproc)"
