@@ -46,6 +46,11 @@ HostSession::HostSession(Logger log)
         }
         m_log(0, "request " + std::to_string(failure.function) + " failed (status " +
                      std::to_string(failure.status) + "): " + failure.text.ToUtf8());
+        // One notice per outage: while nothing has succeeded since a failure was shown, the same kind of
+        // failure (each try of a window that retries on its interval) goes to the log only.
+        if (m_outageStatus == failure.status)
+            return;
+        m_outageStatus = failure.status;
         if (m_failureListener)
             m_failureListener(failure);
     });
@@ -63,8 +68,16 @@ HostSession::HostSession(Logger log)
     m_channel->SetTraceCallback([this](const FixCommTraceEvent& event) {
         m_trace.Write(event);
         m_log(2, TraceLine(event));
-        if (event.kind == FixCommTraceEvent::Reply && event.status == 0 && !m_config.moreServers.empty())
+        if (event.kind != FixCommTraceEvent::Reply || event.status != 0)
+            return;
+        if (!m_config.moreServers.empty())
             noteAnsweringServer();
+        if (m_outageStatus) {
+            m_outageStatus.reset();
+            m_log(0, "the counter server " + m_channel->ServerInUse() + " answers again");
+            if (m_recoveryListener)
+                m_recoveryListener();
+        }
     });
 }
 
@@ -224,6 +237,10 @@ void HostSession::noteAnsweringServer() {
 
 void HostSession::SetServerListener(std::function<void()> listener) {
     m_serverListener = std::move(listener);
+}
+
+void HostSession::SetRecoveryListener(std::function<void()> listener) {
+    m_recoveryListener = std::move(listener);
 }
 
 void HostSession::SetBusyListener(std::function<void()> listener) {

@@ -284,6 +284,7 @@ int CExtOrderQueryDlg::RefreshCurrentKind() {
     RememberDetailRule(-1, false);
     m_recDetail.Zap();
     m_listDetail.SetEmptyText("");
+    m_listDetail.SetStale(false);
     m_listDetail.Refresh(0);
     m_listDetail.AdjustField(-2);
 

@@ -32,6 +32,8 @@ constexpr const char* kIniRefreshSeconds = "RefreshSeconds";
 // "no": every refresh runs the full query; anything else (or nothing) asks only for changes.
 constexpr const char* kIniLive = "Live";
 constexpr long kMaxRefreshSeconds = 24 * 3600;
+// A live list whose rows are out of date tries again at least this often while its servers are away.
+constexpr unsigned kLongestRetrySeconds = 30;
 // A key pressed this recently counts as held (a held key repeats far faster than this).
 constexpr auto kKeyHeld = std::chrono::milliseconds(600);
 // Bounds of a restored split (the tab control's share of the client height).
@@ -73,6 +75,7 @@ void CExtOrderQueryDlg::SetUpWindowAdditions() {
         live.Trim();
         m_bLive = live.CompareNoCase("no") != 0 && live != "0";
     }
+    m_retry.assign(ORDER_KIND_COUNT, CLiveRetry(m_nRefreshSeconds, kLongestRetrySeconds));
     if (m_nRefreshSeconds > 0)
         SetTimer(kRefreshTimer, m_nRefreshSeconds * 1000);
     UpdateStatus();
@@ -147,6 +150,8 @@ void CExtOrderQueryDlg::UpdateStatus() {
     figures.refreshTime = state.refreshTime;
     figures.outcome = state.outcome;
     figures.failureText = state.failureText;
+    figures.lastUpdate = state.lastUpdate;
+    figures.recovered = state.recovered;
     if (IsLive()) {
         const LiveState& live = m_live.at(static_cast<size_t>(m_tabKinds.GetCurSel()));
         figures.live = true;
@@ -160,7 +165,10 @@ void CExtOrderQueryDlg::UpdateStatus() {
 
 BOOL CExtOrderQueryDlg::IsStatusAlert() {
     const int nKind = m_tabKinds.GetSafeHwnd() ? m_tabKinds.GetCurSel() : -1;
-    return IsValidOrderKind(nKind) && GetListState(nKind).outcome == QueryOutcome::Failed;
+    if (!IsValidOrderKind(nKind))
+        return FALSE;
+    const QueryOutcome outcome = GetListState(nKind).outcome;
+    return outcome == QueryOutcome::Failed || outcome == QueryOutcome::Stale;
 }
 
 void CExtOrderQueryDlg::ScheduleLayoutSave() {
@@ -248,7 +256,7 @@ BOOL CExtOrderQueryDlg::RefreshIfIdle() {
     if (m_bQuerying || bConditionsOpen || bOtherModal || bKeyHeld || bButtonHeld || !IsWindowVisible())
         return FALSE;
     const int nKind = m_tabKinds.GetCurSel();
-    if (!IsValidOrderKind(nKind))
+    if (!IsValidOrderKind(nKind) || !RetryDue(nKind))
         return FALSE;
     RefreshLive(nKind);
     return TRUE;

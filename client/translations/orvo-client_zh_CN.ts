@@ -83,16 +83,12 @@
         <translation>功能 %1：%2</translation>
     </message>
     <message>
-        <source>channel failure</source>
-        <translation>通道故障</translation>
+        <source>%1 request failed: %2</source>
+        <translation>%1 请求失败：%2</translation>
     </message>
     <message>
-        <source>status %1</source>
-        <translation>状态 %1</translation>
-    </message>
-    <message>
-        <source>%1 function %2 failed, %3: %4</source>
-        <translation>%1 功能 %2 失败，%3：%4</translation>
+        <source>%1 recovered</source>
+        <translation>%1 已恢复</translation>
     </message>
     <message>
         <source>Connected to %1</source>

@@ -74,6 +74,9 @@ public:
     // alert draws it red.
     void SetEmptyText(const CString& text, bool alert = false);
     CString GetEmptyText() const { return m_strEmptyText; }
+    // The rows shown are an earlier answer that a failed query could not renew: they stay, greyed.
+    void SetStale(bool stale);
+    bool IsStale() const;
     // What the export dialog names the file: "<name>_<yyyyMMdd>", in the user's documents folder. GBK.
     void SetExportName(const CString& name) { m_strExportName = name; }
     // The file the export dialog offers first for the extension ("csv", "xlsx").
