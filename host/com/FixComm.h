@@ -125,7 +125,8 @@ public:
     void SetTraceCallback(std::function<void(const FixCommTraceEvent&)> callback);
     // Called while a reply is awaited (after each receive, and at least every 100 ms of silence) with the
     // reply rows read so far; returning false cancels the request: More() returns false, the failure is
-    // reported, and the connection stays ready for the next request (the rest of the reply is skipped).
+    // reported, and the connection is closed, so that the rest of the reply does not hold up the next
+    // request, which goes out at once on a new connection (logged in with the session ticket).
     void SetWaitCallback(std::function<bool(long rows)> callback);
     // Called before each wait for a busy server.
     void SetBusyCallback(std::function<void(const FixCommBusy&)> callback);

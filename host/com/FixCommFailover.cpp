@@ -124,6 +124,7 @@ auto CFixComm::Impl::StartReply() -> Step {
     const bool mayRepeat = function != proto::kFunctionLogin && ServerCount() > 1;
     HeldFailures held(*this);
     std::size_t serversLeft = ServerCount();
+    cancelled = false;
     for (;;) {
         if (!EnsureSession(function)) {
             TraceReply(function, 0, failure.status);
@@ -135,8 +136,9 @@ auto CFixComm::Impl::StartReply() -> Step {
             state = State::Reading;
             step = NextFrameFromSocket(function);
         }
-        // A server that failed leaves the connection closed; a cancel or a refusal of the request does not.
-        if (step != Step::Failed || !mayRepeat || socket.IsOpen() || --serversLeft == 0) {
+        // A server that failed leaves the connection closed (so does a cancel, which is not repeated); a
+        // refusal of the request does not.
+        if (step != Step::Failed || !mayRepeat || cancelled || socket.IsOpen() || --serversLeft == 0) {
             if (step == Step::Failed)
                 held.ReportLast();
             return step;

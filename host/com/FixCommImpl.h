@@ -87,7 +87,8 @@ struct CFixComm::Impl {
     std::string endText;
     std::optional<std::uint64_t> endRowsSent; // the rows the end frame counts, when it counts them
     std::vector<std::pair<std::uint32_t, std::string>> endItems; // the last end frame's data items
-    bool lastOk = false; // the last request ended with status 0 and every row
+    bool lastOk = false;    // the last request ended with status 0 and every row
+    bool cancelled = false; // the caller cancelled the reply in hand: it is not repeated elsewhere
 
     FixCommFailure failure;
     std::function<void(const FixCommFailure&)> onFailure;
@@ -158,6 +159,8 @@ struct CFixComm::Impl {
     // Reads the next frame of the awaited reply on this thread.
     Step NextFrameFromSocket(long readFunction);
     Step TransportFailure(long readFunction, const std::string& text);
+    // The wait callback cancelled the reply: its connection is closed.
+    Step Cancelled(long readFunction);
     Step ConnectionRefusal(long readFunction, int status, std::string_view serverText);
 
     // --- FixCommReadAhead.cpp ---

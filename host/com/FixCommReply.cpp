@@ -105,18 +105,24 @@ auto CFixComm::Impl::NextFrameFromSocket(long readFunction) -> Step {
         // With a wait callback the wait goes in slices, so that the caller can show progress or cancel.
         const orvo::Deadline slice = onWait ? std::min(deadline, orvo::DeadlineAfter(100)) : deadline;
         const auto waited = socket.Receive(space, slice, received, error);
-        if ((waited == orvo::FixSocket::Result::Ok || slice < deadline) && onWait && !onWait(rows)) {
-            if (waited == orvo::FixSocket::Result::Ok)
-                reader.Commit(received);
-            Fail(readFunction, kTransportFailure, "the request was cancelled");
-            return Step::Failed; // the connection stays; the reply's remaining frames are skipped
-        }
+        if ((waited == orvo::FixSocket::Result::Ok || slice < deadline) && onWait && !onWait(rows))
+            return Cancelled(readFunction);
         if (waited == orvo::FixSocket::Result::Ok)
             reader.Commit(received);
         else if (waited != orvo::FixSocket::Result::TimedOut || slice == deadline) // not a mere slice
             return TransportFailure(readFunction,
                                     orvo::com::ReceiveFailureText(waited, error, settings.replyTimeoutMs));
     }
+}
+
+// The caller's cancel ends the reply on the wire: skipping the rest of it would hold the line for as long
+// as the rest takes to arrive (a long reply on a slow link: many seconds). The next request goes out on a
+// new connection, logged in with the session ticket.
+auto CFixComm::Impl::Cancelled(long readFunction) -> Step {
+    CloseConnection();
+    cancelled = true;
+    Fail(readFunction, kTransportFailure, "the request was cancelled");
+    return Step::Failed;
 }
 
 auto CFixComm::Impl::TransportFailure(long readFunction, const std::string& text) -> Step {

@@ -185,7 +185,9 @@ TEST_F(WindowDayTest, EscapeCancelsASlowQueryAndTheChannelServesTheNextOne) {
         EXPECT_NE(progress.Find(U("正在查询")), -1) << progress.ToUtf8();
         EXPECT_EQ(dlg.m_recPriceTrigger.GetRecordCount(), 0) << "a cancelled query leaves the list empty";
         EXPECT_TRUE(dlg.IsModalRunning()) << "Escape cancelled the wait, not the window";
+        const int connections = server.ConnectionsAccepted();
         dlg.GetDlgItem(IDC_BTN_QUERY)->SendMessage(BM_CLICK);
+        EXPECT_EQ(server.ConnectionsAccepted(), connections + 1) << "the cancelled reply's line was freed";
         EXPECT_EQ(dlg.m_recPriceTrigger.GetRecordCount(), 1);
         EXPECT_EQ(dlg.m_recPriceTrigger.GetLong("LSH", 0), 11);
     });
