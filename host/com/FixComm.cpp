@@ -30,6 +30,7 @@ void CFixComm::CreateHead(long function, int /*flag: always -1, reserved*/) {
     d.requestError.clear();
     d.rows = 0;
     d.endItems.clear();
+    d.dropRowsRead = nullptr;
     if (function <= 0 || function > static_cast<long>(proto::kMaxTag))
         d.requestError = "function number " + std::to_string(function) + " out of range";
 }
@@ -40,6 +41,11 @@ BOOL CFixComm::SetItem(long tag, LPCTSTR value) {
 
 BOOL CFixComm::SetItem(long tag, long value) {
     return m_impl->AddItem(tag, std::to_string(value)) ? TRUE : FALSE;
+}
+
+void CFixComm::RepeatFromStartOnFailover(std::function<void()> dropRowsRead) {
+    if (m_impl->state == Impl::State::Building)
+        m_impl->dropRowsRead = std::move(dropRowsRead);
 }
 
 BOOL CFixComm::More(void* /*unused*/) {

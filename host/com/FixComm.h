@@ -84,6 +84,12 @@ public:
     void CreateHead(long function, int flag = -1); // new empty request; an unread reply is abandoned
     BOOL SetItem(long tag, LPCTSTR value);
     BOOL SetItem(long tag, long value);
+    // Declares the request in hand a read that may be asked again from the start: when its server dies
+    // part-way through the reply and the list holds another server, the channel sends it there and
+    // More() goes on with the first row of the new reply, having called dropRowsRead first (the caller
+    // drops what it kept of the cut reply). The cut is logged, not reported as a failure, unless the
+    // repeat fails too. Until the next CreateHead().
+    void RepeatFromStartOnFailover(std::function<void()> dropRowsRead);
     BOOL More(void* unused = nullptr);         // first call sends and waits; later calls advance
     CString GetItem(long tag, int index = -1); // "" when the row lacks the tag
     // The bytes GetItem would copy, without the copy: empty when the row lacks the tag. The view points into

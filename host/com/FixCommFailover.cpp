@@ -149,3 +149,34 @@ auto CFixComm::Impl::StartReply() -> Step {
         MoveToNextServer(failure.text.str());
     }
 }
+
+auto CFixComm::Impl::NextReplyFrame() -> Step {
+    // No row is current here (the reader's bytes are free to move): a long reply goes on ahead.
+    if (!readAhead && rows == orvo::com::kReadAheadAfterRows)
+        StartReadAhead();
+    if (repeatsLeft == 0)
+        return readAhead ? NextRowFromReadAhead(function) : NextFrameFromSocket(function);
+    HeldFailures held(*this);
+    const Step step = readAhead ? NextRowFromReadAhead(function) : NextFrameFromSocket(function);
+    // A server that died leaves the connection closed; a cancel does too, but is the caller's own word.
+    if (step != Step::Failed || cancelled || socket.IsOpen()) {
+        held.ReportLast();
+        return step;
+    }
+    const Step repeated = RepeatOnNextServer(rows);
+    if (repeated == Step::Failed)
+        held.ReportLast();
+    return repeated;
+}
+
+auto CFixComm::Impl::RepeatOnNextServer(long cutAfter) -> Step {
+    --repeatsLeft;
+    TraceReply(function, cutAfter, failure.status);
+    state = State::Idle;
+    MoveToNextServer(failure.text.str() + "; request " + std::to_string(function) + " cut after " +
+                     std::to_string(cutAfter) + " rows is asked again from the start");
+    rows = 0;
+    if (dropRowsRead)
+        dropRowsRead();
+    return StartReply();
+}

@@ -89,6 +89,10 @@ struct CFixComm::Impl {
     std::vector<std::pair<std::uint32_t, std::string>> endItems; // the last end frame's data items
     bool lastOk = false;    // the last request ended with status 0 and every row
     bool cancelled = false; // the caller cancelled the reply in hand: it is not repeated elsewhere
+    // Set by RepeatFromStartOnFailover(): the request may be asked again from the start on the next
+    // server when its server dies mid-reply; this drops the caller's rows of the cut reply.
+    std::function<void()> dropRowsRead;
+    std::size_t repeatsLeft = 0; // of the request in hand: each server of the list once
 
     FixCommFailure failure;
     std::function<void(const FixCommFailure&)> onFailure;
@@ -152,6 +156,12 @@ struct CFixComm::Impl {
     bool Send(long sentFunction, const RequestItems& sent);
     // True when a refusal of the connection (a frame of sequence 0) waited in the socket and was reported.
     bool PendingRefusal(long sentFunction);
+
+    // A reply that has started: its next frame, on this thread or from the read-ahead; a read whose server
+    // dies part-way is asked again from the start on the next server, when the caller allowed it.
+    Step NextReplyFrame();
+    // The server of the reply in hand died after `cutAfter` rows: the request goes to the next server.
+    Step RepeatOnNextServer(long cutAfter);
 
     // --- FixCommReply.cpp ---
     // The work of More(): send on the first call, then one row per call.

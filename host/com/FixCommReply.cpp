@@ -16,16 +16,16 @@ bool CFixComm::Impl::Advance() {
             TraceReply(function, 0, proto::kStatusBadRequest);
             return false;
         }
+        repeatsLeft = dropRowsRead ? ServerCount() - 1 : 0;
         step = StartReply();
         if (step == Step::Failed && state != State::Reading)
             return false; // not sent: the failure is traced
     } else {
         if (state != State::Reading)
             return false;
-        // No row is current here (the reader's bytes are free to move): a long reply goes on ahead.
-        if (!readAhead && rows == orvo::com::kReadAheadAfterRows)
-            StartReadAhead();
-        step = readAhead ? NextRowFromReadAhead(function) : NextFrameFromSocket(function);
+        step = NextReplyFrame();
+        if (step == Step::Failed && state != State::Reading)
+            return false; // repeated elsewhere, and not sent there: the failure is traced
     }
     switch (step) {
     case Step::Row:
