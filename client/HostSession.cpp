@@ -22,6 +22,9 @@ constexpr long kRuleChangesFunction = 16500;
 constexpr long kOrderChangesFunction = 16501;
 constexpr int kStatusUnknownFunction = 4;
 
+// How the channel begins a failure over a list of servers, each named with its reason.
+constexpr std::string_view kNoServerAnswers = "no counter server of the list answers: ";
+
 bool isChangesFallback(const FixCommFailure& failure) {
     return failure.status == kStatusUnknownFunction &&
            (failure.function == kRuleChangesFunction || failure.function == kOrderChangesFunction);
@@ -177,9 +180,14 @@ LoginResult HostSession::Login(const std::string& operatorName, const std::strin
     // A server that turns the connection away (database unavailable) answers with a status too, and
     // closes: that is no verdict on the login.
     if (failure.status == kTransportFailure || !m_channel->IsConnected()) {
-        error = "cannot reach the counter server at " +
-                (m_config.moreServers.empty() ? ServerAddress() : ServerList()) + ": " +
-                failure.text.ToUtf8();
+        // Said once: the channel's text names the server (or each server of the list) already.
+        const std::string reason = failure.text.ToUtf8();
+        const std::string connect = "cannot connect to the counter server " + ServerAddress() + ": ";
+        if (reason.starts_with(kNoServerAnswers))
+            error = reason;
+        else
+            error = "cannot reach the counter server at " + ServerAddress() + ": " +
+                    (reason.starts_with(connect) ? reason.substr(connect.size()) : reason);
         return LoginResult::Unreachable;
     }
     // The server says "login refused: <why>"; the refusal is said once.

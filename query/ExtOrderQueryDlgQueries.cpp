@@ -24,7 +24,7 @@ CString LastFailureText() {
         return CString::FromUtf8("没有连接");
     const FixCommFailure& failure = g_pFixComm->LastFailure();
     if (!failure.text.IsEmpty())
-        return failure.text;
+        return g_pFixComm->UserText(failure.text); // in the host's words for the user
     return CString::FromUtf8("状态 ") + CString(std::to_string(failure.status));
 }
 

@@ -268,5 +268,61 @@
         <source>writing over TLS failed</source>
         <translation>经 TLS 写入失败</translation>
     </message>
+    <message>
+        <source>reply incomplete: %1 rows received, the server sent %2</source>
+        <translation>回复不完整：收到 %1 行，服务器发出 %2 行</translation>
+    </message>
+    <message>
+        <source>reply inconsistent: %1 rows received, the server sent %2</source>
+        <translation>回复不一致：收到 %1 行，服务器发出 %2 行</translation>
+    </message>
+    <message>
+        <source>system error %1</source>
+        <translation>系统错误 %1</translation>
+    </message>
+    <message>
+        <source>name lookup error %1</source>
+        <translation>域名解析错误 %1</translation>
+    </message>
+    <message>
+        <source>not enough memory to read the reply from the counter server</source>
+        <translation>内存不足，无法读取柜台服务器的回复</translation>
+    </message>
+    <message>
+        <source>reading the reply from the counter server failed unexpectedly</source>
+        <translation>读取柜台服务器的回复意外失败</translation>
+    </message>
+    <message>
+        <source>unknown function</source>
+        <translation>服务器不支持该功能</translation>
+    </message>
+    <message>
+        <source>not logged in</source>
+        <translation>未登录</translation>
+    </message>
+    <message>
+        <source>not permitted</source>
+        <translation>无权限</translation>
+    </message>
+    <message>
+        <source>bad request</source>
+        <translation>请求有误</translation>
+    </message>
+    <message>
+        <source>internal error</source>
+        <translation>服务器内部错误</translation>
+    </message>
+    <message>
+        <source>limit reached or busy</source>
+        <translation>已达上限或服务器繁忙</translation>
+    </message>
+    <message>
+        <source>no counter server of the list answers: %1</source>
+        <translation>无法连接柜台服务器：%1</translation>
+    </message>
+    <message>
+        <source>; </source>
+        <translation>；</translation>
+    </message>
 </context>
 </TS>

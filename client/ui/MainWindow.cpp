@@ -79,6 +79,11 @@ MainWindow::MainWindow(HostSession& session, QWidget* parent)
     session.SetFailureListener([this](const FixCommFailure& failure) { showFailure(failure); });
     session.SetServerListener([this] { updateConnection(); }); // another server of the list took over
     session.SetRecoveryListener([this] { showRecovery(); });
+    // The module's own lines (its status line) tell a failure in the same words as this window.
+    session.Channel().SetUserTextCallback([](const CString& text) {
+        return CString::FromUtf8(
+            ChannelFailureText(QString::fromUtf8(text.ToUtf8().c_str())).toUtf8().constData());
+    });
     updateConnection();
     // Lists the module fills from a table the server did not have stay empty; say so from the start.
     const std::vector<std::string>& missing = session.TablesOutcome().missing;
@@ -95,7 +100,9 @@ MainWindow::MainWindow(HostSession& session, QWidget* parent)
     resize(640, 360);
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    m_session.Channel().SetUserTextCallback({});
+}
 
 bool MainWindow::OpenFunction(long function, QString* error) {
     ModuleHost& module = m_session.Module();

@@ -49,7 +49,12 @@ void CFixComm::RepeatFromStartOnFailover(std::function<void()> dropRowsRead) {
 }
 
 BOOL CFixComm::More(void* /*unused*/) {
-    return m_impl->Advance() ? TRUE : FALSE;
+    if (m_impl->Advance())
+        return TRUE;
+    // Let go of the caller's code as soon as the reply is over: it may belong to a library that is
+    // unloaded before the channel goes.
+    m_impl->dropRowsRead = nullptr;
+    return FALSE;
 }
 
 CString CFixComm::GetItem(long tag, int index) {
@@ -122,6 +127,14 @@ void CFixComm::SetTraceCallback(std::function<void(const FixCommTraceEvent&)> ca
 
 void CFixComm::SetWaitCallback(std::function<bool(long rows)> callback) {
     m_impl->onWait = std::move(callback);
+}
+
+void CFixComm::SetUserTextCallback(std::function<CString(const CString& text)> callback) {
+    m_impl->userText = std::move(callback);
+}
+
+CString CFixComm::UserText(const CString& text) const {
+    return m_impl->userText ? m_impl->userText(text) : text;
 }
 
 void CFixComm::SetBusyCallback(std::function<void(const FixCommBusy&)> callback) {

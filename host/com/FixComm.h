@@ -88,7 +88,7 @@ public:
     // part-way through the reply and the list holds another server, the channel sends it there and
     // More() goes on with the first row of the new reply, having called dropRowsRead first (the caller
     // drops what it kept of the cut reply). The cut is logged, not reported as a failure, unless the
-    // repeat fails too. Until the next CreateHead().
+    // repeat fails too. Held until the reply ends (More() returns false) or the next CreateHead().
     void RepeatFromStartOnFailover(std::function<void()> dropRowsRead);
     BOOL More(void* unused = nullptr);         // first call sends and waits; later calls advance
     CString GetItem(long tag, int index = -1); // "" when the row lacks the tag
@@ -134,6 +134,10 @@ public:
     // reported, and the connection is closed, so that the rest of the reply does not hold up the next
     // request, which goes out at once on a new connection (logged in with the session ticket).
     void SetWaitCallback(std::function<bool(long rows)> callback);
+    // How the host words a failure text for the user, in the user's language (GBK in, GBK out); the log
+    // keeps the channel's own words. Without one, UserText() gives the text as it is.
+    void SetUserTextCallback(std::function<CString(const CString& text)> callback);
+    CString UserText(const CString& text) const;
     // Called before each wait for a busy server.
     void SetBusyCallback(std::function<void(const FixCommBusy&)> callback);
     // Called when the channel leaves a server of its list for the next one: from, to, and why.

@@ -23,6 +23,13 @@ int BusyWaitMs(int round) {
     return std::uniform_int_distribution<int>(ceiling / 2, ceiling)(random);
 }
 
+// What went wrong with one server, for a failure that names every server tried: its connect failure
+// without the words that name the server, which the list names already.
+std::string ServerFailureReason(const std::string& text, const std::string& server) {
+    const std::string connect = "cannot connect to the counter server " + server + ": ";
+    return text.starts_with(connect) ? text.substr(connect.size()) : text;
+}
+
 } // namespace
 
 // Holds the failures of attempts that may still be retried; on failure, the last one is reported once.
@@ -73,6 +80,7 @@ bool CFixComm::Impl::EnsureSession(long forFunction) {
     std::optional<FixCommFailure> busy;      // the last busy answer of the round
     std::optional<int> hint;                 // the longest retry-after of the round
     std::size_t tried = 0;                   // servers tried in this round
+    std::string failedServers;               // "HOST:PORT: why; ..." of the servers that failed in it
     int busyRounds = 0;
     for (;;) {
         switch (TryServer(forFunction)) {
@@ -87,14 +95,18 @@ bool CFixComm::Impl::EnsureSession(long forFunction) {
                 hint = std::max(hint.value_or(0), *retryAfterMs);
             break;
         case Attempt::ServerFailed:
+            failedServers += (failedServers.empty() ? "" : "; ") + ServerName() + ": " +
+                             ServerFailureReason(failure.text.str(), ServerName());
             break;
         }
         if (++tried < ServerCount()) {
             MoveToNextServer(failure.text.str());
             continue;
         }
-        // Every server of the list was tried. None busy: none can be reached.
+        // Every server of the list was tried. None busy: none can be reached; each one's reason is told.
         if (!busy) {
+            if (ServerCount() > 1)
+                failure.text = CString("no counter server of the list answers: " + failedServers);
             held.ReportLast();
             return false;
         }
@@ -116,6 +128,7 @@ bool CFixComm::Impl::EnsureSession(long forFunction) {
         busy.reset();
         hint.reset();
         tried = 0;
+        failedServers.clear();
     }
 }
 

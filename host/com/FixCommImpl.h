@@ -99,6 +99,7 @@ struct CFixComm::Impl {
     std::function<void(const FixCommTraceEvent&)> onTrace;
     std::function<bool(long)> onWait; // false: cancel the awaited reply
     std::function<void(const FixCommBusy&)> onBusy;
+    std::function<CString(const CString&)> userText;
     std::function<void(const std::string&, const std::string&, const std::string&)> onServerChange;
 
     // The session ticket of the last password login and the operator it was issued to: a login again

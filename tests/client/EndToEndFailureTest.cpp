@@ -36,7 +36,10 @@ TEST_F(EndToEndTest, AServerThatIsNotThereIsReportedNotWaitedFor) {
     EXPECT_LT(run.elapsedMs, 30000);
 }
 
+// Under a Chinese locale the failure reads in Chinese, in the query window and over it; the log stays
+// English and keeps the function number.
 TEST_F(EndToEndTest, AServerThatDiesIsShownAsAFailureNotAnEmptyList) {
+    m_locale = "zh_CN.UTF-8";
     CounterServerProcess own;
     std::string error;
     ASSERT_TRUE(own.Start(m_work.filePath("own.db"), error)) << error;
@@ -55,9 +58,17 @@ TEST_F(EndToEndTest, AServerThatDiesIsShownAsAFailureNotAnEmptyList) {
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     const QJsonObject after = readDump("after.json");
     EXPECT_EQ(control(window(after, 9000), "L1").value("rows").toArray().size(), 0);
+    const QString status = window(after, 9000).value("status").toString();
+    EXPECT_TRUE(
+        status.startsWith(QString::fromUtf8("查询失败: 无法连接柜台服务器 127.0.0.1:%1：").arg(own.port)))
+        << status.toStdString();
     const QString failure = window(after, 0).value("failure").toString();
-    EXPECT_TRUE(failure.contains("request failed")) << failure.toStdString();
-    EXPECT_FALSE(failure.contains("16477")) << failure.toStdString();
+    EXPECT_TRUE(
+        failure.contains(QString::fromUtf8(" 请求失败：无法连接柜台服务器 127.0.0.1:%1：").arg(own.port)))
+        << failure.toStdString();
+    for (const QString& shown : {status, failure})
+        EXPECT_FALSE(shown.contains("16477") || shown.contains("cannot") || shown.contains("refused"))
+            << shown.toStdString();
     EXPECT_EQ(window(after, 0).value("notice").toString(), failure) << "told over the query window too";
     EXPECT_TRUE(run.err.contains("request 16477 failed")) << run.err.toStdString();
 }
