@@ -118,6 +118,8 @@ void AddHostControlKinds(ControlKinds& kinds) {
             json.Field("shownColumns", list->GetShownColumnCount());
             // The rows are an earlier answer that the last query could not renew.
             json.Field("stale", list->IsStale());
+            // The record row of the first line in view (-1 for none).
+            json.Field("topRow", list->GetTopRecordRow());
             const int sortColumn = list->GetSortColumn();
             if (sortColumn >= 0 && list->GetRecord()) {
                 json.Key("sort").BeginArray();

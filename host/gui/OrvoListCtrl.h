@@ -64,10 +64,13 @@ public:
     // the first of them; with none of them shown the selection stays as it is.
     void SelectRecordRows(const std::vector<long>& rows, long currentRow);
     // The record set was changed in place as `changes` says (a live update): the lines follow without a
-    // new sort or filter pass, the selected rows, the current row and the scroll position stay, and
+    // new sort or filter pass, the selected rows and the current row stay, the first row in view that
+    // did not change stays where it is drawn (at the top of the list new rows may come above), and
     // `changedRows` / `addedRows` (record rows after the change) are tinted, the tint fading over 5 s.
     void ApplyRowChanges(const orvo::ListRowOrder::RowChanges& changes, const std::vector<long>& changedRows,
                          const std::vector<long>& addedRows);
+    // The record row of the first line in view (-1 for none).
+    long GetTopRecordRow() const;
     // Record rows whose tint still shows, ascending.
     std::vector<long> GetMarkedRecordRows() const;
     // A line of text over the list while its record set has no row, saying why it is empty ("" for none);

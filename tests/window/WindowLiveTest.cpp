@@ -144,6 +144,39 @@ TEST_F(WindowLiveTest, ChangesMergeInPlaceKeepingSortFilterSelectionAndScrollAnd
     });
 }
 
+TEST_F(WindowLiveTest, TheRowReadAtTheTopHoldsStillWhileRowsComeAndGoAboveIt) {
+    server.ScriptOnce(16500, Changes({}, "r1", true));
+    Reply(16476, Rules());
+    RunWindow({Ok()}, [&] {
+        COrvoListCtrl& list = dlg.m_listPriceTrigger;
+        QTableView& view = *list.View();
+        list.SortByColumn(dlg.m_recPriceTrigger.FindField(GBK("流水号")), true);
+        const long selected = list.Model()->RecordRow(60); // serial 160, below the top
+        list.SelectRecordRows({selected}, selected);
+        view.scrollTo(list.Model()->index(50, 0), QAbstractItemView::PositionAtTop);
+        ASSERT_EQ(SerialAt(list.GetTopRecordRow()), 150);
+        const int y = view.rowViewportPosition(50);
+
+        // Three rules come above it and one leaves above it; one above it changes.
+        server.ScriptOnce(16500, Changes({Rule(10, "010100000001", 1), Rule(11, "010100000001", 1),
+                                          Rule(12, "010100000001", 1), Rule(130, "010100000001", 7),
+                                          querytest::Row({{"797", "120"}, {"9103", "1"}})},
+                                         "r2"));
+        ASSERT_TRUE(dlg.RefreshIfIdle());
+        ASSERT_EQ(dlg.m_recPriceTrigger.GetRecordCount(), 202);
+        EXPECT_EQ(SerialAt(list.GetTopRecordRow()), 150) << "the row read stays at the top";
+        EXPECT_EQ(view.rowViewportPosition(list.Model()->LineOf(list.GetTopRecordRow())), y);
+        ASSERT_EQ(list.GetSelectedRecordRows().size(), 1u);
+        EXPECT_EQ(SerialAt(list.GetSelectedRecordRows()[0]), 160) << "and the selection with its row";
+
+        // At the top of the list, new rows come above as its new start.
+        view.verticalScrollBar()->setValue(0);
+        server.ScriptOnce(16500, Changes({Rule(5, "010100000001", 1)}, "r3"));
+        ASSERT_TRUE(dlg.RefreshIfIdle());
+        EXPECT_EQ(SerialAt(list.GetTopRecordRow()), 5);
+    });
+}
+
 TEST_F(WindowLiveTest, AFailingRefreshKeepsTheRowsGreyedAndGoesBackToChangesWhenTheServerAnswers) {
     server.ScriptOnce(16500, Changes({}, "r1", true));
     Reply(16476, Rules());
