@@ -138,6 +138,8 @@ private:
     bool RetryDue(int nKind);
     void PlaceBottomBar();
     void UpdateStatus();
+    // The status line says what an export wrote ("已导出 N 行 → FILE") for a few seconds.
+    void ShowExported(long nRows, const std::string& pathUtf8);
     void SetUpWindowAdditions();
     COrvoListCtrl* CurrentRuleList();
 
@@ -162,6 +164,7 @@ private:
     CMemRecord m_recDetailRule;
     std::string m_detailRevision;
     bool m_bQuerying = false;
+    CString m_strNotice; // shown in the status line in place of the figures while set
     // A query's rows are going into its list: the list's own change notices leave the status line alone,
     // which the query writes once when the list is done (each writing sums the lots over every row).
     bool m_bFillingList = false;

@@ -23,6 +23,9 @@ namespace {
 
 constexpr UINT_PTR kRefreshTimer = 0x5201;
 constexpr UINT_PTR kLayoutSaveTimer = 0x5202;
+constexpr UINT_PTR kNoticeTimer = 0x5203;
+// How long the status line tells what an export did before it shows the list's figures again.
+constexpr UINT kNoticeMs = 5000;
 // A layout is written this long after the user's last change of it: a drag of a column edge changes it
 // many times a second.
 constexpr UINT kLayoutSaveDelayMs = 1000;
@@ -41,6 +44,12 @@ constexpr double kMinShare = 0.2;
 constexpr double kMaxShare = 0.85;
 // Gap between the status line and the Query button.
 constexpr int kBarGap = 10;
+
+// A tab's title without its key ("止损止盈单[F2]": "止损止盈单"), for a file name.
+CString WithoutKey(const CString& title) {
+    const int bracket = title.Find('[');
+    return bracket > 0 ? title.Left(bracket) : title;
+}
 
 std::string listKey(int nKind) {
     return "list" + std::to_string(nKind);
@@ -62,10 +71,13 @@ void CExtOrderQueryDlg::SetUpWindowAdditions() {
                 UpdateStatus();
         });
         RuleList(nKind).SetLayoutChangedHandler([this] { ScheduleLayoutSave(); });
-        RuleList(nKind).SetExportName(GetOrderKindTitle(nKind));
+        RuleList(nKind).SetExportName(WithoutKey(GetOrderKindTitle(nKind)));
+        RuleList(nKind).SetExportedHandler(
+            [this](long rows, const std::string& path) { ShowExported(rows, path); });
     }
     m_listDetail.SetLayoutChangedHandler([this] { ScheduleLayoutSave(); });
     m_listDetail.SetExportName(CString::FromUtf8("委托明细"));
+    m_listDetail.SetExportedHandler([this](long rows, const std::string& path) { ShowExported(rows, path); });
     RestoreLayouts();
 
     if (g_pIni) {
@@ -132,7 +144,17 @@ void CExtOrderQueryDlg::OnFilterChange() {
         pList->SetFilterText(m_barBottom.GetFilterText());
 }
 
+void CExtOrderQueryDlg::ShowExported(long nRows, const std::string& pathUtf8) {
+    m_strNotice = CString::FromUtf8("已导出 " + std::to_string(nRows) + " 行 → " + pathUtf8);
+    SetTimer(kNoticeTimer, kNoticeMs);
+    UpdateStatus();
+}
+
 void CExtOrderQueryDlg::UpdateStatus() {
+    if (!m_strNotice.IsEmpty()) {
+        m_barBottom.SetStatus(m_strNotice);
+        return;
+    }
     COrvoListCtrl* pList = CurrentRuleList();
     const CMemRecord* pRecord = pList ? pList->GetRecord() : nullptr;
     if (!pRecord)
@@ -233,6 +255,7 @@ void CExtOrderQueryDlg::RestoreLayouts() {
 void CExtOrderQueryDlg::OnDestroy() {
     KillTimer(kRefreshTimer);
     KillTimer(kLayoutSaveTimer);
+    KillTimer(kNoticeTimer);
     SaveLayouts();
     m_retiredRows.FreeNow();
     COrvoDialog::OnDestroy();
@@ -241,6 +264,11 @@ void CExtOrderQueryDlg::OnDestroy() {
 void CExtOrderQueryDlg::OnTimer(UINT_PTR nIDEvent) {
     if (nIDEvent == kRefreshTimer)
         RefreshIfIdle();
+    if (nIDEvent == kNoticeTimer) {
+        KillTimer(kNoticeTimer);
+        m_strNotice.Empty();
+        UpdateStatus();
+    }
     if (nIDEvent == kLayoutSaveTimer) {
         KillTimer(kLayoutSaveTimer);
         SaveLayouts();

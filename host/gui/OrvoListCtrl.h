@@ -121,6 +121,11 @@ public:
     // Called after the lines, the selection or the layout changed (for a status line or a settings store).
     void SetViewChangedHandler(std::function<void()> handler) { m_viewChanged = std::move(handler); }
     void SetLayoutChangedHandler(std::function<void()> handler) { m_layoutChanged = std::move(handler); }
+    // Called after an export wrote its file (the menu's or a caller's): the rows written and the file. The
+    // log has a line of it either way.
+    void SetExportedHandler(std::function<void(long rows, const std::string& pathUtf8)> handler) {
+        m_exported = std::move(handler);
+    }
 
     BOOL PreTranslateMessage(MSG* msg) override;
 
@@ -144,6 +149,7 @@ private:
     // Selects the line of a record row (line 0 when it is not shown) after the lines changed.
     void ReselectRecordRow(long recordRow);
     void NotifyViewChanged() const;
+    void NoteExported(long rows, const std::string& pathUtf8) const;
     void ShowEmptyText();
 
     CMemRecord* m_pRecord = nullptr;
@@ -156,6 +162,7 @@ private:
     bool m_bFitting = false;        // widths being set by the list itself, not the user
     std::function<void()> m_viewChanged;
     std::function<void()> m_layoutChanged;
+    std::function<void(long, const std::string&)> m_exported;
     CString m_strEmptyText;
     CString m_strExportName;
 };

@@ -16,6 +16,7 @@
 #include <QProxyStyle>
 #include <QStyleOptionHeader>
 #include <QTableView>
+#include <QtGlobal>
 
 #include <algorithm>
 #include <vector>
@@ -304,8 +305,18 @@ BOOL COrvoListCtrl::ExportCsv(const std::string& pathUtf8, orvo::CsvEncoding enc
     }
     CWaitCursor wait;
     ExportProgressDialog progress(View());
-    return orvo::WriteCsvColumns(*m_pRecord, GetShownRecordRows(), GetVisibleColumnsInOrder(), encoding,
-                                 pathUtf8, error, progress.Callback());
+    const std::vector<long> rows = GetShownRecordRows();
+    if (!orvo::WriteCsvColumns(*m_pRecord, rows, GetVisibleColumnsInOrder(), encoding, pathUtf8, error,
+                               progress.Callback()))
+        return FALSE;
+    NoteExported(static_cast<long>(rows.size()), pathUtf8);
+    return TRUE;
+}
+
+void COrvoListCtrl::NoteExported(long rows, const std::string& pathUtf8) const {
+    qInfo("exported %ld rows to %s", rows, pathUtf8.c_str());
+    if (m_exported)
+        m_exported(rows, pathUtf8);
 }
 
 BOOL COrvoListCtrl::ExportFile(const std::string& pathUtf8, std::string* error) const {
@@ -322,8 +333,11 @@ BOOL COrvoListCtrl::ExportFile(const std::string& pathUtf8, std::string* error) 
     for (const int c : GetVisibleColumnsInOrder())
         columns.push_back({c, view ? view->columnWidth(c) : 80});
     ExportProgressDialog progress(view);
-    return orvo::WriteXlsxFile(*m_pRecord, GetShownRecordRows(), columns, pathUtf8, error,
-                               progress.Callback());
+    const std::vector<long> rows = GetShownRecordRows();
+    if (!orvo::WriteXlsxFile(*m_pRecord, rows, columns, pathUtf8, error, progress.Callback()))
+        return FALSE;
+    NoteExported(static_cast<long>(rows.size()), pathUtf8);
+    return TRUE;
 }
 
 std::string COrvoListCtrl::SaveLayout() const {
