@@ -145,6 +145,8 @@ private:
 
     bool m_bDraggedSplit = false; // the splitter bar was dragged since the last layout
     double m_dStartShare = 0.0;   // the saved split, kept while the window stays maximized; 0: none
+    bool m_bOpenMaximized = true; // the window was closed maximized (or never closed)
+    bool m_bOpening = false;      // the window is being shown for the first time
     std::array<ListQueryState, ORDER_KIND_COUNT> m_listStates{};
     UINT m_nRefreshSeconds = 0;
     bool m_bLive = true;

@@ -226,6 +226,7 @@ void CExtOrderQueryDlg::SaveLayouts() {
         std::snprintf(text, sizeof text, "%d,%d,%d,%d", normal.x(), normal.y(), normal.width(),
                       normal.height());
         store.Write("window", text);
+        store.Write("maximized", window->isMaximized() ? "1" : "0");
     }
 }
 
@@ -244,6 +245,7 @@ void CExtOrderQueryDlg::RestoreLayouts() {
     if (std::sscanf(store.Read("split").c_str(), "%lf", &dShare) == 1 && dShare >= kMinShare &&
         dShare <= kMaxShare)
         m_dStartShare = dShare;
+    m_bOpenMaximized = store.Read("maximized") != "0"; // maximized unless it was left otherwise
     int x = 0, y = 0, w = 0, h = 0;
     const std::string window = store.Read("window");
     // The size the window takes when the user restores it from maximized.
