@@ -78,7 +78,7 @@ bool CFixComm::Impl::EnsureSession(long forFunction) {
     HeldFailures held(*this);
     std::optional<orvo::Deadline> busyUntil; // from the first busy answer, the connect time-out
     std::optional<FixCommFailure> busy;      // the last busy answer of the round
-    std::optional<int> hint;                 // the longest retry-after of the round
+    int hintMs = -1;                         // the longest retry-after of the round; -1: none
     std::size_t tried = 0;                   // servers tried in this round
     std::string failedServers;               // "HOST:PORT: why; ..." of the servers that failed in it
     int busyRounds = 0;
@@ -92,7 +92,7 @@ bool CFixComm::Impl::EnsureSession(long forFunction) {
         case Attempt::Busy:
             busy = failure;
             if (retryAfterMs)
-                hint = std::max(hint.value_or(0), *retryAfterMs);
+                hintMs = std::max(hintMs, *retryAfterMs);
             break;
         case Attempt::ServerFailed:
             failedServers += (failedServers.empty() ? "" : "; ") + ServerName() + ": " +
@@ -114,8 +114,8 @@ bool CFixComm::Impl::EnsureSession(long forFunction) {
         if (!busyUntil)
             busyUntil = now + std::chrono::milliseconds(settings.connectTimeoutMs);
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*busyUntil - now).count();
-        const int wait = hint ? *hint : BusyWaitMs(++busyRounds);
-        if (left <= 0 || (hint && *hint > left)) {
+        const int wait = hintMs >= 0 ? hintMs : BusyWaitMs(++busyRounds);
+        if (left <= 0 || hintMs > left) {
             failure = *busy; // a busy server is no unreachable one, whatever else the round met
             held.ReportLast();
             return false;
@@ -126,7 +126,7 @@ bool CFixComm::Impl::EnsureSession(long forFunction) {
         std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
         MoveToNextServer(busy->text.str()); // round the list again
         busy.reset();
-        hint.reset();
+        hintMs = -1;
         tried = 0;
         failedServers.clear();
     }
