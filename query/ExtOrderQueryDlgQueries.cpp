@@ -123,6 +123,7 @@ void CExtOrderQueryDlg::RunRuleQuery(int nKind, bool bKeepPlace, const std::stri
     }
     if (bFailed) {
         state.outcome = QueryOutcome::Failed;
+        state.recovered = false;
         state.failureText = LastFailureText();
         fresh.Zap(); // a reply cut off part-way is not the answer
     } else {

@@ -324,5 +324,45 @@
         <source>; </source>
         <translation>；</translation>
     </message>
+    <message>
+        <source>server busy: %1</source>
+        <translation>服务器繁忙：%1</translation>
+    </message>
+    <message>
+        <source>session ended by an administrator</source>
+        <translation>会话已被管理员结束</translation>
+    </message>
+    <message>
+        <source>session ended: operator disabled</source>
+        <translation>会话已结束：操作员已停用</translation>
+    </message>
+    <message>
+        <source>session ended: operator removed</source>
+        <translation>会话已结束：操作员已删除</translation>
+    </message>
+    <message>
+        <source>session ended: password changed</source>
+        <translation>会话已结束：密码已修改</translation>
+    </message>
+    <message>
+        <source>too many connections</source>
+        <translation>连接过多</translation>
+    </message>
+    <message>
+        <source>too many connections waiting to log in</source>
+        <translation>等待登录的连接过多</translation>
+    </message>
+    <message>
+        <source>too many connections waiting to log in from this address</source>
+        <translation>来自此地址的等待登录连接过多</translation>
+    </message>
+    <message>
+        <source>too many logins waiting; try again</source>
+        <translation>等待登录的请求过多，请稍后再试</translation>
+    </message>
+    <message>
+        <source>the login waited too long; try again</source>
+        <translation>登录等待超时，请稍后再试</translation>
+    </message>
 </context>
 </TS>

@@ -66,6 +66,7 @@ const Pattern kPatterns[] = {
      QT_TRANSLATE_NOOP("ChannelFailure", "reply incomplete: %1 rows received, the server sent %2")},
     {"^reply inconsistent: (\\d+) rows received, the server sent (\\d+)$",
      QT_TRANSLATE_NOOP("ChannelFailure", "reply inconsistent: %1 rows received, the server sent %2")},
+    {"^server busy: (.*)$", QT_TRANSLATE_NOOP("ChannelFailure", "server busy: %1")},
     {"^system error (-?\\d+)$", QT_TRANSLATE_NOOP("ChannelFailure", "system error %1")},
     {"^name lookup error (-?\\d+)$", QT_TRANSLATE_NOOP("ChannelFailure", "name lookup error %1")},
     {"^the counter server refused the connection: (.*)$",
@@ -101,6 +102,15 @@ const char* const kWhole[] = {
     QT_TRANSLATE_NOOP("ChannelFailure", "bad request"),
     QT_TRANSLATE_NOOP("ChannelFailure", "internal error"),
     QT_TRANSLATE_NOOP("ChannelFailure", "limit reached or busy"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "session ended by an administrator"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "session ended: operator disabled"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "session ended: operator removed"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "session ended: password changed"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "too many connections"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "too many connections waiting to log in"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "too many connections waiting to log in from this address"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "too many logins waiting; try again"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "the login waited too long; try again"),
 };
 
 // A failure over the servers of a list: "HOST:PORT: why; HOST:PORT: why", each server named once with its

@@ -104,6 +104,44 @@ TEST_F(EndToEndTest, WhenItsServerDiesTheClientGoesOnWithTheNextOfItsList) {
         << run.err.toStdString();
 }
 
+// Both servers of the list lost under a live list: its rows stay, marked out of date, with each server
+// tried named once with its reason, in Chinese under a Chinese locale.
+TEST_F(EndToEndTest, WhenEveryServerIsLostTheLiveListKeepsItsRowsMarkedOutOfDate) {
+    m_locale = "zh_CN.UTF-8";
+    CounterServerProcess first, second;
+    std::string error;
+    ASSERT_TRUE(first.Start(m_work.filePath("shared.db"), error)) << error;
+    ASSERT_TRUE(second.Start(m_work.filePath("shared.db"), error)) << error;
+    const QStringList args{
+        "--server",   QString("127.0.0.1:%1,127.0.0.1:%2").arg(first.port).arg(second.port),
+        "--operator", "admin",
+        "--refresh",  "1"};
+    const QString script = "open 893\nok\ndump before.json\nwait 4000\ndump after.json\n";
+    const ClientRun run = runClient(args, script, "admin", [&](QProcess& client) {
+        QElapsedTimer timer;
+        timer.start();
+        while (!QFile::exists(m_work.filePath("before.json")) && timer.elapsed() < 30000 &&
+               client.state() == QProcess::Running)
+            client.waitForFinished(100);
+        first.Kill();
+        second.Kill();
+    });
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QJsonObject before = control(window(readDump("before.json"), 9000), "L0");
+    const QJsonObject afterWindow = window(readDump("after.json"), 9000);
+    const QJsonObject after = control(afterWindow, "L0");
+    ASSERT_GT(before.value("rows").toArray().size(), 0);
+    EXPECT_EQ(after.value("rows").toArray(), before.value("rows").toArray()) << "the rows of before stay";
+    EXPECT_FALSE(before.value("stale").toBool());
+    EXPECT_TRUE(after.value("stale").toBool());
+    const QString status = afterWindow.value("status").toString();
+    EXPECT_TRUE(status.startsWith(QString::fromUtf8("数据已过时，最后更新 "))) << status.toStdString();
+    for (const int port : {first.port, second.port})
+        EXPECT_TRUE(status.contains(QString::fromUtf8("127.0.0.1:%1 连接被拒绝").arg(port)))
+            << status.toStdString();
+    EXPECT_FALSE(status.contains("refused")) << status.toStdString();
+}
+
 TEST_F(EndToEndTest, AFailingCommandNamesItsLineAndClosesTheWindows) {
     const ClientRun run = runClient(serverArgs(), "open 893\nok\nclick 9999\ndump\n", "admin");
     EXPECT_EQ(run.exitCode, 1);
