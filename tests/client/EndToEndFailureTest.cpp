@@ -97,6 +97,9 @@ TEST_F(EndToEndTest, WhenItsServerDiesTheClientGoesOnWithTheNextOfItsList) {
     EXPECT_TRUE(window(before, 0).value("connection").toString().contains(QString::number(first.port)));
     EXPECT_TRUE(window(after, 0).value("connection").toString().contains(QString::number(second.port)))
         << window(after, 0).value("connection").toString().toStdString();
+    EXPECT_TRUE(
+        window(after, 0).value("title").toString().endsWith(QString("@127.0.0.1:%1").arg(second.port)))
+        << "the title names the server in use: " << window(after, 0).value("title").toString().toStdString();
     EXPECT_GT(control(window(after, 9000), "L1").value("rows").toArray().size(), 0);
     EXPECT_EQ(window(after, 0).value("failure").toString(), QString()) << run.err.toStdString();
     EXPECT_EQ(window(after, 0).value("notice").toString(), QString());
