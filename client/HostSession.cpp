@@ -11,6 +11,7 @@
 namespace {
 
 constexpr int kTransportFailure = -1;
+constexpr long kLoginFunction = 1;
 constexpr int kStatusNotPermitted = 3;
 constexpr int kStatusBusy = 5;
 // What the channel reports when the caller's wait callback gave up a reply: in this client only the query
@@ -75,7 +76,9 @@ HostSession::HostSession(Logger log)
             return;
         if (!m_config.moreServers.empty())
             noteAnsweringServer();
-        if (m_outageStatus) {
+        // A login alone ends no outage: a session the server ends at once would otherwise be told anew on
+        // every try.
+        if (m_outageStatus && event.function != kLoginFunction) {
             m_outageStatus.reset();
             m_log(0, "the counter server " + m_channel->ServerInUse() + " answers again");
             if (m_recoveryListener)
