@@ -126,6 +126,8 @@ private:
     void RefreshLiveDetail();
     // The detail list now shows the orders of the current rule row of nKind (or none).
     void RememberDetailRule(int nKind, bool bShown);
+    // The detail list shows the orders of the current rule row of nKind.
+    bool DetailShowsCurrentRule(int nKind);
     // Refills the list from its record set after a query; bKeepPlace puts back the selected rules (by
     // serial number), the current one and the scroll position, and only widens the columns.
     void ShowQueriedRows(int nKind, bool bKeepPlace);

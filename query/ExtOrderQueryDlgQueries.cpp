@@ -175,6 +175,15 @@ bool CExtOrderQueryDlg::RetryDue(int nKind) {
     return m_retry[static_cast<size_t>(nKind)].TickDue();
 }
 
+bool CExtOrderQueryDlg::DetailShowsCurrentRule(int nKind) {
+    if (!IsValidOrderKind(nKind) || nKind != m_nDetailKind || m_recDetailRule.Eof())
+        return false;
+    const CMemRecord& rules = RuleRecord(nKind);
+    const int serialField = rules.FindField("LSH"); // the detail's rule has the kind's layout
+    return serialField >= 0 && !rules.Eof() &&
+           rules.GetCellLong(rules.GetRecNo(), serialField) == m_recDetailRule.GetCellLong(0, serialField);
+}
+
 void CExtOrderQueryDlg::ShowQueriedRows(int nKind, bool bKeepPlace) {
     COrvoListCtrl& list = RuleList(nKind);
     m_bFillingList = true;
@@ -189,7 +198,13 @@ void CExtOrderQueryDlg::ShowQueriedRows(int nKind, bool bKeepPlace) {
 }
 
 LRESULT CExtOrderQueryDlg::OnQueryDetail(WPARAM /*wParam*/, LPARAM /*lParam*/) {
-    // The old detail goes at once, whatever follows.
+    // The orders of another rule go at once, whatever follows; those of the same rule are kept aside, to
+    // stay (greyed) should the query fail.
+    const int nShownKind = static_cast<int>(m_tabKinds.SendMessage(TCM_GETCURSEL));
+    CMemRecord previous;
+    previous.Create(GetDetailLayout(), RULE_RECORD_FLAGS);
+    if (DetailShowsCurrentRule(nShownKind))
+        previous.Swap(m_recDetail);
     m_recDetail.Zap();
     m_listDetail.SetEmptyText("");
     m_listDetail.SetStale(false);
@@ -212,10 +227,20 @@ LRESULT CExtOrderQueryDlg::OnQueryDetail(WPARAM /*wParam*/, LPARAM /*lParam*/) {
     m_bQuerying = false;
     // The empty detail list says why it is empty: no orders yet (also a rule whose keys ask for none),
     // a cancel, or a failure that must not read as "no orders".
+    const bool bFailed = !bCancelled && nSent != 0 && g_pFixComm && !g_pFixComm->LastReplyOk();
+    if (bFailed && previous.GetRecordCount() > 0) {
+        m_recDetail.Swap(previous); // the rule's orders of before are the best there is
+        m_listDetail.SetStale(true);
+        RememberDetailRule(nKind, true);
+        UpdateStatus();
+        m_listDetail.Refresh(0);
+        m_listDetail.AdjustField(-2);
+        return 1;
+    }
     if (bCancelled) {
         m_recDetail.Zap();
         m_listDetail.SetEmptyText(CString::FromUtf8("已取消"));
-    } else if (nSent != 0 && g_pFixComm && !g_pFixComm->LastReplyOk()) {
+    } else if (bFailed) {
         m_listDetail.SetEmptyText(CString::FromUtf8("查询失败: ") + LastFailureText(), true);
     } else if (!RuleRecord(nKind).Eof()) {
         m_listDetail.SetEmptyText(CString::FromUtf8("该条件单尚无委托"));

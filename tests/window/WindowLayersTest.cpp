@@ -161,6 +161,19 @@ TEST_F(WindowLayersTest, ACancelKeepsTheRowsAndAFailureStaysInSightUntilAQuerySu
         QTest::keyClick(list.View(), Qt::Key_Return);
         EXPECT_EQ(dlg.m_listDetail.GetEmptyText().Find(U("查询失败: ")), 0)
             << dlg.m_listDetail.GetEmptyText().ToUtf8();
+        // The orders of a rule stay, greyed, when asking them again fails.
+        Reply(16151, {querytest::Row({{"605", "010100000001"}, {"681", "901"}, {"755", ""}})});
+        QTest::keyClick(list.View(), Qt::Key_Return);
+        ASSERT_EQ(dlg.m_recDetail.GetRecordCount(), 1);
+        server.ScriptOnce(16151, refused);
+        QTest::keyClick(list.View(), Qt::Key_Return);
+        EXPECT_EQ(dlg.m_recDetail.GetRecordCount(), 1);
+        EXPECT_TRUE(dlg.m_listDetail.IsStale());
+        // Another rule's orders never stand in for this one's.
+        list.SetCurSel(list.GetCurSel() == 0 ? 1 : 0);
+        server.ScriptOnce(16151, refused);
+        QTest::keyClick(list.View(), Qt::Key_Return);
+        EXPECT_EQ(dlg.m_recDetail.GetRecordCount(), 0);
     });
 }
 
