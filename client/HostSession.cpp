@@ -11,6 +11,7 @@
 namespace {
 
 constexpr int kTransportFailure = -1;
+constexpr long kLoginFunction = 1;
 constexpr int kStatusNotPermitted = 3;
 constexpr int kStatusBusy = 5;
 // What the channel reports when the caller's wait callback gave up a reply: in this client only the query
@@ -21,6 +22,9 @@ constexpr const char* kCancelledByCallerText = "the request was cancelled";
 constexpr long kRuleChangesFunction = 16500;
 constexpr long kOrderChangesFunction = 16501;
 constexpr int kStatusUnknownFunction = 4;
+
+// How the channel begins a failure over a list of servers, each named with its reason.
+constexpr std::string_view kNoServerAnswers = "no counter server of the list answers: ";
 
 bool isChangesFallback(const FixCommFailure& failure) {
     return failure.status == kStatusUnknownFunction &&
@@ -46,6 +50,11 @@ HostSession::HostSession(Logger log)
         }
         m_log(0, "request " + std::to_string(failure.function) + " failed (status " +
                      std::to_string(failure.status) + "): " + failure.text.ToUtf8());
+        // One notice per outage: while nothing has succeeded since a failure was shown, the same kind of
+        // failure (each try of a window that retries on its interval) goes to the log only.
+        if (m_outageStatus == failure.status)
+            return;
+        m_outageStatus = failure.status;
         if (m_failureListener)
             m_failureListener(failure);
     });
@@ -63,8 +72,18 @@ HostSession::HostSession(Logger log)
     m_channel->SetTraceCallback([this](const FixCommTraceEvent& event) {
         m_trace.Write(event);
         m_log(2, TraceLine(event));
-        if (event.kind == FixCommTraceEvent::Reply && event.status == 0 && !m_config.moreServers.empty())
+        if (event.kind != FixCommTraceEvent::Reply || event.status != 0)
+            return;
+        if (!m_config.moreServers.empty())
             noteAnsweringServer();
+        // A login alone ends no outage: a session the server ends at once would otherwise be told anew on
+        // every try.
+        if (m_outageStatus && event.function != kLoginFunction) {
+            m_outageStatus.reset();
+            m_log(0, "the counter server " + m_channel->ServerInUse() + " answers again");
+            if (m_recoveryListener)
+                m_recoveryListener();
+        }
     });
 }
 
@@ -164,9 +183,14 @@ LoginResult HostSession::Login(const std::string& operatorName, const std::strin
     // A server that turns the connection away (database unavailable) answers with a status too, and
     // closes: that is no verdict on the login.
     if (failure.status == kTransportFailure || !m_channel->IsConnected()) {
-        error = "cannot reach the counter server at " +
-                (m_config.moreServers.empty() ? ServerAddress() : ServerList()) + ": " +
-                failure.text.ToUtf8();
+        // Said once: the channel's text names the server (or each server of the list) already.
+        const std::string reason = failure.text.ToUtf8();
+        const std::string connect = "cannot connect to the counter server " + ServerAddress() + ": ";
+        if (reason.starts_with(kNoServerAnswers))
+            error = reason;
+        else
+            error = "cannot reach the counter server at " + ServerAddress() + ": " +
+                    (reason.starts_with(connect) ? reason.substr(connect.size()) : reason);
         return LoginResult::Unreachable;
     }
     // The server says "login refused: <why>"; the refusal is said once.
@@ -224,6 +248,10 @@ void HostSession::noteAnsweringServer() {
 
 void HostSession::SetServerListener(std::function<void()> listener) {
     m_serverListener = std::move(listener);
+}
+
+void HostSession::SetRecoveryListener(std::function<void()> listener) {
+    m_recoveryListener = std::move(listener);
 }
 
 void HostSession::SetBusyListener(std::function<void()> listener) {

@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class CDataDictionary;
@@ -62,6 +63,8 @@ public:
     void SetBusyListener(std::function<void()> listener);
     // Called when a reply came from another server of the list than the last one did.
     void SetServerListener(std::function<void()> listener);
+    // Told once when a request succeeds after a failure was shown.
+    void SetRecoveryListener(std::function<void()> listener);
 
 private:
     void noteAnsweringServer();
@@ -82,4 +85,8 @@ private:
     std::function<void()> m_busyListener;
     std::function<void()> m_serverListener;
     std::string m_answeringServer; // the server of the last successful reply
+    // The status of the failure last shown while no request has succeeded since: the same failure again
+    // (a live window retrying on its interval) is logged, not shown again.
+    std::optional<int> m_outageStatus;
+    std::function<void()> m_recoveryListener;
 };

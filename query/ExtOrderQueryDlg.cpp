@@ -131,7 +131,10 @@ BOOL CExtOrderQueryDlg::OnInitDialog() {
     // Find field, status line, saved layouts, live refresh: none of them moves the controls above.
     SetUpWindowAdditions();
 
-    ShowWindow(SW_SHOWMAXIMIZED);
+    // As the operator left it: maximized (also the first time), or at the size it was left with.
+    m_bOpening = true;
+    ShowWindow(m_bOpenMaximized ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL);
+    m_bOpening = false;
 
     // The conditions dialog opens over the window at once.
     OnQuery();
@@ -167,9 +170,10 @@ void CExtOrderQueryDlg::OnSize(UINT nType, int cx, int cy) {
     GetClientRect(rcClient);
     const LONG nHeight = rcClient.bottom;
     const LONG nWidth = rcClient.right;
-    // The window opens maximized with the split the operator left it with, until the operator drags the
-    // bar or restores the window; from then on every restore or maximize lays out from the standard share.
-    if (nType == SIZE_RESTORED)
+    // The window opens (maximized or not, as it was left) with the split the operator left it with, until
+    // the operator drags the bar or restores the window; from then on every restore or maximize lays out
+    // from the standard share.
+    if (nType == SIZE_RESTORED && !m_bOpening)
         m_dStartShare = 0.0;
     m_bDraggedSplit = false;
     const double dShare = m_dStartShare > 0.0 ? m_dStartShare : kTabShare;
@@ -284,6 +288,7 @@ int CExtOrderQueryDlg::RefreshCurrentKind() {
     RememberDetailRule(-1, false);
     m_recDetail.Zap();
     m_listDetail.SetEmptyText("");
+    m_listDetail.SetStale(false);
     m_listDetail.Refresh(0);
     m_listDetail.AdjustField(-2);
 

@@ -10,6 +10,7 @@
 #include "host/gui/OrvoListCtrl.h"
 #include "platform/Controls.h"
 #include "platform/Gdi.h"
+#include "query/LiveRetry.h"
 #include "query/QueryConditions.h"
 #include "query/RetiredRows.h"
 #include "query/RuleRecordLayouts.h"
@@ -20,6 +21,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 // Asks the query window for the detail of the selected rule row (Enter in a rule list, a double-click on a
 // rule row, or posted to the tab control).
@@ -116,23 +118,37 @@ private:
     void RunRuleQuery(int nKind, bool bKeepPlace = false, const std::string* pRevision = nullptr);
     // Live: the revision to ask changes from after a full query of the kind (16500 without one); "" when
     // the server gives none.
-    std::string AskRevision(int nKind);
+    // bFailed: the request failed (not cancelled, not an older server), so the full query would too.
+    std::string AskRevision(int nKind, bool& bFailed);
     // Live: the changes of the kind since its revision merged into its list, or the full query when the
     // server asks for one; then the detail list's orders when they changed.
     void RefreshLive(int nKind);
     void RefreshLiveDetail();
     // The detail list now shows the orders of the current rule row of nKind (or none).
     void RememberDetailRule(int nKind, bool bShown);
+    // The detail list shows the orders of the current rule row of nKind.
+    bool DetailShowsCurrentRule(int nKind);
     // Refills the list from its record set after a query; bKeepPlace puts back the selected rules (by
     // serial number), the current one and the scroll position, and only widens the columns.
     void ShowQueriedRows(int nKind, bool bKeepPlace);
+    // A query of the kind failed while its list had rows: they stay, greyed, and the status line says
+    // how old they are and why; a live list tries again, backing off while the failure lasts.
+    void KeepRowsOverFailure(int nKind);
+    // A query or live tick of the kind succeeded: its rows are current (again).
+    void NoteRowsCurrent(int nKind);
+    // Live: whether this tick is to try the kind's query; a list out of date waits out its back-off.
+    bool RetryDue(int nKind);
     void PlaceBottomBar();
     void UpdateStatus();
+    // The status line says what an export wrote ("已导出 N 行 → FILE") for a few seconds.
+    void ShowExported(long nRows, const std::string& pathUtf8);
     void SetUpWindowAdditions();
     COrvoListCtrl* CurrentRuleList();
 
     bool m_bDraggedSplit = false; // the splitter bar was dragged since the last layout
     double m_dStartShare = 0.0;   // the saved split, kept while the window stays maximized; 0: none
+    bool m_bOpenMaximized = true; // the window was closed maximized (or never closed)
+    bool m_bOpening = false;      // the window is being shown for the first time
     std::array<ListQueryState, ORDER_KIND_COUNT> m_listStates{};
     UINT m_nRefreshSeconds = 0;
     bool m_bLive = true;
@@ -145,11 +161,14 @@ private:
         CString lastChangeTime;
     };
     std::array<LiveState, ORDER_KIND_COUNT> m_live{};
+    // Per rule list: how often a tick tries its query while its rows are out of date.
+    std::vector<CLiveRetry> m_retry;
     // The rule whose orders the detail list shows (one row of its kind's layout), and their revision.
     int m_nDetailKind = -1;
     CMemRecord m_recDetailRule;
     std::string m_detailRevision;
     bool m_bQuerying = false;
+    CString m_strNotice; // shown in the status line in place of the figures while set
     // A query's rows are going into its list: the list's own change notices leave the status line alone,
     // which the query writes once when the list is done (each writing sums the lots over every row).
     bool m_bFillingList = false;

@@ -25,28 +25,33 @@ std::string EndItem(long tag) {
 
 } // namespace
 
-std::string CExtOrderQueryDlg::AskRevision(int nKind) {
+std::string CExtOrderQueryDlg::AskRevision(int nKind, bool& bFailed) {
+    bFailed = false;
     if (!g_pFixComm || !IsLive())
         return {};
     CMemRecord none;
     none.Create(GetRuleLayout(nKind), RULE_RECORD_FLAGS);
+    BOOL bCancelled = FALSE;
     m_bQuerying = true;
     {
         CQueryProgress progress(g_pFixComm, [this](const CString& text) { m_barBottom.SetStatus(text); });
         live::ChangesScope scope(GetOrderCategory(nKind), std::string());
         QueryRules(nKind, ConfirmedConditions(), none);
-        progress.Finish();
+        bCancelled = progress.Finish();
     }
     m_bQuerying = false;
     if (AnsweredUnknownFunction())
         m_bLiveUnsupported = true; // from now on every refresh is the full query, as before
+    else if (!bCancelled && !g_pFixComm->LastReplyOk())
+        bFailed = true;
     return g_pFixComm->LastReplyOk() ? EndItem(live::TAG_NEXT_REVISION) : std::string();
 }
 
 void CExtOrderQueryDlg::RefreshLive(int nKind) {
     LiveState& live = m_live.at(static_cast<size_t>(nKind));
+    const QueryOutcome outcome = GetListState(nKind).outcome;
     if (!IsLive() || !g_pFixComm || live.revision.empty() ||
-        GetListState(nKind).outcome != QueryOutcome::Ok) {
+        (outcome != QueryOutcome::Ok && outcome != QueryOutcome::Stale)) {
         RunRuleQuery(nKind, true);
         RefreshLiveDetail();
         return;
@@ -70,8 +75,15 @@ void CExtOrderQueryDlg::RefreshLive(int nKind) {
         return;
     }
     if (!g_pFixComm->LastReplyOk()) {
-        if (AnsweredUnknownFunction())
+        if (AnsweredUnknownFunction()) {
             m_bLiveUnsupported = true;
+        } else if (RuleRecord(nKind).GetRecordCount() > 0) {
+            // The server is away or turned the request down: the rows stay, marked out of date, and the
+            // next tick asks for the changes since the same revision.
+            KeepRowsOverFailure(nKind);
+            UpdateStatus();
+            return;
+        }
         // The full query says what is wrong, or shows the rows when the server is back.
         RunRuleQuery(nKind, true);
         RefreshLiveDetail();
@@ -83,6 +95,7 @@ void CExtOrderQueryDlg::RefreshLive(int nKind) {
         RefreshLiveDetail();
         return;
     }
+    NoteRowsCurrent(nKind);
     CMemRecord& record = RuleRecord(nKind);
     const int serialField = record.FindField("LSH");
     if (serialField >= 0) {
@@ -132,9 +145,12 @@ void CExtOrderQueryDlg::RefreshLiveDetail() {
     if (bCancelled || nSent == 0 || !g_pFixComm->LastReplyOk()) {
         if (AnsweredUnknownFunction())
             m_bLiveUnsupported = true;
+        else if (!bCancelled)
+            m_listDetail.SetStale(true);
         UpdateStatus(); // the orders shown stay; the next tick asks again
         return;
     }
+    m_listDetail.SetStale(false);
     m_detailRevision = EndItem(live::TAG_NEXT_REVISION);
     if (EndItem(live::TAG_WHOLE_LIST) != "1")
         return; // no order of the rule changed

@@ -24,7 +24,7 @@ CString LastFailureText() {
         return CString::FromUtf8("没有连接");
     const FixCommFailure& failure = g_pFixComm->LastFailure();
     if (!failure.text.IsEmpty())
-        return failure.text;
+        return g_pFixComm->UserText(failure.text); // in the host's words for the user
     return CString::FromUtf8("状态 ") + CString(std::to_string(failure.status));
 }
 
@@ -73,14 +73,18 @@ void RestorePlace(COrvoListCtrl& list, const CMemRecord& record, const PlaceInLi
 
 void CExtOrderQueryDlg::RunRuleQuery(int nKind, bool bKeepPlace, const std::string* pRevision) {
     // Live: the revision comes first, so that a change committed during the full query is asked again.
-    const std::string revision = !IsLive() ? std::string() : pRevision ? *pRevision : AskRevision(nKind);
+    // When even that fails, the full query would fail the same way: it is not sent.
+    bool bRevisionFailed = false;
+    std::string revision;
+    if (IsLive())
+        revision = pRevision ? *pRevision : AskRevision(nKind, bRevisionFailed);
     CMemRecord fresh;
     fresh.Create(GetRuleLayout(nKind), RULE_RECORD_FLAGS);
     BOOL bCancelled = FALSE;
     long nQueryMs = 0;
     int nSent = 0;
-    m_bQuerying = true;
-    {
+    if (!bRevisionFailed) {
+        m_bQuerying = true;
         CWaitCursor wait;
         CQueryProgress progress(g_pFixComm, [this](const CString& text) { m_barBottom.SetStatus(text); });
         nSent = QueryRules(nKind, ConfirmedConditions(), fresh);
@@ -94,31 +98,41 @@ void CExtOrderQueryDlg::RunRuleQuery(int nKind, bool bKeepPlace, const std::stri
         bCancelled = progress.Finish();
         if (bViewUpdates)
             pView->setUpdatesEnabled(true);
+        m_bQuerying = false;
     }
-    m_bQuerying = false;
 
     ListQueryState& state = m_listStates.at(static_cast<size_t>(nKind));
     if (bCancelled) {
         // The user's cancel: the rows of the query before stay, and a failure before it still stands.
-        if (state.outcome != QueryOutcome::Failed)
+        if (state.outcome != QueryOutcome::Failed && state.outcome != QueryOutcome::Stale)
             state.outcome = QueryOutcome::Cancelled;
         if (!bKeepPlace)
             RuleList(nKind).SetFocus(); // a tab change hid the list, and the focus went with it
         UpdateStatus();
         return;
     }
-    if (nSent == 0 || !g_pFixComm->LastReplyOk()) {
+    const bool bFailed = bRevisionFailed || nSent == 0 || !g_pFixComm->LastReplyOk();
+    if (bFailed && RuleRecord(nKind).GetRecordCount() > 0) {
+        // The rows of before are the best the desk has: they stay, with their revision, so that a live
+        // list goes back to changes when a server answers again.
+        KeepRowsOverFailure(nKind);
+        if (!bKeepPlace)
+            RuleList(nKind).SetFocus();
+        UpdateStatus();
+        return;
+    }
+    if (bFailed) {
         state.outcome = QueryOutcome::Failed;
+        state.recovered = false;
         state.failureText = LastFailureText();
         fresh.Zap(); // a reply cut off part-way is not the answer
     } else {
-        state.outcome = QueryOutcome::Ok;
-        state.failureText.Empty();
+        NoteRowsCurrent(nKind);
         state.queryMs = nQueryMs;
-        state.refreshTime = CTime::GetCurrentTime().Format("%H:%M:%S");
+        state.refreshTime = state.lastUpdate;
     }
     LiveState& live = m_live.at(static_cast<size_t>(nKind));
-    live.revision = state.outcome == QueryOutcome::Ok ? revision : std::string();
+    live.revision = bFailed ? std::string() : revision;
     live.changes = 0;
     live.lastChangeTime.Empty();
     const PlaceInList place = bKeepPlace ? RememberPlace(RuleList(nKind), RuleRecord(nKind)) : PlaceInList{};
@@ -128,6 +142,46 @@ void CExtOrderQueryDlg::RunRuleQuery(int nKind, bool bKeepPlace, const std::stri
         RestorePlace(RuleList(nKind), RuleRecord(nKind), place);
     UpdateStatus();
     m_retiredRows.Retire(fresh);
+}
+
+void CExtOrderQueryDlg::KeepRowsOverFailure(int nKind) {
+    ListQueryState& state = m_listStates.at(static_cast<size_t>(nKind));
+    state.outcome = QueryOutcome::Stale;
+    state.recovered = false;
+    state.failureText = LastFailureText();
+    RuleList(nKind).SetStale(true);
+    if (m_nDetailKind == nKind && !m_recDetail.Eof())
+        m_listDetail.SetStale(true); // its orders were asked under the same rows
+    if (static_cast<size_t>(nKind) < m_retry.size())
+        m_retry[static_cast<size_t>(nKind)].Failed();
+}
+
+void CExtOrderQueryDlg::NoteRowsCurrent(int nKind) {
+    ListQueryState& state = m_listStates.at(static_cast<size_t>(nKind));
+    state.recovered = state.outcome == QueryOutcome::Stale;
+    state.outcome = QueryOutcome::Ok;
+    state.failureText.Empty();
+    state.lastUpdate = CTime::GetCurrentTime().Format("%H:%M:%S");
+    RuleList(nKind).SetStale(false);
+    if (m_nDetailKind == nKind)
+        m_listDetail.SetStale(false);
+    if (static_cast<size_t>(nKind) < m_retry.size())
+        m_retry[static_cast<size_t>(nKind)].Succeeded();
+}
+
+bool CExtOrderQueryDlg::RetryDue(int nKind) {
+    if (GetListState(nKind).outcome != QueryOutcome::Stale || static_cast<size_t>(nKind) >= m_retry.size())
+        return true;
+    return m_retry[static_cast<size_t>(nKind)].TickDue();
+}
+
+bool CExtOrderQueryDlg::DetailShowsCurrentRule(int nKind) {
+    if (!IsValidOrderKind(nKind) || nKind != m_nDetailKind || m_recDetailRule.Eof())
+        return false;
+    const CMemRecord& rules = RuleRecord(nKind);
+    const int serialField = rules.FindField("LSH"); // the detail's rule has the kind's layout
+    return serialField >= 0 && !rules.Eof() &&
+           rules.GetCellLong(rules.GetRecNo(), serialField) == m_recDetailRule.GetCellLong(0, serialField);
 }
 
 void CExtOrderQueryDlg::ShowQueriedRows(int nKind, bool bKeepPlace) {
@@ -144,9 +198,16 @@ void CExtOrderQueryDlg::ShowQueriedRows(int nKind, bool bKeepPlace) {
 }
 
 LRESULT CExtOrderQueryDlg::OnQueryDetail(WPARAM /*wParam*/, LPARAM /*lParam*/) {
-    // The old detail goes at once, whatever follows.
+    // The orders of another rule go at once, whatever follows; those of the same rule are kept aside, to
+    // stay (greyed) should the query fail.
+    const int nShownKind = static_cast<int>(m_tabKinds.SendMessage(TCM_GETCURSEL));
+    CMemRecord previous;
+    previous.Create(GetDetailLayout(), RULE_RECORD_FLAGS);
+    if (DetailShowsCurrentRule(nShownKind))
+        previous.Swap(m_recDetail);
     m_recDetail.Zap();
     m_listDetail.SetEmptyText("");
+    m_listDetail.SetStale(false);
     m_listDetail.Refresh(0);
     m_listDetail.AdjustField(-2);
     RememberDetailRule(-1, false);
@@ -166,10 +227,20 @@ LRESULT CExtOrderQueryDlg::OnQueryDetail(WPARAM /*wParam*/, LPARAM /*lParam*/) {
     m_bQuerying = false;
     // The empty detail list says why it is empty: no orders yet (also a rule whose keys ask for none),
     // a cancel, or a failure that must not read as "no orders".
+    const bool bFailed = !bCancelled && nSent != 0 && g_pFixComm && !g_pFixComm->LastReplyOk();
+    if (bFailed && previous.GetRecordCount() > 0) {
+        m_recDetail.Swap(previous); // the rule's orders of before are the best there is
+        m_listDetail.SetStale(true);
+        RememberDetailRule(nKind, true);
+        UpdateStatus();
+        m_listDetail.Refresh(0);
+        m_listDetail.AdjustField(-2);
+        return 1;
+    }
     if (bCancelled) {
         m_recDetail.Zap();
         m_listDetail.SetEmptyText(CString::FromUtf8("已取消"));
-    } else if (nSent != 0 && g_pFixComm && !g_pFixComm->LastReplyOk()) {
+    } else if (bFailed) {
         m_listDetail.SetEmptyText(CString::FromUtf8("查询失败: ") + LastFailureText(), true);
     } else if (!RuleRecord(nKind).Eof()) {
         m_listDetail.SetEmptyText(CString::FromUtf8("该条件单尚无委托"));

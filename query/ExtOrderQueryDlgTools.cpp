@@ -23,6 +23,9 @@ namespace {
 
 constexpr UINT_PTR kRefreshTimer = 0x5201;
 constexpr UINT_PTR kLayoutSaveTimer = 0x5202;
+constexpr UINT_PTR kNoticeTimer = 0x5203;
+// How long the status line tells what an export did before it shows the list's figures again.
+constexpr UINT kNoticeMs = 5000;
 // A layout is written this long after the user's last change of it: a drag of a column edge changes it
 // many times a second.
 constexpr UINT kLayoutSaveDelayMs = 1000;
@@ -32,6 +35,8 @@ constexpr const char* kIniRefreshSeconds = "RefreshSeconds";
 // "no": every refresh runs the full query; anything else (or nothing) asks only for changes.
 constexpr const char* kIniLive = "Live";
 constexpr long kMaxRefreshSeconds = 24 * 3600;
+// A live list whose rows are out of date tries again at least this often while its servers are away.
+constexpr unsigned kLongestRetrySeconds = 30;
 // A key pressed this recently counts as held (a held key repeats far faster than this).
 constexpr auto kKeyHeld = std::chrono::milliseconds(600);
 // Bounds of a restored split (the tab control's share of the client height).
@@ -39,6 +44,12 @@ constexpr double kMinShare = 0.2;
 constexpr double kMaxShare = 0.85;
 // Gap between the status line and the Query button.
 constexpr int kBarGap = 10;
+
+// A tab's title without its key ("止损止盈单[F2]": "止损止盈单"), for a file name.
+CString WithoutKey(const CString& title) {
+    const int bracket = title.Find('[');
+    return bracket > 0 ? title.Left(bracket) : title;
+}
 
 std::string listKey(int nKind) {
     return "list" + std::to_string(nKind);
@@ -60,10 +71,13 @@ void CExtOrderQueryDlg::SetUpWindowAdditions() {
                 UpdateStatus();
         });
         RuleList(nKind).SetLayoutChangedHandler([this] { ScheduleLayoutSave(); });
-        RuleList(nKind).SetExportName(GetOrderKindTitle(nKind));
+        RuleList(nKind).SetExportName(WithoutKey(GetOrderKindTitle(nKind)));
+        RuleList(nKind).SetExportedHandler(
+            [this](long rows, const std::string& path) { ShowExported(rows, path); });
     }
     m_listDetail.SetLayoutChangedHandler([this] { ScheduleLayoutSave(); });
     m_listDetail.SetExportName(CString::FromUtf8("委托明细"));
+    m_listDetail.SetExportedHandler([this](long rows, const std::string& path) { ShowExported(rows, path); });
     RestoreLayouts();
 
     if (g_pIni) {
@@ -73,6 +87,7 @@ void CExtOrderQueryDlg::SetUpWindowAdditions() {
         live.Trim();
         m_bLive = live.CompareNoCase("no") != 0 && live != "0";
     }
+    m_retry.assign(ORDER_KIND_COUNT, CLiveRetry(m_nRefreshSeconds, kLongestRetrySeconds));
     if (m_nRefreshSeconds > 0)
         SetTimer(kRefreshTimer, m_nRefreshSeconds * 1000);
     UpdateStatus();
@@ -129,7 +144,17 @@ void CExtOrderQueryDlg::OnFilterChange() {
         pList->SetFilterText(m_barBottom.GetFilterText());
 }
 
+void CExtOrderQueryDlg::ShowExported(long nRows, const std::string& pathUtf8) {
+    m_strNotice = CString::FromUtf8("已导出 " + std::to_string(nRows) + " 行 → " + pathUtf8);
+    SetTimer(kNoticeTimer, kNoticeMs);
+    UpdateStatus();
+}
+
 void CExtOrderQueryDlg::UpdateStatus() {
+    if (!m_strNotice.IsEmpty()) {
+        m_barBottom.SetStatus(m_strNotice);
+        return;
+    }
     COrvoListCtrl* pList = CurrentRuleList();
     const CMemRecord* pRecord = pList ? pList->GetRecord() : nullptr;
     if (!pRecord)
@@ -147,6 +172,8 @@ void CExtOrderQueryDlg::UpdateStatus() {
     figures.refreshTime = state.refreshTime;
     figures.outcome = state.outcome;
     figures.failureText = state.failureText;
+    figures.lastUpdate = state.lastUpdate;
+    figures.recovered = state.recovered;
     if (IsLive()) {
         const LiveState& live = m_live.at(static_cast<size_t>(m_tabKinds.GetCurSel()));
         figures.live = true;
@@ -160,7 +187,10 @@ void CExtOrderQueryDlg::UpdateStatus() {
 
 BOOL CExtOrderQueryDlg::IsStatusAlert() {
     const int nKind = m_tabKinds.GetSafeHwnd() ? m_tabKinds.GetCurSel() : -1;
-    return IsValidOrderKind(nKind) && GetListState(nKind).outcome == QueryOutcome::Failed;
+    if (!IsValidOrderKind(nKind))
+        return FALSE;
+    const QueryOutcome outcome = GetListState(nKind).outcome;
+    return outcome == QueryOutcome::Failed || outcome == QueryOutcome::Stale;
 }
 
 void CExtOrderQueryDlg::ScheduleLayoutSave() {
@@ -196,6 +226,7 @@ void CExtOrderQueryDlg::SaveLayouts() {
         std::snprintf(text, sizeof text, "%d,%d,%d,%d", normal.x(), normal.y(), normal.width(),
                       normal.height());
         store.Write("window", text);
+        store.Write("maximized", window->isMaximized() ? "1" : "0");
     }
 }
 
@@ -214,6 +245,7 @@ void CExtOrderQueryDlg::RestoreLayouts() {
     if (std::sscanf(store.Read("split").c_str(), "%lf", &dShare) == 1 && dShare >= kMinShare &&
         dShare <= kMaxShare)
         m_dStartShare = dShare;
+    m_bOpenMaximized = store.Read("maximized") != "0"; // maximized unless it was left otherwise
     int x = 0, y = 0, w = 0, h = 0;
     const std::string window = store.Read("window");
     // The size the window takes when the user restores it from maximized.
@@ -225,6 +257,7 @@ void CExtOrderQueryDlg::RestoreLayouts() {
 void CExtOrderQueryDlg::OnDestroy() {
     KillTimer(kRefreshTimer);
     KillTimer(kLayoutSaveTimer);
+    KillTimer(kNoticeTimer);
     SaveLayouts();
     m_retiredRows.FreeNow();
     COrvoDialog::OnDestroy();
@@ -233,6 +266,11 @@ void CExtOrderQueryDlg::OnDestroy() {
 void CExtOrderQueryDlg::OnTimer(UINT_PTR nIDEvent) {
     if (nIDEvent == kRefreshTimer)
         RefreshIfIdle();
+    if (nIDEvent == kNoticeTimer) {
+        KillTimer(kNoticeTimer);
+        m_strNotice.Empty();
+        UpdateStatus();
+    }
     if (nIDEvent == kLayoutSaveTimer) {
         KillTimer(kLayoutSaveTimer);
         SaveLayouts();
@@ -248,7 +286,7 @@ BOOL CExtOrderQueryDlg::RefreshIfIdle() {
     if (m_bQuerying || bConditionsOpen || bOtherModal || bKeyHeld || bButtonHeld || !IsWindowVisible())
         return FALSE;
     const int nKind = m_tabKinds.GetCurSel();
-    if (!IsValidOrderKind(nKind))
+    if (!IsValidOrderKind(nKind) || !RetryDue(nKind))
         return FALSE;
     RefreshLive(nKind);
     return TRUE;

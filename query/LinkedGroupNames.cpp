@@ -17,6 +17,7 @@ void CLinkedGroupNames::Load(CFixComm& fix) {
 void CLinkedGroupNames::LoadGroups(CFixComm& fix) {
     m_recGroups.Zap();
     fix.CreateHead(FUNC_LINK_GROUPS, -1);
+    fix.RepeatFromStartOnFailover([this] { m_recGroups.Zap(); });
     while (fix.More(nullptr)) {
         m_recGroups.Append(nullptr, 1);
         m_recGroups.Set("XZBH", fix.GetItem(1837, -1), -1);
@@ -34,6 +35,7 @@ void CLinkedGroupNames::LoadGroups(CFixComm& fix) {
 void CLinkedGroupNames::LoadSubGroups(CFixComm& fix) {
     m_recSubGroups.Zap();
     fix.CreateHead(FUNC_LINK_SUBGROUPS, -1);
+    fix.RepeatFromStartOnFailover([this] { m_recSubGroups.Zap(); });
     while (fix.More(nullptr)) {
         m_recSubGroups.Append(nullptr, 1);
         m_recSubGroups.Set("XZBH", fix.GetLong(1837, -1), -1);

@@ -36,6 +36,8 @@ public:
     // A reply row that only says serial `serial` left the result.
     void NoteLeft(long serial) { m_left.push_back(serial); }
     const std::vector<long>& Left() const { return m_left; }
+    // The reply is asked again from the start: the serials it said left are said again.
+    void ForgetLeft() { m_left.clear(); }
 
 private:
     long m_category;

@@ -148,6 +148,7 @@ void FillDetail(CMemRecord& detail) {
     CFixComm* fix = g_pFixComm;
     if (!fix)
         return;
+    fix->RepeatFromStartOnFailover([&detail] { detail.Zap(); }); // a read: asked again of the next server
     while (fix->More(nullptr)) {
         if (fix->GetItem(TAG_ORDER_FLAG, -1) == DETAIL_HIDDEN_FLAG)
             continue;

@@ -94,7 +94,10 @@ bool CQueryProgress::OnWait(long rows) {
     if (!m_gate)
         m_gate = std::make_unique<InputGate>(m_bCancelled);
     if (m_show)
-        m_show(CString::FromUtf8("正在查询，已收到 " + std::to_string(rows) + " 行 (Esc 取消)"));
+        // No count before the first row: a request still waiting for its connection or its server has
+        // received nothing, and "0 行" would read as an answer of none.
+        m_show(CString::FromUtf8(rows > 0 ? "正在查询，已收到 " + std::to_string(rows) + " 行 (Esc 取消)"
+                                          : std::string("正在查询… (Esc 取消)")));
     QApplication::processEvents(QEventLoop::AllEvents, 50);
     return !m_bCancelled;
 }

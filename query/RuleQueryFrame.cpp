@@ -65,6 +65,13 @@ int RunRuleQuery(const Frame& frame, const QueryConditions& cond, CMemRecord& re
             fix->SetItem(TAG_ORDER_CATEGORY, frame.category);
     }
 
+    // A query only reads: cut by its server's death, it is asked again of the next server, and the rows
+    // of the cut reply go.
+    fix->RepeatFromStartOnFailover([&rec, changes] {
+        rec.Zap();
+        if (changes)
+            changes->ForgetLeft();
+    });
     while (fix->More(nullptr)) {
         if (changes && fix->GetItemView(live::TAG_LEFT, -1) == "1") {
             changes->NoteLeft(fix->GetLong(797, -1));

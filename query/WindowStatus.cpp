@@ -34,7 +34,18 @@ std::vector<std::pair<CString, long long>> SumLots(const CMemRecord& record, con
 CString FormatWindowStatus(const WindowStatusFigures& figures) {
     if (figures.outcome == QueryOutcome::Failed)
         return CString(CString::FromUtf8("查询失败: ").str() + figures.failureText.str());
-    std::string text = figures.outcome == QueryOutcome::Cancelled ? CString::FromUtf8("已取消  ").str() : "";
+    std::string text;
+    if (figures.outcome == QueryOutcome::Stale) {
+        text = CString::FromUtf8("数据已过时，最后更新 ").str() +
+               (figures.lastUpdate.IsEmpty() ? std::string("--:--:--") : figures.lastUpdate.str());
+        if (!figures.failureText.IsEmpty())
+            text += " (" + figures.failureText.str() + ")";
+        text += "  ";
+    } else if (figures.outcome == QueryOutcome::Cancelled) {
+        text = CString::FromUtf8("已取消  ").str();
+    } else if (figures.recovered) {
+        text = CString::FromUtf8("已恢复  ").str();
+    }
     text += CString::FromUtf8("显示 ").str() + std::to_string(figures.rowsShown) + "/" +
             std::to_string(figures.rowsLoaded) + CString::FromUtf8(" 行").str();
     if (!figures.lotSums.empty()) {

@@ -116,6 +116,10 @@ void AddHostControlKinds(ControlKinds& kinds) {
                 return; // matched as a list, so never
             writeRecordTable(*list, json);
             json.Field("shownColumns", list->GetShownColumnCount());
+            // The rows are an earlier answer that the last query could not renew.
+            json.Field("stale", list->IsStale());
+            // The record row of the first line in view (-1 for none).
+            json.Field("topRow", list->GetTopRecordRow());
             const int sortColumn = list->GetSortColumn();
             if (sortColumn >= 0 && list->GetRecord()) {
                 json.Key("sort").BeginArray();

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QDateTimeEdit>
 #include <QFile>
+#include <QFileInfo>
 #include <QPixmap>
 #include <QTimer>
 #include <QWidget>
@@ -92,7 +93,7 @@ void ScriptRunner::waitIdleThenRun(std::size_t index, int waitedMs) {
     // A command acts on the window as the query left it, not part-way through its rows: it waits for the
     // query to end (the wait's own turns of the loop run it on). `wait` is time alone.
     const bool isWait = index < m_commands.size() && m_commands[index].name == "wait";
-    if (isWait || index >= m_commands.size() || !windowBusy()) {
+    if (isWait || index >= m_commands.size() || (!windowBusy() && !m_exporting)) {
         runAt(index);
         return;
     }
@@ -132,6 +133,25 @@ void ScriptRunner::runAt(std::size_t index) {
     }
     if (!done)
         fail(command, error);
+}
+
+bool ScriptRunner::exportList(const ControlKind& kind, QWidget* control, CWnd* wnd, const std::string& path,
+                              std::string& error) {
+    // The export shows its progress in a loop of its own: the next command waits for the file to be whole,
+    // as it waits for a query.
+    m_exporting = true;
+    const bool written = kind.exportTo(control, wnd, path, error);
+    m_exporting = false;
+    if (!written) {
+        error = "nothing was written to " + path + (error.empty() ? std::string() : ": " + error);
+        return false;
+    }
+    const QFileInfo file(QString::fromStdString(path));
+    if (!file.exists() || file.size() == 0) {
+        error = "nothing was written to " + path;
+        return false;
+    }
+    return true;
 }
 
 void ScriptRunner::fail(const ScriptCommand& command, const std::string& reason) {
@@ -279,7 +299,7 @@ bool ScriptRunner::execute(const ScriptCommand& command, std::string& error) {
             error = "control " + args[0] + " is not a record list";
             return false;
         }
-        return kind->exportTo(control, wnd, args[1], error);
+        return exportList(*kind, control, wnd, args[1], error);
     }
     if (name == "check") {
         if (!kind || !kind->check) {

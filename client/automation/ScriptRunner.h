@@ -1,8 +1,8 @@
 // Runs a parsed script inside the application's event loop, one command per turn of whichever loop is
 // running: when a command opens a modal window (open, click, ok...), the following commands run inside
 // that window's loop, exactly as a user's later input would. Between two commands the runner lets the
-// posted work of the previous one happen first (a few turns of the loop), and waits until no query is
-// under way, so that a command after a query acts on its whole answer. When the script ends, or a
+// posted work of the previous one happen first (a few turns of the loop), and waits until no query or
+// export is under way, so that a command after a query acts on its whole answer. When the script ends, or a
 // command fails, it closes the open windows from the innermost out and reports the exit code.
 #pragma once
 
@@ -14,11 +14,14 @@
 #include <string>
 #include <vector>
 
+class CWnd;
 class QTimer;
+class QWidget;
 
 namespace automation {
 
 class HostWindowInfo;
+struct ControlKind;
 
 struct ScriptHost {
     // Runs the function's module (returns when its window closes); false with the reason.
@@ -42,6 +45,9 @@ private:
     // Runs the command once no query of the window is under way (a time limit fails the script).
     void waitIdleThenRun(std::size_t index, int waitedMs);
     bool execute(const ScriptCommand& command, std::string& error);
+    // `export`: the list's export, waited for whole; false (with why) when no file was written.
+    bool exportList(const ControlKind& kind, QWidget* control, CWnd* wnd, const std::string& path,
+                    std::string& error);
     void fail(const ScriptCommand& command, const std::string& reason);
     void beginShutdown(int code);
     void shutdownStep();
@@ -50,6 +56,7 @@ private:
     ScriptHost m_host;
     std::function<void(int)> m_finished;
     bool m_stopping = false;
+    bool m_exporting = false; // an export is writing its file: the next command waits
     int m_exitCode = 0;
     QTimer* m_shutdownTimer = nullptr;
     int m_shutdownTicks = 0;

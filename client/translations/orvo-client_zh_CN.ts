@@ -83,16 +83,12 @@
         <translation>功能 %1：%2</translation>
     </message>
     <message>
-        <source>channel failure</source>
-        <translation>通道故障</translation>
+        <source>%1 request failed: %2</source>
+        <translation>%1 请求失败：%2</translation>
     </message>
     <message>
-        <source>status %1</source>
-        <translation>状态 %1</translation>
-    </message>
-    <message>
-        <source>%1 function %2 failed, %3: %4</source>
-        <translation>%1 功能 %2 失败，%3：%4</translation>
+        <source>%1 recovered</source>
+        <translation>%1 已恢复</translation>
     </message>
     <message>
         <source>Connected to %1</source>
@@ -271,6 +267,102 @@
     <message>
         <source>writing over TLS failed</source>
         <translation>经 TLS 写入失败</translation>
+    </message>
+    <message>
+        <source>reply incomplete: %1 rows received, the server sent %2</source>
+        <translation>回复不完整：收到 %1 行，服务器发出 %2 行</translation>
+    </message>
+    <message>
+        <source>reply inconsistent: %1 rows received, the server sent %2</source>
+        <translation>回复不一致：收到 %1 行，服务器发出 %2 行</translation>
+    </message>
+    <message>
+        <source>system error %1</source>
+        <translation>系统错误 %1</translation>
+    </message>
+    <message>
+        <source>name lookup error %1</source>
+        <translation>域名解析错误 %1</translation>
+    </message>
+    <message>
+        <source>not enough memory to read the reply from the counter server</source>
+        <translation>内存不足，无法读取柜台服务器的回复</translation>
+    </message>
+    <message>
+        <source>reading the reply from the counter server failed unexpectedly</source>
+        <translation>读取柜台服务器的回复意外失败</translation>
+    </message>
+    <message>
+        <source>unknown function</source>
+        <translation>服务器不支持该功能</translation>
+    </message>
+    <message>
+        <source>not logged in</source>
+        <translation>未登录</translation>
+    </message>
+    <message>
+        <source>not permitted</source>
+        <translation>无权限</translation>
+    </message>
+    <message>
+        <source>bad request</source>
+        <translation>请求有误</translation>
+    </message>
+    <message>
+        <source>internal error</source>
+        <translation>服务器内部错误</translation>
+    </message>
+    <message>
+        <source>limit reached or busy</source>
+        <translation>已达上限或服务器繁忙</translation>
+    </message>
+    <message>
+        <source>no counter server of the list answers: %1</source>
+        <translation>无法连接柜台服务器：%1</translation>
+    </message>
+    <message>
+        <source>; </source>
+        <translation>；</translation>
+    </message>
+    <message>
+        <source>server busy: %1</source>
+        <translation>服务器繁忙：%1</translation>
+    </message>
+    <message>
+        <source>session ended by an administrator</source>
+        <translation>会话已被管理员结束</translation>
+    </message>
+    <message>
+        <source>session ended: operator disabled</source>
+        <translation>会话已结束：操作员已停用</translation>
+    </message>
+    <message>
+        <source>session ended: operator removed</source>
+        <translation>会话已结束：操作员已删除</translation>
+    </message>
+    <message>
+        <source>session ended: password changed</source>
+        <translation>会话已结束：密码已修改</translation>
+    </message>
+    <message>
+        <source>too many connections</source>
+        <translation>连接过多</translation>
+    </message>
+    <message>
+        <source>too many connections waiting to log in</source>
+        <translation>等待登录的连接过多</translation>
+    </message>
+    <message>
+        <source>too many connections waiting to log in from this address</source>
+        <translation>来自此地址的等待登录连接过多</translation>
+    </message>
+    <message>
+        <source>too many logins waiting; try again</source>
+        <translation>等待登录的请求过多，请稍后再试</translation>
+    </message>
+    <message>
+        <source>the login waited too long; try again</source>
+        <translation>登录等待超时，请稍后再试</translation>
     </message>
 </context>
 </TS>

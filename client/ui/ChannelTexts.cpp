@@ -2,7 +2,9 @@
 
 #include <QCoreApplication>
 #include <QRegularExpression>
+#include <QStringList>
 
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -37,8 +39,7 @@ const Pattern kPatterns[] = {
      QT_TRANSLATE_NOOP("ChannelFailure", "cannot start the embedded demo server: %1")},
     {"^configuration file (.*) does not exist$",
      QT_TRANSLATE_NOOP("ChannelFailure", "configuration file %1 does not exist")},
-    {"^the counter server refused the connection: (.*)$",
-     QT_TRANSLATE_NOOP("ChannelFailure", "the counter server refused the connection: %1")},
+
     {"^the certificate of the counter server does not match host (.*)$",
      QT_TRANSLATE_NOOP("ChannelFailure", "the certificate of the counter server does not match host %1")},
     {"^the certificate of the counter server cannot be trusted: (.*)$",
@@ -61,6 +62,15 @@ const Pattern kPatterns[] = {
     {"^broken reply from the counter server: (.*)$",
      QT_TRANSLATE_NOOP("ChannelFailure", "broken reply from the counter server: %1")},
     {"^request not sent: (.*)$", QT_TRANSLATE_NOOP("ChannelFailure", "request not sent: %1")},
+    {"^reply incomplete: (\\d+) rows received, the server sent (\\d+)$",
+     QT_TRANSLATE_NOOP("ChannelFailure", "reply incomplete: %1 rows received, the server sent %2")},
+    {"^reply inconsistent: (\\d+) rows received, the server sent (\\d+)$",
+     QT_TRANSLATE_NOOP("ChannelFailure", "reply inconsistent: %1 rows received, the server sent %2")},
+    {"^server busy: (.*)$", QT_TRANSLATE_NOOP("ChannelFailure", "server busy: %1")},
+    {"^system error (-?\\d+)$", QT_TRANSLATE_NOOP("ChannelFailure", "system error %1")},
+    {"^name lookup error (-?\\d+)$", QT_TRANSLATE_NOOP("ChannelFailure", "name lookup error %1")},
+    {"^the counter server refused the connection: (.*)$",
+     QT_TRANSLATE_NOOP("ChannelFailure", "the counter server refused the connection: %1")},
     {"^cannot load the module: (.*)$", QT_TRANSLATE_NOOP("ChannelFailure", "cannot load the module: %1")},
 };
 
@@ -84,7 +94,41 @@ const char* const kWhole[] = {
         "the counter server closed the connection during the TLS handshake (does it speak TLS?)"),
     QT_TRANSLATE_NOOP("ChannelFailure", "reading over TLS failed"),
     QT_TRANSLATE_NOOP("ChannelFailure", "writing over TLS failed"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "not enough memory to read the reply from the counter server"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "reading the reply from the counter server failed unexpectedly"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "unknown function"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "not logged in"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "not permitted"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "bad request"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "internal error"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "limit reached or busy"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "session ended by an administrator"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "session ended: operator disabled"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "session ended: operator removed"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "session ended: password changed"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "too many connections"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "too many connections waiting to log in"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "too many connections waiting to log in from this address"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "too many logins waiting; try again"),
+    QT_TRANSLATE_NOOP("ChannelFailure", "the login waited too long; try again"),
 };
+
+// A failure over the servers of a list: "HOST:PORT: why; HOST:PORT: why", each server named once with its
+// reason in the user's words.
+constexpr const char* kNoServerAnswers = "no counter server of the list answers: ";
+
+QString ServerListFailureText(const QString& servers) {
+    static const QRegularExpression server(QStringLiteral("^(\\S+): (.*)$"));
+    QStringList parts;
+    for (const QString& part : servers.split(QStringLiteral("; "))) {
+        const QRegularExpressionMatch match = server.match(part);
+        parts << (match.hasMatch()
+                      ? match.captured(1) + QLatin1Char(' ') + ChannelFailureText(match.captured(2))
+                      : ChannelFailureText(part));
+    }
+    return tr(QT_TRANSLATE_NOOP("ChannelFailure", "no counter server of the list answers: %1"))
+        .arg(parts.join(tr(QT_TRANSLATE_NOOP("ChannelFailure", "; "))));
+}
 
 struct CompiledPattern {
     QRegularExpression english;
@@ -104,6 +148,8 @@ const std::vector<CompiledPattern>& compiled() {
 } // namespace
 
 QString ChannelFailureText(const QString& english) {
+    if (english.startsWith(QLatin1String(kNoServerAnswers)))
+        return ServerListFailureText(english.mid(static_cast<qsizetype>(std::strlen(kNoServerAnswers))));
     for (const char* whole : kWhole)
         if (english == QLatin1String(whole))
             return tr(whole);

@@ -33,9 +33,6 @@ MainWindow::MainWindow(HostSession& session, QWidget* parent)
     : QMainWindow(parent), m_session(session), m_functions(new QTreeWidget(this)),
       m_connection(new QLabel(this)), m_failure(new QLabel(this)), m_heartbeat(new QTimer(this)) {
     setObjectName("orvoMainWindow");
-    setWindowTitle(QString("orvo-client - %1@%2%3")
-                       .arg(fromUtf8(session.OperatorName()), fromUtf8(session.ServerAddress()),
-                            session.Config().embedded ? QStringLiteral(" (演示数据)") : QString()));
 
     const ModuleIdentity& module = session.Module().Identity();
     m_functions->setObjectName("functions");
@@ -81,6 +78,12 @@ MainWindow::MainWindow(HostSession& session, QWidget* parent)
     statusBar()->addWidget(m_failure, 1);
     session.SetFailureListener([this](const FixCommFailure& failure) { showFailure(failure); });
     session.SetServerListener([this] { updateConnection(); }); // another server of the list took over
+    session.SetRecoveryListener([this] { showRecovery(); });
+    // The module's own lines (its status line) tell a failure in the same words as this window.
+    session.Channel().SetUserTextCallback([](const CString& text) {
+        return CString::FromUtf8(
+            ChannelFailureText(QString::fromUtf8(text.ToUtf8().c_str())).toUtf8().constData());
+    });
     updateConnection();
     // Lists the module fills from a table the server did not have stay empty; say so from the start.
     const std::vector<std::string>& missing = session.TablesOutcome().missing;
@@ -97,7 +100,9 @@ MainWindow::MainWindow(HostSession& session, QWidget* parent)
     resize(640, 360);
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    m_session.Channel().SetUserTextCallback({});
+}
 
 bool MainWindow::OpenFunction(long function, QString* error) {
     ModuleHost& module = m_session.Module();
@@ -147,12 +152,10 @@ void MainWindow::openSelected() {
 }
 
 void MainWindow::showFailure(const FixCommFailure& failure) {
-    const QString status = failure.status < 0 ? tr("channel failure") : tr("status %1").arg(failure.status);
-    m_failure->setText(
-        tr("%1 function %2 failed, %3: %4")
-            .arg(QTime::currentTime().toString("HH:mm:ss"))
-            .arg(failure.function)
-            .arg(status, ChannelFailureText(QString::fromUtf8(failure.text.ToUtf8().c_str()))));
+    // Staff read the reason; the function and status numbers are in the log.
+    m_failure->setText(tr("%1 request failed: %2")
+                           .arg(QTime::currentTime().toString("HH:mm:ss"),
+                                ChannelFailureText(QString::fromUtf8(failure.text.ToUtf8().c_str()))));
     updateConnection();
     // A module's window in front hides the status bar: tell the user over it.
     if (m_session.Module().IsRunning()) {
@@ -162,7 +165,18 @@ void MainWindow::showFailure(const FixCommFailure& failure) {
     }
 }
 
+void MainWindow::showRecovery() {
+    m_failure->setText(tr("%1 recovered").arg(QTime::currentTime().toString("HH:mm:ss")));
+    if (m_toast)
+        m_toast->hide();
+    updateConnection();
+}
+
 void MainWindow::updateConnection() {
+    // The title names the server in use, which follows a move to the next server of the list.
+    setWindowTitle(QString("orvo-client - %1@%2%3")
+                       .arg(fromUtf8(m_session.OperatorName()), fromUtf8(m_session.ServerAddress()),
+                            m_session.Config().embedded ? QStringLiteral(" (演示数据)") : QString()));
     const bool connected = m_session.Channel().IsConnected();
     QString text =
         connected ? tr("Connected to %1") : tr("Not connected to %1 (reconnects on the next request)");

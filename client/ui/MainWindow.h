@@ -37,6 +37,7 @@ public:
 private:
     void openSelected();
     void showFailure(const FixCommFailure& failure);
+    void showRecovery();
     void updateConnection();
     void heartbeat();
 

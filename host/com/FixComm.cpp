@@ -30,6 +30,7 @@ void CFixComm::CreateHead(long function, int /*flag: always -1, reserved*/) {
     d.requestError.clear();
     d.rows = 0;
     d.endItems.clear();
+    d.dropRowsRead = nullptr;
     if (function <= 0 || function > static_cast<long>(proto::kMaxTag))
         d.requestError = "function number " + std::to_string(function) + " out of range";
 }
@@ -42,8 +43,18 @@ BOOL CFixComm::SetItem(long tag, long value) {
     return m_impl->AddItem(tag, std::to_string(value)) ? TRUE : FALSE;
 }
 
+void CFixComm::RepeatFromStartOnFailover(std::function<void()> dropRowsRead) {
+    if (m_impl->state == Impl::State::Building)
+        m_impl->dropRowsRead = std::move(dropRowsRead);
+}
+
 BOOL CFixComm::More(void* /*unused*/) {
-    return m_impl->Advance() ? TRUE : FALSE;
+    if (m_impl->Advance())
+        return TRUE;
+    // Let go of the caller's code as soon as the reply is over: it may belong to a library that is
+    // unloaded before the channel goes.
+    m_impl->dropRowsRead = nullptr;
+    return FALSE;
 }
 
 CString CFixComm::GetItem(long tag, int index) {
@@ -116,6 +127,14 @@ void CFixComm::SetTraceCallback(std::function<void(const FixCommTraceEvent&)> ca
 
 void CFixComm::SetWaitCallback(std::function<bool(long rows)> callback) {
     m_impl->onWait = std::move(callback);
+}
+
+void CFixComm::SetUserTextCallback(std::function<CString(const CString& text)> callback) {
+    m_impl->userText = std::move(callback);
+}
+
+CString CFixComm::UserText(const CString& text) const {
+    return m_impl->userText ? m_impl->userText(text) : text;
 }
 
 void CFixComm::SetBusyCallback(std::function<void(const FixCommBusy&)> callback) {

@@ -84,6 +84,12 @@ public:
     void CreateHead(long function, int flag = -1); // new empty request; an unread reply is abandoned
     BOOL SetItem(long tag, LPCTSTR value);
     BOOL SetItem(long tag, long value);
+    // Declares the request in hand a read that may be asked again from the start: when its server dies
+    // part-way through the reply and the list holds another server, the channel sends it there and
+    // More() goes on with the first row of the new reply, having called dropRowsRead first (the caller
+    // drops what it kept of the cut reply). The cut is logged, not reported as a failure, unless the
+    // repeat fails too. Held until the reply ends (More() returns false) or the next CreateHead().
+    void RepeatFromStartOnFailover(std::function<void()> dropRowsRead);
     BOOL More(void* unused = nullptr);         // first call sends and waits; later calls advance
     CString GetItem(long tag, int index = -1); // "" when the row lacks the tag
     // The bytes GetItem would copy, without the copy: empty when the row lacks the tag. The view points into
@@ -125,8 +131,13 @@ public:
     void SetTraceCallback(std::function<void(const FixCommTraceEvent&)> callback);
     // Called while a reply is awaited (after each receive, and at least every 100 ms of silence) with the
     // reply rows read so far; returning false cancels the request: More() returns false, the failure is
-    // reported, and the connection stays ready for the next request (the rest of the reply is skipped).
+    // reported, and the connection is closed, so that the rest of the reply does not hold up the next
+    // request, which goes out at once on a new connection (logged in with the session ticket).
     void SetWaitCallback(std::function<bool(long rows)> callback);
+    // How the host words a failure text for the user, in the user's language (GBK in, GBK out); the log
+    // keeps the channel's own words. Without one, UserText() gives the text as it is.
+    void SetUserTextCallback(std::function<CString(const CString& text)> callback);
+    CString UserText(const CString& text) const;
     // Called before each wait for a busy server.
     void SetBusyCallback(std::function<void(const FixCommBusy&)> callback);
     // Called when the channel leaves a server of its list for the next one: from, to, and why.

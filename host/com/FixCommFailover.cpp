@@ -23,6 +23,13 @@ int BusyWaitMs(int round) {
     return std::uniform_int_distribution<int>(ceiling / 2, ceiling)(random);
 }
 
+// What went wrong with one server, for a failure that names every server tried: its connect failure
+// without the words that name the server, which the list names already.
+std::string ServerFailureReason(const std::string& text, const std::string& server) {
+    const std::string connect = "cannot connect to the counter server " + server + ": ";
+    return text.starts_with(connect) ? text.substr(connect.size()) : text;
+}
+
 } // namespace
 
 // Holds the failures of attempts that may still be retried; on failure, the last one is reported once.
@@ -71,8 +78,9 @@ bool CFixComm::Impl::EnsureSession(long forFunction) {
     HeldFailures held(*this);
     std::optional<orvo::Deadline> busyUntil; // from the first busy answer, the connect time-out
     std::optional<FixCommFailure> busy;      // the last busy answer of the round
-    std::optional<int> hint;                 // the longest retry-after of the round
+    int hintMs = -1;                         // the longest retry-after of the round; -1: none
     std::size_t tried = 0;                   // servers tried in this round
+    std::string failedServers;               // "HOST:PORT: why; ..." of the servers that failed in it
     int busyRounds = 0;
     for (;;) {
         switch (TryServer(forFunction)) {
@@ -84,17 +92,21 @@ bool CFixComm::Impl::EnsureSession(long forFunction) {
         case Attempt::Busy:
             busy = failure;
             if (retryAfterMs)
-                hint = std::max(hint.value_or(0), *retryAfterMs);
+                hintMs = std::max(hintMs, *retryAfterMs);
             break;
         case Attempt::ServerFailed:
+            failedServers += (failedServers.empty() ? "" : "; ") + ServerName() + ": " +
+                             ServerFailureReason(failure.text.str(), ServerName());
             break;
         }
         if (++tried < ServerCount()) {
             MoveToNextServer(failure.text.str());
             continue;
         }
-        // Every server of the list was tried. None busy: none can be reached.
+        // Every server of the list was tried. None busy: none can be reached; each one's reason is told.
         if (!busy) {
+            if (ServerCount() > 1)
+                failure.text = CString("no counter server of the list answers: " + failedServers);
             held.ReportLast();
             return false;
         }
@@ -102,8 +114,8 @@ bool CFixComm::Impl::EnsureSession(long forFunction) {
         if (!busyUntil)
             busyUntil = now + std::chrono::milliseconds(settings.connectTimeoutMs);
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*busyUntil - now).count();
-        const int wait = hint ? *hint : BusyWaitMs(++busyRounds);
-        if (left <= 0 || (hint && *hint > left)) {
+        const int wait = hintMs >= 0 ? hintMs : BusyWaitMs(++busyRounds);
+        if (left <= 0 || hintMs > left) {
             failure = *busy; // a busy server is no unreachable one, whatever else the round met
             held.ReportLast();
             return false;
@@ -114,8 +126,9 @@ bool CFixComm::Impl::EnsureSession(long forFunction) {
         std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
         MoveToNextServer(busy->text.str()); // round the list again
         busy.reset();
-        hint.reset();
+        hintMs = -1;
         tried = 0;
+        failedServers.clear();
     }
 }
 
@@ -124,6 +137,7 @@ auto CFixComm::Impl::StartReply() -> Step {
     const bool mayRepeat = function != proto::kFunctionLogin && ServerCount() > 1;
     HeldFailures held(*this);
     std::size_t serversLeft = ServerCount();
+    cancelled = false;
     for (;;) {
         if (!EnsureSession(function)) {
             TraceReply(function, 0, failure.status);
@@ -135,8 +149,9 @@ auto CFixComm::Impl::StartReply() -> Step {
             state = State::Reading;
             step = NextFrameFromSocket(function);
         }
-        // A server that failed leaves the connection closed; a cancel or a refusal of the request does not.
-        if (step != Step::Failed || !mayRepeat || socket.IsOpen() || --serversLeft == 0) {
+        // A server that failed leaves the connection closed (so does a cancel, which is not repeated); a
+        // refusal of the request does not.
+        if (step != Step::Failed || !mayRepeat || cancelled || socket.IsOpen() || --serversLeft == 0) {
             if (step == Step::Failed)
                 held.ReportLast();
             return step;
@@ -146,4 +161,35 @@ auto CFixComm::Impl::StartReply() -> Step {
         state = State::Idle;
         MoveToNextServer(failure.text.str());
     }
+}
+
+auto CFixComm::Impl::NextReplyFrame() -> Step {
+    // No row is current here (the reader's bytes are free to move): a long reply goes on ahead.
+    if (!readAhead && rows == orvo::com::kReadAheadAfterRows)
+        StartReadAhead();
+    if (repeatsLeft == 0)
+        return readAhead ? NextRowFromReadAhead(function) : NextFrameFromSocket(function);
+    HeldFailures held(*this);
+    const Step step = readAhead ? NextRowFromReadAhead(function) : NextFrameFromSocket(function);
+    // A server that died leaves the connection closed; a cancel does too, but is the caller's own word.
+    if (step != Step::Failed || cancelled || socket.IsOpen()) {
+        held.ReportLast();
+        return step;
+    }
+    const Step repeated = RepeatOnNextServer(rows);
+    if (repeated == Step::Failed)
+        held.ReportLast();
+    return repeated;
+}
+
+auto CFixComm::Impl::RepeatOnNextServer(long cutAfter) -> Step {
+    --repeatsLeft;
+    TraceReply(function, cutAfter, failure.status);
+    state = State::Idle;
+    MoveToNextServer(failure.text.str() + "; request " + std::to_string(function) + " cut after " +
+                     std::to_string(cutAfter) + " rows is asked again from the start");
+    rows = 0;
+    if (dropRowsRead)
+        dropRowsRead();
+    return StartReply();
 }

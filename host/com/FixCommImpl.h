@@ -87,13 +87,19 @@ struct CFixComm::Impl {
     std::string endText;
     std::optional<std::uint64_t> endRowsSent; // the rows the end frame counts, when it counts them
     std::vector<std::pair<std::uint32_t, std::string>> endItems; // the last end frame's data items
-    bool lastOk = false; // the last request ended with status 0 and every row
+    bool lastOk = false;    // the last request ended with status 0 and every row
+    bool cancelled = false; // the caller cancelled the reply in hand: it is not repeated elsewhere
+    // Set by RepeatFromStartOnFailover(): the request may be asked again from the start on the next
+    // server when its server dies mid-reply; this drops the caller's rows of the cut reply.
+    std::function<void()> dropRowsRead;
+    std::size_t repeatsLeft = 0; // of the request in hand: each server of the list once
 
     FixCommFailure failure;
     std::function<void(const FixCommFailure&)> onFailure;
     std::function<void(const FixCommTraceEvent&)> onTrace;
     std::function<bool(long)> onWait; // false: cancel the awaited reply
     std::function<void(const FixCommBusy&)> onBusy;
+    std::function<CString(const CString&)> userText;
     std::function<void(const std::string&, const std::string&, const std::string&)> onServerChange;
 
     // The session ticket of the last password login and the operator it was issued to: a login again
@@ -152,12 +158,20 @@ struct CFixComm::Impl {
     // True when a refusal of the connection (a frame of sequence 0) waited in the socket and was reported.
     bool PendingRefusal(long sentFunction);
 
+    // A reply that has started: its next frame, on this thread or from the read-ahead; a read whose server
+    // dies part-way is asked again from the start on the next server, when the caller allowed it.
+    Step NextReplyFrame();
+    // The server of the reply in hand died after `cutAfter` rows: the request goes to the next server.
+    Step RepeatOnNextServer(long cutAfter);
+
     // --- FixCommReply.cpp ---
     // The work of More(): send on the first call, then one row per call.
     bool Advance();
     // Reads the next frame of the awaited reply on this thread.
     Step NextFrameFromSocket(long readFunction);
     Step TransportFailure(long readFunction, const std::string& text);
+    // The wait callback cancelled the reply: its connection is closed.
+    Step Cancelled(long readFunction);
     Step ConnectionRefusal(long readFunction, int status, std::string_view serverText);
 
     // --- FixCommReadAhead.cpp ---

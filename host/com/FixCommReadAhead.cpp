@@ -68,9 +68,8 @@ auto CFixComm::Impl::NextRowFromReadAhead(long readFunction) -> Step {
             return TransportFailure(readFunction, ending.text);
         }
         }
-        // Cancelled: the connection stays; the reply's remaining frames are skipped.
+        // Cancelled: the reply ends with its connection.
         StopReadAhead();
-        Fail(readFunction, kTransportFailure, "the request was cancelled");
-        return Step::Failed;
+        return Cancelled(readFunction);
     }
 }

@@ -16,16 +16,16 @@ bool CFixComm::Impl::Advance() {
             TraceReply(function, 0, proto::kStatusBadRequest);
             return false;
         }
+        repeatsLeft = dropRowsRead ? ServerCount() - 1 : 0;
         step = StartReply();
         if (step == Step::Failed && state != State::Reading)
             return false; // not sent: the failure is traced
     } else {
         if (state != State::Reading)
             return false;
-        // No row is current here (the reader's bytes are free to move): a long reply goes on ahead.
-        if (!readAhead && rows == orvo::com::kReadAheadAfterRows)
-            StartReadAhead();
-        step = readAhead ? NextRowFromReadAhead(function) : NextFrameFromSocket(function);
+        step = NextReplyFrame();
+        if (step == Step::Failed && state != State::Reading)
+            return false; // repeated elsewhere, and not sent there: the failure is traced
     }
     switch (step) {
     case Step::Row:
@@ -105,18 +105,24 @@ auto CFixComm::Impl::NextFrameFromSocket(long readFunction) -> Step {
         // With a wait callback the wait goes in slices, so that the caller can show progress or cancel.
         const orvo::Deadline slice = onWait ? std::min(deadline, orvo::DeadlineAfter(100)) : deadline;
         const auto waited = socket.Receive(space, slice, received, error);
-        if ((waited == orvo::FixSocket::Result::Ok || slice < deadline) && onWait && !onWait(rows)) {
-            if (waited == orvo::FixSocket::Result::Ok)
-                reader.Commit(received);
-            Fail(readFunction, kTransportFailure, "the request was cancelled");
-            return Step::Failed; // the connection stays; the reply's remaining frames are skipped
-        }
+        if ((waited == orvo::FixSocket::Result::Ok || slice < deadline) && onWait && !onWait(rows))
+            return Cancelled(readFunction);
         if (waited == orvo::FixSocket::Result::Ok)
             reader.Commit(received);
         else if (waited != orvo::FixSocket::Result::TimedOut || slice == deadline) // not a mere slice
             return TransportFailure(readFunction,
                                     orvo::com::ReceiveFailureText(waited, error, settings.replyTimeoutMs));
     }
+}
+
+// The caller's cancel ends the reply on the wire: skipping the rest of it would hold the line for as long
+// as the rest takes to arrive (a long reply on a slow link: many seconds). The next request goes out on a
+// new connection, logged in with the session ticket.
+auto CFixComm::Impl::Cancelled(long readFunction) -> Step {
+    CloseConnection();
+    cancelled = true;
+    Fail(readFunction, kTransportFailure, "the request was cancelled");
+    return Step::Failed;
 }
 
 auto CFixComm::Impl::TransportFailure(long readFunction, const std::string& text) -> Step {

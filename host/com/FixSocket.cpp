@@ -1,5 +1,7 @@
 #include "host/com/FixSocket.h"
 
+#include "platform/SystemText.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -43,12 +45,12 @@ int WaitFor(int fd, short events, Deadline deadline) {
 bool ConnectOne(const addrinfo& address, Deadline deadline, int& fd, std::string& error) {
     fd = socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, address.ai_protocol);
     if (fd < 0) {
-        error = std::strerror(errno);
+        error = orvo::SystemErrorText(errno);
         return false;
     }
     if (connect(fd, address.ai_addr, address.ai_addrlen) != 0) {
         if (errno != EINPROGRESS) {
-            error = std::strerror(errno);
+            error = orvo::SystemErrorText(errno);
             close(fd);
             return false;
         }
@@ -56,7 +58,7 @@ bool ConnectOne(const addrinfo& address, Deadline deadline, int& fd, std::string
         int soError = 0;
         socklen_t length = sizeof soError;
         if (ready <= 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &length) != 0 || soError != 0) {
-            error = ready == 0 ? "timed out" : std::strerror(ready < 0 ? errno : soError);
+            error = ready == 0 ? "timed out" : orvo::SystemErrorText(ready < 0 ? errno : soError);
             close(fd);
             return false;
         }
@@ -73,7 +75,7 @@ FixSocket::Result AwaitTls(int fd, TlsClient::Io io, Deadline deadline, std::str
     if (ready > 0)
         return FixSocket::Result::Ok;
     if (ready < 0)
-        error = std::strerror(errno);
+        error = orvo::SystemErrorText(errno);
     return ready == 0 ? FixSocket::Result::TimedOut : FixSocket::Result::Failed;
 }
 
@@ -123,7 +125,7 @@ bool FixSocket::Connect(const std::string& host, int port, int timeoutMs, std::s
     addrinfo* addresses = nullptr;
     const std::string service = std::to_string(port);
     if (const int rc = getaddrinfo(host.c_str(), service.c_str(), &hints, &addresses); rc != 0) {
-        error = gai_strerror(rc);
+        error = orvo::ResolverErrorText(rc);
         return false;
     }
     error = "no address";
@@ -187,14 +189,14 @@ FixSocket::Result FixSocket::SendAll(std::string_view bytes, Deadline deadline, 
         if (errno == EINTR)
             continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK) {
-            error = std::strerror(errno);
+            error = orvo::SystemErrorText(errno);
             return errno == EPIPE || errno == ECONNRESET ? Result::Closed : Result::Failed;
         }
         const int ready = WaitFor(m_fd, POLLOUT, deadline);
         if (ready == 0)
             return Result::TimedOut;
         if (ready < 0) {
-            error = std::strerror(errno);
+            error = orvo::SystemErrorText(errno);
             return Result::Failed;
         }
     }
@@ -224,14 +226,14 @@ FixSocket::Result FixSocket::Receive(std::span<char> into, Deadline deadline, st
         if (errno == EINTR)
             continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK) {
-            error = std::strerror(errno);
+            error = orvo::SystemErrorText(errno);
             return errno == ECONNRESET ? Result::Closed : Result::Failed;
         }
         const int ready = WaitFor(m_fd, POLLIN, deadline);
         if (ready == 0)
             return Result::TimedOut;
         if (ready < 0) {
-            error = std::strerror(errno);
+            error = orvo::SystemErrorText(errno);
             return Result::Failed;
         }
     }

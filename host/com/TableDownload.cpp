@@ -46,6 +46,9 @@ BOOL CFixComm::DownloadTable(LPCTSTR name, CMemRecord& table) {
     CMemRecord scratch;
     bool created = false;
     std::string column, value;
+    // A download only reads: cut by its server's death, it is asked again of the next server.
+    // Its layout stays: the same table of the same database.
+    RepeatFromStartOnFailover([&scratch] { scratch.Zap(); });
     while (More()) {
         if (!created) {
             const std::string layout = LayoutOf(d.rowItems, d.rowFirst);

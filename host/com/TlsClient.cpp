@@ -1,5 +1,7 @@
 #include "host/com/TlsClient.h"
 
+#include "platform/SystemText.h"
+
 #include <arpa/inet.h>
 #include <openssl/bio.h>
 #include <openssl/err.h>
@@ -92,7 +94,7 @@ bool TlsClient::Start(int fd, const std::string& host, const std::string& caFile
         return false;
     }
     if (!caFile.empty() && access(caFile.c_str(), R_OK) != 0) {
-        error = "cannot read the CA certificates in " + caFile + ": " + std::strerror(errno);
+        error = "cannot read the CA certificates in " + caFile + ": " + orvo::SystemErrorText(errno);
         Close();
         return false;
     }
@@ -148,7 +150,7 @@ TlsClient::Io TlsClient::Outcome(int result, const char* what, std::string& erro
     case SSL_ERROR_SYSCALL:
         if (saved == 0 || saved == ECONNRESET || saved == EPIPE)
             return Io::Closed;
-        error = std::strerror(saved);
+        error = orvo::SystemErrorText(saved);
         return Io::Failed;
     default:
         error = std::string(what) + ": " + QueuedReason("failed");

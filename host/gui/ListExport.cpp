@@ -204,6 +204,14 @@ bool WriteXlsxFile(const CMemRecord& record, const std::vector<long>& rows, cons
     // Written beside the target and renamed over it at the end: a failed export leaves the old file whole.
     const QString target = QString::fromStdString(pathUtf8);
     const QString temporary = target + QStringLiteral(".part");
+    // The workbook's writer says only that it could not create its file: the folder is tried first, so
+    // that the reason (no such folder, no permission) is the system's own.
+    {
+        QFile probe(temporary);
+        if (!probe.open(QIODevice::WriteOnly))
+            return failWith(error, probe.errorString().toStdString());
+        probe.remove(); // the writer makes it again when it closes the workbook
+    }
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE; // rows go to disk as they are written
     lxw_workbook* book = workbook_new_opt(temporary.toStdString().c_str(), &options);

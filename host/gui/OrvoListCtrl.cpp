@@ -180,6 +180,15 @@ void COrvoListCtrl::Refresh(int /*mode*/) {
     ShowEmptyText();
 }
 
+void COrvoListCtrl::SetStale(bool stale) {
+    if (m_pModel)
+        m_pModel->SetStale(stale);
+}
+
+bool COrvoListCtrl::IsStale() const {
+    return m_pModel && m_pModel->Stale();
+}
+
 void COrvoListCtrl::SetEmptyText(const CString& text, bool alert) {
     m_strEmptyText = text;
     QTableView* view = View();

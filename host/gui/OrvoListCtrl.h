@@ -64,16 +64,22 @@ public:
     // the first of them; with none of them shown the selection stays as it is.
     void SelectRecordRows(const std::vector<long>& rows, long currentRow);
     // The record set was changed in place as `changes` says (a live update): the lines follow without a
-    // new sort or filter pass, the selected rows, the current row and the scroll position stay, and
+    // new sort or filter pass, the selected rows and the current row stay, the first row in view that
+    // did not change stays where it is drawn (at the top of the list new rows may come above), and
     // `changedRows` / `addedRows` (record rows after the change) are tinted, the tint fading over 5 s.
     void ApplyRowChanges(const orvo::ListRowOrder::RowChanges& changes, const std::vector<long>& changedRows,
                          const std::vector<long>& addedRows);
+    // The record row of the first line in view (-1 for none).
+    long GetTopRecordRow() const;
     // Record rows whose tint still shows, ascending.
     std::vector<long> GetMarkedRecordRows() const;
     // A line of text over the list while its record set has no row, saying why it is empty ("" for none);
     // alert draws it red.
     void SetEmptyText(const CString& text, bool alert = false);
     CString GetEmptyText() const { return m_strEmptyText; }
+    // The rows shown are an earlier answer that a failed query could not renew: they stay, greyed.
+    void SetStale(bool stale);
+    bool IsStale() const;
     // What the export dialog names the file: "<name>_<yyyyMMdd>", in the user's documents folder. GBK.
     void SetExportName(const CString& name) { m_strExportName = name; }
     // The file the export dialog offers first for the extension ("csv", "xlsx").
@@ -115,6 +121,11 @@ public:
     // Called after the lines, the selection or the layout changed (for a status line or a settings store).
     void SetViewChangedHandler(std::function<void()> handler) { m_viewChanged = std::move(handler); }
     void SetLayoutChangedHandler(std::function<void()> handler) { m_layoutChanged = std::move(handler); }
+    // Called after an export wrote its file (the menu's or a caller's): the rows written and the file. The
+    // log has a line of it either way.
+    void SetExportedHandler(std::function<void(long rows, const std::string& pathUtf8)> handler) {
+        m_exported = std::move(handler);
+    }
 
     BOOL PreTranslateMessage(MSG* msg) override;
 
@@ -138,6 +149,7 @@ private:
     // Selects the line of a record row (line 0 when it is not shown) after the lines changed.
     void ReselectRecordRow(long recordRow);
     void NotifyViewChanged() const;
+    void NoteExported(long rows, const std::string& pathUtf8) const;
     void ShowEmptyText();
 
     CMemRecord* m_pRecord = nullptr;
@@ -150,6 +162,7 @@ private:
     bool m_bFitting = false;        // widths being set by the list itself, not the user
     std::function<void()> m_viewChanged;
     std::function<void()> m_layoutChanged;
+    std::function<void(long, const std::string&)> m_exported;
     CString m_strEmptyText;
     CString m_strExportName;
 };

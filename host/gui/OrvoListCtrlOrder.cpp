@@ -16,13 +16,16 @@
 #include <QProxyStyle>
 #include <QStyleOptionHeader>
 #include <QTableView>
+#include <QtGlobal>
 
 #include <algorithm>
 #include <vector>
 
 namespace {
 
-constexpr quint32 kLayoutVersion = 1;
+// 2: the sort keys follow the masks. A layout of version 1 (no sort) is still read.
+constexpr quint32 kLayoutVersion = 2;
+constexpr quint32 kLayoutVersionWithoutSort = 1;
 
 std::vector<bool> readMask(const QString& text, int count) {
     std::vector<bool> mask(static_cast<size_t>(count), false);
@@ -39,7 +42,7 @@ QString writeMask(const std::vector<bool>& mask) {
 }
 
 // The header's arrows: ▲ for ascending as in most blotters (Qt's header draws ascending pointing down),
-// and the second sort key's arrow beside its title, marked "²".
+// and the second sort key's hollow arrow in its title, marked "²" (△ ascending, ▽ descending).
 class HeaderArrowStyle : public QProxyStyle {
 public:
     void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
@@ -65,10 +68,9 @@ public:
         if (element == CE_Header && header && model && model->Order().SortKeys().size() > 1 &&
             model->Order().SortKeys()[1].column == header->section) {
             QStyleOptionHeader second(*header);
-            // As the header marks its own sort column; drawPrimitive above turns it the user's way.
-            second.sortIndicator = model->Order().SortKeys()[1].ascending ? QStyleOptionHeader::SortDown
-                                                                          : QStyleOptionHeader::SortUp;
-            second.text += QString::fromUtf8(" ²");
+            // Not the first key's solid arrow: a hollow one in the title, so the two keys are told apart.
+            second.sortIndicator = QStyleOptionHeader::None;
+            second.text += QString::fromUtf8(model->Order().SortKeys()[1].ascending ? " ²△" : " ²▽");
             QProxyStyle::drawControl(element, &second, painter, widget);
             return;
         }
@@ -175,6 +177,8 @@ void COrvoListCtrl::OnHeaderClicked(int column) {
         column >= m_pRecord->GetFieldCount()) {
         const bool reverse = column == first;
         SortByColumn(column, reverse ? !IsSortAscending() : true);
+        if (m_layoutChanged)
+            m_layoutChanged(); // the sort is kept with the layout
         return;
     }
     // Shift+click on another column: it orders the rows the first key leaves equal (again: reversed).
@@ -188,6 +192,8 @@ void COrvoListCtrl::OnHeaderClicked(int column) {
     showSortIndicator(view->horizontalHeader(), first, IsSortAscending());
     view->horizontalHeader()->viewport()->update();
     ReselectRecordRow(current);
+    if (m_layoutChanged)
+        m_layoutChanged();
 }
 
 int COrvoListCtrl::GetSortColumn() const {
@@ -304,8 +310,18 @@ BOOL COrvoListCtrl::ExportCsv(const std::string& pathUtf8, orvo::CsvEncoding enc
     }
     CWaitCursor wait;
     ExportProgressDialog progress(View());
-    return orvo::WriteCsvColumns(*m_pRecord, GetShownRecordRows(), GetVisibleColumnsInOrder(), encoding,
-                                 pathUtf8, error, progress.Callback());
+    const std::vector<long> rows = GetShownRecordRows();
+    if (!orvo::WriteCsvColumns(*m_pRecord, rows, GetVisibleColumnsInOrder(), encoding, pathUtf8, error,
+                               progress.Callback()))
+        return FALSE;
+    NoteExported(static_cast<long>(rows.size()), pathUtf8);
+    return TRUE;
+}
+
+void COrvoListCtrl::NoteExported(long rows, const std::string& pathUtf8) const {
+    qInfo("exported %ld rows to %s", rows, pathUtf8.c_str());
+    if (m_exported)
+        m_exported(rows, pathUtf8);
 }
 
 BOOL COrvoListCtrl::ExportFile(const std::string& pathUtf8, std::string* error) const {
@@ -322,8 +338,11 @@ BOOL COrvoListCtrl::ExportFile(const std::string& pathUtf8, std::string* error) 
     for (const int c : GetVisibleColumnsInOrder())
         columns.push_back({c, view ? view->columnWidth(c) : 80});
     ExportProgressDialog progress(view);
-    return orvo::WriteXlsxFile(*m_pRecord, GetShownRecordRows(), columns, pathUtf8, error,
-                               progress.Callback());
+    const std::vector<long> rows = GetShownRecordRows();
+    if (!orvo::WriteXlsxFile(*m_pRecord, rows, columns, pathUtf8, error, progress.Callback()))
+        return FALSE;
+    NoteExported(static_cast<long>(rows.size()), pathUtf8);
+    return TRUE;
 }
 
 std::string COrvoListCtrl::SaveLayout() const {
@@ -334,6 +353,11 @@ std::string COrvoListCtrl::SaveLayout() const {
     QDataStream out(&bytes, QIODevice::WriteOnly);
     out << kLayoutVersion << QByteArray::fromStdString(m_pRecord->GetLayout().str()) // GBK bytes
         << view->horizontalHeader()->saveState() << writeMask(m_userSized) << writeMask(m_userHidden);
+    const std::vector<orvo::ListRowOrder::SortKey> keys =
+        m_pModel ? m_pModel->Order().SortKeys() : std::vector<orvo::ListRowOrder::SortKey>();
+    out << static_cast<quint32>(keys.size());
+    for (const auto& key : keys)
+        out << static_cast<qint32>(key.column) << key.ascending;
     return bytes.toBase64().toStdString();
 }
 
@@ -347,11 +371,35 @@ bool COrvoListCtrl::RestoreLayout(const std::string& state) {
     QString sized, hidden;
     QByteArray layout, headerState;
     in >> version >> layout >> headerState >> sized >> hidden;
-    if (in.status() != QDataStream::Ok || version != kLayoutVersion ||
+    if (in.status() != QDataStream::Ok ||
+        (version != kLayoutVersion && version != kLayoutVersionWithoutSort) ||
         layout.toStdString() != m_pRecord->GetLayout().str())
         return false;
     const int count = m_pRecord->GetFieldCount();
+    // The sort the list was left with: the first key and the second, columns of this record set.
+    std::vector<orvo::ListRowOrder::SortKey> keys = m_pModel->Order().SortKeys();
+    if (version == kLayoutVersion) {
+        constexpr quint32 kMostKeys = 2;
+        quint32 saved = 0;
+        in >> saved;
+        std::vector<orvo::ListRowOrder::SortKey> read;
+        for (quint32 k = 0; k < saved && k < kMostKeys && in.status() == QDataStream::Ok; ++k) {
+            qint32 column = -1;
+            bool ascending = true;
+            in >> column >> ascending;
+            if (column >= 0 && column < count)
+                read.push_back({static_cast<int>(column), ascending});
+        }
+        if (in.status() != QDataStream::Ok || read.size() != std::min(saved, kMostKeys))
+            return false;
+        keys = std::move(read);
+    }
     QHeaderView* header = view->horizontalHeader();
+    if (keys != m_pModel->Order().SortKeys()) {
+        const long current = m_pModel->RecordRow(GetCurSel());
+        m_pModel->SetSortKeys(keys);
+        ReselectRecordRow(current);
+    }
     const int sortColumn = GetSortColumn();
     const bool ascending = IsSortAscending();
     m_bFitting = true;

@@ -30,6 +30,15 @@ void RecordTableModel::Reset(const CMemRecord* record) {
     endResetModel();
 }
 
+void RecordTableModel::SetStale(bool stale) {
+    if (stale == m_stale)
+        return;
+    m_stale = stale;
+    if (m_rows > 0 && !m_headers.empty())
+        emit dataChanged(index(0, 0), index(m_rows - 1, static_cast<int>(m_headers.size()) - 1),
+                         {Qt::ForegroundRole});
+}
+
 void RecordTableModel::ApplyChanges(const ListRowOrder::RowChanges& changes,
                                     const std::vector<long>& changedRows,
                                     const std::vector<long>& addedRows) {
@@ -98,6 +107,10 @@ QVariant RecordTableModel::data(const QModelIndex& index, int role) const {
         const QString text = CellText(index.row(), index.column());
         return text.isEmpty() ? QVariant() : QVariant(text);
     }
+    case Qt::ForegroundRole:
+        if (!m_stale)
+            return {};
+        return QBrush(QColor(128, 128, 128));
     case Qt::BackgroundRole: {
         if (m_marks.Empty())
             return {};

@@ -24,6 +24,9 @@ public:
     const CMemRecord* Record() const { return m_record; }
     void SetShowTips(bool on) { m_tips = on; }
     bool ShowTips() const { return m_tips; }
+    // The rows are those of an earlier answer that could not be renewed: drawn greyed until renewed.
+    void SetStale(bool stale);
+    bool Stale() const { return m_stale; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -61,6 +64,7 @@ private:
     std::vector<QString> m_headers;
     std::vector<bool> m_numeric;
     bool m_tips = true;
+    bool m_stale = false;
     ListRowOrder m_order;
     RowMarks m_marks;
 };

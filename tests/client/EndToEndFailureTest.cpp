@@ -30,13 +30,17 @@ TEST_F(EndToEndTest, AServerThatIsNotThereIsReportedNotWaitedFor) {
     ASSERT_NE(port, 0);
     const ClientRun run = runClient(serverArgs(port), "open 893\n", "admin");
     EXPECT_EQ(run.exitCode, 3);
-    EXPECT_TRUE(
-        run.err.contains(QString("cannot reach the counter server at 127.0.0.1:%1").arg(port).toUtf8()))
+    // The address once, then the system's reason.
+    EXPECT_TRUE(run.err.contains(
+        QString("cannot reach the counter server at 127.0.0.1:%1: Connection refused\n").arg(port).toUtf8()))
         << run.err.toStdString();
     EXPECT_LT(run.elapsedMs, 30000);
 }
 
+// Under a Chinese locale the failure reads in Chinese, in the query window and over it; the log stays
+// English and keeps the function number.
 TEST_F(EndToEndTest, AServerThatDiesIsShownAsAFailureNotAnEmptyList) {
+    m_locale = "zh_CN.UTF-8";
     CounterServerProcess own;
     std::string error;
     ASSERT_TRUE(own.Start(m_work.filePath("own.db"), error)) << error;
@@ -55,8 +59,17 @@ TEST_F(EndToEndTest, AServerThatDiesIsShownAsAFailureNotAnEmptyList) {
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     const QJsonObject after = readDump("after.json");
     EXPECT_EQ(control(window(after, 9000), "L1").value("rows").toArray().size(), 0);
+    const QString status = window(after, 9000).value("status").toString();
+    EXPECT_TRUE(
+        status.startsWith(QString::fromUtf8("查询失败: 无法连接柜台服务器 127.0.0.1:%1：").arg(own.port)))
+        << status.toStdString();
     const QString failure = window(after, 0).value("failure").toString();
-    EXPECT_TRUE(failure.contains("function 16477 failed")) << failure.toStdString();
+    EXPECT_TRUE(
+        failure.contains(QString::fromUtf8(" 请求失败：无法连接柜台服务器 127.0.0.1:%1：").arg(own.port)))
+        << failure.toStdString();
+    for (const QString& shown : {status, failure})
+        EXPECT_FALSE(shown.contains("16477") || shown.contains("cannot") || shown.contains("refused"))
+            << shown.toStdString();
     EXPECT_EQ(window(after, 0).value("notice").toString(), failure) << "told over the query window too";
     EXPECT_TRUE(run.err.contains("request 16477 failed")) << run.err.toStdString();
 }
@@ -85,11 +98,52 @@ TEST_F(EndToEndTest, WhenItsServerDiesTheClientGoesOnWithTheNextOfItsList) {
     EXPECT_TRUE(window(before, 0).value("connection").toString().contains(QString::number(first.port)));
     EXPECT_TRUE(window(after, 0).value("connection").toString().contains(QString::number(second.port)))
         << window(after, 0).value("connection").toString().toStdString();
+    EXPECT_TRUE(
+        window(after, 0).value("title").toString().endsWith(QString("@127.0.0.1:%1").arg(second.port)))
+        << "the title names the server in use: " << window(after, 0).value("title").toString().toStdString();
     EXPECT_GT(control(window(after, 9000), "L1").value("rows").toArray().size(), 0);
     EXPECT_EQ(window(after, 0).value("failure").toString(), QString()) << run.err.toStdString();
     EXPECT_EQ(window(after, 0).value("notice").toString(), QString());
     EXPECT_TRUE(run.err.contains(QString("trying 127.0.0.1:%1").arg(second.port).toUtf8()))
         << run.err.toStdString();
+}
+
+// Both servers of the list lost under a live list: its rows stay, marked out of date, with each server
+// tried named once with its reason, in Chinese under a Chinese locale.
+TEST_F(EndToEndTest, WhenEveryServerIsLostTheLiveListKeepsItsRowsMarkedOutOfDate) {
+    m_locale = "zh_CN.UTF-8";
+    CounterServerProcess first, second;
+    std::string error;
+    ASSERT_TRUE(first.Start(m_work.filePath("shared.db"), error)) << error;
+    ASSERT_TRUE(second.Start(m_work.filePath("shared.db"), error)) << error;
+    const QStringList args{
+        "--server",   QString("127.0.0.1:%1,127.0.0.1:%2").arg(first.port).arg(second.port),
+        "--operator", "admin",
+        "--refresh",  "1"};
+    const QString script = "open 893\nok\ndump before.json\nwait 4000\ndump after.json\n";
+    const ClientRun run = runClient(args, script, "admin", [&](QProcess& client) {
+        QElapsedTimer timer;
+        timer.start();
+        while (!QFile::exists(m_work.filePath("before.json")) && timer.elapsed() < 30000 &&
+               client.state() == QProcess::Running)
+            client.waitForFinished(100);
+        first.Kill();
+        second.Kill();
+    });
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QJsonObject before = control(window(readDump("before.json"), 9000), "L0");
+    const QJsonObject afterWindow = window(readDump("after.json"), 9000);
+    const QJsonObject after = control(afterWindow, "L0");
+    ASSERT_GT(before.value("rows").toArray().size(), 0);
+    EXPECT_EQ(after.value("rows").toArray(), before.value("rows").toArray()) << "the rows of before stay";
+    EXPECT_FALSE(before.value("stale").toBool());
+    EXPECT_TRUE(after.value("stale").toBool());
+    const QString status = afterWindow.value("status").toString();
+    EXPECT_TRUE(status.startsWith(QString::fromUtf8("数据已过时，最后更新 "))) << status.toStdString();
+    for (const int port : {first.port, second.port})
+        EXPECT_TRUE(status.contains(QString::fromUtf8("127.0.0.1:%1 连接被拒绝").arg(port)))
+            << status.toStdString();
+    EXPECT_FALSE(status.contains("refused")) << status.toStdString();
 }
 
 TEST_F(EndToEndTest, AFailingCommandNamesItsLineAndClosesTheWindows) {

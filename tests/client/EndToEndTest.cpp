@@ -120,9 +120,16 @@ TEST_F(EndToEndTest, ScriptsSortFindAndExportAsAUserDoes) {
     const ClientRun run = runClient(serverArgs(),
                                     "open 893\nok\nheader L0 0\nheader L0 0\ndump sorted.json\n"
                                     "key Ctrl+F\ntype filter zzzz\ndump found.json\nkey Escape\n"
-                                    "dump closed.json\nexport L0 rules.xlsx\nexport L0 rules.csv\n",
+                                    "dump closed.json\nexport L0 rules.xlsx\nexport L0 rules.csv\n"
+                                    "dump exported.json\nexport L0 missing/rules.xlsx\n",
                                     "admin");
-    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    // An export that writes nothing fails the script, saying so; the ones before it said what they did.
+    ASSERT_EQ(run.exitCode, 1) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("script line 14: export: nothing was written to missing/rules.xlsx: "))
+        << run.err.toStdString();
+    const QString exported = window(readDump("exported.json"), 9000).value("status").toString();
+    EXPECT_TRUE(exported.startsWith(QString::fromUtf8("已导出 "))) << exported.toStdString();
+    EXPECT_TRUE(exported.endsWith(QString::fromUtf8(" 行 → rules.csv"))) << exported.toStdString();
     const QJsonObject sorted = window(readDump("sorted.json"), 9000);
     const QJsonObject list = control(sorted, "L0");
     EXPECT_EQ(list.value("sort").toArray(), (QJsonArray{QString::fromUtf8("流水号"), "desc"}));

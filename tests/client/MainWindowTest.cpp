@@ -67,8 +67,23 @@ TEST_F(MainWindowTest, TheLastChannelFailureIsShown) {
     CFixComm& channel = session.Channel();
     channel.CreateHead(16477);
     EXPECT_FALSE(channel.More());
-    EXPECT_TRUE(window.FailureText().contains("function 16477 failed, status 4: unknown function"))
+    EXPECT_TRUE(window.FailureText().endsWith(" request failed: unknown function"))
         << window.FailureText().toStdString();
+    EXPECT_FALSE(window.FailureText().contains("16477")) << "the function number is for the log";
+    // One notice per outage: the same failure again (a live window's next try) is not shown again...
+    orvo::test::FakeReply unknown;
+    unknown.status = 4;
+    unknown.text = "no such function here";
+    server.Script(16478, unknown);
+    channel.CreateHead(16478);
+    EXPECT_FALSE(channel.More());
+    EXPECT_TRUE(window.FailureText().endsWith("unknown function")) << window.FailureText().toStdString();
+    // ...until a request succeeds, which is said once.
+    EXPECT_TRUE(channel.Heartbeat());
+    EXPECT_TRUE(window.FailureText().endsWith(" recovered")) << window.FailureText().toStdString();
+    channel.CreateHead(16478);
+    EXPECT_FALSE(channel.More());
+    EXPECT_TRUE(window.FailureText().endsWith("no such function here")) << window.FailureText().toStdString();
 
     server.DropConnections();
     channel.Disconnect();
@@ -77,7 +92,8 @@ TEST_F(MainWindowTest, TheLastChannelFailureIsShown) {
     std::string error;
     ASSERT_TRUE(session.Configure("/nonexistent/orvo-client.ini", nowhere, error));
     EXPECT_EQ(session.Login("op", "pw", error), LoginResult::Unreachable);
-    EXPECT_TRUE(window.FailureText().contains("function 1 failed, channel failure"))
+    EXPECT_TRUE(
+        window.FailureText().contains("request failed: cannot connect to the counter server 127.0.0.1:1"))
         << window.FailureText().toStdString();
 }
 

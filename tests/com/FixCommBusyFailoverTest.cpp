@@ -146,7 +146,8 @@ TEST(FixCommBusy, ABusyServerIsTriedAgainWithGrowingJitteredWaitsUntilItTakesThe
     Watched watched(comm);
     EXPECT_EQ(CountRows(comm, 16476), 0);
     EXPECT_TRUE(comm.LastReplyOk());
-    EXPECT_TRUE(watched.failures.empty()) << watched.failures.front().text.str();
+    EXPECT_TRUE(watched.failures.empty())
+        << (watched.failures.empty() ? "" : watched.failures.front().text.str());
     EXPECT_EQ(server.accepted(), 3);
     ASSERT_EQ(watched.waits.size(), 2u);
     EXPECT_EQ(watched.waits[0].attempt, 1);
@@ -227,5 +228,90 @@ TEST(FixCommFailover, AServerThatFailsIsLeftForTheNextAndTheQueryRepeatedThere) 
     EXPECT_FALSE(comm.LastReplyOk());
     ASSERT_EQ(watched.failures.size(), 1u);
     EXPECT_EQ(watched.failures[0].status, -1);
-    EXPECT_NE(watched.failures[0].text.Find("cannot connect to the counter server"), -1);
+    // Each server tried is named once, with its own reason.
+    EXPECT_EQ(watched.failures[0].text.str(), "no counter server of the list answers: " + firstName +
+                                                  ": Connection refused; " + secondName +
+                                                  ": Connection refused");
+}
+
+namespace {
+
+FakeReply Serials(std::size_t count, FakeReply::Fault fault = FakeReply::Fault::None, std::size_t after = 0) {
+    FakeReply reply;
+    reply.generatedRows = count;
+    reply.generate = [](std::size_t i) { return RuleRow(static_cast<int>(i), "r"); };
+    reply.fault = fault;
+    reply.faultAfterRows = after;
+    return reply;
+}
+
+// A read as the module does it: every row kept, the kept rows dropped when the channel starts over.
+struct KeptRead {
+    std::vector<long> serials;
+    int restarts = 0;
+    void Run(CFixComm& comm, long function) {
+        comm.CreateHead(function, -1);
+        comm.RepeatFromStartOnFailover([this] {
+            serials.clear();
+            ++restarts;
+        });
+        while (comm.More())
+            serials.push_back(comm.GetLong(797));
+    }
+    bool Whole(std::size_t count) const {
+        if (serials.size() != count)
+            return false;
+        for (std::size_t i = 0; i < count; ++i)
+            if (serials[i] != static_cast<long>(i))
+                return false;
+        return true;
+    }
+};
+
+} // namespace
+
+TEST(FixCommFailover, AReadCutByItsServersDeathIsAskedAgainFromTheStartOfTheNextServer) {
+    constexpr std::size_t kRows = 3000;
+    auto first = std::make_unique<orvo::test::FakeCounterServer>();
+    auto second = std::make_unique<orvo::test::FakeCounterServer>();
+    first->Script(16477, Serials(kRows));
+    second->Script(16477, Serials(kRows));
+    FixCommSettings settings = Settings(first->port(), 2000);
+    settings.moreServers = {{"127.0.0.1", second->port()}};
+    CFixComm comm(settings);
+    Watched watched(comm);
+    std::vector<std::string> whys;
+    comm.SetServerChangeCallback(
+        [&](const std::string&, const std::string&, const std::string& why) { whys.push_back(why); });
+
+    // Cut within the rows read on the caller's thread, then past them (read ahead), and back round.
+    for (int cut = 0; cut < 2; ++cut) {
+        if (cut == 0)
+            first->ScriptOnce(16477, Serials(kRows, FakeReply::Fault::Close, 500));
+        else
+            second->ScriptOnce(16477, Serials(kRows, FakeReply::Fault::Close, 2000));
+        KeptRead read;
+        read.Run(comm, 16477);
+        EXPECT_TRUE(comm.LastReplyOk()) << cut << " " << comm.LastFailure().text.str();
+        EXPECT_TRUE(read.Whole(kRows)) << "the whole answer, none of the cut one: " << read.serials.size();
+        EXPECT_EQ(read.restarts, 1);
+    }
+    EXPECT_TRUE(watched.failures.empty())
+        << (watched.failures.empty() ? "" : watched.failures.front().text.str());
+    ASSERT_EQ(whys.size(), 2u);
+    EXPECT_NE(whys[0].find("cut after 500 rows is asked again from the start"), std::string::npos) << whys[0];
+
+    // A request the caller did not declare a repeatable read fails as before.
+    first->ScriptOnce(16477, Serials(kRows, FakeReply::Fault::Close, 10));
+    EXPECT_LT(CountRows(comm, 16477), static_cast<long>(kRows));
+    EXPECT_FALSE(comm.LastReplyOk());
+    EXPECT_EQ(watched.failures.size(), 1u);
+
+    // The repeat cut as well, with no server left to ask: one failure, and the rows are not the answer.
+    second->ScriptOnce(16477, Serials(kRows, FakeReply::Fault::Close, 100));
+    first->ScriptOnce(16477, Serials(kRows, FakeReply::Fault::Close, 100));
+    KeptRead cutTwice;
+    cutTwice.Run(comm, 16477);
+    EXPECT_FALSE(comm.LastReplyOk());
+    EXPECT_EQ(watched.failures.size(), 2u);
 }

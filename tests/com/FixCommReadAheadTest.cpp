@@ -112,14 +112,15 @@ TEST(FixCommReadAhead, ALongReplyBrokenPartWayFailsAfterItsLastWholeRowAndTheNex
     }
 }
 
-TEST(FixCommReadAhead, ALongReplyCancelledOrAbandonedLeavesTheConnectionUsable) {
+TEST(FixCommReadAhead, ALongReplyCancelledFreesTheLineAndOneAbandonedKeepsTheConnection) {
     FixCommFixture f;
     f.server.Script(16477, LongReply());
     FakeReply small;
     small.rows = {RuleRow(7, "x")};
     f.server.Script(16476, small);
 
-    // Cancelled from the wait callback, well past the rows read in the caller's thread.
+    // Cancelled from the wait callback, well past the rows read in the caller's thread: the connection
+    // goes with the reply, and the next request is answered on a new one at once, not after the rest.
     long askedAt = -1;
     f.comm.SetWaitCallback([&](long rows) {
         askedAt = rows;
@@ -129,9 +130,12 @@ TEST(FixCommReadAhead, ALongReplyCancelledOrAbandonedLeavesTheConnectionUsable) 
     EXPECT_GE(askedAt, 2000);
     ASSERT_EQ(f.failures.size(), 1u);
     EXPECT_NE(f.failures[0].text.Find("cancelled"), -1);
+    EXPECT_FALSE(f.comm.IsConnected());
     f.comm.SetWaitCallback(nullptr);
-    EXPECT_EQ(f.Count(16476), 1); // the cancelled reply's remaining rows are skipped
+    EXPECT_EQ(f.Count(16476), 1);
     EXPECT_EQ(f.comm.GetLong(797, -1), 0);
+    EXPECT_EQ(f.server.ConnectionsAccepted(), 2);
+    EXPECT_EQ(f.server.Requests(1).size(), 2u) << "logged in again on its own";
 
     // Abandoned by the next request after 1500 rows.
     f.comm.CreateHead(16477, -1);
@@ -145,7 +149,7 @@ TEST(FixCommReadAhead, ALongReplyCancelledOrAbandonedLeavesTheConnectionUsable) 
 
     EXPECT_EQ(ReadChecked(f.comm, 16477), static_cast<long>(kLongReply));
     EXPECT_EQ(f.failures.size(), 1u);
-    EXPECT_EQ(f.server.ConnectionsAccepted(), 1);
+    EXPECT_EQ(f.server.ConnectionsAccepted(), 2) << "an abandoned reply is skipped on its connection";
 }
 
 } // namespace

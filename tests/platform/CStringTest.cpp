@@ -1,5 +1,10 @@
 #include "platform/CString.h"
 #include "platform/GbkText.h"
+#include "platform/SystemText.h"
+
+#include <cerrno>
+#include <clocale>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -33,6 +38,21 @@ TEST(CStringGbk, UnmappableAndBrokenInput) {
                   .ToUtf8(),
               "a\xEF\xBF\xBD"
               "b");
+}
+
+// The system's texts come in the locale's encoding: converted to GBK once, never taken for GBK as they are.
+TEST(CStringGbk, SystemTextsAreConvertedFromTheLocalesEncoding) {
+    const std::string before = std::setlocale(LC_CTYPE, nullptr);
+    ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
+    // What strerror gives under a Chinese UTF-8 locale.
+    EXPECT_EQ(orvo::LocaleTextToGbk("拒绝连接"), CString::FromUtf8("拒绝连接").str());
+    EXPECT_EQ(orvo::LocaleTextToGbk("bad \xE6\x8B"), "") << "broken bytes are no text to show";
+    EXPECT_EQ(orvo::LocaleTextToGbk("x😀"), "") << "a character GBK lacks";
+    // Under a locale of another encoding the same bytes are not taken for its text.
+    ASSERT_NE(std::setlocale(LC_CTYPE, "C"), nullptr);
+    EXPECT_EQ(orvo::LocaleTextToGbk("拒绝连接"), "");
+    EXPECT_EQ(orvo::SystemErrorText(ECONNREFUSED), "Connection refused");
+    std::setlocale(LC_CTYPE, before.c_str());
 }
 
 TEST(CStringGbk, EveryTwoByteGbkCharacterRoundTrips) {

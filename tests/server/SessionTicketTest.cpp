@@ -137,6 +137,16 @@ TEST(SessionTickets, AreIssuedByOneServerTakenByAnotherWithoutAHashAndRevokedWit
     EXPECT_EQ(permissionsOperator(comm), "admin") << comm.LastFailure().text.str();
     EXPECT_EQ(tracedLogins(trace), (std::vector<std::string>{"553=admin", "62=***"}))
         << "one login, by ticket, traced masked";
+    // A reply the user cancels ends with its connection: the next request logs in again at once, by ticket.
+    comm.SetWaitCallback([](long) { return false; });
+    comm.CreateHead(15016, -1);
+    while (comm.More()) {
+    }
+    comm.SetWaitCallback(nullptr);
+    EXPECT_FALSE(comm.IsConnected());
+    trace.clear();
+    EXPECT_EQ(permissionsOperator(comm), "admin") << comm.LastFailure().text.str();
+    EXPECT_EQ(tracedLogins(trace), (std::vector<std::string>{"553=admin", "62=***"}));
 
     // Disabling an operator or changing its password revokes its tickets; the new password gets a new one.
     const std::string tellerTicket = passwordLogin(port2, "teller", "teller");

@@ -106,6 +106,14 @@ TEST_F(WindowDayTest, LayoutsOutliveTheWindowAndUserWidthsSurviveTheFitting) {
         header->resizeSection(2, 333); // as the user's drag of the section edge does
         header->moveSection(header->visualIndex(5), 0);
         dlg.m_listPriceTrigger.HideColumn(3, TRUE);
+        // Sorted by 委手 descending, then by 客户号 among equal lots (a Shift+click).
+        const auto clickHeader = [&](int section, Qt::KeyboardModifiers keys) {
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, keys,
+                              QPoint(header->sectionViewportPosition(section) + 4, header->height() / 2));
+        };
+        clickHeader(8, {});
+        clickHeader(8, {});
+        clickHeader(1, Qt::ShiftModifier);
         dlg.GetDlgItem(IDC_BTN_QUERY)->SendMessage(BM_CLICK); // refits the columns
         EXPECT_EQ(header->sectionSize(2), 333);
         EXPECT_TRUE(header->isSectionHidden(3));
@@ -118,6 +126,8 @@ TEST_F(WindowDayTest, LayoutsOutliveTheWindowAndUserWidthsSurviveTheFitting) {
         << "an undragged split is the standard one, not kept";
     // As if the operator had dragged the splitter bar to half the height.
     QSettings().setValue("ExtOrderQuery/default/split", "0.5");
+    EXPECT_EQ(QSettings().value("ExtOrderQuery/default/maximized").toString(), "1");
+    QSettings().setValue("ExtOrderQuery/default/maximized", "0"); // as if closed restored
     // A second start, as the next ModuleMain makes it.
     CExtOrderQueryDlg second;
     runTarget = &second;
@@ -132,6 +142,11 @@ TEST_F(WindowDayTest, LayoutsOutliveTheWindowAndUserWidthsSurviveTheFitting) {
         EXPECT_TRUE(header->isSectionHidden(3));
         EXPECT_FALSE(header->isSectionHidden(4));
         EXPECT_TRUE(header->isSectionHidden(15)) << "the color group stays hidden";
+        using Key = orvo::ListRowOrder::SortKey;
+        EXPECT_EQ(second.m_listPriceTrigger.Model()->Order().SortKeys(),
+                  (std::vector<Key>{{8, false}, {1, true}}))
+            << "both keys of the sort it was left with";
+        EXPECT_FALSE(second.GetSafeHwnd()->isMaximized()) << "closed restored, it opens restored";
         second.m_listPriceTrigger.ResetLayout();
         EXPECT_EQ(header->visualIndex(5), 5);
         EXPECT_FALSE(header->isSectionHidden(3));
@@ -185,7 +200,9 @@ TEST_F(WindowDayTest, EscapeCancelsASlowQueryAndTheChannelServesTheNextOne) {
         EXPECT_NE(progress.Find(U("正在查询")), -1) << progress.ToUtf8();
         EXPECT_EQ(dlg.m_recPriceTrigger.GetRecordCount(), 0) << "a cancelled query leaves the list empty";
         EXPECT_TRUE(dlg.IsModalRunning()) << "Escape cancelled the wait, not the window";
+        const int connections = server.ConnectionsAccepted();
         dlg.GetDlgItem(IDC_BTN_QUERY)->SendMessage(BM_CLICK);
+        EXPECT_EQ(server.ConnectionsAccepted(), connections + 1) << "the cancelled reply's line was freed";
         EXPECT_EQ(dlg.m_recPriceTrigger.GetRecordCount(), 1);
         EXPECT_EQ(dlg.m_recPriceTrigger.GetLong("LSH", 0), 11);
     });

@@ -106,30 +106,48 @@ TEST_F(WindowLayersTest, ACancelKeepsTheRowsAndAFailureStaysInSightUntilAQuerySu
         EXPECT_NE(status.Find(U("显示 3/3 行")), -1) << status.ToUtf8();
         EXPECT_FALSE(dlg.IsStatusAlert());
 
-        // A reply cut off after one row: nothing of it shown, the reason in red, also after the user
-        // moves in the list (which rewrites the status line).
+        // A reply cut off after one row: nothing of it shown, the rows of before stay, greyed, with how old
+        // they are and why, also after the user moves in the list (which rewrites the status line).
         orvo::test::FakeReply cut;
         cut.rows = {PriceTriggerRow("010100000001", 11, 1), PriceTriggerRow("010100000002", 12, 0)};
         cut.fault = orvo::test::FakeReply::Fault::Close;
         cut.faultAfterRows = 1;
         server.ScriptOnce(16476, cut);
         ClickQuery();
-        EXPECT_EQ(dlg.m_recPriceTrigger.GetRecordCount(), 0);
+        EXPECT_EQ(dlg.m_recPriceTrigger.GetRecordCount(), 3);
+        EXPECT_TRUE(list.IsStale());
+        list.SetCurSel(2);
         status = dlg.GetStatusText();
-        EXPECT_EQ(status.Find(U("查询失败: ")), 0) << status.ToUtf8();
-        EXPECT_EQ(status.Find(U("显示")), -1) << "no counts that read as an empty success";
+        EXPECT_EQ(status.Find(U("数据已过时，最后更新 ")), 0) << status.ToUtf8();
+        EXPECT_NE(status.Find(U("显示 3/3 行")), -1) << status.ToUtf8();
         EXPECT_TRUE(dlg.IsStatusAlert());
         // A cancel of the retry does not hide the failure.
         ScriptSlowReplyCancelledAfter(800);
         ClickQuery();
-        EXPECT_EQ(dlg.GetStatusText().Find(U("查询失败: ")), 0) << dlg.GetStatusText().ToUtf8();
+        EXPECT_EQ(dlg.GetStatusText().Find(U("数据已过时")), 0) << dlg.GetStatusText().ToUtf8();
 
-        // The next whole reply ends it.
+        // The next whole reply ends it, and says so once.
         ClickQuery();
         EXPECT_EQ(dlg.m_recPriceTrigger.GetRecordCount(), 3);
+        EXPECT_FALSE(list.IsStale());
         status = dlg.GetStatusText();
-        EXPECT_EQ(status.Find(U("显示 3/3 行")), 0) << status.ToUtf8();
+        EXPECT_EQ(status.Find(U("已恢复  显示 3/3 行")), 0) << status.ToUtf8();
         EXPECT_FALSE(dlg.IsStatusAlert());
+        ClickQuery();
+        EXPECT_EQ(dlg.GetStatusText().Find(U("显示 3/3 行")), 0) << dlg.GetStatusText().ToUtf8();
+
+        // A list that never had rows shows the failure alone: no counts that read as an empty success.
+        server.Script(16476, {});
+        ClickQuery();
+        ASSERT_EQ(dlg.m_recPriceTrigger.GetRecordCount(), 0);
+        server.ScriptOnce(16476, cut);
+        ClickQuery();
+        status = dlg.GetStatusText();
+        EXPECT_EQ(status.Find(U("查询失败: ")), 0) << status.ToUtf8();
+        EXPECT_EQ(status.Find(U("显示")), -1) << status.ToUtf8();
+        ReplyThreeRules();
+        ClickQuery();
+        ASSERT_EQ(dlg.m_recPriceTrigger.GetRecordCount(), 3);
 
         // The detail list says why it is empty: a rule without orders, or a failure.
         Reply(16151, {});
@@ -143,6 +161,19 @@ TEST_F(WindowLayersTest, ACancelKeepsTheRowsAndAFailureStaysInSightUntilAQuerySu
         QTest::keyClick(list.View(), Qt::Key_Return);
         EXPECT_EQ(dlg.m_listDetail.GetEmptyText().Find(U("查询失败: ")), 0)
             << dlg.m_listDetail.GetEmptyText().ToUtf8();
+        // The orders of a rule stay, greyed, when asking them again fails.
+        Reply(16151, {querytest::Row({{"605", "010100000001"}, {"681", "901"}, {"755", ""}})});
+        QTest::keyClick(list.View(), Qt::Key_Return);
+        ASSERT_EQ(dlg.m_recDetail.GetRecordCount(), 1);
+        server.ScriptOnce(16151, refused);
+        QTest::keyClick(list.View(), Qt::Key_Return);
+        EXPECT_EQ(dlg.m_recDetail.GetRecordCount(), 1);
+        EXPECT_TRUE(dlg.m_listDetail.IsStale());
+        // Another rule's orders never stand in for this one's.
+        list.SetCurSel(list.GetCurSel() == 0 ? 1 : 0);
+        server.ScriptOnce(16151, refused);
+        QTest::keyClick(list.View(), Qt::Key_Return);
+        EXPECT_EQ(dlg.m_recDetail.GetRecordCount(), 0);
     });
 }
 

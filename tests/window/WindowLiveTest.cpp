@@ -6,6 +6,7 @@
 #include "host/cfg/OrvoIni.h"
 #include "host/gui/ListRowOrder.h"
 #include "host/gui/RecordTableModel.h"
+#include "query/LiveRetry.h"
 #include "res/Resource.h"
 
 #include <QScrollBar>
@@ -141,6 +142,96 @@ TEST_F(WindowLiveTest, ChangesMergeInPlaceKeepingSortFilterSelectionAndScrollAnd
         ASSERT_TRUE(dlg.RefreshIfIdle());
         EXPECT_EQ(server.Requests(16500).back().Value("9101"), "r3");
     });
+}
+
+TEST_F(WindowLiveTest, TheRowReadAtTheTopHoldsStillWhileRowsComeAndGoAboveIt) {
+    server.ScriptOnce(16500, Changes({}, "r1", true));
+    Reply(16476, Rules());
+    RunWindow({Ok()}, [&] {
+        COrvoListCtrl& list = dlg.m_listPriceTrigger;
+        QTableView& view = *list.View();
+        list.SortByColumn(dlg.m_recPriceTrigger.FindField(GBK("流水号")), true);
+        const long selected = list.Model()->RecordRow(60); // serial 160, below the top
+        list.SelectRecordRows({selected}, selected);
+        view.scrollTo(list.Model()->index(50, 0), QAbstractItemView::PositionAtTop);
+        ASSERT_EQ(SerialAt(list.GetTopRecordRow()), 150);
+        const int y = view.rowViewportPosition(50);
+
+        // Three rules come above it and one leaves above it; one above it changes.
+        server.ScriptOnce(16500, Changes({Rule(10, "010100000001", 1), Rule(11, "010100000001", 1),
+                                          Rule(12, "010100000001", 1), Rule(130, "010100000001", 7),
+                                          querytest::Row({{"797", "120"}, {"9103", "1"}})},
+                                         "r2"));
+        ASSERT_TRUE(dlg.RefreshIfIdle());
+        ASSERT_EQ(dlg.m_recPriceTrigger.GetRecordCount(), 202);
+        EXPECT_EQ(SerialAt(list.GetTopRecordRow()), 150) << "the row read stays at the top";
+        EXPECT_EQ(view.rowViewportPosition(list.Model()->LineOf(list.GetTopRecordRow())), y);
+        ASSERT_EQ(list.GetSelectedRecordRows().size(), 1u);
+        EXPECT_EQ(SerialAt(list.GetSelectedRecordRows()[0]), 160) << "and the selection with its row";
+
+        // At the top of the list, new rows come above as its new start.
+        view.verticalScrollBar()->setValue(0);
+        server.ScriptOnce(16500, Changes({Rule(5, "010100000001", 1)}, "r3"));
+        ASSERT_TRUE(dlg.RefreshIfIdle());
+        EXPECT_EQ(SerialAt(list.GetTopRecordRow()), 5);
+    });
+}
+
+TEST_F(WindowLiveTest, AFailingRefreshKeepsTheRowsGreyedAndGoesBackToChangesWhenTheServerAnswers) {
+    server.ScriptOnce(16500, Changes({}, "r1", true));
+    Reply(16476, Rules());
+    RunWindow({Ok()}, [&] {
+        COrvoListCtrl& list = dlg.m_listPriceTrigger;
+        ASSERT_EQ(dlg.m_recPriceTrigger.GetRecordCount(), 200);
+        // The server drops the connection on two ticks in a row: the rows stay, greyed, marked once.
+        FakeReply lost;
+        lost.fault = FakeReply::Fault::Close;
+        server.ScriptOnce(16500, lost);
+        server.ScriptOnce(16500, lost);
+        for (int tick = 0; tick < 2; ++tick) {
+            ASSERT_TRUE(dlg.RefreshIfIdle());
+            EXPECT_EQ(dlg.m_recPriceTrigger.GetRecordCount(), 200);
+            EXPECT_EQ(list.GetShownRowCount(), 200);
+            EXPECT_TRUE(list.IsStale());
+            EXPECT_TRUE(list.Model()->index(0, 0).data(Qt::ForegroundRole).isValid()) << "drawn greyed";
+            const CString status = dlg.GetStatusText();
+            EXPECT_EQ(status.Find(CString::FromUtf8("数据已过时，最后更新 ")), 0) << status.ToUtf8();
+            EXPECT_EQ(status.Find(CString::FromUtf8("数据已过时"), 1), -1) << "said once";
+            EXPECT_TRUE(dlg.IsStatusAlert());
+        }
+        EXPECT_EQ(RequestCount(16476), 1u) << "no full query while the server is away";
+
+        // It answers again: changes since the revision held, the marker gone, "已恢复" once.
+        server.ScriptOnce(16500, Changes({Rule(104, "010100000001", 7)}, "r2"));
+        ASSERT_TRUE(dlg.RefreshIfIdle());
+        EXPECT_EQ(server.Requests(16500).back().Value("9101"), "r1");
+        EXPECT_FALSE(list.IsStale());
+        EXPECT_FALSE(list.Model()->index(0, 0).data(Qt::ForegroundRole).isValid());
+        EXPECT_EQ(dlg.GetStatusText().Find(CString::FromUtf8("已恢复  显示 200/200 行")), 0)
+            << dlg.GetStatusText().ToUtf8();
+        server.ScriptOnce(16500, Changes({}, "r3"));
+        ASSERT_TRUE(dlg.RefreshIfIdle());
+        EXPECT_EQ(dlg.GetStatusText().Find(CString::FromUtf8("已恢复")), -1) << dlg.GetStatusText().ToUtf8();
+    });
+}
+
+TEST(LiveRetryTest, TriesOnTheNextTickThenBacksOffToTheBoundWhileTheFailureLasts) {
+    CLiveRetry retry(2, 30); // a tick every 2 s, a try at least every 30 s
+    std::vector<int> tries;  // the ticks that tried, over 60 ticks of failure
+    for (int tick = 1; tick <= 60; ++tick)
+        if (retry.TickDue()) {
+            tries.push_back(tick);
+            retry.Failed();
+        }
+    EXPECT_EQ(tries, (std::vector<int>{1, 2, 4, 8, 16, 31, 46})) << "then every 15 ticks (30 s)";
+    retry.Succeeded();
+    EXPECT_TRUE(retry.TickDue());
+    retry.Failed();
+    EXPECT_TRUE(retry.TickDue()) << "a new failure starts again from one tick";
+    CLiveRetry slow(3600, 30); // a tick rarer than the bound: every tick tries
+    slow.Failed();
+    slow.Failed();
+    EXPECT_TRUE(slow.TickDue());
 }
 
 TEST_F(WindowLiveTest, AnOlderServerGetsTheFullQueryOnEveryRefresh) {
