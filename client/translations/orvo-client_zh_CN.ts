@@ -35,6 +35,22 @@
 <context>
     <name>MainWindow</name>
     <message>
+        <source>Log &amp;in again...</source>
+        <translation>重新登录(&amp;I)...</translation>
+    </message>
+    <message>
+        <source>The session will not log in again by itself.</source>
+        <translation>本会话不会自动重新登录。</translation>
+    </message>
+    <message>
+        <source>Log in again...</source>
+        <translation>重新登录...</translation>
+    </message>
+    <message>
+        <source>Later</source>
+        <translation>稍后</translation>
+    </message>
+    <message>
         <source>Function</source>
         <translation>功能号</translation>
     </message>

@@ -3,6 +3,7 @@
 #include "client/HostSession.h"
 #include "client/ui/ChannelTexts.h"
 #include "client/ui/FailureToast.h"
+#include "client/ui/LoginDialog.h"
 #include "host/com/FixComm.h"
 
 #include <QAction>
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
@@ -62,6 +64,7 @@ MainWindow::MainWindow(HostSession& session, QWidget* parent)
     QAction* openAction = file->addAction(tr("&Open function"), this, [this] { openSelected(); });
     openAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     openAction->setEnabled(open->isEnabled());
+    file->addAction(tr("Log &in again..."), this, [this] { logInAgain(); });
     file->addSeparator();
     file->addAction(tr("&Quit"), QKeySequence::Quit, this, [this] { close(); });
 
@@ -162,6 +165,51 @@ void MainWindow::showFailure(const FixCommFailure& failure) {
         if (!m_toast)
             m_toast = std::make_unique<FailureToast>();
         m_toast->ShowOver(QApplication::activeModalWidget(), m_failure->text());
+    }
+    // Once per ended session, and after the request that met the end has returned: the channel is the
+    // caller's until then.
+    if (m_session.Channel().SessionEndedForGood() && !m_loginOffered) {
+        m_loginOffered = true;
+        QTimer::singleShot(0, this, [this] { offerLoginAgain(); });
+    }
+}
+
+void MainWindow::offerLoginAgain() {
+    QWidget* front = QApplication::activeModalWidget();
+    auto* box = new QMessageBox(
+        QMessageBox::Warning, windowTitle(),
+        ChannelFailureText(QString::fromUtf8(m_session.Channel().LastFailure().text.ToUtf8().c_str())) +
+            "\n" + tr("The session will not log in again by itself."),
+        QMessageBox::NoButton, front ? front : this);
+    box->setObjectName("sessionEnded");
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QPushButton* again = box->addButton(tr("Log in again..."), QMessageBox::AcceptRole);
+    box->addButton(tr("Later"), QMessageBox::RejectRole);
+    connect(box, &QMessageBox::finished, this, [this, box, again] {
+        if (box->clickedButton() == again)
+            logInAgain();
+    });
+    box->open(); // window-modal, without a loop of its own: nothing waits on it
+}
+
+void MainWindow::logInAgain() {
+    QWidget* front = QApplication::activeModalWidget();
+    LoginDialog dialog(QString::fromStdString(m_session.ServerList()), fromUtf8(m_session.OperatorName()),
+                       front ? front : this);
+    for (;;) {
+        if (dialog.exec() != QDialog::Accepted)
+            return;
+        std::string error;
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        const LoginResult result =
+            m_session.Login(dialog.OperatorName().toStdString(), dialog.Password().toStdString(), error);
+        QApplication::restoreOverrideCursor();
+        if (result == LoginResult::Ok) {
+            m_loginOffered = false;
+            updateConnection();
+            return;
+        }
+        dialog.ShowError(ChannelFailureText(QString::fromStdString(error)));
     }
 }
 

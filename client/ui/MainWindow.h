@@ -38,6 +38,10 @@ private:
     void openSelected();
     void showFailure(const FixCommFailure& failure);
     void showRecovery();
+    // The server ended the session for good: offer the login again (the password is asked only when
+    // the user takes the offer), over the window in front.
+    void offerLoginAgain();
+    void logInAgain();
     void updateConnection();
     void heartbeat();
 
@@ -47,4 +51,5 @@ private:
     QLabel* m_failure;
     QTimer* m_heartbeat;
     std::unique_ptr<FailureToast> m_toast;
+    bool m_loginOffered = false; // for the session ended last
 };

@@ -65,6 +65,16 @@ std::string ReadAheadFaultText() {
     return "reading the reply from the counter server failed unexpectedly";
 }
 
+bool EndsSessionForGood(std::string_view serverText) {
+    // The server's own words (its sessions' end reasons); item 64 carries the same as a number.
+    for (const std::string_view reason :
+         {"session ended by an administrator", "session ended: operator disabled",
+          "session ended: operator removed", "session ended: password changed"})
+        if (serverText == reason)
+            return true;
+    return false;
+}
+
 std::string RefusalText(int status, std::string_view text) {
     return "the counter server refused the connection: " +
            (text.empty() ? proto::StatusName(status) : std::string(text));

@@ -53,4 +53,9 @@ std::string ReadAheadFaultText();
 // The failure text of a connection the server refused, with its status and text.
 std::string RefusalText(int status, std::string_view text);
 
+// Whether the server's text of a session it ended (status 2, unasked) ends it for good: an administrator
+// ended it, or the operator was disabled, removed or given a new password. The channel then logs in again
+// only when its caller asks; a server that stops is no such end (another server of the list may do).
+bool EndsSessionForGood(std::string_view serverText);
+
 } // namespace orvo::com

@@ -17,6 +17,7 @@ void CFixComm::Configure(FixCommSettings settings) {
     m_impl->settings = std::move(settings);
     m_impl->current = 0;
     m_impl->ForgetTicket(); // issued under the settings replaced
+    m_impl->endedForGood.clear();
 }
 
 void CFixComm::CreateHead(long function, int /*flag: always -1, reserved*/) {
@@ -84,7 +85,13 @@ BOOL CFixComm::Login() {
     d.row.Hide();
     d.lastOk = false;
     d.lastOk = d.EnsureSession(proto::kFunctionLogin);
+    if (d.lastOk)
+        d.endedForGood.clear();
     return d.lastOk ? TRUE : FALSE;
+}
+
+bool CFixComm::SessionEndedForGood() const {
+    return !m_impl->endedForGood.empty();
 }
 
 BOOL CFixComm::Heartbeat() {

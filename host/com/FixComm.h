@@ -117,6 +117,10 @@ public:
     BOOL Heartbeat();                                    // function 3
     bool IsConnected() const;
     void Disconnect();
+    // The server ended the session for good (an administrator, the operator disabled, removed or given
+    // a new password): every request fails at once with that reason, and only Login() (the user's
+    // password again) or new settings start a session.
+    bool SessionEndedForGood() const;
     // HOST:PORT of the server in use (the last one connected to, or the one to be tried next).
     std::string ServerInUse() const;
 

@@ -106,6 +106,8 @@ struct CFixComm::Impl {
     // (after a lost connection, or on the next server) presents it before the password. Never traced.
     std::string ticket;
     std::string ticketOperator;
+    // Why the server ended the session for good; while set, no login but one the caller asks for.
+    std::string endedForGood;
 
     std::size_t current = 0;         // the server in use: 0 settings.host, then settings.moreServers
     std::optional<int> retryAfterMs; // the last busy answer's hint

@@ -136,6 +136,10 @@ auto CFixComm::Impl::TransportFailure(long readFunction, const std::string& text
 auto CFixComm::Impl::ConnectionRefusal(long readFunction, int status, std::string_view serverText) -> Step {
     // Made before CloseConnection(): the server's text may point into the receive buffer.
     const std::string text = orvo::com::RefusalText(status, serverText);
+    if (status == proto::kStatusNotLoggedIn && orvo::com::EndsSessionForGood(serverText)) {
+        endedForGood = text;
+        ForgetTicket(); // refused from now on anyway
+    }
     CloseConnection();
     Fail(readFunction, status, text);
     return Step::Failed;

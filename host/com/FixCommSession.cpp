@@ -49,6 +49,12 @@ std::string CFixComm::Impl::ServerName() const {
 auto CFixComm::Impl::TryServer(long forFunction) -> Attempt {
     assert(CallerHoldsConnection());
     retryAfterMs.reset();
+    if (!endedForGood.empty() && forFunction != proto::kFunctionLogin) {
+        // The server ended the session for good: the password kept in memory is not used again until
+        // the caller asks for a login (the user gives it again).
+        Fail(forFunction, proto::kStatusNotLoggedIn, endedForGood);
+        return Attempt::Refused;
+    }
     if (socket.IsOpen() && socket.PeerClosed())
         CloseConnection(); // the server closed an idle connection: reconnect quietly
     if (!socket.IsOpen()) {

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QMessageBox>
 #include <QTreeWidget>
 
 #include <dlfcn.h>
@@ -95,6 +97,42 @@ TEST_F(MainWindowTest, TheLastChannelFailureIsShown) {
     EXPECT_TRUE(
         window.FailureText().contains("request failed: cannot connect to the counter server 127.0.0.1:1"))
         << window.FailureText().toStdString();
+}
+
+TEST_F(MainWindowTest, ASessionEndedForGoodIsNotLoggedInAgainByItselfButOfferedOnce) {
+    MainWindow window(session);
+    orvo::test::FakeReply ended;
+    ended.fault = orvo::test::FakeReply::Fault::Refuse;
+    ended.status = 2;
+    ended.text = "session ended by an administrator";
+    server.ScriptOnce(16477, ended);
+    CFixComm& channel = session.Channel();
+    channel.CreateHead(16477);
+    EXPECT_FALSE(channel.More());
+    EXPECT_TRUE(channel.SessionEndedForGood());
+
+    // Later requests fail at once with the reason: no login with the password the channel keeps.
+    server.ClearRequests();
+    for (int i = 0; i < 3; ++i) {
+        channel.CreateHead(16477);
+        EXPECT_FALSE(channel.More());
+    }
+    EXPECT_TRUE(server.Requests().empty()) << "logged in again by itself";
+    EXPECT_EQ(channel.LastFailure().status, 2);
+
+    // The user is offered the login once, after the failing request has returned.
+    QCoreApplication::processEvents();
+    const QList<QMessageBox*> offers = window.findChildren<QMessageBox*>("sessionEnded");
+    ASSERT_EQ(offers.size(), 1);
+    EXPECT_TRUE(offers.front()->text().contains("session ended by an administrator"))
+        << offers.front()->text().toStdString();
+    offers.front()->reject();
+
+    // A login the user asks for starts a session again.
+    std::string error;
+    ASSERT_EQ(session.Login("op", "pw", error), LoginResult::Ok) << error;
+    EXPECT_FALSE(channel.SessionEndedForGood());
+    EXPECT_TRUE(channel.Heartbeat());
 }
 
 } // namespace
