@@ -161,6 +161,26 @@ bool writeKeyFile(const std::string& path, const std::vector<TicketKeys::Key>& k
     return true;
 }
 
+// The keys of the file at path, read whole and parsed; missing tells a file that is not there (false).
+bool readKeys(const std::string& path, std::vector<TicketKeys::Key>& keys, struct stat& info, bool& missing,
+              std::string& error) {
+    missing = false;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        missing = errno == ENOENT;
+        error = path + ": " + systemText(errno);
+        return false;
+    }
+    std::string text;
+    const bool read = readKeyFile(fd, path, text, info, error);
+    ::close(fd);
+    const bool parsed = read && parseKeys(text, keys, error);
+    sodium_memzero(text.data(), text.size());
+    if (read && !parsed)
+        error = path + ": " + error;
+    return parsed;
+}
+
 TicketKeys::Key newKey(std::uint32_t id) {
     TicketKeys::Key key;
     key.id = id;
@@ -218,23 +238,11 @@ void TicketKeys::useProcessKey() {
 }
 
 bool TicketKeys::load(std::string& error) {
-    const int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = m_path + ": " + systemText(errno);
-        return false;
-    }
-    std::string text;
-    struct stat info {};
-    const bool read = readKeyFile(fd, m_path, text, info, error);
-    ::close(fd);
     std::vector<Key> keys;
-    const bool parsed = read && parseKeys(text, keys, error);
-    sodium_memzero(text.data(), text.size());
-    if (!parsed) {
-        if (read)
-            error = m_path + ": " + error;
+    struct stat info {};
+    bool missing = false;
+    if (!readKeys(m_path, keys, info, missing, error))
         return false;
-    }
     for (Key& key : m_keys)
         sodium_memzero(key.secret.data(), key.secret.size());
     m_keys = std::move(keys);
@@ -298,22 +306,12 @@ bool TicketKeys::rotate(const std::string& path, std::int64_t graceSeconds, std:
     if (!sodiumReady(error))
         return false;
     std::vector<Key> keys;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        std::string text;
-        struct stat info {};
-        const bool read = readKeyFile(fd, path, text, info, error);
-        ::close(fd);
-        const bool parsed = read && parseKeys(text, keys, error);
-        sodium_memzero(text.data(), text.size());
-        if (!parsed) {
-            if (read)
-                error = path + ": " + error;
+    struct stat info {};
+    bool missing = false;
+    if (!readKeys(path, keys, info, missing, error)) {
+        if (!missing)
             return false;
-        }
-    } else if (errno != ENOENT) {
-        error = path + ": " + systemText(errno);
-        return false;
+        error.clear(); // the first key of a new file
     }
     const std::int64_t now = unixNow();
     std::uint32_t nextId = 1;

@@ -25,13 +25,9 @@ TEST(Sessions, RevocationReachesOpenSessionsOnTwoServersSharingOneFile) {
 }
 
 TEST(Sessions, NothingIsLeftLiveOfDroppedLoginsAndKilledServers) {
-    TempDir dir;
-    const std::string path = dir.path + "/left.db";
-    server::DemoOptions demo;
-    demo.today = kToday;
-    std::string error;
-    ASSERT_TRUE(server::prepareStore(path, &demo, error)) << error;
-    nothingIsLeftLiveOfDroppedLoginsAndKilledServers(path);
+    WritableDemo demo("left.db");
+    ASSERT_TRUE(demo.ok);
+    nothingIsLeftLiveOfDroppedLoginsAndKilledServers(demo.path);
 }
 
 // A writer of the same server that begins again as soon as it commits (as the simulated market does)
