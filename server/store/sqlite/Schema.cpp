@@ -38,7 +38,7 @@ namespace {
 // Every change to the schema after the first version, in order: step i brings a database from version
 // i + 1 to version i + 2. A new table, column or index is one more line here; a fresh database runs the
 // first version's text and then every step, so fresh and migrated databases are the same.
-constexpr std::array<const char*, 5> kMigrationSteps{{
+constexpr std::array<const char*, 7> kMigrationSteps{{
     // 2: operators can be disabled without losing their permissions, and show their last login.
     "ALTER TABLE operators ADD COLUMN enabled INTEGER NOT NULL DEFAULT 1;"
     "ALTER TABLE operators ADD COLUMN last_login TEXT NOT NULL DEFAULT '';",
@@ -161,6 +161,12 @@ constexpr std::array<const char*, 5> kMigrationSteps{{
     "CREATE TRIGGER operators_sessions_delete AFTER DELETE ON operators BEGIN"
     "  UPDATE sessions SET operator_changes = operator_changes + 1 WHERE operator = OLD.name AND ended = '';"
     "END;",
+    // 7: reserved for a change that comes before the next one in this release.
+    "SELECT 1;",
+    // 8: the database draws a random id of its own, part of its identity in the revisions a server hands
+    // out, so that two servers on different files never take each other's revisions. Nothing else
+    // depends on earlier steps.
+    "INSERT OR IGNORE INTO meta(key, value) VALUES('database_id', lower(hex(randomblob(16))));",
 }};
 static_assert(kMigrationSteps.size() + 1 == kSchemaVersion, "one migration step per version after the first");
 
