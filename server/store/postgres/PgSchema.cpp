@@ -159,7 +159,7 @@ constexpr std::array<const char*, 7> kMigrationSteps{{
     " UPDATE commit_clock SET position = position + 1 WHERE id = 1 RETURNING position INTO p;"
     " UPDATE commit_order SET position = p WHERE xid = NEW.xid;"
     " RETURN NULL; END $$;"
-    "CREATE CONSTRAINT TRIGGER commit_order_position AFTER INSERT ON commit_order"
+    "CREATE CONSTRAINT TRIGGER commit_order_positioned AFTER INSERT ON commit_order"
     " DEFERRABLE INITIALLY DEFERRED FOR EACH ROW EXECUTE FUNCTION commit_position();"
     "CREATE OR REPLACE FUNCTION rules_next_rev() RETURNS trigger LANGUAGE plpgsql AS $$"
     " BEGIN NEW.rev := commit_marked(); RETURN NEW; END $$;"
