@@ -265,6 +265,7 @@ struct Checker {
 
     int port = -1;
     long relogins = 0;
+    Clock::time_point answeredAt; // of the last 16500, before any full query it asked for
 
     bool connect(int to) {
         port = to;
@@ -295,6 +296,7 @@ struct Checker {
             std::fprintf(stderr, "16500 failed: %d %s\n", r.status, r.text.c_str());
             return false;
         }
+        answeredAt = Clock::now();
         ranFull = r.end.get(9104) == "1";
         answerRows = static_cast<long>(r.rows.size());
         revision = r.end.get(9102);
@@ -433,8 +435,8 @@ public:
                     long rows = 0;
                     while (m_checker.ask(ranFull, rows) && !ranFull && secondsSince(restored) < 10)
                         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                    std::printf("    restore: told to run the full query after %.3f s\n",
-                                secondsSince(restored));
+                    std::printf("    restore: told to run the full query %.3f s after it committed\n",
+                                std::chrono::duration<double>(m_checker.answeredAt - restored).count());
                     m_market.resume();
                 } else if (name == "killed" && faults.killListener) {
                     if (!faults.killListener(error))
