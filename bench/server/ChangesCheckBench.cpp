@@ -37,7 +37,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -445,6 +444,7 @@ public:
                     if (!faults.silenceListener(true, error))
                         std::fprintf(stderr, "silence failed: %s\n", error.c_str());
                     m_silencedAt = Clock::now();
+                    m_silenced = true;
                     m_listenerSilent = true;
                 } else if (name == "switch") {
                     // The same window asks a server on another database, then its own again: each time
@@ -468,16 +468,16 @@ public:
                     m_market.resume();
                 }
             }
-            if (name == "silent" && m_silencedAt && secondsSince(*m_silencedAt) > 5) {
+            if (name == "silent" && m_silenced && secondsSince(m_silencedAt) > 5) {
                 faults.silenceListener(false, error);
-                m_silencedAt.reset();
+                m_silenced = false;
             }
             if (!cycle(f, random))
                 return false;
         }
-        if (m_silencedAt) {
+        if (m_silenced) {
             faults.silenceListener(false, error);
-            m_silencedAt.reset();
+            m_silenced = false;
         }
         if (name == "open")
             faults.endOpen();
@@ -498,7 +498,8 @@ private:
     Market& m_market;
     Checker& m_checker;
     int m_ownPort, m_otherPort;
-    std::optional<Clock::time_point> m_silencedAt;
+    Clock::time_point m_silencedAt{};
+    bool m_silenced = false;       // the listener stopped, until it is let go on
     bool m_listenerSilent = false; // from the listener's stop to the end of the phase
     PhaseFigures m_total;
 };
