@@ -94,8 +94,7 @@ bool SqliteStore::fileCurrent(std::string& error) {
             return false;
         }
     }
-    if (!knowIdentity(error))
-        return false;
+    knowIdentity();
     if (m_cache)
         m_cache->adopt(identityText(m_identity));
     return true;
@@ -125,21 +124,20 @@ bool SqliteStore::reopenFile(std::string& error) {
     return opened;
 }
 
-bool SqliteStore::knowIdentity(std::string& error) {
+void SqliteStore::knowIdentity() {
     if (m_identity != 0)
-        return true;
-    std::string databaseId;
+        return;
+    // A database without the id (one not yet migrated) is told apart by its file and host alone.
+    std::string databaseId, ignored;
     Statement stmt;
-    if (!m_db.prepare("SELECT value FROM meta WHERE key = 'database_id'", stmt, error))
-        return false;
-    if (stmt.step() == SQLITE_ROW)
+    if (m_db.prepare("SELECT value FROM meta WHERE key = 'database_id'", stmt, ignored) &&
+        stmt.step() == SQLITE_ROW)
         databaseId = stmt.text(0);
     char host[256] = {};
     if (gethostname(host, sizeof host - 1) != 0)
         host[0] = 0;
     m_identity = identityOf("sqlite\n" + std::string(host) + "\n" + m_db.fileIdentity() + "\n" +
                             std::to_string(m_incarnation) + "\n" + databaseId);
-    return true;
 }
 
 bool SqliteStore::findOperator(std::string_view name, OperatorRecord& record, std::string& error) {

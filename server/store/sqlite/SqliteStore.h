@@ -86,7 +86,7 @@ private:
     bool reopenFile(std::string& error);
     // The database's identity (StateToken.h): the host, the file (device and inode) and how many times
     // this process found it overwritten in place, and the database's own random id.
-    bool knowIdentity(std::string& error);
+    void knowIdentity();
     // A connection that may write: the store's own, or (when that is read-only, as a server's are) one
     // opened beside it on first need and kept (SqliteSessions.cpp).
     Db* writer(std::string& error);
