@@ -1,7 +1,9 @@
 // Changes since a revision: 16500 a rule kind's rows written or gone since the revision a client last
-// received, 16501 a rule's orders when any changed. The revision handed out is bound to what it was
-// asked for (operator permissions, conditions, business date): a request that differs in any of these
-// is told to run the full query instead, so a list is never patched against rows it did not hold.
+// received, 16501 a rule's orders when any changed. A revision is the database's state token (which
+// incarnation, which position in its commit order), bound to what it was asked for (operator
+// permissions, conditions, business date): a request that differs in any of these, or a token of
+// another incarnation, is told to run the full query instead, so a list is never patched against rows
+// it did not hold.
 #include "server/functions/ChangeReplyMemo.h"
 #include "server/functions/ConditionItems.h"
 #include "server/functions/Functions.h"
@@ -22,7 +24,6 @@ constexpr std::uint32_t kTagNextRevision = 9102;
 constexpr std::uint32_t kTagRunFullQuery = 9104;
 constexpr std::uint32_t kTagReplacesList = 9105;
 constexpr std::uint32_t kTagOrderFunction = 9106;
-constexpr std::uint32_t kTagRuleSerial = 1855;
 constexpr std::size_t kMaxRevisionBytes = 64;
 
 // Past this many changed rules of a kind, the full query is the cheaper answer (and the changes need
@@ -80,8 +81,8 @@ private:
     std::uint64_t m_hash = 0xcbf29ce484222325ull;
 };
 
-// A question for the shared answers: the parts (with the date) and the revision asked from, exactly, each
-// behind its length.
+// A question for the shared answers: the parts (with the date) and the position asked from, exactly,
+// each behind its length.
 std::string questionOf(const CallContext& ctx, std::int64_t from) {
     std::string question;
     const auto add = [&question](std::string_view part) {
@@ -92,49 +93,52 @@ std::string questionOf(const CallContext& ctx, std::int64_t from) {
     return question;
 }
 
-// "REVISION-FINGERPRINT": opaque to the client.
-std::string revisionText(std::int64_t revision, std::uint64_t fingerprint) {
+// "IDENTITY-POSITION-FINGERPRINT": opaque to the client, at most 16 + 1 + 19 + 1 + 16 bytes.
+std::string revisionText(const StateToken& at, std::uint64_t fingerprint) {
     char hex[17];
     const auto [end, ec] = std::to_chars(hex, hex + 16, fingerprint, 16);
     (void)ec;
-    return std::to_string(revision) + "-" + std::string(hex, end);
+    return identityText(at.identity) + "-" + std::to_string(at.position) + "-" + std::string(hex, end);
 }
 
-// The revision of a text this server would have handed out for the same fingerprint; 0 for none.
-std::int64_t revisionOf(std::string_view text, std::uint64_t fingerprint) {
-    const std::size_t dash = text.find('-');
-    if (dash == std::string_view::npos)
-        return 0;
-    std::int64_t revision = 0;
+// The state a text names, when this server would have handed it out for the same fingerprint; a token
+// of identity 0 for none.
+StateToken tokenOf(std::string_view text, std::uint64_t fingerprint) {
+    const std::size_t first = text.find('-');
+    const std::size_t second = first == std::string_view::npos ? first : text.find('-', first + 1);
+    if (second == std::string_view::npos)
+        return {};
+    const auto number = [](std::string_view digits, auto& value, int base) {
+        const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
+        return !digits.empty() && ec == std::errc() && end == digits.data() + digits.size();
+    };
+    StateToken token;
     std::uint64_t hash = 0;
-    const char* first = text.data();
-    const char* const dashAt = text.data() + dash;
-    const char* const last = text.data() + text.size();
-    const auto [revEnd, revError] = std::from_chars(first, dashAt, revision);
-    const auto [hashEnd, hashError] = std::from_chars(dashAt + 1, last, hash, 16);
-    if (revError != std::errc() || revEnd != dashAt || hashError != std::errc() || hashEnd != last ||
-        revision <= 0 || hash != fingerprint)
-        return 0;
-    return revision;
+    if (!number(text.substr(0, first), token.identity, 16) ||
+        !number(text.substr(first + 1, second - first - 1), token.position, 10) ||
+        !number(text.substr(second + 1), hash, 16) || token.position <= 0 || hash != fingerprint)
+        return {};
+    return token;
 }
 
 // How a request's revision stands against the database.
 enum class Standing { RunFull, NothingChanged, Look };
 
-Standing standingOf(std::int64_t from, const ChangeState& state, bool namesMatter) {
-    // A revision past the database's own: not this database's, or one restored to an older state. One
-    // from before the tombstones kept could miss rows that left.
-    if (from <= 0 || from > state.next || from < state.keptFrom || state.scope >= from ||
-        (namesMatter && state.names >= from))
+Standing standingOf(const StateToken& from, const ChangeState& state, bool namesMatter) {
+    // Another database or incarnation; a position past the database's own (a database put back to an
+    // older state); one from before the tombstones kept, which could miss rows that left.
+    if (from.identity == 0 || from.identity != state.token.identity || from.position > state.token.position ||
+        from.position < state.keptFrom || state.scope >= from.position ||
+        (namesMatter && state.names >= from.position))
         return Standing::RunFull;
-    if (state.quiet && from == state.next)
+    if (from == state.token)
         return Standing::NothingChanged;
     return Standing::Look;
 }
 
 Outcome runFullQuery(CallContext& ctx, const ChangeState& state, std::uint64_t fingerprint) {
     ctx.reply.addEndItem(kTagRunFullQuery, "1");
-    ctx.reply.addEndItem(kTagNextRevision, revisionText(state.next, fingerprint));
+    ctx.reply.addEndItem(kTagNextRevision, revisionText(state.token, fingerprint));
     return ok();
 }
 
@@ -162,7 +166,7 @@ Outcome handleRuleChanges(CallContext& ctx) {
     ChangeState state;
     if (!ctx.store->readChangeState(state, error))
         return fail(proto::kStatusInternal, "database error: " + error);
-    const std::int64_t from = revisionOf(revision, fingerprint);
+    const StateToken from = tokenOf(revision, fingerprint);
     switch (standingOf(from, state, true)) {
     case Standing::RunFull:
         return runFullQuery(ctx, state, fingerprint);
@@ -173,22 +177,22 @@ Outcome handleRuleChanges(CallContext& ctx) {
         break;
     }
     // Another client with the same list and revision may have asked since the database last changed.
-    ChangeReplyMemo* const memo = state.quiet ? ctx.session.changeMemo : nullptr;
+    ChangeReplyMemo* const memo = ctx.session.changeMemo;
     std::string question;
     if (memo) {
-        question = questionOf(ctx, from);
-        if (const ChangeReplyMemo::Rows rows = memo->find(question, state.next)) {
+        question = questionOf(ctx, from.position);
+        if (const ChangeReplyMemo::Rows rows = memo->find(question, state.token)) {
             if (ctx.request.lightLane && rows->size() > kMaxLightAnswerBytes)
                 return onHeavyLane();
             const bool sent = ctx.reply.addRecordedRows(*rows);
-            ctx.reply.addEndItem(kTagNextRevision, revisionText(state.next, fingerprint));
+            ctx.reply.addEndItem(kTagNextRevision, revisionText(state.token, fingerprint));
             return streamOutcome(ctx, sent ? StreamEnd::Done : StreamEnd::SinkFailed, error);
         }
     }
     // On a light worker only as far as a light answer goes, so that even the count stays short.
     const std::int64_t countUpTo = ctx.request.lightLane ? kMaxLightChangedRules : kMaxChangedRules;
     std::int64_t changed = 0;
-    if (!ctx.store->countRuleChanges(static_cast<int>(category), from, countUpTo, changed, error))
+    if (!ctx.store->countRuleChanges(static_cast<int>(category), from.position, countUpTo, changed, error))
         return fail(proto::kStatusInternal, "database error: " + error);
     if (changed > countUpTo)
         return ctx.request.lightLane ? onHeavyLane() : runFullQuery(ctx, state, fingerprint);
@@ -199,7 +203,7 @@ Outcome handleRuleChanges(CallContext& ctx) {
     query.cond = &cond;
     query.today = ctx.today;
     query.contractOnEitherLeg = category == kCategoryArbitrage;
-    query.changedFrom = from;
+    query.changedFrom = from.position;
     auto recorded = memo ? std::make_shared<std::string>() : nullptr;
     ctx.reply.recordRows(recorded.get());
     StreamEnd end = ctx.store->streamRules(query, columns, ctx.reply, error);
@@ -207,14 +211,14 @@ Outcome handleRuleChanges(CallContext& ctx) {
         end = ctx.store->streamLeftRules(query, ctx.reply, error);
     ctx.reply.recordRows(nullptr);
     if (memo && end == StreamEnd::Done && !ctx.reply.failed() && ctx.reply.refusedRows() == 0)
-        memo->keep(question, state.next, std::move(recorded));
-    ctx.reply.addEndItem(kTagNextRevision, revisionText(state.next, fingerprint));
+        memo->keep(question, state.token, std::move(recorded));
+    ctx.reply.addEndItem(kTagNextRevision, revisionText(state.token, fingerprint));
     return streamOutcome(ctx, end, error);
 }
 
 Outcome handleOrderChanges(CallContext& ctx) {
-    std::string error, revision, customer;
-    long long function = kFunctionCurrentOrders, serial = 0;
+    std::string error, revision;
+    long long function = kFunctionCurrentOrders;
     bool present = false;
     if (!readInteger(ctx.request, kTagOrderFunction, function, present, error))
         return fail(proto::kStatusBadRequest, error);
@@ -222,33 +226,37 @@ Outcome handleOrderChanges(CallContext& ctx) {
         function = kFunctionCurrentOrders;
     if (function != kFunctionCurrentOrders && function != kFunctionHistoryOrders)
         return fail(proto::kStatusBadRequest, "item 9106 must be 16151 or 16171");
-    if (!readRevision(ctx.request, revision, error) ||
-        !readText(ctx.request, kTagCustomer, kMaxCodeBytes, customer, present, error) ||
-        !readInteger(ctx.request, kTagRuleSerial, serial, present, error))
+    if (!readRevision(ctx.request, revision, error))
         return fail(proto::kStatusBadRequest, error);
+    // The order function's own request, read from the same items: "changed" is asked of exactly the
+    // orders its full reply would list, under the same permissions.
+    Request inner = ctx.request;
+    inner.function = static_cast<std::uint32_t>(function);
+    CallContext innerCtx{StoreRef(*ctx.store), ctx.session, inner, ctx.reply, ctx.today};
+    OrderRequest order;
+    Outcome failure;
+    if (!readOrderRequest(innerCtx, order, failure))
+        return failure;
 
     const std::uint64_t fingerprint = Fingerprint::of(ctx, false);
     ChangeState state;
     if (!ctx.store->readChangeState(state, error))
         return fail(proto::kStatusInternal, "database error: " + error);
-    const std::int64_t from = revisionOf(revision, fingerprint);
+    const StateToken from = tokenOf(revision, fingerprint);
     const Standing standing = standingOf(from, state, false);
     bool changed = standing == Standing::RunFull;
-    if (standing == Standing::Look && !ctx.store->ordersChangedSince(customer, serial, from, changed, error))
+    if (standing == Standing::Look &&
+        !ctx.store->ordersChangedSince(order.query, from.position, changed, error))
         return fail(proto::kStatusInternal, "database error: " + error);
     if (!changed) {
         ctx.reply.addEndItem(kTagNextRevision,
-                             revisionText(standing == Standing::Look ? state.next : from, fingerprint));
+                             revisionText(standing == Standing::Look ? state.token : from, fingerprint));
         return ok();
     }
-    // The order function's own reply, whole: its items are read from the same request.
-    Request inner = ctx.request;
-    inner.function = static_cast<std::uint32_t>(function);
-    CallContext innerCtx{StoreRef(*ctx.store), ctx.session, inner, ctx.reply, ctx.today};
     const Outcome outcome = handleOrders(innerCtx);
     if (outcome.status == proto::kStatusOk) {
         ctx.reply.addEndItem(kTagReplacesList, "1");
-        ctx.reply.addEndItem(kTagNextRevision, revisionText(state.next, fingerprint));
+        ctx.reply.addEndItem(kTagNextRevision, revisionText(state.token, fingerprint));
     }
     return outcome;
 }

@@ -2,7 +2,7 @@
 
 namespace orvo::server {
 
-ChangeReplyMemo::Rows ChangeReplyMemo::find(const std::string& question, std::int64_t state) {
+ChangeReplyMemo::Rows ChangeReplyMemo::find(const std::string& question, const StateToken& state) {
     std::lock_guard lock(m_mutex);
     if (state != m_state)
         return nullptr;
@@ -10,11 +10,11 @@ ChangeReplyMemo::Rows ChangeReplyMemo::find(const std::string& question, std::in
     return it == m_answers.end() ? nullptr : it->second;
 }
 
-void ChangeReplyMemo::keep(const std::string& question, std::int64_t state, Rows rows) {
+void ChangeReplyMemo::keep(const std::string& question, const StateToken& state, Rows rows) {
     std::lock_guard lock(m_mutex);
-    // A state before the one kept is mostly an answer made just before a commit, but it may be a database
-    // put back (a restore, another cluster): then the state numbers kept may come again with other rows.
-    // Either way the answers kept go.
+    // A state before the one kept is mostly an answer made just before a commit; another incarnation is a
+    // database put back or replaced, whose positions may come again with other rows. Either way the
+    // answers kept go.
     if (state != m_state) {
         m_answers.clear();
         m_bytes = 0;

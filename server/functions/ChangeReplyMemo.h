@@ -5,6 +5,8 @@
 // looked up again. Only the answers of one state are kept: the first answer of another state drops them.
 #pragma once
 
+#include "server/store/StateToken.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -22,16 +24,16 @@ public:
     // What an answer is for: every byte the answer depends on besides the database (request items,
     // permissions, business date, the revision asked from), exactly, not hashed: an answer must never
     // reach a request it was not made for.
-    // `state` is the database's state the answer was made in (its next revision).
-    Rows find(const std::string& question, std::int64_t state);
-    void keep(const std::string& question, std::int64_t state, Rows rows);
+    // `state` is the database's state the answer was made in.
+    Rows find(const std::string& question, const StateToken& state);
+    void keep(const std::string& question, const StateToken& state, Rows rows);
 
     static constexpr std::size_t kMaxBytes = 16 * 1024 * 1024;
     static constexpr std::size_t kMaxAnswers = 256;
 
 private:
     std::mutex m_mutex;
-    std::int64_t m_state = 0;
+    StateToken m_state;
     std::size_t m_bytes = 0;
     std::unordered_map<std::string, Rows> m_answers;
 };

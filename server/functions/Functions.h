@@ -42,7 +42,14 @@ Outcome handlePermissions(CallContext& ctx);
 Outcome handleRules(CallContext& ctx);      // RuleFunctions.cpp
 Outcome handleLinkGroups(CallContext& ctx); // LinkGroupFunctions.cpp
 Outcome handleLinkSubgroups(CallContext& ctx);
-Outcome handleOrders(CallContext& ctx);      // OrderFunctions.cpp
+Outcome handleOrders(CallContext& ctx); // OrderFunctions.cpp
+// An order function's request (16151, 16171: ctx.request.function) read into a query; false with the
+// reply to send (status 1) when an item is wrong. The query points into `order`'s texts.
+struct OrderRequest {
+    std::string customer, beginDate, endDate;
+    OrderQuery query;
+};
+bool readOrderRequest(const CallContext& ctx, OrderRequest& order, Outcome& failure);
 Outcome handleRuleChanges(CallContext& ctx); // ChangeFunctions.cpp
 Outcome handleOrderChanges(CallContext& ctx);
 

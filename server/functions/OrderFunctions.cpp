@@ -15,41 +15,55 @@ constexpr std::uint32_t kOrderTags[] = {605, 681,  754, 719, 683, 1718, 682, 684
 
 } // namespace
 
-Outcome handleOrders(CallContext& ctx) {
+bool readOrderRequest(const CallContext& ctx, OrderRequest& order, Outcome& failure) {
     const Request& req = ctx.request;
     const bool history = req.function == kFunctionHistoryOrders;
-    std::string error, customer, begin, end;
+    std::string error;
     bool present = false;
-    if (!readText(req, kTagCustomer, kMaxCodeBytes, customer, present, error))
-        return fail(proto::kStatusBadRequest, error);
-    if (customer.empty())
-        return fail(proto::kStatusBadRequest, "item 605 (customer) is required");
+    const auto refuse = [&failure](std::string text) {
+        failure = fail(proto::kStatusBadRequest, std::move(text));
+        return false;
+    };
+    if (!readText(req, kTagCustomer, kMaxCodeBytes, order.customer, present, error))
+        return refuse(error);
+    if (order.customer.empty())
+        return refuse("item 605 (customer) is required");
     long long serial = 0, category = 0;
     if (!readInteger(req, kTagRuleSerial, serial, present, error))
-        return fail(proto::kStatusBadRequest, error);
+        return refuse(error);
     if (!present || serial <= 0)
-        return fail(proto::kStatusBadRequest, "item 1855 (rule serial number) must be greater than 0");
+        return refuse("item 1855 (rule serial number) must be greater than 0");
     bool haveCategory = false;
     if (!readInteger(req, kTagCategory, category, haveCategory, error))
-        return fail(proto::kStatusBadRequest, error);
+        return refuse(error);
     if (history) {
-        if (!readText(req, kTagBeginDate, kMaxCodeBytes, begin, present, error) ||
-            !readText(req, kTagEndDate, kMaxCodeBytes, end, present, error))
-            return fail(proto::kStatusBadRequest, error);
-        if ((!begin.empty() && !isDate(begin)) || (!end.empty() && !isDate(end)))
-            return fail(proto::kStatusBadRequest, "dates in items 618 and 590 must be YYYY.MM.DD");
+        if (!readText(req, kTagBeginDate, kMaxCodeBytes, order.beginDate, present, error) ||
+            !readText(req, kTagEndDate, kMaxCodeBytes, order.endDate, present, error))
+            return refuse(error);
+        if ((!order.beginDate.empty() && !isDate(order.beginDate)) ||
+            (!order.endDate.empty() && !isDate(order.endDate)))
+            return refuse("dates in items 618 and 590 must be YYYY.MM.DD");
     }
 
-    OrderQuery query;
+    OrderQuery& query = order.query;
     query.op = &ctx.session.op;
-    query.customer = customer;
+    query.customer = order.customer;
     query.ruleSerial = serial;
     query.history = history;
     query.haveCategory = haveCategory;
     query.category = category;
-    query.beginDate = begin;
-    query.endDate = end;
-    return streamOutcome(ctx, ctx.store->streamOrders(query, kOrderTags, ctx.reply, error), error);
+    query.beginDate = order.beginDate;
+    query.endDate = order.endDate;
+    return true;
+}
+
+Outcome handleOrders(CallContext& ctx) {
+    OrderRequest order;
+    Outcome failure;
+    if (!readOrderRequest(ctx, order, failure))
+        return failure;
+    std::string error;
+    return streamOutcome(ctx, ctx.store->streamOrders(order.query, kOrderTags, ctx.reply, error), error);
 }
 
 } // namespace orvo::server

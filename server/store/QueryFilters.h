@@ -47,9 +47,12 @@ void appendCustomerConditions(Query& q, const Operator& op, const Conditions& co
 // The exchange, variety, contract, validity and date conditions, and the revision a change query starts
 // from. Within validity: the validity date is today or later. Expired: it has passed; the date range then
 // selects by the date the rule was set. `validDate` is the validity column as the dialect should read it.
+// `changedSince` and `changedSinceEnd` enclose the position a change query starts from, in a term of the
+// rules' revision (r.rev) as the dialect's commit order reads it.
 template <typename Query>
-void appendRuleConditions(Query& q, const RuleQuery& query,
-                          std::string_view validDate = " AND r.valid_date") {
+void appendRuleConditions(Query& q, const RuleQuery& query, std::string_view validDate = " AND r.valid_date",
+                          std::string_view changedSince = " AND r.rev >= ",
+                          std::string_view changedSinceEnd = "") {
     const Conditions& cond = *query.cond;
     if (!cond.exchange.empty())
         q.sql(" AND r.jys = ").value(cond.exchange);
@@ -66,7 +69,7 @@ void appendRuleConditions(Query& q, const RuleQuery& query,
             q.sql(" AND r.hydm = ").value(cond.contract);
     }
     if (query.changedFrom > 0)
-        q.sql(" AND r.rev >= ").value(query.changedFrom);
+        q.sql(changedSince).value(query.changedFrom).sql(changedSinceEnd);
     if (cond.validity == Validity::Valid) {
         q.sql(validDate).sql(" >= ").value(query.today);
     } else if (cond.validity == Validity::Expired) {

@@ -13,7 +13,7 @@
 namespace orvo::server {
 
 // The schema version this program reads and writes: the first version plus one migration step each.
-constexpr int kSchemaVersion = 7;
+constexpr int kSchemaVersion = 8;
 
 namespace schema {
 

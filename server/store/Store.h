@@ -6,6 +6,7 @@
 #include "server/store/Conditions.h"
 #include "server/store/Operator.h"
 #include "server/store/ReplyWriter.h"
+#include "server/store/StateToken.h"
 
 #include <cstdint>
 #include <span>
@@ -34,22 +35,20 @@ struct RuleQuery {
     const Conditions* cond = nullptr;
     std::string_view today;           // "YYYY.MM.DD": the validity conditions compare with it
     bool contractOnEitherLeg = false; // the contract condition also matches the second leg
-    std::int64_t changedFrom = 0;     // > 0: only rules written at this revision or later
+    std::int64_t changedFrom = 0;     // > 0: only rules committed at this position or later
 };
 
-// Where the database stands for "changes since a revision" (see docs/data.md). Revisions of rules,
-// orders, tombstones, names and scope all come from one source, so they compare with each other.
+// Where the database stands for "changes since a revision" (see docs/data.md). Rules, orders, tombstones,
+// names and scope all carry positions of one commit order, so they compare with each other.
 struct ChangeState {
-    // The revision to ask from next time: every write not visible now draws one at least this large.
-    std::int64_t next = 0;
+    // The database's incarnation, and the position to ask from next time: every commit not visible now
+    // takes one at least this large.
+    StateToken token;
     std::int64_t names = 0; // the last change of a customer's number or name, or a customer's deletion
     std::int64_t scope = 0; // the last change of a customer's branch, office or group (or a table emptied)
-    // Tombstones of revisions below this one may have been pruned: a client asking from before it runs
+    // Tombstones of positions below this one may have been pruned: a client asking from before it runs
     // the full query.
     std::int64_t keptFrom = 0;
-    // True when no revision at or past `next` is visible now: nothing has changed since, up to the next
-    // write the back-end notices.
-    bool quiet = false;
 };
 
 struct OrderQuery {
@@ -188,19 +187,22 @@ public:
     // Where the database stands now; answered from memory while the back-end has noticed no write since
     // it last looked.
     virtual bool readChangeState(ChangeState& state, std::string& error) = 0;
-    // Rules of the category written since `from` (as rows or tombstones), counted up to limit + 1.
+    // Rules of the category committed at position `from` or later (as rows or tombstones), counted up to
+    // limit + 1.
     virtual bool countRuleChanges(int category, std::int64_t from, std::int64_t limit, std::int64_t& count,
                                   std::string& error) = 0;
     // One row [797=serial][9103=1] per rule of query.category, written or gone since query.changedFrom,
     // whose customer (the old one for a gone rule) the operator may see and that the query does not
     // select now; in serial order.
     virtual StreamEnd streamLeftRules(const RuleQuery& query, ReplyWriter& reply, std::string& error) = 0;
-    // Whether an order of the customer's rule was written or deleted at `from` or later.
-    virtual bool ordersChangedSince(std::string_view customer, std::int64_t ruleSerial, std::int64_t from,
-                                    bool& changed, std::string& error) = 0;
-    // Tombstones are kept for at least keepSeconds. The database holds a mark (a time and the revision to
-    // ask from then); a call made keepSeconds or more after the mark deletes the tombstones written
-    // before it, raises ChangeState::keptFrom to its revision and sets a new mark. The first call only
+    // Whether an order the query selects was committed at position `from` or later, or one of the
+    // query's customer and rule was deleted since; never true of a customer the query's operator may not
+    // see.
+    virtual bool ordersChangedSince(const OrderQuery& query, std::int64_t from, bool& changed,
+                                    std::string& error) = 0;
+    // Tombstones are kept for at least keepSeconds. The database holds a mark (a time and the position to
+    // ask from then); a call made keepSeconds or more after the mark deletes the tombstones committed
+    // before it, raises ChangeState::keptFrom to its position and sets a new mark. The first call only
     // sets the mark. `now` is in seconds since the epoch; pruned counts the tombstones deleted.
     virtual bool pruneTombstones(std::int64_t now, std::int64_t keepSeconds, std::int64_t& pruned,
                                  std::string& error) = 0;

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 
 namespace orvo::test {
@@ -201,6 +204,129 @@ TEST(Changes, AnAnswerIsSharedOnlyByClientsThatAskedTheSameQuestion) {
     const auto full = bySerial(teller.call(16477, kValidStopProfit));
     for (const Row& row : narrower.rows)
         EXPECT_TRUE(full.count(std::stoll(row.get(797)))) << row.get(797) << " is not the teller's";
+}
+
+std::string firstText(server::Db& db, const std::string& sql) {
+    server::Statement stmt;
+    std::string error;
+    EXPECT_TRUE(db.prepare(sql, stmt, error)) << sql << ": " << error;
+    return stmt.step() == SQLITE_ROW ? std::string(stmt.text(0)) : std::string();
+}
+
+// A revision names its database and that database's incarnation: a server on another file, and the same
+// server after a backup was moved over its file (even once the restored file was written again, which
+// takes its revisions past the one held), send the client to the full query.
+TEST(Changes, ARevisionIsGoodOnlyForTheDatabaseAndIncarnationThatGaveIt) {
+    WritableDemo own("one.db"), other("other.db");
+    ASSERT_TRUE(own.ok && other.ok);
+    LiveServer live(own.path), elsewhere(other.path);
+    RawClient c, d;
+    ASSERT_TRUE(c.connect(live.port) && d.connect(elsewhere.port));
+    ASSERT_TRUE(c.login("admin", "admin") && d.login("admin", "admin"));
+    const std::string mine = changes(c, "").end.get(9102);
+    EXPECT_FALSE(changes(c, mine).end.has(9104));
+    EXPECT_EQ(changes(d, mine).end.get(9104), "1") << "another database's revision";
+
+    const std::string backup = own.dir.path + "/backup.db";
+    exec(own.writer, "VACUUM INTO '" + backup + "'");
+    exec(own.writer, "UPDATE rules SET price = '4321.5' WHERE kind = 3");
+    const Reply changed = changes(c, mine);
+    ASSERT_FALSE(changed.rows.empty());
+    const std::string held = changed.end.get(9102);
+    std::string error;
+    {
+        server::Db restored;
+        ASSERT_TRUE(restored.open(backup, false, error)) << error;
+        exec(restored, "UPDATE rules SET price = '1234.5' WHERE kind = 4");
+    }
+    // Moved over the path as docs/operations.md says: nothing left in the old file's write-ahead log.
+    exec(own.writer, "PRAGMA wal_checkpoint(TRUNCATE)");
+    std::filesystem::rename(backup, own.path);
+    const Reply after = changes(c, held);
+    ASSERT_EQ(after.status, 0) << after.text;
+    EXPECT_EQ(after.end.get(9104), "1");
+    EXPECT_TRUE(after.rows.empty());
+    EXPECT_FALSE(changes(c, after.end.get(9102)).end.has(9104));
+}
+
+// A backup copied over the live file in place (same inode) under a running server: requests are refused
+// with status 9 saying so, never answered from a half-copied file, until the server has opened the file
+// anew; from then on replies are the copy's, and a revision held from before runs the full query.
+TEST(Changes, AFileCopiedOverInPlaceIsRefusedUntilOpenedAnew) {
+    WritableDemo own("copied.db");
+    ASSERT_TRUE(own.ok);
+    LiveServer live(own.path);
+    RawClient c;
+    ASSERT_TRUE(c.connect(live.port));
+    ASSERT_TRUE(c.login("admin", "admin"));
+    const Items full = {{697, ""}, {9020, "0"}};
+    const std::size_t before = c.call(16477, full).rows.size();
+    ASSERT_GT(before, 0u);
+    const std::string held = changes(c, "").end.get(9102);
+
+    const std::string backup = own.dir.path + "/backup.db";
+    exec(own.writer, "VACUUM INTO '" + backup + "'");
+    // The live file grows past the backup's size, so the copy shrinks it.
+    exec(own.writer, "CREATE TABLE ballast(b BLOB); INSERT INTO ballast SELECT randomblob(1000000) FROM "
+                     "(SELECT 1 UNION SELECT 2 UNION SELECT 3); DELETE FROM orders WHERE kind = 3; "
+                     "DELETE FROM rules WHERE kind = 3");
+    exec(own.writer, "PRAGMA wal_checkpoint(TRUNCATE)");
+    own.writer.close();
+    own.reader.close();
+    ASSERT_LT(c.call(16477, full).rows.size(), before);
+    {
+        std::ifstream in(backup, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::ofstream out(own.path, std::ios::binary | std::ios::trunc);
+        out << bytes;
+    }
+    // Each worker's connection refuses one request, then opens the file anew.
+    EXPECT_EQ(c.call(16477, full).status, 9);
+    Reply served;
+    for (int attempt = 0; attempt < 8 && served.status != 0; ++attempt) {
+        served = c.call(16477, full);
+        EXPECT_TRUE(served.status == 0 || served.status == 9) << served.text;
+    }
+    ASSERT_EQ(served.status, 0) << served.text;
+    EXPECT_EQ(served.rows.size(), before) << "the copy's rows";
+    EXPECT_EQ(changes(c, held).end.get(9104), "1");
+}
+
+// 16501 says "changed" only of orders the operator's own full query would list: a teller asking about a
+// customer of another branch is never told that customer's orders changed.
+TEST(Changes, OrderChangesAreToldOnlyOfCustomersTheOperatorMaySee) {
+    WritableDemo own("orders.db");
+    ASSERT_TRUE(own.ok);
+    LiveServer live(own.path);
+    RawClient teller;
+    ASSERT_TRUE(teller.connect(live.port));
+    ASSERT_TRUE(teller.login("teller", "teller"));
+    const auto orderOf = [&](const std::string& branchTest) {
+        const std::string sql =
+            "SELECT o.khh || '/' || o.lsh || '/' || o.kind FROM orders o JOIN customers c "
+            "ON c.khh = o.khh WHERE o.hist = 0 AND c.branch " +
+            branchTest + " ORDER BY o.lsh LIMIT 1";
+        const std::string found = firstText(own.writer, sql);
+        const std::size_t a = found.find('/'), b = found.rfind('/');
+        return Items{
+            {605, found.substr(0, a)}, {1855, found.substr(a + 1, b - a - 1)}, {1842, found.substr(b + 1)}};
+    };
+    const Items mine = orderOf("= '0101'"), foreign = orderOf("<> '0101'");
+    ASSERT_FALSE(mine[1].second.empty());
+    ASSERT_FALSE(foreign[1].second.empty());
+    Items askMine = mine, askForeign = foreign;
+    askMine.emplace_back(9101, teller.call(16501, mine).end.get(9102));
+    askForeign.emplace_back(9101, teller.call(16501, foreign).end.get(9102));
+    exec(own.writer, "UPDATE orders SET filled = filled + 1 WHERE lsh IN (" + mine[1].second + ", " +
+                         foreign[1].second + ")");
+    const Reply other = teller.call(16501, askForeign);
+    ASSERT_EQ(other.status, 0) << other.text;
+    EXPECT_FALSE(other.end.has(9105));
+    EXPECT_TRUE(other.rows.empty());
+    const Reply own16501 = teller.call(16501, askMine);
+    ASSERT_EQ(own16501.status, 0) << own16501.text;
+    EXPECT_EQ(own16501.end.get(9105), "1");
+    EXPECT_FALSE(own16501.rows.empty());
 }
 
 } // namespace

@@ -11,10 +11,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace orvo::test {
@@ -30,6 +34,32 @@ Reply changes(RawClient& c, const std::string& revision) {
     items.insert(items.end(), kValidStopProfit.begin(), kValidStopProfit.end());
     items.emplace_back(9101, revision);
     return c.call(16500, items);
+}
+
+// Asks until `done` holds of the answer or the time is up; the answer last received.
+Reply askUntil(RawClient& c, const std::string& revision, std::chrono::milliseconds patience,
+               const std::function<bool(const Reply&)>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    Reply got = changes(c, revision);
+    while (!done(got) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(20ms);
+        got = changes(c, revision);
+    }
+    return got;
+}
+
+bool hasRows(const Reply& r) {
+    return !r.rows.empty();
+}
+bool runsFull(const Reply& r) {
+    return r.end.has(9104);
+}
+
+std::vector<std::string> serials(const Reply& r) {
+    std::vector<std::string> out;
+    for (const Row& row : r.rows)
+        out.push_back(row.get(797));
+    return out;
 }
 
 class PgChanges : public PgClusterTest {
@@ -50,9 +80,9 @@ protected:
         ASSERT_TRUE(m_writer.open(m_conninfo, error)) << error;
     }
 
-    std::unique_ptr<server::CounterServer> serve() {
+    std::unique_ptr<server::CounterServer> serve(const std::string& conninfo = {}) {
         server::ServerOptions options;
-        options.dbPath = m_conninfo;
+        options.dbPath = conninfo.empty() ? m_conninfo : conninfo;
         options.dbPoolSize = 2;
         options.today = kToday;
         options.workers = 1;
@@ -73,6 +103,24 @@ protected:
         server::pg::PgResult got = m_writer.query(sql.c_str(), server::pg::PgParams(), error);
         EXPECT_TRUE(got && got.rows() == 1) << sql << ": " << error;
         return got && got.rows() == 1 ? std::string(got.row(0).text(0)) : std::string();
+    }
+
+    std::string validStopProfit(int skip) {
+        return first("SELECT lsh FROM rules WHERE kind = 3 AND valid_date >= '" + std::string(kToday) +
+                     "' ORDER BY lsh OFFSET " + std::to_string(skip) + " LIMIT 1");
+    }
+    // A database of the cluster made anew.
+    std::string database(const std::string& name) {
+        std::string error;
+        server::pg::PgConnection admin;
+        EXPECT_TRUE(admin.open(cluster().conninfo(), error)) << error;
+        EXPECT_TRUE(admin.exec(("DROP DATABASE IF EXISTS " + name).c_str(), error)) << error;
+        EXPECT_TRUE(admin.exec(("CREATE DATABASE " + name).c_str(), error)) << error;
+        return cluster().conninfo(name);
+    }
+    static void run(server::pg::PgConnection& conn, const std::string& sql) {
+        std::string error;
+        ASSERT_TRUE(conn.exec(sql.c_str(), error)) << sql << ": " << error;
     }
 
     std::string m_conninfo;
@@ -201,6 +249,133 @@ TEST_F(PgChanges, TwoServersOnOneDatabaseEachSeeEveryCommittedChangeWithinASecon
         const std::string fresh = stale.end.get(9102);
         EXPECT_FALSE(changes(*c, fresh).end.has(9104));
     }
+}
+
+// A transaction left open in another database of the cluster, and one in ours that wrote a rule, hold
+// nothing back: a commit of ours is answered, and asking again from the revision it gave is quiet at once
+// and stays quiet. The open transaction's rule comes once it commits.
+TEST_F(PgChanges, ACommitIsAnsweredOnceWhateverTransactionsAreLeftOpen) {
+    const auto one = serve();
+    RawClient a;
+    ASSERT_TRUE(a.connect(one->port()));
+    ASSERT_TRUE(a.login("admin", "admin"));
+    const std::string updated = validStopProfit(0), pendingRule = validStopProfit(1);
+    ASSERT_FALSE(pendingRule.empty());
+    std::string error;
+    server::pg::PgConnection elsewhere, pending;
+    ASSERT_TRUE(elsewhere.open(database("changes_other_app"), error)) << error;
+    ASSERT_TRUE(pending.open(m_conninfo, error)) << error;
+    run(elsewhere, "CREATE TABLE t(x int)");
+    run(elsewhere, "BEGIN");
+    run(elsewhere, "INSERT INTO t VALUES(1)");
+    run(pending, "BEGIN");
+    run(pending, "UPDATE rules SET price = '7777.5' WHERE lsh = " + pendingRule);
+
+    const std::string from = changes(a, "").end.get(9102);
+    exec("UPDATE rules SET price = '4321.5' WHERE lsh = " + updated);
+    const Reply changed = askUntil(a, from, 1s, hasRows);
+    EXPECT_EQ(serials(changed), std::vector<std::string>{updated});
+    const std::string next = changed.end.get(9102);
+    for (int ask = 0; ask < 3; ++ask) {
+        const Reply quiet = changes(a, next);
+        ASSERT_EQ(quiet.status, 0) << quiet.text;
+        EXPECT_TRUE(quiet.rows.empty()) << "asked again at once, ask " << ask;
+        EXPECT_FALSE(quiet.end.has(9104));
+        EXPECT_EQ(quiet.end.get(9102), next);
+    }
+
+    run(pending, "COMMIT");
+    const Reply late = askUntil(a, next, 1s, hasRows);
+    EXPECT_FALSE(late.end.has(9104));
+    EXPECT_EQ(serials(late), std::vector<std::string>{pendingRule});
+    run(elsewhere, "ROLLBACK");
+}
+
+// pg_restore --clean into the live database writes no notification and brings back older positions: a
+// server notices within two seconds and sends the client to the full query. A server on another database
+// restored from the same dump takes none of this database's revisions.
+TEST_F(PgChanges, ARestoreAndAnotherDatabaseAreOtherIncarnations) {
+    const auto one = serve();
+    RawClient a;
+    ASSERT_TRUE(a.connect(one->port()));
+    ASSERT_TRUE(a.login("admin", "admin"));
+    char dirTemplate[] = "/tmp/orvo-changes-XXXXXX";
+    ASSERT_NE(::mkdtemp(dirTemplate), nullptr);
+    const std::string dump = std::string(dirTemplate) + "/live.dump";
+    struct Cleanup {
+        std::string dir;
+        ~Cleanup() { std::system(("rm -rf '" + dir + "'").c_str()); }
+    } cleanup{dirTemplate};
+    ASSERT_EQ(
+        std::system((PgCluster::binDir() + "/pg_dump -Fc -f " + dump + " '" + m_conninfo + "'").c_str()), 0);
+    exec("UPDATE rules SET price = '4321.5' WHERE lsh = " + validStopProfit(0));
+    const std::string held = changes(a, "").end.get(9102);
+    std::this_thread::sleep_for(300ms); // the feed listens: "nothing changed" comes from memory
+    ASSERT_FALSE(changes(a, held).end.has(9104));
+
+    ASSERT_EQ(std::system((PgCluster::binDir() + "/pg_restore --clean --if-exists --single-transaction -d '" +
+                           m_conninfo + "' " + dump)
+                              .c_str()),
+              0);
+    const auto restored = std::chrono::steady_clock::now();
+    const Reply told = askUntil(a, held, 3s, runsFull);
+    EXPECT_EQ(told.end.get(9104), "1");
+    EXPECT_LT(std::chrono::steady_clock::now() - restored, 2200ms);
+    const std::string fresh = told.end.get(9102);
+    EXPECT_FALSE(changes(a, fresh).end.has(9104));
+
+    const std::string copy = database("changes_copy");
+    ASSERT_EQ(std::system((PgCluster::binDir() + "/pg_restore -d '" + copy + "' " + dump).c_str()), 0);
+    const auto other = serve(copy);
+    RawClient b;
+    ASSERT_TRUE(b.connect(other->port()));
+    ASSERT_TRUE(b.login("admin", "admin"));
+    EXPECT_EQ(changes(b, fresh).end.get(9104), "1");
+}
+
+// The listening connection killed, then silent (its server process stopped, so nothing resets the
+// connection): either way a commit is answered within two seconds, never "nothing changed" from memory.
+TEST_F(PgChanges, ALostOrSilentListenerIsNotTrusted) {
+    const auto one = serve();
+    RawClient a;
+    ASSERT_TRUE(a.connect(one->port()));
+    ASSERT_TRUE(a.login("admin", "admin"));
+    const std::string from = changes(a, "").end.get(9102);
+    // The feed's round trip names it among the connections.
+    const auto listener = [this](const std::string& not_) {
+        std::string pid;
+        const auto deadline = std::chrono::steady_clock::now() + 3s;
+        while ((pid.empty() || pid == not_) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(50ms);
+            pid =
+                first("SELECT coalesce(max(pid), 0) FROM pg_stat_activity WHERE datname = current_database() "
+                      "AND query LIKE 'SELECT pg_postmaster_start_time()%'");
+            if (pid == "0")
+                pid.clear();
+        }
+        return pid;
+    };
+    const std::string killed = listener("");
+    ASSERT_FALSE(killed.empty());
+    ASSERT_FALSE(changes(a, from).end.has(9104));
+    exec("SELECT pg_terminate_backend(" + killed + ")");
+    exec("UPDATE rules SET price = '4321.5' WHERE lsh = " + validStopProfit(0));
+    Reply changed = askUntil(a, from, 2s, hasRows);
+    ASSERT_FALSE(changed.rows.empty());
+    const std::string next = changed.end.get(9102);
+
+    const std::string silent = listener(killed);
+    ASSERT_FALSE(silent.empty());
+    ASSERT_TRUE(changes(a, next).rows.empty());
+    ASSERT_EQ(::kill(std::stoi(silent), SIGSTOP), 0);
+    std::this_thread::sleep_for(100ms);
+    exec("UPDATE rules SET price = '1234.5' WHERE lsh = " + validStopProfit(1));
+    const auto committed = std::chrono::steady_clock::now();
+    changed = askUntil(a, next, 3s, hasRows);
+    const auto waited = std::chrono::steady_clock::now() - committed;
+    ::kill(std::stoi(silent), SIGCONT);
+    EXPECT_EQ(serials(changed), std::vector<std::string>{validStopProfit(1)});
+    EXPECT_LT(waited, 2s);
 }
 
 } // namespace

@@ -166,6 +166,7 @@ TEST_F(PgData, MigrateBringsTheFirstSchemaForwardAndBackupWritesADumpPgRestoreRe
         ASSERT_TRUE(conn.open(old, error)) << error;
         ASSERT_EQ(counterd({"tables", "--db", old}).code, 0);
         ASSERT_TRUE(conn.exec(
+            "DROP TABLE commit_order, commit_clock; DROP FUNCTION commit_position(), commit_marked();"
             "DROP FUNCTION operators_ticket_epoch() CASCADE; ALTER TABLE operators DROP COLUMN ticket_epoch;"
             "DROP TABLE sessions, servers; DROP FUNCTION operators_touch_sessions() CASCADE;"
             "DROP TRIGGER orders_rev ON orders; DROP TRIGGER rules_gone ON rules;"

@@ -107,6 +107,11 @@ TEST_F(PgStoreTest, SchemaHasTheSqliteTablesColumnsIndexesVersionAndDownloadColu
     EXPECT_EQ(postgres.columns.at("rule_revision"), (std::vector<std::string>{"id", "names", "scope"}));
     sqlite.columns.erase("rule_revision");
     postgres.columns.erase("rule_revision");
+    // PostgreSQL keeps commit order in tables of its own; SQLite's writes are serialised.
+    EXPECT_EQ(postgres.columns.at("commit_order"), (std::vector<std::string>{"xid", "position"}));
+    EXPECT_EQ(postgres.indexes.erase("commit_order_position"), 1u);
+    postgres.columns.erase("commit_order");
+    postgres.columns.erase("commit_clock");
     EXPECT_EQ(postgres.columns, sqlite.columns);
     EXPECT_EQ(postgres.indexes, sqlite.indexes);
 

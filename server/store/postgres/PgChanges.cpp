@@ -1,9 +1,10 @@
-// Changes since a revision on PostgreSQL. Revisions are transaction ids (past 2^62), which commit out
-// of order: the revision to ask from next is the snapshot's xmin, below which every transaction has
-// ended, so a change committed later by an older transaction is still found (a row may be sent twice,
-// which a client's merge by serial absorbs).
+// Changes since a revision on PostgreSQL. Rows carry the id of the transaction that wrote them (past
+// 2^62); commit_order gives each writing transaction its position in commit order as it commits (see the
+// schema's step 8), so the position to ask from next is the clock's plus one, and a transaction left open
+// anywhere holds nothing back.
 #include "server/store/postgres/PgChangeFeed.h"
 #include "server/store/postgres/PgFilters.h"
+#include "server/store/postgres/PgIncarnation.h"
 #include "server/store/postgres/PgQuery.h"
 #include "server/store/postgres/PgStore.h"
 
@@ -23,13 +24,16 @@ bool PgStore::readChangeState(ChangeState& state, std::string& error) {
     PgPool::Lease conn = m_pool.acquire(m_wait, error);
     if (!conn)
         return false;
-    // Asked every second by every live window: prepared once per connection.
-    if (!conn->prepare("orvo_change_state",
-                       "SELECT r.names, r.scope, 4611686018427387904 + txid_snapshot_xmin(s), "
-                       "(txid_snapshot_xmin(s) = txid_snapshot_xmax(s))::int, coalesce((SELECT value::bigint "
-                       "FROM meta WHERE key = 'tombstones_kept_from'), 0) FROM rule_revision r, "
-                       "txid_current_snapshot() s WHERE r.id = 1",
-                       error))
+    // Asked every second by every live window while the feed is not listening: prepared once per
+    // connection. One statement: the clock, the names and scope positions and the identity are of one
+    // snapshot.
+    const std::string sql =
+        "SELECT k.position + 1, coalesce((SELECT o.position FROM commit_order o WHERE "
+        "o.xid = r.names), 0), coalesce((SELECT o.position FROM commit_order o WHERE o.xid "
+        "= r.scope), 0), coalesce((SELECT value::bigint FROM meta WHERE key = "
+        "'tombstones_kept_from'), 0), " +
+        std::string(kPgIncarnationSql) + " FROM rule_revision r, commit_clock k WHERE r.id = 1 AND k.id = 1";
+    if (!conn->prepare("orvo_change_state", sql.c_str(), error))
         return false;
     PgResult got = conn->queryPrepared("orvo_change_state", PgParams(), error);
     if (!got)
@@ -38,12 +42,11 @@ bool PgStore::readChangeState(ChangeState& state, std::string& error) {
         error = "the revision row is missing";
         return false;
     }
-    state.names = got.row(0).integer(0);
-    state.scope = got.row(0).integer(1);
-    state.next = got.row(0).integer(2);
-    state.quiet = got.row(0).integer(3) != 0;
-    state.keptFrom = got.row(0).integer(4);
-    if (m_feed && state.quiet)
+    state.token = {identityOf(got.row(0).text(4)), got.row(0).integer(0)};
+    state.names = got.row(0).integer(1);
+    state.scope = got.row(0).integer(2);
+    state.keptFrom = got.row(0).integer(3);
+    if (m_feed)
         m_feed->remember(generation, state);
     return true;
 }
@@ -57,9 +60,10 @@ bool PgStore::countRuleChanges(int category, std::int64_t from, std::int64_t lim
     params.add(std::int64_t{category}).add(from).add(limit + 1);
     if (!conn->prepare(
             "orvo_count_rule_changes",
-            "SELECT (SELECT count(*) FROM (SELECT 1 FROM rules WHERE kind = $1 AND rev >= $2 LIMIT $3) "
-            "a) + (SELECT count(*) FROM (SELECT 1 FROM row_tombstones WHERE tbl = 'rules' AND kind = $1 "
-            "AND rev >= $2 LIMIT $3) b)",
+            "WITH since AS (SELECT xid FROM commit_order WHERE position >= $2) SELECT (SELECT count(*) FROM "
+            "(SELECT 1 FROM rules WHERE kind = $1 AND rev IN (SELECT xid FROM since) LIMIT $3) a) + (SELECT "
+            "count(*) FROM (SELECT 1 FROM row_tombstones WHERE tbl = 'rules' AND kind = $1 AND rev IN "
+            "(SELECT xid FROM since) LIMIT $3) b)",
             error))
         return false;
     PgResult got = conn->queryPrepared("orvo_count_rule_changes", params, error);
@@ -76,13 +80,14 @@ StreamEnd PgStore::streamLeftRules(const RuleQuery& query, ReplyWriter& reply, s
     // set difference would read the whole kind the query selects).
     PgQuery q("SELECT s.serial FROM (SELECT r.lsh AS serial FROM rules r JOIN customers c ON c.khh = r.khh "
               "WHERE r.kind = ");
-    q.value(category).sql(" AND r.rev >= ").value(query.changedFrom);
+    q.value(category).sql(kRevChangedSince).value(query.changedFrom).sql(")");
     filterPermitted(q, *query.op);
     q.sql(" UNION SELECT t.serial FROM row_tombstones t JOIN customers c ON c.khh = t.khh "
           "WHERE t.tbl = 'rules' AND t.kind = ")
         .value(category)
-        .sql(" AND t.rev >= ")
-        .value(query.changedFrom);
+        .sql(" AND t.rev IN (SELECT o.xid FROM commit_order o WHERE o.position >= ")
+        .value(query.changedFrom)
+        .sql(")");
     filterPermitted(q, *query.op);
     q.sql(") s WHERE NOT EXISTS (SELECT 1 FROM rules r JOIN customers c ON c.khh = r.khh WHERE r.lsh = "
           "s.serial AND r.kind = ")
@@ -114,21 +119,33 @@ StreamEnd PgStore::streamLeftRules(const RuleQuery& query, ReplyWriter& reply, s
     return rows < 0 ? StreamEnd::DatabaseError : StreamEnd::Done;
 }
 
-bool PgStore::ordersChangedSince(std::string_view customer, std::int64_t ruleSerial, std::int64_t from,
-                                 bool& changed, std::string& error) {
+bool PgStore::ordersChangedSince(const OrderQuery& query, std::int64_t from, bool& changed,
+                                 std::string& error) {
+    // The orders the full query lists, and those of its customer and rule deleted since: nothing of a
+    // customer the operator may not see.
+    PgQuery q("SELECT (EXISTS(SELECT 1 FROM customers c WHERE c.khh = ");
+    q.value(query.customer);
+    filterPermitted(q, *query.op);
+    q.sql(") AND (EXISTS(SELECT 1 FROM orders o WHERE o.khh = ").value(query.customer);
+    q.sql(" AND o.lsh = ").value(query.ruleSerial);
+    q.sql(" AND o.hist = ").value(std::int64_t{query.history ? 1 : 0});
+    if (query.haveCategory)
+        q.sql(" AND o.kind = ").value(query.category);
+    if (!query.beginDate.empty())
+        q.sql(" AND o.wtrq >= ").value(query.beginDate);
+    if (!query.endDate.empty())
+        q.sql(" AND o.wtrq <= ").value(query.endDate);
+    q.sql(" AND o.rev IN (SELECT x.xid FROM commit_order x WHERE x.position >= ").value(from);
+    q.sql(")) OR EXISTS(SELECT 1 FROM row_tombstones t WHERE t.lsh = ").value(query.ruleSerial);
+    q.sql(" AND t.tbl = 'orders' AND t.khh = ").value(query.customer);
+    if (query.haveCategory)
+        q.sql(" AND t.kind = ").value(query.category);
+    q.sql(" AND t.rev IN (SELECT x.xid FROM commit_order x WHERE x.position >= ").value(from);
+    q.sql("))))::int");
     PgPool::Lease conn = m_pool.acquire(m_wait, error);
     if (!conn)
         return false;
-    PgParams params;
-    params.add(customer).add(ruleSerial).add(from);
-    if (!conn->prepare(
-            "orvo_orders_changed",
-            "SELECT (EXISTS(SELECT 1 FROM orders WHERE khh = $1 AND lsh = $2 AND rev >= $3) OR "
-            "EXISTS(SELECT 1 FROM row_tombstones WHERE lsh = $2 AND rev >= $3 AND tbl = 'orders' AND "
-            "khh = $1))::int",
-            error))
-        return false;
-    PgResult got = conn->queryPrepared("orvo_orders_changed", params, error);
+    PgResult got = conn->query(q.text().c_str(), q.params(), error);
     if (!got)
         return false;
     changed = got.row(0).integer(0) != 0;

@@ -13,7 +13,7 @@ void filterCustomers(PgQuery& q, const Operator& op, const Conditions& cond) {
 }
 
 void filterRules(PgQuery& q, const RuleQuery& query) {
-    appendRuleConditions(q, query);
+    appendRuleConditions(q, query, " AND r.valid_date", kRevChangedSince, ")");
 }
 
 } // namespace orvo::server::pg

@@ -8,6 +8,8 @@
 #include "server/store/Store.h"
 #include "server/store/postgres/PgQuery.h"
 
+#include <string_view>
+
 namespace orvo::server::pg {
 
 // Only the operator's permissions.
@@ -17,7 +19,12 @@ void filterPermitted(PgQuery& q, const Operator& op);
 // and customer conditions.
 void filterCustomers(PgQuery& q, const Operator& op, const Conditions& cond);
 
-// The rules' own conditions (and the revision a change query starts from).
+// The rules' own conditions (and the position a change query starts from).
 void filterRules(PgQuery& q, const RuleQuery& query);
+
+// Rows carry the id of the transaction that wrote them; commit_order gives each committed one its
+// position. kRevChangedSince, the position, then ")": a rule written at that position or later.
+inline constexpr std::string_view kRevChangedSince =
+    " AND r.rev IN (SELECT o.xid FROM commit_order o WHERE o.position >= ";
 
 } // namespace orvo::server::pg

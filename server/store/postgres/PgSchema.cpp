@@ -16,7 +16,7 @@ namespace {
 
 // Every change to the schema after the first version, in order: step i brings a database from version
 // i + 1 to version i + 2, as the SQLite schema's steps do. Both back-ends record the same version number.
-constexpr std::array<const char*, 6> kMigrationSteps{{
+constexpr std::array<const char*, 7> kMigrationSteps{{
     // 2: operators can be disabled, and a login notes its time.
     "ALTER TABLE operators ADD COLUMN enabled bigint NOT NULL DEFAULT 1;"
     "ALTER TABLE operators ADD COLUMN last_login gbk NOT NULL DEFAULT '';",
@@ -151,6 +151,53 @@ constexpr std::array<const char*, 6> kMigrationSteps{{
     " WHEN (OLD.pwhash IS DISTINCT FROM NEW.pwhash OR OLD.enabled IS DISTINCT FROM NEW.enabled)"
     " EXECUTE FUNCTION operators_ticket_epoch();"
     "DELETE FROM meta WHERE key = 'session_ticket_key';",
+    // 8: commit order. Transaction ids commit out of order, so an open transaction anywhere in the cluster
+    // held every answer back. Rows, tombstones, names and scope still carry the writing transaction's id
+    // (unique for the cluster's life, which the row cache relies on); each writing transaction also
+    // records its id in commit_order, once, and a deferred constraint trigger gives it a position there as
+    // it commits: the next value of commit_clock's one row, whose lock the transaction then holds until its
+    // commit is visible. Positions are therefore taken in the order commits become visible, and a
+    // snapshot that sees commit_clock at P sees every position up to P and none past it. "Changes since" a
+    // position looks up the ids committed at or past it. The tables are new, so the dump of a live
+    // database restored over it (or anywhere) recreates them: another incarnation, which servers notice.
+    // The marks of the previous pruning were transaction ids: pruning starts afresh.
+    "CREATE TABLE commit_clock(id bigint PRIMARY KEY CHECK (id = 1), position bigint NOT NULL);"
+    "INSERT INTO commit_clock VALUES(1, 0);"
+    "CREATE TABLE commit_order(xid bigint PRIMARY KEY, position bigint);"
+    "CREATE INDEX commit_order_position ON commit_order(position, xid);"
+    "CREATE FUNCTION commit_marked() RETURNS bigint LANGUAGE plpgsql AS $$"
+    " DECLARE x bigint := 4611686018427387904 + txid_current(); BEGIN"
+    " IF current_setting('orvo.commit_marked', true) IS DISTINCT FROM x::text THEN"
+    "  INSERT INTO commit_order(xid) VALUES(x) ON CONFLICT (xid) DO NOTHING;"
+    "  PERFORM set_config('orvo.commit_marked', x::text, true);"
+    " END IF; RETURN x; END $$;"
+    "CREATE FUNCTION commit_position() RETURNS trigger LANGUAGE plpgsql AS $$"
+    " DECLARE p bigint; BEGIN"
+    " UPDATE commit_clock SET position = position + 1 WHERE id = 1 RETURNING position INTO p;"
+    " UPDATE commit_order SET position = p WHERE xid = NEW.xid;"
+    " RETURN NULL; END $$;"
+    "CREATE CONSTRAINT TRIGGER commit_order_positioned AFTER INSERT ON commit_order"
+    " DEFERRABLE INITIALLY DEFERRED FOR EACH ROW EXECUTE FUNCTION commit_position();"
+    "CREATE OR REPLACE FUNCTION rules_next_rev() RETURNS trigger LANGUAGE plpgsql AS $$"
+    " BEGIN NEW.rev := commit_marked(); RETURN NEW; END $$;"
+    "CREATE OR REPLACE FUNCTION rules_gone() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
+    " INSERT INTO row_tombstones VALUES('rules', OLD.lsh, OLD.kind, OLD.khh, OLD.lsh, commit_marked());"
+    " RETURN NULL; END $$;"
+    "CREATE OR REPLACE FUNCTION orders_gone() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
+    " INSERT INTO row_tombstones VALUES('orders', OLD.id, OLD.kind, OLD.khh, OLD.lsh, commit_marked());"
+    " RETURN NULL; END $$;"
+    "CREATE OR REPLACE FUNCTION customers_names_changed() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
+    " IF TG_OP = 'TRUNCATE' OR (TG_OP = 'DELETE' AND EXISTS (SELECT 1 FROM gone)) OR"
+    "  (TG_OP = 'UPDATE' AND EXISTS (SELECT 1 FROM gone g WHERE NOT EXISTS"
+    "   (SELECT 1 FROM kept k WHERE k.khh = g.khh AND k.name = g.name))) THEN"
+    "  UPDATE rule_revision SET names = commit_marked() WHERE id = 1;"
+    " END IF; RETURN NULL; END $$;"
+    "CREATE OR REPLACE FUNCTION scope_changed() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
+    " IF TG_OP = 'TRUNCATE' OR EXISTS (SELECT 1 FROM gone g WHERE NOT EXISTS (SELECT 1 FROM kept k"
+    "  WHERE k.khh = g.khh AND k.branch = g.branch AND k.yyb = g.yyb AND k.khqz = g.khqz)) THEN"
+    "  UPDATE rule_revision SET scope = commit_marked() WHERE id = 1;"
+    " END IF; RETURN NULL; END $$;"
+    "DELETE FROM meta WHERE key IN ('tombstone_mark_at', 'tombstone_mark_rev', 'tombstones_kept_from');",
 }};
 static_assert(kMigrationSteps.size() + 1 == kSchemaVersion,
               "the PostgreSQL schema needs the same versions as the SQLite schema");

@@ -6,6 +6,7 @@
 #include "server/store/CachedRows.h"
 #include "server/store/LoginCost.h"
 #include "server/store/postgres/PgFilters.h"
+#include "server/store/postgres/PgIncarnation.h"
 #include "server/store/postgres/PgQuery.h"
 #include "server/store/postgres/PgSchema.h"
 #include "server/store/postgres/PgTransaction.h"
@@ -237,19 +238,19 @@ StreamEnd PgStore::streamRules(const RuleQuery& query, std::span<const ReplyColu
     return streamTagged(m_pool, m_wait, q, tags, reply, error);
 }
 
-// The names revision of the reply's snapshot. Revisions are transaction ids, which no restore brings
-// back, as long as the cluster is the same: one started anew (a different cluster behind the same
-// address, say) empties the cache.
+// The names revision of the reply's snapshot, and the database's incarnation: the cache keeps rows of
+// one incarnation only. Within one, revisions are transaction ids, which never come back.
 bool PgStore::readStamp(PgConnection& conn, ReplyStamp& stamp, std::string& error) {
-    PgResult got = conn.query(
-        "SELECT names, pg_postmaster_start_time()::text FROM rule_revision WHERE id = 1", PgParams(), error);
+    const std::string sql =
+        "SELECT names, " + std::string(kPgIncarnationSql) + " FROM rule_revision WHERE id = 1";
+    PgResult got = conn.query(sql.c_str(), PgParams(), error);
     if (!got)
         return false;
     if (got.rows() != 1) {
         error = "the names revision is missing";
         return false;
     }
-    m_cache->adopt(got.row(0).text(1));
+    m_cache->adopt(identityText(identityOf(got.row(0).text(1))));
     stamp.names = got.row(0).integer(0);
     return true;
 }

@@ -61,8 +61,8 @@ public:
     bool countRuleChanges(int category, std::int64_t from, std::int64_t limit, std::int64_t& count,
                           std::string& error) override;
     StreamEnd streamLeftRules(const RuleQuery& query, ReplyWriter& reply, std::string& error) override;
-    bool ordersChangedSince(std::string_view customer, std::int64_t ruleSerial, std::int64_t from,
-                            bool& changed, std::string& error) override;
+    bool ordersChangedSince(const OrderQuery& query, std::int64_t from, bool& changed,
+                            std::string& error) override;
     bool pruneTombstones(std::int64_t now, std::int64_t keepSeconds, std::int64_t& pruned,
                          std::string& error) override;
 

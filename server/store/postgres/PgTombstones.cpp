@@ -1,6 +1,7 @@
 // Pruning the tombstones of changes on PostgreSQL. The mark lives in meta as two entries, the time and
-// the revision to ask from then (the snapshot's xmin: every transaction below it had ended, so every
-// tombstone below it was committed by then); the pruned horizon as a third, which the change state reads.
+// the position to ask from then (the commit clock's next: every position below it was committed by
+// then); the pruned horizon as a third, which the change state reads. The positions of the transactions
+// before the mark go with their tombstones.
 #include "server/store/postgres/PgStore.h"
 #include "server/store/postgres/PgTransaction.h"
 
@@ -26,7 +27,7 @@ bool PgStore::pruneTombstones(std::int64_t now, std::int64_t keepSeconds, std::i
     const PgResult got =
         conn->query("SELECT (SELECT nullif(value, '')::bigint FROM meta WHERE key = 'tombstone_mark_at'), "
                     "(SELECT nullif(value, '')::bigint FROM meta WHERE key = 'tombstone_mark_rev'), "
-                    "4611686018427387904 + txid_snapshot_xmin(txid_current_snapshot())",
+                    "(SELECT position + 1 FROM commit_clock WHERE id = 1)",
                     PgParams(), error);
     if (!got)
         return false;
@@ -37,9 +38,13 @@ bool PgStore::pruneTombstones(std::int64_t now, std::int64_t keepSeconds, std::i
     if (marked && now - markedAt < keepSeconds)
         return true; // not yet: nothing written, the transaction rolls back
     if (marked) {
-        const PgResult dropped =
-            conn->query("DELETE FROM row_tombstones WHERE rev < $1", PgParams().add(markedRevision), error);
-        if (!dropped)
+        // Tombstones of transactions without a position (written before positions were kept) go too.
+        const PgResult dropped = conn->query(
+            "DELETE FROM row_tombstones t WHERE NOT EXISTS (SELECT 1 FROM commit_order o WHERE o.xid = t.rev "
+            "AND o.position >= $1)",
+            PgParams().add(markedRevision), error);
+        if (!dropped || !conn->query("DELETE FROM commit_order WHERE position < $1",
+                                     PgParams().add(markedRevision), error))
             return false;
         pruned = dropped.affected();
         // Servers answer "nothing changed" from memory until notified: they must read the new horizon.

@@ -37,6 +37,7 @@ public:
     std::string fileIdentity() const;
     // Closes and opens the path again, as it was opened.
     bool reopen(std::string& error);
+    const std::string& path() const { return m_path; }
 
     // How long a write waits for the file: for this process's other writers, then for other processes.
     void setBusyTimeout(int ms);

@@ -38,7 +38,7 @@ namespace {
 // Every change to the schema after the first version, in order: step i brings a database from version
 // i + 1 to version i + 2. A new table, column or index is one more line here; a fresh database runs the
 // first version's text and then every step, so fresh and migrated databases are the same.
-constexpr std::array<const char*, 6> kMigrationSteps{{
+constexpr std::array<const char*, 7> kMigrationSteps{{
     // 2: operators can be disabled without losing their permissions, and show their last login.
     "ALTER TABLE operators ADD COLUMN enabled INTEGER NOT NULL DEFAULT 1;"
     "ALTER TABLE operators ADD COLUMN last_login TEXT NOT NULL DEFAULT '';",
@@ -180,6 +180,10 @@ constexpr std::array<const char*, 6> kMigrationSteps{{
     "  UPDATE operators SET ticket_epoch = OLD.ticket_epoch + 1 WHERE name = NEW.name;"
     "END;"
     "DELETE FROM meta WHERE key = 'session_ticket_key';",
+    // 8: the database draws a random id of its own, part of its identity in the revisions a server hands
+    // out, so that two servers on different files never take each other's revisions. Nothing else
+    // depends on earlier steps.
+    "INSERT OR IGNORE INTO meta(key, value) VALUES('database_id', lower(hex(randomblob(16))));",
 }};
 static_assert(kMigrationSteps.size() + 1 == kSchemaVersion, "one migration step per version after the first");
 

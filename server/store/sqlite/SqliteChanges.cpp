@@ -1,5 +1,6 @@
 // Changes since a revision on SQLite. Writes are serialised, so the revision counter is the latest
-// revision any visible row has: the next one to ask from is the counter plus one. A server learns of a
+// revision any visible row has and the commit order itself: the position to ask from next is the counter
+// plus one. A server learns of a
 // write by another connection from the connection's data version, which changes only then; while it
 // stands, the change state read last still holds and the tables are not looked at.
 #include "server/store/sqlite/SqlQuery.h"
@@ -42,11 +43,11 @@ bool SqliteStore::readChangeState(ChangeState& state, std::string& error) {
         error = "the revision counter is missing";
         return false;
     }
-    state.next = counter->integer(0) + 1;
+    // No row can carry a revision past the counter.
+    state.token = {m_identity, counter->integer(0) + 1};
     state.names = counter->integer(1);
     state.scope = counter->integer(2);
     state.keptFrom = counter->integer(3);
-    state.quiet = true; // no row can carry a revision past the counter
     known.state = state;
     known.version = version;
     return true;
@@ -104,19 +105,32 @@ StreamEnd SqliteStore::streamLeftRules(const RuleQuery& query, ReplyWriter& repl
     });
 }
 
-bool SqliteStore::ordersChangedSince(std::string_view customer, std::int64_t ruleSerial, std::int64_t from,
-                                     bool& changed, std::string& error) {
-    StatementCache::Lease stmt = m_statements.acquire(
-        m_db,
-        "SELECT EXISTS(SELECT 1 FROM orders WHERE khh = ?1 AND lsh = ?2 AND rev >= ?3) OR "
-        "EXISTS(SELECT 1 FROM row_tombstones WHERE lsh = ?2 AND rev >= ?3 AND tbl = "
-        "'orders' AND khh = ?1)",
-        error);
+bool SqliteStore::ordersChangedSince(const OrderQuery& query, std::int64_t from, bool& changed,
+                                     std::string& error) {
+    // The orders the full query lists, and those of its customer and rule deleted since: nothing of a
+    // customer the operator may not see.
+    SqlQuery q("SELECT EXISTS(SELECT 1 FROM customers c WHERE c.khh = ");
+    q.value(query.customer);
+    filterPermitted(q, *query.op);
+    q.sql(") AND (EXISTS(SELECT 1 FROM orders o WHERE o.khh = ").value(query.customer);
+    q.sql(" AND o.lsh = ").value(query.ruleSerial);
+    q.sql(" AND o.hist = ").value(std::int64_t{query.history ? 1 : 0});
+    if (query.haveCategory)
+        q.sql(" AND o.kind = ").value(query.category);
+    if (!query.beginDate.empty())
+        q.sql(" AND o.wtrq >= ").value(query.beginDate);
+    if (!query.endDate.empty())
+        q.sql(" AND o.wtrq <= ").value(query.endDate);
+    q.sql(" AND o.rev >= ").value(from);
+    q.sql(") OR EXISTS(SELECT 1 FROM row_tombstones t WHERE t.lsh = ").value(query.ruleSerial);
+    q.sql(" AND t.rev >= ").value(from);
+    q.sql(" AND t.tbl = 'orders' AND t.khh = ").value(query.customer);
+    if (query.haveCategory)
+        q.sql(" AND t.kind = ").value(query.category);
+    q.sql("))");
+    StatementCache::Lease stmt = m_statements.acquire(m_db, q, error);
     if (!stmt)
         return false;
-    stmt->bind(1, customer);
-    stmt->bind(2, ruleSerial);
-    stmt->bind(3, from);
     if (stmt->step() != SQLITE_ROW) {
         error = m_db.lastError();
         return false;

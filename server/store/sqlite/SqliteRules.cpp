@@ -118,9 +118,9 @@ StreamEnd SqliteStore::streamRules(const RuleQuery& query, std::span<const Reply
                                    ReplyWriter& reply, std::string& error) {
     if (!fileCurrent(error))
         return StreamEnd::DatabaseError;
-    if (m_cache && m_cache->enabled())
-        return streamRulesCached(query, columns, reply, error);
-    return streamRulesUncached(query, columns, reply, error);
+    return checked(m_cache && m_cache->enabled() ? streamRulesCached(query, columns, reply, error)
+                                                 : streamRulesUncached(query, columns, reply, error),
+                   error);
 }
 
 } // namespace orvo::server::sqlite

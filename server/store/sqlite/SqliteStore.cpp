@@ -7,6 +7,7 @@
 #include "server/store/sqlite/SqliteFilters.h"
 #include "server/store/sqlite/SqliteOperators.h"
 
+#include <unistd.h>
 #include <vector>
 
 namespace orvo::server::sqlite {
@@ -60,29 +61,83 @@ bool SqliteStore::fileCurrent(std::string& error) {
     // never kept once another request has told the cache of the new one.
     if (m_cache)
         m_cacheGeneration = m_cache->generation();
-    if (!m_owned)
-        return true;
-    const char* path = sqlite3_db_filename(m_db.handle(), "main");
-    const std::string shown = path ? path : "";
-    switch (m_db.fileState()) {
-    case Db::FileState::Same:
-        break;
-    case Db::FileState::Gone:
-        error = "database file " + shown + " is gone";
-        logLine(LogLevel::Error, error + ": the request is refused");
-        return false;
-    case Db::FileState::Replaced:
-        if (!m_db.reopen(error)) {
-            error = "database file " + shown + " was replaced and cannot be opened: " + error;
-            logLine(LogLevel::Error, error);
+    if (m_owned) {
+        const std::string& shown = m_db.path();
+        switch (m_db.fileState()) {
+        case Db::FileState::Same:
+            break;
+        case Db::FileState::Gone:
+            error = "database file " + shown + " is gone";
+            logLine(LogLevel::Error, error + ": the request is refused");
+            return false;
+        case Db::FileState::Replaced:
+            if (!reopenFile(error)) {
+                error = "database file " + shown + " was replaced and cannot be opened: " + error;
+                logLine(LogLevel::Error, error);
+                return false;
+            }
+            logLine(LogLevel::Warn, "database file " + shown + " was replaced: opened anew");
+            break;
+        }
+        if (!m_watch && !m_db.fileIdentity().empty()) {
+            m_watch = FileWatch::forFile(m_db.fileIdentity(), shown);
+            m_incarnation = m_watch->look();
+        } else if (m_watch && m_watch->look() != m_incarnation) {
+            // Refused, whatever the new connection would read: the copy may still be being written, and
+            // the client is told why rather than given what a half-copied file holds.
+            std::string reopenError;
+            if (!reopenFile(reopenError))
+                logLine(LogLevel::Error, "database file " + shown + " cannot be opened: " + reopenError);
+            error = "database file " + shown +
+                    " was overwritten while the server had it open; the request is refused (the file "
+                    "is opened anew)";
             return false;
         }
-        logLine(LogLevel::Warn, "database file " + shown + " was replaced: opened anew");
-        break;
     }
+    knowIdentity();
     if (m_cache)
-        m_cache->adopt(m_db.fileIdentity());
+        m_cache->adopt(identityText(m_identity));
     return true;
+}
+
+bool SqliteStore::fileStillCurrent(std::string& error) {
+    if (!m_watch || m_watch->look() == m_incarnation)
+        return true;
+    error = "database file " + m_db.path() + " was overwritten while the reply read it; the reply is void";
+    return false;
+}
+
+StreamEnd SqliteStore::checked(StreamEnd end, std::string& error) {
+    return end == StreamEnd::Done && !fileStillCurrent(error) ? StreamEnd::DatabaseError : end;
+}
+
+bool SqliteStore::reopenFile(std::string& error) {
+    m_identity = 0;
+    m_changes.connection = nullptr;
+    m_writer.reset();
+    const bool opened = m_db.reopen(error);
+    m_watch.reset();
+    if (opened && !m_db.fileIdentity().empty()) {
+        m_watch = FileWatch::forFile(m_db.fileIdentity(), m_db.path());
+        m_incarnation = m_watch->look();
+    }
+    return opened;
+}
+
+void SqliteStore::knowIdentity() {
+    if (m_identity != 0)
+        return;
+    // A database without the id (one not yet migrated) is told apart by its file and host alone.
+    std::string databaseId, ignored;
+    Statement stmt;
+    if (m_db.prepare("SELECT value FROM meta WHERE key = 'database_id'", stmt, ignored) &&
+        stmt.step() == SQLITE_ROW)
+        databaseId = stmt.text(0);
+    char host[256] = {};
+    if (gethostname(host, sizeof host - 1) != 0)
+        host[0] = 0;
+    m_identity = identityOf("sqlite\n" + std::string(host) + "\n" + m_db.fileIdentity() + "\n" +
+                            std::to_string(m_incarnation) + "\n" + databaseId);
 }
 
 bool SqliteStore::findOperator(std::string_view name, OperatorRecord& record, std::string& error) {
@@ -172,10 +227,12 @@ StreamEnd SqliteStore::streamCodeTable(std::string_view table, const Operator& o
     std::vector<std::string> names;
     for (int i = 0; i < columns; ++i)
         names.emplace_back(stmt.columnName(i));
-    return streamEachRow(stmt, reply, error, [&reply, &names](const Statement& row) {
-        for (std::size_t i = 0; i < names.size(); ++i)
-            reply.addNamed(names[i], row.text(static_cast<int>(i)));
-    });
+    return checked(streamEachRow(stmt, reply, error,
+                                 [&reply, &names](const Statement& row) {
+                                     for (std::size_t i = 0; i < names.size(); ++i)
+                                         reply.addNamed(names[i], row.text(static_cast<int>(i)));
+                                 }),
+                   error);
 }
 
 StreamEnd SqliteStore::streamOrders(const OrderQuery& query, std::span<const std::uint32_t> tags,
@@ -196,7 +253,7 @@ StreamEnd SqliteStore::streamOrders(const OrderQuery& query, std::span<const std
         q.sql(" AND o.wtrq <= ").value(query.endDate);
     filterPermitted(q, *query.op);
     q.sql(" ORDER BY o.wtrq, o.wth");
-    return streamTagged(m_db, q, tags, reply, error);
+    return checked(streamTagged(m_db, q, tags, reply, error), error);
 }
 
 StreamEnd SqliteStore::streamLinkGroups(const Operator& op, const Conditions& cond,
@@ -208,7 +265,7 @@ StreamEnd SqliteStore::streamLinkGroups(const Operator& op, const Conditions& co
                "FROM link_groups g JOIN customers c ON c.khh = g.khh WHERE 1");
     filterCustomers(q, op, cond);
     q.sql(" ORDER BY g.xzbh");
-    return streamTagged(m_db, q, tags, reply, error);
+    return checked(streamTagged(m_db, q, tags, reply, error), error);
 }
 
 StreamEnd SqliteStore::streamLinkSubgroups(const Operator& op, const Conditions& cond,
@@ -220,7 +277,7 @@ StreamEnd SqliteStore::streamLinkSubgroups(const Operator& op, const Conditions&
                "JOIN link_groups g ON g.xzbh = s.xzbh JOIN customers c ON c.khh = g.khh WHERE 1");
     filterCustomers(q, op, cond);
     q.sql(" ORDER BY s.rowid");
-    return streamTagged(m_db, q, tags, reply, error);
+    return checked(streamTagged(m_db, q, tags, reply, error), error);
 }
 
 } // namespace orvo::server::sqlite

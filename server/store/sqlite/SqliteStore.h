@@ -5,6 +5,7 @@
 #include "server/store/RowCache.h"
 #include "server/store/Store.h"
 #include "server/store/sqlite/Db.h"
+#include "server/store/sqlite/FileWatch.h"
 #include "server/store/sqlite/StatementCache.h"
 
 #include <optional>
@@ -68,8 +69,8 @@ public:
     bool countRuleChanges(int category, std::int64_t from, std::int64_t limit, std::int64_t& count,
                           std::string& error) override;
     StreamEnd streamLeftRules(const RuleQuery& query, ReplyWriter& reply, std::string& error) override;
-    bool ordersChangedSince(std::string_view customer, std::int64_t ruleSerial, std::int64_t from,
-                            bool& changed, std::string& error) override;
+    bool ordersChangedSince(const OrderQuery& query, std::int64_t from, bool& changed,
+                            std::string& error) override;
     bool pruneTombstones(std::int64_t now, std::int64_t keepSeconds, std::int64_t& pruned,
                          std::string& error) override;
 
@@ -80,9 +81,19 @@ private:
                                   ReplyWriter& reply, std::string& error);
     StreamEnd streamRulesCached(const RuleQuery& query, std::span<const ReplyColumn> columns,
                                 ReplyWriter& reply, std::string& error);
-    // Before each request on a connection of its own: a file replaced under the path is opened anew
-    // (and the cache told), a file gone is refused. False, error set, when nothing can be read.
+    // Before each request on a connection of its own: a file replaced under the path is opened anew, a
+    // file gone is refused, a file overwritten in place is refused once and opened anew; the cache is
+    // told the database's identity. False, error set, when the request must not read.
     bool fileCurrent(std::string& error);
+    // After a reply has read the file: false, error set, when it was overwritten in place meanwhile (the
+    // rows read may be anything).
+    bool fileStillCurrent(std::string& error);
+    // The end of a reply that read the file: Done only while the file is still current.
+    StreamEnd checked(StreamEnd end, std::string& error);
+    bool reopenFile(std::string& error);
+    // The database's identity (StateToken.h): the host, the file (device and inode) and how many times
+    // this process found it overwritten in place, and the database's own random id.
+    void knowIdentity();
     // A connection that may write: the store's own, or (when that is read-only, as a server's are) one
     // opened beside it on first need and kept (SqliteSessions.cpp).
     Db* writer(std::string& error);
@@ -94,6 +105,9 @@ private:
     std::optional<Db> m_writer;
     RowCache* m_cache = nullptr;
     std::uint64_t m_cacheGeneration = 0; // as the last request's file check began
+    std::shared_ptr<FileWatch> m_watch;  // of the file the connection has open (null: not looked at yet)
+    std::uint64_t m_incarnation = 0;     // the watch's when the connection opened
+    std::uint64_t m_identity = 0;        // 0: to be read
 
     // The change state as last read, and the connection's data version then: while another
     // connection has committed nothing, it still holds (SqliteChanges.cpp).
