@@ -60,17 +60,17 @@ std::uint64_t mappedPagesLost() {
 
 std::shared_ptr<FileWatch> FileWatch::forFile(const std::string& identity, const std::string& path) {
     installBusHandler();
+    // Kept for the life of the process, never closed: closing any descriptor of a file drops every POSIX
+    // lock the process holds on it, SQLite's too, after which another process's last connection would
+    // take the file for unused and remove its shared-memory and write-ahead files from under this one.
+    // A process watches a handful of files at most.
     static std::mutex registryMutex;
-    static std::unordered_map<std::string, std::weak_ptr<FileWatch>> registry;
+    static auto* registry = new std::unordered_map<std::string, std::shared_ptr<FileWatch>>;
     const std::lock_guard lock(registryMutex);
-    std::weak_ptr<FileWatch>& entry = registry[identity];
-    if (std::shared_ptr<FileWatch> watch = entry.lock())
-        return watch;
-    std::erase_if(registry,
-                  [&identity](const auto& item) { return item.first != identity && item.second.expired(); });
-    auto watch = std::make_shared<FileWatch>(path);
-    registry[identity] = watch;
-    return watch;
+    std::shared_ptr<FileWatch>& entry = (*registry)[identity];
+    if (!entry)
+        entry = std::make_shared<FileWatch>(path);
+    return entry;
 }
 
 FileWatch::FileWatch(const std::string& path)
