@@ -6,6 +6,8 @@
 #include "protocol/FrameReader.h"
 #include "protocol/Header.h"
 
+#include <sys/resource.h>
+
 namespace benchsupport {
 
 RowItems StopProfitRow(std::size_t i) {
@@ -54,12 +56,19 @@ std::string StopProfitReplyBytes(std::size_t rows, std::uint32_t seq, std::vecto
     return bytes;
 }
 
-void SetMsPer1000Rows(benchmark::State& state, std::size_t rows,
-                      std::chrono::steady_clock::duration elapsed) {
-    const double ms = std::chrono::duration<double, std::milli>(elapsed).count();
+long LoopClock::ProcessMinorFaults() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_minflt;
+}
+
+void SetMsPer1000Rows(benchmark::State& state, std::size_t rows, const LoopClock& clock) {
+    const double ms = std::chrono::duration<double, std::milli>(clock.Total()).count();
     const auto iterations = static_cast<double>(state.iterations());
     state.counters["ms_per_1000_rows"] =
         iterations > 0 ? ms / iterations / (static_cast<double>(rows) / 1000.0) : 0;
+    state.counters["minor_faults"] =
+        iterations > 0 ? static_cast<double>(clock.MinorFaults()) / iterations : 0;
     state.SetItemsProcessed(static_cast<int64_t>(rows) * static_cast<int64_t>(state.iterations()));
 }
 
@@ -84,7 +93,7 @@ void DecodeStopProfitReply(benchmark::State& state) {
         clock.Stop();
     }
     state.counters["bytes_per_row"] = static_cast<double>(bytes.size()) / static_cast<double>(rows);
-    SetMsPer1000Rows(state, rows, clock.Total());
+    SetMsPer1000Rows(state, rows, clock);
 }
 
 } // namespace benchsupport

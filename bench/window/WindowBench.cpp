@@ -288,7 +288,7 @@ void BM_StopProfitTabToFirstPaint(benchmark::State& state) {
     if (dlg.m_recStopProfit.GetRecordCount() != static_cast<long>(rows) ||
         dlg.m_listStopProfit.View()->model()->rowCount() != static_cast<int>(rows))
         state.SkipWithError("wrong row count");
-    SetMsPer1000Rows(state, rows, clock.Total());
+    SetMsPer1000Rows(state, rows, clock);
 }
 
 // Types keys into a widget's window through the X server: the window is given the input focus, and each
@@ -388,7 +388,7 @@ void BM_StopProfitKeyToPaint(benchmark::State& state) {
     if (dlg.m_recStopProfit.GetRecordCount() != static_cast<long>(rows) ||
         dlg.m_listStopProfit.View()->model()->rowCount() != static_cast<int>(rows))
         state.SkipWithError("wrong row count");
-    SetMsPer1000Rows(state, rows, clock.Total());
+    SetMsPer1000Rows(state, rows, clock);
 }
 
 // The same query into a record set, no window: what the list and the paint add is the difference.
@@ -407,7 +407,7 @@ void BM_StopProfitQueryOnly(benchmark::State& state) {
     }
     if (rec.GetRecordCount() != static_cast<long>(rows))
         state.SkipWithError("wrong row count");
-    SetMsPer1000Rows(state, rows, clock.Total());
+    SetMsPer1000Rows(state, rows, clock);
 }
 
 // The list's own part over rows already in the set: model reset, columns fitted, first paint.
@@ -439,7 +439,7 @@ void BM_StopProfitListOnly(benchmark::State& state) {
     state.counters["list_rss_growth_MiB"] = static_cast<double>(ResidentKiB() - residentBefore) / 1024.0;
     if (dlg.m_listStopProfit.View()->model()->rowCount() != static_cast<int>(rows))
         state.SkipWithError("wrong row count");
-    SetMsPer1000Rows(state, rows, clock.Total());
+    SetMsPer1000Rows(state, rows, clock);
 }
 
 // The same reply bytes decoded frame by frame, as the channel does before the module reads an item.
