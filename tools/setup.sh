@@ -8,6 +8,7 @@ packages=(
   libcli11-dev libasio-dev openssl file dpkg-dev libxlsxwriter-dev qt6-l10n-tools qt6-tools-dev qt6-translations-l10n zlib1g-dev
   libpq-dev postgresql postgresql-client
   fonts-wqy-microhei
+  time
 )
 missing=()
 for p in "${packages[@]}"; do
