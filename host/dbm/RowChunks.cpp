@@ -72,7 +72,7 @@ std::size_t SparesOfSize(const Spares& spare, std::size_t bytes) {
 // is given back.
 class ChunksAhead {
 public:
-    static constexpr std::size_t kAhead = 4;
+    static constexpr std::size_t kAhead = 8;
 
     static ChunksAhead& Instance() {
         // Never destroyed: its thread runs until the process ends.
