@@ -9,6 +9,7 @@ packages=(
   libpq-dev postgresql postgresql-client
   lintian sqlite3 curl
   fonts-wqy-microhei
+  time
 )
 missing=()
 for p in "${packages[@]}"; do

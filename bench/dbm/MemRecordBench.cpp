@@ -4,8 +4,10 @@
 
 #include <benchmark/benchmark.h>
 #include <malloc.h>
+#include <sys/resource.h>
 
 #include <array>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -134,6 +136,55 @@ void BM_RecordSet_Fill(benchmark::State& state) {
         state.ResumeTiming();
     }
     setCounters(state, bytes);
+}
+
+// A refreshed list's set: a new set filled while the one shown stays, then put in its place, and the one
+// shown before let go. Timed: the filling and the letting go (the window does the latter after its paint).
+void BM_RecordSet_FillReplacingTheShownSet(benchmark::State& state) {
+    const Names names;
+    const RowValues values;
+    CMemRecord shown;
+    shown.Create(CString::FromUtf8(kStopLayout));
+    fill(shown, names, values);
+    for (auto _ : state) {
+        auto fresh = std::make_unique<CMemRecord>();
+        fresh->Create(CString::FromUtf8(kStopLayout));
+        fill(*fresh, names, values);
+        shown.Swap(*fresh);
+        fresh.reset();
+        benchmark::DoNotOptimize(shown.GetRecordCount());
+    }
+    setCounters(state, 0);
+}
+
+// The same after the memory kept for the next sets has gone back to the system, as when the window has
+// been idle a while: the new set maps its memory afresh and faults in its pages (the whole process's
+// minor faults are counted, as a thread mapping ahead faults them in).
+void BM_RecordSet_FillIntoFreshMemory(benchmark::State& state) {
+    const Names names;
+    const RowValues values;
+    CMemRecord shown;
+    shown.Create(CString::FromUtf8(kStopLayout));
+    fill(shown, names, values);
+    long faults = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        ReleaseSpareRecordMemory();
+        auto fresh = std::make_unique<CMemRecord>();
+        fresh->Create(CString::FromUtf8(kStopLayout));
+        rusage before{};
+        getrusage(RUSAGE_SELF, &before);
+        state.ResumeTiming();
+        fill(*fresh, names, values);
+        state.PauseTiming();
+        rusage after{};
+        getrusage(RUSAGE_SELF, &after);
+        faults += after.ru_minflt - before.ru_minflt;
+        fresh.reset();
+        state.ResumeTiming();
+    }
+    setCounters(state, 0);
+    state.counters["minor_faults"] = static_cast<double>(faults) / static_cast<double>(state.iterations());
 }
 
 // The same rows as the stop-loss query writes them: columns resolved once, each row's cells in one
@@ -287,6 +338,8 @@ void BM_PlainVector_FillAndWalk(benchmark::State& state) {
 
 BENCHMARK(BM_RecordSet_Fill)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RecordSet_FillByRow)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RecordSet_FillReplacingTheShownSet)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RecordSet_FillIntoFreshMemory)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlainVector_Fill)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RecordSet_Walk)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlainVector_Walk)->Unit(benchmark::kMillisecond);

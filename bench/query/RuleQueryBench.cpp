@@ -58,7 +58,7 @@ void BM_StopProfitQueryIntoRecordSet(benchmark::State& state) {
     }
     if (rec.GetRecordCount() != static_cast<long>(rows))
         state.SkipWithError("wrong row count");
-    SetMsPer1000Rows(state, rows, clock.Total());
+    SetMsPer1000Rows(state, rows, clock);
 }
 
 // The same request and reply through the channel, rows read to the end but no item looked at: what the
@@ -83,7 +83,7 @@ void BM_SameReplyThroughChannelOnly(benchmark::State& state) {
         if (read != rows)
             state.SkipWithError("wrong row count");
     }
-    SetMsPer1000Rows(state, rows, clock.Total());
+    SetMsPer1000Rows(state, rows, clock);
 }
 
 // The same reply bytes (rows and end of reply), decoded frame by frame with the protocol's reader and
@@ -157,7 +157,7 @@ void BM_LinkedQuery(benchmark::State& state) {
     }
     if (rec.GetRecordCount() != static_cast<long>(rules))
         state.SkipWithError("wrong row count");
-    SetMsPer1000Rows(state, rules, clock.Total());
+    SetMsPer1000Rows(state, rules, clock);
 }
 
 // For comparison: naming 10,000 rule rows by walking the whole sub-group set for each of them, as a join
@@ -190,7 +190,7 @@ void BM_SubGroupNamesByWalkPerRule(benchmark::State& state) {
         benchmark::DoNotOptimize(named);
         clock.Stop();
     }
-    SetMsPer1000Rows(state, static_cast<std::size_t>(rules), clock.Total());
+    SetMsPer1000Rows(state, static_cast<std::size_t>(rules), clock);
 }
 
 // Code translation against a dictionary of a size a counter really has (the test tables hold a few dozen
@@ -241,7 +241,7 @@ void BM_DictionaryLookupsInALargeTable(benchmark::State& state) {
         if (found != 2 * kLookups)
             state.SkipWithError("a look-up missed");
     }
-    SetMsPer1000Rows(state, 2 * kLookups, clock.Total());
+    SetMsPer1000Rows(state, 2 * kLookups, clock);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "host/dbm/RecordSchema.h"
+#include "host/dbm/RowChunks.h"
 #include "host/dbm/TextCell.h"
 
 #include <algorithm>
@@ -15,9 +16,9 @@ namespace orvo::dbm {
 // built stays built (its text cells constructed) until the columns change or the set goes: emptying the
 // set, or deleting a row, only hands the row back, and handing it out again empties its cells in place.
 // A query that refills its set thus neither destroys the old rows one by one, nor asks the heap row by
-// row, nor faults in fresh pages. Large chunks are mapped from the system on their own, so the memory of a
-// set that goes can be given back (from the heap it would stay with the process, in holes): such chunks
-// wait for the next set until ReleaseSpareRowChunks().
+// row, nor faults in fresh pages. A large set that goes leaves its built rows to the next set of the same
+// shape once that one outgrows its first chunks (RowChunks.h): a query that fills a set of its own and
+// lets the one shown before go gets the same.
 class RowPool {
 public:
     RowPool() = default;
@@ -33,7 +34,8 @@ public:
         m_rowSize = (std::max<std::size_t>(schema.RowSize(), 1) + 7) & ~std::size_t{7}; // 8-byte cells
         m_textBytes = schema.TextOffsets().size() * sizeof(TextCell); // text cells come first
     }
-    // Destroys every row built and frees the chunks: no row may be in use.
+    // Lets every row go, built rows to the next set of this shape or destroyed with their chunks: no row
+    // may be in use.
     void Release();
     // Every row has been handed back: hand them out again from the first.
     void Recycle() {
@@ -49,32 +51,20 @@ public:
 private:
     static constexpr std::size_t kFirstChunkRows = 8;
     static constexpr std::size_t kMaxChunkBytes = 256 * 1024;
-    // A chunk's memory: mapped pages from kMappedChunkBytes on, the heap below.
-    struct ChunkFree {
-        std::size_t bytes = 0;
-        void operator()(std::byte* data) const;
-    };
-    static constexpr std::size_t kMappedChunkBytes = 128 * 1024;
-    static std::unique_ptr<std::byte[], ChunkFree> AllocateChunk(std::size_t bytes);
 
-    struct Chunk {
-        std::unique_ptr<std::byte[], ChunkFree> data;
-        std::size_t rows = 0;  // room for
-        std::size_t built = 0; // rows at the front whose text cells are constructed
-    };
-
+    RowShape Shape() const { return {m_rowSize, &m_schema->TextOffsets()}; }
+    // Room for the next rows: the built rows a set of this shape left once this set has outgrown its
+    // first chunks (a small set never takes a large one's memory), else a new chunk.
+    void AddChunk();
     std::byte* Empty(std::byte* row) const;
 
     const RecordSchema* m_schema = nullptr; // the layout the built rows have
-    std::vector<Chunk> m_chunks;
+    std::vector<RowChunk> m_chunks;
     std::vector<std::byte*> m_free;
     std::size_t m_chunk = 0; // the chunk rows are taken from
     std::size_t m_used = 0;  // rows of it handed out
     std::size_t m_rowSize = 8;
     std::size_t m_textBytes = 0;
 };
-
-// Unmaps the chunks kept from sets that went.
-void ReleaseSpareRowChunks();
 
 } // namespace orvo::dbm

@@ -162,6 +162,60 @@ TEST(MemRecordStorage, ReusedRowsStartEmptyAndNeighboursKeepTheirValues) {
     EXPECT_EQ(set.GetString("T", 1998), CString(longText + "20000"));
 }
 
+// A large set that goes leaves its rows, built, to the next sets of its columns, as a refreshed list's
+// query fills a set of its own while the rows shown stay, and the shown set goes once the new one is in
+// place. Rows handed on start empty (long texts included) and belong to one set only; the set shown
+// meanwhile is never touched, nor are sets after the memory kept has been given back.
+TEST(MemRecordStorage, RowsOfASetThatWentStartEmptyInTheNextAndBelongToItAlone) {
+    constexpr long kRows = 20000; // past the chunks a small set is given
+    const std::string longText(40, 'x');
+    const auto fill = [&](CMemRecord& set, long base) {
+        for (long i = 0; i < kRows; ++i) {
+            set.Append();
+            ASSERT_TRUE(set.GetLong("N") == 0 && set.GetString("T") == "" && set.GetDouble("P") == 0.0 &&
+                        set.GetString("U") == "")
+                << "row " << i << " of the set filled from " << base;
+            set.Set("N", base + i);
+            set.Set("T", (longText + std::to_string(base + i)).c_str());
+            set.Set("P", "1.25");
+            set.Set("U", "u");
+        }
+    };
+    const auto holds = [&](const CMemRecord& set, long base) {
+        return set.GetRecordCount() == kRows && set.GetLong("N", 0) == base &&
+               set.GetLong("N", kRows - 1) == base + kRows - 1 &&
+               set.GetString("T", kRows / 2) == CString(longText + std::to_string(base + kRows / 2));
+    };
+    const char* layout = "N[I],T[C8],P[R8.2],U[C4]";
+    CMemRecord shown = makeSet(layout);
+    fill(shown, 0);
+    for (const long base : {100000L, 200000L}) {
+        CMemRecord fresh = makeSet(layout);
+        fill(fresh, base);
+        shown.Swap(fresh);
+        fresh = CMemRecord(); // the rows shown before go
+        EXPECT_TRUE(holds(shown, base));
+    }
+    // Two sets filled side by side after a third went: each has rows of its own.
+    {
+        CMemRecord going = makeSet(layout);
+        fill(going, 300000);
+    }
+    CMemRecord first = makeSet(layout), second = makeSet(layout);
+    fill(first, 400000);
+    fill(second, 500000);
+    EXPECT_TRUE(holds(first, 400000));
+    EXPECT_TRUE(holds(second, 500000));
+    EXPECT_TRUE(holds(shown, 200000));
+
+    first = CMemRecord();
+    ReleaseSpareRecordMemory();
+    CMemRecord after = makeSet(layout);
+    fill(after, 600000);
+    EXPECT_TRUE(holds(after, 600000));
+    EXPECT_TRUE(holds(second, 500000));
+}
+
 // Text cells keep short texts inside the row and longer ones in a block of their own: every length across
 // that line, a cell going from one to the other and back, and a cell written from its own bytes (the view
 // GetCellText gives) or from a neighbour's must read back exactly.
