@@ -81,4 +81,17 @@ void appendRuleConditions(Query& q, const RuleQuery& query, std::string_view val
     }
 }
 
+// " AND ..." terms of an order query over the orders (alias o): the rule's orders of the customer, of the
+// current or history list, of the kind and dates asked for.
+template <typename Query> void appendOrderConditions(Query& q, const OrderQuery& query) {
+    q.sql(" AND o.lsh = ").value(query.ruleSerial);
+    q.sql(" AND o.hist = ").value(std::int64_t{query.history ? 1 : 0});
+    if (query.haveCategory)
+        q.sql(" AND o.kind = ").value(query.category);
+    if (!query.beginDate.empty())
+        q.sql(" AND o.wtrq >= ").value(query.beginDate);
+    if (!query.endDate.empty())
+        q.sql(" AND o.wtrq <= ").value(query.endDate);
+}
+
 } // namespace orvo::server

@@ -2,6 +2,7 @@
 // 2^62); commit_order gives each writing transaction its position in commit order as it commits (see the
 // schema's step 8), so the position to ask from next is the clock's plus one, and a transaction left open
 // anywhere holds nothing back.
+#include "server/store/QueryFilters.h"
 #include "server/store/postgres/PgChangeFeed.h"
 #include "server/store/postgres/PgFilters.h"
 #include "server/store/postgres/PgIncarnation.h"
@@ -127,14 +128,7 @@ bool PgStore::ordersChangedSince(const OrderQuery& query, std::int64_t from, boo
     q.value(query.customer);
     filterPermitted(q, *query.op);
     q.sql(") AND (EXISTS(SELECT 1 FROM orders o WHERE o.khh = ").value(query.customer);
-    q.sql(" AND o.lsh = ").value(query.ruleSerial);
-    q.sql(" AND o.hist = ").value(std::int64_t{query.history ? 1 : 0});
-    if (query.haveCategory)
-        q.sql(" AND o.kind = ").value(query.category);
-    if (!query.beginDate.empty())
-        q.sql(" AND o.wtrq >= ").value(query.beginDate);
-    if (!query.endDate.empty())
-        q.sql(" AND o.wtrq <= ").value(query.endDate);
+    appendOrderConditions(q, query);
     q.sql(" AND o.rev IN (SELECT x.xid FROM commit_order x WHERE x.position >= ").value(from);
     q.sql(")) OR EXISTS(SELECT 1 FROM row_tombstones t WHERE t.lsh = ").value(query.ruleSerial);
     q.sql(" AND t.tbl = 'orders' AND t.khh = ").value(query.customer);

@@ -5,6 +5,7 @@
 #include "server/common/Dates.h"
 #include "server/store/CachedRows.h"
 #include "server/store/LoginCost.h"
+#include "server/store/QueryFilters.h"
 #include "server/store/postgres/PgFilters.h"
 #include "server/store/postgres/PgIncarnation.h"
 #include "server/store/postgres/PgQuery.h"
@@ -153,7 +154,8 @@ bool PgStore::findOperator(std::string_view name, OperatorRecord& record, std::s
     PgParams params;
     params.add(name);
     const PgResult result =
-        conn->query("SELECT pwhash, branches, groups, enabled, ticket_epoch FROM operators WHERE name = $1", params, error);
+        conn->query("SELECT pwhash, branches, groups, enabled, ticket_epoch FROM operators WHERE name = $1",
+                    params, error);
     if (!result)
         return false;
     if (result.rows() == 0)
@@ -344,14 +346,7 @@ StreamEnd PgStore::streamOrders(const OrderQuery& query, std::span<const std::ui
               "o.filled, o.cancelled, o.tzlb, o.jys, o.wtsj, o.sbsj, o.wtrq, o.flag, o.lsh, o.kind, o.jybm "
               "FROM orders o JOIN customers c ON c.khh = o.khh WHERE o.khh = ");
     q.value(query.customer);
-    q.sql(" AND o.lsh = ").value(query.ruleSerial);
-    q.sql(" AND o.hist = ").value(std::int64_t{query.history ? 1 : 0});
-    if (query.haveCategory)
-        q.sql(" AND o.kind = ").value(query.category);
-    if (!query.beginDate.empty())
-        q.sql(" AND o.wtrq >= ").value(query.beginDate);
-    if (!query.endDate.empty())
-        q.sql(" AND o.wtrq <= ").value(query.endDate);
+    appendOrderConditions(q, query);
     filterPermitted(q, *query.op);
     q.sql(" ORDER BY o.wtrq, o.wth");
     return streamTagged(m_pool, m_wait, q, tags, reply, error);

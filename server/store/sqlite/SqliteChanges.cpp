@@ -3,6 +3,7 @@
 // plus one. A server learns of a
 // write by another connection from the connection's data version, which changes only then; while it
 // stands, the change state read last still holds and the tables are not looked at.
+#include "server/store/QueryFilters.h"
 #include "server/store/sqlite/SqlQuery.h"
 #include "server/store/sqlite/SqliteFilters.h"
 #include "server/store/sqlite/SqliteRuleRows.h"
@@ -113,14 +114,7 @@ bool SqliteStore::ordersChangedSince(const OrderQuery& query, std::int64_t from,
     q.value(query.customer);
     filterPermitted(q, *query.op);
     q.sql(") AND (EXISTS(SELECT 1 FROM orders o WHERE o.khh = ").value(query.customer);
-    q.sql(" AND o.lsh = ").value(query.ruleSerial);
-    q.sql(" AND o.hist = ").value(std::int64_t{query.history ? 1 : 0});
-    if (query.haveCategory)
-        q.sql(" AND o.kind = ").value(query.category);
-    if (!query.beginDate.empty())
-        q.sql(" AND o.wtrq >= ").value(query.beginDate);
-    if (!query.endDate.empty())
-        q.sql(" AND o.wtrq <= ").value(query.endDate);
+    appendOrderConditions(q, query);
     q.sql(" AND o.rev >= ").value(from);
     q.sql(") OR EXISTS(SELECT 1 FROM row_tombstones t WHERE t.lsh = ").value(query.ruleSerial);
     q.sql(" AND t.rev >= ").value(from);

@@ -2,6 +2,7 @@
 
 #include "server/common/Dates.h"
 #include "server/common/ServerLog.h"
+#include "server/store/QueryFilters.h"
 #include "server/store/sqlite/Schema.h"
 #include "server/store/sqlite/SqlQuery.h"
 #include "server/store/sqlite/SqliteFilters.h"
@@ -145,7 +146,8 @@ bool SqliteStore::findOperator(std::string_view name, OperatorRecord& record, st
     if (!fileCurrent(error))
         return false;
     Statement find;
-    if (!m_db.prepare("SELECT pwhash, branches, groups, enabled, ticket_epoch FROM operators WHERE name = ?", find, error))
+    if (!m_db.prepare("SELECT pwhash, branches, groups, enabled, ticket_epoch FROM operators WHERE name = ?",
+                      find, error))
         return false;
     find.bind(1, name);
     const int rc = find.step();
@@ -243,14 +245,7 @@ StreamEnd SqliteStore::streamOrders(const OrderQuery& query, std::span<const std
                "o.filled, o.cancelled, o.tzlb, o.jys, o.wtsj, o.sbsj, o.wtrq, o.flag, o.lsh, o.kind, o.jybm "
                "FROM orders o JOIN customers c ON c.khh = o.khh WHERE o.khh = ");
     q.value(query.customer);
-    q.sql(" AND o.lsh = ").value(query.ruleSerial);
-    q.sql(" AND o.hist = ").value(std::int64_t{query.history ? 1 : 0});
-    if (query.haveCategory)
-        q.sql(" AND o.kind = ").value(query.category);
-    if (!query.beginDate.empty())
-        q.sql(" AND o.wtrq >= ").value(query.beginDate);
-    if (!query.endDate.empty())
-        q.sql(" AND o.wtrq <= ").value(query.endDate);
+    appendOrderConditions(q, query);
     filterPermitted(q, *query.op);
     q.sql(" ORDER BY o.wtrq, o.wth");
     return checked(streamTagged(m_db, q, tags, reply, error), error);
