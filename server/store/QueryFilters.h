@@ -94,4 +94,26 @@ template <typename Query> void appendOrderConditions(Query& q, const OrderQuery&
         q.sql(" AND o.wtrq <= ").value(query.endDate);
 }
 
+// "Has the list of this order query changed since `from`", one boolean term: its customer is one the
+// operator may see, and an order the query lists was written at `from` or later, or one of the customer's
+// orders of the rule was deleted since. `never` is the dialect's always-false term; `orderRevSince` and
+// `tombstoneRevSince` open its term "written at that position or later" over o.rev and t.rev, and
+// `sinceEnd` closes it after the position.
+template <typename Query>
+void appendOrdersChangedSince(Query& q, const OrderQuery& query, std::int64_t from, std::string_view never,
+                              std::string_view orderRevSince, std::string_view tombstoneRevSince,
+                              std::string_view sinceEnd) {
+    q.sql("EXISTS(SELECT 1 FROM customers c WHERE c.khh = ").value(query.customer);
+    appendPermitted(q, *query.op, never);
+    q.sql(") AND (EXISTS(SELECT 1 FROM orders o WHERE o.khh = ").value(query.customer);
+    appendOrderConditions(q, query);
+    q.sql(orderRevSince).value(from).sql(sinceEnd);
+    q.sql(") OR EXISTS(SELECT 1 FROM row_tombstones t WHERE t.lsh = ").value(query.ruleSerial);
+    q.sql(" AND t.tbl = 'orders' AND t.khh = ").value(query.customer);
+    if (query.haveCategory)
+        q.sql(" AND t.kind = ").value(query.category);
+    q.sql(tombstoneRevSince).value(from).sql(sinceEnd);
+    q.sql("))");
+}
+
 } // namespace orvo::server

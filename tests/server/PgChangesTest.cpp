@@ -1,6 +1,7 @@
 // Changes since a revision (16500, 16501) on PostgreSQL, with two servers on one database: each learns of
 // a change committed by another process from the database's notifications, and a revision handed out by
 // one is good on the other.
+#include "PgFreshDatabase.h"
 #include "RawClient.h"
 #include "server/CounterServer.h"
 #include "server/demo/PgSeed.h"
@@ -110,14 +111,7 @@ protected:
                      "' ORDER BY lsh OFFSET " + std::to_string(skip) + " LIMIT 1");
     }
     // A database of the cluster made anew.
-    std::string database(const std::string& name) {
-        std::string error;
-        server::pg::PgConnection admin;
-        EXPECT_TRUE(admin.open(cluster().conninfo(), error)) << error;
-        EXPECT_TRUE(admin.exec(("DROP DATABASE IF EXISTS " + name).c_str(), error)) << error;
-        EXPECT_TRUE(admin.exec(("CREATE DATABASE " + name).c_str(), error)) << error;
-        return cluster().conninfo(name);
-    }
+    std::string database(const std::string& name) { return freshPgDatabase(cluster(), name); }
     static void run(server::pg::PgConnection& conn, const std::string& sql) {
         std::string error;
         ASSERT_TRUE(conn.exec(sql.c_str(), error)) << sql << ": " << error;

@@ -1,6 +1,7 @@
 // The table and maintenance subcommands through the real program on a PostgreSQL database: exports
 // byte for byte the same as from SQLite, imports all or nothing, migrate and backup.
 #include "CounterdProcess.h"
+#include "PgFreshDatabase.h"
 #include "ServerFixture.h"
 
 #include "server/admin/AdminStore.h"
@@ -26,14 +27,7 @@ namespace {
 class PgData : public PgClusterTest {
 protected:
     // A fresh, empty database of the cluster; its connection string.
-    std::string freshDatabase(const std::string& name) {
-        std::string error;
-        server::pg::PgConnection admin;
-        EXPECT_TRUE(admin.open(cluster().conninfo(), error)) << error;
-        EXPECT_TRUE(admin.exec(("DROP DATABASE IF EXISTS " + name).c_str(), error)) << error;
-        EXPECT_TRUE(admin.exec(("CREATE DATABASE " + name).c_str(), error)) << error;
-        return cluster().conninfo(name);
-    }
+    std::string freshDatabase(const std::string& name) { return freshPgDatabase(cluster(), name); }
 
     static std::string scalarOn(const std::string& conninfo, const char* sql) {
         std::string error;

@@ -122,20 +122,11 @@ StreamEnd PgStore::streamLeftRules(const RuleQuery& query, ReplyWriter& reply, s
 
 bool PgStore::ordersChangedSince(const OrderQuery& query, std::int64_t from, bool& changed,
                                  std::string& error) {
-    // The orders the full query lists, and those of its customer and rule deleted since: nothing of a
-    // customer the operator may not see.
-    PgQuery q("SELECT (EXISTS(SELECT 1 FROM customers c WHERE c.khh = ");
-    q.value(query.customer);
-    filterPermitted(q, *query.op);
-    q.sql(") AND (EXISTS(SELECT 1 FROM orders o WHERE o.khh = ").value(query.customer);
-    appendOrderConditions(q, query);
-    q.sql(" AND o.rev IN (SELECT x.xid FROM commit_order x WHERE x.position >= ").value(from);
-    q.sql(")) OR EXISTS(SELECT 1 FROM row_tombstones t WHERE t.lsh = ").value(query.ruleSerial);
-    q.sql(" AND t.tbl = 'orders' AND t.khh = ").value(query.customer);
-    if (query.haveCategory)
-        q.sql(" AND t.kind = ").value(query.category);
-    q.sql(" AND t.rev IN (SELECT x.xid FROM commit_order x WHERE x.position >= ").value(from);
-    q.sql("))))::int");
+    PgQuery q("SELECT (");
+    appendOrdersChangedSince(q, query, from, " AND false",
+                             " AND o.rev IN (SELECT x.xid FROM commit_order x WHERE x.position >= ",
+                             " AND t.rev IN (SELECT x.xid FROM commit_order x WHERE x.position >= ", ")");
+    q.sql(")::int");
     PgPool::Lease conn = m_pool.acquire(m_wait, error);
     if (!conn)
         return false;

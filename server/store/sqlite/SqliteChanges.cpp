@@ -108,20 +108,8 @@ StreamEnd SqliteStore::streamLeftRules(const RuleQuery& query, ReplyWriter& repl
 
 bool SqliteStore::ordersChangedSince(const OrderQuery& query, std::int64_t from, bool& changed,
                                      std::string& error) {
-    // The orders the full query lists, and those of its customer and rule deleted since: nothing of a
-    // customer the operator may not see.
-    SqlQuery q("SELECT EXISTS(SELECT 1 FROM customers c WHERE c.khh = ");
-    q.value(query.customer);
-    filterPermitted(q, *query.op);
-    q.sql(") AND (EXISTS(SELECT 1 FROM orders o WHERE o.khh = ").value(query.customer);
-    appendOrderConditions(q, query);
-    q.sql(" AND o.rev >= ").value(from);
-    q.sql(") OR EXISTS(SELECT 1 FROM row_tombstones t WHERE t.lsh = ").value(query.ruleSerial);
-    q.sql(" AND t.rev >= ").value(from);
-    q.sql(" AND t.tbl = 'orders' AND t.khh = ").value(query.customer);
-    if (query.haveCategory)
-        q.sql(" AND t.kind = ").value(query.category);
-    q.sql("))");
+    SqlQuery q("SELECT ");
+    appendOrdersChangedSince(q, query, from, " AND 0", " AND o.rev >= ", " AND t.rev >= ", "");
     StatementCache::Lease stmt = m_statements.acquire(m_db, q, error);
     if (!stmt)
         return false;
